@@ -1,0 +1,39 @@
+# Front door over CMake. `make example` and `make test` each install what is
+# missing, configure and build, then run.
+BUILD      ?= build
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+ifeq ($(CI),true)
+CMAKE_FLAGS += -DMORVEX_WERROR=ON
+endif
+
+.PHONY: all deps configure build example test test-asan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) --parallel
+
+example: build
+	@examples/run-examples $(BUILD)/morvex
+
+test: build
+	@scripts/run-tests $(BUILD)
+
+# Unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVEX_SANITIZE=ON -DMORVEX_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-asan --parallel
+	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan -L unit --output-on-failure -j2
+
+bench: build
+	@bench/run-xml-bench $(BUILD)
+
+clean:
+	rm -rf $(BUILD) build-asan
