@@ -58,6 +58,7 @@ class TMemoryStream final : public TStream {
   TMemoryStream() = default;
   explicit TMemoryStream(std::string bytes) : data_(std::move(bytes)) {}
 
+  using TStream::Write;  // keeps Write(std::string_view) visible
   size_t Read(void* buffer, size_t count) override;
   void Write(const void* data, size_t count) override;
   int64_t Seek(int64_t offset, SeekOrigin origin) override;
@@ -97,6 +98,7 @@ class TFileStream final : public TStream {
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
 
+  using TStream::Write;  // keeps Write(std::string_view) visible
   size_t Read(void* buffer, size_t count) override;
   void Write(const void* data, size_t count) override;
   int64_t Seek(int64_t offset, SeekOrigin origin) override;

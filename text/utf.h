@@ -19,6 +19,23 @@ std::string Utf8ToUtf16LeBytes(std::string_view text);
 // UTF-8 sequence nor between the two halves of a surrogate pair.
 std::string CutToUtf16Units(std::string_view text, size_t maxUnits);
 
+// Decodes the UTF-8 character at `pos` and moves `pos` past it. An invalid
+// sequence gives U+FFFD and moves past its longest valid-looking start (at
+// least one byte), so that decoding always advances. `pos` must be inside.
+char32_t DecodeUtf8Char(std::string_view text, size_t& pos);
+
+// Appends the UTF-8 form of `c`; surrogates and values above U+10FFFF are
+// written as U+FFFD.
+void AppendUtf8(std::string& out, char32_t c);
+
+// `text` with every invalid UTF-8 sequence replaced by U+FFFD.
+std::string SanitizeUtf8(std::string_view text);
+
+// Length of the longest prefix of `text` that ends on a character boundary:
+// a trailing sequence that is incomplete but could still be completed by
+// further bytes is left out.
+size_t CompleteUtf8Prefix(std::string_view text);
+
 // ASCII-only lower-casing (letters A-Z), as used for keywords and switches.
 std::string AsciiLower(std::string_view text);
 

@@ -1,0 +1,62 @@
+#include "text/utf.h"
+
+#include <gtest/gtest.h>
+
+namespace morvex {
+namespace {
+
+TEST(Utf, ConvertsBetweenUtf8AndUtf16) {
+  const std::string text = "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80";  // a é 中 😀
+  std::u16string units = Utf8ToUtf16(text);
+  EXPECT_EQ(units, (std::u16string{u'a', 0x00E9, 0x4E2D, 0xD83D, 0xDE00}));
+  EXPECT_EQ(Utf16ToUtf8(units), text);
+  EXPECT_EQ(Utf8ToUtf16LeBytes("A\xC3\xA9"), std::string("A\0\xE9\0", 4));
+}
+
+TEST(Utf, InvalidInputBecomesReplacementCharacter) {
+  // A stray continuation byte, an overlong "/", an encoded surrogate and a
+  // sequence cut by the end of the text.
+  EXPECT_EQ(Utf8ToUtf16("a\x80"
+                        "b"),
+            u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(Utf8ToUtf16("x\xE4\xB8"), u"x\uFFFD");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b', 0xDC00}),
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
+  EXPECT_EQ(SanitizeUtf8("ok \xEF\xBF\xBD \xFF"), "ok \xEF\xBF\xBD \xEF\xBF\xBD");
+  EXPECT_EQ(SanitizeUtf8("plain \xC3\xA9"), "plain \xC3\xA9");
+}
+
+TEST(Utf, CutsOnCharacterBoundaries) {
+  const std::string text =
+      "ab\xE4\xB8\xAD\xF0\x9F\x98\x80"
+      "c";  // a b 中 😀 c
+  EXPECT_EQ(CutToUtf16Units(text, 0), "");
+  EXPECT_EQ(CutToUtf16Units(text, 3), "ab\xE4\xB8\xAD");
+  // The surrogate pair needs two units: with one left it is not taken.
+  EXPECT_EQ(CutToUtf16Units(text, 4), "ab\xE4\xB8\xAD");
+  EXPECT_EQ(CutToUtf16Units(text, 5), "ab\xE4\xB8\xAD\xF0\x9F\x98\x80");
+  EXPECT_EQ(CutToUtf16Units(text, 100), text);
+}
+
+TEST(Utf, CompletePrefixLeavesOutACutSequence) {
+  EXPECT_EQ(CompleteUtf8Prefix(""), 0u);
+  EXPECT_EQ(CompleteUtf8Prefix("abc"), 3u);
+  EXPECT_EQ(CompleteUtf8Prefix("a\xE4"), 1u);
+  EXPECT_EQ(CompleteUtf8Prefix("a\xE4\xB8"), 1u);
+  EXPECT_EQ(CompleteUtf8Prefix("a\xE4\xB8\xAD"), 4u);
+  EXPECT_EQ(CompleteUtf8Prefix("a\xF0\x9F\x98"), 1u);
+  // Bytes that can never become valid are not held back.
+  EXPECT_EQ(CompleteUtf8Prefix("a\xFF"), 2u);
+  EXPECT_EQ(CompleteUtf8Prefix("a\xE0\x80"), 3u);
+  EXPECT_EQ(CompleteUtf8Prefix("\x80\x80\x80\x80"), 4u);
+}
+
+TEST(Utf, AsciiLowerTouchesOnlyAsciiLetters) {
+  EXPECT_EQ(AsciiLower("UTF-8 \xC3\x89Z"), "utf-8 \xC3\x89z");
+}
+
+}  // namespace
+}  // namespace morvex
