@@ -1,0 +1,156 @@
+#include "app/command_line.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "engine/names.h"
+#include "engine/paths.h"
+#include "text/utf.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr std::string_view kProjectSourceStart = "<?xml";
+constexpr std::string_view kInlineLogName = "morvex.log";
+
+bool IsSwitch(std::string_view argument) {
+  if (argument.empty()) return false;
+  if (argument.front() == '-') return true;
+  // A lone "/" is an ignored switch; longer arguments starting with "/" are
+  // absolute paths.
+  return argument.front() == '/' && argument.size() <= 2;
+}
+
+bool IsWaitSwitch(std::string_view argument) {
+  return argument.size() == 2 && (argument[0] == '-' || argument[0] == '/') &&
+         (argument[1] == 'w' || argument[1] == 'W');
+}
+
+// Connection strings of the supported drivers start with one of these keys,
+// or hold one right after a ";".
+bool IsConnectionString(std::string_view lowered) {
+  for (const std::string_view key : {"data source=", "driver=", "dsn="}) {
+    if (lowered.substr(0, key.size()) == key) return true;
+    if (lowered.find(";" + std::string(key)) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+std::string CurrentDirectoryWithSeparator(std::string_view currentDirectory) {
+  std::string directory = currentDirectory.empty() ? std::filesystem::current_path().string()
+                                                   : std::string(currentDirectory);
+  if (directory.empty() || directory.back() != '/') directory += '/';
+  return directory;
+}
+
+}  // namespace
+
+bool IsParameterArgument(std::string_view argument) {
+  const size_t equals = argument.find('=');
+  if (equals == std::string_view::npos) return false;
+  if (argument.substr(0, kProjectSourceStart.size()) == kProjectSourceStart) return false;
+  // The name rule also keeps script text ("JScript:x=1") positional.
+  if (!IsParameterName(argument.substr(0, equals))) return false;
+  const std::string lowered = AsciiLower(argument);
+  for (const std::string_view marker :
+       {"provider=", "select ", "update ", "insert into ", "delete from "}) {
+    if (lowered.find(marker) != std::string::npos) return false;
+  }
+  return !IsConnectionString(lowered);
+}
+
+RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view currentDirectory) {
+  RunOptions options;
+  if (argc <= 1) {
+    options.ShowUsage = true;
+    options.WaitForKey = true;
+    return options;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i] ? argv[i] : "";
+    if (!IsSwitch(argument)) {
+      (IsParameterArgument(argument) ? options.Parameters : options.Positionals)
+          .emplace_back(argument);
+      continue;
+    }
+    if (argument.size() < 2) continue;
+    const char letter = AsciiLower(argument.substr(1, 1))[0];
+    if (letter == 'v') {
+      options.Verbose = true;
+    } else if (letter == 'p') {
+      options.PromptForParameters = true;
+    } else if (letter == 'w') {
+      options.WaitForKey = true;
+    } else if (letter == 'l') {
+      options.LogEnabled = true;
+      options.LogPath = std::string(argument.substr(2));
+    } else if (letter == '?' || letter == 'h') {
+      options.ShowUsage = true;
+      for (int j = 1; j < argc && !options.WaitForKey; ++j) {
+        if (argv[j] && IsWaitSwitch(argv[j])) options.WaitForKey = true;
+      }
+      break;
+    }
+  }
+  if (options.ShowUsage) return options;
+
+  options.BaseDirectory = CurrentDirectoryWithSeparator(currentDirectory);
+  if (options.Positionals.empty()) {
+    options.ShowUsage = true;
+    return options;
+  }
+  if (options.Positionals.size() == 1) options.ProjectArgument = options.Positionals.front();
+  if (options.LogEnabled) OpenLogFile(options, ChooseLogPath(options));
+  return options;
+}
+
+std::string ChooseLogPath(const RunOptions& options) {
+  if (!options.LogPath.empty()) return ResolvePath(options.BaseDirectory, options.LogPath);
+  const std::string_view project = options.ProjectArgument;
+  // Project source text has no file name to derive the log name from.
+  if (project.empty() || project.substr(0, kProjectSourceStart.size()) == kProjectSourceStart) {
+    return options.BaseDirectory + std::string(kInlineLogName);
+  }
+  return ResolvePath(options.BaseDirectory, LastPathComponent(project) + ".log");
+}
+
+void OpenLogFile(RunOptions& options, const std::string& path) {
+  options.LogStream.reset();
+  options.LogPath = path;
+  try {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    if (!parent.empty()) {
+      std::error_code error;
+      std::filesystem::create_directories(parent, error);
+    }
+    options.LogStream = std::make_unique<TFileStream>(path, TFileStream::Mode::Create);
+  } catch (const std::exception&) {
+    options.LogStream.reset();
+    options.LogEnabled = false;
+  }
+}
+
+const std::vector<std::string>& UsageLines() {
+  static const std::vector<std::string> lines{
+      "Syntax:",
+      "    morvex.exe <project-file>|<inline-options>|<project-source> [<parameters>]",
+      "              [-p] [-v] [-l<log-file>] [-w] [-?]",
+      "",
+      "Description:",
+      "    project-file   - Path to the Morvex project file",
+      "    inline-options - Simplified definition of one Morvex script to execute",
+      "    project-source - Full source of Morvex project",
+      "    parameters     - Parameter values, passed as \"parameter=value\" pairs",
+      "    -p             - User will be prompted to enter the value of each parameter",
+      "    -v             - Verbose mode",
+      "    -l             - Log file will be created (use log-file as path if needed)",
+      "    -w             - Wait for the keypress after completion",
+      "    -?             - Brief help for command-line usage will be displayed",
+      "",
+      "Detailed description of parameters can be found in Morvex manual.",
+  };
+  return lines;
+}
+
+}  // namespace morvex

@@ -1,0 +1,64 @@
+// The command line: switches, "name=value" parameters and positional
+// arguments, the usage text, and the choice and creation of the log file.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "text/stream.h"
+
+namespace morvex {
+
+// The options of one run, filled by ParseCommandLine.
+struct RunOptions {
+  bool Verbose = false;                    // -v: detail messages are shown
+  bool PromptForParameters = false;        // -p: every parameter value is asked for
+  bool WaitForKey = false;                 // -w: wait for ENTER before exit
+  bool LogEnabled = false;                 // -l: a log file is written
+  bool ShowUsage = false;                  // -? / -h, or nothing to run
+  std::string LogPath;                     // the -l value, then the resolved log path
+  std::string ProjectArgument;             // the single positional argument
+  std::string BaseDirectory;               // current directory with a trailing "/"
+  std::vector<std::string> Parameters;     // "name=value" texts as written
+  std::vector<std::string> Positionals;    // every other non-switch argument
+  std::unique_ptr<TFileStream> LogStream;  // the open log file, if any
+};
+
+// Classifies argv[1..argc-1] (argv[0] is not examined) and, unless the usage
+// is to be shown, sets BaseDirectory and ProjectArgument and creates the log
+// file. `currentDirectory` stands in for the process's current directory when
+// not empty. A log file that cannot be created switches logging off silently.
+//
+// Switches start with "-", or with "/" when the argument is exactly two
+// characters long (so absolute paths are positional); only the letter after
+// the first character counts. "-?" and "-h" stop the scan; a "-w" or "/w"
+// anywhere on the command line still makes the run wait.
+RunOptions ParseCommandLine(int argc, const char* const* argv,
+                            std::string_view currentDirectory = {});
+
+// True when a non-switch argument is a "name=value" parameter: it holds "=",
+// does not start with "<?xml", its name (the text before the first "=") is
+// not empty and holds only letters of any script, digits, "_", "$", "-" and
+// ".", and it is neither a connection string ("provider=", "data source=",
+// "driver=", "dsn=") nor an SQL statement. Everything else is positional.
+bool IsParameterArgument(std::string_view argument);
+
+// The log file path for options whose LogEnabled is set and whose
+// BaseDirectory, ProjectArgument and LogPath are filled: LogPath resolved
+// against BaseDirectory when given; otherwise the project file's last path
+// component + ".log" in BaseDirectory, or "morvex.log" there for inline
+// options and for project source text.
+std::string ChooseLogPath(const RunOptions& options);
+
+// Creates the missing directories of `path` and the file itself, replacing an
+// existing one; stores the path in LogPath and the file in LogStream. On any
+// failure logging is switched off (LogEnabled false, no LogStream) and
+// nothing is reported.
+void OpenLogFile(RunOptions& options, const std::string& path);
+
+// The usage text, one line per element.
+const std::vector<std::string>& UsageLines();
+
+}  // namespace morvex

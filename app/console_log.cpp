@@ -1,0 +1,71 @@
+#include "app/console_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <istream>
+#include <ostream>
+
+#include "engine/run_callbacks.h"
+
+namespace morvex {
+
+void ReserveStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() returns the lowest free descriptor, which is `fd` itself; it
+    // stays open for the life of the process.
+    ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+  }
+}
+
+void TConsole::Write(std::string_view text) {
+  out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out_.flush();
+}
+
+bool TConsole::ReadLine(std::string& line) {
+  line.clear();
+  if (!std::getline(in_, line)) {
+    line.clear();
+    return false;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+void TConsoleLogHelper::WriteMessage(std::string_view text, bool toConsole) {
+  if (toConsole) {
+    std::string line(text);
+    line += '\n';
+    console_.Write(line);
+  }
+  if (!options_.LogStream) return;
+  try {
+    std::string line(text);
+    line += "\r\n";
+    TStream& log = *options_.LogStream;
+    log.Write(line);
+    log.Flush();
+  } catch (const std::exception&) {
+    options_.LogStream.reset();
+    options_.LogEnabled = false;
+  }
+}
+
+void TConsoleLogHelper::OutputMessage(const std::string& text, int64_t level) {
+  if (level == LevelHeadline || level == LevelError || options_.Verbose) WriteMessage(text, true);
+}
+
+std::string TConsoleLogHelper::PromptParameter(const std::string& name,
+                                               const std::string& defaultValue) {
+  if (!name.empty()) {
+    console_.Write(defaultValue.empty() ? name + " : " : name + " (" + defaultValue + ") : ");
+  }
+  std::string answer;
+  console_.ReadLine(answer);
+  return answer.empty() ? defaultValue : answer;
+}
+
+}  // namespace morvex

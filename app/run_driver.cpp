@@ -1,0 +1,100 @@
+#include "app/run_driver.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <typeinfo>
+
+#include "app/command_line.h"
+#include "app/console_log.h"
+#include "app/version_info.h"
+#include "engine/run_callbacks.h"
+#include "text/error.h"
+
+namespace morvex {
+
+namespace {
+
+// The readable name of the exception being handled ("std::bad_alloc").
+std::string CurrentExceptionTypeName() {
+  const std::type_info* type = abi::__cxa_current_exception_type();
+  if (!type) return "unknown";
+  int status = 0;
+  const std::unique_ptr<char, decltype(&std::free)> demangled(
+      abi::__cxa_demangle(type->name(), nullptr, nullptr, &status), &std::free);
+  return status == 0 && demangled ? std::string(demangled.get()) : std::string(type->name());
+}
+
+// Runs the project of the command line; false when it failed. A missing
+// runner must never look like a successful run.
+bool RunCommandLineProject(RunOptions& /*options*/, TConsoleLogHelper& helper) {
+  // RunProject (with BuildInlineProject for two or more positionals) plugs in here.
+  helper.OutputMessage("The project runner is not available in this build.", LevelError);
+  return false;
+}
+
+}  // namespace
+
+int RunMorvex(int argc, const char* const* argv, TConsole& console,
+              std::string_view currentDirectory) {
+  const std::vector<std::string> banner = BannerLines(ProgramVersionInfo());
+  for (const std::string& line : banner) console.Write(line + "\n");
+  console.Write("\n");
+
+  int exitCode = kExitSuccess;
+  RunOptions options;
+  TConsoleLogHelper helper(options, console);
+  try {
+    options = ParseCommandLine(argc, argv, currentDirectory);
+    if (options.ShowUsage) {
+      exitCode = kExitFailure;
+      for (const std::string& line : UsageLines()) console.Write(line + "\n");
+    } else {
+      for (const std::string& line : banner) helper.WriteMessage(line, false);
+      helper.WriteMessage("", false);
+      if (!RunCommandLineProject(options, helper)) exitCode = kExitFailure;
+    }
+  } catch (const EMorvexError& error) {
+    if (exitCode != kExitSuccess) {
+      helper.WriteMessage(error.what(), true);
+    } else {
+      exitCode = kExitFatalError;
+      helper.WriteMessage(std::string("Fatal error: ") + error.TypeName() + ": " + error.what(),
+                          true);
+    }
+  } catch (...) {
+    std::string message = "unknown error";
+    try {
+      throw;
+    } catch (const std::exception& error) {
+      message = error.what();
+    } catch (...) {
+    }
+    if (exitCode != kExitSuccess) {
+      helper.WriteMessage(message, true);
+    } else {
+      exitCode = kExitFatalError;
+      helper.WriteMessage("Fatal error: " + CurrentExceptionTypeName() + ": " + message, true);
+    }
+  }
+
+  if (options.WaitForKey) {
+    console.Write("\n");
+    console.Write("Press ENTER to continue.\n");
+    std::string ignored;
+    console.ReadLine(ignored);
+  }
+  if (options.LogStream) {
+    try {
+      options.LogStream->Close();
+    } catch (const std::exception&) {
+    }
+    options.LogStream.reset();
+  }
+  return exitCode;
+}
+
+}  // namespace morvex

@@ -1,0 +1,50 @@
+#include "engine/project_defs.h"
+
+#include "text/utf.h"
+
+namespace morvex {
+
+uint8_t SourceKindOf(std::string_view keyword) {
+  const std::string kind = AsciiLower(keyword);
+  if (kind == "oledb") return skOledb;
+  if (kind == "file" || kind.empty()) return skFile;
+  if (kind == "stream") return skStream;
+  return skNone;
+}
+
+std::string SourceKindName(uint8_t code) {
+  switch (code) {
+    case skOledb:
+      return "oledb";
+    case skFile:
+      return "file";
+    case skStream:
+      return "stream";
+    default:
+      return {};
+  }
+}
+
+uint8_t QueryKindOf(std::string_view keyword) {
+  const std::string kind = AsciiLower(keyword);
+  if (kind == "file") return qkFile;
+  if (kind == "inline") return qkInline;
+  if (kind == "stream") return qkStream;
+  return qkNone;
+}
+
+uint8_t TransformKindOf(std::string_view keyword) {
+  const std::string kind = AsciiLower(keyword);
+  if (kind.empty() || kind == "xml" || kind == "csv/xml") return tkXml;
+  if (kind == "xslt") return tkXslt;
+  if (kind == "xpath") return tkXPath;
+  if (kind == "jpath") return tkJPath;
+  if (kind == "csv" || kind == "xml/csv") return tkCsv;
+  if (kind == "json" || kind == "xml/json") return tkJson;
+  if (kind == "json/xml") return tkJsonXml;
+  if (kind == "json/csv") return tkJsonCsv;
+  if (kind == "zqscript" || kind == "zqscriptgui") return tkZqScript;
+  return tkScript;
+}
+
+}  // namespace morvex

@@ -1,0 +1,186 @@
+#include "engine/streams.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/names.h"
+#include "text/encoding.h"
+#include "text/error.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr std::string_view kStdInName = "StdIn";
+constexpr std::string_view kEmptyStreamName = "xStream";
+
+void EmptyStream(TStream& stream) {
+  if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+    memory->Clear();
+    return;
+  }
+  stream.SetSize(0);
+  stream.SetPosition(0);
+}
+
+// The stream a stream source or destination refers to. The runner resolves it
+// before any copy; a record without one is a missing stream.
+TStream& StreamOf(const TXSourceInfo& info) {
+  if (!info.Stream) throw EMorvexError("Stream does not exist!");
+  return *info.Stream;
+}
+
+}  // namespace
+
+std::string ReadStandardInput() {
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    const size_t count = std::fread(buffer, 1, sizeof buffer, stdin);
+    content.append(buffer, count);
+    if (count < sizeof buffer) break;
+  }
+  if (std::ferror(stdin)) {
+    const int error = errno;
+    std::clearerr(stdin);
+    throw EMorvexError(std::string("Cannot read standard input: ") + std::strerror(error));
+  }
+  return content;
+}
+
+TStreamRegistry::TStreamRegistry(StdInReader readStdIn) : readStdIn_(std::move(readStdIn)) {
+  GetOrCreateStream(kEmptyStreamName);
+}
+
+TStream& TStreamRegistry::GetOrCreateStream(std::string_view name,
+                                            std::unique_ptr<TStream> stream) {
+  const std::string key = NameKey(name);
+  auto found = entries_.find(key);
+  if (found == entries_.end()) {
+    if (!stream) stream = std::make_unique<TMemoryStream>();
+    TStream& result = *stream;
+    entries_.emplace(key, std::move(stream));
+    return result;
+  }
+  if (stream) {
+    found->second = std::move(stream);
+  } else {
+    EmptyStream(*found->second);
+  }
+  return *found->second;
+}
+
+TStream* TStreamRegistry::FindStream(std::string_view name) {
+  auto found = entries_.find(NameKey(name));
+  if (found != entries_.end()) return found->second.get();
+  if (!SameName(name, kStdInName)) return nullptr;
+  std::string content = readStdIn_ ? readStdIn_() : std::string();
+  return &GetOrCreateStream(kStdInName, std::make_unique<TMemoryStream>(std::move(content)));
+}
+
+void TStreamRegistry::ReleaseStreams() { entries_.clear(); }
+
+bool LoadTextFile(std::string& text, const std::string& path) {
+  try {
+    TFileStream file(path, TFileStream::Mode::Read);
+    const std::string bytes = file.ReadToEnd();
+    text = DecodeWithPreamble(bytes, SystemAnsiEncoding());
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool ReadStreamText(TStream& stream, std::string& text) {
+  try {
+    const std::string bytes = stream.ReadToEnd();
+    text = DecodeWithPreamble(bytes, SystemAnsiEncoding());
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool SaveTextToFile(std::string_view text, const std::string& path, bool withPreamble,
+                    const TEncoding* encoding) {
+  try {
+    TFileStream file(path, TFileStream::Mode::Create);
+    if (!text.empty()) {
+      const TEncoding& target = encoding ? *encoding : SystemAnsiEncoding();
+      TStream& out = file;
+      if (withPreamble) out.Write(target.Preamble());
+      out.Write(target.GetBytes(text));
+    }
+    file.Close();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool CopyFileTo(const std::string& source, const std::string& target) {
+  std::error_code error;
+  const bool copied = std::filesystem::copy_file(
+      source, target, std::filesystem::copy_options::overwrite_existing, error);
+  return copied && !error;
+}
+
+bool SaveStreamToFile(TStream& stream, const std::string& path) {
+  try {
+    TFileStream file(path, TFileStream::Mode::Create);
+    stream.SetPosition(0);
+    file.CopyFrom(stream);
+    file.Close();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void DeleteOldDestinationFile(const std::string& path) {
+  struct stat info;
+  if (path.empty() || ::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return;
+  if (::unlink(path.c_str()) != 0) {
+    throw EMorvexError("Cannot delete old destination file: " + path);
+  }
+}
+
+void CheckStreamsDiffer(const TXSourceInfo& source, const TXSourceInfo& destination) {
+  if (source.Kind == skStream && destination.Kind == skStream &&
+      SameName(source.Location, destination.Location)) {
+    throw EMorvexError("Source and destination streams must be different!");
+  }
+}
+
+void CopySourceToDestination(const TXSourceInfo& source, const TXSourceInfo& destination) {
+  if (destination.Kind == skFile) {
+    if (source.Kind == skStream) {
+      if (!SaveStreamToFile(StreamOf(source), destination.Location)) {
+        throw EMorvexError("Cannot save stream to destination file!");
+      }
+    } else if (!CopyFileTo(source.Location, destination.Location)) {
+      throw EMorvexError("Cannot copy file!");
+    }
+    return;
+  }
+  if (destination.Kind != skStream) return;
+  TStream& target = StreamOf(destination);
+  if (source.Kind == skStream) {
+    TStream& input = StreamOf(source);
+    if (&input == &target) return;
+    input.SetPosition(0);
+    target.CopyFrom(input);
+  } else {
+    TFileStream file(source.Location, TFileStream::Mode::Read);
+    target.CopyFrom(file);
+  }
+  target.SetPosition(0);
+}
+
+}  // namespace morvex

@@ -1,0 +1,94 @@
+// Runs the real program binary and checks console output, exit codes and the
+// log file's bytes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/app/temp_path.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using morvex::testing::TempPath;
+
+struct TRun {
+  int ExitCode;
+  std::string Output;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TempPath("morvex_cli_" +
+                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // `arguments` are shell words; `stdinRedirect` is the shell redirection for
+  // standard input ("</dev/null", "<&-"). A hang ends after 20 seconds.
+  TRun Run(const std::string& arguments, const std::string& stdinRedirect) {
+    const fs::path output = dir_ / "stdout.txt";
+    const std::string command = "cd '" + dir_.string() + "' && timeout 20 '" MORVEX_BINARY "' " +
+                                arguments + " " + stdinRedirect + " >'" + output.string() +
+                                "' 2>&1";
+    const int status = std::system(command.c_str());
+    TRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, Bytes(output)};
+    fs::remove(output);
+    return run;
+  }
+  static std::string Bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CliTest, NoArgumentsWithClosedStdinShowUsageAndDoNotHang) {
+  for (const char* redirect : {"</dev/null", "<&-"}) {
+    const TRun run = Run("", redirect);
+    EXPECT_EQ(run.ExitCode, 1) << redirect;
+    EXPECT_EQ(run.Output.rfind("Morvex v1.2.20\n", 0), 0u) << run.Output;
+    EXPECT_NE(run.Output.find("\nSyntax:\n    morvex.exe <project-file>|<inline-options>|"
+                              "<project-source> [<parameters>]\n"),
+              std::string::npos);
+    const std::string tail =
+        "Detailed description of parameters can be found in Morvex manual.\n"
+        "\nPress ENTER to continue.\n";
+    ASSERT_GE(run.Output.size(), tail.size());
+    EXPECT_EQ(run.Output.substr(run.Output.size() - tail.size()), tail);
+  }
+}
+
+TEST_F(CliTest, HelpStopsTheScanLogsNothingAndALaterWaitStillWaits) {
+  TRun run = Run("-l p.morvex -? q.morvex", "</dev/null");
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_NE(run.Output.find("Syntax:"), std::string::npos);
+  EXPECT_EQ(run.Output.find("Press ENTER"), std::string::npos);
+  run = Run("-? -w", "<&-");
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_NE(run.Output.find("\nPress ENTER to continue.\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir_ / "p.morvex.log"));
+}
+
+TEST_F(CliTest, LogFileBytes) {
+  const TRun run =
+      Run("daily.morvex city=Prague '-l" + dir_.string() + "/sub/run.log'", "</dev/null");
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_EQ(Bytes(dir_ / "sub/run.log"),
+            "Morvex v1.2.20\r\n"
+            "Command-line data-transformation runner\r\n"
+            "Copyright (c) 2026 The Morvex developers\r\n"
+            "\r\n"
+            "The project runner is not available in this build.\r\n");
+  EXPECT_FALSE(fs::exists(dir_ / "daily.morvex.log"));
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/app/temp_path.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+using morvex::testing::TempPath;
+
+RunOptions Parse(const std::vector<std::string>& arguments, const std::string& cwd = "/work/here") {
+  std::vector<const char*> argv{"morvex"};
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  return ParseCommandLine(static_cast<int>(argv.size()), argv.data(), cwd);
+}
+
+TEST(IsParameterArgumentTest, ClassificationTable) {
+  const struct {
+    const char* argument;
+    bool parameter;
+  } cases[] = {
+      {"city=Prague", true},
+      {"db$user=me", true},
+      {"my-param.x_1=a=b", true},
+      {"město=Praha", true},
+      {"Город=Москва", true},
+      {"no equals sign", false},
+      {"=count(//r)", false},
+      {"//r[id=5]", false},
+      {"a b=1", false},
+      {"→=1", false},
+      {"<?xml version=\"1.0\"?><morvex/>", false},
+      {"VBScript:x=1", false},
+      {"Provider=SQLOLEDB;Data Source=x", false},
+      {"Data Source=x.db", false},
+      {"Driver={SQLite3};Database=x", false},
+      {"DSN=sales", false},
+      {"file=a.db;dsn=sales", false},
+      {"select a from t where b=1", false},
+      {"UPDATE t SET a=1", false},
+      {"delete from t where a=1", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsParameterArgument(c.argument), c.parameter) << c.argument;
+  }
+}
+
+TEST(ParseCommandLineTest, SwitchesByTheirLetterAndSlashOnlyWhenTwoLong) {
+  const RunOptions options = Parse({"-verbose", "/P", "-x", "-", "/", "/home/x/p.morvex",
+                                    "city=Prague", "-lfirst.log", "-lsecond.log"},
+                                   "/");
+  EXPECT_TRUE(options.Verbose);
+  EXPECT_TRUE(options.PromptForParameters);
+  EXPECT_FALSE(options.WaitForKey);
+  EXPECT_EQ(options.ProjectArgument, "/home/x/p.morvex");
+  EXPECT_EQ(options.Parameters, std::vector<std::string>{"city=Prague"});
+  EXPECT_EQ(options.LogPath, "/second.log");
+  EXPECT_EQ(options.BaseDirectory, "/");
+}
+
+TEST(ParseCommandLineTest, PositionalsDecideTheProject) {
+  const std::string source = "<?xml version=\"1.0\"?><morvex><script/></morvex>";
+  EXPECT_EQ(Parse({source, "a=1"}).ProjectArgument, source);
+
+  const RunOptions inlineOptions = Parse({"Data Source=x", "//r[id=5]", "n=1"});
+  EXPECT_EQ(inlineOptions.Positionals, (std::vector<std::string>{"Data Source=x", "//r[id=5]"}));
+  EXPECT_EQ(inlineOptions.ProjectArgument, "");
+  EXPECT_FALSE(inlineOptions.ShowUsage);
+
+  EXPECT_TRUE(Parse({"-v", "city=Prague"}).ShowUsage);  // nothing to run
+}
+
+TEST(ParseCommandLineTest, HelpStopsScanningButAnyWaitSwitchCounts) {
+  RunOptions options = Parse({"a.morvex", "-?", "b=1", "c.morvex", "-w"});
+  EXPECT_TRUE(options.ShowUsage);
+  EXPECT_TRUE(options.WaitForKey);
+  EXPECT_TRUE(options.Parameters.empty());
+  EXPECT_EQ(options.ProjectArgument, "");
+  EXPECT_TRUE(Parse({"-H", "/W"}).WaitForKey);
+  EXPECT_FALSE(Parse({"-?", "-wait"}).WaitForKey);  // only a bare -w counts
+}
+
+TEST(ChooseLogPathTest, ByProjectAndLogSwitch) {
+  RunOptions options;
+  options.BaseDirectory = "/cwd/";
+  options.ProjectArgument = "/jobs/daily.morvex";
+  EXPECT_EQ(ChooseLogPath(options), "/cwd/daily.morvex.log");
+  options.ProjectArgument = "<?xml version=\"1.0\"?><morvex/>";
+  EXPECT_EQ(ChooseLogPath(options), "/cwd/morvex.log");
+  options.ProjectArgument = "";
+  EXPECT_EQ(ChooseLogPath(options), "/cwd/morvex.log");
+
+  options.LogPath = "reports/./run.log";
+  EXPECT_EQ(ChooseLogPath(options), "/cwd/reports/run.log");
+  options.ProjectArgument = "p.morvex";
+  options.LogPath = "../up.log";
+  EXPECT_EQ(ChooseLogPath(options), "/up.log");
+}
+
+TEST(OpenLogFileTest, CreatesReplacesOrSilentlyGivesUp) {
+  const fs::path dir = TempPath("morvex_log_test");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  RunOptions options = Parse({"-lreports/deep/run.log", "p.morvex"}, dir.string());
+  ASSERT_NE(options.LogStream, nullptr);
+  EXPECT_EQ(options.LogPath, (dir / "reports/deep/run.log").string());
+  EXPECT_TRUE(fs::exists(dir / "reports/deep/run.log"));
+
+  std::ofstream(dir / "p.morvex.log") << "old content";
+  options = Parse({"p.morvex", "-l"}, dir.string());
+  ASSERT_NE(options.LogStream, nullptr);
+  EXPECT_EQ(fs::file_size(dir / "p.morvex.log"), 0u);
+
+  std::ofstream(dir / "blocker") << "a file where a directory should be";
+  options = Parse({"-lblocker/run.log", "p.morvex"}, dir.string());
+  EXPECT_FALSE(options.LogEnabled);
+  EXPECT_EQ(options.LogStream, nullptr);
+  EXPECT_EQ(options.ProjectArgument, "p.morvex");
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace morvex

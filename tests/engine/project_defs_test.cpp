@@ -1,0 +1,44 @@
+#include "engine/project_defs.h"
+
+#include <gtest/gtest.h>
+
+namespace morvex {
+namespace {
+
+TEST(ProjectDefsTest, SourceAndQueryKindsIgnoreCase) {
+  EXPECT_EQ(SourceKindOf("OleDB"), skOledb);
+  EXPECT_EQ(SourceKindOf("FILE"), skFile);
+  EXPECT_EQ(SourceKindOf(""), skFile);
+  EXPECT_EQ(SourceKindOf("Stream"), skStream);
+  EXPECT_EQ(SourceKindOf("ftp"), skNone);
+  EXPECT_EQ(SourceKindName(SourceKindOf("STREAM")), "stream");
+  EXPECT_EQ(SourceKindName(skNone), "");
+
+  EXPECT_EQ(QueryKindOf("Inline"), qkInline);
+  EXPECT_EQ(QueryKindOf(""), qkNone);
+  EXPECT_EQ(QueryKindOf("sql"), qkNone);
+}
+
+TEST(ProjectDefsTest, TransformKindTableFirstRuleWins) {
+  const struct {
+    const char* keyword;
+    uint8_t code;
+  } cases[] = {
+      {"", tkXml},
+      {"CSV/XML", tkXml},
+      {"xslt", tkXslt},
+      {"XPath", tkXPath},
+      {"jpath", tkJPath},
+      {"Xml/Csv", tkCsv},
+      {"xml/json", tkJson},
+      {"json/xml", tkJsonXml},
+      {"JSON/CSV", tkJsonCsv},
+      {"zqScriptGUI", tkZqScript},
+      {"VBScript", tkScript},
+      {"xslt inline", tkScript},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TransformKindOf(c.keyword), c.code) << c.keyword;
+}
+
+}  // namespace
+}  // namespace morvex

@@ -1,0 +1,175 @@
+#include "engine/streams.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/engine/temp_path.h"
+#include "text/encoding.h"
+#include "text/error.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+using morvex::testing::TempPath;
+
+TEST(StreamRegistryTest, NamesIgnoreCaseAndGetOrCreateEmptiesInPlace) {
+  TStreamRegistry registry([] { return std::string(); });
+  ASSERT_NE(registry.FindStream("XSTREAM"), nullptr);
+
+  TStream& out = registry.GetOrCreateStream("Out");
+  out.Write(std::string_view("first"));
+  ASSERT_EQ(registry.FindStream("out"), &out);
+  EXPECT_EQ(out.Position(), 5);  // a lookup does not rewind
+
+  EXPECT_EQ(&registry.GetOrCreateStream("OUT"), &out);
+  EXPECT_EQ(out.Size(), 0);
+  EXPECT_EQ(out.Position(), 0);
+
+  auto replacement = std::make_unique<TMemoryStream>("rows");
+  TStream* replacementPtr = replacement.get();
+  registry.GetOrCreateStream("out", std::move(replacement));
+  EXPECT_EQ(registry.FindStream("Out"), replacementPtr);
+
+  TStream& unicode = registry.GetOrCreateStream("Ströme");
+  EXPECT_EQ(registry.FindStream("STRÖME"), &unicode);
+  EXPECT_EQ(registry.FindStream("missing"), nullptr);
+}
+
+TEST(StreamRegistryTest, StdInIsReadOnce) {
+  int reads = 0;
+  TStreamRegistry registry([&] {
+    ++reads;
+    return std::string("piped\ndata");
+  });
+  TStream* first = registry.FindStream("stdin");
+  ASSERT_NE(first, nullptr);
+  first->Seek(0, SeekOrigin::End);
+  EXPECT_EQ(registry.FindStream("STDIN"), first);
+  EXPECT_EQ(reads, 1);
+  first->SetPosition(0);
+  EXPECT_EQ(first->ReadToEnd(), "piped\ndata");
+}
+
+class StreamFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TempPath("morvex_streams_" +
+                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Bytes(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void Put(const std::string& name, std::string_view bytes) const {
+    std::ofstream(dir_ / name, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(StreamFilesTest, TextIsDecodedByByteOrderMark) {
+  Put("utf8bom.txt", "\xEF\xBB\xBFPraha \xC4\x8D");
+  Put("utf16le.txt", std::string("\xFF\xFEO\0K\0", 6));
+  Put("plain.txt", "\xC4\x8D\r\nx");
+  std::string text;
+  ASSERT_TRUE(LoadTextFile(text, Path("utf8bom.txt")));
+  EXPECT_EQ(text, "Praha \xC4\x8D");
+  ASSERT_TRUE(LoadTextFile(text, Path("utf16le.txt")));
+  EXPECT_EQ(text, "OK");
+  ASSERT_TRUE(LoadTextFile(text, Path("plain.txt")));
+  EXPECT_EQ(text, "\xC4\x8D\r\nx");
+  EXPECT_FALSE(LoadTextFile(text, Path("missing.txt")));
+  EXPECT_EQ(text, "\xC4\x8D\r\nx");
+
+  TMemoryStream stream("abcdef");
+  stream.SetPosition(2);
+  ASSERT_TRUE(ReadStreamText(stream, text));
+  EXPECT_EQ(text, "cdef");
+}
+
+TEST_F(StreamFilesTest, SaveTextToFileBytes) {
+  Put("a.txt", "a much longer old content");
+  ASSERT_TRUE(SaveTextToFile("\xC4\x8D", Path("a.txt"), true, &EncodingForName("utf-8")));
+  EXPECT_EQ(Bytes("a.txt"), "\xEF\xBB\xBF\xC4\x8D");
+  ASSERT_TRUE(SaveTextToFile("ok", Path("b.txt"), true));  // system ANSI: no mark
+  EXPECT_EQ(Bytes("b.txt"), "ok");
+  ASSERT_TRUE(SaveTextToFile("ok", Path("c.txt"), true, &EncodingForName("unicode")));
+  EXPECT_EQ(Bytes("c.txt"), std::string("\xFF\xFEo\0k\0", 6));
+  ASSERT_TRUE(SaveTextToFile("", Path("d.txt"), true, &EncodingForName("utf-8")));
+  EXPECT_TRUE(fs::exists(dir_ / "d.txt"));
+  EXPECT_EQ(Bytes("d.txt"), "");
+  EXPECT_FALSE(SaveTextToFile("x", Path("no/such/dir.txt"), false));
+}
+
+TEST_F(StreamFilesTest, CopiesWithoutTransform) {
+  Put("in.txt", "file bytes");
+  Put("out.txt", "older and longer content");
+  TMemoryStream sourceStream("stream bytes");
+  sourceStream.SetPosition(7);
+  TMemoryStream destinationStream;
+  const TXSourceInfo fileSource{skFile, Path("in.txt"), "", nullptr};
+  const TXSourceInfo streamSource{skStream, "s", "", &sourceStream};
+  const TXSourceInfo fileDestination{skFile, Path("out.txt"), "", nullptr};
+  const TXSourceInfo streamDestination{skStream, "d", "", &destinationStream};
+
+  CopySourceToDestination(fileSource, fileDestination);
+  EXPECT_EQ(Bytes("out.txt"), "file bytes");
+  CopySourceToDestination(streamSource, fileDestination);  // whatever the position
+  EXPECT_EQ(Bytes("out.txt"), "stream bytes");
+  CopySourceToDestination(fileSource, streamDestination);
+  EXPECT_EQ(destinationStream.Data(), "file bytes");
+  EXPECT_EQ(destinationStream.Position(), 0);
+  destinationStream.Clear();
+  sourceStream.SetPosition(7);
+  CopySourceToDestination(streamSource, streamDestination);
+  EXPECT_EQ(destinationStream.Data(), "stream bytes");
+
+  TMemoryStream empty;
+  ASSERT_TRUE(SaveStreamToFile(empty, Path("empty.bin")));
+  EXPECT_TRUE(fs::exists(dir_ / "empty.bin"));
+  EXPECT_FALSE(CopyFileTo(Path("in.txt"), Path("in.txt")));
+  EXPECT_EQ(Bytes("in.txt"), "file bytes");
+}
+
+TEST_F(StreamFilesTest, DestinationErrorsCarryTheirMessages) {
+  const auto messageOf = [](const auto& action) {
+    try {
+      action();
+    } catch (const EMorvexError& error) {
+      return std::string(error.what());
+    }
+    return std::string("no error");
+  };
+  TMemoryStream stream("x");
+  const TXSourceInfo missingFile{skFile, Path("missing.txt"), "", nullptr};
+  const TXSourceInfo badFile{skFile, Path("no/dir/out.txt"), "", nullptr};
+  const TXSourceInfo streamOut{skStream, "Out", "", &stream};
+  const TXSourceInfo streamOutLower{skStream, "out", "", &stream};
+  EXPECT_EQ(messageOf([&] { CopySourceToDestination(missingFile, badFile); }), "Cannot copy file!");
+  EXPECT_EQ(messageOf([&] { CopySourceToDestination(streamOut, badFile); }),
+            "Cannot save stream to destination file!");
+  EXPECT_NE(messageOf([&] { CopySourceToDestination(missingFile, streamOut); }).find("missing.txt"),
+            std::string::npos);
+  // Emptying the destination would destroy the source: refused in any letter case.
+  EXPECT_EQ(messageOf([&] { CheckStreamsDiffer(streamOut, streamOutLower); }),
+            "Source and destination streams must be different!");
+  EXPECT_EQ(messageOf([&] { CheckStreamsDiffer(missingFile, streamOut); }), "no error");
+
+  Put("old.xml", "x");
+  DeleteOldDestinationFile(Path("old.xml"));
+  EXPECT_FALSE(fs::exists(dir_ / "old.xml"));
+  EXPECT_EQ(messageOf([&] { DeleteOldDestinationFile(Path("missing.xml")); }), "no error");
+}
+
+}  // namespace
+}  // namespace morvex
