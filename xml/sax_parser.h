@@ -69,6 +69,9 @@ class TXMLAttributes {
   const std::string& TypeFromQName(std::string_view qName) const;
 
  private:
+  // The reader refills the list in place: it keeps the strings' capacity
+  // between elements and keeps empty texts (an empty value) empty.
+  friend class TXMLParser;
   std::vector<TAttribute> items_;
 };
 
