@@ -278,17 +278,27 @@ iconv_t CachedIconv(const std::string& to, const std::string& from) {
   return cd;
 }
 
+// Writes into a buffer sized for the worst case (two bytes per input byte, as
+// no UTF-8 sequence yields more UTF-16 bytes than it has) and runs ASCII
+// through a tight loop: XML output is mostly ASCII markup.
 void EncodeUtf16(std::string_view text, std::string& out, bool bigEndian) {
-  out.reserve(out.size() + text.size() * 2);
+  const size_t start = out.size();
+  out.resize(start + text.size() * 2);
+  char* dst = out.data() + start;
   auto put = [&](char16_t unit) {
-    char lo = static_cast<char>(unit & 0xFF);
-    char hi = static_cast<char>(unit >> 8);
-    if (bigEndian) std::swap(lo, hi);
-    out += lo;
-    out += hi;
+    const char lo = static_cast<char>(unit & 0xFF);
+    const char hi = static_cast<char>(unit >> 8);
+    dst[0] = bigEndian ? hi : lo;
+    dst[1] = bigEndian ? lo : hi;
+    dst += 2;
   };
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   size_t pos = 0;
   while (pos < text.size()) {
+    if (bytes[pos] < 0x80) {
+      put(bytes[pos++]);
+      continue;
+    }
     char32_t c = DecodeUtf8Char(text, pos);
     if (c >= 0x10000) {
       c -= 0x10000;
@@ -298,6 +308,7 @@ void EncodeUtf16(std::string_view text, std::string& out, bool bigEndian) {
       put(static_cast<char16_t>(c));
     }
   }
+  out.resize(static_cast<size_t>(dst - out.data()));
 }
 
 std::string DecodeUtf16(std::string_view bytes, bool bigEndian) {
