@@ -4,8 +4,10 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/uri.h>
 #include <libxml/xpath.h>
 #include <libxml/xmlsave.h>
+#include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xsltInternals.h>
 
@@ -25,6 +27,8 @@ struct XmlDeleter {
   void operator()(xmlSaveCtxt* p) const noexcept { xmlSaveClose(p); }
   void operator()(xmlOutputBuffer* p) const noexcept { xmlOutputBufferClose(p); }
   void operator()(xmlChar* p) const noexcept { xmlFree(p); }
+  void operator()(char* p) const noexcept { xmlFree(p); }
+  void operator()(xmlURI* p) const noexcept { xmlFreeURI(p); }
   void operator()(xsltStylesheet* p) const noexcept { xsltFreeStylesheet(p); }
   void operator()(xsltTransformContext* p) const noexcept { xsltFreeTransformContext(p); }
   void operator()(xsltSecurityPrefs* p) const noexcept { xsltFreeSecurityPrefs(p); }

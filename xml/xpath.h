@@ -1,0 +1,88 @@
+// XPath 1.0 over documents: node selection with a document's selection
+// prefixes, the string value of an expression, and copying selected nodes
+// into a new document.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct _xmlDoc;
+struct _xmlNode;
+
+namespace morvex {
+
+class TStream;
+struct TXmlOptions;
+
+// The nodes `expression` selects with `context` as context node (a document
+// may be passed as its own node) and the prefixes of the owner document's
+// SelectionNamespaces, in document order. Raises EMorvexError for an invalid
+// expression, one that gives no node-set, or one that selects namespace
+// nodes. A null context selects nothing.
+std::vector<_xmlNode*> SelectNodes(_xmlNode* context, std::string_view expression);
+std::vector<_xmlNode*> SelectNodes(_xmlDoc* document, std::string_view expression);
+
+// The string value of `expression`, evaluated as an XSLT 1.0 stylesheet's
+// xsl:value-of would with the document element as context node: a node-set
+// gives the string value of its first node in document order, an empty set
+// an empty text. `selectionNamespaces` ("xmlns:p='uri' ...") declares the
+// prefixes the expression may use. Raises EMorvexError on any failure (also
+// for a document without document element).
+std::string EvaluateXPathText(_xmlDoc* document, std::string_view expression,
+                              std::string_view selectionNamespaces);
+// The same for a source stream (read from position 0) or file: true and the
+// text in `textOrMessage`, or false and the error's message there.
+bool EvaluateXPathText(TStream& source, std::string_view expression, std::string& textOrMessage,
+                       std::string_view selectionNamespaces);
+bool EvaluateXPathText(const std::string& sourceFile, std::string_view expression,
+                       std::string& textOrMessage, std::string_view selectionNamespaces);
+
+// Copies the nodes that `expressions` select from the source into a new
+// document under `rootPath` and saves it to the destination with `options`
+// (SaveXmlToStream; nullptr for libxml2's plain UTF-8 save).
+//   - An empty rootPath takes the name of the source's document element.
+//   - `rootAttributes` (name='value' items, see SetAttributesFromText) go on
+//     the outermost element of the path; xmlns declarations among them
+//     become namespace declarations that copied nodes reuse.
+//   - `selectionNamespaces` declares the prefixes the expressions may use.
+//   - When `expressions` holds a CR LF pair it is one expression per line
+//     (lines end at CR, LF or CR LF; a final line end adds no empty line, a
+//     blank line is an invalid expression). Otherwise it is one expression,
+//     line feeds and all.
+// Returns the number of nodes copied, or -1 with `message` set; nothing is
+// raised. A source stream is read from position 0 and the destination stream
+// written at its position; a destination file is created, replacing an
+// existing one, only when the copy succeeded. A source that is not
+// well-formed XML is an error.
+int SelectXmlToDocument(TStream& source, TStream& destination, std::string_view expressions,
+                        const TXmlOptions* options, std::string_view rootAttributes,
+                        std::string_view selectionNamespaces, std::string_view rootPath,
+                        std::string& message);
+int SelectXmlToDocument(TStream& source, const std::string& destinationFile,
+                        std::string_view expressions, const TXmlOptions* options,
+                        std::string_view rootAttributes, std::string_view selectionNamespaces,
+                        std::string_view rootPath, std::string& message);
+int SelectXmlToDocument(const std::string& sourceFile, const std::string& destinationFile,
+                        std::string_view expressions, const TXmlOptions* options,
+                        std::string_view rootAttributes, std::string_view selectionNamespaces,
+                        std::string_view rootPath, std::string& message);
+int SelectXmlToDocument(const std::string& sourceFile, TStream& destination,
+                        std::string_view expressions, const TXmlOptions* options,
+                        std::string_view rootAttributes, std::string_view selectionNamespaces,
+                        std::string_view rootPath, std::string& message);
+
+// Appends a clone (deep or shallow; a shallow element clone keeps its
+// attributes) of every node `expression` selects in `document` to `target`,
+// and returns how many nodes were selected. A selected attribute is set on
+// `target`. Raises EMorvexError for an invalid expression or for a selected
+// document node.
+int CopySelectedNodes(_xmlDoc* document, _xmlNode* target, std::string_view expression, bool deep);
+
+// Creates the nested elements of a "/"-separated path (empty segments are
+// skipped, so "/a//b" gives a with b inside) and returns the innermost.
+// Raises EMorvexError for an invalid or empty element name (a path ending in
+// "/") and for a second document element.
+_xmlNode* CreateElementPath(_xmlDoc* document, std::string_view path);
+
+}  // namespace morvex

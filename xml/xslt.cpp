@@ -1,0 +1,396 @@
+// One transformation: compile a copy of the stylesheet document, set the
+// security preferences and the typed parameters on a fresh transformation
+// context, apply, then serialise the result tree onto a TStream through an
+// output buffer in the stylesheet's output encoding. libxslt reports its
+// errors through process-wide (per-thread) callbacks, so they are collected
+// for the duration of each step and become the step's message.
+#include "xml/xslt.h"
+
+#include <libxml/encoding.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
+#include <libxslt/imports.h>
+#include <libxslt/security.h>
+#include <libxslt/transform.h>
+#include <libxslt/variables.h>
+#include <libxslt/xsltutils.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <utility>
+
+#include "text/error.h"
+#include "text/stream.h"
+#include "xml/xml_document.h"
+#include "xml/xml_options.h"
+#include "xml/xml_ptr.h"
+
+namespace morvex {
+
+namespace {
+
+using detail::xml_ptr;
+
+// Collects what libxml2 and libxslt report on this thread while it lives,
+// and puts the previous handlers back when it ends.
+class TErrorCapture {
+ public:
+  TErrorCapture()
+      : oldXmlGeneric_(xmlGenericError),
+        oldXmlGenericContext_(xmlGenericErrorContext),
+        oldStructured_(xmlStructuredError),
+        oldStructuredContext_(xmlStructuredErrorContext),
+        oldXsltGeneric_(xsltGenericError),
+        oldXsltGenericContext_(xsltGenericErrorContext) {
+    xmlSetGenericErrorFunc(this, OnGeneric);
+    xmlSetStructuredErrorFunc(this, OnStructured);
+    xsltSetGenericErrorFunc(this, OnGeneric);
+  }
+  ~TErrorCapture() {
+    xsltSetGenericErrorFunc(oldXsltGenericContext_, oldXsltGeneric_);
+    xmlSetStructuredErrorFunc(oldStructuredContext_, oldStructured_);
+    xmlSetGenericErrorFunc(oldXmlGenericContext_, oldXmlGeneric_);
+  }
+  TErrorCapture(const TErrorCapture&) = delete;
+  TErrorCapture& operator=(const TErrorCapture&) = delete;
+
+  // The collected lines joined by "; ", or `fallback` when nothing came.
+  std::string Message(std::string_view fallback) {
+    AddLine(partial_);
+    partial_.clear();
+    std::string message;
+    for (const std::string& line : lines_) {
+      if (!message.empty()) message += "; ";
+      message += line;
+    }
+    return message.empty() ? std::string(fallback) : message;
+  }
+
+ private:
+  // Both are called by libxml2 and libxslt: nothing may escape them.
+  static void OnGeneric(void* context, const char* format, ...) {
+    char buffer[2048];
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (length < 0) return;
+    try {
+      static_cast<TErrorCapture*>(context)->AddText(
+          std::string_view(buffer, std::min(static_cast<size_t>(length), sizeof buffer - 1)));
+    } catch (...) {
+      // Out of memory: the message is lost, the failure itself is not.
+    }
+  }
+
+  static void OnStructured(void* context, xmlError* error) {
+    if (!error || !error->message) return;
+    try {
+      std::string text = error->message;
+      while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+      if (error->domain == XML_FROM_XPATH && error->str1) {
+        text += " in XPath expression \"" + std::string(error->str1) + "\"";
+      }
+      auto* self = static_cast<TErrorCapture*>(context);
+      self->AddLine(self->partial_);
+      self->partial_.clear();
+      self->AddLine(text);
+    } catch (...) {
+      // As above.
+    }
+  }
+
+  void AddText(std::string_view text) {
+    for (char c : text) {
+      if (c == '\n') {
+        AddLine(partial_);
+        partial_.clear();
+      } else {
+        partial_ += c;
+      }
+    }
+  }
+
+  void AddLine(std::string line) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty() || (!lines_.empty() && lines_.back() == line)) return;
+    lines_.push_back(std::move(line));
+  }
+
+  xmlGenericErrorFunc oldXmlGeneric_;
+  void* oldXmlGenericContext_;
+  xmlStructuredErrorFunc oldStructured_;
+  void* oldStructuredContext_;
+  xmlGenericErrorFunc oldXsltGeneric_;
+  void* oldXsltGenericContext_;
+  std::string partial_;
+  std::vector<std::string> lines_;
+};
+
+// XPath expressions that evaluate to exactly the given values: libxslt takes
+// parameter values as expressions.
+std::string XPathNumber(double value) {
+  if (std::isnan(value)) return "number('NaN')";
+  if (std::isinf(value)) return value > 0 ? "(1 div 0)" : "(-1 div 0)";
+  char buffer[400];
+  auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (ec != std::errc()) return "number('NaN')";
+  return std::string(buffer, end);
+}
+
+// A string literal, or for text holding both quote characters a concat() of
+// pieces, so that no value can end the literal early.
+std::string XPathString(const std::string& value) {
+  if (value.find('\'') == std::string::npos) return "'" + value + "'";
+  if (value.find('"') == std::string::npos) return "\"" + value + "\"";
+  std::string expression = "concat(";
+  size_t start = 0;
+  for (;;) {
+    size_t quote = value.find('\'', start);
+    expression += "'" + value.substr(start, quote - start) + "'";
+    if (quote == std::string::npos) break;
+    expression += ",\"'\",";
+    start = quote + 1;
+  }
+  return expression + ")";
+}
+
+std::string XPathValue(const std::variant<int64_t, double, bool, std::string>& value) {
+  struct Visitor {
+    std::string operator()(int64_t v) const { return std::to_string(v); }
+    std::string operator()(double v) const { return XPathNumber(v); }
+    std::string operator()(bool v) const { return v ? "true()" : "false()"; }
+    std::string operator()(const std::string& v) const { return XPathString(v); }
+  };
+  return std::visit(Visitor{}, value);
+}
+
+// The parameters with each (namespace, name) once, holding its last value, in
+// the order of first appearance.
+std::vector<const TTransformParameter*> LastValues(const TTransformParameters& parameters) {
+  std::vector<const TTransformParameter*> unique;
+  std::map<std::pair<std::string, std::string>, size_t> index;
+  for (const TTransformParameter& parameter : parameters) {
+    auto [it, added] = index.try_emplace({parameter.NamespaceURI, parameter.Name}, unique.size());
+    if (added) {
+      unique.push_back(&parameter);
+    } else {
+      unique[it->second] = &parameter;
+    }
+  }
+  return unique;
+}
+
+void RequireDocumentElement(const xmlDoc* document, const char* what) {
+  if (HasDocumentElement(document)) return;
+  TXMLDOMParseError error = GetParseError(document);
+  if (error.ErrorCode == 0) throw EMorvexError(std::string(what) + " has no document element");
+  std::string message = ParseErrorMessage(error);
+  throw EMorvexError(error.URL.empty() ? std::string(what) + " " + message : message);
+}
+
+xml_ptr<xsltSecurityPrefs> TransformSecurity() {
+  xml_ptr<xsltSecurityPrefs> prefs(xsltNewSecurityPrefs());
+  if (!prefs) throw EMorvexError("Out of memory creating XSLT security preferences");
+  bool readFiles = DefaultXmlOptions().AllowDocumentFunction;
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_READ_FILE,
+                       readFiles ? xsltSecurityAllow : xsltSecurityForbid);
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid);
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_CREATE_DIRECTORY, xsltSecurityForbid);
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid);
+  xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid);
+  return prefs;
+}
+
+struct TOutputSink {
+  TStream* Stream;
+  std::exception_ptr Error;
+};
+
+int WriteToSink(void* context, const char* buffer, int length) {
+  auto* sink = static_cast<TOutputSink*>(context);
+  try {
+    sink->Stream->Write(buffer, static_cast<size_t>(length));
+    return length;
+  } catch (...) {
+    sink->Error = std::current_exception();
+    return -1;
+  }
+}
+
+// A compiled stylesheet applied to one source; the result tree stays until
+// it is saved.
+class TTransformRun {
+ public:
+  TTransformRun(xmlDoc* source, xmlDoc* stylesheet, const TTransformParameters& parameters) {
+    RequireDocumentElement(source, "The XML source");
+    RequireDocumentElement(stylesheet, "The XSLT stylesheet");
+    TErrorCapture errors;
+    xml_ptr<xmlDoc> copy(xmlCopyDoc(stylesheet, 1));
+    if (!copy) throw EMorvexError("Out of memory copying the stylesheet");
+    style_.reset(xsltParseStylesheetDoc(copy.get()));
+    if (!style_) throw EMorvexError(errors.Message("The stylesheet could not be compiled"));
+    copy.release();  // the compiled stylesheet owns it now
+
+    security_ = TransformSecurity();
+    context_.reset(xsltNewTransformContext(style_.get(), source));
+    if (!context_) throw EMorvexError(errors.Message("The transformation could not be set up"));
+    if (xsltSetCtxtSecurityPrefs(security_.get(), context_.get()) != 0) {
+      throw EMorvexError(errors.Message("The XSLT security preferences could not be set"));
+    }
+    for (const TTransformParameter* parameter : LastValues(parameters)) {
+      std::string name = parameter->NamespaceURI.empty()
+                             ? parameter->Name
+                             : "{" + parameter->NamespaceURI + "}" + parameter->Name;
+      std::string value = XPathValue(parameter->Value);
+      if (xsltEvalOneUserParam(context_.get(), BAD_CAST name.c_str(), BAD_CAST value.c_str()) != 0 ||
+          context_->state != XSLT_STATE_OK) {
+        throw EMorvexError(errors.Message("The parameter " + parameter->Name + " could not be set"));
+      }
+    }
+    result_.reset(xsltApplyStylesheetUser(style_.get(), source, nullptr, nullptr, nullptr, context_.get()));
+    if (!result_ || context_->state != XSLT_STATE_OK) {
+      throw EMorvexError(errors.Message("The XSLT transformation failed"));
+    }
+    // Fails now for an unknown output encoding, before any output exists.
+    if (xmlCharEncodingHandler* encoder = OutputEncoder()) xmlCharEncCloseFunc(encoder);
+  }
+
+  // Writes the result as the stylesheet's xsl:output directs.
+  void Save(TStream& output) const {
+    TErrorCapture errors;
+    xmlCharEncodingHandler* encoder = OutputEncoder();
+    TOutputSink sink{&output, nullptr};
+    xml_ptr<xmlOutputBuffer> buffer(xmlOutputBufferCreateIO(WriteToSink, nullptr, &sink, encoder));
+    if (!buffer) {
+      if (encoder) xmlCharEncCloseFunc(encoder);
+      throw EMorvexError("Out of memory creating the output buffer");
+    }
+    int written = xsltSaveResultTo(buffer.get(), result_.get(), style_.get());
+    int closed = xmlOutputBufferClose(buffer.release());
+    if (sink.Error) std::rethrow_exception(sink.Error);
+    if (written < 0 || closed < 0) {
+      throw EMorvexError(errors.Message("Writing the transformation result failed"));
+    }
+  }
+
+ private:
+  // The encoder of the stylesheet's output encoding (the caller closes it),
+  // or nullptr for UTF-8.
+  xmlCharEncodingHandler* OutputEncoder() const {
+    const xmlChar* encoding = nullptr;
+    for (xsltStylesheet* style = style_.get(); style && !encoding; style = xsltNextImport(style)) {
+      encoding = style->encoding;
+    }
+    if (!encoding) return nullptr;
+    xmlCharEncodingHandler* encoder = xmlFindCharEncodingHandler(reinterpret_cast<const char*>(encoding));
+    if (!encoder) {
+      throw EMorvexError("The output encoding \"" + std::string(reinterpret_cast<const char*>(encoding)) +
+                         "\" of the stylesheet is not supported");
+    }
+    if (xmlStrcasecmp(BAD_CAST encoder->name, BAD_CAST "UTF-8") == 0) {
+      xmlCharEncCloseFunc(encoder);
+      return nullptr;
+    }
+    return encoder;
+  }
+
+  xml_ptr<xsltStylesheet> style_;
+  xml_ptr<xsltSecurityPrefs> security_;
+  xml_ptr<xsltTransformContext> context_;
+  xml_ptr<xmlDoc> result_;
+};
+
+TXmlDocument LoadSource(const std::string& path) { return LoadXmlFile(path); }
+TXmlDocument LoadSource(TStream& stream) { return LoadXmlStream(stream); }
+TXmlDocument LoadStylesheet(const std::string& path) { return LoadXmlFile(path); }
+TXmlDocument LoadStylesheet(TStylesheetText stylesheet) { return LoadXmlText(stylesheet.Text); }
+
+void SaveOutput(const TTransformRun& run, TStream& output) { run.Save(output); }
+// A file left half-written by a failed save is removed.
+void SaveOutput(const TTransformRun& run, const std::string& path) {
+  TFileStream file(path, TFileStream::Mode::Create);
+  try {
+    run.Save(file);
+    file.Close();
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    throw;
+  }
+}
+
+template <typename Source, typename Stylesheet, typename Output>
+bool RunTransformXml(Source&& source, Stylesheet&& stylesheet, Output&& output,
+                     const TTransformParameters& parameters, std::string& message) {
+  message.clear();
+  try {
+    TXmlDocument sourceDocument = LoadSource(source);
+    TXmlDocument stylesheetDocument = LoadStylesheet(stylesheet);
+    TTransformRun run(sourceDocument.get(), stylesheetDocument.get(), parameters);
+    SaveOutput(run, output);
+    return true;
+  } catch (const std::exception& e) {
+    message = e.what();
+    if (message.empty()) message = "The XSLT transformation failed";
+    return false;
+  }
+}
+
+}  // namespace
+
+bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
+                  const std::string& outputFile, const TTransformParameters& parameters,
+                  std::string& message) {
+  return RunTransformXml(sourceFile, stylesheetFile, outputFile, parameters, message);
+}
+
+bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
+                  TStream& output, const TTransformParameters& parameters, std::string& message) {
+  return RunTransformXml(sourceFile, stylesheetFile, output, parameters, message);
+}
+
+bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet, TStream& output,
+                  const TTransformParameters& parameters, std::string& message) {
+  return RunTransformXml(sourceFile, stylesheet, output, parameters, message);
+}
+
+bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet,
+                  const std::string& outputFile, const TTransformParameters& parameters,
+                  std::string& message) {
+  return RunTransformXml(sourceFile, stylesheet, outputFile, parameters, message);
+}
+
+bool TransformXml(TStream& source, const std::string& stylesheetFile, const std::string& outputFile,
+                  const TTransformParameters& parameters, std::string& message) {
+  return RunTransformXml(source, stylesheetFile, outputFile, parameters, message);
+}
+
+bool TransformXml(TStream& source, const std::string& stylesheetFile, TStream& output,
+                  const TTransformParameters& parameters, std::string& message) {
+  return RunTransformXml(source, stylesheetFile, output, parameters, message);
+}
+
+bool TransformXml(TStream& source, TStylesheetText stylesheet, const std::string& outputFile,
+                  const TTransformParameters& parameters, std::string& message) {
+  return RunTransformXml(source, stylesheet, outputFile, parameters, message);
+}
+
+bool TransformXml(TStream& source, TStylesheetText stylesheet, TStream& output,
+                  const TTransformParameters& parameters, std::string& message) {
+  return RunTransformXml(source, stylesheet, output, parameters, message);
+}
+
+void TransformDocument(_xmlDoc* source, _xmlDoc* stylesheet, const TTransformParameters& parameters,
+                       TStream& output) {
+  TTransformRun run(source, stylesheet, parameters);
+  run.Save(output);
+}
+
+}  // namespace morvex

@@ -1,0 +1,81 @@
+// XSLT 1.0 transformations over libxslt (with the EXSLT extensions).
+//
+// Stylesheets run with these limits: they may read local files through
+// document() (when DefaultXmlOptions().AllowDocumentFunction is set) and
+// xsl:import/xsl:include, always through the same safe parser as every other
+// document (no external entities, no DTDs); they may never read from the
+// network nor write files or directories (exsl:document is refused).
+//
+// The result is written as the stylesheet's xsl:output directs (method,
+// encoding, indentation, declaration).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+struct _xmlDoc;
+
+namespace morvex {
+
+class TStream;
+
+// One stylesheet parameter. Values arrive in the stylesheet typed: integers
+// and floating-point numbers as numbers, booleans as booleans, strings as
+// strings whatever quote characters they hold.
+struct TTransformParameter {
+  std::string Name;
+  std::variant<int64_t, double, bool, std::string> Value;
+  std::string NamespaceURI;  // usually empty
+};
+
+// In order; when a name (with its namespace URI) comes twice, the later value
+// wins.
+using TTransformParameters = std::vector<TTransformParameter>;
+
+// A stylesheet given as XSLT text rather than as a file path.
+struct TStylesheetText {
+  std::string_view Text;
+};
+
+// The TransformXml family: one variant for each combination of source (file
+// path or stream), stylesheet (file path or text) and output (file path or
+// stream). A source stream is read from position 0; output to a stream is
+// written at its position. An output file is created, replacing an existing
+// one, only once the transformation has succeeded.
+//
+// Each returns true with an empty message, or false with the message of the
+// error: the parse error of a source or stylesheet that did not load, the
+// messages of the XSLT processor, or the failure to open or write a file.
+// Nothing is raised.
+bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
+                  const std::string& outputFile, const TTransformParameters& parameters,
+                  std::string& message);
+bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
+                  TStream& output, const TTransformParameters& parameters, std::string& message);
+bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet, TStream& output,
+                  const TTransformParameters& parameters, std::string& message);
+bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet,
+                  const std::string& outputFile, const TTransformParameters& parameters,
+                  std::string& message);
+bool TransformXml(TStream& source, const std::string& stylesheetFile, const std::string& outputFile,
+                  const TTransformParameters& parameters, std::string& message);
+bool TransformXml(TStream& source, const std::string& stylesheetFile, TStream& output,
+                  const TTransformParameters& parameters, std::string& message);
+bool TransformXml(TStream& source, TStylesheetText stylesheet, const std::string& outputFile,
+                  const TTransformParameters& parameters, std::string& message);
+bool TransformXml(TStream& source, TStylesheetText stylesheet, TStream& output,
+                  const TTransformParameters& parameters, std::string& message);
+
+// The core of the family: transforms `source` with the stylesheet document
+// `stylesheet` (which is copied, not taken over; xsl:strip-space removes
+// whitespace text nodes from `source` itself) and writes the result to
+// `output` at its position. Raises EMorvexError with the processor's messages
+// when the stylesheet does not compile or the transformation fails, and with
+// the parse error when either document has no document element.
+void TransformDocument(_xmlDoc* source, _xmlDoc* stylesheet, const TTransformParameters& parameters,
+                       TStream& output);
+
+}  // namespace morvex
