@@ -1,16 +1,35 @@
 #include "xml/xml_options.h"
 
 #include <libexslt/exslt.h>
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxslt/xslt.h>
 
+#include <cstdlib>
 #include <mutex>
 
+#include "text/code_pages.h"
+#include "text/encoding.h"
 #include "xml/xml_document.h"
 
 namespace morvex {
 
 namespace {
+
+// Documents this system writes declare the charset names of the code-page
+// table ("unicode", "unicodeFFFE", "x-mac-ce", "ks_c_5601-1987"), which iconv
+// does not know by those names. Each name becomes a libxml2 alias of the
+// iconv name its encoding object uses, so that such documents load again.
+void RegisterCharsetAliases() {
+  for (const TCodePageRow& row : CodePageTable) {
+    const std::string_view name = row.CharsetName;
+    if (name.empty()) continue;
+    const TEncoding& encoding = EncodingForName(name);
+    const auto codePage = static_cast<uint16_t>(std::atoi(row.CodePage));
+    if (encoding.CodePage() != codePage) continue;  // no converter: left to libxml2
+    xmlAddEncodingAlias(encoding.IconvName().c_str(), row.CharsetName);
+  }
+}
 
 // libxml2 and libxslt keep process-wide state (the parser's tables, the
 // entity loader, the stylesheet document loader, the default security
@@ -21,6 +40,7 @@ void InitXmlService() {
     xmlInitParser();
     xsltInit();
     exsltRegisterAll();
+    RegisterCharsetAliases();
     detail::InstallSecureLoaders();
   });
 }

@@ -6,6 +6,10 @@
 
 #include "text/stream.h"
 #include "text/utf.h"
+#include <libxml/tree.h>
+
+#include "xml/dom.h"
+#include "xml/xml_document.h"
 #include "xml/xml_options.h"
 #include "xml/xml_types.h"
 
@@ -72,6 +76,23 @@ TEST(XmlWriter, EncodingNameDecidesPreambleAndBytes) {
   writer = BeginXmlWriter(dflt, &empty, nullptr, "root");
   EndXmlWriter(std::move(writer), "root");
   EXPECT_EQ(dflt.Data(), kUtf8Bom + kUtf8Declaration + "<root/>");
+}
+
+// A document written in a code-page encoding declares the table's charset
+// name; the loader must know that name to read the document back.
+TEST(XmlWriter, DocumentsLoadBackWhateverCharsetNameTheyDeclare) {
+  for (const char* encoding : {"unicode", "unicodeFFFE", "utf-8", "windows-1250", "iso-8859-2",
+                               "x-mac-ce", "ibm852", "koi8-r", "ks_c_5601-1987", "Windows-1252"}) {
+    TMemoryStream out;
+    const TXmlOptions options = OptionsWithEncoding(encoding);
+    auto writer = BeginXmlWriter(out, &options, nullptr, "root");
+    WriteXmlField(*writer, "a", xtString, false, false, "abc", false);
+    EndXmlWriter(std::move(writer), "root");
+    const TXmlDocument document = LoadXmlStream(out);
+    ASSERT_TRUE(HasDocumentElement(document.get()))
+        << encoding << ": " << GetParseError(document.get()).Reason;
+    EXPECT_EQ(SelectSingleText(xmlDocGetRootElement(document.get()), "a", "?"), "abc") << encoding;
+  }
 }
 
 TEST(XmlWriter, WithoutOptionsTheDefaultsApply) {
