@@ -10,8 +10,10 @@
 
 #include "app/command_line.h"
 #include "app/console_log.h"
+#include "app/inline_project.h"
 #include "app/version_info.h"
 #include "engine/run_callbacks.h"
+#include "engine/runner.h"
 #include "text/error.h"
 
 namespace morvex {
@@ -28,12 +30,19 @@ std::string CurrentExceptionTypeName() {
   return status == 0 && demangled ? std::string(demangled.get()) : std::string(type->name());
 }
 
-// Runs the project of the command line; false when it failed. A missing
-// runner must never look like a successful run.
-bool RunCommandLineProject(RunOptions& /*options*/, TConsoleLogHelper& helper) {
-  // RunProject (with BuildInlineProject for two or more positionals) plugs in here.
-  helper.OutputMessage("The project runner is not available in this build.", LevelError);
-  return false;
+// Runs the project of the command line; false when it failed. Two or more
+// positional arguments describe one script, built into project source here.
+bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+  if (options.Positionals.size() >= 2) {
+    options.ProjectArgument = BuildInlineProject(options.Positionals);
+  }
+  return RunProject(
+      options.ProjectArgument, options.Parameters, options.PromptForParameters,
+      options.BaseDirectory,
+      [&helper](const std::string& name, const std::string& defaultValue) {
+        return helper.PromptParameter(name, defaultValue);
+      },
+      [&helper](const std::string& text, int64_t level) { helper.OutputMessage(text, level); });
 }
 
 }  // namespace

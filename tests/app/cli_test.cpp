@@ -87,7 +87,8 @@ TEST_F(CliTest, LogFileBytes) {
             "Command-line data-transformation runner\r\n"
             "Copyright (c) 2026 The Morvex developers\r\n"
             "\r\n"
-            "The project runner is not available in this build.\r\n");
+            "Project: daily.morvex\r\n"
+            "File does not exist!\r\n");
   EXPECT_FALSE(fs::exists(dir_ / "daily.morvex.log"));
 }
 

@@ -1,0 +1,302 @@
+#include "app/inline_project.h"
+
+#include <array>
+#include <string_view>
+
+#include "engine/inline_kinds.h"
+#include "engine/paths.h"
+#include "text/utf.h"
+#include "xml/xml_document.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr std::string_view kHead = "<?xml version=\"1.0\" ?><morvex><script>";
+constexpr std::string_view kTail = "</script></morvex>\r\n";
+
+// The four steps of the one script, each a complete element or empty; they
+// are joined in this order whatever order the rules fill them in.
+struct TInlineScript {
+  std::string Source;
+  std::string Query;
+  std::string Transform;
+  std::string Destination;
+};
+
+std::string EscapeXml(std::string_view text, bool attribute) {
+  std::string result;
+  result.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        result += "&amp;";
+        break;
+      case '<':
+        result += "&lt;";
+        break;
+      case '>':
+        result += "&gt;";
+        break;
+      case '"':
+        if (attribute) {
+          result += "&quot;";
+          break;
+        }
+        [[fallthrough]];
+      default:
+        result.push_back(c);
+    }
+  }
+  return result;
+}
+
+// True when `text` is well-formed element content: plain text, or markup such
+// as an inline query template meant to become elements of the project.
+bool IsXmlContent(std::string_view text) {
+  try {
+    const TXmlDocument document = LoadXmlText("<x>" + std::string(text) + "</x>");
+    return HasDocumentElement(document.get());
+  } catch (...) {
+    return false;
+  }
+}
+
+// Element content: kept as it is when it parses as XML content, else escaped,
+// so that a query such as "select * from t where a < 5" or a file name with
+// "&" stays the text the user typed.
+std::string Content(std::string_view text) {
+  return IsXmlContent(text) ? std::string(text) : EscapeXml(text, false);
+}
+
+// A character-data section cannot hold "]]>": the text is split across two
+// sections at each occurrence.
+std::string CData(std::string_view text) {
+  std::string result = "<![CDATA[";
+  size_t start = 0;
+  for (size_t end; (end = text.find("]]>", start)) != std::string_view::npos; start = end + 2) {
+    result.append(text.substr(start, end + 2 - start));
+    result += "]]><![CDATA[";
+  }
+  result.append(text.substr(start));
+  result += "]]>";
+  return result;
+}
+
+std::string Element(std::string_view name, std::string_view kind, std::string_view content) {
+  return "<" + std::string(name) + " kind=\"" + EscapeXml(kind, true) + "\">" +
+         std::string(content) + "</" + std::string(name) + ">";
+}
+
+std::string ConnectionString(std::string_view argument) {
+  return "<connection-string>" + Content(argument) + "</connection-string>";
+}
+
+std::string FileSource(std::string_view file) { return Element("source", "file", Content(file)); }
+std::string DatabaseSource(std::string_view connection) {
+  return Element("source", "oledb", ConnectionString(connection));
+}
+std::string FileDestination(std::string_view file) {
+  return Element("destination", "file", Content(file));
+}
+std::string DatabaseDestination(std::string_view connection) {
+  return Element("destination", "oledb", ConnectionString(connection));
+}
+// A file name or a connection string, as the argument looks.
+std::string Destination(std::string_view argument) {
+  return LooksLikeFilePath(argument) ? FileDestination(argument) : DatabaseDestination(argument);
+}
+std::string Query(std::string_view kind, std::string_view text) {
+  return Element("lsql", kind, Content(text));
+}
+// A transform whose text is a file name, or empty for keyword-only kinds.
+std::string PlainTransform(std::string_view kind, std::string_view text) {
+  return Element("transform", kind, Content(text));
+}
+// A transform whose text is an expression or an inline script.
+std::string TextTransform(std::string_view kind, std::string_view text) {
+  return Element("transform", kind, CData(text));
+}
+
+bool StartsWith(std::string_view text, char c) { return !text.empty() && text.front() == c; }
+
+// A query step from a file when one of that name exists, else typed inline.
+std::string QueryFileOrInline(const std::string& argument) {
+  return FileExists(argument) ? Query("file", argument) : Query("inline", argument);
+}
+
+TInlineScript TwoArguments(const std::string& first, std::string second) {
+  TInlineScript script;
+  if (FileExists(first)) {
+    script.Source = FileSource(first);
+    if (FileExists(second)) {
+      const std::string language = ScriptLanguageForFile(second);
+      script.Transform = PlainTransform(language.empty() ? "xslt" : language, second);
+    } else if (const std::string kind = SplitKindPrefix(second); !kind.empty()) {
+      script.Transform = TextTransform(kind, second);
+    } else {
+      script.Destination = FileDestination(second);
+    }
+    return script;
+  }
+  script.Source = DatabaseSource(first);
+  if (FileExists(second)) {
+    const std::string language = ScriptLanguageForFile(second);
+    if (!language.empty()) {
+      script.Transform = PlainTransform(language, second);
+    } else {
+      script.Query = Query("file", second);
+    }
+  } else if (const std::string kind = SplitKindPrefix(second); !kind.empty()) {
+    script.Transform = TextTransform(kind, second);
+  } else {
+    script.Query = Query("inline", second);
+  }
+  return script;
+}
+
+// What follows a query step in the three-argument form: a transform typed
+// with a kind prefix, a script, or an output file whose extension picks the
+// form of the query result.
+void QueryOutput(TInlineScript& script, std::string third) {
+  if (const std::string kind = SplitKindPrefix(third); !kind.empty()) {
+    script.Transform = TextTransform(kind, third);
+    return;
+  }
+  if (const std::string language = ScriptLanguageForFile(third); !language.empty()) {
+    script.Transform = PlainTransform(language, third);
+    return;
+  }
+  const std::string extension = AsciiLower(FileExtension(third));
+  const std::string_view kind = extension == ".csv" ? "csv" : extension == ".json" ? "json" : "xml";
+  script.Transform = PlainTransform(kind, "");
+  script.Destination = FileDestination(third);
+}
+
+bool IsConversionKeyword(std::string_view argument) {
+  static constexpr std::array<std::string_view, 8> kKeywords{
+      "xml/csv", "xml/json", "csv/xml", "xml", "csv", "json", "json/csv", "json/xml"};
+  const std::string lower = AsciiLower(argument);
+  for (const std::string_view keyword : kKeywords) {
+    if (lower == keyword) return true;
+  }
+  return false;
+}
+
+TInlineScript ThreeArguments(const std::string& first, std::string second,
+                             const std::string& third) {
+  TInlineScript script;
+  if (IsConversionKeyword(second)) {
+    script.Source = FileSource(first);
+    script.Transform = PlainTransform(second, "");
+    script.Destination = FileDestination(third);
+    return script;
+  }
+  if (FileExists(first)) {
+    script.Source = FileSource(first);
+    if (const std::string kind = SplitKindPrefix(second); !kind.empty()) {
+      script.Transform = TextTransform(kind, second);
+      script.Destination = Destination(third);
+      return script;
+    }
+    if (StartsWith(second, '=')) {
+      script.Transform = TextTransform("xpath", second);
+    } else if (FileExists(second)) {
+      const std::string language = ScriptLanguageForFile(second);
+      if (!language.empty()) {
+        script.Transform = PlainTransform(language, second);
+        script.Destination = Destination(third);
+        return script;
+      }
+      script.Transform = PlainTransform("xslt", second);
+    } else if (StartsWith(second, '{') || StartsWith(second, '$')) {
+      const std::string_view path =
+          StartsWith(second, '$') ? std::string_view(second).substr(1) : std::string_view(second);
+      script.Transform = TextTransform("jpath", path);
+    } else {
+      script.Transform = TextTransform("xpath", second);
+    }
+    script.Destination = FileDestination(third);
+    return script;
+  }
+  script.Source = DatabaseSource(first);
+  if (const std::string kind = SplitKindPrefix(second); !kind.empty()) {
+    script.Transform = TextTransform(kind, second);
+    script.Destination = Destination(third);
+    return script;
+  }
+  if (FileExists(second)) {
+    if (const std::string language = ScriptLanguageForFile(second); !language.empty()) {
+      script.Transform = PlainTransform(language, second);
+      script.Destination = Destination(third);
+      return script;
+    }
+    script.Query = Query("file", second);
+  } else {
+    script.Query = Query("inline", second);
+  }
+  QueryOutput(script, third);
+  return script;
+}
+
+TInlineScript FourArguments(const std::string& first, const std::string& second, std::string third,
+                            const std::string& fourth) {
+  TInlineScript script;
+  if (FileExists(first)) {
+    script.Source = FileSource(first);
+    script.Query = QueryFileOrInline(second);
+    script.Transform = PlainTransform(third, "");
+    script.Destination = DatabaseDestination(fourth);
+    return script;
+  }
+  script.Source = DatabaseSource(first);
+  script.Query = QueryFileOrInline(second);
+  if (third == "xml" || third == "csv" || third == "json") {
+    script.Transform = PlainTransform(third, "");
+    script.Destination = FileDestination(fourth);
+    return script;
+  }
+  if (const std::string kind = SplitKindPrefix(third); !kind.empty()) {
+    script.Transform = TextTransform(kind, third);
+    script.Destination = Destination(fourth);
+    return script;
+  }
+  if (StartsWith(third, '=') || !FileExists(third)) {
+    script.Transform = TextTransform("xpath", third);
+    script.Destination = FileDestination(fourth);
+    return script;
+  }
+  if (const std::string language = ScriptLanguageForFile(third); !language.empty()) {
+    script.Transform = PlainTransform(language, third);
+    script.Destination = Destination(fourth);
+    return script;
+  }
+  script.Transform = PlainTransform("xslt", third);
+  script.Destination = FileDestination(fourth);
+  return script;
+}
+
+}  // namespace
+
+std::string BuildInlineProject(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return {};
+  if (arguments.size() == 1) return arguments[0];
+  TInlineScript script;
+  switch (arguments.size()) {
+    case 2:
+      script = TwoArguments(arguments[0], arguments[1]);
+      break;
+    case 3:
+      script = ThreeArguments(arguments[0], arguments[1], arguments[2]);
+      break;
+    case 4:
+      script = FourArguments(arguments[0], arguments[1], arguments[2], arguments[3]);
+      break;
+    default:
+      break;
+  }
+  return std::string(kHead) + script.Source + script.Query + script.Transform + script.Destination +
+         std::string(kTail);
+}
+
+}  // namespace morvex

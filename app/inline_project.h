@@ -1,0 +1,27 @@
+// The project built from inline options: two to four positional arguments
+// that describe the steps of one script, turned into the text of a project
+// document the runner loads like any project source.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace morvex {
+
+// The project text for `arguments` in command-line order:
+// - none: empty text; one: that argument itself, unwrapped;
+// - two to four: `<?xml version="1.0" ?><morvex><script>` + the source, query
+//   step, transform and destination elements the arguments select +
+//   "</script></morvex>" + CR LF;
+// - five or more: the head directly followed by the tail (an empty script).
+//
+// Arguments are classified by text tests and by whether a regular file of
+// that name exists (relative names against the current directory); nothing
+// is opened or connected. Every argument gives a well-formed fragment: text
+// that already parses as XML content (markup such as an inline template) is
+// inserted as it is, other text is escaped, kind attribute values are always
+// escaped, and "]]>" inside a character-data section is split across two
+// sections. Never throws for any argument.
+std::string BuildInlineProject(const std::vector<std::string>& arguments);
+
+}  // namespace morvex

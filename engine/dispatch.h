@@ -1,0 +1,40 @@
+// The step-combination dispatcher: given a script's resolved steps, decides
+// which single operation runs (a query template session, an XSLT or XPath
+// operation, a conversion, a script, or a plain copy) and turns a failed
+// operation into an error with the step's fixed prefix.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/run_callbacks.h"
+#include "xml/xslt.h"
+
+struct _xmlNode;
+
+namespace morvex {
+
+class TParameterList;
+class TStreamRegistry;
+struct TScriptSteps;
+
+// What a script's dispatch reads from its project run.
+struct TDispatchContext {
+  const _xmlNode* ParametersElement;  // the project's `parameters` element, or null
+  const TParameterList& Parameters;
+  const TTransformParameters& TransformParameters;  // typed values for stylesheets
+  const std::vector<std::string>& ParameterTexts;   // command-line name=value texts
+  TStreamRegistry& Streams;
+  const TOutputCallback& OnOutput;  // also the progress sink of the operations
+};
+
+// Runs the script's one operation. A stream destination is taken from the
+// registry emptied (stored in steps.Destination.Stream) before anything is
+// written to it. Combinations that cannot run raise their fixed messages
+// ("Destination must be specified!", "This combination of Source, (L)SQL,
+// Transformation and Destination is not supported!", ...); a failed operation
+// raises its step prefix + its message ("XSL Transformation error: ...").
+// Whatever an operation wrote to an output file before failing stays.
+void DispatchScript(TScriptSteps& steps, const TDispatchContext& context);
+
+}  // namespace morvex

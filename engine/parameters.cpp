@@ -1,0 +1,315 @@
+#include "engine/parameters.h"
+
+#include <libxml/tree.h>
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+#include "engine/names.h"
+#include "engine/streams.h"
+#include "templates/parameter_names.h"
+#include "text/error.h"
+#include "text/utf.h"
+#include "xml/dom.h"
+#include "xml/xml_ptr.h"
+#include "xml/xml_types.h"
+
+namespace morvex {
+
+namespace {
+
+using detail::xml_ptr;
+
+// A stream text longer than this is not inserted into a condition.
+constexpr int64_t kShortStreamLimit = 256;
+
+std::string_view NameOfEntry(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+// The qualified name of an element as written in the document ("p:name").
+std::string ElementName(const xmlNode* element) {
+  std::string name = reinterpret_cast<const char*>(element->name);
+  if (element->ns && element->ns->prefix) {
+    name = reinterpret_cast<const char*>(element->ns->prefix) + (":" + name);
+  }
+  return name;
+}
+
+std::string ElementText(const xmlNode* element) {
+  xml_ptr<xmlChar> content(xmlNodeGetContent(element));
+  return content ? std::string(reinterpret_cast<const char*>(content.get())) : std::string();
+}
+
+std::string ReplaceAll(std::string_view text, char from, char to) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c == from) c = to;
+  }
+  return result;
+}
+
+char AsciiUpperChar(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+std::string AsciiUpper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiUpperChar(c);
+  return result;
+}
+
+// Every occurrence of ":" + `token` (ASCII letters compared without case) is
+// replaced by `value`, in one sweep: inserted values are not searched again.
+std::string ReplaceToken(std::string_view text, std::string_view token, std::string_view value) {
+  const std::string pattern = ":" + AsciiUpper(token);
+  std::string result;
+  result.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    bool match = text.size() - i >= pattern.size();
+    for (size_t k = 0; match && k < pattern.size(); ++k) {
+      match = AsciiUpperChar(text[i + k]) == pattern[k];
+    }
+    if (match) {
+      result.append(value);
+      i += pattern.size();
+    } else {
+      result.push_back(text[i++]);
+    }
+  }
+  return result;
+}
+
+// The text of a short stream for a condition, read from the stream's start;
+// the stream's position is left where it was. Empty for a stream of 256 bytes
+// or more, or one that cannot be read.
+std::string ShortStreamText(TStream& stream) {
+  std::string text;
+  try {
+    if (stream.Size() >= kShortStreamLimit) return {};
+    const int64_t position = stream.Position();
+    stream.SetPosition(0);
+    const bool read = ReadStreamText(stream, text);
+    stream.SetPosition(position);
+    if (!read) return {};
+  } catch (const EMorvexError&) {
+    return {};
+  }
+  std::string result;
+  result.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      result.push_back(' ');
+      ++i;
+    } else {
+      result.push_back(text[i]);
+    }
+  }
+  return result;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// A decimal integer with an optional sign, surrounding blanks allowed.
+std::optional<int64_t> ParseInteger(std::string_view text) {
+  std::string_view s = TrimBlanks(text);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty() || s.front() == '+') return std::nullopt;
+  int64_t value = 0;
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (error != std::errc() || end != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
+// A finite number with "." as the decimal separator and an optional exponent,
+// surrounding blanks allowed.
+std::optional<double> ParseFloat(std::string_view text) {
+  std::string_view s = TrimBlanks(text);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  if (s.empty() || s.front() == '+') return std::nullopt;
+  double value = 0;
+  const auto [end, error] =
+      std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
+  if (error != std::errc() || end != s.data() + s.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// "true" or "false" in any letter case, or a number (zero is false).
+std::optional<bool> ParseBoolean(std::string_view text) {
+  const std::string lower = AsciiLower(TrimBlanks(text));
+  if (lower == "true") return true;
+  if (lower == "false") return false;
+  if (const std::optional<double> number = ParseFloat(text)) return *number != 0;
+  return std::nullopt;
+}
+
+// The first element child of `parametersElement` whose qualified name is
+// exactly `name`.
+const xmlNode* FindDeclaration(const xmlNode* parametersElement, std::string_view name) {
+  for (const xmlNode* child = parametersElement->children; child; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE && ElementName(child) == name) return child;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int TParameterList::IndexOf(std::string_view name) const {
+  const std::string key = NameKey(name);
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (NameKey(NameOfEntry(entries_[i])) == key) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string TParameterList::Name(int index) const {
+  return std::string(NameOfEntry(entries_.at(index)));
+}
+
+std::string TParameterList::Value(int index) const {
+  const std::string& entry = entries_.at(index);
+  const size_t equals = entry.find('=');
+  return equals == std::string::npos ? std::string() : entry.substr(equals + 1);
+}
+
+void TParameterList::SetValue(int index, std::string_view value) {
+  std::string& entry = entries_.at(index);
+  entry = std::string(NameOfEntry(entry)) + "=" + std::string(value);
+}
+
+void TParameterList::Add(std::string_view entry, std::string_view alias) {
+  entries_.emplace_back(entry);
+  aliases_.emplace_back(alias);
+}
+
+std::string TParameterList::CommaText() const {
+  std::string text;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const std::string& entry = entries_[i];
+    if (i > 0) text.push_back(',');
+    bool quote = false;
+    for (const char c : entry) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (c == '"' || c == ',' || byte <= 0x20 || byte == 0x7F) {
+        quote = true;
+        break;
+      }
+    }
+    if (!quote) {
+      text += entry;
+      continue;
+    }
+    text.push_back('"');
+    for (const char c : entry) {
+      if (c == '"') text.push_back('"');
+      text.push_back(c);
+    }
+    text.push_back('"');
+  }
+  return text;
+}
+
+void SettleParameters(TParameterList& list, const _xmlNode* parametersElement,
+                      const std::vector<std::string>& parameterTexts, bool promptForParameters,
+                      const TPromptCallback& onPrompt, const TOutputCallback& onOutput) {
+  if (parametersElement) {
+    for (const xmlNode* child = parametersElement->children; child; child = child->next) {
+      if (child->type != XML_ELEMENT_NODE) continue;
+      list.Add(ReplaceAll(ElementName(child), '-', '$') + "=" + ElementText(child),
+               GetAttributeText(child, "alias"));
+    }
+  }
+
+  for (const std::string& text : parameterTexts) {
+    const size_t equals = text.find('=');
+    const int index = list.IndexOf(std::string_view(text).substr(0, equals));
+    if (index < 0) {
+      list.Add(text, "");
+    } else {
+      list.SetValue(index, equals == std::string::npos ? std::string() : text.substr(equals + 1));
+    }
+  }
+
+  if (promptForParameters && !list.Empty() && onPrompt) {
+    if (onOutput) onOutput("Enter the parameter values:", LevelHeadline);
+    for (int i = 0; i < list.Count(); ++i) {
+      const std::string& alias = list.Alias(i);
+      const std::string value = list.Value(i);
+      const std::string answer = onPrompt(alias.empty() ? list.Name(i) : alias, value);
+      if (answer != value) list.SetValue(i, answer);
+    }
+  }
+
+  if (!list.Empty() && onOutput) onOutput("Parameters: " + list.CommaText(), LevelDetail);
+}
+
+std::string SubstituteTest(std::string_view text, const TParameterList& list,
+                           TStreamRegistry& streams) {
+  const std::vector<std::string> tokens = ExtractParameterNames(text);
+  std::string result(text);
+  for (auto token = tokens.rbegin(); token != tokens.rend(); ++token) {
+    if (!list.Empty()) {
+      const int index = list.IndexOf(*token);
+      if (index >= 0) {
+        result = ReplaceToken(result, *token, list.Value(index));
+        continue;
+      }
+    }
+    const size_t dollar = token->find('$');
+    if (dollar != std::string::npos) {
+      if (TStream* stream = streams.FindStream(std::string_view(*token).substr(0, dollar))) {
+        result = ReplaceToken(result, *token, std::to_string(stream->Size()));
+        continue;
+      }
+    }
+    if (TStream* stream = streams.FindStream(*token)) {
+      result = ReplaceToken(result, *token, ShortStreamText(*stream));
+      continue;
+    }
+    result = ReplaceToken(result, *token, "");
+  }
+  return result;
+}
+
+TTransformParameters BuildTransformParameters(const TParameterList& list,
+                                              const _xmlNode* parametersElement) {
+  TTransformParameters parameters;
+  parameters.reserve(list.Entries().size());
+  for (int i = 0; i < list.Count(); ++i) {
+    TTransformParameter parameter;
+    parameter.Name = list.Name(i);
+    const std::string value = list.Value(i);
+    parameter.Value = value;
+    if (!value.empty() && parametersElement) {
+      const std::string declared = ReplaceAll(parameter.Name, '$', '-');
+      const xmlNode* declaration = FindDeclaration(parametersElement, declared);
+      if (!declaration) declaration = FindDeclaration(parametersElement, AsciiUpper(declared));
+      if (declaration) {
+        switch (XmlTypeIndex(GetAttributeText(declaration, "kind"))) {
+          case xtInteger:
+            if (const auto number = ParseInteger(value)) parameter.Value = *number;
+            break;
+          case xtFloat:
+            if (const auto number = ParseFloat(value)) parameter.Value = *number;
+            break;
+          case xtBoolean:
+            if (const auto flag = ParseBoolean(value)) parameter.Value = *flag;
+            break;
+          default:
+            break;
+        }
+      }
+    }
+    parameters.push_back(std::move(parameter));
+  }
+  return parameters;
+}
+
+}  // namespace morvex

@@ -1,0 +1,219 @@
+// The project runner.
+//
+// Order of one run: the project argument is checked (a missing project file
+// is reported before anything else), then under one error trap: "Project: "
+// line, stream registry ("xStream"), the project document, the root's name,
+// parameter settlement, an empty headline, and each root `script` child in
+// document order. Per script: header line, `test` condition (a false one
+// skips the script but still counts its number), then the steps in the
+// order source, query step, transformation, destination (each resolved and
+// reported), then the checks that precede execution (stylesheet or script
+// file present, the destination line, the old destination file deleted, the
+// source not destroyed by its own destination), typed stylesheet parameters
+// on first need, DispatchScript, "o.k.". The first EMorvexError anywhere ends
+// the project with its message at the error level.
+//
+// Ownership: the run owns the project document, the parameter list, the
+// typed transform parameters and the stream registry; they live until
+// RunProject returns. Each script owns its steps record and its query
+// document for that script only; streams are the only data that pass from
+// one script to the next, and they always stay owned by the registry
+// (DispatchScript may hand the registry a query's output stream).
+#include "engine/runner.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "engine/dispatch.h"
+#include "engine/names.h"
+#include "engine/parameters.h"
+#include "engine/paths.h"
+#include "engine/project_loader.h"
+#include "engine/script_steps.h"
+#include "engine/streams.h"
+#include "engine/xml_nodes.h"
+#include "templates/condition.h"
+#include "text/error.h"
+#include "xml/dom.h"
+
+namespace morvex {
+
+namespace {
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  return error ? std::string() : current.string() + "/";
+}
+
+// The file name of `path` without its extension.
+std::string FileStem(std::string_view path) {
+  const std::string name = LastPathComponent(path);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+bool UsesTransformParameters(uint8_t kind) {
+  return kind == tkXslt || kind == tkXsltInline || (kind >= tkScript && kind <= tkZqScriptInline);
+}
+
+class TProjectRun {
+ public:
+  TProjectRun(const std::string& project, const std::vector<std::string>& parameterTexts,
+              bool promptForParameters, const std::string& baseDirectory,
+              const TPromptCallback& onPrompt, const TOutputCallback& onOutput)
+      : project_(project),
+        parameterTexts_(parameterTexts),
+        promptForParameters_(promptForParameters),
+        baseDirectory_(baseDirectory),
+        onPrompt_(onPrompt),
+        output_(onOutput) {}
+
+  void Run();
+
+ private:
+  void RunScript(_xmlNode* script);
+  void ReportAndCheck(TScriptSteps& steps);
+  void CheckDestinationIsNoInput(const TScriptSteps& steps) const;
+
+  const std::string& project_;
+  const std::vector<std::string>& parameterTexts_;
+  const bool promptForParameters_;
+  const std::string& baseDirectory_;
+  const TPromptCallback& onPrompt_;
+  const TOutputCallback& output_;
+
+  TStreamRegistry streams_;
+  TProjectDocument document_;
+  _xmlNode* parametersElement_ = nullptr;
+  TParameterList parameters_;
+  TTransformParameters transformParameters_;
+  bool transformParametersBuilt_ = false;
+  int scriptNumber_ = 0;
+};
+
+void TProjectRun::Run() {
+  output_("Project: " + (IsProjectSource(project_) ? std::string("inline") : project_),
+          LevelHeadline);
+  document_ = LoadProject(project_, baseDirectory_);
+  _xmlNode* root = DocumentElement(document_.Document.get());
+
+  const std::string name = GetAttributeText(root, "name");
+  if (!name.empty() && !SameName(name, FileStem(document_.ProjectPath))) {
+    output_("         " + name, LevelDetail);
+  }
+  parametersElement_ = FirstChildElement(root, "parameters");
+  SettleParameters(parameters_, parametersElement_, parameterTexts_, promptForParameters_,
+                   onPrompt_, output_);
+  output_("", LevelHeadline);
+
+  for (_xmlNode* script : ChildElements(root, "script")) {
+    ++scriptNumber_;
+    RunScript(script);
+  }
+  output_("The project was completed successfully.", LevelHeadline);
+}
+
+void TProjectRun::RunScript(_xmlNode* script) {
+  const std::string number = std::to_string(scriptNumber_);
+  const std::string name = GetAttributeText(script, "name");
+  output_("Script:         " + (name.empty() ? "#" + number : name + " (#" + number + ")"),
+          LevelDetail);
+
+  const std::string test = GetAttributeText(script, "test");
+  if (!test.empty() && !EvaluateCondition(SubstituteTest(test, parameters_, streams_))) {
+    output_("Skipped", LevelDetail);
+    output_("", LevelDetail);
+    return;
+  }
+
+  TScriptSteps steps;
+  const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, output_};
+  ResolveSource(script, steps, context);
+  ResolveQuery(script, steps, context);
+  ResolveTransform(script, steps, context);
+  ResolveDestination(script, steps, context);
+  ReportAndCheck(steps);
+
+  const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
+                                  parameterTexts_,    streams_,    output_};
+  DispatchScript(steps, dispatch);
+  output_("o.k.", LevelDetail);
+  output_("", LevelDetail);
+}
+
+void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
+  TXTransformInfo& transform = steps.Transform;
+  if (!steps.TransformLabel.empty()) {
+    const bool import = steps.Source.Kind != skOledb && steps.Destination.Kind == skOledb;
+    output_((import ? "Data import from: " : "Transformation: ") + steps.TransformLabel,
+            LevelDetail);
+  }
+  if (transform.Kind == tkXslt || transform.Kind == tkScript || transform.Kind == tkZqScript) {
+    if (!FileExists(transform.Content)) throw EMorvexError("File does not exist!");
+    if (transform.Kind != tkXslt) {
+      std::string script;
+      if (!LoadTextFile(script, transform.Content)) throw EMorvexError("Cannot load file!");
+      transform.Content = std::move(script);
+    }
+  }
+
+  const TXSourceInfo& destination = steps.Destination;
+  if (destination.Kind != skNone) {
+    output_("Destination:    " + destination.Location, LevelDetail);
+    if (destination.Kind == skFile) {
+      CheckDestinationIsNoInput(steps);
+      DeleteOldDestinationFile(destination.Location);
+    } else if (destination.Kind == skStream) {
+      CheckStreamsDiffer(steps.Source, destination);
+    }
+  }
+
+  if (UsesTransformParameters(transform.Kind) && !transformParametersBuilt_ &&
+      !parameters_.Empty()) {
+    transformParameters_ = BuildTransformParameters(parameters_, parametersElement_);
+    transformParametersBuilt_ = true;
+  }
+}
+
+// The old destination file is deleted before the step runs; when it is the
+// very file the step reads, deleting it would destroy the input.
+void TProjectRun::CheckDestinationIsNoInput(const TScriptSteps& steps) const {
+  const std::string& target = steps.Destination.Location;
+  if (steps.Source.Kind == skFile && SameFile(steps.Source.Location, target)) {
+    throw EMorvexError("Source and destination files must be different!");
+  }
+  if (steps.Transform.Kind == tkXslt && SameFile(steps.Transform.Content, target)) {
+    throw EMorvexError("Stylesheet and destination files must be different!");
+  }
+}
+
+}  // namespace
+
+bool RunProject(const std::string& project, const std::vector<std::string>& parameterTexts,
+                bool promptForParameters, const std::string& baseDirectory,
+                const TPromptCallback& onPrompt, const TOutputCallback& onOutput) {
+  const TOutputCallback output =
+      onOutput ? onOutput : TOutputCallback([](const std::string&, int64_t) {});
+  const std::string base = baseDirectory.empty() ? CurrentDirectory() : baseDirectory;
+  if (!IsProjectSource(project) && !FileExists(ProjectFilePath(project, base))) {
+    output("Project: " + project, LevelError);
+    output("File does not exist!", LevelError);
+    return false;
+  }
+  try {
+    TProjectRun run(project, parameterTexts, promptForParameters, base, onPrompt, output);
+    run.Run();
+    return true;
+  } catch (const EMorvexError& error) {
+    output(error.what(), LevelError);
+    return false;
+  }
+}
+
+}  // namespace morvex

@@ -1,0 +1,29 @@
+// Running one project from start to end.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/run_callbacks.h"
+
+namespace morvex {
+
+// Runs `project` (a project file path, or project source text starting with
+// "<?xml") script by script. `parameterTexts` are the command line's
+// name=value texts; `baseDirectory` is the current directory with a trailing
+// "/" (the process's current directory when empty); every line goes to
+// `onOutput` with its level (an empty callback drops them) and parameter
+// values are asked through `onPrompt` when `promptForParameters` is set (an
+// empty callback disables prompting).
+//
+// Returns true when every script ran or was skipped. The first error ends the
+// project: its message is reported once at LevelError and false is returned;
+// scripts after it do not run and what earlier scripts wrote stays. Every
+// EMorvexError is turned into that report; any other exception (out of
+// memory, a programming error) propagates to the caller. Every document and
+// stream of the run is released on return, whatever the outcome.
+bool RunProject(const std::string& project, const std::vector<std::string>& parameterTexts,
+                bool promptForParameters, const std::string& baseDirectory,
+                const TPromptCallback& onPrompt, const TOutputCallback& onOutput);
+
+}  // namespace morvex

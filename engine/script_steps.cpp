@@ -1,0 +1,310 @@
+#include "engine/script_steps.h"
+
+#include "engine/paths.h"
+#include "engine/streams.h"
+#include "engine/xml_nodes.h"
+#include "text/code_pages.h"
+#include "text/error.h"
+#include "text/utf.h"
+#include "xml/dom.h"
+
+namespace morvex {
+
+namespace {
+
+// Stream names longer than this (in UTF-16 units) are never looked up for
+// query text and transform content: such text is a path or an expression.
+constexpr size_t kMaxStreamNameLength = 255;
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  size_t pos = 0;
+  while ((pos = text.find(from, pos)) != std::string::npos) {
+    text.replace(pos, from.size(), to);
+    pos += to.size();
+  }
+}
+
+std::string NormalizedEncoding(std::string_view name) {
+  std::string encoding = AsciiLower(name);
+  NormalizeCharsetName(encoding);
+  return encoding;
+}
+
+// An attribute's value when the attribute is written (even empty), else
+// `defaultValue`.
+std::string AttributeOr(const _xmlNode* element, std::string_view name,
+                        std::string_view defaultValue) {
+  return HasAttribute(element, name) ? GetAttributeText(element, name) : std::string(defaultValue);
+}
+
+// The registered stream a query step or transform names, rewound so that its
+// whole text is read; nullptr when the text cannot be a stream name or no
+// such stream exists.
+TStream* NamedStream(const std::string& name, TStreamRegistry& streams) {
+  const size_t length = Utf8ToUtf16(name).size();
+  if (length == 0 || length > kMaxStreamNameLength) return nullptr;
+  TStream* stream = streams.FindStream(name);
+  if (stream) stream->SetPosition(0);
+  return stream;
+}
+
+// A file path written in the project: against the current directory first,
+// then against the project file's directory.
+std::string ResolveProjectFile(const std::string& path, const TStepContext& context) {
+  std::string resolved = ResolvePath(context.BaseDirectory, path);
+  if (!FileExists(resolved)) resolved = ResolvePath(context.ProjectPath, path);
+  return resolved;
+}
+
+std::string LocationOf(_xmlNode* element, uint8_t kind, const TStepContext& context) {
+  switch (kind) {
+    case skOledb:
+      return ElementText(FirstChildElement(element, "connection-string"));
+    case skFile:
+      return ResolveExistingPath(context.BaseDirectory, ElementText(element));
+    case skStream:
+      return ElementText(element);
+    default:
+      return {};
+  }
+}
+
+bool HasContent(uint8_t kind) {
+  return kind == tkXslt || kind == tkXPath || kind == tkScript || kind == tkZqScript ||
+         kind == tkJPath;
+}
+
+// The kind that content given inline or read from a stream turns a
+// stylesheet or script kind into.
+uint8_t InlineKind(uint8_t kind) {
+  switch (kind) {
+    case tkXslt:
+      return tkXsltInline;
+    case tkScript:
+      return tkScriptInline;
+    case tkZqScript:
+      return tkZqScriptInline;
+    default:
+      return kind;
+  }
+}
+
+void ResolveTransformContent(_xmlNode* element, const std::string& keyword,
+                             TXTransformInfo& transform, const TStepContext& context) {
+  const std::vector<std::string> sections = CDataSections(element);
+  if (!sections.empty()) {
+    transform.Content = TrimText(sections[0]);
+    transform.Kind = InlineKind(transform.Kind);
+    if (AsciiLower(keyword) == "zqscriptgui" && sections.size() > 1) {
+      transform.SecondContent = TrimText(sections[1]);
+    }
+    return;
+  }
+  const std::string text = TrimText(ElementText(element));
+  if (TStream* stream = NamedStream(text, context.Streams)) {
+    std::string content;
+    if (ReadStreamText(*stream, content)) transform.Content = std::move(content);
+    transform.Kind = InlineKind(transform.Kind);
+    return;
+  }
+  const std::string path = ResolveProjectFile(text, context);
+  if (transform.Kind != tkXPath && transform.Kind != tkJPath) {
+    transform.Content = path;
+    return;
+  }
+  if (!FileExists(path)) {
+    transform.Content = LineFeedsToCrLf(text);
+    return;
+  }
+  // Expression files are read one expression per line whatever their line
+  // ends, so a file written with LF line ends lists its expressions too.
+  std::string content;
+  if (!LoadTextFile(content, path)) throw EMorvexError("Cannot load file! " + path);
+  transform.Content = LineFeedsToCrLf(content);
+}
+
+}  // namespace
+
+std::string TrimText(std::string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+std::string LineFeedsToCrLf(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) result += '\r';
+    result += text[i];
+  }
+  return result;
+}
+
+std::string UnwrapQueryText(std::string text) {
+  if (text.find("/* <") == std::string::npos || text.find("> */") == std::string::npos) {
+    return text;
+  }
+  ReplaceAll(text, "> */", ">");
+  ReplaceAll(text, "/* <", "<");
+  return text;
+}
+
+std::string WrapQueryText(std::string text) {
+  if (text.find("<lsql") != std::string::npos) return text;
+  return "<lsql>\r\n" + text + "\r\n</lsql>";
+}
+
+TXmlDocument ParseQueryDocument(const TLSQLInfo& query) {
+  if (query.QueryText.empty()) return nullptr;
+  TXmlDocument document = LoadXmlText(query.QueryText);
+  if (!HasDocumentElement(document.get())) {
+    const TXMLDOMParseError error = GetParseError(document.get());
+    throw EMorvexError("Wrong (L)SQL syntax! [line: " + std::to_string(error.Line) +
+                       ", col: " + std::to_string(error.LinePos) + "] " + error.Reason);
+  }
+  _xmlNode* root = DocumentElement(document.get());
+  if (!HasChildElement(root)) {
+    const std::string statement = ElementText(root);
+    if (!statement.empty()) {
+      RemoveTextChildren(root);
+      AddTextElement(document.get(), query.CommandId, root, statement);
+    }
+  }
+  return document;
+}
+
+std::string MakeTransformLabel(const TXTransformInfo& transform) {
+  std::string expressions = transform.Content;
+  ReplaceAll(expressions, "\r\n", "; ");
+  switch (transform.Kind) {
+    case tkXml:
+      return "xml";
+    case tkXsltInline:
+      return "xslt (inline)";
+    case tkCsv:
+      return "csv";
+    case tkXPath:
+      return "xpath (" + expressions + ")";
+    case tkJson:
+      return "json";
+    case tkScriptInline:
+    case tkZqScriptInline:
+      return transform.Language + " (inline)";
+    case tkJsonXml:
+      return "json/xml";
+    case tkJsonCsv:
+      return "json/csv";
+    case tkJPath:
+      return "jpath (" + expressions + ")";
+    case tkXslt:
+      return transform.Content.empty() ? "xslt" : transform.Content;
+    case tkScript:
+      if (!transform.Content.empty()) return transform.Content;
+      return transform.Language.empty() ? "WSH" : transform.Language;
+    case tkZqScript:
+      return transform.Content;
+    default:
+      return {};
+  }
+}
+
+void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
+  _xmlNode* element = FirstChildElement(script, "source");
+  TXSourceInfo& source = steps.Source;
+  if (element) {
+    source.Kind = SourceKindOf(GetAttributeText(element, "kind"));
+    source.Location = LocationOf(element, source.Kind, context);
+    source.Encoding = NormalizedEncoding(GetAttributeText(element, "encoding"));
+  }
+  if (!element || source.Kind == skNone) throw EMorvexError("No source specified!");
+  context.OnOutput("Source:         " + source.Location, LevelDetail);
+
+  if (source.Kind == skFile) {
+    if (FileExists(source.Location)) return;
+    source.Stream = context.Streams.FindStream(source.Location);
+    if (!source.Stream) throw EMorvexError("File does not exist!");
+    source.Kind = skStream;
+  } else if (source.Kind == skStream) {
+    source.Stream = context.Streams.FindStream(source.Location);
+    if (!source.Stream) throw EMorvexError("Stream does not exist!");
+  } else {
+    return;
+  }
+  source.Stream->SetPosition(0);
+}
+
+void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
+  _xmlNode* element = FirstChildElement(script, "lsql");
+  if (!element) return;
+  TLSQLInfo& query = steps.Query;
+  query.Kind = QueryKindOf(GetAttributeText(element, "kind"));
+  query.CommandId = GetAttributeText(element, "cmd-id");
+  if (query.CommandId.empty()) query.CommandId = kDefaultCommandId;
+  query.OneTransaction = GetAttributeBool(element, "one-transaction", false);
+
+  bool wrap = true;
+  if (query.Kind == qkInline) {
+    query.QueryText = ElementMarkup(element);
+    steps.QueryLabel = "inline";
+    wrap = false;
+  } else if (query.Kind == qkStream) {
+    steps.QueryLabel = TrimText(ElementText(element));
+    if (TStream* stream = NamedStream(steps.QueryLabel, context.Streams)) {
+      std::string text;
+      if (ReadStreamText(*stream, text)) query.QueryText = std::move(text);
+    }
+  } else {
+    const std::string text = ElementText(element);
+    if (text.empty()) {
+      if (query.Kind == qkFile) throw EMorvexError("File does not exist!");
+      query.Kind = qkNone;
+      return;
+    }
+    query.Kind = qkFile;
+    steps.QueryLabel = ResolveProjectFile(text, context);
+    if (!FileExists(steps.QueryLabel)) throw EMorvexError("File does not exist!");
+    if (!LoadTextFile(query.QueryText, steps.QueryLabel)) throw EMorvexError("Cannot load file!");
+  }
+  query.QueryText = UnwrapQueryText(std::move(query.QueryText));
+  if (wrap && !query.QueryText.empty()) query.QueryText = WrapQueryText(std::move(query.QueryText));
+
+  context.OnOutput("SQL:            " + steps.QueryLabel, LevelDetail);
+  steps.QueryDocument = ParseQueryDocument(query);
+}
+
+void ResolveTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
+  _xmlNode* element = FirstChildElement(script, "transform");
+  if (!element) return;
+  TXTransformInfo& transform = steps.Transform;
+  const std::string keyword = GetAttributeText(element, "kind");
+  transform.Kind = TransformKindOf(keyword);
+  transform.Encoding = HasAttribute(element, "encoding")
+                           ? NormalizedEncoding(GetAttributeText(element, "encoding"))
+                           : std::string("utf-8");
+  transform.Delimiter = AttributeOr(element, "delimiter", ";");
+  transform.Quote = AttributeOr(element, "quote", "\"");
+  transform.HeaderRow = GetAttributeBool(element, "header-row", true);
+  transform.RecordTag = GetAttributeText(element, "record-tag");
+  transform.Namespaces = GetAttributeText(element, "namespaces");
+  transform.SelNamespaces = GetAttributeText(element, "sel-namespaces");
+  transform.IncludeParams = GetAttributeBool(element, "include-params", true);
+  transform.FlatText = GetAttributeBool(element, "flat-text", true);
+  transform.Indent = GetAttributeBool(element, "indent", false);
+  if (transform.Kind == tkScript || transform.Kind == tkZqScript) transform.Language = keyword;
+
+  if (HasContent(transform.Kind)) ResolveTransformContent(element, keyword, transform, context);
+  steps.TransformLabel = MakeTransformLabel(transform);
+}
+
+void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
+  _xmlNode* element = FirstChildElement(script, "destination");
+  if (!element) return;
+  TXSourceInfo& destination = steps.Destination;
+  destination.Kind = SourceKindOf(GetAttributeText(element, "kind"));
+  destination.Location = LocationOf(element, destination.Kind, context);
+}
+
+}  // namespace morvex

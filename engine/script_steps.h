@@ -1,0 +1,94 @@
+// Resolving one `script` element into the records of its four steps: the
+// source, the query step with its parsed query document, the transformation
+// and the destination. Resolving reads the files and streams the steps name
+// (query text, stylesheet or expression text from a stream, expression
+// files), reports the resolved steps through the output callback and raises
+// EMorvexError with the message a user reads when a step cannot be used.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "engine/project_defs.h"
+#include "engine/run_callbacks.h"
+#include "xml/xml_document.h"
+
+struct _xmlNode;
+
+namespace morvex {
+
+class TStreamRegistry;
+
+// One script's resolved steps; reset for every script.
+struct TScriptSteps {
+  TXSourceInfo Source;
+  TLSQLInfo Query;
+  std::string QueryLabel;      // "inline", the stream name or the query file path
+  TXmlDocument QueryDocument;  // null when the script has no query document
+  TXTransformInfo Transform;
+  std::string TransformLabel;  // what the "Transformation: " line shows
+  TXSourceInfo Destination;    // Kind skNone when there is none
+};
+
+// What resolving reads from the run. Relative source and destination paths
+// are taken against BaseDirectory; query files, stylesheets and scripts
+// against BaseDirectory first and then against ProjectPath.
+struct TStepContext {
+  const std::string& BaseDirectory;
+  const std::string& ProjectPath;
+  TStreamRegistry& Streams;
+  const TOutputCallback& OnOutput;
+};
+
+// The source: kind, location and encoding; reports "Source:         " +
+// location. A file that does not exist is looked up as a stream of that name
+// (this is how "StdIn" works); a stream source is rewound. Raises "No source
+// specified!", "File does not exist!", "Stream does not exist!".
+void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+
+// The query step, when the script has an `lsql` element: its text (inline
+// markup, stream text or file text, unwrapped and wrapped), the
+// "SQL:            " line and the parsed query document. Raises "File does
+// not exist!", "Cannot load file!" and "Wrong (L)SQL syntax! [line: L, col:
+// C] reason".
+void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+
+// The transformation, when the script has a `transform` element: options,
+// content (CDATA, stream text, file path, or expressions) and TransformLabel.
+// Raises "Cannot load file! <path>" for an unreadable expression file.
+void ResolveTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+
+// The destination, when the script has a `destination` element: kind and
+// location (nothing is reported or checked here).
+void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+
+// Query text written as SQL comments around markup loses the comment marks:
+// when `text` holds both "/* <" and "> */", every "> */" becomes ">" and
+// every "/* <" becomes "<".
+std::string UnwrapQueryText(std::string text);
+
+// Bare SQL from a stream or file becomes a template: text without "<lsql"
+// anywhere is enclosed in "<lsql>" CR LF ... CR LF "</lsql>".
+std::string WrapQueryText(std::string text);
+
+// Parses `query.QueryText` (empty text: no document). A template root without
+// any child element holds one statement: its text moves into a child element
+// named `query.CommandId`. Raises "Wrong (L)SQL syntax! [line: L, col: C]
+// reason" for text that is not well-formed.
+TXmlDocument ParseQueryDocument(const TLSQLInfo& query);
+
+// The text shown for a transformation: "xml", "xslt (inline)", "csv",
+// "xpath (<expressions>)" with CR LF shown as "; ", "json", "<Language>
+// (inline)", "json/xml", "json/csv", "jpath (<path>)", or the file path of a
+// stylesheet or script; empty for no transformation.
+std::string MakeTransformLabel(const TXTransformInfo& transform);
+
+// `text` with every line feed that does not follow a carriage return turned
+// into CR LF.
+std::string LineFeedsToCrLf(std::string_view text);
+
+// `text` without leading and trailing characters up to U+0020 (spaces and
+// control characters).
+std::string TrimText(std::string_view text);
+
+}  // namespace morvex

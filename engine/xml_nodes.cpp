@@ -1,0 +1,103 @@
+#include "engine/xml_nodes.h"
+
+#include <libxml/tree.h>
+
+#include <memory>
+
+#include "xml/xml_ptr.h"
+
+namespace morvex {
+
+namespace {
+
+std::string TagName(const xmlNode* node) {
+  std::string name = reinterpret_cast<const char*>(node->name);
+  if (node->ns && node->ns->prefix) {
+    return reinterpret_cast<const char*>(node->ns->prefix) + (":" + name);
+  }
+  return name;
+}
+
+}  // namespace
+
+_xmlNode* DocumentElement(_xmlDoc* document) {
+  return document ? xmlDocGetRootElement(document) : nullptr;
+}
+
+std::vector<_xmlNode*> ChildElements(_xmlNode* parent, std::string_view name) {
+  std::vector<_xmlNode*> result;
+  if (!parent) return result;
+  for (xmlNode* child = parent->children; child; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE && TagName(child) == name) result.push_back(child);
+  }
+  return result;
+}
+
+_xmlNode* FirstChildElement(_xmlNode* parent, std::string_view name) {
+  if (!parent) return nullptr;
+  for (xmlNode* child = parent->children; child; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE && TagName(child) == name) return child;
+  }
+  return nullptr;
+}
+
+bool HasChildElement(const _xmlNode* parent) {
+  if (!parent) return false;
+  for (const xmlNode* child = parent->children; child; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE) return true;
+  }
+  return false;
+}
+
+std::string ElementText(const _xmlNode* node) {
+  if (!node) return {};
+  const detail::xml_ptr<xmlChar> content(xmlNodeGetContent(node));
+  return content ? std::string(reinterpret_cast<const char*>(content.get())) : std::string();
+}
+
+bool HasAttribute(const _xmlNode* element, std::string_view name) {
+  if (!element || element->type != XML_ELEMENT_NODE) return false;
+  for (const xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
+    std::string qualified = reinterpret_cast<const char*>(attribute->name);
+    if (attribute->ns && attribute->ns->prefix) {
+      qualified = reinterpret_cast<const char*>(attribute->ns->prefix) + (":" + qualified);
+    }
+    if (qualified == name) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> CDataSections(const _xmlNode* element) {
+  std::vector<std::string> result;
+  if (!element) return result;
+  for (const xmlNode* child = element->children; child; child = child->next) {
+    if (child->type == XML_CDATA_SECTION_NODE) {
+      result.emplace_back(child->content ? reinterpret_cast<const char*>(child->content) : "");
+    }
+  }
+  return result;
+}
+
+std::string ElementMarkup(_xmlNode* element) {
+  if (!element) return {};
+  const std::unique_ptr<xmlBuffer, decltype(&xmlBufferFree)> buffer(xmlBufferCreate(),
+                                                                    &xmlBufferFree);
+  if (!buffer || xmlNodeDump(buffer.get(), element->doc, element, 0, 0) < 0) return {};
+  return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
+                     static_cast<size_t>(xmlBufferLength(buffer.get())));
+}
+
+void RemoveTextChildren(_xmlNode* element) {
+  if (!element) return;
+  xmlNode* child = element->children;
+  while (child) {
+    xmlNode* next = child->next;
+    if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
+      xmlUnlinkNode(child);
+      xmlFreeNode(child);
+    }
+    child = next;
+  }
+}
+
+}  // namespace morvex

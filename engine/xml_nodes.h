@@ -1,0 +1,46 @@
+// The few tree walks the runner makes over a project document that the DOM
+// accessors of xml/dom.h do not cover: children by exact tag name, text
+// content, CDATA sections and attribute presence. Nodes belong to their
+// document; null nodes give empty results.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct _xmlDoc;
+struct _xmlNode;
+
+namespace morvex {
+
+// The document element, or nullptr (null document, failed load).
+_xmlNode* DocumentElement(_xmlDoc* document);
+
+// The child elements of `parent` whose tag name (with its prefix, if any) is
+// exactly `name`, in document order.
+std::vector<_xmlNode*> ChildElements(_xmlNode* parent, std::string_view name);
+
+// The first of ChildElements, or nullptr.
+_xmlNode* FirstChildElement(_xmlNode* parent, std::string_view name);
+
+// True when `parent` has at least one child element.
+bool HasChildElement(const _xmlNode* parent);
+
+// All descendant text of `node` (CDATA included); empty for nullptr.
+std::string ElementText(const _xmlNode* node);
+
+// True when `element` carries an attribute with the qualified name `name`,
+// even an empty one.
+bool HasAttribute(const _xmlNode* element, std::string_view name);
+
+// The data of every CDATA section child of `element`, in document order.
+std::vector<std::string> CDataSections(const _xmlNode* element);
+
+// The markup of `element` itself: start tag with its attributes, content and
+// end tag, as UTF-8 text.
+std::string ElementMarkup(_xmlNode* element);
+
+// Removes the text and CDATA children of `element`; child elements stay.
+void RemoveTextChildren(_xmlNode* element);
+
+}  // namespace morvex

@@ -1,0 +1,23 @@
+// Conditions of `test` attributes, after the caller has replaced its
+// parameter references by text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace morvex {
+
+// True exactly when the condition's result text is "1", "True" or "Yes".
+// An empty or blank text, and any condition the evaluator refuses (syntax
+// error, arithmetic fault, ...), is false; the reason is not reported.
+// Never throws.
+bool EvaluateCondition(std::string_view text) noexcept;
+
+// The result text of a condition, for tests and diagnostics: the evaluator
+// is set up with ";" as argument separator, "." as decimal separator and
+// "#" as hexadecimal prefix; see ExpressionResultText (expr_parser.h).
+// Raises EParserException with the evaluator's message for a refused
+// condition.
+std::string EvaluateExpressionText(std::string_view text);
+
+}  // namespace morvex

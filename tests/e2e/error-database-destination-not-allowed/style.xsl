@@ -1,0 +1,4 @@
+<?xml version="1.0"?>
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:template match="/"><b><xsl:value-of select="a"/></b></xsl:template>
+</xsl:stylesheet>

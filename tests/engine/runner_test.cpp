@@ -1,0 +1,243 @@
+#include "engine/runner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+#include "engine/script_steps.h"
+#include "engine/xml_nodes.h"
+#include "tests/engine/temp_path.h"
+#include "text/error.h"
+#include "xml/dom.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+using morvex::testing::TempPath;
+using TLines = std::vector<std::pair<std::string, int64_t>>;
+
+TEST(QueryTextTest, CommentedMarkupIsUnwrappedOnlyWhenBothMarksAppear) {
+  EXPECT_EQ(UnwrapQueryText("/* <lsql><q>select 1</q></lsql> */"), "<lsql><q>select 1</q></lsql>");
+  EXPECT_EQ(UnwrapQueryText("/* <a> */ x /* <b> */"), "<a> x <b>");
+  EXPECT_EQ(UnwrapQueryText("select 1 /* <note"), "select 1 /* <note");
+  EXPECT_EQ(UnwrapQueryText("-- a> */"), "-- a> */");
+}
+
+TEST(QueryTextTest, BareSqlIsWrappedAndTemplatesAreNot) {
+  EXPECT_EQ(WrapQueryText("select * from t"), "<lsql>\r\nselect * from t\r\n</lsql>");
+  EXPECT_EQ(WrapQueryText("<lsql kind=\"inline\"><q>select 1</q></lsql>"),
+            "<lsql kind=\"inline\"><q>select 1</q></lsql>");
+  EXPECT_EQ(WrapQueryText(""), "<lsql>\r\n\r\n</lsql>");
+}
+
+TEST(QueryDocumentTest, SingleStatementBecomesTheCommandElement) {
+  TLSQLInfo query;
+  query.QueryText = WrapQueryText("select * from t");
+  TXmlDocument document = ParseQueryDocument(query);
+  _xmlNode* root = DocumentElement(document.get());
+  const std::vector<_xmlNode*> statements = ChildElements(root, "INLINE_SQL");
+  ASSERT_EQ(statements.size(), 1u);
+  EXPECT_EQ(ElementText(statements[0]), "\nselect * from t\n");
+  EXPECT_EQ(ElementText(root), ElementText(statements[0]));  // no text left beside it
+
+  query.CommandId = "rows";
+  query.QueryText = "<lsql><q>select 1</q></lsql>";
+  document = ParseQueryDocument(query);
+  root = DocumentElement(document.get());
+  EXPECT_EQ(ChildElements(root, "rows").size(), 0u);
+  EXPECT_EQ(ChildElements(root, "q").size(), 1u);
+
+  query.QueryText = "<lsql/>";
+  EXPECT_FALSE(HasChildElement(DocumentElement(ParseQueryDocument(query).get())));
+  query.QueryText.clear();
+  EXPECT_EQ(ParseQueryDocument(query), nullptr);
+}
+
+TEST(QueryDocumentTest, MalformedTextNamesLineAndColumn) {
+  TLSQLInfo query;
+  query.QueryText = WrapQueryText("select * from t where a < 5");
+  try {
+    ParseQueryDocument(query);
+    FAIL() << "no error";
+  } catch (const EMorvexError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("Wrong (L)SQL syntax! [line: 2, col: 26] ", 0), 0u)
+        << error.what();
+  }
+}
+
+TEST(TransformLabelTest, EveryKindShowsItsText) {
+  TXTransformInfo transform;
+  EXPECT_EQ(MakeTransformLabel(transform), "");
+  const std::vector<std::pair<uint8_t, std::string>> fixed = {
+      {tkXml, "xml"},   {tkXsltInline, "xslt (inline)"}, {tkCsv, "csv"},
+      {tkJson, "json"}, {tkJsonXml, "json/xml"},         {tkJsonCsv, "json/csv"}};
+  for (const auto& [kind, label] : fixed) {
+    transform.Kind = kind;
+    EXPECT_EQ(MakeTransformLabel(transform), label) << int(kind);
+  }
+  transform.Kind = tkXPath;
+  transform.Content = "//a\r\n//b";
+  EXPECT_EQ(MakeTransformLabel(transform), "xpath (//a; //b)");
+  transform.Kind = tkJPath;
+  transform.Content = "$.a";
+  EXPECT_EQ(MakeTransformLabel(transform), "jpath ($.a)");
+
+  transform.Language = "JScript";
+  transform.Kind = tkScriptInline;
+  EXPECT_EQ(MakeTransformLabel(transform), "JScript (inline)");
+  transform.Kind = tkScript;
+  transform.Content = "/jobs/run.js";
+  EXPECT_EQ(MakeTransformLabel(transform), "/jobs/run.js");
+  transform.Content.clear();
+  EXPECT_EQ(MakeTransformLabel(transform), "JScript");
+  transform.Language.clear();
+  EXPECT_EQ(MakeTransformLabel(transform), "WSH");
+  transform.Kind = tkXslt;
+  EXPECT_EQ(MakeTransformLabel(transform), "xslt");
+}
+
+TEST(TextHelpersTest, LineEndsAndTrimming) {
+  EXPECT_EQ(LineFeedsToCrLf("a\nb\r\nc\n"), "a\r\nb\r\nc\r\n");
+  EXPECT_EQ(LineFeedsToCrLf("\n"), "\r\n");
+  EXPECT_EQ(TrimText("\r\n\t x y \n"), "x y");
+  EXPECT_EQ(TrimText(" \t"), "");
+}
+
+// Whole runs in a scratch folder that is also the current directory (as for
+// the program, where the base directory is the current one), with every
+// reported line captured.
+class RunProjectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TempPath("runner_" +
+                    std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    previous_ = fs::current_path();
+    fs::current_path(dir_);
+    Write("in.xml", "<rows><r>1</r><r>2</r></rows>");
+  }
+  void TearDown() override {
+    fs::current_path(previous_);
+    fs::remove_all(dir_);
+  }
+
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+  }
+  std::string Read(const std::string& name) {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  bool Run(const std::string& project, const std::vector<std::string>& parameters = {}) {
+    lines_.clear();
+    return RunProject(
+        project, parameters, false, dir_.string() + "/", nullptr,
+        [this](const std::string& text, int64_t level) { lines_.emplace_back(text, level); });
+  }
+  static std::string Project(const std::string& scripts) {
+    return "<?xml version=\"1.0\"?><morvex>" + scripts + "</morvex>";
+  }
+  TLines Errors() const {
+    TLines errors;
+    for (const auto& line : lines_) {
+      if (line.second == LevelError) errors.push_back(line);
+    }
+    return errors;
+  }
+
+  fs::path dir_;
+  fs::path previous_;
+  TLines lines_;
+};
+
+TEST_F(RunProjectTest, MissingAndUnparsableProjectsAreReportedAsErrors) {
+  EXPECT_FALSE(Run("absent.morvex"));
+  EXPECT_EQ(lines_,
+            (TLines{{"Project: absent.morvex", LevelError}, {"File does not exist!", LevelError}}));
+
+  Write("bad.morvex", "<morvex>\n<script>\n</morvex>");
+  EXPECT_FALSE(Run("bad.morvex"));
+  ASSERT_EQ(lines_.size(), 2u);
+  EXPECT_EQ(lines_[0], (std::pair<std::string, int64_t>("Project: bad.morvex", LevelHeadline)));
+  EXPECT_EQ(lines_[1].first.rfind("Unsupported project file format! [line: 3, col: ", 0), 0u)
+      << lines_[1].first;
+}
+
+TEST_F(RunProjectTest, FirstErrorEndsTheProjectAndEarlierOutputStays) {
+  const std::string project = Project(
+      "<script><source>in.xml</source><destination>one.xml</destination></script>"
+      "<script><source>gone.xml</source><destination>two.xml</destination></script>"
+      "<script><source>in.xml</source><destination>three.xml</destination></script>");
+  EXPECT_FALSE(Run(project));
+  EXPECT_EQ(Errors(), (TLines{{"File does not exist!", LevelError}}));
+  EXPECT_EQ(lines_.back().first, "File does not exist!");
+  EXPECT_EQ(Read("one.xml"), Read("in.xml"));
+  EXPECT_FALSE(fs::exists(dir_ / "three.xml"));
+}
+
+TEST_F(RunProjectTest, ScriptsHandDataOnThroughStreams) {
+  const std::string project = Project(
+      "<script><source>in.xml</source>"
+      "<transform kind=\"xpath\">//r[. = 2]</transform>"
+      "<destination kind=\"stream\">picked</destination></script>"
+      "<script><source kind=\"stream\">PICKED</source>"
+      "<transform kind=\"xslt\"><![CDATA[<xsl:stylesheet version=\"1.0\" "
+      "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"><xsl:output method=\"text\"/>"
+      "<xsl:param name=\"p\"/><xsl:template match=\"/\">"
+      "<xsl:value-of select=\"concat($p, ':', //r)\"/></xsl:template></xsl:stylesheet>]]>"
+      "</transform><destination>out.txt</destination></script>");
+  EXPECT_TRUE(Run(project, {"p=found"})) << (Errors().empty() ? "" : Errors()[0].first);
+  EXPECT_EQ(Read("out.txt"), "found:2");
+  EXPECT_NE(std::find(lines_.begin(), lines_.end(),
+                      std::pair<std::string, int64_t>("1 record(s) processed.", LevelDetail)),
+            lines_.end());
+  EXPECT_EQ(lines_.back(), (std::pair<std::string, int64_t>(
+                               "The project was completed successfully.", LevelHeadline)));
+}
+
+TEST_F(RunProjectTest, QueryStepsAreResolvedAndReported) {
+  Write("q.sql", "select * from t");
+  const std::string project = Project(
+      "<script><source>in.xml</source><lsql>q.sql</lsql><destination>a.xml</destination>"
+      "</script>"
+      "<script><source>in.xml</source><lsql kind=\"stream\"> nothing </lsql>"
+      "<destination>b.xml</destination></script>"
+      "<script><source>in.xml</source><lsql kind=\"file\"></lsql></script>");
+  EXPECT_FALSE(Run(project));
+  const std::string base = dir_.string() + "/";
+  const TLines expected = {{"Project: inline", LevelHeadline},
+                           {"", LevelHeadline},
+                           {"Script:         #1", LevelDetail},
+                           {"Source:         " + base + "in.xml", LevelDetail},
+                           {"SQL:            " + base + "q.sql", LevelDetail},
+                           {"Destination:    a.xml", LevelDetail},
+                           {"o.k.", LevelDetail},
+                           {"", LevelDetail},
+                           {"Script:         #2", LevelDetail},
+                           {"Source:         " + base + "in.xml", LevelDetail},
+                           {"SQL:            nothing", LevelDetail},
+                           {"Destination:    b.xml", LevelDetail},
+                           {"o.k.", LevelDetail},
+                           {"", LevelDetail},
+                           {"Script:         #3", LevelDetail},
+                           {"Source:         " + base + "in.xml", LevelDetail},
+                           {"File does not exist!", LevelError}};
+  EXPECT_EQ(lines_, expected);
+}
+
+TEST_F(RunProjectTest, MissingCallbacksAreAllowed) {
+  EXPECT_TRUE(RunProject(Project("<script test=\"0\"><source>x</source></script>"), {"a=1"}, true,
+                         dir_.string() + "/", nullptr, nullptr));
+  EXPECT_FALSE(RunProject(Project("<script><source>x</source></script>"), {}, false,
+                          dir_.string() + "/", nullptr, nullptr));
+}
+
+}  // namespace
+}  // namespace morvex
