@@ -27,7 +27,7 @@
 #include "engine/parameters.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
-#include "engine/xml_nodes.h"
+#include "xml/xml_nodes.h"
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"

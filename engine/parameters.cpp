@@ -1,7 +1,5 @@
 #include "engine/parameters.h"
 
-#include <libxml/tree.h>
-
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -12,33 +10,17 @@
 #include "text/error.h"
 #include "text/utf.h"
 #include "xml/dom.h"
-#include "xml/xml_ptr.h"
+#include "xml/xml_nodes.h"
 #include "xml/xml_types.h"
 
 namespace morvex {
 
 namespace {
 
-using detail::xml_ptr;
-
 // A stream text longer than this is not inserted into a condition.
 constexpr int64_t kShortStreamLimit = 256;
 
 std::string_view NameOfEntry(std::string_view entry) { return entry.substr(0, entry.find('=')); }
-
-// The qualified name of an element as written in the document ("p:name").
-std::string ElementName(const xmlNode* element) {
-  std::string name = reinterpret_cast<const char*>(element->name);
-  if (element->ns && element->ns->prefix) {
-    name = reinterpret_cast<const char*>(element->ns->prefix) + (":" + name);
-  }
-  return name;
-}
-
-std::string ElementText(const xmlNode* element) {
-  xml_ptr<xmlChar> content(xmlNodeGetContent(element));
-  return content ? std::string(reinterpret_cast<const char*>(content.get())) : std::string();
-}
 
 std::string ReplaceAll(std::string_view text, char from, char to) {
   std::string result(text);
@@ -152,11 +134,8 @@ std::optional<bool> ParseBoolean(std::string_view text) {
 
 // The first element child of `parametersElement` whose qualified name is
 // exactly `name`.
-const xmlNode* FindDeclaration(const xmlNode* parametersElement, std::string_view name) {
-  for (const xmlNode* child = parametersElement->children; child; child = child->next) {
-    if (child->type == XML_ELEMENT_NODE && ElementName(child) == name) return child;
-  }
-  return nullptr;
+const _xmlNode* FindDeclaration(const _xmlNode* parametersElement, std::string_view name) {
+  return FirstChildElement(const_cast<_xmlNode*>(parametersElement), name);
 }
 
 }  // namespace
@@ -220,9 +199,8 @@ void SettleParameters(TParameterList& list, const _xmlNode* parametersElement,
                       const std::vector<std::string>& parameterTexts, bool promptForParameters,
                       const TPromptCallback& onPrompt, const TOutputCallback& onOutput) {
   if (parametersElement) {
-    for (const xmlNode* child = parametersElement->children; child; child = child->next) {
-      if (child->type != XML_ELEMENT_NODE) continue;
-      list.Add(ReplaceAll(ElementName(child), '-', '$') + "=" + ElementText(child),
+    for (const _xmlNode* child : ChildElements(const_cast<_xmlNode*>(parametersElement))) {
+      list.Add(ReplaceAll(TagName(child), '-', '$') + "=" + ElementText(child),
                GetAttributeText(child, "alias"));
     }
   }
@@ -289,7 +267,7 @@ TTransformParameters BuildTransformParameters(const TParameterList& list,
     parameter.Value = value;
     if (!value.empty() && parametersElement) {
       const std::string declared = ReplaceAll(parameter.Name, '$', '-');
-      const xmlNode* declaration = FindDeclaration(parametersElement, declared);
+      const _xmlNode* declaration = FindDeclaration(parametersElement, declared);
       if (!declaration) declaration = FindDeclaration(parametersElement, AsciiUpper(declared));
       if (declaration) {
         switch (XmlTypeIndex(GetAttributeText(declaration, "kind"))) {

@@ -2,7 +2,7 @@
 
 #include "engine/paths.h"
 #include "engine/streams.h"
-#include "engine/xml_nodes.h"
+#include "xml/xml_nodes.h"
 #include "text/code_pages.h"
 #include "text/error.h"
 #include "text/utf.h"

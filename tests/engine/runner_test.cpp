@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "engine/script_steps.h"
-#include "engine/xml_nodes.h"
+#include "xml/xml_nodes.h"
 #include "tests/engine/temp_path.h"
 #include "text/error.h"
 #include "xml/dom.h"

@@ -1,7 +1,7 @@
-// The few tree walks the runner makes over a project document that the DOM
-// accessors of xml/dom.h do not cover: children by exact tag name, text
-// content, CDATA sections and attribute presence. Nodes belong to their
-// document; null nodes give empty results.
+// Tree walks over loaded documents that the DOM accessors of xml/dom.h do not
+// cover: children by exact tag name, text content, CDATA sections and
+// attribute presence. Nodes belong to their document; null nodes give empty
+// results.
 #pragma once
 
 #include <string>
@@ -15,6 +15,12 @@ namespace morvex {
 
 // The document element, or nullptr (null document, failed load).
 _xmlNode* DocumentElement(_xmlDoc* document);
+
+// The tag name as written in the document, with its prefix ("p:name").
+std::string TagName(const _xmlNode* node);
+
+// Every child element of `parent`, in document order.
+std::vector<_xmlNode*> ChildElements(_xmlNode* parent);
 
 // The child elements of `parent` whose tag name (with its prefix, if any) is
 // exactly `name`, in document order.

@@ -1,4 +1,4 @@
-#include "engine/xml_nodes.h"
+#include "xml/xml_nodes.h"
 
 #include <libxml/tree.h>
 
@@ -8,9 +8,8 @@
 
 namespace morvex {
 
-namespace {
-
-std::string TagName(const xmlNode* node) {
+std::string TagName(const _xmlNode* node) {
+  if (!node || !node->name) return {};
   std::string name = reinterpret_cast<const char*>(node->name);
   if (node->ns && node->ns->prefix) {
     return reinterpret_cast<const char*>(node->ns->prefix) + (":" + name);
@@ -18,7 +17,14 @@ std::string TagName(const xmlNode* node) {
   return name;
 }
 
-}  // namespace
+std::vector<_xmlNode*> ChildElements(_xmlNode* parent) {
+  std::vector<_xmlNode*> result;
+  if (!parent) return result;
+  for (xmlNode* child = parent->children; child; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE) result.push_back(child);
+  }
+  return result;
+}
 
 _xmlNode* DocumentElement(_xmlDoc* document) {
   return document ? xmlDocGetRootElement(document) : nullptr;
