@@ -12,27 +12,12 @@
 #include "text/stream.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_options.h"
+#include "xml/output_sink.h"
 #include "xml/xml_ptr.h"
 
 namespace morvex {
 
 namespace {
-
-struct TSaveSink {
-  TStream* Stream;
-  std::exception_ptr Error;
-};
-
-int WriteToSink(void* context, const char* buffer, int length) {
-  auto* sink = static_cast<TSaveSink*>(context);
-  try {
-    sink->Stream->Write(buffer, static_cast<size_t>(length));
-    return length;
-  } catch (...) {
-    sink->Error = std::current_exception();
-    return -1;
-  }
-}
 
 // While it lives, libxml2's reports on this thread go to `Message` instead
 // of standard error; the save's own failure carries them.
@@ -61,8 +46,8 @@ class TQuietErrors {
 
 void SavePlain(xmlDoc* document, TStream& stream) {
   TQuietErrors errors;
-  TSaveSink sink{&stream, nullptr};
-  detail::xml_ptr<xmlSaveCtxt> save(xmlSaveToIO(WriteToSink, nullptr, &sink, "UTF-8", 0));
+  detail::TOutputSink sink{&stream, nullptr};
+  detail::xml_ptr<xmlSaveCtxt> save(xmlSaveToIO(detail::WriteToSink, nullptr, &sink, "UTF-8", 0));
   if (!save) throw EMorvexError("Cannot start saving the XML document");
   long written = xmlSaveDoc(save.get(), document);
   int closed = xmlSaveClose(save.release());

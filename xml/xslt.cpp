@@ -29,6 +29,7 @@
 #include "text/stream.h"
 #include "xml/xml_document.h"
 #include "xml/xml_options.h"
+#include "xml/output_sink.h"
 #include "xml/xml_ptr.h"
 
 namespace morvex {
@@ -208,22 +209,6 @@ xml_ptr<xsltSecurityPrefs> TransformSecurity() {
   return prefs;
 }
 
-struct TOutputSink {
-  TStream* Stream;
-  std::exception_ptr Error;
-};
-
-int WriteToSink(void* context, const char* buffer, int length) {
-  auto* sink = static_cast<TOutputSink*>(context);
-  try {
-    sink->Stream->Write(buffer, static_cast<size_t>(length));
-    return length;
-  } catch (...) {
-    sink->Error = std::current_exception();
-    return -1;
-  }
-}
-
 // A compiled stylesheet applied to one source; the result tree stays until
 // it is saved.
 class TTransformRun {
@@ -266,8 +251,8 @@ class TTransformRun {
   void Save(TStream& output) const {
     TErrorCapture errors;
     xmlCharEncodingHandler* encoder = OutputEncoder();
-    TOutputSink sink{&output, nullptr};
-    xml_ptr<xmlOutputBuffer> buffer(xmlOutputBufferCreateIO(WriteToSink, nullptr, &sink, encoder));
+    detail::TOutputSink sink{&output, nullptr};
+    xml_ptr<xmlOutputBuffer> buffer(xmlOutputBufferCreateIO(detail::WriteToSink, nullptr, &sink, encoder));
     if (!buffer) {
       if (encoder) xmlCharEncCloseFunc(encoder);
       throw EMorvexError("Out of memory creating the output buffer");

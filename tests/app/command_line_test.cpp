@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/app/temp_path.h"
+#include "tests/support/temp_path.h"
 
 namespace morvex {
 namespace {

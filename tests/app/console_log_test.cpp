@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "engine/run_callbacks.h"
-#include "tests/app/temp_path.h"
+#include "tests/support/temp_path.h"
 
 namespace morvex {
 namespace {

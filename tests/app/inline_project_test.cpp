@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/app/temp_path.h"
+#include "tests/support/temp_path.h"
 #include "xml/dom.h"
 #include "xml/xml_document.h"
 

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "app/console_log.h"
-#include "tests/app/temp_path.h"
+#include "tests/support/temp_path.h"
 
 namespace morvex {
 namespace {

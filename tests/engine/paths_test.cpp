@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/engine/temp_path.h"
+#include "tests/support/temp_path.h"
 
 namespace morvex {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "engine/script_steps.h"
 #include "xml/xml_nodes.h"
-#include "tests/engine/temp_path.h"
+#include "tests/support/temp_path.h"
 #include "text/error.h"
 #include "xml/dom.h"
 

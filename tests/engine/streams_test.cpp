@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "tests/engine/temp_path.h"
+#include "tests/support/temp_path.h"
 #include "text/encoding.h"
 #include "text/error.h"
 

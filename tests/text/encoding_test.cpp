@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/text/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "text/code_pages.h"
 #include "text/utf.h"
 

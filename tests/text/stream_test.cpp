@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "tests/text/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "text/error.h"
 
 namespace morvex {

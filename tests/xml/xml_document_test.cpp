@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/text/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "xml/xml_options.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/text/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "xml/xml_document.h"

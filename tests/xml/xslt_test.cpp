@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/text/temp_dir.h"
+#include "tests/support/temp_dir.h"
 #include "text/stream.h"
 
 namespace morvex {

@@ -14,7 +14,7 @@ namespace morvex {
 class TTempDir {
  public:
   TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "morvex-text-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "morvex-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     path_ = pattern;
   }
