@@ -30,7 +30,7 @@ test: build
 test-asan: deps
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVEX_SANITIZE=ON -DMORVEX_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build-asan --parallel
-	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan -L unit --output-on-failure -j2
+	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-tests build-asan -L unit -j2
 
 bench: build
 	@bench/run-xml-bench $(BUILD)

@@ -1,0 +1,200 @@
+#include "db/lsql_conn_helper.h"
+
+#include <libxml/tree.h>
+
+#include <string_view>
+
+#include "db/parameter_entries.h"
+#include "xml/dom.h"
+#include "xml/xml_nodes.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr const char* kHandleAttribute = "morvex-qptr";
+constexpr std::string_view kRowsAffectedField = "rowsaffected";
+
+// Where a reference of `element` may point: the preceding siblings, nearest
+// first, then the ancestors, nearest first. Calls `visit` with each element
+// until it returns true; returns whether one did.
+template <typename Visit>
+bool VisitCandidates(const xmlNode* element, Visit&& visit) {
+  if (!element) return false;
+  for (const xmlNode* node = element->prev; node; node = node->prev) {
+    if (node->type == XML_ELEMENT_NODE && visit(node)) return true;
+  }
+  for (const xmlNode* node = element->parent; node; node = node->parent) {
+    if (node->type == XML_ELEMENT_NODE && visit(node)) return true;
+  }
+  return false;
+}
+
+struct TReference {
+  std::string_view Element;
+  std::string_view Field;
+};
+
+TReference SplitReference(std::string_view name, size_t dollar) {
+  return {name.substr(0, dollar), name.substr(dollar + 1)};
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string AsciiUpper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiUpper(c);
+  return result;
+}
+
+std::string TrimTrailingBlanks(std::string text) {
+  const size_t end = text.find_last_not_of(' ');
+  text.erase(end == std::string::npos ? 0 : end + 1);
+  return text;
+}
+
+// The first element child of `declarations` whose qualified name is `name`.
+const xmlNode* FindDeclaration(const xmlNode* declarations, std::string_view name) {
+  for (const xmlNode* child = declarations->children; child; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE && TagName(child) == name) return child;
+  }
+  return nullptr;
+}
+
+void SetTypeIfUnknown(TDbParameter& parameter, TFieldType type) {
+  if (parameter.DataType == ftUnknown) parameter.DataType = type;
+}
+
+}  // namespace
+
+TLSQLConnHelper::~TLSQLConnHelper() { FreeAllDatasets(); }
+
+std::unique_ptr<TLSQLDataset> TLSQLConnHelper::CreateDataset(std::string_view statementText) {
+  return std::make_unique<TLSQLDataset>(*Connection, statementText);
+}
+
+void TLSQLConnHelper::PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNode* declarations) {
+  if (!declarations) return;
+  for (int i = 0; i < dataset.ParamCount(); ++i) {
+    TDbParameter& parameter = dataset.Param(i);
+    if (parameter.DataType != ftUnknown) continue;
+    std::string name = dataset.ParamName(i);
+    for (char& c : name) {
+      if (c == '$') c = '-';
+    }
+    const xmlNode* declaration = FindDeclaration(declarations, name);
+    if (!declaration) declaration = FindDeclaration(declarations, AsciiUpper(name));
+    if (declaration) parameter.DataType = FieldTypeOfClass(GetAttributeText(declaration, "kind"));
+  }
+}
+
+void TLSQLConnHelper::BindParameters(TLSQLDataset& dataset,
+                                     const std::vector<std::string>* parameters,
+                                     const _xmlNode* element, const TNameValuePairs* pairs) {
+  for (int i = 0; i < dataset.ParamCount(); ++i) {
+    const std::string& name = dataset.ParamName(i);
+    TDbParameter& parameter = dataset.Param(i);
+
+    if (parameters) {
+      if (const std::string* entry = FindParameterEntry(*parameters, name)) {
+        const std::string_view value = ParameterEntryValue(*entry);
+        if (!value.empty()) {
+          SetTypeIfUnknown(parameter, ftString);
+          parameter.Value = std::string(value);
+          continue;
+        }
+      }
+    }
+
+    const size_t dollar = name.find('$');
+    if (dollar == std::string::npos) {
+      parameter.Value = TDbNull{};
+      continue;
+    }
+
+    if (pairs) {
+      bool paired = false;
+      for (const auto& [pairName, pairValue] : *pairs) {
+        if (SameTextIgnoringCase(pairName, name)) {
+          SetTypeIfUnknown(parameter, ftString);
+          parameter.Value = pairValue;
+          paired = true;
+          break;
+        }
+      }
+      if (paired) continue;
+    }
+
+    const TReference reference = SplitReference(name, dollar);
+    const bool resolved = VisitCandidates(element, [&](const xmlNode* candidate) {
+      if (!SameTextIgnoringCase(TagName(candidate), reference.Element)) return false;
+      const TLSQLDataset* source = DatasetOf(candidate);
+      if (!source) return false;
+      if (source->Active()) {
+        const int field = source->FindField(reference.Field);
+        if (field >= 0) {
+          SetTypeIfUnknown(parameter, source->FieldType(field));
+          parameter.Value = source->AsValue(field);
+          return true;
+        }
+      }
+      if (SameTextIgnoringCase(reference.Field, kRowsAffectedField)) {
+        SetTypeIfUnknown(parameter, ftInteger);
+        parameter.Value = static_cast<int64_t>(source->RowsAffected);
+        return true;
+      }
+      return false;
+    });
+    if (!resolved) parameter.Value = TDbNull{};
+  }
+}
+
+void TLSQLConnHelper::SubstituteReferences(std::string& text, const std::vector<std::string>& names,
+                                           const _xmlNode* element) {
+  for (const std::string& name : names) {
+    const size_t dollar = name.find('$');
+    if (dollar == std::string::npos) continue;
+    const TReference reference = SplitReference(name, dollar);
+    const TLSQLDataset* source = nullptr;
+    VisitCandidates(element, [&](const xmlNode* candidate) {
+      if (!SameTextIgnoringCase(TagName(candidate), reference.Element)) return false;
+      source = DatasetOf(candidate);
+      return source != nullptr;
+    });
+    if (!source) continue;
+    const int field = source->Active() ? source->FindField(reference.Field) : -1;
+    if (field >= 0) {
+      const std::string value = source->IsNull(field) ? std::string() : source->AsText(field);
+      ReplaceReference(text, name, TrimTrailingBlanks(value));
+    } else if (SameTextIgnoringCase(reference.Field, kRowsAffectedField)) {
+      ReplaceReference(text, name, std::to_string(source->RowsAffected));
+    }
+  }
+}
+
+int32_t TLSQLConnHelper::ExecuteDataset(TLSQLDataset& dataset) {
+  dataset.Execute();
+  return dataset.RowsAffected < 0 ? 0 : dataset.RowsAffected;
+}
+
+TLSQLDataset& TLSQLConnHelper::AttachDataset(_xmlNode* element,
+                                             std::unique_ptr<TLSQLDataset> dataset) {
+  const int handle = nextHandle_++;
+  std::unique_ptr<TLSQLDataset>& slot = datasets_[element];
+  slot = std::move(dataset);
+  const std::string text = std::to_string(handle);
+  xmlSetProp(element, reinterpret_cast<const xmlChar*>(kHandleAttribute),
+             reinterpret_cast<const xmlChar*>(text.c_str()));
+  return *slot;
+}
+
+TLSQLDataset* TLSQLConnHelper::DatasetOf(const _xmlNode* element) const {
+  const auto found = datasets_.find(element);
+  return found == datasets_.end() ? nullptr : found->second.get();
+}
+
+void TLSQLConnHelper::FreeDataset(const _xmlNode* element) { datasets_.erase(element); }
+
+void TLSQLConnHelper::FreeAllDatasets() { datasets_.clear(); }
+
+}  // namespace morvex

@@ -1,0 +1,116 @@
+// The connection helper: the one object through which query templates and
+// the import reach a database. It creates the datasets of template
+// statements, types and binds their ":name" parameters, replaces element
+// references in `test` conditions, executes statements, and keeps the
+// statement handles that tie template elements to their datasets.
+//
+// References ":element$field" are resolved from the template document: the
+// preceding siblings of the statement's element, nearest first, then its
+// ancestors, nearest first. Binding a parameter looks past a candidate that
+// cannot supply the value; text substitution stops at the first element with
+// the right name and a statement handle. The pseudo-field "rowsaffected"
+// gives the candidate's RowsAffected in both, also when its dataset is not
+// active (a statement that only changes data leaves it inactive).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "db/lsql_dataset.h"
+
+struct _xmlNode;
+
+namespace morvex {
+
+class TDbConnection;
+
+// (name, value) pairs an importer supplies per record; names with "$" are
+// looked up here first.
+using TNameValuePairs = std::vector<std::pair<std::string, std::string>>;
+
+class TLSQLConnectionHelper {
+ public:
+  virtual ~TLSQLConnectionHelper() = default;
+
+  int32_t Phase = 0;            // statements run now: 0 main, -1 after-open, -2 before-close
+  bool HasAfterOpen = false;    // a statement is marked after-open
+  bool HasBeforeClose = false;  // a statement is marked before-close
+
+  // A new dataset for `statementText` on the helper's connection; parses the
+  // parameters, does not execute.
+  virtual std::unique_ptr<TLSQLDataset> CreateDataset(std::string_view statementText) = 0;
+
+  // Gives parameters still of type ftUnknown the type declared for them in
+  // `declarations` (the project's parameters element; nothing happens when
+  // null): the name with "$" turned into "-" names a child element (tried
+  // as written, then upper-cased), whose `kind` attribute is the value type
+  // name (FieldTypeOfClass).
+  virtual void PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNode* declarations) = 0;
+
+  // Sets every parameter of `dataset` before an execution, in order:
+  // 1. a project parameter of that name (ignoring case) with a non-empty
+  //    value: that text (type ftString unless typed already);
+  // 2. a name with "$": the first pair of that whole name (ignoring case),
+  //    then the reference element$field resolved from `element`'s position
+  //    (the field's current value and type, or RowsAffected as ftInteger);
+  // 3. anything else, an empty project parameter among them: Null.
+  // `parameters` (name=value entries) and `pairs` may be null.
+  virtual void BindParameters(TLSQLDataset& dataset, const std::vector<std::string>* parameters,
+                              const _xmlNode* element, const TNameValuePairs* pairs) = 0;
+
+  // In `text`, replaces ":" + each name of `names` holding a "$" (letter
+  // case ignored) by the referenced field's text with trailing blanks
+  // removed, or by RowsAffected for "rowsaffected"; an unresolved name is
+  // left in the text.
+  virtual void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
+                                    const _xmlNode* element) = 0;
+
+  // Executes `dataset` once; it is active afterwards when the statement
+  // returned rows. Returns the rows affected, 0 when the count is unknown.
+  virtual int32_t ExecuteDataset(TLSQLDataset& dataset) = 0;
+};
+
+class TLSQLConnHelper final : public TLSQLConnectionHelper {
+ public:
+  // The session owns `connection` and keeps it open while the helper lives.
+  explicit TLSQLConnHelper(TDbConnection& connection) : Connection(&connection) {}
+  ~TLSQLConnHelper() override;
+
+  TLSQLConnHelper(const TLSQLConnHelper&) = delete;
+  TLSQLConnHelper& operator=(const TLSQLConnHelper&) = delete;
+
+  TDbConnection* Connection;
+
+  std::unique_ptr<TLSQLDataset> CreateDataset(std::string_view statementText) override;
+  void PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNode* declarations) override;
+  void BindParameters(TLSQLDataset& dataset, const std::vector<std::string>* parameters,
+                      const _xmlNode* element, const TNameValuePairs* pairs) override;
+  void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
+                            const _xmlNode* element) override;
+  int32_t ExecuteDataset(TLSQLDataset& dataset) override;
+
+  // Statement handles. The helper owns the dataset of each template element
+  // and hands out a handle number, written into the element's `morvex-qptr`
+  // attribute for the user's eye only: lookups go by the element itself, so
+  // a `morvex-qptr` that the user wrote never counts as a handle.
+  //
+  // Attaches `dataset` to `element` (replacing an earlier one), sets the
+  // attribute, and returns the dataset.
+  TLSQLDataset& AttachDataset(_xmlNode* element, std::unique_ptr<TLSQLDataset> dataset);
+  // The dataset attached to `element`, or nullptr when it has no handle.
+  TLSQLDataset* DatasetOf(const _xmlNode* element) const;
+  // Frees the dataset of `element` (its handle is gone afterwards).
+  void FreeDataset(const _xmlNode* element);
+  // Frees every dataset; the connection stays open.
+  void FreeAllDatasets();
+
+ private:
+  std::unordered_map<const _xmlNode*, std::unique_ptr<TLSQLDataset>> datasets_;
+  int nextHandle_ = 1;
+};
+
+}  // namespace morvex

@@ -1,0 +1,102 @@
+// TLSQLDataset: one statement of a query template over the driver interface.
+// The statement text is parsed for ":name" parameters when the dataset is
+// created; the driver statement is prepared on the first execution (a table
+// that an earlier statement of the session creates may not exist before) and
+// then executed as often as the template asks. The result set is read
+// forward only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/driver.h"
+
+namespace morvex {
+
+class TLSQLDataset {
+ public:
+  // Parses `statementText`; does not touch the database. `connection` must
+  // outlive the dataset.
+  TLSQLDataset(TDbConnection& connection, std::string_view statementText);
+  ~TLSQLDataset();
+
+  TLSQLDataset(const TLSQLDataset&) = delete;
+  TLSQLDataset& operator=(const TLSQLDataset&) = delete;
+
+  // The text as the user wrote it, and as it goes to the driver ("?" for
+  // every parameter).
+  const std::string& StatementText() const { return statementText_; }
+  const std::string& SqlText() const { return sqlText_; }
+
+  // The parameters in order of occurrence; each starts with type ftUnknown
+  // and a Null value. BindParameters sets them before each execution.
+  int ParamCount() const { return static_cast<int>(params_.size()); }
+  const std::string& ParamName(int index) const { return paramNames_.at(index); }
+  TDbParameter& Param(int index) { return params_.at(index); }
+  const TDbParameter& Param(int index) const { return params_.at(index); }
+
+  // Free for the caller; the template session keeps the phase here.
+  int Tag = 0;
+
+  // The count the last execution reported, negative when the driver does not
+  // know it (a SELECT); kept after Close. Counts beyond 32 bits are clamped.
+  int32_t RowsAffected = 0;
+
+  // Runs the statement once with the current parameters: closes the open
+  // result, prepares the statement on first use, stores the count in
+  // RowsAffected and, when the statement returned rows, becomes active on the
+  // first record. Raises EMorvexError with the driver's message.
+  void Execute();
+
+  // Active: a result set is attached (also after its last record, until
+  // Close). Eof: no current record (past the last one, or not active).
+  bool Active() const { return result_ != nullptr; }
+  bool Eof() const;
+  // Moves to the next record; a no-op at the end or when not active.
+  void Next();
+  // Releases the result set; the dataset can be executed again. Never throws.
+  void Close() noexcept;
+
+  // With this set, the values of the last record stay readable after Next
+  // has gone past it, so that a later statement can still refer to the
+  // last record of one that has finished. Costs a copy of every record.
+  void SetKeepLastRecord(bool keep) { keepLastRecord_ = keep; }
+
+  // Fields of the active result (0 fields when not active). Values read the
+  // current record; at the end, the last record when it was kept, otherwise
+  // Null. Field indexes must be below FieldCount().
+  int FieldCount() const;
+  const std::string& FieldName(int index) const;
+  TFieldType FieldType(int index) const;
+  // Index of the field named `name` ignoring letter case; -1 when none.
+  int FindField(std::string_view name) const;
+  bool IsNull(int index) const;
+  std::string AsText(int index) const;
+  double AsFloat(int index) const;
+  double AsDateTime(int index) const;
+  TDbValue AsValue(int index) const;
+
+ private:
+  struct TKeptField {
+    bool Null = true;
+    std::string Text;
+    TDbValue Value;
+  };
+  bool ReadsKeptRecord() const;
+  const TKeptField* KeptField(int index) const;
+
+  TDbConnection& connection_;
+  std::string statementText_;
+  std::string sqlText_;
+  std::vector<std::string> paramNames_;
+  std::vector<TDbParameter> params_;
+  std::unique_ptr<TDbStatement> statement_;
+  std::unique_ptr<TDbResultSet> result_;
+  bool keepLastRecord_ = false;
+  std::vector<TKeptField> kept_;  // the previous record while keepLastRecord_
+};
+
+}  // namespace morvex

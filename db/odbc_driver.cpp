@@ -1,0 +1,656 @@
+// The ODBC driver.
+//
+// Text crosses the driver manager as UTF-16 (the "W" functions and
+// SQL_C_WCHAR), so that it arrives as UTF-8 whatever the driver's own
+// character set. A row is read column by column with SQLGetData (long values
+// in pieces) when the cursor moves onto it, which any driver allows.
+//
+// Transactions switch the connection to manual commit (SQL_ATTR_AUTOCOMMIT
+// off) and back after SQLEndTran.
+//
+// A text with several statements yields a chain of results; ODBC can only
+// learn that a result is the last one by moving past it, which discards it.
+// The rows of every result in such a chain are therefore read into memory,
+// and the last one read is the result set. A single statement's result
+// streams.
+#include "db/odbc_driver.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "db/connection_string.h"
+#include "text/error.h"
+#include "text/utf.h"
+
+namespace morvex {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use UTF-16");
+
+template <SQLSMALLINT Type>
+struct TOdbcFreer {
+  void operator()(SQLHANDLE handle) const noexcept { SQLFreeHandle(Type, handle); }
+};
+using TOdbcEnvPtr = std::unique_ptr<void, TOdbcFreer<SQL_HANDLE_ENV>>;
+using TOdbcDbcPtr = std::unique_ptr<void, TOdbcFreer<SQL_HANDLE_DBC>>;
+// A statement handle is shared by the statement and the result set that
+// reads from it.
+using TOdbcStmtPtr = std::shared_ptr<void>;
+
+bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+std::u16string Wide(std::string_view text) { return Utf8ToUtf16(text); }
+
+SQLWCHAR* WideData(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+
+// The diagnostic records of a handle, joined; the driver manager's and the
+// driver's prefixes ("[unixODBC][Driver Manager]") stay, they tell the user
+// who speaks.
+std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  std::string text;
+  for (SQLSMALLINT record = 1;; ++record) {
+    SQLWCHAR state[6];
+    SQLINTEGER native = 0;
+    std::u16string message(1024, u'\0');
+    SQLSMALLINT length = 0;
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, WideData(message),
+                                  static_cast<SQLSMALLINT>(message.size()), &length);
+    if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
+      message.assign(static_cast<size_t>(length) + 1, u'\0');
+      rc = SQLGetDiagRecW(type, handle, record, state, &native, WideData(message),
+                          static_cast<SQLSMALLINT>(message.size()), &length);
+    }
+    if (!Succeeded(rc)) break;
+    message.resize(std::min<size_t>(static_cast<size_t>(length), message.size()));
+    std::string line = Utf16ToUtf8(message);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (!text.empty()) text += "; ";
+    text += line;
+  }
+  return text.empty() ? "The ODBC driver reported an error without a message" : text;
+}
+
+// What statements and result sets share of one connection.
+struct TOdbcSession {
+  TOdbcEnvPtr Env;
+  TOdbcDbcPtr Dbc;
+  bool Connected = false;
+  bool Closed = false;
+  bool InTransaction = false;
+  std::string Password;
+
+  ~TOdbcSession() { Disconnect(); }
+
+  // Rolls back an open transaction and ends the connection. Never raises.
+  void Disconnect() noexcept {
+    Closed = true;
+    if (!Connected) return;
+    Connected = false;
+    if (InTransaction) SQLEndTran(SQL_HANDLE_DBC, Dbc.get(), SQL_ROLLBACK);
+    InTransaction = false;
+    SQLDisconnect(Dbc.get());
+  }
+
+  void CheckOpen() const {
+    if (Closed) throw EMorvexError("The database connection is closed");
+  }
+
+  void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) const {
+    if (!Succeeded(rc)) throw EMorvexError(ScrubSecret(Diagnostics(type, handle), Password));
+  }
+
+  void SetAutocommit(bool on) const {
+    Check(SQLSetConnectAttrW(
+              Dbc.get(), SQL_ATTR_AUTOCOMMIT,
+              reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF),
+              SQL_IS_UINTEGER),
+          SQL_HANDLE_DBC, Dbc.get());
+  }
+};
+using TOdbcSessionPtr = std::shared_ptr<TOdbcSession>;
+
+// How a column's values are fetched.
+enum class TOdbcRead { Bit, Integer, Double, Numeric, Date, Time, Timestamp, Binary, Text };
+
+struct TOdbcColumn {
+  TFieldType Type = ftString;
+  TOdbcRead Read = TOdbcRead::Text;
+};
+
+TOdbcColumn ColumnOfSqlType(SQLSMALLINT sqlType) {
+  switch (sqlType) {
+    case SQL_BIT:
+      return {ftBoolean, TOdbcRead::Bit};
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+      return {ftSmallint, TOdbcRead::Integer};
+    case SQL_INTEGER:
+      return {ftInteger, TOdbcRead::Integer};
+    case SQL_BIGINT:
+      return {ftLargeint, TOdbcRead::Integer};
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return {ftFloat, TOdbcRead::Double};
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+      return {ftBCD, TOdbcRead::Numeric};
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+      return {ftDate, TOdbcRead::Date};
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+      return {ftTime, TOdbcRead::Time};
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+      return {ftDateTime, TOdbcRead::Timestamp};
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+      return {ftVarBytes, TOdbcRead::Binary};
+    case SQL_LONGVARBINARY:
+      return {ftBlob, TOdbcRead::Binary};
+    case SQL_LONGVARCHAR:
+    case SQL_WLONGVARCHAR:
+      // Long texts of either width are the "text" class, as they are with
+      // the other drivers (a Unicode driver reports every text as wide).
+      return {ftMemo, TOdbcRead::Text};
+    case SQL_CHAR:
+      return {ftFixedChar, TOdbcRead::Text};
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+      return {ftWideString, TOdbcRead::Text};
+    case SQL_GUID:
+      return {ftGuid, TOdbcRead::Text};
+    default:
+      return {ftString, TOdbcRead::Text};
+  }
+}
+
+// Reads a variable-length value in pieces: `unit` is the size of a character
+// for text (the driver ends every piece with a zero character) and 0 for
+// binary data. False for Null.
+bool GetLongData(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT column,
+                 SQLSMALLINT cType, size_t unit, std::string& out) {
+  out.clear();
+  char buffer[8192];
+  for (;;) {
+    SQLLEN indicator = 0;
+    SQLRETURN rc = SQLGetData(stmt, column, cType, buffer, sizeof buffer, &indicator);
+    if (rc == SQL_NO_DATA) return true;
+    session.Check(rc, SQL_HANDLE_STMT, stmt);
+    if (indicator == SQL_NULL_DATA) return false;
+    size_t room = sizeof buffer - unit;
+    size_t size = indicator == SQL_NO_TOTAL || static_cast<size_t>(indicator) > room
+                      ? room
+                      : static_cast<size_t>(indicator);
+    out.append(buffer, size);
+    if (rc == SQL_SUCCESS) return true;
+  }
+}
+
+TDbValue ReadCell(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT column,
+                  TOdbcRead read) {
+  SQLLEN indicator = 0;
+  auto get = [&](SQLSMALLINT cType, void* target, SQLLEN size) {
+    session.Check(SQLGetData(stmt, column, cType, target, size, &indicator), SQL_HANDLE_STMT, stmt);
+    return indicator != SQL_NULL_DATA;
+  };
+  switch (read) {
+    case TOdbcRead::Bit: {
+      unsigned char bit = 0;
+      if (!get(SQL_C_BIT, &bit, sizeof bit)) return TDbNull{};
+      return bit != 0;
+    }
+    case TOdbcRead::Integer: {
+      SQLBIGINT value = 0;
+      if (!get(SQL_C_SBIGINT, &value, sizeof value)) return TDbNull{};
+      return static_cast<int64_t>(value);
+    }
+    case TOdbcRead::Double: {
+      double value = 0;
+      if (!get(SQL_C_DOUBLE, &value, sizeof value)) return TDbNull{};
+      return value;
+    }
+    case TOdbcRead::Date: {
+      SQL_DATE_STRUCT d{};
+      if (!get(SQL_C_TYPE_DATE, &d, sizeof d)) return TDbNull{};
+      double value = 0;
+      if (!EncodeDbDateTime({d.year, d.month, d.day, 0, 0, 0, 0}, value)) return TDbNull{};
+      return TDbDateTime{value};
+    }
+    case TOdbcRead::Timestamp: {
+      SQL_TIMESTAMP_STRUCT t{};
+      if (!get(SQL_C_TYPE_TIMESTAMP, &t, sizeof t)) return TDbNull{};
+      double value = 0;
+      TDbDateTimeParts parts{t.year,
+                             t.month,
+                             t.day,
+                             t.hour,
+                             t.minute,
+                             t.second,
+                             static_cast<int>(t.fraction / 1000000)};
+      if (!EncodeDbDateTime(parts, value)) return TDbNull{};
+      return TDbDateTime{value};
+    }
+    case TOdbcRead::Numeric:
+    case TOdbcRead::Time: {
+      // Exact digits for numeric, fractions of a second for time.
+      std::string text;
+      if (!GetLongData(session, stmt, column, SQL_C_CHAR, 1, text)) return TDbNull{};
+      if (read == TOdbcRead::Time) {
+        double value = 0;
+        if (ParseDbDateTime(text, value)) return TDbDateTime{value};
+      }
+      return text;
+    }
+    case TOdbcRead::Binary: {
+      std::string bytes;
+      if (!GetLongData(session, stmt, column, SQL_C_BINARY, 0, bytes)) return TDbNull{};
+      return TDbBytes{std::move(bytes)};
+    }
+    case TOdbcRead::Text:
+    default: {
+      std::string bytes;
+      if (!GetLongData(session, stmt, column, SQL_C_WCHAR, sizeof(SQLWCHAR), bytes)) {
+        return TDbNull{};
+      }
+      std::u16string wide(bytes.size() / 2, u'\0');
+      std::memcpy(wide.data(), bytes.data(), wide.size() * 2);
+      return Utf16ToUtf8(wide);
+    }
+  }
+}
+
+class TOdbcResultSet : public TDbResultSet {
+ public:
+  // Reads from `stmt`, which holds a result with columns. With `buffered`
+  // every row is read now and the handle is free again afterwards.
+  TOdbcResultSet(TOdbcSessionPtr session, TOdbcStmtPtr stmt, bool buffered)
+      : session_(std::move(session)), stmt_(std::move(stmt)) {
+    SQLHANDLE h = stmt_.get();
+    SQLSMALLINT count = 0;
+    session_->Check(SQLNumResultCols(h, &count), SQL_HANDLE_STMT, h);
+    for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+      std::u16string name(256, u'\0');
+      SQLSMALLINT nameLength = 0, sqlType = 0, decimals = 0, nullable = 0;
+      SQLULEN size = 0;
+      auto describe = [&] {
+        return SQLDescribeColW(h, i, WideData(name), static_cast<SQLSMALLINT>(name.size()),
+                               &nameLength, &sqlType, &size, &decimals, &nullable);
+      };
+      session_->Check(describe(), SQL_HANDLE_STMT, h);
+      if (nameLength >= static_cast<SQLSMALLINT>(name.size())) {
+        name.assign(static_cast<size_t>(nameLength) + 1, u'\0');
+        session_->Check(describe(), SQL_HANDLE_STMT, h);
+      }
+      name.resize(static_cast<size_t>(nameLength));
+      TOdbcColumn column = ColumnOfSqlType(sqlType);
+      fields_.push_back({Utf16ToUtf8(name), column.Type});
+      reads_.push_back(column.Read);
+    }
+    if (buffered) {
+      buffered_ = true;
+      while (FetchRow()) rows_.push_back(std::move(cells_));
+      Release();
+      MoveToBufferedRow();
+    } else {
+      eof_ = !FetchRow();
+      if (eof_) Release();
+    }
+  }
+
+  ~TOdbcResultSet() override { Close(); }
+
+  int FieldCount() const override { return static_cast<int>(fields_.size()); }
+  const TDbFieldInfo& Field(int index) const override { return fields_[CheckIndex(index)]; }
+  bool Eof() const override { return eof_; }
+
+  void Next() override {
+    if (eof_) return;
+    if (buffered_) {
+      ++row_;
+      MoveToBufferedRow();
+      return;
+    }
+    if (!FetchRow()) {
+      eof_ = true;
+      Release();
+    }
+  }
+
+  bool IsNull(int index) const override {
+    CheckIndex(index);
+    return eof_ || std::holds_alternative<TDbNull>(cells_[index]);
+  }
+
+  std::string AsText(int index) const override {
+    const TDbFieldInfo& field = fields_[CheckIndex(index)];
+    if (eof_) return {};
+    if (const auto* text = std::get_if<std::string>(&cells_[index]); text && field.Type == ftBCD) {
+      return TrimDecimalText(*text);
+    }
+    return DbValueText(cells_[index], field.Type);
+  }
+  double AsFloat(int index) const override {
+    return DbValueFloat(AsValue(index), fields_[CheckIndex(index)].Name);
+  }
+  double AsDateTime(int index) const override {
+    return DbValueDateTime(AsValue(index), fields_[CheckIndex(index)].Name);
+  }
+
+  TDbValue AsValue(int index) const override {
+    const TDbFieldInfo& field = fields_[CheckIndex(index)];
+    if (eof_) return TDbNull{};
+    const TDbValue& cell = cells_[index];
+    if (const auto* text = std::get_if<std::string>(&cell); text && field.Type == ftBCD) {
+      return DbValueFloat(cell, field.Name);
+    }
+    return cell;
+  }
+
+  void Close() override {
+    Release();
+    rows_.clear();
+    cells_.clear();
+    eof_ = true;
+  }
+
+ private:
+  int CheckIndex(int index) const {
+    if (index < 0 || index >= static_cast<int>(fields_.size())) {
+      throw EMorvexError("Field index " + std::to_string(index) + " is out of range");
+    }
+    return index;
+  }
+
+  bool FetchRow() {
+    SQLHANDLE h = stmt_.get();
+    SQLRETURN rc = SQLFetch(h);
+    if (rc == SQL_NO_DATA) return false;
+    session_->Check(rc, SQL_HANDLE_STMT, h);
+    cells_.clear();
+    for (size_t i = 0; i < reads_.size(); ++i) {
+      cells_.push_back(ReadCell(*session_, h, static_cast<SQLUSMALLINT>(i + 1), reads_[i]));
+    }
+    return true;
+  }
+
+  void MoveToBufferedRow() {
+    eof_ = row_ >= rows_.size();
+    if (!eof_) cells_ = std::move(rows_[row_]);
+  }
+
+  // Closes the cursor on the handle (never raises) and lets it go.
+  void Release() noexcept {
+    if (!stmt_) return;
+    if (!buffered_) SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+    stmt_.reset();
+  }
+
+  TOdbcSessionPtr session_;
+  TOdbcStmtPtr stmt_;
+  std::vector<TDbFieldInfo> fields_;
+  std::vector<TOdbcRead> reads_;
+  std::vector<TDbValue> cells_;
+  std::vector<std::vector<TDbValue>> rows_;
+  size_t row_ = 0;
+  bool buffered_ = false;
+  bool eof_ = true;
+};
+
+// The buffer behind one bound parameter; it must stay in place until the
+// execution is over.
+struct TOdbcParameter {
+  SQLLEN Indicator = 0;
+  SQLBIGINT Integer = 0;
+  double Double = 0;
+  unsigned char Bit = 0;
+  SQL_DATE_STRUCT Date{};
+  SQL_TIME_STRUCT Time{};
+  SQL_TIMESTAMP_STRUCT Timestamp{};
+  std::u16string Text;
+  std::string Bytes;
+};
+
+class TOdbcStatement : public TDbStatement {
+ public:
+  TOdbcStatement(TOdbcSessionPtr session, std::string sql, int parameterCount)
+      : session_(std::move(session)) {
+    using detail::TSqlDialect;
+    detail::TSqlScan scan = detail::ScanSql(sql, TSqlDialect::Odbc);
+    std::vector<int> assigned = detail::AssignSqlMarkers(scan, parameterCount);
+    for (size_t i = 0; i < assigned.size(); ++i) {
+      // A marker in a comment is no placeholder; blanking it keeps drivers
+      // that do not skip comments from counting it.
+      if (scan.Markers[i].InComment) sql[scan.Markers[i].Position] = ' ';
+      if (assigned[i] >= 0) placeholders_.push_back(assigned[i]);
+    }
+    size_t statements = 0;
+    size_t start = 0;
+    std::vector<size_t> ends = scan.Separators;
+    ends.push_back(sql.size());
+    for (size_t end : ends) {
+      if (!detail::FirstSqlKeyword(std::string_view(sql).substr(start, end - start),
+                                   TSqlDialect::Odbc)
+               .empty()) {
+        ++statements;
+      }
+      start = end + 1;
+    }
+    chain_ = statements > 1;
+    sql_ = Wide(sql);
+  }
+
+  std::unique_ptr<TDbResultSet> Execute(const std::vector<TDbParameter>& parameters,
+                                        int64_t& rowsAffected) override {
+    session_->CheckOpen();
+    // A result set of an earlier execution that is still open keeps its
+    // handle; this execution then takes a new one.
+    if (stmt_ && stmt_.use_count() > 1) stmt_.reset();
+    if (!stmt_) {
+      SQLHANDLE raw = SQL_NULL_HANDLE;
+      session_->Check(SQLAllocHandle(SQL_HANDLE_STMT, session_->Dbc.get(), &raw), SQL_HANDLE_DBC,
+                      session_->Dbc.get());
+      stmt_ = TOdbcStmtPtr(raw, TOdbcFreer<SQL_HANDLE_STMT>());
+      prepared_ = false;
+    } else {
+      SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+      SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
+    }
+    SQLHANDLE h = stmt_.get();
+    if (!prepared_) {
+      session_->Check(SQLPrepareW(h, WideData(sql_), static_cast<SQLINTEGER>(sql_.size())),
+                      SQL_HANDLE_STMT, h);
+      prepared_ = true;
+    }
+    Bind(parameters);
+    SQLRETURN rc = SQLExecute(h);
+    if (rc != SQL_NO_DATA) session_->Check(rc, SQL_HANDLE_STMT, h);
+
+    std::unique_ptr<TDbResultSet> result;
+    bool changed = false;
+    int64_t count = 0;
+    for (;;) {
+      SQLSMALLINT columns = 0;
+      session_->Check(SQLNumResultCols(h, &columns), SQL_HANDLE_STMT, h);
+      if (columns > 0) {
+        result.reset();
+        result = std::make_unique<TOdbcResultSet>(session_, stmt_, chain_);
+        if (!chain_) break;
+      } else {
+        SQLLEN rows = -1;
+        if (Succeeded(SQLRowCount(h, &rows)) && rows >= 0) {
+          changed = true;
+          count += rows;
+        }
+      }
+      if (!chain_) break;
+      rc = SQLMoreResults(h);
+      if (rc == SQL_NO_DATA) break;
+      session_->Check(rc, SQL_HANDLE_STMT, h);
+    }
+    rowsAffected = changed ? count : -1;
+    return result;
+  }
+
+ private:
+  void Bind(const std::vector<TDbParameter>& parameters) {
+    SQLHANDLE h = stmt_.get();
+    buffers_.clear();
+    buffers_.resize(placeholders_.size());  // no reallocation after binding
+    for (size_t k = 0; k < placeholders_.size(); ++k) {
+      size_t p = static_cast<size_t>(placeholders_[k]);
+      TOdbcParameter& b = buffers_[k];
+      TDbParameter none;
+      const TDbParameter& parameter = p < parameters.size() ? parameters[p] : none;
+      TDbValue value = CoerceDbParameter(parameter, static_cast<int>(p) + 1);
+      SQLSMALLINT cType = SQL_C_WCHAR, sqlType = SQL_WVARCHAR, digits = 0;
+      SQLULEN size = 1;
+      SQLPOINTER data = nullptr;
+      SQLLEN capacity = 0;
+      if (const auto* i = std::get_if<int64_t>(&value)) {
+        b.Integer = *i;
+        cType = SQL_C_SBIGINT, sqlType = SQL_BIGINT, size = 19, data = &b.Integer;
+      } else if (const auto* flag = std::get_if<bool>(&value)) {
+        b.Bit = *flag ? 1 : 0;
+        cType = SQL_C_BIT, sqlType = SQL_BIT, data = &b.Bit;
+      } else if (const auto* d = std::get_if<double>(&value)) {
+        b.Double = *d;
+        cType = SQL_C_DOUBLE, sqlType = SQL_DOUBLE, size = 15, data = &b.Double;
+      } else if (const auto* t = std::get_if<TDbDateTime>(&value)) {
+        TDbDateTimeParts parts;
+        if (!DecodeDbDateTime(t->Value, parts)) {
+          throw EMorvexError("Parameter " + std::to_string(p + 1) +
+                             ": the date-time value is out of range");
+        }
+        if (parameter.DataType == ftDate) {
+          b.Date = {static_cast<SQLSMALLINT>(parts.Year), static_cast<SQLUSMALLINT>(parts.Month),
+                    static_cast<SQLUSMALLINT>(parts.Day)};
+          cType = SQL_C_TYPE_DATE, sqlType = SQL_TYPE_DATE, size = 10, data = &b.Date;
+        } else if (parameter.DataType == ftTime) {
+          b.Time = {static_cast<SQLUSMALLINT>(parts.Hour), static_cast<SQLUSMALLINT>(parts.Minute),
+                    static_cast<SQLUSMALLINT>(parts.Second)};
+          cType = SQL_C_TYPE_TIME, sqlType = SQL_TYPE_TIME, size = 8, data = &b.Time;
+        } else {
+          b.Timestamp = {static_cast<SQLSMALLINT>(parts.Year),
+                         static_cast<SQLUSMALLINT>(parts.Month),
+                         static_cast<SQLUSMALLINT>(parts.Day),
+                         static_cast<SQLUSMALLINT>(parts.Hour),
+                         static_cast<SQLUSMALLINT>(parts.Minute),
+                         static_cast<SQLUSMALLINT>(parts.Second),
+                         static_cast<SQLUINTEGER>(parts.Millisecond) * 1000000};
+          cType = SQL_C_TYPE_TIMESTAMP, sqlType = SQL_TYPE_TIMESTAMP, size = 23, digits = 3;
+          data = &b.Timestamp;
+        }
+      } else if (auto* bytes = std::get_if<TDbBytes>(&value)) {
+        b.Bytes = std::move(bytes->Bytes);
+        b.Indicator = static_cast<SQLLEN>(b.Bytes.size());
+        cType = SQL_C_BINARY;
+        sqlType = b.Bytes.size() > 8000 ? SQL_LONGVARBINARY : SQL_VARBINARY;
+        size = std::max<size_t>(1, b.Bytes.size());
+        data = b.Bytes.data();
+        capacity = b.Indicator;
+      } else if (std::holds_alternative<TDbNull>(value)) {
+        b.Indicator = SQL_NULL_DATA;
+        cType = SQL_C_WCHAR, sqlType = SQL_WVARCHAR;
+      } else {
+        b.Text = Wide(DbValueText(value, ftUnknown));
+        b.Indicator = static_cast<SQLLEN>(b.Text.size() * sizeof(SQLWCHAR));
+        sqlType = b.Text.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+        size = std::max<size_t>(1, b.Text.size());
+        data = b.Text.data();
+        capacity = b.Indicator;
+      }
+      if (b.Indicator != SQL_NULL_DATA && capacity == 0 && data != nullptr) b.Indicator = 0;
+      session_->Check(SQLBindParameter(h, static_cast<SQLUSMALLINT>(k + 1), SQL_PARAM_INPUT, cType,
+                                       sqlType, size, digits, data, capacity, &b.Indicator),
+                      SQL_HANDLE_STMT, h);
+    }
+  }
+
+  TOdbcSessionPtr session_;
+  std::u16string sql_;
+  std::vector<int> placeholders_;
+  bool chain_ = false;  // several statements: results are read into memory
+  TOdbcStmtPtr stmt_;
+  bool prepared_ = false;
+  std::vector<TOdbcParameter> buffers_;
+};
+
+class TOdbcConnection : public TDbConnection {
+ public:
+  explicit TOdbcConnection(TOdbcSessionPtr session) : session_(std::move(session)) {}
+
+  std::unique_ptr<TDbStatement> Prepare(const std::string& sql, int parameterCount) override {
+    session_->CheckOpen();
+    return std::make_unique<TOdbcStatement>(session_, sql, parameterCount);
+  }
+
+  void BeginTransaction() override {
+    session_->CheckOpen();
+    if (session_->InTransaction) throw EMorvexError("A transaction is already open");
+    session_->SetAutocommit(false);
+    session_->InTransaction = true;
+  }
+
+  void Commit() override { EndTransaction(SQL_COMMIT); }
+  void Rollback() override { EndTransaction(SQL_ROLLBACK); }
+
+  bool InTransaction() const override { return !session_->Closed && session_->InTransaction; }
+
+  // Statements that are still alive keep the connection until they go.
+  void Close() override {
+    session_->Closed = true;
+    if (session_.use_count() == 1) session_->Disconnect();
+  }
+
+  std::string DriverName() const override { return "ODBC"; }
+
+ private:
+  void EndTransaction(SQLSMALLINT completion) {
+    session_->CheckOpen();
+    SQLHANDLE dbc = session_->Dbc.get();
+    session_->Check(SQLEndTran(SQL_HANDLE_DBC, dbc, completion), SQL_HANDLE_DBC, dbc);
+    session_->InTransaction = false;
+    session_->SetAutocommit(true);
+  }
+
+  TOdbcSessionPtr session_;
+};
+
+}  // namespace
+
+std::unique_ptr<TDbConnection> OpenOdbcConnection(const std::string& connectionString,
+                                                  const std::string& password) {
+  const std::string kCannotConnect = "Cannot connect to database! ";
+  auto session = std::make_shared<TOdbcSession>();
+  session->Password = password;
+  SQLHANDLE env = SQL_NULL_HANDLE;
+  if (!Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
+    throw EMorvexError(kCannotConnect + "the ODBC driver manager is not available");
+  }
+  session->Env.reset(env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLHANDLE dbc = SQL_NULL_HANDLE;
+  if (!Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
+    throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_ENV, env), password));
+  }
+  session->Dbc.reset(dbc);
+  std::u16string text = Wide(connectionString);
+  SQLSMALLINT outLength = 0;
+  SQLRETURN rc =
+      SQLDriverConnectW(dbc, nullptr, WideData(text), static_cast<SQLSMALLINT>(text.size()),
+                        nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
+  if (!Succeeded(rc)) {
+    throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
+  }
+  session->Connected = true;
+  return std::make_unique<TOdbcConnection>(std::move(session));
+}
+
+}  // namespace morvex

@@ -1,0 +1,455 @@
+// The SQLite driver.
+//
+// A statement text may hold several statements; they are prepared one after
+// the other (a later one may use a table an earlier one creates) and kept
+// for the next execution. Each is stepped to its end, except those that
+// return rows: the last of those stays open as the result set, read one row
+// per step, so nothing is held in memory. SQLite lets other statements run on
+// the connection while a result set is open, which nested statements need.
+//
+// Field types come from the declared column types; a column without one (an
+// expression) takes the storage class of its value in the first row.
+#include "db/sqlite_driver.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <utility>
+
+#include "text/error.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr long long kMsPerDay = 86400000;
+
+struct TSqliteCloser {
+  void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
+};
+struct TSqliteFinalizer {
+  void operator()(sqlite3_stmt* stmt) const noexcept { sqlite3_finalize(stmt); }
+};
+
+// Statements and result sets share the database handle: sqlite3_close_v2
+// waits for the last statement, so a statement that outlives Close() of its
+// connection stays usable until it goes.
+using TSqliteDbPtr = std::shared_ptr<sqlite3>;
+using TSqliteStmtPtr = std::shared_ptr<sqlite3_stmt>;
+
+[[noreturn]] void Fail(sqlite3* db) { throw EMorvexError(sqlite3_errmsg(db)); }
+
+void Exec(sqlite3* db, const char* sql) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db);
+}
+
+std::string UpperDeclaredType(const char* declared) {
+  std::string type = declared;
+  for (char& c : type) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  size_t paren = type.find('(');
+  if (paren != std::string::npos) type.resize(paren);
+  while (!type.empty() && type.back() == ' ') type.pop_back();
+  return type;
+}
+
+// The field type of a declared column type: the common type names first,
+// then SQLite's own affinity rules for the rest.
+TFieldType TypeOfDeclared(const char* declared) {
+  std::string t = UpperDeclaredType(declared);
+  struct Name {
+    const char* name;
+    TFieldType type;
+  };
+  static constexpr Name kNames[] = {
+      {"INTEGER", ftInteger},
+      {"INT", ftInteger},
+      {"INT4", ftInteger},
+      {"MEDIUMINT", ftInteger},
+      {"TINYINT", ftSmallint},
+      {"SMALLINT", ftSmallint},
+      {"INT2", ftSmallint},
+      {"BIGINT", ftLargeint},
+      {"INT8", ftLargeint},
+      {"UNSIGNED BIG INT", ftLargeint},
+      {"BOOLEAN", ftBoolean},
+      {"BOOL", ftBoolean},
+      {"BIT", ftBoolean},
+      {"REAL", ftFloat},
+      {"FLOAT", ftFloat},
+      {"DOUBLE", ftFloat},
+      {"DOUBLE PRECISION", ftFloat},
+      {"FLOAT4", ftFloat},
+      {"FLOAT8", ftFloat},
+      {"NUMERIC", ftBCD},
+      {"DECIMAL", ftBCD},
+      {"MONEY", ftCurrency},
+      {"CURRENCY", ftCurrency},
+      {"DATE", ftDate},
+      {"TIME", ftTime},
+      {"DATETIME", ftDateTime},
+      {"TIMESTAMP", ftDateTime},
+      {"TEXT", ftMemo},
+      {"CLOB", ftMemo},
+      {"MEMO", ftMemo},
+      {"LONGTEXT", ftMemo},
+      {"MEDIUMTEXT", ftMemo},
+      {"VARCHAR", ftString},
+      {"CHAR", ftString},
+      {"CHARACTER", ftString},
+      {"VARYING CHARACTER", ftString},
+      {"STRING", ftString},
+      {"NVARCHAR", ftWideString},
+      {"NCHAR", ftWideString},
+      {"NATIVE CHARACTER", ftWideString},
+      {"BLOB", ftBlob},
+      {"BINARY", ftBlob},
+      {"VARBINARY", ftBlob},
+      {"LONGBLOB", ftBlob},
+      {"GUID", ftGuid},
+      {"UUID", ftGuid},
+  };
+  for (const auto& n : kNames) {
+    if (t == n.name) return n.type;
+  }
+  if (t.starts_with("TIMESTAMP")) return ftDateTime;
+  if (t.find("INT") != std::string::npos) return ftInteger;
+  if (t.find("CHAR") != std::string::npos || t.find("CLOB") != std::string::npos ||
+      t.find("TEXT") != std::string::npos) {
+    return ftString;
+  }
+  if (t.find("BLOB") != std::string::npos) return ftBlob;
+  if (t.find("REAL") != std::string::npos || t.find("FLOA") != std::string::npos ||
+      t.find("DOUB") != std::string::npos) {
+    return ftFloat;
+  }
+  return ftString;
+}
+
+TFieldType TypeOfStorageClass(int storage) {
+  switch (storage) {
+    case SQLITE_INTEGER:
+      return ftLargeint;
+    case SQLITE_FLOAT:
+      return ftFloat;
+    case SQLITE_BLOB:
+      return ftBlob;
+    default:
+      return ftString;
+  }
+}
+
+// A date-time from a millisecond count since day 0, whole days towards the
+// past, the time of day forwards.
+double DateTimeOfMs(long long totalMs) {
+  long long days = totalMs / kMsPerDay;
+  long long ms = totalMs % kMsPerDay;
+  if (ms < 0) {
+    ms += kMsPerDay;
+    --days;
+  }
+  double time = static_cast<double>(ms) / kMsPerDay;
+  return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
+}
+
+bool IsDataChange(sqlite3_stmt* stmt) {
+  std::string keyword = detail::FirstSqlKeyword(sqlite3_sql(stmt), detail::TSqlDialect::SQLite);
+  if (keyword == "INSERT" || keyword == "UPDATE" || keyword == "DELETE" || keyword == "REPLACE") {
+    return true;
+  }
+  return keyword == "WITH" && !sqlite3_stmt_readonly(stmt);
+}
+
+void BindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const TDbParameter& parameter,
+               int number) {
+  TDbValue value = CoerceDbParameter(parameter, number);
+  int rc = SQLITE_OK;
+  if (const auto* i = std::get_if<int64_t>(&value)) {
+    rc = sqlite3_bind_int64(stmt, index, *i);
+  } else if (const auto* b = std::get_if<bool>(&value)) {
+    rc = sqlite3_bind_int(stmt, index, *b ? 1 : 0);
+  } else if (const auto* d = std::get_if<double>(&value)) {
+    rc = sqlite3_bind_double(stmt, index, *d);
+  } else if (const auto* s = std::get_if<std::string>(&value)) {
+    rc = sqlite3_bind_text64(stmt, index, s->data(), s->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  } else if (const auto* bytes = std::get_if<TDbBytes>(&value)) {
+    rc = sqlite3_bind_blob64(stmt, index, bytes->Bytes.data(), bytes->Bytes.size(),
+                             SQLITE_TRANSIENT);
+  } else if (const auto* t = std::get_if<TDbDateTime>(&value)) {
+    // SQLite keeps dates as ISO text, which its date functions read.
+    std::string text = DbDateTimeText(t->Value, parameter.DataType);
+    if (text.empty()) {
+      throw EMorvexError("Parameter " + std::to_string(number) +
+                         ": the date-time value is out of range");
+    }
+    rc = sqlite3_bind_text64(stmt, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  } else {
+    rc = sqlite3_bind_null(stmt, index);
+  }
+  if (rc != SQLITE_OK) Fail(db);
+}
+
+class TSqliteResultSet : public TDbResultSet {
+ public:
+  // `stmt` has been stepped once; `rc` is what that step returned.
+  TSqliteResultSet(TSqliteDbPtr db, TSqliteStmtPtr stmt, int rc)
+      : db_(std::move(db)), stmt_(std::move(stmt)), eof_(rc != SQLITE_ROW) {
+    int count = sqlite3_column_count(stmt_.get());
+    fields_.reserve(count);
+    for (int i = 0; i < count; ++i) {
+      const char* name = sqlite3_column_name(stmt_.get(), i);
+      const char* declared = sqlite3_column_decltype(stmt_.get(), i);
+      TFieldType type =
+          declared != nullptr && *declared != '\0'
+              ? TypeOfDeclared(declared)
+              : (eof_ ? ftString : TypeOfStorageClass(sqlite3_column_type(stmt_.get(), i)));
+      fields_.push_back({name != nullptr ? name : "", type});
+    }
+  }
+  ~TSqliteResultSet() override { Close(); }
+
+  int FieldCount() const override { return static_cast<int>(fields_.size()); }
+  const TDbFieldInfo& Field(int index) const override { return fields_.at(CheckIndex(index)); }
+
+  bool Eof() const override { return eof_; }
+
+  void Next() override {
+    if (eof_) return;
+    int rc = sqlite3_step(stmt_.get());
+    if (rc == SQLITE_ROW) return;
+    eof_ = true;
+    if (rc != SQLITE_DONE) Fail(db_.get());
+  }
+
+  bool IsNull(int index) const override {
+    CheckIndex(index);
+    return eof_ || sqlite3_column_type(stmt_.get(), index) == SQLITE_NULL;
+  }
+
+  std::string AsText(int index) const override {
+    return DbValueText(AsValue(index), fields_[CheckIndex(index)].Type);
+  }
+  double AsFloat(int index) const override {
+    return DbValueFloat(AsValue(index), fields_[CheckIndex(index)].Name);
+  }
+  double AsDateTime(int index) const override {
+    return DbValueDateTime(AsValue(index), fields_[CheckIndex(index)].Name);
+  }
+
+  TDbValue AsValue(int index) const override {
+    TFieldType type = fields_[CheckIndex(index)].Type;
+    if (eof_) return TDbNull{};
+    sqlite3_stmt* s = stmt_.get();
+    int typeClass = FieldTypeClass(type);
+    bool dateClass = typeClass >= 4 && typeClass <= 6;
+    switch (sqlite3_column_type(s, index)) {
+      case SQLITE_INTEGER: {
+        int64_t value = sqlite3_column_int64(s, index);
+        if (type == ftBoolean) return value != 0;
+        // Whole numbers in a date column are Unix times, as SQLite's
+        // 'unixepoch' modifier reads them.
+        if (dateClass) return TDbDateTime{DateTimeOfMs((value + 2209161600LL) * 1000)};
+        return value;
+      }
+      case SQLITE_FLOAT: {
+        double value = sqlite3_column_double(s, index);
+        // Fractional numbers in a date column are Julian day numbers, the
+        // form of SQLite's julianday().
+        if (dateClass && std::isfinite(value) && std::fabs(value) < 1e7) {
+          return TDbDateTime{DateTimeOfMs(std::llround((value - 2415018.5) * kMsPerDay))};
+        }
+        return value;
+      }
+      case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, index));
+        std::string value(text, static_cast<size_t>(sqlite3_column_bytes(s, index)));
+        double dateTime = 0;
+        if (dateClass && ParseDbDateTime(value, dateTime)) return TDbDateTime{dateTime};
+        return value;
+      }
+      case SQLITE_BLOB: {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(s, index));
+        size_t size = static_cast<size_t>(sqlite3_column_bytes(s, index));
+        return TDbBytes{data != nullptr ? std::string(data, size) : std::string()};
+      }
+      default:
+        return TDbNull{};
+    }
+  }
+
+  void Close() override {
+    if (stmt_) {
+      sqlite3_reset(stmt_.get());
+      sqlite3_clear_bindings(stmt_.get());
+      stmt_.reset();
+    }
+    eof_ = true;
+  }
+
+ private:
+  int CheckIndex(int index) const {
+    if (index < 0 || index >= static_cast<int>(fields_.size())) {
+      throw EMorvexError("Field index " + std::to_string(index) + " is out of range");
+    }
+    return index;
+  }
+
+  TSqliteDbPtr db_;
+  TSqliteStmtPtr stmt_;
+  std::vector<TDbFieldInfo> fields_;
+  bool eof_;
+};
+
+class TSqliteStatement : public TDbStatement {
+ public:
+  TSqliteStatement(TSqliteDbPtr db, std::string sql, int parameterCount)
+      : db_(std::move(db)), sql_(std::move(sql)) {
+    detail::TSqlScan scan = detail::ScanSql(sql_, detail::TSqlDialect::SQLite);
+    std::vector<int> assigned = detail::AssignSqlMarkers(scan, parameterCount);
+    for (int index : assigned) {
+      if (index >= 0) placeholders_.push_back(index);
+    }
+  }
+
+  std::unique_ptr<TDbResultSet> Execute(const std::vector<TDbParameter>& parameters,
+                                        int64_t& rowsAffected) override {
+    sqlite3* db = db_.get();
+    // A result set of an earlier execution that is still open keeps its
+    // statement; this execution then prepares its own.
+    for (const auto& stmt : prepared_) {
+      if (stmt.use_count() > 1) {
+        prepared_.clear();
+        tail_ = 0;
+        complete_ = false;
+        break;
+      }
+    }
+    for (const auto& stmt : prepared_) {
+      sqlite3_reset(stmt.get());
+      sqlite3_clear_bindings(stmt.get());
+    }
+
+    std::unique_ptr<TDbResultSet> result;
+    bool changedData = false;
+    int64_t changes = 0;
+    size_t nextPlaceholder = 0;
+    for (size_t index = 0;; ++index) {
+      if (index == prepared_.size()) {
+        if (complete_ || !PrepareNext()) break;
+      }
+      sqlite3_stmt* stmt = prepared_[index].get();
+      int count = sqlite3_bind_parameter_count(stmt);
+      for (int j = 1; j <= count; ++j) {
+        // Only plain "?" markers are placeholders; SQLite's named forms
+        // (":x" after a doubled colon) stay Null.
+        if (sqlite3_bind_parameter_name(stmt, j) != nullptr) continue;
+        if (nextPlaceholder < placeholders_.size()) {
+          size_t p = static_cast<size_t>(placeholders_[nextPlaceholder]);
+          if (p < parameters.size()) {
+            BindValue(db, stmt, j, parameters[p], static_cast<int>(p) + 1);
+          }
+        }
+        ++nextPlaceholder;
+      }
+      if (sqlite3_column_count(stmt) > 0) {
+        int rc = sqlite3_step(stmt);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+          sqlite3_reset(stmt);
+          Fail(db);
+        }
+        result.reset();
+        result = std::make_unique<TSqliteResultSet>(db_, prepared_[index], rc);
+      } else {
+        int rc;
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) {
+          std::string message = sqlite3_errmsg(db);
+          sqlite3_reset(stmt);
+          throw EMorvexError(message);
+        }
+        if (IsDataChange(stmt)) {
+          changedData = true;
+          changes += sqlite3_changes64(db);
+        }
+        sqlite3_reset(stmt);
+      }
+    }
+    rowsAffected = changedData ? changes : -1;
+    return result;
+  }
+
+ private:
+  // Prepares the next statement of the text; false at its end.
+  bool PrepareNext() {
+    while (tail_ < sql_.size()) {
+      sqlite3_stmt* raw = nullptr;
+      const char* start = sql_.c_str() + tail_;
+      const char* rest = nullptr;
+      if (sqlite3_prepare_v3(db_.get(), start, static_cast<int>(sql_.size() - tail_),
+                             SQLITE_PREPARE_PERSISTENT, &raw, &rest) != SQLITE_OK) {
+        Fail(db_.get());
+      }
+      tail_ = rest != nullptr ? static_cast<size_t>(rest - sql_.c_str()) : sql_.size();
+      if (raw != nullptr) {
+        prepared_.emplace_back(raw, TSqliteFinalizer());
+        return true;
+      }
+    }
+    complete_ = true;
+    return false;
+  }
+
+  TSqliteDbPtr db_;
+  std::string sql_;
+  std::vector<int> placeholders_;  // parameter index of each "?" SQLite sees
+  std::vector<TSqliteStmtPtr> prepared_;
+  size_t tail_ = 0;  // where the text not yet prepared starts
+  bool complete_ = false;
+};
+
+class TSqliteConnection : public TDbConnection {
+ public:
+  explicit TSqliteConnection(TSqliteDbPtr db) : db_(std::move(db)) {}
+
+  std::unique_ptr<TDbStatement> Prepare(const std::string& sql, int parameterCount) override {
+    return std::make_unique<TSqliteStatement>(Db(), sql, parameterCount);
+  }
+
+  void BeginTransaction() override { Exec(Db().get(), "BEGIN"); }
+  void Commit() override { Exec(Db().get(), "COMMIT"); }
+  void Rollback() override { Exec(Db().get(), "ROLLBACK"); }
+  bool InTransaction() const override { return db_ && !sqlite3_get_autocommit(db_.get()); }
+  void Close() override { db_.reset(); }
+  std::string DriverName() const override { return "SQLite"; }
+
+ private:
+  const TSqliteDbPtr& Db() const {
+    if (!db_) throw EMorvexError("The database connection is closed");
+    return db_;
+  }
+
+  TSqliteDbPtr db_;
+};
+
+}  // namespace
+
+std::unique_ptr<TDbConnection> OpenSqliteConnection(const std::string& path) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  TSqliteDbPtr db(raw, TSqliteCloser());
+  // A file that is not a database opens fine and fails at its first read.
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_exec(raw, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    std::string reason = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    throw EMorvexError("Cannot connect to database! " + reason + ": " + path);
+  }
+  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  return std::make_unique<TSqliteConnection>(std::move(db));
+}
+
+}  // namespace morvex

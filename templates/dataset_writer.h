@@ -1,0 +1,64 @@
+// The dataset writers: they walk a prepared query template themselves, run
+// each statement when its turn comes, and write its records straight onto the
+// output stream while they are read (nothing of a result set is held), either
+// as a dataset XML document or as CSV text.
+//
+// Dataset XML layout (default names):
+//   <morvex_data>                      root, attributes from the namespaces option
+//     <morvex_params><p>v</p></morvex_params>     only with include-params
+//     <orders>                         one element per top-level statement
+//       <r>                            one per record
+//         <id>7</id> ...               one element per field, in field order
+//         <items><r>...</r></items>    nested statements, inside the record
+//       </r>
+//     </orders>
+//   </morvex_data>
+//
+// Errors raised while an element is processed are re-raised as EMorvexError
+// prefixed with the element's tag name, "Record #n" once a record has started
+// and `Field "name"` while a field is written (XML only); enclosing elements
+// prefix again, so messages read outermost first. Anything that is not an
+// EMorvexError passes unchanged. Output written before an error stays in the
+// stream.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "templates/dataset_writer_options.h"
+
+struct _xmlNode;
+
+namespace morvex {
+
+class TStream;
+class TXmlStreamWriter;
+class TLSQLConnHelper;
+
+// Writes one complete dataset XML document onto `out` for the template under
+// `root` (prepared by PrepareTemplate), running the statements of the helper's
+// current Phase. `parameters` are the run's "name=value" entries. Used options:
+// Encoding (empty: the default charset), Indent, RecordTag, Namespaces,
+// IncludeParams.
+void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,
+                     const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     TLSQLConnHelper& helper);
+
+// The recursive worker of WriteDatasetXml: writes the statement elements
+// among the children of `parent`, and their nested elements inside each of
+// their records, into the open `writer`. `recordTag` names the record
+// elements of statements without a record-tag attribute of their own.
+void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
+                     const std::vector<std::string>& parameters, const std::string& recordTag,
+                     const ProgressSink& sink, TLSQLConnHelper& helper);
+
+// Appends CSV text for the top-level statements under `root` to `out`: the
+// encoding's byte-order mark, an optional header line (from the first written
+// statement that has fields), then one line per record ending in CR LF.
+// Nested statements are neither run nor written. Used options: Encoding,
+// HeaderRow, Quote, Delimiter.
+void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters, TStream& out,
+                     const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     TLSQLConnHelper& helper);
+
+}  // namespace morvex

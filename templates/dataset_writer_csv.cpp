@@ -1,0 +1,182 @@
+// The template CSV writer: the top-level statements of the current phase run
+// in document order and each record becomes one line, values joined by the
+// delimiter, ending in CR LF. Lines are built as UTF-8 and reach the stream
+// converted to the output encoding in blocks, so memory stays flat whatever
+// the number of records.
+#include <libxml/tree.h>
+
+#include <string_view>
+
+#include "db/lsql_conn_helper.h"
+#include "templates/dataset_writer.h"
+#include "templates/dataset_writer_walk.h"
+#include "templates/field_text.h"
+#include "text/encoding.h"
+#include "text/error.h"
+#include "text/stream.h"
+#include "text/utf.h"
+#include "xml/dom.h"
+
+namespace morvex {
+
+namespace {
+
+// Memo and binary values are cut to this many UTF-16 code units.
+constexpr size_t kMaxCutValueUnits = 255;
+constexpr size_t kBlockBytes = 64 * 1024;
+
+bool IsBareClass(int typeClass) { return typeClass >= 2 && typeClass <= 6; }
+
+// Collects lines and writes them, encoded, onto the stream in blocks. Only
+// whole lines reach the stream: a line being built when an error strikes is
+// dropped by DropLine.
+class TCsvOutput {
+ public:
+  TCsvOutput(TStream& stream, const TEncoding& encoding) : stream_(stream), encoder_(encoding) {}
+
+  // The text being built; a line is complete after EndLine.
+  std::string& Text() { return text_; }
+  void EndLine() {
+    text_ += "\r\n";
+    lineStart_ = text_.size();
+    if (text_.size() >= kBlockBytes) Flush();
+  }
+  void DropLine() { text_.resize(lineStart_); }
+
+  // Writes the complete lines collected so far.
+  void Flush() {
+    encoder_.Encode(text_, bytes_);
+    text_.clear();
+    lineStart_ = 0;
+    WriteBytes();
+  }
+  // Flushes and returns a stateful encoding to its initial state.
+  void Finish() {
+    Flush();
+    encoder_.Finish(bytes_);
+    WriteBytes();
+  }
+
+ private:
+  // The bytes are handed over once: after a failed write they are not
+  // offered to the stream again.
+  void WriteBytes() {
+    if (bytes_.empty()) return;
+    struct TClearOnExit {
+      std::string& Bytes;
+      ~TClearOnExit() { Bytes.clear(); }
+    } clear{bytes_};
+    stream_.Write(bytes_);
+  }
+
+  TStream& stream_;
+  TEncoder encoder_;
+  std::string text_;
+  std::string bytes_;
+  size_t lineStart_ = 0;
+};
+
+void AppendHeader(std::string& line, const TLSQLDataset& dataset, const std::vector<int>& classes,
+                  const TDatasetWriterOptions& options) {
+  for (size_t i = 0; i < classes.size(); ++i) {
+    if (i > 0) line += options.Delimiter;
+    const std::string& name = dataset.FieldName(static_cast<int>(i));
+    if (IsBareClass(classes[i])) {
+      line += name;
+    } else {
+      AppendCsvQuoted(line, name, options.Quote);
+    }
+  }
+}
+
+void AppendRecord(std::string& line, const TLSQLDataset& dataset, const std::vector<int>& classes,
+                  const TDatasetWriterOptions& options) {
+  for (size_t i = 0; i < classes.size(); ++i) {
+    if (i > 0) line += options.Delimiter;
+    const int index = static_cast<int>(i);
+    const int typeClass = classes[i];
+    if (dataset.IsNull(index)) {
+      if (!IsBareClass(typeClass)) AppendCsvQuoted(line, {}, options.Quote);
+      continue;
+    }
+    const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Csv);
+    if (IsBareClass(typeClass)) {
+      line += text;
+    } else if (typeClass == 1 || typeClass == 7) {
+      // A text holds at least as many bytes as UTF-16 code units.
+      if (text.size() <= kMaxCutValueUnits) {
+        AppendCsvQuoted(line, text, options.Quote);
+      } else {
+        AppendCsvQuoted(line, CutToUtf16Units(text, kMaxCutValueUnits), options.Quote);
+      }
+    } else {
+      AppendCsvQuoted(line, text, options.Quote);
+    }
+  }
+}
+
+void WriteStatementsCsv(_xmlNode* root, const std::vector<std::string>& parameters,
+                        TCsvOutput& output, const TDatasetWriterOptions& options,
+                        const ProgressSink& sink, TLSQLConnHelper& helper) {
+  bool headerDecided = false;
+  for (xmlNode* element = detail::NextChildElement(root, nullptr); element != nullptr;
+       element = detail::NextChildElement(root, element)) {
+    TLSQLDataset* dataset = detail::PhaseDataset(element, helper);
+    if (dataset == nullptr) continue;
+    const std::string tag = detail::TagName(element);
+    int64_t n = 0;
+    try {
+      if (!detail::OpenStatement(element, *dataset, parameters, helper)) continue;
+
+      const bool write = !GetAttributeBool(element, "no-write", false);
+      const std::vector<int> classes = detail::FieldClasses(*dataset);
+      if (write && !classes.empty() && !headerDecided) {
+        headerDecided = true;
+        if (options.HeaderRow) {
+          AppendHeader(output.Text(), *dataset, classes, options);
+          output.EndLine();
+        }
+      }
+
+      while (!dataset->Eof()) {
+        ++n;
+        if (write) {
+          AppendRecord(output.Text(), *dataset, classes, options);
+          output.EndLine();
+        }
+        detail::ReportProgress(sink, tag, n);
+        dataset->Next();
+      }
+      detail::ReportTotal(sink, root, tag, n);
+    } catch (const EMorvexError& e) {
+      output.DropLine();
+      throw EMorvexError(detail::WrappedMessage(tag, n, {}, e.what()));
+    }
+  }
+}
+
+}  // namespace
+
+void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters, TStream& out,
+                     const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     TLSQLConnHelper& helper) {
+  const TEncoding& encoding = EncodingForName(options.Encoding);
+  if (!encoding.Preamble().empty()) out.Write(encoding.Preamble());
+  TCsvOutput output(out, encoding);
+  try {
+    WriteStatementsCsv(root, parameters, output, options, sink, helper);
+  } catch (...) {
+    // The lines written before the error stay in the stream. A failure to
+    // write them (the stream may be what failed) must not hide the first
+    // error.
+    try {
+      output.DropLine();
+      output.Finish();
+    } catch (...) {
+    }
+    throw;
+  }
+  output.Finish();
+}
+
+}  // namespace morvex

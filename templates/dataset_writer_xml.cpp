@@ -1,0 +1,180 @@
+// The dataset XML writer. Order of work for one document:
+//   1. the record-tag option gives the root name, the wrapper elements and the
+//      default record element name;
+//   2. the streaming writer starts the document on the output stream (byte-
+//      order mark, declaration, root start tag with the namespaces option);
+//   3. morvex_params, then the wrapper start tags;
+//   4. WriteRecordsXml walks the template: each statement element of the
+//      current phase runs when its turn comes and its records are written as
+//      they are read, nested statements inside each record after its fields;
+//      nested statements are closed after every record so that they run
+//      afresh for the next one;
+//   5. wrapper end tags, root end tag, end of document.
+// The output stream belongs to the caller; the writer lives for one call.
+#include <libxml/tree.h>
+
+#include <memory>
+#include <string_view>
+
+#include "db/lsql_conn_helper.h"
+#include "templates/dataset_writer.h"
+#include "templates/dataset_writer_walk.h"
+#include "templates/field_text.h"
+#include "templates/template_walk.h"
+#include "text/error.h"
+#include "xml/dom.h"
+#include "xml/sax_parser.h"
+#include "xml/xml_options.h"
+#include "xml/xml_writer.h"
+
+namespace morvex {
+
+namespace {
+
+struct TRecordTagPath {
+  std::string Root = "morvex_data";
+  std::vector<std::string> Wrappers;  // outermost first
+  std::string Record = "r";
+};
+
+// Items of the record-tag option are separated by "/"; blank items are
+// dropped, and blanks around an item are not part of its name (an XML name
+// cannot hold them).
+TRecordTagPath SplitRecordTag(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  std::vector<std::string> items;
+  size_t from = 0;
+  while (from <= text.size()) {
+    size_t end = text.find('/', from);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view item = text.substr(from, end - from);
+    const size_t first = item.find_first_not_of(kBlanks);
+    if (first != std::string_view::npos) {
+      item = item.substr(first, item.find_last_not_of(kBlanks) - first + 1);
+      items.emplace_back(item);
+    }
+    from = end + 1;
+  }
+
+  TRecordTagPath path;
+  if (items.size() == 1) {
+    path.Record = items[0];
+  } else if (items.size() >= 2) {
+    path.Root = items.front();
+    path.Record = items.back();
+    path.Wrappers.assign(items.begin() + 1, items.end() - 1);
+  }
+  return path;
+}
+
+// One element per "name=value" entry, named by the name, holding the value.
+void WriteParameters(TXmlStreamWriter& writer, const std::vector<std::string>& parameters) {
+  WriteStartTag(writer, "morvex_params");
+  for (const std::string& entry : parameters) {
+    const size_t eq = entry.find('=');
+    const std::string_view name = std::string_view(entry).substr(0, eq);
+    WriteStartTag(writer, name);
+    if (eq != std::string::npos)
+      WriteCharacters(writer.Parser(), std::string_view(entry).substr(eq + 1));
+    WriteEndTag(writer, name);
+  }
+  WriteEndTag(writer, "morvex_params");
+}
+
+// One field element of the current record; a null field has no content.
+void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index, int typeClass) {
+  const std::string& name = dataset.FieldName(index);
+  WriteStartTag(writer, name);
+  if (!dataset.IsNull(index)) {
+    const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Xml);
+    if (typeClass == 1 || typeClass == 7) {
+      WriteCDataText(writer, text);
+    } else {
+      WriteCharacters(writer.Parser(), text);
+    }
+  }
+  WriteEndTag(writer, name);
+}
+
+}  // namespace
+
+void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
+                     const std::vector<std::string>& parameters, const std::string& recordTag,
+                     const ProgressSink& sink, TLSQLConnHelper& helper) {
+  for (xmlNode* element = detail::NextChildElement(parent, nullptr); element != nullptr;
+       element = detail::NextChildElement(parent, element)) {
+    TLSQLDataset* dataset = detail::PhaseDataset(element, helper);
+    if (dataset == nullptr) continue;
+    const std::string tag = detail::TagName(element);
+    int64_t n = 0;
+    const std::string* field = nullptr;  // the field being written, for messages
+    try {
+      if (!detail::OpenStatement(element, *dataset, parameters, helper)) continue;
+
+      const bool write = !GetAttributeBool(element, "no-write", false);
+      std::string elementRecordTag;
+      if (write) {
+        WriteStartTag(writer, tag);
+        elementRecordTag = GetAttributeText(element, "record-tag");
+        if (elementRecordTag.empty()) elementRecordTag = recordTag;
+      }
+      const std::vector<int> classes = detail::FieldClasses(*dataset);
+
+      while (!dataset->Eof()) {
+        ++n;
+        if (write) {
+          WriteStartTag(writer, elementRecordTag);
+          for (int i = 0; i < static_cast<int>(classes.size()); ++i) {
+            field = &dataset->FieldName(i);
+            WriteField(writer, *dataset, i, classes[static_cast<size_t>(i)]);
+          }
+          field = nullptr;
+        }
+        WriteRecordsXml(element, writer, parameters, recordTag, sink, helper);
+        CloseTemplate(element, false, helper);
+        if (write) WriteEndTag(writer, elementRecordTag);
+        detail::ReportProgress(sink, tag, n);
+        dataset->Next();
+      }
+
+      if (write) WriteEndTag(writer, tag);
+      detail::ReportTotal(sink, parent, tag, n);
+    } catch (const EMorvexError& e) {
+      throw EMorvexError(
+          detail::WrappedMessage(tag, n, field != nullptr ? *field : std::string(), e.what()));
+    }
+  }
+}
+
+void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,
+                     const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     TLSQLConnHelper& helper) {
+  const TRecordTagPath path = SplitRecordTag(options.RecordTag);
+  TXmlOptions xmlOptions = DefaultXmlOptions();
+  xmlOptions.Encoding = options.Encoding;  // empty: BeginXmlWriter takes the default charset
+  xmlOptions.Indent = options.Indent;
+  const std::unique_ptr<TXMLAttributes> rootAttributes = AttributesFromText(options.Namespaces);
+
+  std::unique_ptr<TXmlStreamWriter> writer =
+      BeginXmlWriter(out, &xmlOptions, rootAttributes.get(), path.Root);
+  try {
+    if (options.IncludeParams && !parameters.empty()) WriteParameters(*writer, parameters);
+    for (const std::string& wrapper : path.Wrappers) WriteStartTag(*writer, wrapper);
+    WriteRecordsXml(root, *writer, parameters, path.Record, sink, helper);
+    for (auto it = path.Wrappers.rbegin(); it != path.Wrappers.rend(); ++it) {
+      WriteEndTag(*writer, *it);
+    }
+  } catch (...) {
+    // What was written before the error stays in the stream: hand the
+    // writer's buffered bytes over before it goes. A failure to do so (the
+    // stream may be what failed) must not hide the first error.
+    try {
+      writer->Parser().SetOutput(nullptr);
+    } catch (...) {
+    }
+    throw;
+  }
+  EndXmlWriter(std::move(writer), path.Root);
+}
+
+}  // namespace morvex

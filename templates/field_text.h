@@ -1,0 +1,41 @@
+// The text forms that field values take in dataset XML and template CSV
+// output, chosen by the field's type class (FieldTypeClass: 0 string, 1 text,
+// 2 integer, 3 float, 4 date, 5 time, 6 datetime, 7 binary). None of them
+// depends on the process locale.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace morvex {
+
+class TLSQLDataset;
+
+// The two writers agree on every class except integers (the XML writer drops
+// trailing blanks, the CSV writer keeps the text as given) and binary fields
+// (base64 of the bytes in XML, so that the document stays well-formed; the
+// raw bytes in CSV).
+enum class TFieldTextTarget { Xml, Csv };
+
+// `text` without its trailing blanks (spaces only: a memo that ends in a line
+// break keeps it).
+std::string_view TrimTrailingBlanks(std::string_view text);
+
+// Date-times are days since 1899-12-30 with the time of day as the fraction.
+// "yyyy-mm-dd" of the day the value falls on; empty for 1899-12-30.
+std::string DateFieldText(double dateTime);
+// "hh:nn:ss" of the time of day; empty at midnight.
+std::string TimeFieldText(double dateTime);
+// "yyyy-mm-dd hh:nn:ss"; empty for 1899-12-30 at midnight.
+std::string DateTimeFieldText(double dateTime);
+
+// The text form of field `index` of the dataset's current record, which must
+// not be null, for a field of class `typeClass`.
+std::string FieldText(const TLSQLDataset& dataset, int index, int typeClass,
+                      TFieldTextTarget target);
+
+// Appends `value` enclosed in `quote`, with every occurrence of `quote`
+// inside it doubled so that CSV readers get the value back unchanged.
+void AppendCsvQuoted(std::string& out, std::string_view value, std::string_view quote);
+
+}  // namespace morvex

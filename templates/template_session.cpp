@@ -1,0 +1,132 @@
+#include "templates/template_session.h"
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "db/connection_string.h"
+#include "db/driver.h"
+#include "templates/dataset_writer.h"
+#include "text/error.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr const char* kCannotConnect = "Cannot connect to database!";
+
+// One database session of a step: the connection, the helper over it and
+// the template, released in that reverse order on every path.
+class TTemplateSession {
+ public:
+  TTemplateSession(const std::string& connectionString, bool oneTransaction, _xmlNode* root,
+                   const _xmlNode* parametersElement)
+      : oneTransaction_(oneTransaction), root_(root) {
+    connection_ = OpenConnection(connectionString);
+    if (!connection_) throw EMorvexError(kCannotConnect);
+    helper_ = std::make_unique<TLSQLConnHelper>(*connection_);
+    PrepareTemplate(root_, parametersElement, *helper_);
+  }
+
+  // Releases everything without raising: a failure that is already on its
+  // way out must not be replaced by a failure of the clean-up.
+  ~TTemplateSession() {
+    if (!helper_) return;
+    CloseTemplate(root_, true, *helper_);
+    helper_.reset();
+    try {
+      if (oneTransaction_ && connection_->InTransaction()) connection_->Rollback();
+    } catch (const std::exception&) {
+      // The transaction dies with the connection anyway.
+    }
+    try {
+      connection_->Close();
+    } catch (const std::exception&) {
+      // Nothing more can be done with a connection that will not close.
+    }
+  }
+
+  TTemplateSession(const TTemplateSession&) = delete;
+  TTemplateSession& operator=(const TTemplateSession&) = delete;
+
+  TLSQLConnHelper& Helper() { return *helper_; }
+
+  // Runs `body` as the statements of `phase`, inside a transaction of its
+  // own with one-transaction. The phase's datasets are closed before the
+  // commit: nothing reads them afterwards, and a server cursor must not
+  // outlive the transaction that opened it.
+  template <typename Body>
+  void RunPhase(int32_t phase, Body&& body) {
+    if (oneTransaction_) connection_->BeginTransaction();
+    helper_->Phase = phase;
+    body();
+    CloseTemplate(root_, false, *helper_);
+    if (oneTransaction_ && connection_->InTransaction()) connection_->Commit();
+  }
+
+  // The after-open phase, `main` as phase 0, then the before-close phase.
+  template <typename Main>
+  void Run(const std::vector<std::string>& parameters, const ProgressSink& sink, Main&& main) {
+    if (helper_->HasAfterOpen) {
+      RunPhase(-1, [&] { ExecuteTemplate(root_, &parameters, nullptr, true, sink, *helper_); });
+    }
+    RunPhase(0, main);
+    if (helper_->HasBeforeClose) {
+      RunPhase(-2, [&] { ExecuteTemplate(root_, &parameters, nullptr, true, sink, *helper_); });
+    }
+  }
+
+  // Ends the session normally; a failure to close the connection is reported.
+  void Finish() {
+    CloseTemplate(root_, true, *helper_);
+    helper_.reset();
+    std::unique_ptr<TDbConnection> connection = std::move(connection_);
+    if (oneTransaction_ && connection->InTransaction()) connection->Rollback();
+    connection->Close();
+  }
+
+ private:
+  bool oneTransaction_;
+  _xmlNode* root_;
+  std::unique_ptr<TDbConnection> connection_;
+  std::unique_ptr<TLSQLConnHelper> helper_;
+};
+
+}  // namespace
+
+void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
+                      const TDatasetWriterOptions& options, const ProgressSink& sink,
+                      TStream& output, const _xmlNode* parametersElement,
+                      const std::vector<std::string>& parameters, _xmlNode* root) {
+  TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
+  TLSQLConnHelper& helper = session.Helper();
+  session.Run(parameters, sink, [&] {
+    switch (options.TransformKind) {
+      case TQueryOutputKind::None: {
+        const int64_t total = ExecuteTemplate(root, &parameters, nullptr, true, sink, helper);
+        if (sink && total > 0) sink(std::to_string(total) + " record(s) affected.");
+        break;
+      }
+      case TQueryOutputKind::Csv:
+        WriteDatasetCsv(root, parameters, output, options, sink, helper);
+        break;
+      case TQueryOutputKind::DatasetXml:
+        WriteDatasetXml(root, output, parameters, options, sink, helper);
+        break;
+    }
+  });
+  session.Finish();
+}
+
+void RunImportSession(const std::string& connectionString, bool oneTransaction,
+                      const TDatasetWriterOptions&, const ProgressSink& sink,
+                      const _xmlNode* parametersElement, const std::vector<std::string>& parameters,
+                      _xmlNode* root, const TTemplateImporter& importer) {
+  if (!importer) throw EMorvexError("Import into a database is not available in this build.");
+  TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
+  TLSQLConnHelper& helper = session.Helper();
+  session.Run(parameters, sink, [&] { importer(helper, root); });
+  session.Finish();
+}
+
+}  // namespace morvex

@@ -1,0 +1,154 @@
+// Connection strings: parsing, the choice of driver, and the messages of
+// connections that fail.
+#include "db/connection_string.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/db/driver_test_databases.h"
+#include "text/error.h"
+
+namespace morvex {
+namespace {
+
+std::string Items(std::string_view text) {
+  std::string out;
+  for (const auto& item : ParseConnectionString(text))
+    out += "[" + item.Key + "|" + item.Value + "]";
+  return out;
+}
+
+TEST(ParseConnectionString, SplitsTrimsAndUnquotes) {
+  EXPECT_EQ(Items(" Provider = SQLite ; Data Source=/tmp/a b.db ;;"),
+            "[Provider|SQLite][Data Source|/tmp/a b.db]");
+  EXPECT_EQ(Items("Password='a;b''c'; User ID=\"x\"\"y\"; Driver={PostgreSQL Unicode};PWD={p}}q}"),
+            "[Password|a;b'c][User ID|x\"y][Driver|PostgreSQL Unicode][PWD|p}q]");
+  EXPECT_EQ(Items("Extended Properties=a=b;Empty=;"), "[Extended Properties|a=b][Empty|]");
+  EXPECT_EQ(Items(""), "");
+}
+
+TEST(ParseConnectionString, BadItemsNeverEchoTheText) {
+  for (const char* text : {"Password=abc;secretpart", "Password='secret", "Password='s' x", "=v"}) {
+    try {
+      ParseConnectionString(text);
+      ADD_FAILURE() << text;
+    } catch (const EMorvexError& e) {
+      std::string message = e.what();
+      EXPECT_EQ(
+          message.rfind("Cannot connect to database! The connection string is not valid: ", 0), 0u)
+          << message;
+      EXPECT_EQ(message.find("secret"), std::string::npos) << message;
+    }
+  }
+}
+
+TEST(ParseConnectionString, LastValueOfAnAliasWins) {
+  auto items = ParseConnectionString("uid=a;User ID=b;Port=1");
+  ASSERT_NE(FindConnectionValue(items, {"user id", "uid"}), nullptr);
+  EXPECT_EQ(*FindConnectionValue(items, {"user id", "uid"}), "b");
+  EXPECT_EQ(FindConnectionValue(items, {"password"}), nullptr);
+}
+
+TEST(ScrubSecret, MasksEveryOccurrence) {
+  EXPECT_EQ(ScrubSecret("pw s3cr3t and s3cr3t", "s3cr3t"), "pw ******** and ********");
+  EXPECT_EQ(ScrubSecret("nothing here", ""), "nothing here");
+  EXPECT_EQ(ScrubSecret("aaaa", "aa"), "****************");
+}
+
+std::string ConnectError(const std::string& text) {
+  try {
+    OpenConnection(text);
+  } catch (const EMorvexError& e) {
+    return e.what();
+  }
+  return "<connected>";
+}
+
+TEST(OpenConnection, UnknownProvidersAndMissingSourcesFail) {
+  EXPECT_EQ(ConnectError("Provider=Oracle.1;Data Source=x"),
+            "Cannot connect to database! Unknown provider: Oracle.1");
+  EXPECT_EQ(ConnectError("Provider=SQLOLEDB;Data Source=x"),
+            "Cannot connect to database! Unknown provider: SQLOLEDB");
+  EXPECT_EQ(ConnectError("Provider=SQLite"),
+            "Cannot connect to database! The connection string names no Data Source");
+  EXPECT_EQ(ConnectError("User ID=x"),
+            "Cannot connect to database! The connection string names neither a Provider nor a "
+            "Data Source");
+}
+
+TEST(OpenConnection, SqliteNeverCreatesAMissingFile) {
+  std::string path =
+      (std::filesystem::temp_directory_path() / testing::ProcessUniqueName("morvex-missing.db"))
+          .string();
+  EXPECT_EQ(ConnectError("Data Source=" + path),
+            "Cannot connect to database! unable to open database file: " + path);
+  EXPECT_FALSE(std::filesystem::exists(path));
+
+  testing::TTempSqliteFile file;
+  std::ofstream(file.Path()) << "this is not a database, it is plain text of some length......";
+  EXPECT_EQ(ConnectError("Provider=SQLite;Data Source=" + file.Path()),
+            "Cannot connect to database! file is not a database: " + file.Path());
+}
+
+TEST(OpenConnection, PicksTheDriverByProvider) {
+  testing::TTempSqliteFile file;
+  EXPECT_EQ(OpenConnection("Data Source=" + file.Path())->DriverName(), "SQLite");
+  EXPECT_EQ(OpenConnection("provider=sqlite.3; data source=':memory:'")->DriverName(), "SQLite");
+  // Another PostgreSQL server would ask for the driver first: the port is
+  // closed, so the failure is libpq's.
+  std::string refused =
+      ConnectError("Provider=PostgreSQL.1;Server=127.0.0.1;Port=1;Database=x;UID=u;PWD=TopSecret1");
+  EXPECT_EQ(
+      refused.rfind("Cannot connect to database! connection to server at \"127.0.0.1\", port 1 "
+                    "failed: Connection refused",
+                    0),
+      0u)
+      << refused;
+  EXPECT_EQ(refused.find('\n'), std::string::npos);
+  EXPECT_EQ(refused.find("TopSecret1"), std::string::npos);
+  std::string odbc = ConnectError("DSN=morvex_no_such_dsn;PWD=TopSecret1");
+  EXPECT_NE(odbc.find("Data source name not found"), std::string::npos) << odbc;
+  EXPECT_EQ(ConnectError("Provider=MSDASQL.1;Data Source=morvex_no_such_dsn"), odbc);
+}
+
+class ServerConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MORVEX_REQUIRE_TEST_DB(testing::TTestDb::PostgreSQL, pg_);
+    auto items = ParseConnectionString(pg_);
+    host_ = *FindConnectionValue(items, {"data source"});
+    port_ = *FindConnectionValue(items, {"port"});
+  }
+  std::string pg_, host_, port_;
+};
+
+TEST_F(ServerConnectionTest, AcceptsAliasesAndUris) {
+  auto aliases = OpenConnection("Provider=postgresql;Server=" + host_ + ";Port=" + port_ +
+                                ";Database=morvex_test;UID=morvex;Persist Security Info=False;"
+                                "connect_timeout=5;application_name=morvex-test");
+  EXPECT_EQ(aliases->DriverName(), "PostgreSQL");
+  auto uri = OpenConnection("postgresql://morvex@" + host_ + ":" + port_ + "/morvex_test");
+  EXPECT_EQ(uri->DriverName(), "PostgreSQL");
+  std::string odbc;
+  MORVEX_REQUIRE_TEST_DB(testing::TTestDb::Odbc, odbc);
+  EXPECT_EQ(OpenConnection("Provider=MSDASQL;Data Source=morvex_pg")->DriverName(), "ODBC");
+}
+
+TEST_F(ServerConnectionTest, PasswordsInUrisAreMasked) {
+  std::string wrong =
+      ConnectError("postgresql://morvex_auth:Uri-Secret-9@" + host_ + ":" + port_ + "/morvex_test");
+  EXPECT_NE(wrong.find("password authentication failed"), std::string::npos) << wrong;
+  EXPECT_EQ(wrong.find("Uri-Secret-9"), std::string::npos) << wrong;
+  std::string malformed =
+      ConnectError("postgresql://morvex_auth:Uri-Secret-9@" + host_ + ":" + port_ + "/db?bad=1");
+  EXPECT_EQ(malformed.rfind("Cannot connect to database! ", 0), 0u) << malformed;
+  EXPECT_EQ(malformed.find("Uri-Secret-9"), std::string::npos) << malformed;
+  std::string unknown = ConnectError(pg_ + "no_such_option=Opt-Secret");
+  EXPECT_NE(unknown.find("no_such_option"), std::string::npos) << unknown;
+}
+
+}  // namespace
+}  // namespace morvex

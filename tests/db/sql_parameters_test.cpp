@@ -1,0 +1,79 @@
+#include "db/sql_parameters.h"
+
+#include <gtest/gtest.h>
+
+#include "db/parameter_entries.h"
+
+namespace morvex {
+namespace {
+
+using Names = std::vector<std::string>;
+
+TEST(SqlParameters, NamesBecomePlaceholdersInOrderWithRepeats) {
+  const TParsedSql parsed = ParseSqlParameters("SELECT * FROM t WHERE a = :a AND b IN (:b,:a)");
+  EXPECT_EQ(parsed.Text, "SELECT * FROM t WHERE a = ? AND b IN (?,?)");
+  EXPECT_EQ(parsed.Names, (Names{"a", "b", "a"}));
+}
+
+TEST(SqlParameters, NameDelimiters) {
+  // Space, comma, semicolon, closing parenthesis, CR and LF end a name;
+  // "$", "=", "-", "." and a tab do not.
+  const TParsedSql parsed = ParseSqlParameters(":a b,:c;:d):e\r:f\n:orders$id :x=y-z.w\tv");
+  EXPECT_EQ(parsed.Text, "? b,?;?)?\r?\n? ?");
+  EXPECT_EQ(parsed.Names, (Names{"a", "c", "d", "e", "f", "orders$id", "x=y-z.w\tv"}));
+}
+
+TEST(SqlParameters, QuotedTextHoldsNoParameters) {
+  const TParsedSql parsed = ParseSqlParameters(
+      "SELECT ':a', \":b\", `:c`, 'it''s :d', :e FROM t WHERE x = 'a\"b' AND y = :f");
+  EXPECT_EQ(parsed.Text,
+            "SELECT ':a', \":b\", `:c`, 'it''s :d', ? FROM t WHERE x = 'a\"b' AND y = ?");
+  EXPECT_EQ(parsed.Names, (Names{"e", "f"}));
+}
+
+TEST(SqlParameters, DoubleColonIsOneLiteralColon) {
+  TParsedSql parsed = ParseSqlParameters("SELECT x::int, '::' FROM t WHERE y = :y");
+  EXPECT_EQ(parsed.Text, "SELECT x:int, '::' FROM t WHERE y = ?");
+  EXPECT_EQ(parsed.Names, (Names{"y"}));
+
+  parsed = ParseSqlParameters("a :::b ");
+  EXPECT_EQ(parsed.Text, "a :? ");
+  EXPECT_EQ(parsed.Names, (Names{"b"}));
+}
+
+TEST(SqlParameters, QuotedNameAfterTheColon) {
+  TParsedSql parsed = ParseSqlParameters("VALUES (:\"my name, here\", :'x', :`y`)");
+  EXPECT_EQ(parsed.Text, "VALUES (?, ?, ?)");
+  EXPECT_EQ(parsed.Names, (Names{"my name, here", "x", "y"}));
+
+  parsed = ParseSqlParameters("VALUES (:\"open");
+  EXPECT_EQ(parsed.Text, "VALUES (?");
+  EXPECT_EQ(parsed.Names, (Names{"open"}));
+}
+
+TEST(SqlParameters, ColonWithoutNameStaysText) {
+  const TParsedSql parsed = ParseSqlParameters("a : b :, :");
+  EXPECT_EQ(parsed.Text, "a : b :, :");
+  EXPECT_TRUE(parsed.Names.empty());
+}
+
+TEST(ParameterEntries, LookupIgnoresCaseInEveryScriptAndFirstEntryWins) {
+  const std::vector<std::string> entries = {"City=Praha", "city=Brno", "Öl=1", "empty=", "bare"};
+  ASSERT_NE(FindParameterEntry(entries, "CITY"), nullptr);
+  EXPECT_EQ(ParameterEntryValue(*FindParameterEntry(entries, "CITY")), "Praha");
+  ASSERT_NE(FindParameterEntry(entries, "öL"), nullptr);
+  EXPECT_EQ(ParameterEntryValue(*FindParameterEntry(entries, "empty")), "");
+  EXPECT_EQ(ParameterEntryValue(*FindParameterEntry(entries, "bare")), "");
+  EXPECT_EQ(FindParameterEntry(entries, "cit"), nullptr);
+}
+
+TEST(ParameterEntries, ReplaceReferenceIgnoresAsciiCaseAndDoesNotRescan) {
+  std::string text = ":P = 5 and :p$x <> :p";
+  ReplaceReference(text, "p", ":p");
+  EXPECT_EQ(text, ":p = 5 and :p$x <> :p");
+  ReplaceReference(text, "p$X", "7");
+  EXPECT_EQ(text, ":p = 5 and 7 <> :p");
+}
+
+}  // namespace
+}  // namespace morvex

@@ -1,0 +1,367 @@
+// The dataset writers end to end: real SQLite database files, templates run
+// through the query session, and the exact bytes of the XML and CSV output.
+#include "templates/dataset_writer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <libxml/tree.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "templates/template_session.h"
+#include "text/error.h"
+#include "text/stream.h"
+#include "xml/xml_document.h"
+
+namespace morvex {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+const std::string kBom = "\xEF\xBB\xBF";
+const std::string kXmlHead = kBom + "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+
+// A stream that accepts `limit` bytes and then fails every write, with an
+// EMorvexError or, with `foreign`, an exception of another type.
+class TFailingStream final : public TStream {
+ public:
+  explicit TFailingStream(size_t limit, bool foreign = false) : limit_(limit), foreign_(foreign) {}
+  using TStream::Write;
+  size_t Read(void*, size_t) override { return 0; }
+  void Write(const void* data, size_t count) override {
+    if (data_.size() + count > limit_) {
+      if (foreign_) throw std::runtime_error("device gone");
+      throw EMorvexError("disk full");
+    }
+    data_.append(static_cast<const char*>(data), count);
+  }
+  int64_t Seek(int64_t, SeekOrigin) override { return static_cast<int64_t>(data_.size()); }
+  int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+  void SetSize(int64_t) override {}
+  const std::string& Data() const { return data_; }
+
+ private:
+  std::string data_;
+  size_t limit_;
+  bool foreign_;
+};
+
+class DatasetWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "morvex-writers-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    const std::string path = (dir_ / "test.db").string();
+    std::ofstream(path, std::ios::binary);  // SQLite takes an empty file as an empty database
+    connection_ = "Provider=SQLite;Data Source=" + path;
+    Exec(
+        "<lsql>"
+        "<a>create table t (i INTEGER, f REAL, m TEXT, s VARCHAR(20), d DATE, tm TIME,"
+        " dt DATETIME, b BLOB, ok BOOLEAN)</a>"
+        "<b>create table orders (id INTEGER, name VARCHAR(20))</b>"
+        "<c>create table items (order_id INTEGER, qty INTEGER, note TEXT)</c>"
+        "<d>insert into orders values (1, 'A'), (2, 'B'), (3, 'C')</d>"
+        "<e>insert into items values (1, 1, 'x'), (1, 2, 'y'), (3, 5, 'z')</e>"
+        "</lsql>");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Runs `templateXml` (a template document with root lsql) in one session.
+  void Run(std::string_view templateXml, const TDatasetWriterOptions& options, TStream& out,
+           const std::vector<std::string>& parameters = {}, const ProgressSink& sink = {}) {
+    const TXmlDocument document = LoadXmlText(templateXml);
+    ASSERT_TRUE(HasDocumentElement(document.get())) << templateXml;
+    RunQueryTemplate(connection_, false, options, sink, out, nullptr, parameters,
+                     xmlDocGetRootElement(document.get()));
+  }
+  void Exec(std::string_view templateXml) {
+    TMemoryStream out;
+    Run(templateXml, TDatasetWriterOptions{}, out);
+  }
+
+  static TDatasetWriterOptions XmlOptions() {
+    TDatasetWriterOptions options;
+    options.TransformKind = TQueryOutputKind::DatasetXml;
+    return options;
+  }
+  static TDatasetWriterOptions CsvOptions() {
+    TDatasetWriterOptions options;
+    options.TransformKind = TQueryOutputKind::Csv;
+    return options;
+  }
+
+  std::string Xml(std::string_view templateXml, TDatasetWriterOptions options = XmlOptions(),
+                  const std::vector<std::string>& parameters = {}, const ProgressSink& sink = {}) {
+    TMemoryStream out;
+    Run(templateXml, options, out, parameters, sink);
+    return out.Data();
+  }
+  std::string Csv(std::string_view templateXml, TDatasetWriterOptions options = CsvOptions(),
+                  const ProgressSink& sink = {}) {
+    TMemoryStream out;
+    Run(templateXml, options, out, {}, sink);
+    return out.Data();
+  }
+
+  // The message of the error the run raises, with the output written before it.
+  std::string ErrorOf(std::string_view templateXml, const TDatasetWriterOptions& options,
+                      TStream& out) {
+    try {
+      Run(templateXml, options, out);
+    } catch (const EMorvexError& e) {
+      return e.what();
+    }
+    ADD_FAILURE() << "no error for " << templateXml;
+    return {};
+  }
+
+  std::filesystem::path dir_;
+  std::string connection_;
+};
+
+TEST_F(DatasetWriterTest, XmlWritesEveryTypeClassAndNulls) {
+  Exec(
+      "<lsql><a>insert into t values (7, 1234.5, 'memo ]]&gt; text  ', 'abc   ', '2013-05-01',"
+      " '14:30:00', '2013-05-01 14:30:00', x'00FF41', 1)</a>"
+      "<b>insert into t values (null, null, null, null, null, null, null, null, null)</b>"
+      "<c>insert into t values (0, 0.1, '', '', '1899-12-30', '00:00:00', '1899-12-30 00:00:00',"
+      " zeroblob(60), 0)</c></lsql>");
+
+  EXPECT_EQ(Xml("<lsql><t>select * from t order by rowid</t></lsql>"),
+            kXmlHead +
+                "<morvex_data><t>"
+                "<r><i>7</i><f>1234.5</f><m><![CDATA[memo ]]]]><![CDATA[> text]]></m><s>abc</s>"
+                "<d>2013-05-01</d><tm>14:30:00</tm><dt>2013-05-01 14:30:00</dt>"
+                "<b><![CDATA[AP9B]]></b><ok>1</ok></r>"
+                "<r><i/><f/><m/><s/><d/><tm/><dt/><b/><ok/></r>"
+                "<r><i>0</i><f>0.1</f><m><![CDATA[]]></m><s/><d/><tm/><dt/><b><![CDATA[" +
+                std::string(76, 'A') +
+                "\r\nAAAA]]></b><ok>0</ok></r>"
+                "</t></morvex_data>");
+}
+
+TEST_F(DatasetWriterTest, XmlNestsDetailRecordsInsideTheirMasterRecord) {
+  std::vector<std::string> lines;
+  TDatasetWriterOptions options = XmlOptions();
+  options.Namespaces = "xmlns='urn:x' xmlns:p='urn:p'";
+  EXPECT_EQ(
+      Xml("<lsql><orders>select id, name from orders order by id"
+          "<items>select qty from items where order_id = :orders$id order by qty</items>"
+          "</orders></lsql>",
+          options, {"city=Prague", "empty="},
+          [&](const std::string& line) { lines.push_back(line); }),
+      kXmlHead +
+          "<morvex_data xmlns=\"urn:x\" xmlns:p=\"urn:p\">"
+          "<morvex_params><city>Prague</city><empty/></morvex_params>"
+          "<orders>"
+          "<r><id>1</id><name>A</name><items><r><qty>1</qty></r><r><qty>2</qty></r></items></r>"
+          "<r><id>2</id><name>B</name><items/></r>"
+          "<r><id>3</id><name>C</name><items><r><qty>5</qty></r></items></r>"
+          "</orders></morvex_data>");
+  EXPECT_EQ(lines, std::vector<std::string>{"orders: 3 record(s) processed."});
+
+  options.IncludeParams = false;
+  EXPECT_THAT(Xml("<lsql><q>select 1 as x</q></lsql>", options, {"city=Prague"}),
+              HasSubstr("<morvex_data xmlns=\"urn:x\" xmlns:p=\"urn:p\"><q>"));
+}
+
+TEST_F(DatasetWriterTest, XmlRecordTagNamesRootWrappersAndRecords) {
+  const std::string query = "<lsql><q>select 1 as x</q></lsql>";
+  const std::string body = "<q><R><x>1</x></R></q>";
+  struct TCase {
+    std::string recordTag, open, record, close;
+  };
+  const std::vector<TCase> cases = {
+      {"", "<morvex_data>", "r", "</morvex_data>"},
+      {" / ", "<morvex_data>", "r", "</morvex_data>"},
+      {"row", "<morvex_data>", "row", "</morvex_data>"},
+      {"a/b", "<a>", "b", "</a>"},
+      {"a//b", "<a>", "b", "</a>"},
+      {"a/b/c/d", "<a><b><c>", "d", "</c></b></a>"},
+  };
+  for (const TCase& c : cases) {
+    TDatasetWriterOptions options = XmlOptions();
+    options.RecordTag = c.recordTag;
+    std::string expected = body;
+    expected.replace(expected.find("<R>"), 3, "<" + c.record + ">");
+    expected.replace(expected.find("</R>"), 4, "</" + c.record + ">");
+    EXPECT_EQ(Xml(query, options), kXmlHead + c.open + expected + c.close) << c.recordTag;
+  }
+}
+
+TEST_F(DatasetWriterTest, XmlElementOptionsRecordTagNoWriteTestAndStatementsWithoutRows) {
+  // An element's own record-tag is not inherited by its nested elements.
+  TDatasetWriterOptions options = XmlOptions();
+  options.RecordTag = "data/rec";
+  EXPECT_EQ(Xml("<lsql><orders record-tag=\"row\">select id from orders where id &lt; 3 order by id"
+                "<items>select qty from items where order_id = :orders$id order by qty</items>"
+                "</orders></lsql>",
+                options),
+            kXmlHead +
+                "<data><orders>"
+                "<row><id>1</id><items><rec><qty>1</qty></rec><rec><qty>2</qty></rec></items></row>"
+                "<row><id>2</id><items/></row>"
+                "</orders></data>");
+
+  // no-write: the records are read and the nested elements written in its place.
+  EXPECT_EQ(Xml("<lsql><orders no-write=\"1\">select id from orders order by id"
+                "<items>select qty from items where order_id = :orders$id order by qty</items>"
+                "</orders></lsql>"),
+            kXmlHead +
+                "<morvex_data>"
+                "<items><r><qty>1</qty></r><r><qty>2</qty></r></items><items/>"
+                "<items><r><qty>5</qty></r></items>"
+                "</morvex_data>");
+
+  // A false test and a statement without a result set write nothing; an
+  // empty result still writes its element.
+  EXPECT_EQ(Xml("<lsql><skipped test=\"1 = 2\">select 1 as x</skipped>"
+                "<u>update orders set name = name</u>"
+                "<none>select id from orders where id &gt; 100</none></lsql>"),
+            kXmlHead + "<morvex_data><none/></morvex_data>");
+}
+
+TEST_F(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
+  Exec(
+      "<lsql><a>insert into t values (5, 1234.5, 'm \"q\"  ', 'ab\"c  ', '2013-05-01', '14:30:00',"
+      " '2013-05-01 14:30:00', x'78797A', 1)</a>"
+      "<b>insert into t values (null, null, null, null, null, null, null, null, null)</b>"
+      "<c>insert into t (m, s, b) values (printf('%.*c', 300, 'x'), printf('%.*c', 300, 'y'),"
+      " cast(printf('%.*c', 300, 'z') as blob))</c></lsql>");
+  const std::string query =
+      "<lsql><t>select s, i, m, f, d, tm, dt, b, ok from t order by rowid</t></lsql>";
+
+  EXPECT_EQ(Csv(query),
+            kBom +
+                "\"s\";i;\"m\";f;d;tm;dt;\"b\";ok\r\n"
+                "\"ab\"\"c\";5;\"m \"\"q\"\"\";1234.5;2013-05-01;14:30:00;2013-05-01 14:30:00;"
+                "\"xyz\";1\r\n"
+                "\"\";;\"\";;;;;\"\";\r\n"
+                "\"" +
+                std::string(300, 'y') + "\";;\"" + std::string(255, 'x') + "\";;;;;\"" +
+                std::string(255, 'z') + "\";\r\n");
+
+  // The system code page (an empty name) has no byte-order mark.
+  TDatasetWriterOptions options = CsvOptions();
+  options.Encoding = "";
+  options.HeaderRow = false;
+  options.Delimiter = ",";
+  options.Quote = "'";
+  EXPECT_EQ(Csv("<lsql><o>select name, id from orders where id = 1</o></lsql>", options),
+            "'A',1\r\n");
+  options.Quote = "";
+  EXPECT_EQ(Csv("<lsql><o>select name, id from orders where id = 1</o></lsql>", options),
+            "A,1\r\n");
+}
+
+TEST_F(DatasetWriterTest, CsvCutsMemoByCharactersAndConvertsTheEncoding) {
+  // 300 two-byte characters: the cut keeps 255 characters, not 255 bytes.
+  Exec(
+      "<lsql><a>insert into items (note) values (replace(printf('%.*c', 300, 'x'), 'x', "
+      "'\xC3\xA9'))</a></lsql>");
+  TDatasetWriterOptions options = CsvOptions();
+  options.HeaderRow = false;
+  std::string expected;
+  for (int i = 0; i < 255; ++i) expected += "\xC3\xA9";
+  EXPECT_EQ(Csv("<lsql><q>select note from items where order_id is null</q></lsql>", options),
+            kBom + "\"" + expected + "\"\r\n");
+
+  options.Encoding = "iso-8859-1";
+  EXPECT_EQ(Csv("<lsql><q>select 'caf\xC3\xA9' as s</q></lsql>", options), "\"caf\xE9\"\r\n");
+}
+
+TEST_F(DatasetWriterTest, CsvHeaderComesFromTheFirstWrittenElementWithFields) {
+  EXPECT_EQ(Csv("<lsql><hidden no-write=\"yes\">select 1 as z</hidden>"
+                "<o>select id, name from orders where id &lt; 3 order by id"
+                "<nested>select * from missing_table</nested></o>"
+                "<p>select qty as n from items order by qty</p></lsql>"),
+            kBom +
+                "id;\"name\"\r\n"
+                "1;\"A\"\r\n2;\"B\"\r\n"
+                "1\r\n2\r\n5\r\n");
+}
+
+TEST_F(DatasetWriterTest, ProgressEveryTenThousandRecordsThenTheTotal) {
+  Exec(
+      "<lsql><a>create table big (n INTEGER)</a>"
+      "<b>with recursive c(x) as (select 1 union all select x + 1 from c where x &lt; 25000)"
+      " insert into big select x from c</b></lsql>");
+  const std::vector<std::string> expected = {"big: 10000 records processed ...",
+                                             "big: 20000 records processed ...",
+                                             "big: 25000 record(s) processed."};
+  std::vector<std::string> lines;
+  const ProgressSink sink = [&](const std::string& line) { lines.push_back(line); };
+
+  const std::string xml = Xml("<lsql><big>select n from big</big></lsql>", XmlOptions(), {}, sink);
+  EXPECT_EQ(lines, expected);
+  EXPECT_THAT(xml, HasSubstr("<r><n>25000</n></r></big></morvex_data>"));
+
+  lines.clear();
+  const std::string csv = Csv("<lsql><big>select n from big</big></lsql>", CsvOptions(), sink);
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(csv.size(), kBom.size() + 3 + 9 * 3 + 90 * 4 + 900 * 5 + 9000 * 6 + 15001 * 7);
+}
+
+TEST_F(DatasetWriterTest, ErrorsNameTheElementRecordAndField) {
+  {
+    // A statement that fails in the second master record: the detail has
+    // no record yet, the master names its record.
+    TMemoryStream out;
+    EXPECT_THAT(ErrorOf("<lsql><orders>select id from orders order by id"
+                        "<items test=\":orders$id = 2\">select * from missing_table</items>"
+                        "</orders></lsql>",
+                        XmlOptions(), out),
+                AllOf(StartsWith("orders: Record #2: items: "), HasSubstr("missing_table")));
+    // What was written before the error stays in the stream.
+    EXPECT_EQ(out.Data(), kXmlHead + "<morvex_data><orders><r><id>1</id></r><r><id>2</id>");
+  }
+  {
+    // The output fails while the third detail record's big field is written.
+    TFailingStream out(16);
+    EXPECT_EQ(ErrorOf("<lsql><orders>select id from orders where id = 1"
+                      "<items>select qty, case when qty = 2 then printf('%.*c', 70000, 'x')"
+                      " else 'small' end as note from items where order_id = :orders$id"
+                      " union all select 3, 'last' order by qty</items>"
+                      "</orders></lsql>",
+                      XmlOptions(), out),
+              "orders: Record #1: items: Record #2, Field \"note\": disk full");
+  }
+  {
+    TFailingStream out(16, true);
+    try {
+      Run("<lsql><q>select printf('%.*c', 70000, 'x') as big</q></lsql>", XmlOptions(), out);
+      ADD_FAILURE() << "no error";
+    } catch (const EMorvexError&) {
+      ADD_FAILURE() << "a foreign error was wrapped";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "device gone");
+    }
+  }
+  {
+    // CSV never names a field; lines before the failing element stay.
+    TMemoryStream out;
+    EXPECT_THAT(ErrorOf("<lsql><a>select 1 as x</a><b>select * from missing_table</b></lsql>",
+                        CsvOptions(), out),
+                AllOf(StartsWith("b: "), HasSubstr("missing_table")));
+    EXPECT_EQ(out.Data(), kBom + "x\r\n1\r\n");
+    TFailingStream failing(16);
+    EXPECT_EQ(ErrorOf("<lsql><q>select printf('%.*c', 70000, 'x') as big</q></lsql>", CsvOptions(),
+                      failing),
+              "q: Record #1: disk full");
+  }
+}
+
+}  // namespace
+}  // namespace morvex

@@ -1,0 +1,413 @@
+// Query template sessions on real databases: SQLite files always, PostgreSQL
+// when MORVEX_PG holds a connection string (required under CI=true).
+#include "templates/template_session.h"
+
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "db/connection_string.h"
+#include "text/error.h"
+#include "text/stream.h"
+#include "xml/dom.h"
+#include "xml/xml_ptr.h"
+
+namespace morvex {
+namespace {
+
+using detail::xml_ptr;
+using Lines = std::vector<std::string>;
+
+enum class Backend { SQLite, PostgreSQL };
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+// A database for one test: a fresh SQLite file, or the PostgreSQL server of
+// MORVEX_PG with table names made unique to this process. "{name}" in a
+// statement or template stands for table `name`.
+class SessionTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Backend::PostgreSQL) {
+      const char* pg = std::getenv("MORVEX_PG");
+      if (!pg || !*pg) {
+        const char* ci = std::getenv("CI");
+        if (ci && std::string(ci) == "true") FAIL() << "MORVEX_PG is not set";
+        GTEST_SKIP() << "MORVEX_PG is not set";
+      }
+      connectionString_ = pg;
+      suffix_ = "_s" + std::to_string(getpid());
+    } else {
+      char pattern[] = "/tmp/morvex-session-XXXXXX";
+      ASSERT_NE(mkdtemp(pattern), nullptr);
+      dir_ = pattern;
+      const std::string path = dir_ + "/test.db";
+      std::ofstream(path).close();
+      connectionString_ = "Data Source=" + path;
+    }
+    connection_ = OpenConnection(connectionString_);
+  }
+
+  void TearDown() override {
+    if (connection_) {
+      for (const std::string& table : tables_) {
+        try {
+          Exec("DROP TABLE " + table);
+        } catch (const EMorvexError&) {
+        }
+      }
+      connection_->Close();
+    }
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+
+  std::string Sql(std::string text) {
+    for (size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open)) {
+      const size_t close = text.find('}', open);
+      text.replace(open, close - open + 1, text.substr(open + 1, close - open - 1) + suffix_);
+    }
+    return text;
+  }
+
+  void Exec(const std::string& sql) {
+    int64_t count = 0;
+    connection_->Prepare(Sql(sql), 0)->Execute({}, count);
+  }
+
+  void CreateTable(const std::string& name, const std::string& columns) {
+    tables_.push_back(name + suffix_);
+    Exec("DROP TABLE IF EXISTS {" + name + "}");
+    Exec("CREATE TABLE {" + name + "} (" + columns + ")");
+  }
+
+  // The rows of a one-column query as texts ("<null>" for Null).
+  Lines Column(const std::string& sql) {
+    int64_t count = 0;
+    std::unique_ptr<TDbStatement> statement = connection_->Prepare(Sql(sql), 0);
+    std::unique_ptr<TDbResultSet> result = statement->Execute({}, count);
+    Lines rows;
+    for (; result && !result->Eof(); result->Next()) {
+      rows.push_back(result->IsNull(0) ? "<null>" : result->AsText(0));
+    }
+    if (result) result->Close();
+    return rows;
+  }
+
+  _xmlNode* Load(const std::string& xml) {
+    const std::string text = Sql(xml);
+    doc_.reset(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                             XML_PARSE_NOBLANKS | XML_PARSE_NONET));
+    EXPECT_NE(doc_, nullptr);
+    return xmlDocGetRootElement(doc_.get());
+  }
+
+  // Runs the template `xml` without a transform; returns the progress lines.
+  Lines Run(const std::string& xml, const std::vector<std::string>& parameters = {},
+            bool oneTransaction = false) {
+    _xmlNode* root = Load(xml);
+    Lines lines;
+    TMemoryStream output;
+    RunQueryTemplate(
+        connectionString_, oneTransaction, TDatasetWriterOptions{},
+        [&](const std::string& line) { lines.push_back(line); }, output, nullptr, parameters, root);
+    EXPECT_EQ(output.Size(), 0);
+    return lines;
+  }
+
+  std::string RunError(const std::string& xml, bool oneTransaction) {
+    try {
+      Run(xml, {}, oneTransaction);
+    } catch (const EMorvexError& error) {
+      return error.what();
+    }
+    return "no error";
+  }
+
+  std::string connectionString_;
+  std::string suffix_;
+  std::string dir_;
+  Lines tables_;
+  std::unique_ptr<TDbConnection> connection_;
+  xml_ptr<xmlDoc> doc_;
+};
+
+TEST_P(SessionTest, NestedStatementsRunOncePerParentRecord) {
+  CreateTable("orders", "id INTEGER");
+  CreateTable("items", "order_id INTEGER, name VARCHAR(10)");
+  CreateTable("log", "order_id INTEGER, name VARCHAR(10)");
+  Exec("INSERT INTO {orders} VALUES (1), (2), (3)");
+  Exec("INSERT INTO {items} VALUES (1, 'a'), (1, 'b'), (3, 'c')");
+  const Lines lines =
+      Run("<lsql><orders>SELECT id FROM {orders} ORDER BY id"
+          "<items>SELECT name FROM {items} WHERE order_id = :orders$id ORDER BY name"
+          "<log>INSERT INTO {log} VALUES (:orders$id, :items$name)</log>"
+          "</items></orders></lsql>");
+  EXPECT_EQ(Column("SELECT order_id || name FROM {log} ORDER BY order_id, name"),
+            (Lines{"1a", "1b", "3c"}));
+  EXPECT_EQ(lines, (Lines{"orders: 3 record(s) processed.", "3 record(s) affected."}));
+}
+
+TEST_P(SessionTest, PhasesRunAfterOpenMainAndBeforeCloseOnceEach) {
+  CreateTable("log", "seq INTEGER, what VARCHAR(10)");
+  // Each statement appends its own name with the next sequence number.
+  std::string xml =
+      "<lsql>"
+      "<close before-close='yes'>close</close>"
+      "<main>SELECT 1 AS x<nested after-open='yes'>nested</nested><inner>inner</inner></main>"
+      "<open after-open='true'>open</open>"
+      "<both after-open='1' before-close='1'>both</both>"
+      "<plain before-close='TRUE'>plain</plain>"
+      "</lsql>";
+  for (const std::string what : {"close", "nested", "inner", "open", "both", "plain"}) {
+    const std::string text = ">" + what + "<";
+    xml.replace(xml.find(text), text.size(),
+                ">INSERT INTO {log} SELECT COUNT(*), '" + what + "' FROM {log}<");
+  }
+  Run(xml);
+  EXPECT_EQ(Column("SELECT what FROM {log} ORDER BY seq"),
+            (Lines{"open", "both", "inner", "plain", "close"}));
+}
+
+TEST_P(SessionTest, LaterStatementsReadTheLastRecordOfAFinishedOne) {
+  CreateTable("t", "id INTEGER");
+  CreateTable("log", "n INTEGER");
+  Exec("INSERT INTO {t} VALUES (1), (2), (3)");
+  Run("<lsql><a>SELECT id FROM {t} ORDER BY id</a>"
+      "<b>INSERT INTO {log} VALUES (:a$id)</b>"
+      "<c test=':A$ID = 3'>INSERT INTO {log} VALUES (30)</c>"
+      // Only siblings and ancestors are searched: a is neither for e.
+      "<d>SELECT 1 AS x<e>INSERT INTO {log} VALUES (:a$id + 100)</e></d></lsql>");
+  EXPECT_EQ(Column("SELECT COALESCE(n, -1) FROM {log} ORDER BY 1"), (Lines{"-1", "3", "30"}));
+}
+
+TEST_P(SessionTest, ConditionsSeeParametersAndRowCounts) {
+  CreateTable("t", "id INTEGER, x INTEGER");
+  CreateTable("log", "what VARCHAR(10), n INTEGER");
+  Exec("INSERT INTO {t} VALUES (1, 0), (2, 0), (3, 0)");
+  Run("<lsql>"
+      "<u>UPDATE {t} SET x = 1 WHERE id &lt;= :limit</u>"
+      "<yes test=':u$rowsaffected = 2'>INSERT INTO {log} VALUES ('yes', :U$ROWSAFFECTED)</yes>"
+      "<no test=':u$rowsaffected &lt;&gt; 2'>INSERT INTO {log} VALUES ('no', 0)</no>"
+      "<p test=':p = 5'>INSERT INTO {log} VALUES ('p', :p)</p>"
+      "<p6 test=':p = 6'>INSERT INTO {log} VALUES ('p6', 0)</p6>"
+      "<unknown test=':nothing = 5'>INSERT INTO {log} VALUES ('unknown', 0)</unknown>"
+      "<empty test=''>INSERT INTO {log} VALUES ('empty', 0)</empty>"
+      "</lsql>",
+      {"limit=2", "p=5"});
+  EXPECT_EQ(Column("SELECT what || '=' || n FROM {log} ORDER BY what"),
+            (Lines{"empty=0", "p=5", "yes=2"}));
+}
+
+TEST_P(SessionTest, OneTransactionRollsBackTheFailingPhase) {
+  CreateTable("t", "id INTEGER");
+  const std::string xml =
+      "<lsql><first after-open='yes'>INSERT INTO {t} VALUES (0)</first>"
+      "<a>INSERT INTO {t} VALUES (1)</a><b>INSERT INTO {missing} VALUES (1)</b>"
+      "<c>INSERT INTO {t} VALUES (2)</c></lsql>";
+  const std::string message = RunError(xml, true);
+  EXPECT_EQ(message.rfind("b: ", 0), 0u) << message;
+  // The after-open phase was committed on its own; nothing of the main phase stays.
+  EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"0"}));
+
+  Exec("DELETE FROM {t}");
+  EXPECT_EQ(RunError(xml, false).rfind("b: ", 0), 0u);
+  EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"0", "1"}));
+}
+
+TEST_P(SessionTest, OneTransactionCommitsEveryPhase) {
+  CreateTable("t", "id INTEGER");
+  Run("<lsql><a after-open='yes'>INSERT INTO {t} VALUES (1)</a>"
+      "<b>INSERT INTO {t} VALUES (2)</b>"
+      "<c before-close='yes'>INSERT INTO {t} VALUES (3)</c></lsql>",
+      {}, true);
+  EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"1", "2", "3"}));
+}
+
+TEST_P(SessionTest, ErrorsNameElementsAndRecordsOutermostFirst) {
+  CreateTable("orders", "id INTEGER");
+  CreateTable("strict", "id INTEGER PRIMARY KEY");
+  Exec("INSERT INTO {orders} VALUES (1), (2)");
+  Exec("INSERT INTO {strict} VALUES (2)");
+  const std::string message = RunError(
+      "<lsql><orders>SELECT id FROM {orders} ORDER BY id"
+      "<items>SELECT 'x' AS v"
+      "<check>INSERT INTO {strict} VALUES (:orders$id)</check>"
+      "</items></orders></lsql>",
+      false);
+  EXPECT_EQ(message.rfind("orders: Record #2: items: Record #1: check: ", 0), 0u) << message;
+  EXPECT_GT(message.size(), std::string("orders: Record #2: items: Record #1: check: ").size());
+}
+
+TEST_P(SessionTest, ProgressEveryTenThousandRecordsAndNoAffectedLineForZero) {
+  const Lines lines =
+      Run("<lsql><c>WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x &lt; "
+          "20001) SELECT x FROM n</c></lsql>");
+  EXPECT_EQ(lines, (Lines{"c: 10000 records processed ...", "c: 20000 records processed ...",
+                          "c: 20001 record(s) processed."}));
+
+  // Without a sink nothing is reported and nothing fails.
+  _xmlNode* root = Load("<lsql><c>SELECT 1</c></lsql>");
+  TMemoryStream output;
+  RunQueryTemplate(connectionString_, false, TDatasetWriterOptions{}, ProgressSink(), output,
+                   nullptr, {}, root);
+}
+
+TEST_P(SessionTest, UserWrittenHandlesAreIgnored) {
+  CreateTable("log", "n INTEGER");
+  Run("<lsql><a>SELECT 5 AS id</a>"
+      "<x morvex-qptr='1'><y>INSERT INTO {log} VALUES (1)</y></x>"
+      "<z>INSERT INTO {log} VALUES (:x$id)</z>"
+      "<w>INSERT INTO {log} VALUES (:a$id)</w></lsql>");
+  // x has no statement text: neither it nor its child y runs, and :x$id
+  // finds no dataset even though x claims the handle of a.
+  EXPECT_EQ(Column("SELECT COALESCE(n, -1) FROM {log} ORDER BY 1"), (Lines{"-1", "5"}));
+}
+
+TEST_P(SessionTest, TransformKindChoosesTheWriter) {
+  CreateTable("t", "id INTEGER");
+  Exec("INSERT INTO {t} VALUES (7)");
+  TDatasetWriterOptions options;
+  options.TransformKind = TQueryOutputKind::Csv;
+  options.HeaderRow = false;
+  TMemoryStream csv;
+  RunQueryTemplate(connectionString_, false, options, ProgressSink(), csv, nullptr, {},
+                   Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
+  EXPECT_EQ(csv.Data(),
+            "\xEF\xBB\xBF"
+            "7\r\n");  // UTF-8 with its byte-order mark
+
+  options.TransformKind = TQueryOutputKind::DatasetXml;
+  TMemoryStream xml;
+  RunQueryTemplate(connectionString_, false, options, ProgressSink(), xml, nullptr, {},
+                   Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
+  EXPECT_NE(xml.Data().find("<t><r><id>7</id></r></t>"), std::string::npos) << xml.Data();
+}
+
+TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
+  CreateTable("t", "id INTEGER, name VARCHAR(10)");
+  _xmlNode* root =
+      Load("<lsql><ins>INSERT INTO {t} VALUES (:source$id, :source$name)</ins></lsql>");
+  const std::vector<TNameValuePairs> records = {{{"source$id", "1"}, {"source$name", "Ann"}},
+                                                {{"source$id", "x"}, {"source$name", "Bob"}}};
+  int64_t affected = 0;
+  RunImportSession(connectionString_, true, TDatasetWriterOptions{}, ProgressSink(), nullptr, {},
+                   root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+                     const std::vector<std::string> parameters;
+                     affected += ExecuteTemplate(templateRoot, &parameters, &records[0], false,
+                                                 ProgressSink(), helper);
+                     CloseTemplate(templateRoot, false, helper);
+                   });
+  EXPECT_EQ(affected, 1);
+  EXPECT_EQ(Column("SELECT name FROM {t}"), (Lines{"Ann"}));
+
+  // A failing importer leaves nothing of its records behind with one-transaction.
+  Exec("DELETE FROM {t}");
+  EXPECT_THROW(RunImportSession(connectionString_, true, TDatasetWriterOptions{}, ProgressSink(),
+                                nullptr, {}, root,
+                                [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+                                  ExecuteTemplate(templateRoot, nullptr, &records[0], false,
+                                                  ProgressSink(), helper);
+                                  CloseTemplate(templateRoot, false, helper);
+                                  throw EMorvexError("record 2 is broken");
+                                }),
+               EMorvexError);
+  EXPECT_TRUE(Column("SELECT name FROM {t}").empty());
+
+  EXPECT_THROW(RunImportSession(connectionString_, false, TDatasetWriterOptions{}, ProgressSink(),
+                                nullptr, {}, root, TTemplateImporter()),
+               EMorvexError);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SessionTest,
+                         ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
+
+// Sessions and conditions that need no particular database.
+class TemplateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    connection_ = OpenConnection("Data Source=:memory:");
+    helper_ = std::make_unique<TLSQLConnHelper>(*connection_);
+  }
+
+  _xmlNode* Load(const std::string& xml) {
+    doc_.reset(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
+                             XML_PARSE_NOBLANKS | XML_PARSE_NONET));
+    return xmlDocGetRootElement(doc_.get());
+  }
+
+  xml_ptr<xmlDoc> doc_;
+  std::unique_ptr<TDbConnection> connection_;
+  std::unique_ptr<TLSQLConnHelper> helper_;
+};
+
+TEST_F(TemplateTest, ConditionsReplaceLongestNamesFirstThenPairsThenReferences) {
+  _xmlNode* root = Load("<lsql><a/><s/></lsql>");
+  _xmlNode* s = SelectSingleElement(root, "s");
+  const std::vector<std::string> parameters = {"p=5", "pq=7", "empty="};
+  EXPECT_TRUE(EvaluateTest("", s, &parameters, *helper_, nullptr));
+  EXPECT_TRUE(EvaluateTest(":pq = 7 and :P = 5", s, &parameters, *helper_, nullptr));
+  EXPECT_FALSE(EvaluateTest(":p = 6", s, &parameters, *helper_, nullptr));
+  EXPECT_FALSE(EvaluateTest(":nothing = 5", s, &parameters, *helper_, nullptr));
+  EXPECT_TRUE(EvaluateTest("':empty' = ''", s, &parameters, *helper_, nullptr));
+
+  const TNameValuePairs pairs = {{"Source$Name", "a\r\nb"}, {"p", "9"}};
+  EXPECT_TRUE(EvaluateTest("':source$name' = 'a b'", s, &parameters, *helper_, &pairs));
+  EXPECT_TRUE(EvaluateTest(":p = 5", s, &parameters, *helper_, &pairs));  // parameters first
+
+  helper_->AttachDataset(SelectSingleElement(root, "a"),
+                         helper_->CreateDataset("SELECT 'x ' AS f"));
+  helper_->ExecuteDataset(*helper_->DatasetOf(SelectSingleElement(root, "a")));
+  EXPECT_TRUE(EvaluateTest("':a$f' = 'x'", s, &parameters, *helper_, nullptr));
+  EXPECT_TRUE(EvaluateTest("':a$none' = ''", s, &parameters, *helper_, nullptr));
+}
+
+TEST_F(TemplateTest, PreparationFindsStatementElementsAndTheirPhases) {
+  _xmlNode* root = Load(
+      "<lsql><a>  SELECT 1<b after-open='yes'>SELECT 2</b></a>"
+      "<wrapper><c>SELECT 3</c></wrapper>"
+      "<d><![CDATA[SELECT 4]]></d>"
+      "<e before-close='yes'><!-- note --> SELECT 5 </e></lsql>");
+  PrepareTemplate(root, nullptr, *helper_);
+  TLSQLDataset* a = helper_->DatasetOf(SelectSingleElement(root, "a"));
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->StatementText(), "SELECT 1");
+  EXPECT_EQ(a->Tag, 0);
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "a/b"))->Tag, -1);
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "wrapper")), nullptr);
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "wrapper/c")), nullptr);
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "d")), nullptr);
+  TLSQLDataset* e = helper_->DatasetOf(SelectSingleElement(root, "e"));
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->StatementText(), "SELECT 5 ");
+  EXPECT_EQ(e->Tag, -2);
+  EXPECT_TRUE(helper_->HasAfterOpen);
+  EXPECT_TRUE(helper_->HasBeforeClose);
+
+  CloseTemplate(root, true, *helper_);
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "a")), nullptr);
+  EXPECT_TRUE(IsTemplateRoot(root));
+  EXPECT_FALSE(IsTemplateRoot(SelectSingleElement(root, "a")));
+}
+
+TEST(TemplateSession, MissingDatabaseCannotConnect) {
+  xml_ptr<xmlDoc> doc(xmlReadMemory("<lsql><a>SELECT 1</a></lsql>", 28, nullptr, nullptr, 0));
+  TMemoryStream output;
+  try {
+    RunQueryTemplate("Data Source=/nonexistent/morvex.db", false, TDatasetWriterOptions{},
+                     ProgressSink(), output, nullptr, {}, xmlDocGetRootElement(doc.get()));
+    FAIL() << "no error";
+  } catch (const EMorvexError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("Cannot connect to database!", 0), 0u)
+        << error.what();
+  }
+}
+
+}  // namespace
+}  // namespace morvex
