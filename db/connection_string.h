@@ -40,6 +40,12 @@ const std::string* FindConnectionValue(const std::vector<TConnectionStringItem>&
 // secret leaves the message as it is.
 std::string ScrubSecret(std::string message, std::string_view secret);
 
+// The connection string as it may be shown on the console and in the log:
+// the values of Password and PWD items and the password of a
+// postgresql:// address replaced by "********". Works on malformed strings
+// too (an unterminated quote masks to the end).
+std::string MaskConnectionPasswords(std::string_view connectionString);
+
 // Opens a connection with the driver the string names. Every failure raises
 // EMorvexError with a message that starts "Cannot connect to database! " and
 // never holds the password: an unknown provider ("Unknown provider: <name>"),

@@ -1,5 +1,7 @@
 #include "engine/operations.h"
 
+#include "engine/parameters.h"
+#include "templates/template_session.h"
 #include "text/error.h"
 
 namespace morvex::operations {
@@ -11,20 +13,45 @@ bool NotAvailable(const char* operation, std::string& message) {
   return false;
 }
 
-constexpr const char* kNoDatabase = "Database access is not available in this build.";
+// The writer options a query step takes from its transform.
+TDatasetWriterOptions WriterOptions(const TXTransformInfo& transform) {
+  TDatasetWriterOptions options;
+  options.TransformKind = transform.Kind == tkNone  ? TQueryOutputKind::None
+                          : transform.Kind == tkCsv ? TQueryOutputKind::Csv
+                                                    : TQueryOutputKind::DatasetXml;
+  options.Encoding = transform.Encoding;
+  options.Indent = transform.Indent;
+  options.RecordTag = transform.RecordTag;
+  options.Namespaces = transform.Namespaces;
+  options.IncludeParams = transform.IncludeParams;
+  options.Delimiter = transform.Delimiter;
+  options.Quote = transform.Quote;
+  options.HeaderRow = transform.HeaderRow;
+  return options;
+}
+
+// Progress and summary lines of the sessions are detail lines.
+ProgressSink DetailSink(const TOutputCallback& progress) {
+  if (!progress) return {};
+  return [&progress](const std::string& line) { progress(line, LevelDetail); };
+}
 
 }  // namespace
 
-void RunQueryTemplate(const TXSourceInfo&, const TLSQLInfo&, const TXTransformInfo&,
-                      const TOutputCallback&, TStream&, const _xmlNode*, const TParameterList&,
-                      _xmlNode*) {
-  throw EMorvexError(kNoDatabase);
+void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
+                      const TXTransformInfo& transform, const TOutputCallback& progress,
+                      TStream& output, const _xmlNode* parametersElement,
+                      const TParameterList& parameters, _xmlNode* templateRoot) {
+  ::morvex::RunQueryTemplate(source.Location, query.OneTransaction, WriterOptions(transform),
+                             DetailSink(progress), output, parametersElement,
+                             parameters.Entries(), templateRoot);
 }
 
-void RunImportSession(const TXSourceInfo&, const TLSQLInfo&, const TXTransformInfo&,
+void RunImportSession(const TXSourceInfo&, const TLSQLInfo&, const TXTransformInfo& transform,
                       const TOutputCallback&, const _xmlNode*, const TParameterList&, _xmlNode*,
                       const TXSourceInfo&) {
-  throw EMorvexError(kNoDatabase);
+  throw EMorvexError(std::string(transform.Kind == tkCsv ? "CSV" : "XML") +
+                     " import into a database is not available in this build.");
 }
 
 bool CsvToXml(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,

@@ -1,8 +1,13 @@
 #include "engine/project_defs.h"
 
+#include "db/connection_string.h"
 #include "text/utf.h"
 
 namespace morvex {
+
+std::string DisplayedLocation(const TXSourceInfo& info) {
+  return info.Kind == skOledb ? MaskConnectionPasswords(info.Location) : info.Location;
+}
 
 uint8_t SourceKindOf(std::string_view keyword) {
   const std::string kind = AsciiLower(keyword);

@@ -55,6 +55,10 @@ struct TXSourceInfo {
   TStream* Stream = nullptr;
 };
 
+// The location as the console and the log show it: a connection string with
+// its passwords masked, anything else unchanged.
+std::string DisplayedLocation(const TXSourceInfo& info);
+
 struct TLSQLInfo {
   uint8_t Kind = qkNone;
   std::string QueryText;

@@ -165,7 +165,7 @@ void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
 
   const TXSourceInfo& destination = steps.Destination;
   if (destination.Kind != skNone) {
-    output_("Destination:    " + destination.Location, LevelDetail);
+    output_("Destination:    " + DisplayedLocation(destination), LevelDetail);
     if (destination.Kind == skFile) {
       CheckDestinationIsNoInput(steps);
       DeleteOldDestinationFile(destination.Location);

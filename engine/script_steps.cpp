@@ -220,7 +220,7 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
     source.Encoding = NormalizedEncoding(GetAttributeText(element, "encoding"));
   }
   if (!element || source.Kind == skNone) throw EMorvexError("No source specified!");
-  context.OnOutput("Source:         " + source.Location, LevelDetail);
+  context.OnOutput("Source:         " + DisplayedLocation(source), LevelDetail);
 
   if (source.Kind == skFile) {
     if (FileExists(source.Location)) return;
