@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include <libxml/tree.h>
+
 #include "text/code_pages.h"
+#include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
 
@@ -74,6 +77,36 @@ bool IsBlankName(std::string_view name) { return name.empty() || name == " "; }
 // single space for an empty name).
 std::string_view NameOf(std::string_view qName, std::string_view localName) {
   return IsBlankName(qName) ? localName : qName;
+}
+
+bool IsAsciiNameStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':';
+}
+
+bool IsAsciiNameChar(unsigned char c) {
+  return IsAsciiNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+// Names come from data (column names, CSV headers): a name XML cannot hold,
+// such as "count(*)" or "order id", would make the whole output unreadable,
+// so it is refused with a message that names it. ASCII names are checked
+// here; others by libxml2's rules.
+void RequireXmlName(std::string_view name) {
+  bool valid = !name.empty();
+  bool ascii = true;
+  for (size_t i = 0; valid && i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (c >= 0x80) {
+      ascii = false;
+      break;
+    }
+    valid = i == 0 ? IsAsciiNameStart(c) : IsAsciiNameChar(c);
+  }
+  if (!ascii) {
+    const std::string copy(name);
+    valid = xmlValidateName(reinterpret_cast<const xmlChar*>(copy.c_str()), 0) == 0;
+  }
+  if (!valid) throw EMorvexError("\"" + std::string(name) + "\" is not a valid XML name");
 }
 
 std::string CharacterReference(char32_t c) {
@@ -220,9 +253,16 @@ void TXMLParser::Writer::StartElement(sv localName, sv qName, const TXMLAttribut
   if (owner_.indent && !parent.Mixed) NewLine(levels_.size() - 1);
   parent.Markup = true;
 
+  const std::string_view name = NameOf(qName, localName);
+  RequireXmlName(name);
+  if (attributes != nullptr) {
+    for (int i = 0; i < attributes->Length(); ++i) {
+      RequireXmlName(NameOf(attributes->Item(i).QName, attributes->Item(i).LocalName));
+    }
+  }
   std::string& out = Out();
   out += '<';
-  out.append(NameOf(qName, localName));
+  out.append(name);
   for (const auto& [prefix, uri] : pendingPrefixes_) {
     if (prefix == "xml") continue;
     std::string name = prefix.empty() ? std::string("xmlns") : "xmlns:" + prefix;

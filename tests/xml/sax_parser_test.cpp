@@ -427,6 +427,40 @@ TEST(SaxWriter, DirectWritingHelpersUseASpaceForEmptyNamesAndSkipEmptyText) {
             "<e/>");
 }
 
+// Element and attribute names often come from data (column names, CSV
+// headers); one that XML cannot hold must fail loudly, not produce a document
+// nobody can read.
+TEST(SaxWriter, RefusesNamesXmlCannotHold) {
+  for (const char* bad : {"count(*)", "order id", "1st", "-x", "a<b", " "}) {
+    TMemoryStream out;
+    TXMLParser parser;
+    parser.SetOutput(&out);
+    parser.writing = true;
+    try {
+      WriteStartElement(parser, "", bad, bad, nullptr);
+      ADD_FAILURE() << "accepted " << bad;
+    } catch (const EMorvexError& e) {
+      EXPECT_EQ(std::string(e.what()), "\"" + std::string(bad) + "\" is not a valid XML name");
+    }
+  }
+  TXMLAttributes attributes;
+  attributes.AddAttribute("", "", "bad name", "", "1");
+  TXMLParser parser;
+  TMemoryStream out;
+  parser.SetOutput(&out);
+  parser.writing = true;
+  EXPECT_THROW(WriteStartElement(parser, "", "ok", "ok", &attributes), EMorvexError);
+
+  EXPECT_EQ(Written([](TXMLParser& p) {
+              for (const char* good : {"\xC4\x8D\xC3\xADslo", "p:q", "_a-b.c9"}) {
+                WriteStartElement(p, "", good, good, nullptr);
+                WriteEndElement(p, "", good, good);
+              }
+              p.EndDocument();
+            }),
+            "<\xC4\x8D\xC3\xADslo/><p:q/><_a-b.c9/>");
+}
+
 TEST(SaxWriter, SplitsCDataAroundEveryEndMarker) {
   const auto cdata = [](std::vector<std::string> pieces) {
     return Written([&](TXMLParser& p) {
