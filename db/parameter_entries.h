@@ -9,14 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "text/case_fold.h"
+
 namespace morvex {
-
-// `text` lower-cased character by character with the Unicode classes of
-// C.UTF-8 (ASCII only when that locale is missing).
-std::string FoldCase(std::string_view text);
-
-// True when `a` and `b` are equal ignoring letter case.
-bool SameTextIgnoringCase(std::string_view a, std::string_view b);
 
 // The entry named `name` ignoring case, or nullptr when there is none.
 const std::string* FindParameterEntry(const std::vector<std::string>& entries,

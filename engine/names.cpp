@@ -1,49 +1,13 @@
 #include "engine/names.h"
 
-#include <locale.h>
-#include <wctype.h>
-
+#include "text/case_fold.h"
 #include "text/utf.h"
 
 namespace morvex {
 
-namespace {
+std::string NameKey(std::string_view name) { return FoldCase(name); }
 
-// The C.UTF-8 character classes, loaded once for the process and never freed
-// (the handle is shared by every call and lives as long as the program).
-locale_t UnicodeLocale() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  return locale;
-}
-
-char32_t LowerChar(char32_t cp) {
-  if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + ('a' - 'A') : cp;
-  const locale_t locale = UnicodeLocale();
-  if (locale == static_cast<locale_t>(0)) return cp;
-  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
-}
-
-bool IsLetterOrDigit(char32_t cp) {
-  if (cp < 0x80) {
-    return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') || (cp >= '0' && cp <= '9');
-  }
-  const locale_t locale = UnicodeLocale();
-  // Without the Unicode classes every non-ASCII character counts as a letter:
-  // a name is then accepted rather than silently turned into a positional.
-  if (locale == static_cast<locale_t>(0)) return true;
-  return iswalnum_l(static_cast<wint_t>(cp), locale) != 0;
-}
-
-}  // namespace
-
-std::string NameKey(std::string_view name) {
-  std::string key;
-  key.reserve(name.size());
-  for (size_t pos = 0; pos < name.size();) AppendUtf8(key, LowerChar(DecodeUtf8Char(name, pos)));
-  return key;
-}
-
-bool SameName(std::string_view a, std::string_view b) { return NameKey(a) == NameKey(b); }
+bool SameName(std::string_view a, std::string_view b) { return SameTextIgnoringCase(a, b); }
 
 bool IsParameterName(std::string_view name) {
   if (name.empty()) return false;
