@@ -392,7 +392,8 @@ TXmlDocument CreateXmlDocument(const TXmlOptions* options, bool withDeclaration)
   if (settings.Version == 0) return nullptr;
   try {
     TXmlDocument document = WrapDocument(NewEmptyDocument({}));
-    if (!settings.SelectionNamespaces.empty()) {
+    // Service 2.6 (Version 1) has no selection prefixes.
+    if (!settings.SelectionNamespaces.empty() && settings.Version >= 2) {
       SetSelectionNamespaces(document.get(), settings.SelectionNamespaces);
     }
     if (withDeclaration && !settings.Encoding.empty()) {

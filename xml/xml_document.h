@@ -50,7 +50,8 @@ constexpr int32_t kXmlErrorExternalResource = 0x7D71;
 // nullptr; options whose Available is false are probed first, on a copy).
 // With `withDeclaration` and a non-empty Encoding the document keeps the
 // declaration data `version="1.0" encoding="<Encoding>"`, which saving writes.
-// An invalid SelectionNamespaces text gives no document (nullptr).
+// SelectionNamespaces apply from Version 2 on; an invalid text there gives no
+// document (nullptr), and so does Version 0.
 TXmlDocument CreateXmlDocument(const TXmlOptions* options, bool withDeclaration);
 
 // Each loader returns a document made with DefaultXmlOptions() and no

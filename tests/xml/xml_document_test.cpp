@@ -171,6 +171,13 @@ TEST(CreateXmlDocument, KeepsTheDeclarationAndSelectionPrefixesOfItsOptions) {
 
   options.SelectionNamespaces = "a='urn:a'";
   EXPECT_EQ(CreateXmlDocument(&options, false), nullptr);
+  // Version 1 (service 2.6) takes no selection prefixes, so the text is not even read.
+  options.Version = 1;
+  TXmlDocument oldService = CreateXmlDocument(&options, false);
+  ASSERT_NE(oldService, nullptr);
+  EXPECT_TRUE(SelectionNamespaces(oldService.get()).empty());
+  options.Version = 0;
+  EXPECT_EQ(CreateXmlDocument(&options, false), nullptr);
 }
 
 TEST(SelectionNamespaces, AcceptsOnlyNamespaceDeclarations) {
