@@ -13,6 +13,7 @@
 // The output stream belongs to the caller; the writer lives for one call.
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
 
@@ -68,11 +69,15 @@ TRecordTagPath SplitRecordTag(std::string_view text) {
 }
 
 // One element per "name=value" entry, named by the name, holding the value.
+// A parameter declared as <start-date> is listed as start$date, a name no
+// XML element can have: its element takes the declared name back, so that
+// declaring such a parameter does not break every dataset document.
 void WriteParameters(TXmlStreamWriter& writer, const std::vector<std::string>& parameters) {
   WriteStartTag(writer, "morvex_params");
   for (const std::string& entry : parameters) {
     const size_t eq = entry.find('=');
-    const std::string_view name = std::string_view(entry).substr(0, eq);
+    std::string name = entry.substr(0, eq);
+    std::replace(name.begin(), name.end(), '$', '-');
     WriteStartTag(writer, name);
     if (eq != std::string::npos)
       WriteCharacters(writer.Parser(), std::string_view(entry).substr(eq + 1));
