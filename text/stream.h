@@ -67,8 +67,10 @@ class TMemoryStream final : public TStream {
 
   // The whole content, whatever the position.
   const std::string& Data() const { return data_; }
+  // Size and position 0, and the memory is given back: a named stream that is
+  // rewritten must not keep the buffer of its largest earlier content.
   void Clear() {
-    data_.clear();
+    std::string().swap(data_);
     pos_ = 0;
   }
 

@@ -29,6 +29,10 @@ TEST(StreamRegistryTest, NamesIgnoreCaseAndGetOrCreateEmptiesInPlace) {
   EXPECT_EQ(&registry.GetOrCreateStream("OUT"), &out);
   EXPECT_EQ(out.Size(), 0);
   EXPECT_EQ(out.Position(), 0);
+  // Emptying gives the memory of a large earlier content back.
+  out.Write(std::string(1 << 20, 'x'));
+  registry.GetOrCreateStream("out");
+  EXPECT_LT(static_cast<TMemoryStream&>(out).Data().capacity(), 1024u);
 
   auto replacement = std::make_unique<TMemoryStream>("rows");
   TStream* replacementPtr = replacement.get();
