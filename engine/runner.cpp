@@ -10,8 +10,8 @@
 // reported), then the checks that precede execution (stylesheet or script
 // file present, the destination line, the old destination file deleted, the
 // source not destroyed by its own destination), typed stylesheet parameters
-// on first need, DispatchScript, "o.k.". The first EMorvexError anywhere ends
-// the project with its message at the error level.
+// on first need, DispatchScript, "o.k.". The first error anywhere ends the
+// project with its message at the error level.
 //
 // Ownership: the run owns the project document, the parameter list, the
 // typed transform parameters and the stream registry; they live until
@@ -210,7 +210,9 @@ bool RunProject(const std::string& project, const std::vector<std::string>& para
     TProjectRun run(project, parameterTexts, promptForParameters, base, onPrompt, output);
     run.Run();
     return true;
-  } catch (const EMorvexError& error) {
+  } catch (const std::exception& error) {
+    // Not only EMorvexError: a failure of any kind inside a step (a library
+    // error, memory exhausted) ends the project like a step error does.
     output(error.what(), LevelError);
     return false;
   }

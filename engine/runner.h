@@ -19,9 +19,10 @@ namespace morvex {
 // Returns true when every script ran or was skipped. The first error ends the
 // project: its message is reported once at LevelError and false is returned;
 // scripts after it do not run and what earlier scripts wrote stays. Every
-// EMorvexError is turned into that report; any other exception (out of
-// memory, a programming error) propagates to the caller. Every document and
-// stream of the run is released on return, whatever the outcome.
+// std::exception raised inside the run (EMorvexError and any other, out of
+// memory included) is turned into that report; only exceptions of other types
+// propagate to the caller. Every document and stream of the run is released
+// on return, whatever the outcome.
 bool RunProject(const std::string& project, const std::vector<std::string>& parameterTexts,
                 bool promptForParameters, const std::string& baseDirectory,
                 const TPromptCallback& onPrompt, const TOutputCallback& onOutput);

@@ -232,6 +232,26 @@ TEST_F(RunProjectTest, QueryStepsAreResolvedAndReported) {
   EXPECT_EQ(lines_, expected);
 }
 
+TEST_F(RunProjectTest, AnyFailureInsideTheRunIsReportedOnceAsAnError) {
+  // A failure that is not an EMorvexError (here raised by the output callback
+  // itself) still ends the project with its message at the error level.
+  lines_.clear();
+  bool thrown = false;
+  const bool result = RunProject(
+      Project("<script><source>in.xml</source><destination>one.xml</destination></script>"), {},
+      false, dir_.string() + "/", nullptr, [&](const std::string& text, int64_t level) {
+        if (!thrown && text.rfind("Source:", 0) == 0) {
+          thrown = true;
+          throw std::runtime_error("callback failed");
+        }
+        lines_.emplace_back(text, level);
+      });
+  EXPECT_FALSE(result);
+  EXPECT_EQ(lines_.back(), (std::pair<std::string, int64_t>("callback failed", LevelError)));
+  EXPECT_EQ(Errors().size(), 1u);
+  EXPECT_FALSE(fs::exists(dir_ / "one.xml"));
+}
+
 TEST_F(RunProjectTest, MissingCallbacksAreAllowed) {
   EXPECT_TRUE(RunProject(Project("<script test=\"0\"><source>x</source></script>"), {"a=1"}, true,
                          dir_.string() + "/", nullptr, nullptr));
