@@ -56,14 +56,16 @@ std::string ResolveProjectFile(const std::string& path, const TStepContext& cont
   return resolved;
 }
 
+// Step texts are trimmed: a project laid out over several lines
+// (<source>\n  in.xml\n</source>) names the same file as one written on one.
 std::string LocationOf(_xmlNode* element, uint8_t kind, const TStepContext& context) {
   switch (kind) {
     case skOledb:
-      return ElementText(FirstChildElement(element, "connection-string"));
+      return TrimText(ElementText(FirstChildElement(element, "connection-string")));
     case skFile:
-      return ResolveExistingPath(context.BaseDirectory, ElementText(element));
+      return ResolveExistingPath(context.BaseDirectory, TrimText(ElementText(element)));
     case skStream:
-      return ElementText(element);
+      return TrimText(ElementText(element));
     default:
       return {};
   }
@@ -257,7 +259,7 @@ void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& con
       if (ReadStreamText(*stream, text)) query.QueryText = std::move(text);
     }
   } else {
-    const std::string text = ElementText(element);
+    const std::string text = TrimText(ElementText(element));
     if (text.empty()) {
       if (query.Kind == qkFile) throw EMorvexError("File does not exist!");
       query.Kind = qkNone;
