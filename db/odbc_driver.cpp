@@ -34,7 +34,12 @@ static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the driver manager must use
 
 template <SQLSMALLINT Type>
 struct TOdbcFreer {
-  void operator()(SQLHANDLE handle) const noexcept { SQLFreeHandle(Type, handle); }
+  void operator()(SQLHANDLE handle) const noexcept {
+    // psqlODBC keeps what a failed execution of a prepared statement left
+    // behind when the handle is freed, unless its cursor is closed first.
+    if constexpr (Type == SQL_HANDLE_STMT) SQLFreeStmt(handle, SQL_CLOSE);
+    SQLFreeHandle(Type, handle);
+  }
 };
 using TOdbcEnvPtr = std::unique_ptr<void, TOdbcFreer<SQL_HANDLE_ENV>>;
 using TOdbcDbcPtr = std::unique_ptr<void, TOdbcFreer<SQL_HANDLE_DBC>>;
@@ -513,6 +518,15 @@ class TOdbcStatement : public TDbStatement {
       SQLULEN size = 1;
       SQLPOINTER data = nullptr;
       SQLLEN capacity = 0;
+      auto bindText = [&](const std::string& text) {
+        b.Text = Wide(text);
+        b.Indicator = static_cast<SQLLEN>(b.Text.size() * sizeof(SQLWCHAR));
+        cType = SQL_C_WCHAR;
+        sqlType = b.Text.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+        size = std::max<size_t>(1, b.Text.size());
+        data = b.Text.data();
+        capacity = b.Indicator;
+      };
       if (const auto* i = std::get_if<int64_t>(&value)) {
         b.Integer = *i;
         cType = SQL_C_SBIGINT, sqlType = SQL_BIGINT, size = 19, data = &b.Integer;
@@ -532,6 +546,10 @@ class TOdbcStatement : public TDbStatement {
           b.Date = {static_cast<SQLSMALLINT>(parts.Year), static_cast<SQLUSMALLINT>(parts.Month),
                     static_cast<SQLUSMALLINT>(parts.Day)};
           cType = SQL_C_TYPE_DATE, sqlType = SQL_TYPE_DATE, size = 10, data = &b.Date;
+        } else if (parameter.DataType == ftTime && parts.Millisecond != 0) {
+          // The ODBC time structure has no fraction of a second: a time that
+          // has one goes as text, which the database converts.
+          bindText(DbDateTimeText(t->Value, ftTime));
         } else if (parameter.DataType == ftTime) {
           b.Time = {static_cast<SQLUSMALLINT>(parts.Hour), static_cast<SQLUSMALLINT>(parts.Minute),
                     static_cast<SQLUSMALLINT>(parts.Second)};
@@ -559,12 +577,7 @@ class TOdbcStatement : public TDbStatement {
         b.Indicator = SQL_NULL_DATA;
         cType = SQL_C_WCHAR, sqlType = SQL_WVARCHAR;
       } else {
-        b.Text = Wide(DbValueText(value, ftUnknown));
-        b.Indicator = static_cast<SQLLEN>(b.Text.size() * sizeof(SQLWCHAR));
-        sqlType = b.Text.size() > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
-        size = std::max<size_t>(1, b.Text.size());
-        data = b.Text.data();
-        capacity = b.Indicator;
+        bindText(DbValueText(value, ftUnknown));
       }
       if (b.Indicator != SQL_NULL_DATA && capacity == 0 && data != nullptr) b.Indicator = 0;
       session_->Check(SQLBindParameter(h, static_cast<SQLUSMALLINT>(k + 1), SQL_PARAM_INPUT, cType,

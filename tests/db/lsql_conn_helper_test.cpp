@@ -1,18 +1,12 @@
-// The connection helper and its datasets on real databases: SQLite files
-// always, PostgreSQL when MORVEX_PG holds a connection string (required
-// under CI=true).
+// The connection helper and its datasets on real databases: a SQLite file,
+// and the PostgreSQL server through libpq and through ODBC.
 #include "db/lsql_conn_helper.h"
 
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-
-#include "db/connection_string.h"
+#include "tests/support/test_database.h"
 #include "text/error.h"
 #include "xml/dom.h"
 #include "xml/xml_ptr.h"
@@ -21,72 +15,19 @@ namespace morvex {
 namespace {
 
 using detail::xml_ptr;
+using Lines = std::vector<std::string>;
 
-enum class Backend { SQLite, PostgreSQL };
-
-std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
-}
-
-// A database for one test: a fresh SQLite file, or the PostgreSQL server of
-// MORVEX_PG with table names made unique to this process (ctest runs test
-// processes side by side). "{name}" in a statement stands for table `name`.
-class HelperTest : public ::testing::TestWithParam<Backend> {
+class HelperTest : public testing::TDatabaseTest {
  protected:
   void SetUp() override {
-    if (GetParam() == Backend::PostgreSQL) {
-      const char* pg = std::getenv("MORVEX_PG");
-      if (!pg || !*pg) {
-        const char* ci = std::getenv("CI");
-        if (ci && std::string(ci) == "true") FAIL() << "MORVEX_PG is not set";
-        GTEST_SKIP() << "MORVEX_PG is not set";
-      }
-      connectionString_ = pg;
-      suffix_ = "_h" + std::to_string(getpid());
-    } else {
-      char pattern[] = "/tmp/morvex-helper-XXXXXX";
-      ASSERT_NE(mkdtemp(pattern), nullptr);
-      dir_ = pattern;
-      const std::string path = dir_ + "/test.db";
-      std::ofstream(path).close();
-      connectionString_ = "Data Source=" + path;
-    }
-    connection_ = OpenConnection(connectionString_);
-    helper_ = std::make_unique<TLSQLConnHelper>(*connection_);
+    TDatabaseTest::SetUp();
+    if (!Connected()) return;
+    helper_ = std::make_unique<TLSQLConnHelper>(Connection());
   }
 
   void TearDown() override {
     helper_.reset();
-    if (connection_) {
-      for (const std::string& table : tables_) {
-        try {
-          Exec("DROP TABLE " + table);
-        } catch (const EMorvexError&) {
-        }
-      }
-      connection_->Close();
-    }
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-
-  std::string Sql(std::string text) {
-    for (size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open)) {
-      const size_t close = text.find('}', open);
-      text.replace(open, close - open + 1, text.substr(open + 1, close - open - 1) + suffix_);
-    }
-    return text;
-  }
-
-  int64_t Exec(const std::string& sql) {
-    int64_t count = 0;
-    connection_->Prepare(Sql(sql), 0)->Execute({}, count);
-    return count;
-  }
-
-  void CreateTable(const std::string& name, const std::string& columns) {
-    tables_.push_back(name + suffix_);
-    Exec("DROP TABLE IF EXISTS {" + name + "}");
-    Exec("CREATE TABLE {" + name + "} (" + columns + ")");
+    TDatabaseTest::TearDown();
   }
 
   // Parses a template; blank text nodes are dropped as for every template.
@@ -110,11 +51,6 @@ class HelperTest : public ::testing::TestWithParam<Backend> {
     return helper_->AttachDataset(Element(xpath), helper_->CreateDataset(Sql(statement)));
   }
 
-  std::string connectionString_;
-  std::string suffix_;
-  std::string dir_;
-  std::vector<std::string> tables_;
-  std::unique_ptr<TDbConnection> connection_;
   std::unique_ptr<TLSQLConnHelper> helper_;
   xml_ptr<xmlDoc> doc_;
 };
@@ -270,6 +206,50 @@ TEST_P(HelperTest, FieldValuesAndTypesAreBoundFromTheCurrentRecord) {
   EXPECT_EQ(FieldTypeClass(s.Param(1).DataType), 3);
 }
 
+// A master-detail copy binds every kind of field into a statement: the
+// copy reads back as the original, fractions of a second included.
+TEST_P(HelperTest, EveryFieldTypeIsCopiedThroughABoundParameter) {
+  const std::string columns =
+      IsSqlite() ? "i INTEGER, f REAL, n NUMERIC(10,2), d DATE, tm TIME, ts DATETIME, b BLOB,"
+                   " ok BOOLEAN, s VARCHAR(20), m TEXT"
+                 : "i INTEGER, f DOUBLE PRECISION, n NUMERIC(10,2), d DATE, tm TIME,"
+                   " ts TIMESTAMP, b BYTEA, ok BOOLEAN, s VARCHAR(20), m TEXT";
+  CreateTable("source", columns);
+  CreateTable("copy", columns);
+  const std::string bytes = IsSqlite() ? "x'00FF41'" : "decode('00FF41', 'hex')";
+  Exec(
+      "INSERT INTO {source} VALUES (-7, 0.1, 12.50, '2013-05-01', '14:30:05.250',"
+      " '2013-05-01 14:30:05.125', " +
+      bytes + ", TRUE, 'abc', 'caf\xC3\xA9')");
+  Exec(
+      "INSERT INTO {source} VALUES (8, 1e20, 0, '1999-12-31', '23:59:59', '2000-02-29 00:00:00',"
+      " " +
+      bytes + ", FALSE, '', '')");
+  Exec("INSERT INTO {source} (i) VALUES (9)");
+  Load("<lsql><src><ins/></src></lsql>");
+  TLSQLDataset& source = Attach("src", "SELECT * FROM {source} ORDER BY i");
+  helper_->ExecuteDataset(source);
+  TLSQLDataset& insert = Attach("src/ins",
+                                "INSERT INTO {copy} VALUES (:src$i, :src$f, :src$n, :src$d,"
+                                " :src$tm, :src$ts, :src$b, :src$ok, :src$s, :src$m)");
+  for (; !source.Eof(); source.Next()) {
+    helper_->BindParameters(insert, nullptr, Element("src/ins"), nullptr);
+    EXPECT_EQ(helper_->ExecuteDataset(insert), 1);
+  }
+  const std::string row =
+      "i || '|' || f || '|' || n || '|' || d || '|' || tm || '|' || ts || '|' || ok || '|' || s"
+      " || '|' || m || '|' || length(b)";
+  for (const std::string i : {"-7", "8"}) {
+    const Lines original = Column("SELECT " + row + " FROM {source} WHERE i = " + i);
+    ASSERT_EQ(original.size(), 1u);
+    EXPECT_EQ(Column("SELECT " + row + " FROM {copy} WHERE i = " + i), original);
+  }
+  EXPECT_EQ(Column("SELECT i FROM {copy} WHERE f IS NULL AND n IS NULL AND d IS NULL AND"
+                   " tm IS NULL AND ts IS NULL AND b IS NULL AND ok IS NULL AND s IS NULL AND"
+                   " m IS NULL"),
+            (Lines{"9"}));
+}
+
 TEST_P(HelperTest, ParameterTypesComeFromDeclarationsByElementName) {
   Load(
       "<lsql><parameters><a-b kind='integer'/><C kind='float'/><d kind='boolean'/>"
@@ -307,8 +287,7 @@ TEST_P(HelperTest, HandlesGoByElementNeverByAttribute) {
   EXPECT_EQ(helper_->DatasetOf(Element("a")), nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, HelperTest,
-                         ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, HelperTest, testing::AllTestDbs(), testing::TestDbParamName);
 
 }  // namespace
 }  // namespace morvex

@@ -1,17 +1,13 @@
-// Query template sessions on real databases: SQLite files always, PostgreSQL
-// when MORVEX_PG holds a connection string (required under CI=true).
+// Query template sessions on real databases: a SQLite file, and the
+// PostgreSQL server through libpq and through ODBC.
 #include "templates/template_session.h"
 
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "db/connection_string.h"
+#include "tests/support/test_database.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "xml/dom.h"
@@ -23,83 +19,10 @@ namespace {
 using detail::xml_ptr;
 using Lines = std::vector<std::string>;
 
-enum class Backend { SQLite, PostgreSQL };
-
-std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
-}
-
-// A database for one test: a fresh SQLite file, or the PostgreSQL server of
-// MORVEX_PG with table names made unique to this process. "{name}" in a
-// statement or template stands for table `name`.
-class SessionTest : public ::testing::TestWithParam<Backend> {
+// Each session opens its own connection from the test's connection string;
+// the fixture's connection sets up and reads back the tables.
+class SessionTest : public testing::TDatabaseTest {
  protected:
-  void SetUp() override {
-    if (GetParam() == Backend::PostgreSQL) {
-      const char* pg = std::getenv("MORVEX_PG");
-      if (!pg || !*pg) {
-        const char* ci = std::getenv("CI");
-        if (ci && std::string(ci) == "true") FAIL() << "MORVEX_PG is not set";
-        GTEST_SKIP() << "MORVEX_PG is not set";
-      }
-      connectionString_ = pg;
-      suffix_ = "_s" + std::to_string(getpid());
-    } else {
-      char pattern[] = "/tmp/morvex-session-XXXXXX";
-      ASSERT_NE(mkdtemp(pattern), nullptr);
-      dir_ = pattern;
-      const std::string path = dir_ + "/test.db";
-      std::ofstream(path).close();
-      connectionString_ = "Data Source=" + path;
-    }
-    connection_ = OpenConnection(connectionString_);
-  }
-
-  void TearDown() override {
-    if (connection_) {
-      for (const std::string& table : tables_) {
-        try {
-          Exec("DROP TABLE " + table);
-        } catch (const EMorvexError&) {
-        }
-      }
-      connection_->Close();
-    }
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-
-  std::string Sql(std::string text) {
-    for (size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open)) {
-      const size_t close = text.find('}', open);
-      text.replace(open, close - open + 1, text.substr(open + 1, close - open - 1) + suffix_);
-    }
-    return text;
-  }
-
-  void Exec(const std::string& sql) {
-    int64_t count = 0;
-    connection_->Prepare(Sql(sql), 0)->Execute({}, count);
-  }
-
-  void CreateTable(const std::string& name, const std::string& columns) {
-    tables_.push_back(name + suffix_);
-    Exec("DROP TABLE IF EXISTS {" + name + "}");
-    Exec("CREATE TABLE {" + name + "} (" + columns + ")");
-  }
-
-  // The rows of a one-column query as texts ("<null>" for Null).
-  Lines Column(const std::string& sql) {
-    int64_t count = 0;
-    std::unique_ptr<TDbStatement> statement = connection_->Prepare(Sql(sql), 0);
-    std::unique_ptr<TDbResultSet> result = statement->Execute({}, count);
-    Lines rows;
-    for (; result && !result->Eof(); result->Next()) {
-      rows.push_back(result->IsNull(0) ? "<null>" : result->AsText(0));
-    }
-    if (result) result->Close();
-    return rows;
-  }
-
   _xmlNode* Load(const std::string& xml) {
     const std::string text = Sql(xml);
     doc_.reset(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
@@ -115,7 +38,7 @@ class SessionTest : public ::testing::TestWithParam<Backend> {
     Lines lines;
     TMemoryStream output;
     RunQueryTemplate(
-        connectionString_, oneTransaction, TDatasetWriterOptions{},
+        ConnectionString(), oneTransaction, TDatasetWriterOptions{},
         [&](const std::string& line) { lines.push_back(line); }, output, nullptr, parameters, root);
     EXPECT_EQ(output.Size(), 0);
     return lines;
@@ -130,11 +53,6 @@ class SessionTest : public ::testing::TestWithParam<Backend> {
     return "no error";
   }
 
-  std::string connectionString_;
-  std::string suffix_;
-  std::string dir_;
-  Lines tables_;
-  std::unique_ptr<TDbConnection> connection_;
   xml_ptr<xmlDoc> doc_;
 };
 
@@ -235,14 +153,21 @@ TEST_P(SessionTest, ErrorsNameElementsAndRecordsOutermostFirst) {
   CreateTable("strict", "id INTEGER PRIMARY KEY");
   Exec("INSERT INTO {orders} VALUES (1), (2)");
   Exec("INSERT INTO {strict} VALUES (2)");
-  const std::string message = RunError(
+  const std::string xml =
       "<lsql><orders>SELECT id FROM {orders} ORDER BY id"
       "<items>SELECT 'x' AS v"
       "<check>INSERT INTO {strict} VALUES (:orders$id)</check>"
-      "</items></orders></lsql>",
-      false);
+      "</items></orders></lsql>";
+  const std::string message = RunError(xml, false);
   EXPECT_EQ(message.rfind("orders: Record #2: items: Record #1: check: ", 0), 0u) << message;
   EXPECT_GT(message.size(), std::string("orders: Record #2: items: Record #1: check: ").size());
+  // The first record's change was committed as it ran, while the server
+  // still read the orders through an open cursor.
+  EXPECT_EQ(Column("SELECT id FROM {strict} ORDER BY id"), (Lines{"1", "2"}));
+
+  Exec("DELETE FROM {strict} WHERE id = 1");
+  EXPECT_EQ(RunError(xml, true).rfind("orders: Record #2: ", 0), 0u);
+  EXPECT_EQ(Column("SELECT id FROM {strict} ORDER BY id"), (Lines{"2"}));
 }
 
 TEST_P(SessionTest, ProgressEveryTenThousandRecordsAndNoAffectedLineForZero) {
@@ -255,7 +180,7 @@ TEST_P(SessionTest, ProgressEveryTenThousandRecordsAndNoAffectedLineForZero) {
   // Without a sink nothing is reported and nothing fails.
   _xmlNode* root = Load("<lsql><c>SELECT 1</c></lsql>");
   TMemoryStream output;
-  RunQueryTemplate(connectionString_, false, TDatasetWriterOptions{}, ProgressSink(), output,
+  RunQueryTemplate(ConnectionString(), false, TDatasetWriterOptions{}, ProgressSink(), output,
                    nullptr, {}, root);
 }
 
@@ -277,7 +202,7 @@ TEST_P(SessionTest, TransformKindChoosesTheWriter) {
   options.TransformKind = TQueryOutputKind::Csv;
   options.HeaderRow = false;
   TMemoryStream csv;
-  RunQueryTemplate(connectionString_, false, options, ProgressSink(), csv, nullptr, {},
+  RunQueryTemplate(ConnectionString(), false, options, ProgressSink(), csv, nullptr, {},
                    Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
   EXPECT_EQ(csv.Data(),
             "\xEF\xBB\xBF"
@@ -285,7 +210,7 @@ TEST_P(SessionTest, TransformKindChoosesTheWriter) {
 
   options.TransformKind = TQueryOutputKind::DatasetXml;
   TMemoryStream xml;
-  RunQueryTemplate(connectionString_, false, options, ProgressSink(), xml, nullptr, {},
+  RunQueryTemplate(ConnectionString(), false, options, ProgressSink(), xml, nullptr, {},
                    Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
   EXPECT_NE(xml.Data().find("<t><r><id>7</id></r></t>"), std::string::npos) << xml.Data();
 }
@@ -297,7 +222,7 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
   const std::vector<TNameValuePairs> records = {{{"source$id", "1"}, {"source$name", "Ann"}},
                                                 {{"source$id", "x"}, {"source$name", "Bob"}}};
   int64_t affected = 0;
-  RunImportSession(connectionString_, true, TDatasetWriterOptions{}, ProgressSink(), nullptr, {},
+  RunImportSession(ConnectionString(), true, TDatasetWriterOptions{}, ProgressSink(), nullptr, {},
                    root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
                      const std::vector<std::string> parameters;
                      affected += ExecuteTemplate(templateRoot, &parameters, &records[0], false,
@@ -309,7 +234,7 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
 
   // A failing importer leaves nothing of its records behind with one-transaction.
   Exec("DELETE FROM {t}");
-  EXPECT_THROW(RunImportSession(connectionString_, true, TDatasetWriterOptions{}, ProgressSink(),
+  EXPECT_THROW(RunImportSession(ConnectionString(), true, TDatasetWriterOptions{}, ProgressSink(),
                                 nullptr, {}, root,
                                 [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
                                   ExecuteTemplate(templateRoot, nullptr, &records[0], false,
@@ -320,13 +245,12 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
                EMorvexError);
   EXPECT_TRUE(Column("SELECT name FROM {t}").empty());
 
-  EXPECT_THROW(RunImportSession(connectionString_, false, TDatasetWriterOptions{}, ProgressSink(),
+  EXPECT_THROW(RunImportSession(ConnectionString(), false, TDatasetWriterOptions{}, ProgressSink(),
                                 nullptr, {}, root, TTemplateImporter()),
                EMorvexError);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SessionTest,
-                         ::testing::Values(Backend::SQLite, Backend::PostgreSQL), BackendName);
+INSTANTIATE_TEST_SUITE_P(Backends, SessionTest, testing::AllTestDbs(), testing::TestDbParamName);
 
 // Sessions and conditions that need no particular database.
 class TemplateTest : public ::testing::Test {
