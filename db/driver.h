@@ -73,6 +73,11 @@ class TDbResultSet {
 
   // Releases the server-side resources (cursor); also done on destruction.
   virtual void Close() = 0;
+
+ protected:
+  // `index` when it names a field of the result; raises EMorvexError
+  // ("Field index N is out of range") otherwise.
+  int CheckIndex(int index) const;
 };
 
 class TDbStatement {

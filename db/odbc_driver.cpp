@@ -366,12 +366,6 @@ class TOdbcResultSet : public TDbResultSet {
   }
 
  private:
-  int CheckIndex(int index) const {
-    if (index < 0 || index >= static_cast<int>(fields_.size())) {
-      throw EMorvexError("Field index " + std::to_string(index) + " is out of range");
-    }
-    return index;
-  }
 
   bool FetchRow() {
     SQLHANDLE h = stmt_.get();

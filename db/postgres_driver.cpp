@@ -379,12 +379,6 @@ class TPgResultSet : public TDbResultSet {
             static_cast<size_t>(PQgetlength(batch_.get(), row_, index))};
   }
 
-  int CheckIndex(int index) const {
-    if (index < 0 || index >= static_cast<int>(fields_.size())) {
-      throw EMorvexError("Field index " + std::to_string(index) + " is out of range");
-    }
-    return index;
-  }
 
   void DescribeFields() {
     int count = PQnfields(batch_.get());

@@ -289,12 +289,6 @@ class TSqliteResultSet : public TDbResultSet {
   }
 
  private:
-  int CheckIndex(int index) const {
-    if (index < 0 || index >= static_cast<int>(fields_.size())) {
-      throw EMorvexError("Field index " + std::to_string(index) + " is out of range");
-    }
-    return index;
-  }
 
   TSqliteDbPtr db_;
   TSqliteStmtPtr stmt_;
