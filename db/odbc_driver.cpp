@@ -23,6 +23,8 @@
 #include <cstring>
 
 #include "db/connection_string.h"
+#include "db/db_values.h"
+#include "db/sql_scan.h"
 #include "text/error.h"
 #include "text/utf.h"
 

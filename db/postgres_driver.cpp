@@ -45,6 +45,8 @@
 #include <limits>
 
 #include "db/connection_string.h"
+#include "db/db_values.h"
+#include "db/sql_scan.h"
 #include "text/error.h"
 
 namespace morvex {

@@ -10,6 +10,8 @@
 // Field types come from the declared column types; a column without one (an
 // expression) takes the storage class of its value in the first row.
 #include "db/sqlite_driver.h"
+#include "db/db_values.h"
+#include "db/sql_scan.h"
 
 #include <sqlite3.h>
 

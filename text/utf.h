@@ -39,4 +39,7 @@ size_t CompleteUtf8Prefix(std::string_view text);
 // ASCII-only lower-casing (letters A-Z), as used for keywords and switches.
 std::string AsciiLower(std::string_view text);
 
+// True when `a` and `b` are equal with ASCII letters compared without case.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 }  // namespace morvex

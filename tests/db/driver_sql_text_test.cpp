@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "db/driver.h"
+#include "db/sql_scan.h"
 #include "text/error.h"
 
 namespace morvex::detail {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/connection_string.h"
+#include "db/db_values.h"
 #include "tests/db/driver_test_databases.h"
 #include "text/error.h"
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "db/driver.h"
+#include "db/db_values.h"
 #include "db/field_types.h"
 #include "text/error.h"
 

@@ -1,0 +1,348 @@
+#include "db/db_values.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <type_traits>
+
+#include "text/error.h"
+#include "text/utf.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr long long kMsPerDay = 86400000;
+
+// Day 0 of the date-time scale is 1899-12-30.
+constexpr std::chrono::sys_days kDayZero =
+    std::chrono::sys_days{std::chrono::year{1899} / std::chrono::December / 30};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Joins a whole-day count and a time of day the way the scale does it: the
+// time of day of a date before day 0 is a negative fraction.
+double CombineDateTime(long long days, long long msOfDay) {
+  double time = static_cast<double>(msOfDay) / kMsPerDay;
+  return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
+}
+
+bool DaysOfDate(int year, int month, int day, long long& days) {
+  std::chrono::year_month_day ymd{std::chrono::year{year},
+                                  std::chrono::month{static_cast<unsigned>(month)},
+                                  std::chrono::day{static_cast<unsigned>(day)}};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || !ymd.ok()) {
+    return false;
+  }
+  days = (std::chrono::sys_days{ymd} - kDayZero).count();
+  return true;
+}
+
+// Reads exactly `count` digits at `pos` (or 1 to `count` when `upTo`).
+bool ReadDigits(std::string_view text, size_t& pos, size_t count, bool upTo, int& number) {
+  size_t start = pos;
+  number = 0;
+  while (pos < text.size() && pos - start < count && IsDigit(text[pos])) {
+    number = number * 10 + (text[pos] - '0');
+    ++pos;
+  }
+  size_t read = pos - start;
+  return upTo ? read >= 1 : read == count;
+}
+
+bool ParseTimeOfDay(std::string_view text, size_t& pos, long long& msOfDay) {
+  int hour = 0, minute = 0, second = 0;
+  if (!ReadDigits(text, pos, 2, true, hour)) return false;
+  if (pos >= text.size() || text[pos] != ':') return false;
+  ++pos;
+  if (!ReadDigits(text, pos, 2, false, minute)) return false;
+  double fraction = 0;
+  if (pos < text.size() && text[pos] == ':') {
+    ++pos;
+    if (!ReadDigits(text, pos, 2, false, second)) return false;
+    if (pos < text.size() && text[pos] == '.') {
+      size_t start = ++pos;
+      while (pos < text.size() && IsDigit(text[pos])) ++pos;
+      if (pos == start) return false;
+      std::string digits = "0." + std::string(text.substr(start, pos - start));
+      fraction = std::strtod(digits.c_str(), nullptr);
+    }
+  }
+  if (hour > 23 || minute > 59 || second > 59) return false;
+  msOfDay = (hour * 3600LL + minute * 60LL + second) * 1000 + std::llround(fraction * 1000);
+  return true;
+}
+
+// A time zone after a time: "Z", or a sign with hours and optional minutes
+// and seconds ("+02", "-05:30", "+0530").
+bool SkipTimeZone(std::string_view text, size_t& pos) {
+  if (pos >= text.size()) return true;
+  if (text[pos] == 'Z' || text[pos] == 'z') {
+    ++pos;
+    return true;
+  }
+  if (text[pos] != '+' && text[pos] != '-') return false;
+  ++pos;
+  size_t start = pos;
+  while (pos < text.size() && (IsDigit(text[pos]) || text[pos] == ':')) ++pos;
+  return pos > start && IsDigit(text[start]);
+}
+
+std::string_view Trim(std::string_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  return text.substr(begin, end - begin);
+}
+
+// A number in "." notation with an optional sign and exponent; the whole
+// text must be the number.
+bool ParseNumber(std::string_view text, double& value) {
+  text = Trim(text);
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty() || text[0] == '+') return false;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseInteger(std::string_view text, int64_t& value) {
+  text = Trim(text);
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  if (text.empty() || text[0] == '+') return false;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+// A text for messages: quoted, and cut when long.
+std::string Quoted(std::string_view text) {
+  constexpr size_t kMax = 60;
+  if (text.size() > kMax) return "\"" + std::string(text.substr(0, kMax)) + "...\"";
+  return "\"" + std::string(text) + "\"";
+}
+
+bool IsIntegerType(TFieldType type) { return FieldTypeClass(type) == 2 && type != ftBoolean; }
+
+}  // namespace
+
+bool EncodeDbDateTime(const TDbDateTimeParts& parts, double& value) {
+  long long days = 0;
+  if (!DaysOfDate(parts.Year, parts.Month, parts.Day, days)) return false;
+  if (parts.Hour < 0 || parts.Hour > 23 || parts.Minute < 0 || parts.Minute > 59 ||
+      parts.Second < 0 || parts.Second > 59 || parts.Millisecond < 0 || parts.Millisecond > 999) {
+    return false;
+  }
+  long long ms =
+      ((parts.Hour * 60LL + parts.Minute) * 60 + parts.Second) * 1000 + parts.Millisecond;
+  value = CombineDateTime(days, ms);
+  return true;
+}
+
+bool DecodeDbDateTime(double value, TDbDateTimeParts& parts) {
+  // 0001-01-01 is day -693593, 9999-12-31 day 2958465.
+  if (!std::isfinite(value) || value < -693594 || value > 2958466) return false;
+  double whole = std::trunc(value);
+  long long days = static_cast<long long>(whole);
+  long long ms = std::llround(std::fabs(value - whole) * kMsPerDay);
+  if (ms >= kMsPerDay) {
+    ms -= kMsPerDay;
+    ++days;
+  }
+  if (days < -693593 || days > 2958465) return false;
+  std::chrono::year_month_day ymd{kDayZero + std::chrono::days{days}};
+  parts.Year = static_cast<int>(ymd.year());
+  parts.Month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  parts.Day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  parts.Hour = static_cast<int>(ms / 3600000);
+  parts.Minute = static_cast<int>(ms / 60000 % 60);
+  parts.Second = static_cast<int>(ms / 1000 % 60);
+  parts.Millisecond = static_cast<int>(ms % 1000);
+  return true;
+}
+
+bool ParseDbDateTime(std::string_view text, double& value) {
+  text = Trim(text);
+  size_t pos = 0;
+  long long days = 0;
+  long long msOfDay = 0;
+  bool hasDate = text.size() >= 5 && IsDigit(text[0]) && text.find('-') == 4;
+  if (hasDate) {
+    int year = 0, month = 0, day = 0;
+    if (!ReadDigits(text, pos, 4, false, year) || text[pos++] != '-' ||
+        !ReadDigits(text, pos, 2, true, month) || pos >= text.size() || text[pos++] != '-' ||
+        !ReadDigits(text, pos, 2, true, day) || !DaysOfDate(year, month, day, days)) {
+      return false;
+    }
+    if (pos < text.size()) {
+      if (text[pos] != ' ' && text[pos] != 'T') return false;
+      ++pos;
+      if (!ParseTimeOfDay(text, pos, msOfDay)) return false;
+    }
+  } else if (!ParseTimeOfDay(text, pos, msOfDay)) {
+    return false;
+  }
+  if (pos < text.size() && text[pos] == ' ') ++pos;
+  if (!SkipTimeZone(text, pos) || pos != text.size()) return false;
+  if (msOfDay >= kMsPerDay) {
+    msOfDay -= kMsPerDay;
+    ++days;
+  }
+  value = CombineDateTime(days, msOfDay);
+  return true;
+}
+
+std::string DbDateTimeText(double value, TFieldType type) {
+  TDbDateTimeParts p;
+  if (!DecodeDbDateTime(value, p)) return {};
+  char date[16];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02d", p.Year, p.Month, p.Day);
+  char time[24];
+  if (p.Millisecond != 0) {
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d.%03d", p.Hour, p.Minute, p.Second,
+                  p.Millisecond);
+  } else {
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", p.Hour, p.Minute, p.Second);
+  }
+  bool midnight = p.Hour == 0 && p.Minute == 0 && p.Second == 0 && p.Millisecond == 0;
+  bool dayZero = p.Year == 1899 && p.Month == 12 && p.Day == 30;
+  if (type == ftDate || (type == ftUnknown && midnight)) return date;
+  if (type == ftTime || (type == ftUnknown && dayZero)) return time;
+  return std::string(date) + " " + time;
+}
+
+std::string DbFloatText(double value) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  char buffer[32];
+  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (error != std::errc()) return {};
+  return std::string(buffer, end);
+}
+
+std::string TrimDecimalText(std::string text) {
+  if (text.find('.') == std::string::npos || text.find_first_of("eE") != std::string::npos) {
+    return text;
+  }
+  while (!text.empty() && text.back() == '0') text.pop_back();
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
+std::string DbValueText(const TDbValue& value, TFieldType type) {
+  return std::visit(
+      [type](const auto& v) -> std::string {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, TDbNull>) {
+          return {};
+        } else if constexpr (std::is_same_v<T, int64_t>) {
+          return std::to_string(v);
+        } else if constexpr (std::is_same_v<T, double>) {
+          return DbFloatText(v);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return v;
+        } else if constexpr (std::is_same_v<T, TDbBytes>) {
+          return v.Bytes;
+        } else if constexpr (std::is_same_v<T, TDbDateTime>) {
+          return DbDateTimeText(v.Value, type);
+        } else {
+          return v ? "1" : "0";
+        }
+      },
+      value);
+}
+
+double DbValueFloat(const TDbValue& value, std::string_view fieldName) {
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    double number = 0;
+    if (!ParseNumber(*text, number)) {
+      throw EMorvexError(Quoted(*text) + " is not a number (field " + std::string(fieldName) + ")");
+    }
+    return number;
+  }
+  if (std::holds_alternative<TDbBytes>(value)) {
+    throw EMorvexError("A binary value is not a number (field " + std::string(fieldName) + ")");
+  }
+  if (const auto* i = std::get_if<int64_t>(&value)) return static_cast<double>(*i);
+  if (const auto* d = std::get_if<double>(&value)) return *d;
+  if (const auto* t = std::get_if<TDbDateTime>(&value)) return t->Value;
+  if (const auto* b = std::get_if<bool>(&value)) return *b ? 1 : 0;
+  return 0;
+}
+
+double DbValueDateTime(const TDbValue& value, std::string_view fieldName) {
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    double result = 0;
+    if (!ParseDbDateTime(*text, result)) {
+      throw EMorvexError(Quoted(*text) + " is not a date or time (field " + std::string(fieldName) +
+                         ")");
+    }
+    return result;
+  }
+  if (std::holds_alternative<TDbBytes>(value)) {
+    throw EMorvexError("A binary value is not a date or time (field " + std::string(fieldName) +
+                       ")");
+  }
+  return DbValueFloat(value, fieldName);
+}
+
+TDbValue CoerceDbParameter(const TDbParameter& parameter, int number) {
+  const TDbValue& value = parameter.Value;
+  TFieldType type = parameter.DataType;
+  if (type == ftUnknown || std::holds_alternative<TDbNull>(value)) return value;
+  auto fail = [number](const std::string& what) -> EMorvexError {
+    return EMorvexError("Parameter " + std::to_string(number) + ": " + what);
+  };
+  const auto* text = std::get_if<std::string>(&value);
+  int typeClass = FieldTypeClass(type);
+
+  if (type == ftBoolean) {
+    if (const auto* b = std::get_if<bool>(&value)) return *b;
+    if (text) {
+      std::string_view t = Trim(*text);
+      if (EqualsIgnoringAsciiCase(t, "true") || EqualsIgnoringAsciiCase(t, "yes")) return true;
+      if (EqualsIgnoringAsciiCase(t, "false") || EqualsIgnoringAsciiCase(t, "no")) return false;
+      double d = 0;
+      if (ParseNumber(t, d)) return d != 0;
+      throw fail(Quoted(*text) + " is not a boolean value");
+    }
+    if (std::holds_alternative<TDbBytes>(value)) throw fail("a binary value is not a boolean");
+    return DbValueFloat(value, "") != 0;
+  }
+  if (IsIntegerType(type) || typeClass == 3) {
+    if (std::holds_alternative<TDbBytes>(value)) throw fail("a binary value is not a number");
+    double d = 0;
+    if (text) {
+      int64_t i = 0;
+      if (typeClass == 2 && ParseInteger(*text, i)) return i;
+      if (!ParseNumber(*text, d)) throw fail(Quoted(*text) + " is not a number");
+    } else {
+      if (typeClass == 2 && std::holds_alternative<int64_t>(value)) return value;
+      d = DbValueFloat(value, "");
+    }
+    // Whole numbers within the 64-bit range bind as integers; anything else
+    // keeps its fraction rather than being cut.
+    if (typeClass == 2 && std::trunc(d) == d && std::fabs(d) < 9.2e18) {
+      return static_cast<int64_t>(d);
+    }
+    return d;
+  }
+  if (typeClass >= 4 && typeClass <= 6) {
+    if (const auto* t = std::get_if<TDbDateTime>(&value)) return *t;
+    if (text) {
+      double d = 0;
+      if (!ParseDbDateTime(*text, d)) throw fail(Quoted(*text) + " is not a date or time");
+      return TDbDateTime{d};
+    }
+    if (std::holds_alternative<TDbBytes>(value)) throw fail("a binary value is not a date");
+    return TDbDateTime{DbValueFloat(value, "")};
+  }
+  if (typeClass == 7) {
+    if (std::holds_alternative<TDbBytes>(value)) return value;
+    return TDbBytes{DbValueText(value, ftUnknown)};
+  }
+  if (text) return value;
+  return DbValueText(value, ftUnknown);
+}
+
+
+}  // namespace morvex
