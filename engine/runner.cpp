@@ -31,10 +31,10 @@
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
-#include "xml/xml_nodes.h"
 #include "templates/condition.h"
 #include "text/error.h"
 #include "xml/dom.h"
+#include "xml/xml_nodes.h"
 
 namespace morvex {
 

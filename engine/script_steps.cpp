@@ -2,11 +2,11 @@
 
 #include "engine/paths.h"
 #include "engine/streams.h"
-#include "xml/xml_nodes.h"
 #include "text/code_pages.h"
 #include "text/error.h"
 #include "text/utf.h"
 #include "xml/dom.h"
+#include "xml/xml_nodes.h"
 
 namespace morvex {
 

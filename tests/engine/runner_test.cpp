@@ -9,10 +9,10 @@
 #include <utility>
 
 #include "engine/script_steps.h"
-#include "xml/xml_nodes.h"
 #include "tests/support/temp_path.h"
 #include "text/error.h"
 #include "xml/dom.h"
+#include "xml/xml_nodes.h"
 
 namespace morvex {
 namespace {
