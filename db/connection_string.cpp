@@ -220,7 +220,8 @@ std::string MaskConnectionPasswords(std::string_view connectionString) {
       itemStart = semicolon + 1;
       continue;
     }
-    const std::string_view key = TrimBlanks(std::string_view(text).substr(itemStart, equals - itemStart));
+    const std::string_view key =
+        TrimBlanks(std::string_view(text).substr(itemStart, equals - itemStart));
     size_t valueStart = equals + 1;
     while (valueStart < text.size() && text[valueStart] == ' ') ++valueStart;
     // The value ends at the next ";" or, when quoted, at its closing quote.

@@ -344,5 +344,4 @@ TDbValue CoerceDbParameter(const TDbParameter& parameter, int number) {
   return DbValueText(value, ftUnknown);
 }
 
-
 }  // namespace morvex

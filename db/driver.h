@@ -36,7 +36,7 @@ struct TDbDateTime {
 using TDbValue = std::variant<TDbNull, int64_t, double, std::string, TDbBytes, TDbDateTime, bool>;
 
 struct TDbParameter {
-  TDbValue Value;            // TDbNull binds SQL NULL
+  TDbValue Value;                   // TDbNull binds SQL NULL
   TFieldType DataType = ftUnknown;  // the declared type; drivers may use it to choose the binding
 };
 

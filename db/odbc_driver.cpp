@@ -368,7 +368,6 @@ class TOdbcResultSet : public TDbResultSet {
   }
 
  private:
-
   bool FetchRow() {
     SQLHANDLE h = stmt_.get();
     SQLRETURN rc = SQLFetch(h);

@@ -381,7 +381,6 @@ class TPgResultSet : public TDbResultSet {
             static_cast<size_t>(PQgetlength(batch_.get(), row_, index))};
   }
 
-
   void DescribeFields() {
     int count = PQnfields(batch_.get());
     for (int i = 0; i < count; ++i) {

@@ -291,7 +291,6 @@ class TSqliteResultSet : public TDbResultSet {
   }
 
  private:
-
   TSqliteDbPtr db_;
   TSqliteStmtPtr stmt_;
   std::vector<TDbFieldInfo> fields_;

@@ -43,8 +43,8 @@ void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
                       TStream& output, const _xmlNode* parametersElement,
                       const TParameterList& parameters, _xmlNode* templateRoot) {
   ::morvex::RunQueryTemplate(source.Location, query.OneTransaction, WriterOptions(transform),
-                             DetailSink(progress), output, parametersElement,
-                             parameters.Entries(), templateRoot);
+                             DetailSink(progress), output, parametersElement, parameters.Entries(),
+                             templateRoot);
 }
 
 void RunImportSession(const TXSourceInfo&, const TLSQLInfo&, const TXTransformInfo& transform,

@@ -60,9 +60,9 @@ std::string SubstituteTest(std::string_view text, const TParameterList& list,
                            TStreamRegistry& streams);
 
 // One typed parameter per entry, in list order: an empty value stays an empty
-// text (a stylesheet sees it as the empty string), and values of declarations whose `kind` is "integer", "float" or "boolean" are
-// numbers or booleans when they parse as such; everything else is text.
-// Declarations are found by element name (so names declared with "-" work).
+// text (a stylesheet sees it as the empty string), and values of declarations whose `kind` is
+// "integer", "float" or "boolean" are numbers or booleans when they parse as such; everything else
+// is text. Declarations are found by element name (so names declared with "-" work).
 TTransformParameters BuildTransformParameters(const TParameterList& list,
                                               const _xmlNode* parametersElement);
 

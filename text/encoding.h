@@ -71,7 +71,8 @@ class TEncoder {
   // Appends the bytes of `text` to `out`. A character the encoding cannot hold
   // is replaced by the handler's text, or by the encoding's replacement
   // character when there is no handler.
-  void Encode(std::string_view text, std::string& out, const UnencodableHandler& onUnencodable = {});
+  void Encode(std::string_view text, std::string& out,
+              const UnencodableHandler& onUnencodable = {});
   // Appends the bytes that return a stateful encoding to its initial state.
   void Finish(std::string& out);
 

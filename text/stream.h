@@ -118,7 +118,7 @@ class TFileStream final : public TStream {
   int fd_ = -1;
   bool owns_ = true;
   std::string path_;
-  std::string wbuf_;        // bytes written but not yet handed to the file
+  std::string wbuf_;  // bytes written but not yet handed to the file
   std::unique_ptr<char[]> rbuf_;
   size_t rpos_ = 0, rlen_ = 0;  // unread bytes of rbuf_
 };

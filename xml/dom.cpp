@@ -81,7 +81,8 @@ bool ParseInt(const std::string& text, int& value) {
     value = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
     return true;
   }
-  long long signedValue = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+  long long signedValue =
+      negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
   if (magnitude > static_cast<unsigned long long>(INT32_MAX) + 1 || signedValue < INT32_MIN ||
       signedValue > INT32_MAX) {
     return false;
@@ -146,7 +147,8 @@ std::vector<std::pair<std::string, std::string>> AttributePairs(std::string_view
     if (equals == std::string::npos) {
       pairs.emplace_back(item, std::string());
     } else {
-      pairs.emplace_back(item.substr(0, equals), Unquote(std::string_view(item).substr(equals + 1)));
+      pairs.emplace_back(item.substr(0, equals),
+                         Unquote(std::string_view(item).substr(equals + 1)));
     }
   }
   return pairs;
@@ -166,7 +168,8 @@ void SetAttribute(xmlNode* element, const std::string& name, const std::string& 
     }
     return;
   }
-  if (xmlValidateQName(Xml(name), 0) != 0) throw EMorvexError("Invalid attribute name \"" + name + "\"");
+  if (xmlValidateQName(Xml(name), 0) != 0)
+    throw EMorvexError("Invalid attribute name \"" + name + "\"");
   size_t colon = name.find(':');
   xmlAttr* set = nullptr;
   if (colon != std::string::npos) {
@@ -207,7 +210,8 @@ std::string GetAttributeText(const _xmlNode* node, std::string_view name) {
     return ns && ns->href ? reinterpret_cast<const char*>(ns->href) : "";
   }
   for (const xmlAttr* attribute = node->properties; attribute; attribute = attribute->next) {
-    if (QualifiedName(attribute) == name) return ContentOf(reinterpret_cast<const xmlNode*>(attribute));
+    if (QualifiedName(attribute) == name)
+      return ContentOf(reinterpret_cast<const xmlNode*>(attribute));
   }
   return {};
 }
@@ -215,7 +219,8 @@ std::string GetAttributeText(const _xmlNode* node, std::string_view name) {
 int GetAttributeInt(const _xmlNode* element, std::string_view name, int defaultValue) {
   if (!element || element->type != XML_ELEMENT_NODE) return defaultValue;
   bool present = false;
-  for (const xmlAttr* attribute = element->properties; attribute && !present; attribute = attribute->next) {
+  for (const xmlAttr* attribute = element->properties; attribute && !present;
+       attribute = attribute->next) {
     present = QualifiedName(attribute) == name;
   }
   int value = 0;
@@ -255,8 +260,10 @@ void SetCDataText(_xmlNode* element, std::string_view text, bool remove) {
     return;
   }
   if (remove) return;
-  xml_ptr<xmlNode> created(xmlNewCDataBlock(element->doc, BAD_CAST text.data(), static_cast<int>(text.size())));
-  if (!created || !xmlAddChild(element, created.get())) throw EMorvexError("Cannot add a CDATA section");
+  xml_ptr<xmlNode> created(
+      xmlNewCDataBlock(element->doc, BAD_CAST text.data(), static_cast<int>(text.size())));
+  if (!created || !xmlAddChild(element, created.get()))
+    throw EMorvexError("Cannot add a CDATA section");
   created.release();
 }
 
@@ -269,7 +276,8 @@ _xmlNode* AppendElement(_xmlDoc* document, _xmlNode* parent, std::string_view na
   xmlNode* container = parent ? parent : reinterpret_cast<xmlNode*>(document);
   if (!container) throw EMorvexError("No document to add the element \"" + text + "\" to");
   if (container->type == XML_DOCUMENT_NODE && xmlDocGetRootElement(doc)) {
-    throw EMorvexError("Only one top level element is allowed in an XML document: cannot add \"" + text + "\"");
+    throw EMorvexError("Only one top level element is allowed in an XML document: cannot add \"" +
+                       text + "\"");
   }
   xmlNs* ns = nullptr;
   std::string local = text;
@@ -289,7 +297,8 @@ _xmlNode* AddTextElement(_xmlDoc* document, std::string_view name, _xmlNode* par
                          std::string_view value) {
   xmlNode* element = AppendElement(document, parent, name);
   if (!value.empty()) {
-    xmlNode* text = xmlNewDocTextLen(element->doc, BAD_CAST value.data(), static_cast<int>(value.size()));
+    xmlNode* text =
+        xmlNewDocTextLen(element->doc, BAD_CAST value.data(), static_cast<int>(value.size()));
     if (!text || !xmlAddChild(element, text)) {
       xmlFreeNode(text);
       throw EMorvexError("Cannot set the text of the element \"" + std::string(name) + "\"");

@@ -118,7 +118,8 @@ std::string SourceLineAround(const xmlParserInput* input) {
 
 // Keeps the first error of a parse. Called from libxml2's callbacks, so
 // nothing may escape it.
-void RecordError(TParseState& state, int code, int line, int column, std::string_view reason) noexcept {
+void RecordError(TParseState& state, int code, int line, int column,
+                 std::string_view reason) noexcept {
   if (state.Failed) return;
   state.Failed = true;
   TXMLDOMParseError& error = state.Error;
@@ -127,7 +128,8 @@ void RecordError(TParseState& state, int code, int line, int column, std::string
   error.LinePos = column;
   const xmlParserInput* input = state.Ctxt ? state.Ctxt->input : nullptr;
   if (input && input->base && input->cur && input->cur >= input->base) {
-    error.FilePos = static_cast<int32_t>(input->consumed + static_cast<unsigned long>(input->cur - input->base));
+    error.FilePos = static_cast<int32_t>(input->consumed +
+                                         static_cast<unsigned long>(input->cur - input->base));
   }
   try {
     error.Reason = reason;
@@ -178,7 +180,8 @@ xmlParserInput* RefuseExternalEntity(const char* url, const char*, xmlParserCtxt
       RecordError(*state, kXmlErrorExternalResource, line, column,
                   std::string("External resources are not loaded: ") + (url ? url : ""));
     } catch (...) {
-      RecordError(*state, kXmlErrorExternalResource, line, column, "External resources are not loaded");
+      RecordError(*state, kXmlErrorExternalResource, line, column,
+                  "External resources are not loaded");
     }
   }
   return nullptr;
@@ -295,12 +298,12 @@ TParseResult ParseFile(const std::string& path, bool prohibitDtd) {
 std::optional<std::string> LocalPathOfUri(const char* uri) {
   std::string_view text(uri);
   size_t colon = text.find(':');
-  bool hasScheme = colon != std::string_view::npos && colon > 0 &&
-                   std::isalpha(static_cast<unsigned char>(text[0])) &&
-                   std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
-                     return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' ||
-                            c == '.';
-                   });
+  bool hasScheme =
+      colon != std::string_view::npos && colon > 0 &&
+      std::isalpha(static_cast<unsigned char>(text[0])) &&
+      std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(colon), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+      });
   if (!hasScheme) {
     std::error_code ignored;
     if (std::filesystem::exists(std::string(text), ignored)) return std::string(text);
@@ -397,7 +400,8 @@ TXmlDocument CreateXmlDocument(const TXmlOptions* options, bool withDeclaration)
       SetSelectionNamespaces(document.get(), settings.SelectionNamespaces);
     }
     if (withDeclaration && !settings.Encoding.empty()) {
-      StateOf(document.get())->Declaration = "version=\"1.0\" encoding=\"" + settings.Encoding + "\"";
+      StateOf(document.get())->Declaration =
+          "version=\"1.0\" encoding=\"" + settings.Encoding + "\"";
     }
     return document;
   } catch (const EMorvexError&) {
@@ -441,7 +445,8 @@ std::string ParseErrorMessage(const TXMLDOMParseError& error) {
   std::string message;
   if (!error.URL.empty() && error.Line > 0) message = error.URL + ": ";
   if (error.Line > 0) {
-    message += "[line: " + std::to_string(error.Line) + ", col: " + std::to_string(error.LinePos) + "] ";
+    message +=
+        "[line: " + std::to_string(error.Line) + ", col: " + std::to_string(error.LinePos) + "] ";
   }
   return message + error.Reason;
 }
@@ -453,7 +458,8 @@ std::string XmlDeclarationData(const _xmlDoc* document) {
 
 void SetSelectionNamespaces(_xmlDoc* document, std::string_view text) {
   TDocumentState* state = StateOf(document);
-  if (!state) throw EMorvexError("Selection namespaces can only be set on documents of the XML layer");
+  if (!state)
+    throw EMorvexError("Selection namespaces can only be set on documents of the XML layer");
   state->Namespaces = ParseSelectionNamespaces(text);
 }
 

@@ -5,8 +5,8 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/uri.h>
-#include <libxml/xpath.h>
 #include <libxml/xmlsave.h>
+#include <libxml/xpath.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xsltInternals.h>

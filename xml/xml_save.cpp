@@ -10,9 +10,9 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/output_sink.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_options.h"
-#include "xml/output_sink.h"
 #include "xml/xml_ptr.h"
 
 namespace morvex {

@@ -4,7 +4,8 @@ namespace morvex {
 
 namespace {
 constexpr const char* kXmlTypeNames[kXmlTypeCount] = {
-    "string", "text", "integer", "float", "date", "time", "datetime", "binary", "boolean", "unknown",
+    "string", "text",     "integer", "float",   "date",
+    "time",   "datetime", "binary",  "boolean", "unknown",
 };
 }  // namespace
 

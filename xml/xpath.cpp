@@ -165,8 +165,9 @@ int SelectInto(const TXmlDocument& source, std::string_view expressions, const T
                std::string_view rootPath, Save&& save) {
   if (!HasDocumentElement(source.get())) {
     TXMLDOMParseError error = GetParseError(source.get());
-    throw EMorvexError(error.ErrorCode != 0 ? ParseErrorMessage(error)
-                                            : std::string("The XML source has no document element"));
+    throw EMorvexError(error.ErrorCode != 0
+                           ? ParseErrorMessage(error)
+                           : std::string("The XML source has no document element"));
   }
   TXmlDocument output = CreateXmlDocument(options, true);
   if (!output) throw EMorvexError("The output document could not be created");
@@ -195,7 +196,8 @@ int RunSelect(LoadSource&& load, std::string_view expressions, const TXmlOptions
   message.clear();
   try {
     TXmlDocument source = load();
-    return SelectInto(source, expressions, options, rootAttributes, selectionNamespaces, rootPath, save);
+    return SelectInto(source, expressions, options, rootAttributes, selectionNamespaces, rootPath,
+                      save);
   } catch (const std::exception& e) {
     message = e.what();
     if (message.empty()) message = "The XPath selection failed";
@@ -204,7 +206,9 @@ int RunSelect(LoadSource&& load, std::string_view expressions, const TXmlOptions
 }
 
 auto SaveToStream(TStream& destination, const TXmlOptions* options) {
-  return [&destination, options](xmlDoc* document) { SaveXmlToStream(document, destination, options); };
+  return [&destination, options](xmlDoc* document) {
+    SaveXmlToStream(document, destination, options);
+  };
 }
 
 auto SaveToFile(const std::string& path, const TXmlOptions* options) {
@@ -238,7 +242,8 @@ std::vector<_xmlNode*> SelectNodes(_xmlNode* context, std::string_view expressio
   if (!xpath) throw EMorvexError("Out of memory creating an XPath context");
   xpath->node = context;
   for (const auto& [prefix, uri] : SelectionNamespaces(document)) {
-    if (!prefix.empty()) xmlXPathRegisterNs(xpath.get(), BAD_CAST prefix.c_str(), BAD_CAST uri.c_str());
+    if (!prefix.empty())
+      xmlXPathRegisterNs(xpath.get(), BAD_CAST prefix.c_str(), BAD_CAST uri.c_str());
   }
   TXPathError error;
   xpath->error = OnXPathError;
@@ -254,7 +259,8 @@ std::vector<_xmlNode*> SelectNodes(_xmlNode* context, std::string_view expressio
     nodes.reserve(static_cast<size_t>(set->nodeNr));
     for (int i = 0; i < set->nodeNr; ++i) {
       if (set->nodeTab[i]->type == XML_NAMESPACE_DECL) {
-        throw EMorvexError("The XPath expression \"" + text + "\" selects namespace nodes, which cannot be used here");
+        throw EMorvexError("The XPath expression \"" + text +
+                           "\" selects namespace nodes, which cannot be used here");
       }
       nodes.push_back(set->nodeTab[i]);
     }
@@ -297,16 +303,18 @@ int SelectXmlToDocument(TStream& source, TStream& destination, std::string_view 
                         const TXmlOptions* options, std::string_view rootAttributes,
                         std::string_view selectionNamespaces, std::string_view rootPath,
                         std::string& message) {
-  return RunSelect([&source] { return LoadXmlStream(source); }, expressions, options, rootAttributes,
-                   selectionNamespaces, rootPath, SaveToStream(destination, options), message);
+  return RunSelect([&source] { return LoadXmlStream(source); }, expressions, options,
+                   rootAttributes, selectionNamespaces, rootPath,
+                   SaveToStream(destination, options), message);
 }
 
 int SelectXmlToDocument(TStream& source, const std::string& destinationFile,
                         std::string_view expressions, const TXmlOptions* options,
                         std::string_view rootAttributes, std::string_view selectionNamespaces,
                         std::string_view rootPath, std::string& message) {
-  return RunSelect([&source] { return LoadXmlStream(source); }, expressions, options, rootAttributes,
-                   selectionNamespaces, rootPath, SaveToFile(destinationFile, options), message);
+  return RunSelect([&source] { return LoadXmlStream(source); }, expressions, options,
+                   rootAttributes, selectionNamespaces, rootPath,
+                   SaveToFile(destinationFile, options), message);
 }
 
 int SelectXmlToDocument(const std::string& sourceFile, const std::string& destinationFile,
@@ -314,8 +322,8 @@ int SelectXmlToDocument(const std::string& sourceFile, const std::string& destin
                         std::string_view rootAttributes, std::string_view selectionNamespaces,
                         std::string_view rootPath, std::string& message) {
   return RunSelect([&sourceFile] { return LoadSourceFile(sourceFile); }, expressions, options,
-                   rootAttributes, selectionNamespaces, rootPath, SaveToFile(destinationFile, options),
-                   message);
+                   rootAttributes, selectionNamespaces, rootPath,
+                   SaveToFile(destinationFile, options), message);
 }
 
 int SelectXmlToDocument(const std::string& sourceFile, TStream& destination,
@@ -323,8 +331,8 @@ int SelectXmlToDocument(const std::string& sourceFile, TStream& destination,
                         std::string_view rootAttributes, std::string_view selectionNamespaces,
                         std::string_view rootPath, std::string& message) {
   return RunSelect([&sourceFile] { return LoadSourceFile(sourceFile); }, expressions, options,
-                   rootAttributes, selectionNamespaces, rootPath, SaveToStream(destination, options),
-                   message);
+                   rootAttributes, selectionNamespaces, rootPath,
+                   SaveToStream(destination, options), message);
 }
 
 int CopySelectedNodes(_xmlDoc* document, _xmlNode* target, std::string_view expression, bool deep) {
@@ -337,8 +345,10 @@ int CopySelectedNodes(_xmlDoc* document, _xmlNode* target, std::string_view expr
 _xmlNode* CreateElementPath(_xmlDoc* document, std::string_view path) {
   xmlNode* current = nullptr;
   size_t start = 0;
-  for (size_t slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', start)) {
-    if (slash > start) current = AppendElement(document, current, path.substr(start, slash - start));
+  for (size_t slash = path.find('/'); slash != std::string_view::npos;
+       slash = path.find('/', start)) {
+    if (slash > start)
+      current = AppendElement(document, current, path.substr(start, slash - start));
     start = slash + 1;
   }
   return AppendElement(document, current, path.substr(start));

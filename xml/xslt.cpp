@@ -27,9 +27,9 @@
 
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/output_sink.h"
 #include "xml/xml_document.h"
 #include "xml/xml_options.h"
-#include "xml/output_sink.h"
 #include "xml/xml_ptr.h"
 
 namespace morvex {
@@ -234,12 +234,15 @@ class TTransformRun {
                              ? parameter->Name
                              : "{" + parameter->NamespaceURI + "}" + parameter->Name;
       std::string value = XPathValue(parameter->Value);
-      if (xsltEvalOneUserParam(context_.get(), BAD_CAST name.c_str(), BAD_CAST value.c_str()) != 0 ||
+      if (xsltEvalOneUserParam(context_.get(), BAD_CAST name.c_str(), BAD_CAST value.c_str()) !=
+              0 ||
           context_->state != XSLT_STATE_OK) {
-        throw EMorvexError(errors.Message("The parameter " + parameter->Name + " could not be set"));
+        throw EMorvexError(
+            errors.Message("The parameter " + parameter->Name + " could not be set"));
       }
     }
-    result_.reset(xsltApplyStylesheetUser(style_.get(), source, nullptr, nullptr, nullptr, context_.get()));
+    result_.reset(
+        xsltApplyStylesheetUser(style_.get(), source, nullptr, nullptr, nullptr, context_.get()));
     if (!result_ || context_->state != XSLT_STATE_OK) {
       throw EMorvexError(errors.Message("The XSLT transformation failed"));
     }
@@ -252,7 +255,8 @@ class TTransformRun {
     TErrorCapture errors;
     xmlCharEncodingHandler* encoder = OutputEncoder();
     detail::TOutputSink sink{&output, nullptr};
-    xml_ptr<xmlOutputBuffer> buffer(xmlOutputBufferCreateIO(detail::WriteToSink, nullptr, &sink, encoder));
+    xml_ptr<xmlOutputBuffer> buffer(
+        xmlOutputBufferCreateIO(detail::WriteToSink, nullptr, &sink, encoder));
     if (!buffer) {
       if (encoder) xmlCharEncCloseFunc(encoder);
       throw EMorvexError("Out of memory creating the output buffer");
@@ -274,9 +278,11 @@ class TTransformRun {
       encoding = style->encoding;
     }
     if (!encoding) return nullptr;
-    xmlCharEncodingHandler* encoder = xmlFindCharEncodingHandler(reinterpret_cast<const char*>(encoding));
+    xmlCharEncodingHandler* encoder =
+        xmlFindCharEncodingHandler(reinterpret_cast<const char*>(encoding));
     if (!encoder) {
-      throw EMorvexError("The output encoding \"" + std::string(reinterpret_cast<const char*>(encoding)) +
+      throw EMorvexError("The output encoding \"" +
+                         std::string(reinterpret_cast<const char*>(encoding)) +
                          "\" of the stylesheet is not supported");
     }
     if (xmlStrcasecmp(BAD_CAST encoder->name, BAD_CAST "UTF-8") == 0) {
@@ -336,8 +342,8 @@ bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFi
   return RunTransformXml(sourceFile, stylesheetFile, outputFile, parameters, message);
 }
 
-bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
-                  TStream& output, const TTransformParameters& parameters, std::string& message) {
+bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile, TStream& output,
+                  const TTransformParameters& parameters, std::string& message) {
   return RunTransformXml(sourceFile, stylesheetFile, output, parameters, message);
 }
 

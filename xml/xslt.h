@@ -53,8 +53,8 @@ struct TStylesheetText {
 bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
                   const std::string& outputFile, const TTransformParameters& parameters,
                   std::string& message);
-bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
-                  TStream& output, const TTransformParameters& parameters, std::string& message);
+bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile, TStream& output,
+                  const TTransformParameters& parameters, std::string& message);
 bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet, TStream& output,
                   const TTransformParameters& parameters, std::string& message);
 bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet,

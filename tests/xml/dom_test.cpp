@@ -44,16 +44,20 @@ TEST_F(DomTest, AttributesGiveDefaultsWhenMissingOrUnreadable) {
   struct IntCase {
     const char* name;
     int expected;
-  } ints[] = {{"n", 42}, {"h", 31}, {"x", 16}, {"neg", -7}, {"big", -1}, {"bad", -1}, {"t", -1}, {"missing", -1}};
-  for (const IntCase& c : ints) EXPECT_EQ(GetAttributeInt(Root(), c.name, -1), c.expected) << c.name;
+  } ints[] = {{"n", 42},   {"h", 31},   {"x", 16}, {"neg", -7},
+              {"big", -1}, {"bad", -1}, {"t", -1}, {"missing", -1}};
+  for (const IntCase& c : ints)
+    EXPECT_EQ(GetAttributeInt(Root(), c.name, -1), c.expected) << c.name;
 
   struct BoolCase {
     const char* name;
     bool fallback, expected;
-  } bools[] = {{"t", false, true}, {"y", false, true},  {"z", true, false},    {"T", false, false},
-               {"T", true, true},  {"Y", false, false}, {"missing", true, true}, {"n", false, false}};
+  } bools[] = {{"t", false, true},      {"y", false, true}, {"z", true, false},
+               {"T", false, false},     {"T", true, true},  {"Y", false, false},
+               {"missing", true, true}, {"n", false, false}};
   for (const BoolCase& c : bools) {
-    EXPECT_EQ(GetAttributeBool(Root(), c.name, c.fallback), c.expected) << c.name << " " << c.fallback;
+    EXPECT_EQ(GetAttributeBool(Root(), c.name, c.fallback), c.expected)
+        << c.name << " " << c.fallback;
   }
 }
 
@@ -94,7 +98,8 @@ TEST(AddTextElement, AppendsToParentOrDocumentWithPlainText) {
 
 TEST(AttributeText, SplitsAtSingleSpacesAndUnquotes) {
   EXPECT_EQ(QuoteAttributeText("a='1' b='2'"), "a=\"1\" b=\"2\"");
-  EXPECT_EQ(QuoteAttributeText("a='it''s' b=plain  c='' d"), "a=\"it's\" b=\"plain\" c=\"\" d=\"\"");
+  EXPECT_EQ(QuoteAttributeText("a='it''s' b=plain  c='' d"),
+            "a=\"it's\" b=\"plain\" c=\"\" d=\"\"");
   EXPECT_EQ(QuoteAttributeText("\"a=x y\" b='p q'"), "a=\"x y\" b=\"'p\" q'=\"\"");
   EXPECT_EQ(QuoteAttributeText("t=\"x y\" u='1=2'"), "t=\"\"x y\"\" u=\"1=2\"");
   EXPECT_EQ(QuoteAttributeText(""), "");

@@ -38,7 +38,8 @@ TEST(LoadXml, ReportsWhereAndWhyAParseFailed) {
       {"<a>\n\n<b>&nope;</b></a>", 3, 10, "Entity 'nope' not defined"},
       {"<a><p:b/></a>", 1, 8, "Namespace prefix p on b is not defined"},
       {"", 1, 1, "Document is empty"},
-      {"<?xml version='1.0'?>\n<!-- only a comment -->\n", 3, 1, "Start tag expected, '<' not found"},
+      {"<?xml version='1.0'?>\n<!-- only a comment -->\n", 3, 1,
+       "Start tag expected, '<' not found"},
       {"<r>\n<a>", 2, 4, "Premature end of data in tag a line 2"},
   };
   for (const Case& c : cases) {
@@ -53,7 +54,8 @@ TEST(LoadXml, ReportsWhereAndWhyAParseFailed) {
   }
   TXMLDOMParseError error = GetParseError(LoadXmlText("<r>\n<a>\xC3\xA9</b>\n</r>").get());
   EXPECT_EQ(error.SrcText, "<a>\xC3\xA9</b>");
-  EXPECT_EQ(ParseErrorMessage(error), "[line: 2, col: 9] Opening and ending tag mismatch: a line 2 and b");
+  EXPECT_EQ(ParseErrorMessage(error),
+            "[line: 2, col: 9] Opening and ending tag mismatch: a line 2 and b");
 }
 
 TEST(LoadXml, WellFormedDocumentsHaveNoError) {
@@ -102,7 +104,8 @@ TEST(LoadXml, FileThatCannotBeOpenedIsAParseFailure) {
   std::string bad = dir.Write("bad.xml", "<r>\n<x>\n</r>");
   TXMLDOMParseError badError = GetParseError(LoadXmlFile(bad).get());
   EXPECT_EQ(badError.URL, bad);
-  EXPECT_EQ(ParseErrorMessage(badError).rfind(bad + ": [line: 3, col: ", 0), 0u) << ParseErrorMessage(badError);
+  EXPECT_EQ(ParseErrorMessage(badError).rfind(bad + ": [line: 3, col: ", 0), 0u)
+      << ParseErrorMessage(badError);
 }
 
 // A document that tries to pull a local file in: none of these may load it.
@@ -139,9 +142,9 @@ TEST_F(HostileDocuments, DocumentsWithADtdAreRefused) {
 }
 
 TEST_F(HostileDocuments, XIncludeIsNeverProcessed) {
-  TXmlDocument document = LoadXmlText(
-      "<r xmlns:xi='http://www.w3.org/2001/XInclude'><xi:include href='" + secretPath_ +
-      "' parse='text'/></r>");
+  TXmlDocument document =
+      LoadXmlText("<r xmlns:xi='http://www.w3.org/2001/XInclude'><xi:include href='" + secretPath_ +
+                  "' parse='text'/></r>");
   ASSERT_TRUE(HasDocumentElement(document.get()));
   EXPECT_EQ(PlainText(document).find(Secret()), std::string::npos);
 }
@@ -167,7 +170,8 @@ TEST(CreateXmlDocument, KeepsTheDeclarationAndSelectionPrefixesOfItsOptions) {
   // A record that was never probed keeps its own settings.
   TXmlOptions fresh;
   fresh.Encoding = "utf-8";
-  EXPECT_EQ(XmlDeclarationData(CreateXmlDocument(&fresh, true).get()), "version=\"1.0\" encoding=\"utf-8\"");
+  EXPECT_EQ(XmlDeclarationData(CreateXmlDocument(&fresh, true).get()),
+            "version=\"1.0\" encoding=\"utf-8\"");
 
   options.SelectionNamespaces = "a='urn:a'";
   EXPECT_EQ(CreateXmlDocument(&options, false), nullptr);
@@ -183,7 +187,8 @@ TEST(CreateXmlDocument, KeepsTheDeclarationAndSelectionPrefixesOfItsOptions) {
 TEST(SelectionNamespaces, AcceptsOnlyNamespaceDeclarations) {
   EXPECT_TRUE(ParseSelectionNamespaces("").empty());
   EXPECT_EQ(ParseSelectionNamespaces("xmlns='urn:d' xmlns:p = 'urn:p'").size(), 2u);
-  for (const char* bad : {"xmlns:p", "xmlns:p='urn", "xmlns:p='a'xmlns:q='b'", "p='x'", "xmlns:1='x'"}) {
+  for (const char* bad :
+       {"xmlns:p", "xmlns:p='urn", "xmlns:p='a'xmlns:q='b'", "p='x'", "xmlns:1='x'"}) {
     EXPECT_THROW(ParseSelectionNamespaces(bad), EMorvexError) << bad;
   }
   TXmlDocument loaded = LoadXmlText("<r/>");

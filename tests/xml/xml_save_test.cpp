@@ -20,8 +20,12 @@ TEST(WriteEncodingPreamble, OnlyTheThreeExactNamesHaveAMark) {
     const char* name;
     std::string bytes;
   } cases[] = {
-      {"unicode", "\xFF\xFE"}, {"unicodeFFFE", "\xFE\xFF"}, {"utf-8", "\xEF\xBB\xBF"},
-      {"UTF-8", ""},           {"Unicode", ""},             {"windows-1250", ""},
+      {"unicode", "\xFF\xFE"},
+      {"unicodeFFFE", "\xFE\xFF"},
+      {"utf-8", "\xEF\xBB\xBF"},
+      {"UTF-8", ""},
+      {"Unicode", ""},
+      {"windows-1250", ""},
       {"", ""},
   };
   for (const Case& c : cases) {
@@ -51,7 +55,9 @@ TEST_F(SaveXmlToStreamTest, WithOptionsWritesMarkDeclarationAndContentInTheEncod
   EXPECT_EQ(Save(""), "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>" + body);
   EXPECT_EQ(Save("unicode"),
             "\xFF\xFE" + Utf8ToUtf16LeBytes("<?xml version=\"1.0\" encoding=\"unicode\"?>" + body));
-  EXPECT_EQ(Save("windows-1250"), "<?xml version=\"1.0\" encoding=\"windows-1250\"?><r a=\"1\"><x>\x9E &amp; y</x><!--c--></r>");
+  EXPECT_EQ(Save("windows-1250"),
+            "<?xml version=\"1.0\" encoding=\"windows-1250\"?><r a=\"1\"><x>\x9E &amp; "
+            "y</x><!--c--></r>");
 }
 
 TEST_F(SaveXmlToStreamTest, TheDocumentsOwnDeclarationIsNotWrittenTwice) {
@@ -70,7 +76,9 @@ TEST_F(SaveXmlToStreamTest, WithoutOptionsUsesThePlainUtf8Save) {
   TMemoryStream out;
   out.Write("prefix:");
   SaveXmlToStream(document_.get(), out, nullptr);
-  EXPECT_EQ(out.Data(), "prefix:<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r a=\"1\"><x>\xC5\xBE &amp; y</x><!--c--></r>\n");
+  EXPECT_EQ(out.Data(),
+            "prefix:<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r a=\"1\"><x>\xC5\xBE &amp; "
+            "y</x><!--c--></r>\n");
   EXPECT_THROW(SaveXmlToStream(nullptr, out, nullptr), EMorvexError);
 }
 
@@ -89,7 +97,9 @@ TEST(WriteTextToStream, ConvertsAndReportsFailureAsFalse) {
   EXPECT_TRUE(WriteTextToStream("", out, &EncodingForCodePage(1200), true));
   EXPECT_EQ(out.Data(), "");
   EXPECT_TRUE(WriteTextToStream("a\xC5\xBE", out, &EncodingForCodePage(1200), true));
-  EXPECT_EQ(out.Data(), std::string("\xFF\xFE" "a\0\x7E\x01", 6));
+  EXPECT_EQ(out.Data(), std::string("\xFF\xFE"
+                                    "a\0\x7E\x01",
+                                    6));
   TMemoryStream plain;
   EXPECT_TRUE(WriteTextToStream("a\xC5\xBE", plain, nullptr, true));
   EXPECT_EQ(plain.Data(), "a\xC5\xBE");  // the system ANSI encoding has no preamble

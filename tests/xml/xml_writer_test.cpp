@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include <libxml/tree.h>
 #include "text/stream.h"
 #include "text/utf.h"
-#include <libxml/tree.h>
 
 #include "xml/dom.h"
 #include "xml/xml_document.h"

@@ -26,7 +26,7 @@ TEST(EvaluateXPathText, GivesTheXsltStringValue) {
     const char* expression;
     const char* expected;
   } cases[] = {
-      {"i", "one"},                    // context is the document element; first node wins
+      {"i", "one"},  // context is the document element; first node wins
       {"//i[@k > 1]", "two"},
       {"nothing", ""},
       {"count(//i)", "3"},
@@ -38,7 +38,8 @@ TEST(EvaluateXPathText, GivesTheXsltStringValue) {
       {"q:x", "in ns"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(EvaluateXPathText(document.get(), c.expression, "xmlns:q='urn:n'"), c.expected) << c.expression;
+    EXPECT_EQ(EvaluateXPathText(document.get(), c.expression, "xmlns:q='urn:n'"), c.expected)
+        << c.expression;
   }
   EXPECT_THROW(EvaluateXPathText(document.get(), "q:x", ""), EMorvexError);
   EXPECT_THROW(EvaluateXPathText(document.get(), "//i[", ""), EMorvexError);
@@ -128,23 +129,29 @@ TEST_F(SelectXmlTest, FileVariantsAndSavingWithOptions) {
   TXmlOptions options = DefaultXmlOptions();
   options.Encoding = "utf-8";
   std::string message;
-  const std::string expected = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><r><i k=\"1\">one</i></r>";
+  const std::string expected =
+      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><r><i k=\"1\">one</i></r>";
 
-  EXPECT_EQ(SelectXmlToDocument(source, destination, "(//i)[1]", &options, "", "", "", message), 1) << message;
+  EXPECT_EQ(SelectXmlToDocument(source, destination, "(//i)[1]", &options, "", "", "", message), 1)
+      << message;
   EXPECT_EQ(TTempDir::Read(destination), expected);
   TMemoryStream stream;
-  EXPECT_EQ(SelectXmlToDocument(source, stream, "(//i)[1]", &options, "", "", "", message), 1) << message;
+  EXPECT_EQ(SelectXmlToDocument(source, stream, "(//i)[1]", &options, "", "", "", message), 1)
+      << message;
   EXPECT_EQ(stream.Data(), expected);
   TMemoryStream in{std::string(kSource)};
   std::string second = dir.File("second.xml");
-  EXPECT_EQ(SelectXmlToDocument(in, second, "(//i)[1]", &options, "", "", "", message), 1) << message;
+  EXPECT_EQ(SelectXmlToDocument(in, second, "(//i)[1]", &options, "", "", "", message), 1)
+      << message;
   EXPECT_EQ(TTempDir::Read(second), expected);
 
   // A failed selection leaves no new file behind.
   std::string third = dir.File("third.xml");
   EXPECT_EQ(SelectXmlToDocument(source, third, "//i[", &options, "", "", "", message), -1);
   EXPECT_FALSE(std::filesystem::exists(third));
-  EXPECT_EQ(SelectXmlToDocument(dir.File("missing.xml"), stream, "//i", &options, "", "", "", message), -1);
+  EXPECT_EQ(
+      SelectXmlToDocument(dir.File("missing.xml"), stream, "//i", &options, "", "", "", message),
+      -1);
   EXPECT_NE(message.find("missing.xml"), std::string::npos) << message;
 }
 
@@ -156,7 +163,8 @@ TEST(CopySelectedNodes, DeepOrShallowClonesCountedBySelection) {
   EXPECT_EQ(CopySelectedNodes(source.get(), root, "//none", true), 0);
   TMemoryStream out;
   SaveXmlToStream(target.get(), out, nullptr);
-  EXPECT_NE(out.Data().find("<t><i k=\"1\"/><i k=\"2\"/><i k=\"3\"/></t>"), std::string::npos) << out.Data();
+  EXPECT_NE(out.Data().find("<t><i k=\"1\"/><i k=\"2\"/><i k=\"3\"/></t>"), std::string::npos)
+      << out.Data();
 }
 
 TEST(CreateElementPath, SkipsEmptySegmentsAndRefusesEmptyNames) {

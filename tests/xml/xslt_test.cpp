@@ -17,7 +17,7 @@ std::string Stylesheet(const std::string& body, const std::string& extra = "") {
 }
 
 bool TransformText(const std::string& source, const std::string& stylesheet, std::string& output,
-         std::string& message, const TTransformParameters& parameters = {}) {
+                   std::string& message, const TTransformParameters& parameters = {}) {
   TMemoryStream in(source);
   TMemoryStream out;
   bool ok = TransformXml(in, TStylesheetText{stylesheet}, out, parameters, message);
@@ -30,18 +30,16 @@ TEST(TransformXml, ParametersArriveTyped) {
       "<xsl:param name='n'/><xsl:param name='d'/><xsl:param name='b' select='true()'/>"
       "<xsl:param name='s'/><xsl:param name='q:z'/><xsl:param name='big'/>"
       "<xsl:template match='/'>"
-      "<xsl:value-of select=\"concat($n = '10.0', '|', $d * 2, '|', not($b), '|', $s, '|', $q:z, '|', $big div 1000000000000000000000)\"/>"
+      "<xsl:value-of select=\"concat($n = '10.0', '|', $d * 2, '|', not($b), '|', $s, '|', $q:z, "
+      "'|', $big div 1000000000000000000000)\"/>"
       "</xsl:template>",
       " xmlns:q='urn:q'");
   const std::string hostileText = "a'b\"c') or ('1";
   TTransformParameters parameters = {
       {"n", int64_t{5}, ""},  // replaced by the later n
-      {"d", 2.25, ""},
-      {"b", false, ""},
-      {"s", hostileText, ""},
-      {"z", std::string("zz"), "urn:q"},
-      {"n", int64_t{10}, ""},
-      {"big", -1e21, ""},
+      {"d", 2.25, ""},        {"b", false, ""},
+      {"s", hostileText, ""}, {"z", std::string("zz"), "urn:q"},
+      {"n", int64_t{10}, ""}, {"big", -1e21, ""},
   };
   std::string output, message;
   ASSERT_TRUE(TransformText("<r/>", stylesheet, output, message, parameters)) << message;
@@ -55,7 +53,8 @@ class TransformFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     source_ = dir_.Write("source.xml", "<r><i>1</i><i>2</i></r>");
-    stylesheetText_ = Stylesheet("<xsl:template match='/'>sum=<xsl:value-of select='sum(//i)'/></xsl:template>");
+    stylesheetText_ =
+        Stylesheet("<xsl:template match='/'>sum=<xsl:value-of select='sum(//i)'/></xsl:template>");
     stylesheet_ = dir_.Write("style.xsl", stylesheetText_);
   }
   std::string SourceText() const { return TTempDir::Read(source_); }
@@ -112,26 +111,41 @@ TEST_F(TransformFiles, FailuresComeBackAsMessages) {
   };
   TMemoryStream broken(std::string("<r>\n<i></r>"));
   expectFailure(TransformXml(broken, stylesheet_, out, {}, message), "[line: 2, col: ");
-  expectFailure(TransformXml(source_, dir_.File("missing.xsl"), out, {}, message), dir_.File("missing.xsl"));
-  expectFailure(TransformXml(source_, TStylesheetText{Stylesheet("<xsl:template match='/'><xsl:value-of select='//i['/></xsl:template>")}, out, {}, message),
-                "Invalid expression");
-  expectFailure(TransformXml(source_, TStylesheetText{Stylesheet("<xsl:template match='/'><xsl:message terminate='yes'>stop here</xsl:message></xsl:template>")}, out, {}, message),
-                "stop here");
+  expectFailure(TransformXml(source_, dir_.File("missing.xsl"), out, {}, message),
+                dir_.File("missing.xsl"));
+  expectFailure(
+      TransformXml(source_,
+                   TStylesheetText{Stylesheet(
+                       "<xsl:template match='/'><xsl:value-of select='//i['/></xsl:template>")},
+                   out, {}, message),
+      "Invalid expression");
+  expectFailure(
+      TransformXml(
+          source_,
+          TStylesheetText{Stylesheet("<xsl:template match='/'><xsl:message terminate='yes'>stop "
+                                     "here</xsl:message></xsl:template>")},
+          out, {}, message),
+      "stop here");
   expectFailure(TransformXml(source_, TStylesheetText{"<r/>"}, out, {}, message), "stylesheet");
-  std::string encoded = "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
-                        "<xsl:output encoding='no-such-encoding'/><xsl:template match='/'><r/></xsl:template></xsl:stylesheet>";
-  expectFailure(TransformXml(source_, TStylesheetText{encoded}, out, {}, message), "no-such-encoding");
+  std::string encoded =
+      "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+      "<xsl:output encoding='no-such-encoding'/><xsl:template "
+      "match='/'><r/></xsl:template></xsl:stylesheet>";
+  expectFailure(TransformXml(source_, TStylesheetText{encoded}, out, {}, message),
+                "no-such-encoding");
   EXPECT_FALSE(TransformXml(source_, stylesheet_, dir_.File("no/such/dir/out.txt"), {}, message));
   EXPECT_NE(message.find("no/such/dir/out.txt"), std::string::npos) << message;
 }
 
 TEST_F(TransformFiles, OutputFollowsXslOutput) {
   std::string output, message;
-  ASSERT_TRUE(TransformText("<r>\xC5\xBE</r>",
-                  "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
-                  "<xsl:output encoding='ISO-8859-2'/><xsl:template match='/'><o><xsl:value-of select='r'/></o></xsl:template>"
-                  "</xsl:stylesheet>",
-                  output, message))
+  ASSERT_TRUE(TransformText(
+      "<r>\xC5\xBE</r>",
+      "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+      "<xsl:output encoding='ISO-8859-2'/><xsl:template match='/'><o><xsl:value-of "
+      "select='r'/></o></xsl:template>"
+      "</xsl:stylesheet>",
+      output, message))
       << message;
   EXPECT_EQ(output, "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?>\n<o>\xBE</o>\n");
 }
@@ -141,7 +155,8 @@ class XsltSecurity : public TransformFiles {
   void SetUp() override {
     TransformFiles::SetUp();
     secret_ = dir_.Write("secret.txt", "TOP-SECRET-42");
-    hostile_ = dir_.Write("hostile.xml", "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://" + secret_ + "'>]><r>&x;</r>");
+    hostile_ = dir_.Write("hostile.xml",
+                          "<!DOCTYPE r [<!ENTITY x SYSTEM 'file://" + secret_ + "'>]><r>&x;</r>");
     dir_.Write("other.xml", "<o>other-data</o>");
   }
   // Runs a text stylesheet on the plain source; the secret must show up
@@ -153,7 +168,8 @@ class XsltSecurity : public TransformFiles {
     return ok;
   }
   std::string DocumentCall(const std::string& uri) {
-    return Stylesheet("<xsl:template match='/'><xsl:value-of select=\"document('" + uri + "')\"/></xsl:template>");
+    return Stylesheet("<xsl:template match='/'><xsl:value-of select=\"document('" + uri +
+                      "')\"/></xsl:template>");
   }
   std::string secret_, hostile_;
 };
@@ -163,9 +179,9 @@ TEST_F(XsltSecurity, HostileSourcesAndStylesheetsAreRefused) {
   TMemoryStream out;
   EXPECT_FALSE(TransformXml(hostile_, stylesheet_, out, {}, message));
   EXPECT_NE(message.find("DTD is prohibited"), std::string::npos) << message;
-  std::string hostileStylesheet = dir_.Write(
-      "hostile.xsl", "<!DOCTYPE x [<!ENTITY x SYSTEM 'file://" + secret_ + "'>]>" +
-                         Stylesheet("<xsl:template match='/'>&x;</xsl:template>"));
+  std::string hostileStylesheet =
+      dir_.Write("hostile.xsl", "<!DOCTYPE x [<!ENTITY x SYSTEM 'file://" + secret_ + "'>]>" +
+                                    Stylesheet("<xsl:template match='/'>&x;</xsl:template>"));
   EXPECT_FALSE(TransformXml(source_, hostileStylesheet, out, {}, message));
   EXPECT_NE(message.find("DTD is prohibited"), std::string::npos) << message;
   EXPECT_EQ(out.Data().find("TOP-SECRET"), std::string::npos);
@@ -175,7 +191,8 @@ TEST_F(XsltSecurity, DocumentReadsOnlySafeLocalXml) {
   std::string output, message;
   ASSERT_TRUE(RunSafely(DocumentCall(dir_.File("other.xml")), output, message)) << message;
   EXPECT_EQ(output, "other-data");
-  ASSERT_TRUE(RunSafely(DocumentCall("file://" + dir_.File("other.xml")), output, message)) << message;
+  ASSERT_TRUE(RunSafely(DocumentCall("file://" + dir_.File("other.xml")), output, message))
+      << message;
   EXPECT_EQ(output, "other-data");
 
   EXPECT_FALSE(RunSafely(DocumentCall(hostile_), output, message));
@@ -188,22 +205,25 @@ TEST_F(XsltSecurity, DocumentReadsOnlySafeLocalXml) {
 TEST_F(XsltSecurity, StylesheetsCannotWriteFilesButMayImport) {
   const std::string target = dir_.File("written.txt");
   std::string output, message;
-  EXPECT_FALSE(RunSafely(Stylesheet("<xsl:template match='/'><exsl:document href='" + target +
-                                        "' method='text'>owned</exsl:document></xsl:template>",
-                                    " xmlns:exsl='http://exslt.org/common' extension-element-prefixes='exsl'"),
-                         output, message));
+  EXPECT_FALSE(RunSafely(
+      Stylesheet("<xsl:template match='/'><exsl:document href='" + target +
+                     "' method='text'>owned</exsl:document></xsl:template>",
+                 " xmlns:exsl='http://exslt.org/common' extension-element-prefixes='exsl'"),
+      output, message));
   EXPECT_FALSE(std::filesystem::exists(target));
 
-  std::string imported = dir_.Write("imported.xsl", Stylesheet("<xsl:template match='/'>imported</xsl:template>"));
+  std::string imported =
+      dir_.Write("imported.xsl", Stylesheet("<xsl:template match='/'>imported</xsl:template>"));
   auto importing = [](const std::string& href) {
     return "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
-           "<xsl:import href='" + href + "'/><xsl:output method='text'/></xsl:stylesheet>";
+           "<xsl:import href='" +
+           href + "'/><xsl:output method='text'/></xsl:stylesheet>";
   };
   ASSERT_TRUE(RunSafely(importing(imported), output, message)) << message;
   EXPECT_EQ(output, "imported");
-  std::string hostileImport = dir_.Write(
-      "evil.xsl", "<!DOCTYPE x [<!ENTITY x SYSTEM 'file://" + secret_ + "'>]>" +
-                      Stylesheet("<xsl:template match='/'>&x;</xsl:template>"));
+  std::string hostileImport =
+      dir_.Write("evil.xsl", "<!DOCTYPE x [<!ENTITY x SYSTEM 'file://" + secret_ + "'>]>" +
+                                 Stylesheet("<xsl:template match='/'>&x;</xsl:template>"));
   EXPECT_FALSE(RunSafely(importing(hostileImport), output, message));
   EXPECT_NE(message.find("DTD is prohibited"), std::string::npos) << message;
 }
