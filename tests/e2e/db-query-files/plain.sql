@@ -1,0 +1,1 @@
+select id, customer from orders where city = :city order by id
