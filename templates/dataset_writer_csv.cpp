@@ -147,6 +147,9 @@ void WriteStatementsCsv(_xmlNode* root, const std::vector<std::string>& paramete
         detail::ReportProgress(sink, tag, n);
         dataset->Next();
       }
+      // The element's last lines reach the stream inside its own error trap,
+      // so that a failed write names the element and record.
+      output.Flush();
       detail::ReportTotal(sink, root, tag, n);
     } catch (const EMorvexError& e) {
       output.DropLine();

@@ -379,6 +379,12 @@ TEST_P(DatasetWriterTest, ErrorsNameTheElementRecordAndField) {
     EXPECT_EQ(ErrorOf("<lsql><q>select " + Repeat("x", 70000) + " as big</q></lsql>", CsvOptions(),
                       failing),
               "q: Record #1: disk full");
+    // A small output fails only when the element's last lines are written:
+    // the message still names the element.
+    TFailingStream small(16);
+    EXPECT_EQ(ErrorOf("<lsql><q>select 'abcdefghijklmnopqrstuvwxyz' as s</q></lsql>", CsvOptions(),
+                      small),
+              "q: Record #1: disk full");
   }
 }
 
