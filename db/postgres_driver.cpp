@@ -5,7 +5,7 @@
 // result of ten million rows costs the memory of one batch:
 //
 //   DECLARE morvex_cursor_<n> NO SCROLL CURSOR [WITH HOLD] FOR <query>
-//   FETCH FORWARD 1000 FROM morvex_cursor_<n>     (until a short batch)
+//   FETCH FORWARD <n> FROM morvex_cursor_<n>      (until a short batch)
 //   CLOSE morvex_cursor_<n>                        (at the end, or on Close)
 //
 // Inside a transaction (one-transaction steps) the cursor is a plain one and
@@ -40,6 +40,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -53,7 +54,13 @@ namespace morvex {
 
 namespace {
 
-constexpr int kFetchRows = 1000;
+// Rows per FETCH: the first batch is small; later ones are sized from the
+// bytes of the one before to hold about kFetchBytes, so that narrow rows
+// travel in few round trips and wide rows never make a batch large.
+constexpr int kMinFetchRows = 100;
+constexpr int kFirstFetchRows = kMinFetchRows;
+constexpr int kMaxFetchRows = 20000;
+constexpr int64_t kFetchBytes = 1024 * 1024;
 
 // Type OIDs of the built-in types (pg_type.dat).
 enum : Oid {
@@ -391,12 +398,29 @@ class TPgResultSet : public TDbResultSet {
   }
 
   void FetchBatch() {
+    const int wanted = fetchRows_;
     TPgResultPtr next =
-        session_->Exec("FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + cursor_);
+        session_->Exec("FETCH FORWARD " + std::to_string(wanted) + " FROM " + cursor_);
     batch_ = std::move(next);
     rows_ = PQntuples(batch_.get());
     row_ = 0;
-    if (rows_ < kFetchRows) ReleaseCursor();
+    if (rows_ < wanted) {
+      ReleaseCursor();
+    } else {
+      fetchRows_ = NextFetchRows();
+    }
+  }
+
+  // Rows for the next FETCH, from the size of the batch just read.
+  int NextFetchRows() const {
+    int64_t bytes = 0;
+    const int fields = PQnfields(batch_.get());
+    for (int r = 0; r < rows_; ++r) {
+      for (int f = 0; f < fields; ++f) bytes += PQgetlength(batch_.get(), r, f) + 16;
+    }
+    const int64_t perRow = std::max<int64_t>(1, bytes / std::max(1, rows_));
+    return static_cast<int>(
+        std::clamp<int64_t>(kFetchBytes / perRow, kMinFetchRows, kMaxFetchRows));
   }
 
   // Closes the server's cursor when it still exists: a plain cursor ends
@@ -417,6 +441,7 @@ class TPgResultSet : public TDbResultSet {
 
   TPgSessionPtr session_;
   TPgResultPtr batch_;
+  int fetchRows_ = kFirstFetchRows;
   int rows_ = 0;
   int row_ = 0;
   std::vector<TDbFieldInfo> fields_;
