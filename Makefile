@@ -34,6 +34,7 @@ test-asan: deps
 
 bench: build
 	@bench/run-xml-bench $(BUILD)
+	@bench/run-db-bench $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan
