@@ -6,6 +6,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include "tests/support/template_document.h"
 #include "tests/support/test_database.h"
 #include "text/error.h"
 #include "xml/dom.h"
@@ -32,11 +33,7 @@ class HelperTest : public testing::TDatabaseTest {
 
   // Parses a template; blank text nodes are dropped as for every template.
   _xmlNode* Load(const std::string& xml) {
-    const std::string text = Sql(xml);
-    doc_.reset(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                             XML_PARSE_NOBLANKS | XML_PARSE_NONET));
-    EXPECT_NE(doc_, nullptr);
-    return xmlDocGetRootElement(doc_.get());
+    return testing::LoadTemplateDocument(Sql(xml), doc_);
   }
 
   _xmlNode* Element(const std::string& xpath) {

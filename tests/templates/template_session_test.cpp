@@ -7,6 +7,7 @@
 #include <libxml/tree.h>
 
 #include "db/connection_string.h"
+#include "tests/support/template_document.h"
 #include "tests/support/test_database.h"
 #include "text/error.h"
 #include "text/stream.h"
@@ -24,11 +25,7 @@ using Lines = std::vector<std::string>;
 class SessionTest : public testing::TDatabaseTest {
  protected:
   _xmlNode* Load(const std::string& xml) {
-    const std::string text = Sql(xml);
-    doc_.reset(xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
-                             XML_PARSE_NOBLANKS | XML_PARSE_NONET));
-    EXPECT_NE(doc_, nullptr);
-    return xmlDocGetRootElement(doc_.get());
+    return testing::LoadTemplateDocument(Sql(xml), doc_);
   }
 
   // Runs the template `xml` without a transform; returns the progress lines.
@@ -260,11 +257,7 @@ class TemplateTest : public ::testing::Test {
     helper_ = std::make_unique<TLSQLConnHelper>(*connection_);
   }
 
-  _xmlNode* Load(const std::string& xml) {
-    doc_.reset(xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
-                             XML_PARSE_NOBLANKS | XML_PARSE_NONET));
-    return xmlDocGetRootElement(doc_.get());
-  }
+  _xmlNode* Load(const std::string& xml) { return testing::LoadTemplateDocument(xml, doc_); }
 
   xml_ptr<xmlDoc> doc_;
   std::unique_ptr<TDbConnection> connection_;
