@@ -155,7 +155,9 @@ void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
             LevelDetail);
   }
   if (transform.Kind == tkXslt || transform.Kind == tkScript || transform.Kind == tkZqScript) {
-    if (!FileExists(transform.Content)) throw EMorvexError("File does not exist!");
+    if (!FileExists(transform.Content)) {
+      throw EMorvexError(FileDoesNotExistMessage(transform.Content));
+    }
     if (transform.Kind != tkXslt) {
       std::string script;
       if (!LoadTextFile(script, transform.Content)) throw EMorvexError("Cannot load file!");
@@ -201,10 +203,13 @@ bool RunProject(const std::string& project, const std::vector<std::string>& para
   const TOutputCallback output =
       onOutput ? onOutput : TOutputCallback([](const std::string&, int64_t) {});
   const std::string base = baseDirectory.empty() ? CurrentDirectory() : baseDirectory;
-  if (!IsProjectSource(project) && !FileExists(ProjectFilePath(project, base))) {
-    output("Project: " + project, LevelError);
-    output("File does not exist!", LevelError);
-    return false;
+  if (!IsProjectSource(project)) {
+    const std::string path = ProjectFilePath(project, base);
+    if (!FileExists(path)) {
+      output("Project: " + project, LevelError);
+      output(FileDoesNotExistMessage(path), LevelError);
+      return false;
+    }
   }
   try {
     TProjectRun run(project, parameterTexts, promptForParameters, base, onPrompt, output);

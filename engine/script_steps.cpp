@@ -127,6 +127,12 @@ void ResolveTransformContent(_xmlNode* element, const std::string& keyword,
 
 }  // namespace
 
+std::string FileDoesNotExistMessage(std::string_view path) {
+  std::string message = "File does not exist!";
+  if (!path.empty()) message.append(": ").append(path);
+  return message;
+}
+
 std::string TrimText(std::string_view text) {
   size_t begin = 0;
   size_t end = text.size();
@@ -227,7 +233,10 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
   if (source.Kind == skFile) {
     if (FileExists(source.Location)) return;
     source.Stream = context.Streams.FindStream(source.Location);
-    if (!source.Stream) throw EMorvexError("File does not exist!");
+    if (!source.Stream) {
+      throw EMorvexError(
+          FileDoesNotExistMessage(ResolvePath(context.BaseDirectory, source.Location)));
+    }
     source.Kind = skStream;
   } else if (source.Kind == skStream) {
     source.Stream = context.Streams.FindStream(source.Location);
@@ -261,13 +270,15 @@ void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& con
   } else {
     const std::string text = TrimText(ElementText(element));
     if (text.empty()) {
-      if (query.Kind == qkFile) throw EMorvexError("File does not exist!");
+      if (query.Kind == qkFile) throw EMorvexError(FileDoesNotExistMessage({}));
       query.Kind = qkNone;
       return;
     }
     query.Kind = qkFile;
     steps.QueryLabel = ResolveProjectFile(text, context);
-    if (!FileExists(steps.QueryLabel)) throw EMorvexError("File does not exist!");
+    if (!FileExists(steps.QueryLabel)) {
+      throw EMorvexError(FileDoesNotExistMessage(steps.QueryLabel));
+    }
     if (!LoadTextFile(query.QueryText, steps.QueryLabel)) throw EMorvexError("Cannot load file!");
   }
   query.QueryText = UnwrapQueryText(std::move(query.QueryText));

@@ -40,17 +40,21 @@ struct TStepContext {
   const TOutputCallback& OnOutput;
 };
 
+// "File does not exist!" followed by ": " and the path that was looked for;
+// the bare message when no path was given at all.
+std::string FileDoesNotExistMessage(std::string_view path);
+
 // The source: kind, location and encoding; reports "Source:         " +
 // location. A file that does not exist is looked up as a stream of that name
 // (this is how "StdIn" works); a stream source is rewound. Raises "No source
-// specified!", "File does not exist!", "Stream does not exist!".
+// specified!", "File does not exist!: <path>", "Stream does not exist!".
 void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
 
 // The query step, when the script has an `lsql` element: its text (inline
 // markup, stream text or file text, unwrapped and wrapped), the
 // "SQL:            " line and the parsed query document. Raises "File does
-// not exist!", "Cannot load file!" and "Wrong (L)SQL syntax! [line: L, col:
-// C] reason".
+// not exist!: <path>" (the bare message for a file query without a name),
+// "Cannot load file!" and "Wrong (L)SQL syntax! [line: L, col: C] reason".
 void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
 
 // The transformation, when the script has a `transform` element: options,

@@ -88,7 +88,8 @@ TEST_F(CliTest, LogFileBytes) {
             "Copyright (c) 2026 The Morvex developers\r\n"
             "\r\n"
             "Project: daily.morvex\r\n"
-            "File does not exist!\r\n");
+            "File does not exist!: " +
+                dir_.string() + "/daily.morvex\r\n");
   EXPECT_FALSE(fs::exists(dir_ / "daily.morvex.log"));
 }
 

@@ -160,7 +160,8 @@ class RunProjectTest : public ::testing::Test {
 TEST_F(RunProjectTest, MissingAndUnparsableProjectsAreReportedAsErrors) {
   EXPECT_FALSE(Run("absent.morvex"));
   EXPECT_EQ(lines_,
-            (TLines{{"Project: absent.morvex", LevelError}, {"File does not exist!", LevelError}}));
+            (TLines{{"Project: absent.morvex", LevelError},
+                    {"File does not exist!: " + dir_.string() + "/absent.morvex", LevelError}}));
 
   Write("bad.morvex", "<morvex>\n<script>\n</morvex>");
   EXPECT_FALSE(Run("bad.morvex"));
@@ -176,8 +177,9 @@ TEST_F(RunProjectTest, FirstErrorEndsTheProjectAndEarlierOutputStays) {
       "<script><source>gone.xml</source><destination>two.xml</destination></script>"
       "<script><source>in.xml</source><destination>three.xml</destination></script>");
   EXPECT_FALSE(Run(project));
-  EXPECT_EQ(Errors(), (TLines{{"File does not exist!", LevelError}}));
-  EXPECT_EQ(lines_.back().first, "File does not exist!");
+  const std::string missing = "File does not exist!: " + dir_.string() + "/gone.xml";
+  EXPECT_EQ(Errors(), (TLines{{missing, LevelError}}));
+  EXPECT_EQ(lines_.back().first, missing);
   EXPECT_EQ(Read("one.xml"), Read("in.xml"));
   EXPECT_FALSE(fs::exists(dir_ / "three.xml"));
 }
@@ -228,8 +230,37 @@ TEST_F(RunProjectTest, QueryStepsAreResolvedAndReported) {
                            {"", LevelDetail},
                            {"Script:         #3", LevelDetail},
                            {"Source:         " + base + "in.xml", LevelDetail},
-                           {"File does not exist!", LevelError}};
+                           {"File does not exist!", LevelError}};  // no name, no path
   EXPECT_EQ(lines_, expected);
+}
+
+// Every missing file is named by the path that was looked for, so a user can
+// tell a typo from a file in the wrong folder.
+TEST_F(RunProjectTest, MissingFilesAreNamedByThePathLookedFor) {
+  const std::string base = dir_.string() + "/";
+  fs::create_directories(dir_ / "jobs");
+  Write("jobs/p.morvex", Project("<script><source>in.xml</source><lsql>q.sql</lsql>"
+                                 "<destination>a.xml</destination></script>"));
+  EXPECT_FALSE(Run("jobs/p.morvex"));
+  // Relative to the current directory, then to the project: the last place.
+  EXPECT_EQ(Errors(), (TLines{{"File does not exist!: " + base + "jobs/q.sql", LevelError}}));
+
+  for (const std::string kind : {"xslt", "JScript", "zqscript"}) {
+    EXPECT_FALSE(Run(Project("<script><source>in.xml</source><transform kind=\"" + kind +
+                             "\">sub/style.txt</transform>"
+                             "<destination>a.xml</destination></script>")));
+    EXPECT_EQ(Errors(), (TLines{{"File does not exist!: " + base + "sub/style.txt", LevelError}}))
+        << kind;
+  }
+
+  EXPECT_FALSE(Run(Project("<script><source>/nowhere/in.xml</source></script>")));
+  EXPECT_EQ(Errors(), (TLines{{"File does not exist!: /nowhere/in.xml", LevelError}}));
+  EXPECT_FALSE(
+      Run(Project("<script><source>in.xml</source>"
+                  "<lsql kind=\"file\">../q.sql</lsql></script>")));
+  EXPECT_EQ(
+      Errors(),
+      (TLines{{"File does not exist!: " + dir_.parent_path().string() + "/q.sql", LevelError}}));
 }
 
 TEST_F(RunProjectTest, AnyFailureInsideTheRunIsReportedOnceAsAnError) {
