@@ -74,6 +74,13 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
           .emplace_back(argument);
       continue;
     }
+    if (argument == "--help" || argument == "--version") {
+      options.ShowUsage = argument == "--help";
+      options.HelpRequested = options.ShowUsage;
+      options.ShowVersion = !options.ShowUsage;
+      options.WaitForKey = false;
+      break;
+    }
     if (argument.size() < 2) continue;
     const char letter = AsciiLower(argument.substr(1, 1))[0];
     if (letter == 'v') {
@@ -93,7 +100,7 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
       break;
     }
   }
-  if (options.ShowUsage) return options;
+  if (options.ShowUsage || options.ShowVersion) return options;
 
   options.BaseDirectory = CurrentDirectoryWithSeparator(currentDirectory);
   if (options.Positionals.empty()) {
@@ -134,7 +141,7 @@ void OpenLogFile(RunOptions& options, const std::string& path) {
 const std::vector<std::string>& UsageLines() {
   static const std::vector<std::string> lines{
       "Syntax:",
-      "    morvex.exe <project-file>|<inline-options>|<project-source> [<parameters>]",
+      "    morvex <project-file>|<inline-options>|<project-source> [<parameters>]",
       "              [-p] [-v] [-l<log-file>] [-w] [-?]",
       "",
       "Description:",

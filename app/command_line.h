@@ -17,7 +17,9 @@ struct RunOptions {
   bool PromptForParameters = false;        // -p: every parameter value is asked for
   bool WaitForKey = false;                 // -w: wait for ENTER before exit
   bool LogEnabled = false;                 // -l: a log file is written
-  bool ShowUsage = false;                  // -? / -h, or nothing to run
+  bool ShowUsage = false;                  // -? / -h / --help, or nothing to run
+  bool HelpRequested = false;              // --help: the usage is the run's result (exit 0)
+  bool ShowVersion = false;                // --version: only the version line (exit 0)
   std::string LogPath;                     // the -l value, then the resolved log path
   std::string ProjectArgument;             // the single positional argument
   std::string BaseDirectory;               // current directory with a trailing "/"
@@ -34,7 +36,9 @@ struct RunOptions {
 // Switches start with "-", or with "/" when the argument is exactly two
 // characters long (so absolute paths are positional); only the letter after
 // the first character counts. "-?" and "-h" stop the scan; a "-w" or "/w"
-// anywhere on the command line still makes the run wait.
+// anywhere on the command line still makes the run wait. The whole arguments
+// "--help" and "--version" stop the scan too and never wait, so scripts and
+// package tools can call them.
 RunOptions ParseCommandLine(int argc, const char* const* argv,
                             std::string_view currentDirectory = {});
 

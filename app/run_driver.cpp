@@ -50,23 +50,35 @@ bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
 int RunMorvex(int argc, const char* const* argv, TConsole& console,
               std::string_view currentDirectory) {
   const std::vector<std::string> banner = BannerLines(ProgramVersionInfo());
-  for (const std::string& line : banner) console.Write(line + "\n");
-  console.Write("\n");
+  // The banner comes first on the console, also before an error of the
+  // command line itself; "--version" shows its first line alone.
+  bool bannerShown = false;
+  const auto showBanner = [&] {
+    if (bannerShown) return;
+    bannerShown = true;
+    for (const std::string& line : banner) console.Write(line + "\n");
+    console.Write("\n");
+  };
 
   int exitCode = kExitSuccess;
   RunOptions options;
   TConsoleLogHelper helper(options, console);
   try {
     options = ParseCommandLine(argc, argv, currentDirectory);
-    if (options.ShowUsage) {
-      exitCode = kExitFailure;
+    if (options.ShowVersion) {
+      console.Write(banner.front() + "\n");
+    } else if (options.ShowUsage) {
+      showBanner();
+      if (!options.HelpRequested) exitCode = kExitFailure;
       for (const std::string& line : UsageLines()) console.Write(line + "\n");
     } else {
+      showBanner();
       for (const std::string& line : banner) helper.WriteMessage(line, false);
       helper.WriteMessage("", false);
       if (!RunCommandLineProject(options, helper)) exitCode = kExitFailure;
     }
   } catch (const EMorvexError& error) {
+    showBanner();
     if (exitCode != kExitSuccess) {
       helper.WriteMessage(error.what(), true);
     } else {
@@ -82,6 +94,7 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       message = error.what();
     } catch (...) {
     }
+    showBanner();
     if (exitCode != kExitSuccess) {
       helper.WriteMessage(message, true);
     } else {

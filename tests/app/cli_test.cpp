@@ -56,7 +56,7 @@ TEST_F(CliTest, NoArgumentsWithClosedStdinShowUsageAndDoNotHang) {
     const TRun run = Run("", redirect);
     EXPECT_EQ(run.ExitCode, 1) << redirect;
     EXPECT_EQ(run.Output.rfind("Morvex v1.2.20\n", 0), 0u) << run.Output;
-    EXPECT_NE(run.Output.find("\nSyntax:\n    morvex.exe <project-file>|<inline-options>|"
+    EXPECT_NE(run.Output.find("\nSyntax:\n    morvex <project-file>|<inline-options>|"
                               "<project-source> [<parameters>]\n"),
               std::string::npos);
     const std::string tail =

@@ -87,6 +87,38 @@ TEST(ParseCommandLineTest, HelpStopsScanningButAnyWaitSwitchCounts) {
   EXPECT_FALSE(Parse({"-?", "-wait"}).WaitForKey);  // only a bare -w counts
 }
 
+TEST(ParseCommandLineTest, LongHelpAndVersionStopTheScanAndNeverWait) {
+  RunOptions options = Parse({"-w", "p.morvex", "--help", "-lrun.log", "-w"});
+  EXPECT_TRUE(options.ShowUsage);
+  EXPECT_TRUE(options.HelpRequested);
+  EXPECT_FALSE(options.ShowVersion);
+  EXPECT_FALSE(options.WaitForKey);
+  EXPECT_FALSE(options.LogEnabled);
+  EXPECT_EQ(options.ProjectArgument, "");
+
+  options = Parse({"--version", "p.morvex", "-?"});
+  EXPECT_TRUE(options.ShowVersion);
+  EXPECT_FALSE(options.ShowUsage);
+  EXPECT_EQ(options.BaseDirectory, "");  // nothing is run
+  EXPECT_TRUE(options.Positionals.empty());
+
+  // Other long forms stay what they were: "--" is an ignored switch, and the
+  // single-dash forms are the h switch.
+  EXPECT_FALSE(Parse({"--verbose", "p.morvex"}).Verbose);
+  options = Parse({"-help", "-w"});
+  EXPECT_TRUE(options.ShowUsage);
+  EXPECT_FALSE(options.HelpRequested);
+  EXPECT_TRUE(options.WaitForKey);
+}
+
+TEST(UsageLinesTest, NamesTheProgramAsInstalled) {
+  EXPECT_EQ(UsageLines().at(1),
+            "    morvex <project-file>|<inline-options>|<project-source> [<parameters>]");
+  for (const std::string& line : UsageLines()) {
+    EXPECT_EQ(line.find(".exe"), std::string::npos) << line;
+  }
+}
+
 TEST(ChooseLogPathTest, ByProjectAndLogSwitch) {
   RunOptions options;
   options.BaseDirectory = "/cwd/";

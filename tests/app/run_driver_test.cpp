@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "app/command_line.h"
 #include "app/console_log.h"
 #include "tests/support/temp_path.h"
 
@@ -21,9 +22,10 @@ constexpr std::string_view kBanner =
     "Copyright (c) 2026 The Morvex developers\n"
     "\n";
 
-int RunDriver(std::vector<const char*> argv, std::ostringstream& out) {
+int RunDriver(std::vector<const char*> argv, std::ostringstream& out,
+              const std::string& input = {}) {
   argv.insert(argv.begin(), "morvex");
-  std::istringstream in;
+  std::istringstream in(input);
   TConsole console(out, in);
   return RunMorvex(static_cast<int>(argv.size()), argv.data(), console);
 }
@@ -43,6 +45,27 @@ TEST(RunDriverTest, EscapingErrorIsFatal) {
   const std::string output = out.str();
   ASSERT_EQ(output.substr(0, kBanner.size()), kBanner);
   EXPECT_EQ(output.substr(kBanner.size()).rfind("Fatal error: std::", 0), 0u) << output;
+}
+
+std::string Usage() {
+  std::string usage;
+  for (const std::string& line : UsageLines()) usage += line + "\n";
+  return usage;
+}
+
+TEST(RunDriverTest, HelpAndVersionSucceedWithoutWaiting) {
+  std::ostringstream out;
+  EXPECT_EQ(RunDriver({"--help"}, out, "typed\n"), 0);
+  EXPECT_EQ(out.str(), std::string(kBanner) + Usage());
+
+  out.str("");
+  EXPECT_EQ(RunDriver({"p.morvex", "--version", "-w"}, out, "typed\n"), 0);
+  EXPECT_EQ(out.str(), "Morvex v1.2.20\n");
+
+  // The short form keeps its exit code, and -w still waits after it.
+  out.str("");
+  EXPECT_EQ(RunDriver({"-?", "-w"}, out, "typed\n"), 1);
+  EXPECT_EQ(out.str(), std::string(kBanner) + Usage() + "\nPress ENTER to continue.\n");
 }
 
 }  // namespace
