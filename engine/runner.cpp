@@ -122,11 +122,20 @@ void TProjectRun::Run() {
 void TProjectRun::RunScript(_xmlNode* script) {
   const std::string number = std::to_string(scriptNumber_);
   const std::string name = GetAttributeText(script, "name");
-  output_("Script:         " + (name.empty() ? "#" + number : name + " (#" + number + ")"),
-          LevelDetail);
+  const std::string label = name.empty() ? "#" + number : name + " (#" + number + ")";
+  output_("Script:         " + label, LevelDetail);
 
   const std::string test = GetAttributeText(script, "test");
-  if (!test.empty() && !EvaluateCondition(SubstituteTest(test, parameters_, streams_))) {
+  std::string exceededLimit;
+  if (!test.empty() &&
+      !EvaluateCondition(SubstituteTest(test, parameters_, streams_), exceededLimit)) {
+    // A condition refused by a bound of the evaluator may well be meant to
+    // hold; skipping its script without a word would hide that.
+    if (!exceededLimit.empty()) {
+      output_("Warning: script " + label + ": the test exceeds the expression evaluator's " +
+                  exceededLimit + " and counts as false.",
+              LevelHeadline);
+    }
     output_("Skipped", LevelDetail);
     output_("", LevelDetail);
     return;

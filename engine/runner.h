@@ -16,6 +16,10 @@ namespace morvex {
 // values are asked through `onPrompt` when `promptForParameters` is set (an
 // empty callback disables prompting).
 //
+// A script whose `test` is false is skipped; when the test is false only
+// because it exceeds a limit of the expression evaluator, a warning line
+// naming the limit is reported at LevelHeadline (shown without -v too).
+//
 // Returns true when every script ran or was skipped. The first error ends the
 // project: its message is reported once at LevelError and false is returned;
 // scripts after it do not run and what earlier scripts wrote stays. Every

@@ -1,5 +1,6 @@
 #include "templates/condition.h"
 
+#include "templates/expr_error.h"
 #include "templates/expr_parser.h"
 
 namespace morvex {
@@ -11,13 +12,25 @@ std::string EvaluateExpressionText(std::string_view text) {
   return parser.EvaluateAsText(index);
 }
 
-bool EvaluateCondition(std::string_view text) noexcept {
+bool EvaluateCondition(std::string_view text, std::string& exceededLimit) noexcept {
   try {
+    exceededLimit.clear();
     const std::string result = EvaluateExpressionText(text);
     return result == "1" || result == "True" || result == "Yes";
+  } catch (const EExprLimitExceeded& error) {
+    try {
+      exceededLimit = error.Limit();
+    } catch (...) {
+    }
+    return false;
   } catch (...) {
     return false;
   }
+}
+
+bool EvaluateCondition(std::string_view text) noexcept {
+  std::string ignored;
+  return EvaluateCondition(text, ignored);
 }
 
 }  // namespace morvex

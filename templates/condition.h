@@ -13,6 +13,12 @@ namespace morvex {
 // Never throws.
 bool EvaluateCondition(std::string_view text) noexcept;
 
+// EvaluateCondition that also says when the condition is false only because
+// it exceeds one of the evaluator's limits: `exceededLimit` then names the
+// limit ("nesting depth limit (256 levels)", "expression size limit (1024
+// operations in a row)") so the caller can warn; otherwise it is emptied.
+bool EvaluateCondition(std::string_view text, std::string& exceededLimit) noexcept;
+
 // The result text of a condition, for tests and diagnostics: the evaluator
 // is set up with ";" as argument separator, "." as decimal separator and
 // "#" as hexadecimal prefix; see ExpressionResultText (expr_parser.h).

@@ -14,9 +14,14 @@ namespace morvex {
 namespace {
 
 // Bounds on recursion: brackets and priorities nested deeper than
-// kMaxNesting, or a tree deeper than kMaxTreeDepth, are refused.
+// kMaxNesting, or a tree deeper than kMaxTreeDepth (a long chain such as
+// 1+1+...+1 makes a deep tree without any brackets), are refused.
 constexpr int kMaxNesting = 256;
 constexpr int kMaxTreeDepth = 1024;
+const std::string kNestingLimit =
+    "nesting depth limit (" + std::to_string(kMaxNesting) + " levels)";
+const std::string kSizeLimit =
+    "expression size limit (" + std::to_string(kMaxTreeDepth) + " operations in a row)";
 
 const std::string kPrefix = "Error in math expression: ";
 const std::string kTooFew = kPrefix + "Syntax error: function or operand has too few arguments";
@@ -350,7 +355,7 @@ class TExprReader {
   }
 
   std::unique_ptr<TExprNode> Build(size_t lo, size_t hi, int nesting) {
-    if (nesting > kMaxNesting) Raise(kPrefix + "expression nested too deeply");
+    if (nesting > kMaxNesting) throw EExprLimitExceeded(kNestingLimit);
     while (hi - lo >= 2 && IsLeft(lo) && match_[lo] == hi - 1) {
       ++lo;
       --hi;
@@ -439,7 +444,7 @@ class TExprReader {
     node->Kind = ENodeKind::Apply;
     node->Function = &f;
     for (const auto& operand : operands) node->Depth = std::max(node->Depth, operand->Depth + 1);
-    if (node->Depth > kMaxTreeDepth) Raise(kPrefix + "expression nested too deeply");
+    if (node->Depth > kMaxTreeDepth) throw EExprLimitExceeded(kSizeLimit);
     node->Operands = std::move(operands);
     return node;
   }

@@ -283,6 +283,44 @@ TEST_F(RunProjectTest, AnyFailureInsideTheRunIsReportedOnceAsAnError) {
   EXPECT_FALSE(fs::exists(dir_ / "one.xml"));
 }
 
+TEST_F(RunProjectTest, TestRefusedByAnEvaluatorLimitWarnsAndSkips) {
+  std::string deep;
+  for (int i = 0; i < 300; ++i) deep += "-(";
+  deep += "1";
+  for (int i = 0; i < 300; ++i) deep += ")";
+  std::string chain;
+  for (int i = 0; i < 1100; ++i) chain += ":one+";
+  const std::string project =
+      Project("<script name=\"deep\" test=\"" + deep +
+              " = 1\"><source>gone.xml</source></script>"
+              "<script test=\"" +
+              chain +
+              "1 > 0\"><source>gone.xml</source></script>"
+              "<script test=\":one = 2\"><source>gone.xml</source></script>");
+  EXPECT_TRUE(Run(project, {"one=1"}));
+  const TLines expected = {
+      {"Project: inline", LevelHeadline},
+      {"Parameters: one=1", LevelDetail},
+      {"", LevelHeadline},
+      {"Script:         deep (#1)", LevelDetail},
+      {"Warning: script deep (#1): the test exceeds the expression evaluator's nesting depth "
+       "limit (256 levels) and counts as false.",
+       LevelHeadline},
+      {"Skipped", LevelDetail},
+      {"", LevelDetail},
+      {"Script:         #2", LevelDetail},
+      {"Warning: script #2: the test exceeds the expression evaluator's expression size limit "
+       "(1024 operations in a row) and counts as false.",
+       LevelHeadline},
+      {"Skipped", LevelDetail},
+      {"", LevelDetail},
+      {"Script:         #3", LevelDetail},  // an ordinary false test: no warning
+      {"Skipped", LevelDetail},
+      {"", LevelDetail},
+      {"The project was completed successfully.", LevelHeadline}};
+  EXPECT_EQ(lines_, expected);
+}
+
 TEST_F(RunProjectTest, MissingCallbacksAreAllowed) {
   EXPECT_TRUE(RunProject(Project("<script test=\"0\"><source>x</source></script>"), {"a=1"}, true,
                          dir_.string() + "/", nullptr, nullptr));

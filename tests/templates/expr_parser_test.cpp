@@ -35,7 +35,11 @@ const std::string kTooFew =
     "Error in math expression: Syntax error: function or operand has too few arguments";
 const std::string kTooMany =
     "Error in math expression: Syntax error: function or operand has too many arguments";
-const std::string kNested = "Error in math expression: expression nested too deeply";
+const std::string kNested =
+    "Error in math expression: expression exceeds the nesting depth limit (256 levels)";
+const std::string kTooLong =
+    "Error in math expression: expression exceeds the expression size limit (1024 operations in "
+    "a row)";
 const std::string kZeroDivide = "Floating point division by zero";
 const std::string kInvalid = "Invalid floating point operation";
 const std::string kOverflow = "Floating point overflow";
@@ -310,7 +314,7 @@ TEST(ExpressionParser, EvaluatesConditionsToTheirResultText) {
       {Repeat("(1+", 200) + "1" + Repeat(")", 200), "201"},
       Fails(Repeat("(1+", 5000) + "1" + Repeat(")", 5000), kNested),
       Fails(Repeat("-(", 5000) + "1" + Repeat(")", 5000), kNested),
-      Fails(Repeat("1+", 20000) + "1", kNested),
+      Fails(Repeat("1+", 20000) + "1", kTooLong),
       {Repeat("1+", 500) + "1", "501"},
       Fails(Repeat("(", 20000) + "1", "Unequal brackets"),
   };
@@ -377,6 +381,21 @@ TEST(ExpressionParser, KnowsTheDescriptionsOfItsWords) {
   EXPECT_EQ(parser.Description("pos"), "Position in of substring in string");
   EXPECT_EQ(parser.Description("random"), "random number between 0 and 1");
   EXPECT_EQ(parser.Description("nothing"), "");
+}
+
+TEST(EvaluateCondition, NamesTheLimitThatMadeItFalse) {
+  std::string limit = "left over";
+  EXPECT_TRUE(EvaluateCondition(Repeat("(1+", 200) + "1" + Repeat(")", 200) + " = 201", limit));
+  EXPECT_EQ(limit, "");
+  EXPECT_FALSE(EvaluateCondition(Repeat("-(", 300) + "1" + Repeat(")", 300) + " = 1", limit));
+  EXPECT_EQ(limit, "nesting depth limit (256 levels)");
+  EXPECT_FALSE(EvaluateCondition(Repeat("1+", 1100) + "1 > 0", limit));
+  EXPECT_EQ(limit, "expression size limit (1024 operations in a row)");
+  // Ordinary refusals and false results name no limit.
+  for (const std::string text : {"1 / 0", "max(1, 2)", "5 = 6", "(1", ""}) {
+    EXPECT_FALSE(EvaluateCondition(text, limit)) << text;
+    EXPECT_EQ(limit, "") << text;
+  }
 }
 
 TEST(EvaluateCondition, IsTrueOnlyForOneOrTrue) {
