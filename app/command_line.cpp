@@ -74,10 +74,11 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
           .emplace_back(argument);
       continue;
     }
+    // The long forms ask for text only: they succeed and never wait.
     if (argument == "--help" || argument == "--version") {
-      options.ShowUsage = argument == "--help";
-      options.HelpRequested = options.ShowUsage;
-      options.ShowVersion = !options.ShowUsage;
+      options.HelpRequested = argument == "--help";
+      options.ShowUsage = options.HelpRequested;
+      options.ShowVersion = !options.HelpRequested;
       options.WaitForKey = false;
       break;
     }
