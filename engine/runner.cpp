@@ -132,8 +132,8 @@ void TProjectRun::RunScript(_xmlNode* script) {
     // A condition refused by a bound of the evaluator may well be meant to
     // hold; skipping its script without a word would hide that.
     if (!exceededLimit.empty()) {
-      output_("Warning: script " + label + ": the test exceeds the expression evaluator's " +
-                  exceededLimit + " and counts as false.",
+      output_("Warning: script " + label + ": the test exceeds the evaluator's " + exceededLimit +
+                  " and counts as false.",
               LevelHeadline);
     }
     output_("Skipped", LevelDetail);

@@ -303,13 +303,13 @@ TEST_F(RunProjectTest, TestRefusedByAnEvaluatorLimitWarnsAndSkips) {
       {"Parameters: one=1", LevelDetail},
       {"", LevelHeadline},
       {"Script:         deep (#1)", LevelDetail},
-      {"Warning: script deep (#1): the test exceeds the expression evaluator's nesting depth "
+      {"Warning: script deep (#1): the test exceeds the evaluator's nesting depth "
        "limit (256 levels) and counts as false.",
        LevelHeadline},
       {"Skipped", LevelDetail},
       {"", LevelDetail},
       {"Script:         #2", LevelDetail},
-      {"Warning: script #2: the test exceeds the expression evaluator's expression size limit "
+      {"Warning: script #2: the test exceeds the evaluator's expression size limit "
        "(1024 operations in a row) and counts as false.",
        LevelHeadline},
       {"Skipped", LevelDetail},
