@@ -11,6 +11,7 @@
 #include "app/command_line.h"
 #include "app/console_log.h"
 #include "app/inline_project.h"
+#include "app/interrupt.h"
 #include "app/version_info.h"
 #include "engine/run_callbacks.h"
 #include "engine/runner.h"
@@ -58,6 +59,8 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
   TConsoleLogHelper helper(options, console);
   try {
     options = ParseCommandLine(argc, argv, currentDirectory);
+    SetInterruptLog(options.LogStream ? options.LogDescriptor : -1);
+    if (!options.LogWarning.empty()) console.Write(options.LogWarning + "\n");
     if (options.ShowUsage) {
       exitCode = kExitFailure;
       for (const std::string& line : UsageLines()) console.Write(line + "\n");
@@ -102,6 +105,7 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
     } catch (const std::exception&) {
     }
     options.LogStream.reset();
+    options.LogDescriptor = -1;
   }
   return exitCode;
 }
