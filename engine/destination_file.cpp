@@ -100,7 +100,10 @@ void DeleteOldDestinationFile(const std::string& path) {
 TDestinationFile::TDestinationFile(const std::string& path)
     : path_(path), target_(FollowSymbolicLinks(path)), writePath_(path) {
   struct stat info;
-  if (::stat(target_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return;
+  if (::stat(target_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (S_ISFIFO(info.st_mode)) HoldFifoOpen();
+    return;
+  }
   std::string name = target_.substr(DirectoryOf(target_).size());
   if (name.empty()) return;
   if (name.size() > kMaxNameStem) name.resize(kMaxNameStem);
@@ -119,12 +122,25 @@ TDestinationFile::TDestinationFile(const std::string& path)
 }
 
 TDestinationFile::~TDestinationFile() {
+  ReleaseFifo();
   if (WritesInPlace() || committed_) return;
   ClearPending();
   ::unlink(writePath_.c_str());
 }
 
+void TDestinationFile::HoldFifoOpen() {
+  do {
+    fifo_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+  } while (fifo_ < 0 && errno == EINTR);
+}
+
+void TDestinationFile::ReleaseFifo() {
+  if (fifo_ >= 0) ::close(fifo_);
+  fifo_ = -1;
+}
+
 void TDestinationFile::Commit() {
+  ReleaseFifo();
   if (WritesInPlace() || committed_) return;
   if (::rename(writePath_.c_str(), target_.c_str()) != 0) {
     throw EMorvexError("Cannot write destination file: " + path_ + ": " + std::strerror(errno));

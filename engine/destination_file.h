@@ -35,7 +35,10 @@ class TDestinationFile {
   // named "." + file name + ".morvex-" + random letters) in the directory of
   // the file `path` leads to. Writes in place when that file is a device,
   // FIFO, socket or directory, or when no temporary file can be created there
-  // (a missing directory: the step then reports its own error).
+  // (a missing directory: the step then reports its own error). A FIFO is
+  // opened for writing here, which waits for its reader as shell redirection
+  // does, and is held open until the step ends: the reader then sees the
+  // end of the data only once, and no byte is written before it is there.
   explicit TDestinationFile(const std::string& path);
   // Removes the temporary file unless Commit succeeded.
   ~TDestinationFile();
@@ -47,7 +50,8 @@ class TDestinationFile {
   const std::string& WritePath() const { return writePath_; }
   bool WritesInPlace() const { return writePath_ == path_; }
 
-  // Renames the temporary file over the destination. Raises "Cannot write
+  // Renames the temporary file over the destination (ends a FIFO's data).
+  // Raises "Cannot write
   // destination file: " + path + ": " + reason when that fails.
   void Commit();
 
@@ -59,6 +63,10 @@ class TDestinationFile {
   std::string target_;     // the file the links lead to
   std::string writePath_;  // temporary file or path_
   bool committed_ = false;
+  int fifo_ = -1;  // a FIFO destination's writing end, held while the step runs
+
+  void HoldFifoOpen();
+  void ReleaseFifo();
 };
 
 // Runs `step` with a file destination's Location pointing at its write path
