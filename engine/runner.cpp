@@ -8,10 +8,12 @@
 // skips the script but still counts its number), then the steps in the
 // order source, query step, transformation, destination (each resolved and
 // reported), then the checks that precede execution (stylesheet or script
-// file present, the destination line, the old destination file deleted, the
-// source not destroyed by its own destination), typed stylesheet parameters
-// on first need, DispatchScript, "o.k.". The first error anywhere ends the
-// project with its message at the error level.
+// file present, the destination line, no input of the run named as the
+// destination, the old destination file deleted), typed stylesheet
+// parameters on first need, DispatchScript (a file destination written
+// through a temporary file that replaces it only when the step succeeds),
+// "o.k.". The first error anywhere ends the project with its message at the
+// error level.
 //
 // Ownership: the run owns the project document, the parameter list, the
 // typed transform parameters and the stream registry; they live until
