@@ -50,6 +50,10 @@ void WriteLine(int fd, int signal, const char* lineEnd) {
 
 void OnInterrupt(int signal) {
   RemovePendingDestinationFile();
+  // A console pipe that is gone must not end the process before its exit code.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, nullptr);
   WriteLine(STDOUT_FILENO, signal, "\n");
   const int logFd = gLogFd;
   if (logFd >= 0) WriteLine(logFd, signal, "\r\n");

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -43,10 +45,40 @@ void ClearPending() {
   std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
+// Holds SIGINT, SIGTERM and SIGHUP back for its lifetime; they are
+// delivered when it ends.
+class TInterruptsDeferred {
+ public:
+  TInterruptsDeferred() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGHUP);
+    ::sigprocmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  ~TInterruptsDeferred() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  TInterruptsDeferred(const TInterruptsDeferred&) = delete;
+  TInterruptsDeferred& operator=(const TInterruptsDeferred&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {};
   return path.substr(0, slash + 1);
+}
+
+// True for the links of /proc/<pid>/fd (also reached as /dev/stdout or
+// /dev/fd/N): they stand for an open descriptor, which is written through as
+// it is, never replaced by the file its text names.
+bool IsDescriptorLink(const std::string& path) {
+  const std::string directory = DirectoryOf(path);
+  struct statfs info;
+  return ::statfs(directory.empty() ? "." : directory.c_str(), &info) == 0 &&
+         info.f_type == PROC_SUPER_MAGIC;
 }
 
 std::string RandomLetters(size_t count) {
@@ -78,6 +110,7 @@ std::string FollowSymbolicLinks(const std::string& path) {
   for (int hop = 0; hop < kMaxLinks; ++hop) {
     struct stat info;
     if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    if (IsDescriptorLink(current)) return current;
     std::vector<char> buffer(static_cast<size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1);
     const ssize_t length = ::readlink(current.c_str(), buffer.data(), buffer.size());
     if (length < 0 || static_cast<size_t>(length) >= buffer.size()) return current;
@@ -99,8 +132,10 @@ void DeleteOldDestinationFile(const std::string& path) {
 
 TDestinationFile::TDestinationFile(const std::string& path)
     : path_(path), target_(FollowSymbolicLinks(path)), writePath_(path) {
+  // target_ is no link unless it is a descriptor link or a loop: both are
+  // written in place.
   struct stat info;
-  if (::stat(target_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+  if (::lstat(target_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     if (S_ISFIFO(info.st_mode)) HoldFifoOpen();
     return;
   }
@@ -108,6 +143,8 @@ TDestinationFile::TDestinationFile(const std::string& path)
   if (name.empty()) return;
   if (name.size() > kMaxNameStem) name.resize(kMaxNameStem);
   const std::string prefix = DirectoryOf(target_) + "." + name + ".morvex-";
+  // A signal between creating the file and registering it would leave it.
+  TInterruptsDeferred deferred;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     std::string candidate = prefix + RandomLetters(6);
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

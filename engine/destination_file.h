@@ -6,7 +6,8 @@
 // succeeds, so a failed or interrupted step never leaves a partial file that
 // looks complete. Character and block devices, FIFOs and sockets are written
 // in place, as shell redirection does. Symbolic links are followed: the file
-// they name is replaced and the link stays.
+// they name is replaced and the link stays. Descriptor links (/dev/stdout,
+// /proc/self/fd/N) are written through in place.
 #pragma once
 
 #include <functional>
@@ -19,6 +20,8 @@ namespace morvex {
 // The path the symbolic links starting at `path` lead to in the end (that
 // file need not exist). A relative link text is taken against the directory
 // of the link. `path` itself when it is no link, or after 40 links (a loop).
+// A link of /proc/<pid>/fd stands for an open descriptor and is not followed:
+// the path of that link is returned.
 std::string FollowSymbolicLinks(const std::string& path);
 
 // Deletes the existing destination file before the step runs. Symbolic links

@@ -82,6 +82,22 @@ TEST(DeleteOldDestinationFileTest, OnlyRegularFilesAreDeleted) {
   EXPECT_TRUE(fs::is_fifo(dir.File("fifo")));
   EXPECT_TRUE(fs::is_directory(dir.File("folder")));
   EXPECT_TRUE(fs::is_symlink(dir.File("null-link")));
+
+  // A descriptor link (/dev/stdout redirected to a file) is written through:
+  // the file open behind it is neither deleted nor replaced.
+  const std::string console = dir.Write("console.txt", "earlier lines");
+  const int fd = ::open(console.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  const std::string descriptor = "/proc/self/fd/" + std::to_string(fd);
+  fs::create_symlink(descriptor, dir.File("stdout"));
+  EXPECT_EQ(FollowSymbolicLinks(dir.File("stdout")), descriptor);
+  DeleteOldDestinationFile(dir.File("stdout"));
+  {
+    TDestinationFile output(dir.File("stdout"));
+    EXPECT_TRUE(output.WritesInPlace());
+  }
+  ::close(fd);
+  EXPECT_EQ(TTempDir::Read(console), "earlier lines");
 }
 
 TEST(DestinationFileTest, OutputReplacesTheDestinationOnlyOnCommit) {
