@@ -1,5 +1,8 @@
 #include "app/command_line.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -125,17 +128,41 @@ std::string ChooseLogPath(const RunOptions& options) {
 
 void OpenLogFile(RunOptions& options, const std::string& path) {
   options.LogStream.reset();
+  options.LogDescriptor = -1;
   options.LogPath = path;
+  const auto switchOff = [&options](const std::string& warning) {
+    options.LogStream.reset();
+    options.LogDescriptor = -1;
+    options.LogEnabled = false;
+    options.LogWarning = warning;
+  };
+  const std::string_view project = options.ProjectArgument;
+  if (!project.empty() && project.substr(0, kProjectSourceStart.size()) != kProjectSourceStart) {
+    std::error_code error;
+    if (std::filesystem::equivalent(path, ResolvePath(options.BaseDirectory, project), error) &&
+        !error) {
+      switchOff("Warning: log file " + path + " is the project file; logging is off.");
+      return;
+    }
+  }
   try {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) {
       std::error_code error;
       std::filesystem::create_directories(parent, error);
     }
-    options.LogStream = std::make_unique<TFileStream>(path, TFileStream::Mode::Create);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+      struct stat info;
+      const bool link = ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+      switchOff(link ? "Warning: log file " + path + " is a symbolic link; logging is off."
+                     : std::string());
+      return;
+    }
+    options.LogStream = std::make_unique<TFileStream>(fd, path, true);
+    options.LogDescriptor = fd;
   } catch (const std::exception&) {
-    options.LogStream.reset();
-    options.LogEnabled = false;
+    switchOff({});
   }
 }
 

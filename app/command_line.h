@@ -26,6 +26,8 @@ struct RunOptions {
   std::vector<std::string> Parameters;     // "name=value" texts as written
   std::vector<std::string> Positionals;    // every other non-switch argument
   std::unique_ptr<TFileStream> LogStream;  // the open log file, if any
+  int LogDescriptor = -1;                  // LogStream's descriptor, while it is open
+  std::string LogWarning;                  // why a requested log is not written, if shown
 };
 
 // Classifies argv[1..argc-1] (argv[0] is not examined) and, unless the usage
@@ -59,7 +61,9 @@ std::string ChooseLogPath(const RunOptions& options);
 // Creates the missing directories of `path` and the file itself, replacing an
 // existing one; stores the path in LogPath and the file in LogStream. On any
 // failure logging is switched off (LogEnabled false, no LogStream) and
-// nothing is reported.
+// nothing is reported, except that a path naming the project file or an
+// existing symbolic link is never opened (so a planted link cannot make the
+// run truncate another file): logging is off and LogWarning says why.
 void OpenLogFile(RunOptions& options, const std::string& path);
 
 // The usage text, one line per element.

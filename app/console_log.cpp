@@ -50,6 +50,7 @@ void TConsoleLogHelper::WriteMessage(std::string_view text, bool toConsole) {
     log.Flush();
   } catch (const std::exception&) {
     options_.LogStream.reset();
+    options_.LogDescriptor = -1;
     options_.LogEnabled = false;
   }
 }

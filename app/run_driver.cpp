@@ -11,6 +11,7 @@
 #include "app/command_line.h"
 #include "app/console_log.h"
 #include "app/inline_project.h"
+#include "app/interrupt.h"
 #include "app/version_info.h"
 #include "engine/run_callbacks.h"
 #include "engine/runner.h"
@@ -65,6 +66,7 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
   TConsoleLogHelper helper(options, console);
   try {
     options = ParseCommandLine(argc, argv, currentDirectory);
+    SetInterruptLog(options.LogStream ? options.LogDescriptor : -1);
     if (options.ShowVersion) {
       console.Write(banner.front() + "\n");
     } else if (options.ShowUsage) {
@@ -73,6 +75,7 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       for (const std::string& line : UsageLines()) console.Write(line + "\n");
     } else {
       showBanner();
+      if (!options.LogWarning.empty()) console.Write(options.LogWarning + "\n");
       for (const std::string& line : banner) helper.WriteMessage(line, false);
       helper.WriteMessage("", false);
       if (!RunCommandLineProject(options, helper)) exitCode = kExitFailure;
@@ -115,6 +118,7 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
     } catch (const std::exception&) {
     }
     options.LogStream.reset();
+    options.LogDescriptor = -1;
   }
   return exitCode;
 }

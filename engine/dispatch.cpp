@@ -201,15 +201,16 @@ void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context)
   operations::RunQueryTemplate(steps.Source, steps.Query, steps.Transform, context.OnOutput,
                                *queryOutput, context.ParametersElement, context.Parameters,
                                DocumentElement(steps.QueryDocument.get()));
+  // An output file is only closed: a FIFO or device cannot be rewound.
+  if (outputFile) {
+    outputFile->Close();
+    return;
+  }
   queryOutput->SetPosition(0);
 
   if (resultIsOutput) {
-    if (destination.Kind == skStream) {
-      destination.Stream =
-          &context.Streams.GetOrCreateStream(destination.Location, std::move(queryOutput));
-    } else if (outputFile) {
-      outputFile->Close();
-    }
+    destination.Stream =
+        &context.Streams.GetOrCreateStream(destination.Location, std::move(queryOutput));
     return;
   }
   if (kind == tkNone) return;

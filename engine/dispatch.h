@@ -34,7 +34,8 @@ struct TDispatchContext {
 // ("Destination must be specified!", "This combination of Source, (L)SQL,
 // Transformation and Destination is not supported!", ...); a failed operation
 // raises its step prefix + its message ("XSL Transformation error: ...").
-// Whatever an operation wrote to an output file before failing stays.
+// Output files are written at destination.Location as it stands (the runner
+// points it at a temporary file and keeps the output only when this returns).
 void DispatchScript(TScriptSteps& steps, const TDispatchContext& context);
 
 }  // namespace morvex

@@ -8,10 +8,12 @@
 // skips the script but still counts its number), then the steps in the
 // order source, query step, transformation, destination (each resolved and
 // reported), then the checks that precede execution (stylesheet or script
-// file present, the destination line, the old destination file deleted, the
-// source not destroyed by its own destination), typed stylesheet parameters
-// on first need, DispatchScript, "o.k.". The first error anywhere ends the
-// project with its message at the error level.
+// file present, the destination line, no input of the run named as the
+// destination, the old destination file deleted), typed stylesheet
+// parameters on first need, DispatchScript (a file destination written
+// through a temporary file that replaces it only when the step succeeds),
+// "o.k.". The first error anywhere ends the project with its message at the
+// error level.
 //
 // Ownership: the run owns the project document, the parameter list, the
 // typed transform parameters and the stream registry; they live until
@@ -24,6 +26,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "db/connection_string.h"
+#include "engine/destination_file.h"
 #include "engine/dispatch.h"
 #include "engine/names.h"
 #include "engine/parameters.h"
@@ -33,6 +37,7 @@
 #include "engine/streams.h"
 #include "templates/condition.h"
 #include "text/error.h"
+#include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
 
@@ -54,8 +59,28 @@ std::string FileStem(std::string_view path) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
   std::error_code error;
   return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// The database file a SQLite connection string opens; empty text for other
+// drivers, an in-memory database or a string that does not parse.
+std::string SqliteDatabaseFile(const std::string& connectionString) {
+  std::vector<TConnectionStringItem> items;
+  try {
+    items = ParseConnectionString(connectionString);
+  } catch (const EMorvexError&) {
+    return {};
+  }
+  if (const std::string* provider = FindConnectionValue(items, {"provider"})) {
+    const std::string name = AsciiLower(TrimText(*provider));
+    if (name.substr(0, name.find('.')) != "sqlite") return {};
+  } else if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) {
+    return {};
+  }
+  const std::string* path = FindConnectionValue(items, {"data source"});
+  return path && *path != ":memory:" ? *path : std::string();
 }
 
 bool UsesTransformParameters(uint8_t kind) {
@@ -79,7 +104,7 @@ class TProjectRun {
  private:
   void RunScript(_xmlNode* script);
   void ReportAndCheck(TScriptSteps& steps);
-  void CheckDestinationIsNoInput(const TScriptSteps& steps) const;
+  void CheckDestinationIsNoInput(const TScriptSteps& steps, const std::string& scriptFile) const;
 
   const std::string& project_;
   const std::vector<std::string>& parameterTexts_;
@@ -151,7 +176,7 @@ void TProjectRun::RunScript(_xmlNode* script) {
 
   const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
                                   parameterTexts_,    streams_,    output_};
-  DispatchScript(steps, dispatch);
+  WriteDestination(steps.Destination, [&] { DispatchScript(steps, dispatch); });
   output_("o.k.", LevelDetail);
   output_("", LevelDetail);
 }
@@ -163,6 +188,7 @@ void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
     output_((import ? "Data import from: " : "Transformation: ") + steps.TransformLabel,
             LevelDetail);
   }
+  std::string scriptFile;
   if (transform.Kind == tkXslt || transform.Kind == tkScript || transform.Kind == tkZqScript) {
     if (!FileExists(transform.Content)) {
       throw EMorvexError(FileDoesNotExistMessage(transform.Content));
@@ -170,6 +196,7 @@ void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
     if (transform.Kind != tkXslt) {
       std::string script;
       if (!LoadTextFile(script, transform.Content)) throw EMorvexError("Cannot load file!");
+      scriptFile = std::move(transform.Content);
       transform.Content = std::move(script);
     }
   }
@@ -178,7 +205,7 @@ void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
   if (destination.Kind != skNone) {
     output_("Destination:    " + DisplayedLocation(destination), LevelDetail);
     if (destination.Kind == skFile) {
-      CheckDestinationIsNoInput(steps);
+      CheckDestinationIsNoInput(steps, scriptFile);
       DeleteOldDestinationFile(destination.Location);
     } else if (destination.Kind == skStream) {
       CheckStreamsDiffer(steps.Source, destination);
@@ -192,16 +219,31 @@ void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
   }
 }
 
-// The old destination file is deleted before the step runs; when it is the
-// very file the step reads, deleting it would destroy the input.
-void TProjectRun::CheckDestinationIsNoInput(const TScriptSteps& steps) const {
+// The old destination file is deleted before the step runs and the new one
+// replaces it: when it is a file the run reads (compared by device and inode,
+// so links and ".." paths are caught), that would destroy the input.
+void TProjectRun::CheckDestinationIsNoInput(const TScriptSteps& steps,
+                                            const std::string& scriptFile) const {
   const std::string& target = steps.Destination.Location;
-  if (steps.Source.Kind == skFile && SameFile(steps.Source.Location, target)) {
-    throw EMorvexError("Source and destination files must be different!");
+  const auto refuse = [&target](const std::string& input, const char* message) {
+    if (SameFile(input, target)) throw EMorvexError(message);
+  };
+  if (steps.Source.Kind == skFile) {
+    refuse(steps.Source.Location, "Source and destination files must be different!");
+  } else if (steps.Source.Kind == skOledb) {
+    refuse(SqliteDatabaseFile(steps.Source.Location),
+           "Source and destination files must be different!");
   }
-  if (steps.Transform.Kind == tkXslt && SameFile(steps.Transform.Content, target)) {
-    throw EMorvexError("Stylesheet and destination files must be different!");
+  if (!IsProjectSource(project_)) {
+    refuse(document_.ProjectPath, "Project and destination files must be different!");
   }
+  if (steps.Query.Kind == qkFile) {
+    refuse(steps.QueryLabel, "Query and destination files must be different!");
+  }
+  if (steps.Transform.Kind == tkXslt) {
+    refuse(steps.Transform.Content, "Stylesheet and destination files must be different!");
+  }
+  refuse(scriptFile, "Script and destination files must be different!");
 }
 
 }  // namespace

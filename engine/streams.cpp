@@ -1,7 +1,6 @@
 #include "engine/streams.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -125,10 +124,27 @@ bool SaveTextToFile(std::string_view text, const std::string& path, bool withPre
 }
 
 bool CopyFileTo(const std::string& source, const std::string& target) {
-  std::error_code error;
-  const bool copied = std::filesystem::copy_file(
-      source, target, std::filesystem::copy_options::overwrite_existing, error);
-  return copied && !error;
+  struct stat from;
+  struct stat to;
+  if (::stat(source.c_str(), &from) != 0 || S_ISDIR(from.st_mode)) return false;
+  const bool targetExists = ::stat(target.c_str(), &to) == 0;
+  if (targetExists && to.st_dev == from.st_dev && to.st_ino == from.st_ino) return false;
+  if (S_ISREG(from.st_mode) && (!targetExists || S_ISREG(to.st_mode))) {
+    std::error_code error;
+    const bool copied = std::filesystem::copy_file(
+        source, target, std::filesystem::copy_options::overwrite_existing, error);
+    return copied && !error;
+  }
+  // A device, FIFO or socket at either end is read or written in place.
+  try {
+    TFileStream input(source, TFileStream::Mode::Read);
+    TFileStream output(target, TFileStream::Mode::Create);
+    output.CopyFrom(input);
+    output.Close();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 bool SaveStreamToFile(TStream& stream, const std::string& path) {
@@ -140,14 +156,6 @@ bool SaveStreamToFile(TStream& stream, const std::string& path) {
     return true;
   } catch (const std::exception&) {
     return false;
-  }
-}
-
-void DeleteOldDestinationFile(const std::string& path) {
-  struct stat info;
-  if (path.empty() || ::lstat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return;
-  if (::unlink(path.c_str()) != 0) {
-    throw EMorvexError("Cannot delete old destination file: " + path);
   }
 }
 

@@ -75,8 +75,9 @@ bool ReadStreamText(TStream& stream, std::string& text);
 bool SaveTextToFile(std::string_view text, const std::string& path, bool withPreamble,
                     const TEncoding* encoding = nullptr);
 
-// Copies a file, replacing an existing target. False on any error (a missing
-// source, source and target the same file); never raises.
+// Copies a file, replacing an existing target (a device or FIFO target is
+// written in place). False on any error (a missing source, source and target
+// the same file); never raises.
 bool CopyFileTo(const std::string& source, const std::string& target);
 
 // Creates `path` (replacing an existing file), rewinds `stream` and writes its
@@ -85,10 +86,6 @@ bool SaveStreamToFile(TStream& stream, const std::string& path);
 
 // Destination rules applied before and instead of a transformation. Each
 // raises EMorvexError with the message the user reads.
-
-// Deletes an existing destination file (not a directory) before the step
-// runs. Raises "Cannot delete old destination file: " + path on failure.
-void DeleteOldDestinationFile(const std::string& path);
 
 // A stream destination must not be the stream the source reads: emptying it
 // would destroy the input. Names are compared as the registry compares them

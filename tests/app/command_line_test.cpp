@@ -155,6 +155,42 @@ TEST(OpenLogFileTest, CreatesReplacesOrSilentlyGivesUp) {
   EXPECT_FALSE(options.LogEnabled);
   EXPECT_EQ(options.LogStream, nullptr);
   EXPECT_EQ(options.ProjectArgument, "p.morvex");
+  EXPECT_EQ(options.LogWarning, "");
+  fs::remove_all(dir);
+}
+
+TEST(OpenLogFileTest, NeverTruncatesTheProjectOrWhatALinkNames) {
+  const fs::path dir = TempPath("morvex_log_refused");
+  fs::remove_all(dir);
+  fs::create_directories(dir / "jobs");
+  std::ofstream(dir / "jobs/p.morvex") << "<morvex/>";
+  std::ofstream(dir / "victim.txt") << "precious";
+  fs::create_symlink(dir / "victim.txt", dir / "p.morvex.log");
+
+  RunOptions options = Parse({"jobs/p.morvex", "-l"}, dir.string());
+  EXPECT_FALSE(options.LogEnabled);
+  EXPECT_EQ(options.LogStream, nullptr);
+  EXPECT_EQ(options.LogWarning, "Warning: log file " + (dir / "p.morvex.log").string() +
+                                    " is a symbolic link; logging is off.");
+  EXPECT_EQ(fs::file_size(dir / "victim.txt"), 8u);
+  EXPECT_TRUE(fs::is_symlink(dir / "p.morvex.log"));
+
+  // The same file by another name (".." and a hard link) is still the project.
+  fs::create_hard_link(dir / "jobs/p.morvex", dir / "alias.morvex");
+  for (const std::string log : {"-ljobs/../jobs/p.morvex", "-lalias.morvex"}) {
+    options = Parse({"jobs/p.morvex", log}, dir.string());
+    EXPECT_FALSE(options.LogEnabled) << log;
+    EXPECT_EQ(options.LogStream, nullptr);
+    EXPECT_NE(options.LogWarning.find(" is the project file; logging is off."), std::string::npos)
+        << options.LogWarning;
+  }
+  EXPECT_EQ(fs::file_size(dir / "jobs/p.morvex"), 9u);
+
+  // A log beside a project given as source text is opened as usual.
+  options = Parse({"<?xml version=\"1.0\"?><morvex/>", "-lrun.log"}, dir.string());
+  EXPECT_NE(options.LogStream, nullptr);
+  EXPECT_GE(options.LogDescriptor, 0);
+  EXPECT_EQ(options.LogWarning, "");
   fs::remove_all(dir);
 }
 

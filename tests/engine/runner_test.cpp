@@ -321,6 +321,68 @@ TEST_F(RunProjectTest, TestRefusedByAnEvaluatorLimitWarnsAndSkips) {
   EXPECT_EQ(lines_, expected);
 }
 
+TEST_F(RunProjectTest, DestinationsThatAreInputsAreRefusedAndKeepTheirBytes) {
+  Write("q.sql", "select 1");
+  Write("shop.db", "database bytes");
+  Write("style.xsl", "<stylesheet/>");
+  fs::create_directories(dir_ / "sub");
+  fs::create_symlink("q.sql", dir_ / "q-link.sql");
+  fs::create_hard_link(dir_ / "shop.db", dir_ / "shop-alias.db");
+  const struct {
+    std::string script;
+    std::string error;
+  } cases[] = {
+      {"<source>in.xml</source><destination>sub/../p.morvex</destination>",
+       "Project and destination files must be different!"},
+      {"<source>in.xml</source><lsql>q.sql</lsql><destination>q-link.sql</destination>",
+       "Query and destination files must be different!"},
+      {"<source kind=\"oledb\"><connection-string>Provider=SQLite.3;Data Source=shop.db"
+       "</connection-string></source><lsql kind=\"inline\"><r>select 1</r></lsql>"
+       "<transform kind=\"xml\"/><destination>shop-alias.db</destination>",
+       "Source and destination files must be different!"},
+      {"<source>in.xml</source><transform kind=\"xslt\">style.xsl</transform>"
+       "<destination>sub/../style.xsl</destination>",
+       "Stylesheet and destination files must be different!"},
+  };
+  for (const auto& [script, error] : cases) {
+    const std::string project = Project("<script>" + script + "</script>");
+    Write("p.morvex", project);
+    EXPECT_FALSE(Run("p.morvex")) << script;
+    EXPECT_EQ(Errors(), (TLines{{error, LevelError}})) << script;
+    EXPECT_EQ(Read("p.morvex"), project);
+  }
+  EXPECT_EQ(Read("q.sql"), "select 1");
+  EXPECT_EQ(Read("shop.db"), "database bytes");
+  EXPECT_EQ(Read("style.xsl"), "<stylesheet/>");
+
+  // Another database, or a project given as text, is no input of the file.
+  Write("inline.morvex", "not the project");
+  EXPECT_TRUE(
+      Run(Project("<script><source>in.xml</source>"
+                  "<destination>inline.morvex</destination></script>")));
+  EXPECT_EQ(Read("inline.morvex"), Read("in.xml"));
+}
+
+TEST_F(RunProjectTest, AFailedStepLeavesNoDestinationAndNoTemporaryFile) {
+  Write("out.txt", "yesterday's output");
+  const std::string project = Project(
+      "<script><source>in.xml</source><transform kind=\"xslt\"><![CDATA["
+      "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+      "<xsl:output method=\"text\"/><xsl:template match=\"/\">"
+      "<xsl:for-each select=\"//r\"><xsl:value-of select=\".\"/>"
+      "<xsl:if test=\". = 2\"><xsl:message terminate=\"yes\">stop</xsl:message></xsl:if>"
+      "</xsl:for-each></xsl:template></xsl:stylesheet>]]></transform>"
+      "<destination>out.txt</destination></script>");
+  EXPECT_FALSE(Run(project));
+  ASSERT_EQ(Errors().size(), 1u);
+  EXPECT_EQ(Errors()[0].first.rfind("XSL Transformation error: ", 0), 0u) << Errors()[0].first;
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"in.xml"});
+}
+
 TEST_F(RunProjectTest, MissingCallbacksAreAllowed) {
   EXPECT_TRUE(RunProject(Project("<script test=\"0\"><source>x</source></script>"), {"a=1"}, true,
                          dir_.string() + "/", nullptr, nullptr));

@@ -168,11 +168,6 @@ TEST_F(StreamFilesTest, DestinationErrorsCarryTheirMessages) {
   EXPECT_EQ(messageOf([&] { CheckStreamsDiffer(streamOut, streamOutLower); }),
             "Source and destination streams must be different!");
   EXPECT_EQ(messageOf([&] { CheckStreamsDiffer(missingFile, streamOut); }), "no error");
-
-  Put("old.xml", "x");
-  DeleteOldDestinationFile(Path("old.xml"));
-  EXPECT_FALSE(fs::exists(dir_ / "old.xml"));
-  EXPECT_EQ(messageOf([&] { DeleteOldDestinationFile(Path("missing.xml")); }), "no error");
 }
 
 }  // namespace
