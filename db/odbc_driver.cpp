@@ -662,7 +662,7 @@ class TOdbcStatement : public TDbStatement {
   std::vector<int> placeholders_;
   std::vector<size_t> positions_;  // where each placeholder stands in text_
   std::vector<bool> asText_;       // placeholders sent as CAST(? AS text)
-  bool chain_ = false;  // several statements: results are read into memory
+  bool chain_ = false;             // several statements: results are read into memory
   TOdbcStmtPtr stmt_;
   bool prepared_ = false;
   std::vector<TOdbcParameter> buffers_;

@@ -624,8 +624,8 @@ class TPgStatement : public TDbStatement {
     const bool savepoint = status == PQTRANS_INTRANS;
     if (savepoint) session_->Exec("SAVEPOINT morvex_parameter_types");
     for (size_t attempt = 0; attempt <= count; ++attempt) {
-      TPgResultPtr parsed(PQprepare(conn, "", piece.Text.c_str(), static_cast<int>(count),
-                                    values.Types.data()));
+      TPgResultPtr parsed(
+          PQprepare(conn, "", piece.Text.c_str(), static_cast<int>(count), values.Types.data()));
       if (parsed && PQresultStatus(parsed.get()) == PGRES_COMMAND_OK) break;
       if (savepoint) session_->Exec("ROLLBACK TO SAVEPOINT morvex_parameter_types");
       if (!IsSqlState(parsed.get(), kIndeterminateTypeState)) break;

@@ -24,9 +24,7 @@ using Lines = std::vector<std::string>;
 // the fixture's connection sets up and reads back the tables.
 class SessionTest : public testing::TDatabaseTest {
  protected:
-  _xmlNode* Load(const std::string& xml) {
-    return testing::LoadTemplateDocument(Sql(xml), doc_);
-  }
+  _xmlNode* Load(const std::string& xml) { return testing::LoadTemplateDocument(Sql(xml), doc_); }
 
   // Runs the template `xml` without a transform; returns the progress lines.
   Lines Run(const std::string& xml, const std::vector<std::string>& parameters = {},
