@@ -613,14 +613,16 @@ class TPgStatement : public TDbStatement {
   // $n" marks $n as text and parses again. Inside a transaction the parses
   // run under a savepoint, since a failed one would end the transaction. Any
   // other error ends the search: the execution reports it.
+  // In a failed transaction nothing can be parsed: the search waits for the
+  // next execution.
   void ResolveTypes(TPgPiece& piece, TPgValues& values) {
-    piece.TypesResolved = true;
-    const size_t count = piece.Parameters.size();
-    if (count == 0) return;
-    piece.AsText.assign(count, false);
     PGconn* conn = session_->Conn.get();
     const PGTransactionStatusType status = PQtransactionStatus(conn);
     if (status != PQTRANS_IDLE && status != PQTRANS_INTRANS) return;
+    piece.TypesResolved = true;
+    const size_t count = piece.Parameters.size();
+    piece.AsText.assign(count, false);
+    if (count == 0) return;
     const bool savepoint = status == PQTRANS_INTRANS;
     if (savepoint) session_->Exec("SAVEPOINT morvex_parameter_types");
     for (size_t attempt = 0; attempt <= count; ++attempt) {

@@ -86,6 +86,12 @@ TEST_P(StatementTextTest, ParametersTheServerCannotTypeGoAsText) {
     EXPECT_EQ(Column("SELECT city FROM {orders} WHERE id = 4"), (Lines{"Ostrava"}));
     Exec("DELETE FROM {orders} WHERE id = 4");
   }
+
+  // Each statement of a text finds its own.
+  TLSQLDataset batch(Connection(), Sql("UPDATE {orders} SET city = 'X' WHERE :a IS NOT NULL "
+                                       "AND id = 3; SELECT city FROM {orders} WHERE id = 3 OR "
+                                       ":b IS NULL ORDER BY id"));
+  EXPECT_EQ(Rows(batch, {"yes", "no"}), (Lines{"X"}));
 }
 
 TEST_P(StatementTextTest, AnyWhiteSpaceEndsAParameterName) {
