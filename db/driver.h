@@ -21,8 +21,17 @@
 #include <vector>
 
 #include "db/field_types.h"
+#include "text/error.h"
 
 namespace morvex {
+
+// Raised by a driver, with the database's own message, when the database
+// rejects a statement's text as malformed SQL; the layer above adds what it
+// knows of how the text was changed on its way (see TLSQLDataset::Execute).
+class EDbSyntaxError : public EMorvexError {
+ public:
+  using EMorvexError::EMorvexError;
+};
 
 // A bound parameter value or a field value. Date-times are days since
 // 1899-12-30 with the time of day as the fraction; TDbBytes holds raw bytes.

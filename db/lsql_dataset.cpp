@@ -10,6 +10,12 @@ namespace morvex {
 
 namespace {
 
+// Added to the database's message for a syntax error in a statement whose
+// text held "::".
+constexpr const char* kLiteralColonHint =
+    " (\"::\" in a statement stands for one \":\": write casts as CAST(x AS type) or "
+    "x::::type)";
+
 const std::string& EmptyText() {
   static const std::string empty;
   return empty;
@@ -43,17 +49,24 @@ TLSQLDataset::TLSQLDataset(TDbConnection& connection, std::string_view statement
   sqlText_ = std::move(parsed.Text);
   paramNames_ = std::move(parsed.Names);
   params_.resize(paramNames_.size());
+  hasLiteralColon_ = parsed.HasLiteralColon;
 }
 
 TLSQLDataset::~TLSQLDataset() { Close(); }
 
 void TLSQLDataset::Execute() {
   Close();
-  if (!statement_) statement_ = connection_.Prepare(sqlText_, ParamCount());
-  int64_t count = -1;
-  std::unique_ptr<TDbResultSet> result = statement_->Execute(params_, count);
-  RowsAffected = ClampCount(count);
-  result_ = std::move(result);
+  try {
+    if (!statement_) statement_ = connection_.Prepare(sqlText_, ParamCount());
+    int64_t count = -1;
+    std::unique_ptr<TDbResultSet> result = statement_->Execute(params_, count);
+    RowsAffected = ClampCount(count);
+    result_ = std::move(result);
+  } catch (const EDbSyntaxError& error) {
+    // A PostgreSQL cast written x::type reached the database as x:type.
+    if (!hasLiteralColon_) throw;
+    throw EMorvexError(std::string(error.what()) + kLiteralColonHint);
+  }
 }
 
 bool TLSQLDataset::Eof() const { return !result_ || result_->Eof(); }

@@ -48,7 +48,9 @@ class TLSQLDataset {
   // Runs the statement once with the current parameters: closes the open
   // result, prepares the statement on first use, stores the count in
   // RowsAffected and, when the statement returned rows, becomes active on the
-  // first record. Raises EMorvexError with the driver's message.
+  // first record. Raises EMorvexError with the driver's message; for a
+  // syntax error in a text that held "::" (one literal ":") the message
+  // adds how to write a cast.
   void Execute();
 
   // Active: a result set is attached (also after its last record, until
@@ -95,6 +97,7 @@ class TLSQLDataset {
   std::vector<TDbParameter> params_;
   std::unique_ptr<TDbStatement> statement_;
   std::unique_ptr<TDbResultSet> result_;
+  bool hasLiteralColon_ = false;  // the text held "::"
   bool keepLastRecord_ = false;
   std::vector<TKeptField> kept_;  // the previous record while keepLastRecord_
 };

@@ -55,29 +55,55 @@ std::u16string Wide(std::string_view text) { return Utf8ToUtf16(text); }
 
 SQLWCHAR* WideData(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
 
-// The diagnostic records of a handle, joined; the driver manager's and the
-// driver's prefixes ("[unixODBC][Driver Manager]") stay, they tell the user
-// who speaks.
-std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+// psqlODBC passes an error of the server as "ERROR: <message>", a line
+// "DETAIL: <detail>" when there is one, then ";" and a line of its own on
+// what it was doing ("Error while preparing parameters"). That becomes
+// "<message> (<detail>)", as the PostgreSQL driver gives it; any other text
+// stays as it is.
+std::string ServerMessage(std::string_view line) {
+  constexpr std::string_view kSeverities[] = {"ERROR: ", "FATAL: ", "PANIC: "};
+  const auto* severity = std::find_if(std::begin(kSeverities), std::end(kSeverities),
+                                      [&](std::string_view s) { return line.starts_with(s); });
+  const size_t end = line.rfind(";\n");
+  if (severity == std::end(kSeverities) || end == std::string_view::npos) return std::string(line);
+  std::string_view server = line.substr(severity->size(), end - severity->size());
+  size_t lineEnd = server.find('\n');
+  std::string message(server.substr(0, lineEnd));
+  while (lineEnd != std::string_view::npos) {
+    server.remove_prefix(lineEnd + 1);
+    lineEnd = server.find('\n');
+    const std::string_view next = server.substr(0, lineEnd);
+    if (next.starts_with("DETAIL: ")) message += " (" + std::string(next.substr(8)) + ")";
+  }
+  return message;
+}
+
+// The diagnostic records of a handle, joined, and the SQLSTATE of the first
+// one in `state` when asked; the driver manager's and the driver's prefixes
+// ("[unixODBC][Driver Manager]") stay, they tell the user who speaks.
+std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr) {
   std::string text;
   for (SQLSMALLINT record = 1;; ++record) {
-    SQLWCHAR state[6];
+    SQLWCHAR state16[6] = {};
     SQLINTEGER native = 0;
     std::u16string message(1024, u'\0');
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, WideData(message),
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state16, &native, WideData(message),
                                   static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
       message.assign(static_cast<size_t>(length) + 1, u'\0');
-      rc = SQLGetDiagRecW(type, handle, record, state, &native, WideData(message),
+      rc = SQLGetDiagRecW(type, handle, record, state16, &native, WideData(message),
                           static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!Succeeded(rc)) break;
     message.resize(std::min<size_t>(static_cast<size_t>(length), message.size()));
     std::string line = Utf16ToUtf8(message);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (record == 1 && state != nullptr) {
+      *state = Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(state16), 5));
+    }
     if (!text.empty()) text += "; ";
-    text += line;
+    text += ServerMessage(line);
   }
   return text.empty() ? "The ODBC driver reported an error without a message" : text;
 }
@@ -107,8 +133,16 @@ struct TOdbcSession {
     if (Closed) throw EMorvexError("The database connection is closed");
   }
 
-  void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) const {
-    if (!Succeeded(rc)) throw EMorvexError(ScrubSecret(Diagnostics(type, handle), Password));
+  // Raises the handle's diagnostics when `rc` is a failure; a syntax error
+  // (SQLSTATE 42601, or the general 42000) as EDbSyntaxError. `state`
+  // receives the SQLSTATE when asked.
+  void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string* state = nullptr) const {
+    if (Succeeded(rc)) return;
+    std::string code;
+    std::string message = ScrubSecret(Diagnostics(type, handle, &code), Password);
+    if (state != nullptr) *state = code;
+    if (code == "42601" || code == "42000") throw EDbSyntaxError(message);
+    throw EMorvexError(message);
   }
 
   void SetAutocommit(bool on) const {
@@ -428,8 +462,12 @@ class TOdbcStatement : public TDbStatement {
       // A marker in a comment is no placeholder; blanking it keeps drivers
       // that do not skip comments from counting it.
       if (scan.Markers[i].InComment) sql[scan.Markers[i].Position] = ' ';
-      if (assigned[i] >= 0) placeholders_.push_back(assigned[i]);
+      if (assigned[i] >= 0) {
+        placeholders_.push_back(assigned[i]);
+        positions_.push_back(scan.Markers[i].Position);
+      }
     }
+    asText_.assign(placeholders_.size(), false);
     size_t statements = 0;
     size_t start = 0;
     std::vector<size_t> ends = scan.Separators;
@@ -443,7 +481,8 @@ class TOdbcStatement : public TDbStatement {
       start = end + 1;
     }
     chain_ = statements > 1;
-    sql_ = Wide(sql);
+    text_ = std::move(sql);
+    sql_ = Wide(text_);
   }
 
   std::unique_ptr<TDbResultSet> Execute(const std::vector<TDbParameter>& parameters,
@@ -463,14 +502,25 @@ class TOdbcStatement : public TDbStatement {
       SQLFreeStmt(stmt_.get(), SQL_RESET_PARAMS);
     }
     SQLHANDLE h = stmt_.get();
-    if (!prepared_) {
-      session_->Check(SQLPrepareW(h, WideData(sql_), static_cast<SQLINTEGER>(sql_.size())),
-                      SQL_HANDLE_STMT, h);
-      prepared_ = true;
+    SQLRETURN rc = SQL_SUCCESS;
+    for (;;) {
+      std::string state;
+      try {
+        if (!prepared_) {
+          session_->Check(SQLPrepareW(h, WideData(sql_), static_cast<SQLINTEGER>(sql_.size())),
+                          SQL_HANDLE_STMT, h, &state);
+          prepared_ = true;
+        }
+        Bind(parameters);
+        rc = SQLExecute(h);
+        if (rc != SQL_NO_DATA) session_->Check(rc, SQL_HANDLE_STMT, h, &state);
+        break;
+      } catch (const EMorvexError& error) {
+        if (state != "42P18" || !SendAsText(error.what())) throw;
+        SQLFreeStmt(h, SQL_CLOSE);
+        SQLFreeStmt(h, SQL_RESET_PARAMS);
+      }
     }
-    Bind(parameters);
-    SQLRETURN rc = SQLExecute(h);
-    if (rc != SQL_NO_DATA) session_->Check(rc, SQL_HANDLE_STMT, h);
 
     std::unique_ptr<TDbResultSet> result;
     bool changed = false;
@@ -499,6 +549,31 @@ class TOdbcStatement : public TDbStatement {
   }
 
  private:
+  // PostgreSQL refuses a parameter whose type the context does not fix
+  // (":city IS NULL") when psqlODBC lets the server infer the types:
+  // "could not determine data type of parameter $n" (SQLSTATE 42P18). The
+  // n-th placeholder is then sent as CAST(? AS text) and the statement
+  // prepared again; true when that changed the text. psqlODBC numbers the
+  // placeholders of each statement of a text on its own, so a text of
+  // several statements keeps the error.
+  bool SendAsText(std::string_view message) {
+    const size_t n = detail::ParameterNumberInMessage(message);
+    if (chain_ || n == 0 || n > asText_.size() || asText_[n - 1]) return false;
+    asText_[n - 1] = true;
+    std::string text;
+    size_t copied = 0;
+    for (size_t k = 0; k < positions_.size(); ++k) {
+      if (!asText_[k]) continue;
+      text.append(text_, copied, positions_[k] - copied);
+      text += "CAST(? AS text)";
+      copied = positions_[k] + 1;
+    }
+    text.append(text_, copied);
+    sql_ = Wide(text);
+    prepared_ = false;
+    return true;
+  }
+
   void Bind(const std::vector<TDbParameter>& parameters) {
     SQLHANDLE h = stmt_.get();
     buffers_.clear();
@@ -582,9 +657,12 @@ class TOdbcStatement : public TDbStatement {
   }
 
   TOdbcSessionPtr session_;
-  std::u16string sql_;
+  std::string text_;    // the text with "?" placeholders
+  std::u16string sql_;  // the text as prepared
   std::vector<int> placeholders_;
-  bool chain_ = false;  // several statements: results are read into memory
+  std::vector<size_t> positions_;  // where each placeholder stands in text_
+  std::vector<bool> asText_;       // placeholders sent as CAST(? AS text)
+  bool chain_ = false;             // several statements: results are read into memory
   TOdbcStmtPtr stmt_;
   bool prepared_ = false;
   std::vector<TOdbcParameter> buffers_;

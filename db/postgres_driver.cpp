@@ -35,7 +35,7 @@
 // Parameters travel as text with the type left to the server to infer from
 // the context ("?" placeholders become $1..$n), so a parameter compares with
 // a column of any type; binary values travel as bytea. A parameter whose type
-// the context does not fix ("? IS NULL") needs a cast in the SQL text.
+// the context does not fix ("? IS NULL") is declared text (ResolveTypes).
 #include "db/postgres_driver.h"
 
 #include <libpq-fe.h>
@@ -147,6 +147,15 @@ struct TPgConninfoFreer {
 };
 using TPgResultPtr = std::unique_ptr<PGresult, TPgResultClearer>;
 
+// SQLSTATE codes the driver acts on.
+constexpr std::string_view kSyntaxErrorState = "42601";
+constexpr std::string_view kIndeterminateTypeState = "42P18";
+
+bool IsSqlState(const PGresult* result, std::string_view state) {
+  const char* code = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  return code != nullptr && state == code;
+}
+
 // libpq's messages end in a line feed and may span lines: one line for ours.
 std::string OneLine(std::string_view text) {
   std::string out;
@@ -201,10 +210,15 @@ struct TPgSession {
       EndCopy(status);
       throw EMorvexError("COPY from or to the client is not supported: copy from or to a file");
     }
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      throw EMorvexError(ErrorText(result.get()));
-    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Raise(result.get());
     return result;
+  }
+
+  // Raises the error of `result` (null: the connection's), a syntax error
+  // as EDbSyntaxError.
+  [[noreturn]] void Raise(const PGresult* result) const {
+    if (IsSqlState(result, kSyntaxErrorState)) throw EDbSyntaxError(ErrorText(result));
+    throw EMorvexError(ErrorText(result));
   }
 
   // Leaves the copy state a COPY FROM STDIN or TO STDOUT put the connection
@@ -458,6 +472,10 @@ struct TPgPiece {
   std::vector<int> Parameters;  // the caller's parameter index for $1, $2, ...
   bool ThroughCursor = false;   // a query that may stream
   bool LocksRows = false;       // FOR UPDATE / FOR SHARE
+  // Which of $1, $2, ... go as text because the server cannot infer their
+  // type from the context; found on the first execution.
+  std::vector<bool> AsText;
+  bool TypesResolved = false;
 };
 
 // Parameter values as libpq takes them.
@@ -468,7 +486,8 @@ struct TPgValues {
   std::vector<int> Formats;
   std::vector<Oid> Types;
 
-  TPgValues(const std::vector<int>& indexes, const std::vector<TDbParameter>& parameters) {
+  TPgValues(const TPgPiece& piece, const std::vector<TDbParameter>& parameters) {
+    const std::vector<int>& indexes = piece.Parameters;
     size_t n = indexes.size();
     Texts.resize(n);
     Values.assign(n, nullptr);
@@ -501,6 +520,15 @@ struct TPgValues {
       }
       Values[k] = Texts[k].data();
       Lengths[k] = static_cast<int>(Texts[k].size());
+    }
+    MarkText(piece);
+  }
+
+  // Parameters still left to the server (Null ones too) that the piece
+  // sends as text.
+  void MarkText(const TPgPiece& piece) {
+    for (size_t k = 0; k < Types.size() && k < piece.AsText.size(); ++k) {
+      if (Types[k] == 0 && piece.AsText[k]) Types[k] = kTextOid;
     }
   }
 };
@@ -552,8 +580,9 @@ class TPgStatement : public TDbStatement {
     std::unique_ptr<TDbResultSet> result;
     bool changed = false;
     int64_t count = 0;
-    for (const TPgPiece& piece : pieces_) {
-      TPgValues values(piece.Parameters, parameters);
+    for (TPgPiece& piece : pieces_) {
+      TPgValues values(piece, parameters);
+      if (!piece.TypesResolved) ResolveTypes(piece, values);
       if (piece.ThroughCursor && !(piece.LocksRows && !session_->InTransaction())) {
         auto next = OpenCursor(piece, values);
         result = std::move(next);
@@ -576,6 +605,41 @@ class TPgStatement : public TDbStatement {
   }
 
  private:
+  // Project parameters are texts and travel with their type left to the
+  // server, so that ":id" compares with an integer column. Where the context
+  // does not fix a type (":city IS NULL") the server refuses the statement:
+  // such a parameter is sent as text. The piece is parsed (not run) with the
+  // types as they stand; every "could not determine data type of parameter
+  // $n" marks $n as text and parses again. Inside a transaction the parses
+  // run under a savepoint, since a failed one would end the transaction. Any
+  // other error ends the search: the execution reports it.
+  // In a failed transaction nothing can be parsed: the search waits for the
+  // next execution.
+  void ResolveTypes(TPgPiece& piece, TPgValues& values) {
+    PGconn* conn = session_->Conn.get();
+    const PGTransactionStatusType status = PQtransactionStatus(conn);
+    if (status != PQTRANS_IDLE && status != PQTRANS_INTRANS) return;
+    piece.TypesResolved = true;
+    const size_t count = piece.Parameters.size();
+    piece.AsText.assign(count, false);
+    if (count == 0) return;
+    const bool savepoint = status == PQTRANS_INTRANS;
+    if (savepoint) session_->Exec("SAVEPOINT morvex_parameter_types");
+    for (size_t attempt = 0; attempt <= count; ++attempt) {
+      TPgResultPtr parsed(
+          PQprepare(conn, "", piece.Text.c_str(), static_cast<int>(count), values.Types.data()));
+      if (parsed && PQresultStatus(parsed.get()) == PGRES_COMMAND_OK) break;
+      if (savepoint) session_->Exec("ROLLBACK TO SAVEPOINT morvex_parameter_types");
+      if (!IsSqlState(parsed.get(), kIndeterminateTypeState)) break;
+      const char* message = PQresultErrorField(parsed.get(), PG_DIAG_MESSAGE_PRIMARY);
+      const size_t n = detail::ParameterNumberInMessage(message != nullptr ? message : "");
+      if (n == 0 || n > count || piece.AsText[n - 1]) break;
+      piece.AsText[n - 1] = true;
+      values.MarkText(piece);
+    }
+    if (savepoint) session_->Exec("RELEASE SAVEPOINT morvex_parameter_types");
+  }
+
   std::unique_ptr<TDbResultSet> OpenCursor(const TPgPiece& piece, const TPgValues& values) {
     bool hold = PQtransactionStatus(session_->Conn.get()) == PQTRANS_IDLE;
     std::string name = "morvex_cursor_" + std::to_string(++session_->CursorCount);
@@ -592,9 +656,9 @@ class TPgStatement : public TDbStatement {
   // with rows kept; the first error is raised once the server is done.
   std::unique_ptr<TDbResultSet> ExecuteSimpleQuery(int64_t& rowsAffected) {
     PGconn* conn = session_->Conn.get();
-    if (!PQsendQuery(conn, sql_.c_str())) throw EMorvexError(session_->ErrorText(nullptr));
+    if (!PQsendQuery(conn, sql_.c_str())) session_->Raise(nullptr);
     TPgResultPtr last;
-    std::string error;
+    TPgResultPtr error;
     bool changed = false;
     int64_t count = 0;
     while (PGresult* raw = PQgetResult(conn)) {
@@ -607,11 +671,11 @@ class TPgStatement : public TDbStatement {
           changed = true;
           count += RowCount(raw);
         }
-      } else if (error.empty() && status != PGRES_EMPTY_QUERY) {
-        error = session_->ErrorText(raw);
+      } else if (!error && status != PGRES_EMPTY_QUERY) {
+        error = std::move(res);
       }
     }
-    if (!error.empty()) throw EMorvexError(error);
+    if (error) session_->Raise(error.get());
     rowsAffected = changed ? count : -1;
     if (!last) return nullptr;
     return std::make_unique<TPgResultSet>(session_, std::move(last));

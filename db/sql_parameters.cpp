@@ -6,8 +6,11 @@ namespace {
 
 bool IsQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
 
+// White space of every kind ends a name: a TAB between a name and the next
+// word is as common in hand-written SQL as a space.
 bool EndsName(char c) {
-  return c == ' ' || c == ',' || c == ';' || c == ')' || c == '\r' || c == '\n';
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == ',' ||
+         c == ';' || c == ')';
 }
 
 }  // namespace
@@ -38,6 +41,7 @@ TParsedSql ParseSqlParameters(std::string_view sql) {
     }
     if (i + 1 < sql.size() && sql[i + 1] == ':') {
       parsed.Text.push_back(':');
+      parsed.HasLiteralColon = true;
       i += 2;
       continue;
     }

@@ -12,6 +12,7 @@ namespace morvex {
 struct TParsedSql {
   std::string Text;                // the statement with "?" for each parameter
   std::vector<std::string> Names;  // one per placeholder, in order; names may repeat
+  bool HasLiteralColon = false;    // a "::" outside quotes became ":"
 };
 
 // Scans `sql` left to right:
@@ -19,8 +20,9 @@ struct TParsedSql {
 //   the same character closes; nothing inside is a parameter;
 // - "::" outside quotes is one literal ":";
 // - ":" followed by a name starts a parameter; the name runs up to, not
-//   including, the first space, ",", ";", ")", CR or LF, or the end of the
-//   text (so "$", "=", "-" and "." belong to a name); a name quoted right
+//   including, the first white space (space, TAB, CR, LF, VT, FF), ",",
+//   ";" or ")", or the end of the text (so "$", "=", "-", "." and ":" belong
+//   to a name); a name quoted right
 //   after the colon (:"a b") may hold those delimiters and loses its quotes;
 // - a colon with no name after it (followed by a delimiter or at the end)
 //   stays a literal colon.

@@ -1,5 +1,7 @@
 #include "db/sql_scan.h"
 
+#include <charconv>
+
 #include "text/error.h"
 #include "text/utf.h"
 
@@ -181,6 +183,17 @@ bool SqlHasKeyword(std::string_view sql, TSqlDialect dialect, std::string_view w
     return !found;
   });
   return found;
+}
+
+size_t ParameterNumberInMessage(std::string_view message) {
+  for (size_t at = message.find('$'); at != std::string_view::npos;
+       at = message.find('$', at + 1)) {
+    size_t n = 0;
+    const char* digits = message.data() + at + 1;
+    auto [end, ec] = std::from_chars(digits, message.data() + message.size(), n);
+    if (ec == std::errc() && end != digits) return n;
+  }
+  return 0;
 }
 
 }  // namespace detail

@@ -46,6 +46,10 @@ std::string FirstSqlKeyword(std::string_view sql, TSqlDialect dialect);
 // (an upper-case keyword, compared ignoring ASCII case).
 bool SqlHasKeyword(std::string_view sql, TSqlDialect dialect, std::string_view word);
 
+// The n of the first "$n" in a PostgreSQL message ("could not determine
+// data type of parameter $2"); 0 when there is none.
+size_t ParameterNumberInMessage(std::string_view message);
+
 }  // namespace detail
 
 }  // namespace morvex

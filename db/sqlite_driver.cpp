@@ -42,6 +42,18 @@ using TSqliteStmtPtr = std::shared_ptr<sqlite3_stmt>;
 
 [[noreturn]] void Fail(sqlite3* db) { throw EMorvexError(sqlite3_errmsg(db)); }
 
+// A statement that does not compile: SQLite has no code of its own for a
+// malformed text, its messages name it ("near "x": syntax error",
+// "unrecognized token: ...", "incomplete input").
+[[noreturn]] void FailToPrepare(sqlite3* db) {
+  const std::string message = sqlite3_errmsg(db);
+  if (message.ends_with("syntax error") || message.starts_with("unrecognized token") ||
+      message == "incomplete input") {
+    throw EDbSyntaxError(message);
+  }
+  throw EMorvexError(message);
+}
+
 void Exec(sqlite3* db, const char* sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db);
 }
@@ -385,7 +397,7 @@ class TSqliteStatement : public TDbStatement {
       const char* rest = nullptr;
       if (sqlite3_prepare_v3(db_.get(), start, static_cast<int>(sql_.size() - tail_),
                              SQLITE_PREPARE_PERSISTENT, &raw, &rest) != SQLITE_OK) {
-        Fail(db_.get());
+        FailToPrepare(db_.get());
       }
       tail_ = rest != nullptr ? static_cast<size_t>(rest - sql_.c_str()) : sql_.size();
       if (raw != nullptr) {

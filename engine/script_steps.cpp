@@ -165,9 +165,16 @@ std::string WrapQueryText(std::string text) {
   return "<lsql>\r\n" + text + "\r\n</lsql>";
 }
 
-TXmlDocument ParseQueryDocument(const TLSQLInfo& query) {
+TXmlDocument ParseQueryDocument(const TLSQLInfo& query, const std::string* plainText) {
   if (query.QueryText.empty()) return nullptr;
   TXmlDocument document = LoadXmlText(query.QueryText);
+  if (!HasDocumentElement(document.get()) && plainText && SanitizeUtf8(*plainText) == *plainText) {
+    // Bare SQL that is no well-formed markup ("where amount < 500") is the
+    // one statement, as it stands in the file.
+    document = LoadXmlText("<lsql/>");
+    AddTextElement(document.get(), query.CommandId, DocumentElement(document.get()), *plainText);
+    return document;
+  }
   if (!HasDocumentElement(document.get())) {
     const TXMLDOMParseError error = GetParseError(document.get());
     throw EMorvexError("Wrong (L)SQL syntax! [line: " + std::to_string(error.Line) +
@@ -281,11 +288,17 @@ void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& con
     }
     if (!LoadTextFile(query.QueryText, steps.QueryLabel)) throw EMorvexError("Cannot load file!");
   }
+  // Text without template tags, not even in comments, is bare SQL: it runs
+  // as one statement also when it is not well-formed markup.
+  std::string plainText;
+  const bool bare = wrap && query.QueryText.find("<lsql") == std::string::npos;
+  if (bare) plainText = query.QueryText;
   query.QueryText = UnwrapQueryText(std::move(query.QueryText));
+  const bool plain = bare && query.QueryText == plainText;
   if (wrap && !query.QueryText.empty()) query.QueryText = WrapQueryText(std::move(query.QueryText));
 
   context.OnOutput("SQL:            " + steps.QueryLabel, LevelDetail);
-  steps.QueryDocument = ParseQueryDocument(query);
+  steps.QueryDocument = ParseQueryDocument(query, plain ? &plainText : nullptr);
 }
 
 void ResolveTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {

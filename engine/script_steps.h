@@ -77,9 +77,12 @@ std::string WrapQueryText(std::string text);
 
 // Parses `query.QueryText` (empty text: no document). A template root without
 // any child element holds one statement: its text moves into a child element
-// named `query.CommandId`. Raises "Wrong (L)SQL syntax! [line: L, col: C]
-// reason" for text that is not well-formed.
-TXmlDocument ParseQueryDocument(const TLSQLInfo& query);
+// named `query.CommandId`. `plainText`, when given, is the bare SQL the text
+// was wrapped from: when the text is not well-formed (the SQL holds "<" or
+// "&"), that SQL, valid UTF-8, becomes the one statement as it stands.
+// Otherwise raises "Wrong (L)SQL syntax! [line: L, col: C] reason" for text
+// that is not well-formed.
+TXmlDocument ParseQueryDocument(const TLSQLInfo& query, const std::string* plainText = nullptr);
 
 // The text shown for a transformation: "xml", "xslt (inline)", "csv",
 // "xpath (<expressions>)" with CR LF shown as "; ", "json", "<Language>

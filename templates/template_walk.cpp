@@ -20,18 +20,24 @@ constexpr int64_t kProgressInterval = 10000;
 
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-// The statement of a template element: its first text node that is not all
-// white space (CDATA sections do not count), without leading white space.
-// Empty when the element has none.
+// The statement of a template element: its first stretch of text that is
+// not all white space, without leading white space. A stretch is a run of
+// adjacent text and CDATA nodes, so a statement may be written in a CDATA
+// section ("<q><![CDATA[... a < 5]]></q>") or partly in one. Empty when the
+// element has none.
 std::string StatementText(const xmlNode* element) {
-  for (const xmlNode* child = element->children; child; child = child->next) {
-    if (child->type != XML_TEXT_NODE || !child->content) continue;
-    std::string_view text(reinterpret_cast<const char*>(child->content));
+  std::string text;
+  for (const xmlNode* child = element->children;; child = child->next) {
+    if (child && (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)) {
+      if (child->content) text += reinterpret_cast<const char*>(child->content);
+      continue;
+    }
     size_t start = 0;
     while (start < text.size() && IsBlank(text[start])) ++start;
-    if (start < text.size()) return std::string(text.substr(start));
+    if (start < text.size()) return text.substr(start);
+    if (!child) return {};
+    text.clear();
   }
-  return {};
 }
 
 // True when a name of the form element$field refers to an element named `tag`.

@@ -3,12 +3,13 @@
 // writers and the importers share them.
 //
 // A template is an XML element tree under a root `lsql`. A child element
-// whose first text node that is not all white space holds text is a
-// statement element; its statement is that text without leading white
-// space. Statement elements nest: a nested statement runs once per record of
-// its parent. Elements without statement text, and everything below them,
-// are not statements. Each walk considers only statements whose phase (the
-// dataset's Tag) equals the helper's Phase, at every depth.
+// with text that is not all white space is a statement element; its
+// statement is its first such stretch of text (adjacent text and CDATA
+// nodes together) without leading white space. Statement elements nest: a
+// nested statement runs once per record of its parent. Elements without
+// statement text, and everything below them, are not statements. Each walk
+// considers only statements whose phase (the dataset's Tag) equals the
+// helper's Phase, at every depth.
 #pragma once
 
 #include <cstdint>

@@ -16,11 +16,12 @@ TEST(SqlParameters, NamesBecomePlaceholdersInOrderWithRepeats) {
 }
 
 TEST(SqlParameters, NameDelimiters) {
-  // Space, comma, semicolon, closing parenthesis, CR and LF end a name;
-  // "$", "=", "-", "." and a tab do not.
-  const TParsedSql parsed = ParseSqlParameters(":a b,:c;:d):e\r:f\n:orders$id :x=y-z.w\tv");
-  EXPECT_EQ(parsed.Text, "? b,?;?)?\r?\n? ?");
-  EXPECT_EQ(parsed.Names, (Names{"a", "c", "d", "e", "f", "orders$id", "x=y-z.w\tv"}));
+  // White space of every kind, comma, semicolon and closing parenthesis end
+  // a name; "$", "=", "-" and "." do not.
+  const TParsedSql parsed =
+      ParseSqlParameters(":a b,:c;:d):e\r:f\n:orders$id :x=y-z.w\tv :g\vw :h\f:i");
+  EXPECT_EQ(parsed.Text, "? b,?;?)?\r?\n? ?\tv ?\vw ?\f?");
+  EXPECT_EQ(parsed.Names, (Names{"a", "c", "d", "e", "f", "orders$id", "x=y-z.w", "g", "h", "i"}));
 }
 
 TEST(SqlParameters, QuotedTextHoldsNoParameters) {
@@ -36,9 +37,15 @@ TEST(SqlParameters, DoubleColonIsOneLiteralColon) {
   EXPECT_EQ(parsed.Text, "SELECT x:int, '::' FROM t WHERE y = ?");
   EXPECT_EQ(parsed.Names, (Names{"y"}));
 
+  EXPECT_TRUE(parsed.HasLiteralColon);
+
   parsed = ParseSqlParameters("a :::b ");
   EXPECT_EQ(parsed.Text, "a :? ");
   EXPECT_EQ(parsed.Names, (Names{"b"}));
+  EXPECT_TRUE(parsed.HasLiteralColon);
+
+  // In quotes and inside a name "::" is no literal colon of the statement.
+  EXPECT_FALSE(ParseSqlParameters("SELECT '::', :a::int").HasLiteralColon);
 }
 
 TEST(SqlParameters, QuotedNameAfterTheColon) {

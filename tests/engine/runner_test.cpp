@@ -71,6 +71,30 @@ TEST(QueryDocumentTest, MalformedTextNamesLineAndColumn) {
   }
 }
 
+TEST(QueryDocumentTest, BareSqlThatIsNoMarkupIsTheOneStatement) {
+  TLSQLInfo query;
+  query.CommandId = "report";
+  const std::string plain = "select * from t\r\nwhere a < 5 && b > 1 -- <x>\r\n";
+  query.QueryText = WrapQueryText(plain);
+  TXmlDocument document = ParseQueryDocument(query, &plain);
+  _xmlNode* root = DocumentElement(document.get());
+  const std::vector<_xmlNode*> statements = ChildElements(root, "report");
+  ASSERT_EQ(statements.size(), 1u);
+  EXPECT_EQ(ElementText(statements[0]), plain);
+  EXPECT_EQ(ElementText(root), plain);
+
+  // Well-formed bare SQL is parsed as before ("&lt;" is "<").
+  const std::string escaped = "select 1 where 2 &lt; 3";
+  query.QueryText = WrapQueryText(escaped);
+  document = ParseQueryDocument(query, &escaped);
+  EXPECT_EQ(ElementText(DocumentElement(document.get())), "\nselect 1 where 2 < 3\n");
+
+  // Text that is not UTF-8 keeps the parser's message.
+  const std::string latin1 = "select 'caf\xe9' where 1 < 2";
+  query.QueryText = WrapQueryText(latin1);
+  EXPECT_THROW(ParseQueryDocument(query, &latin1), EMorvexError);
+}
+
 TEST(TransformLabelTest, EveryKindShowsItsText) {
   TXTransformInfo transform;
   EXPECT_EQ(MakeTransformLabel(transform), "");

@@ -24,9 +24,7 @@ using Lines = std::vector<std::string>;
 // the fixture's connection sets up and reads back the tables.
 class SessionTest : public testing::TDatabaseTest {
  protected:
-  _xmlNode* Load(const std::string& xml) {
-    return testing::LoadTemplateDocument(Sql(xml), doc_);
-  }
+  _xmlNode* Load(const std::string& xml) { return testing::LoadTemplateDocument(Sql(xml), doc_); }
 
   // Runs the template `xml` without a transform; returns the progress lines.
   Lines Run(const std::string& xml, const std::vector<std::string>& parameters = {},
@@ -143,6 +141,25 @@ TEST_P(SessionTest, OneTransactionCommitsEveryPhase) {
       "<c before-close='yes'>INSERT INTO {t} VALUES (3)</c></lsql>",
       {}, true);
   EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"1", "2", "3"}));
+}
+
+TEST_P(SessionTest, StatementsInCDataRunAndUntypedParametersBindInATransaction) {
+  CreateTable("orders", "id INTEGER, city VARCHAR(20), amount INTEGER");
+  CreateTable("log", "id INTEGER");
+  Exec("INSERT INTO {orders} VALUES (1, 'Brno', 100), (2, 'Praha', 700), (3, 'Brno', 900)");
+  const std::string xml =
+      "<lsql><orders><![CDATA[SELECT id FROM {orders} WHERE amount < 500 OR "
+      "(:city IS NULL OR city = :city) AND amount > 800 ORDER BY id]]>"
+      "<log>INSERT INTO {log} VALUES (:orders$id)</log></orders></lsql>";
+  for (const bool oneTransaction : {true, false}) {
+    Exec("DELETE FROM {log}");
+    EXPECT_EQ(Run(xml, {"city=Brno"}, oneTransaction),
+              (Lines{"orders: 2 record(s) processed.", "2 record(s) affected."}));
+    EXPECT_EQ(Column("SELECT id FROM {log} ORDER BY id"), (Lines{"1", "3"}));
+    Exec("DELETE FROM {log}");
+    Run(xml, {"city=Praha"}, oneTransaction);
+    EXPECT_EQ(Column("SELECT id FROM {log} ORDER BY id"), (Lines{"1"}));
+  }
 }
 
 TEST_P(SessionTest, ErrorsNameElementsAndRecordsOutermostFirst) {
@@ -289,8 +306,10 @@ TEST_F(TemplateTest, PreparationFindsStatementElementsAndTheirPhases) {
   _xmlNode* root = Load(
       "<lsql><a>  SELECT 1<b after-open='yes'>SELECT 2</b></a>"
       "<wrapper><c>SELECT 3</c></wrapper>"
-      "<d><![CDATA[SELECT 4]]></d>"
-      "<e before-close='yes'><!-- note --> SELECT 5 </e></lsql>");
+      "<d>\n  <![CDATA[SELECT 4 WHERE 1 < 2]]></d>"
+      "<e before-close='yes'><!-- note --> SELECT 5 </e>"
+      "<f>SELECT <![CDATA[6 AS x WHERE 1 < 2]]> AND 2 &gt; 1<!-- end -->ignored</f>"
+      "<g> <![CDATA[ ]]> </g></lsql>");
   PrepareTemplate(root, nullptr, *helper_);
   TLSQLDataset* a = helper_->DatasetOf(SelectSingleElement(root, "a"));
   ASSERT_NE(a, nullptr);
@@ -299,7 +318,14 @@ TEST_F(TemplateTest, PreparationFindsStatementElementsAndTheirPhases) {
   EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "a/b"))->Tag, -1);
   EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "wrapper")), nullptr);
   EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "wrapper/c")), nullptr);
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "d")), nullptr);
+  // CDATA is statement text like plain text, also in the middle of it.
+  ASSERT_NE(helper_->DatasetOf(SelectSingleElement(root, "d")), nullptr);
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "d"))->StatementText(),
+            "SELECT 4 WHERE 1 < 2");
+  ASSERT_NE(helper_->DatasetOf(SelectSingleElement(root, "f")), nullptr);
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "f"))->StatementText(),
+            "SELECT 6 AS x WHERE 1 < 2 AND 2 > 1");
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "g")), nullptr);
   TLSQLDataset* e = helper_->DatasetOf(SelectSingleElement(root, "e"));
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->StatementText(), "SELECT 5 ");

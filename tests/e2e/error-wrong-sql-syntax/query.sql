@@ -1,1 +1,3 @@
+/* <orders> */
 select * from t where a < 5
+/* </orders> */

@@ -1,0 +1,1 @@
+select id::text as id from orders order by id

@@ -1,0 +1,1 @@
+select id, customer from orders where city = :city	and total >= :min	order by id
