@@ -179,7 +179,7 @@ TXmlDocument ParseQueryDocument(const TLSQLInfo& query) {
 }
 
 std::string MakeTransformLabel(const TXTransformInfo& transform) {
-  std::string expressions = transform.Content;
+  std::string expressions = LineFeedsToCrLf(transform.Content);
   ReplaceAll(expressions, "\r\n", "; ");
   switch (transform.Kind) {
     case tkXml:

@@ -78,7 +78,7 @@ std::string WrapQueryText(std::string text);
 TXmlDocument ParseQueryDocument(const TLSQLInfo& query);
 
 // The text shown for a transformation: "xml", "xslt (inline)", "csv",
-// "xpath (<expressions>)" with CR LF shown as "; ", "json", "<Language>
+// "xpath (<expressions>)" with each line end shown as "; ", "json", "<Language>
 // (inline)", "json/xml", "json/csv", "jpath (<path>)", or the file path of a
 // stylesheet or script; empty for no transformation.
 std::string MakeTransformLabel(const TXTransformInfo& transform);
