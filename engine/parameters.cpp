@@ -261,11 +261,13 @@ TTransformParameters BuildTransformParameters(const TParameterList& list,
   TTransformParameters parameters;
   parameters.reserve(list.Entries().size());
   for (int i = 0; i < list.Count(); ++i) {
+    const std::string value = list.Value(i);
+    // An empty value is no value: the stylesheet's own xsl:param default applies.
+    if (value.empty()) continue;
     TTransformParameter parameter;
     parameter.Name = list.Name(i);
-    const std::string value = list.Value(i);
     parameter.Value = value;
-    if (!value.empty() && parametersElement) {
+    if (parametersElement) {
       const std::string declared = ReplaceAll(parameter.Name, '$', '-');
       const _xmlNode* declaration = FindDeclaration(parametersElement, declared);
       if (!declaration) declaration = FindDeclaration(parametersElement, AsciiUpper(declared));

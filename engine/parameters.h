@@ -59,8 +59,8 @@ void SettleParameters(TParameterList& list, const _xmlNode* parametersElement,
 std::string SubstituteTest(std::string_view text, const TParameterList& list,
                            TStreamRegistry& streams);
 
-// One typed parameter per entry, in list order: an empty value stays an empty
-// text (a stylesheet sees it as the empty string), and values of declarations whose `kind` is
+// One typed parameter per entry with a value, in list order: an entry whose value is empty is left
+// out, so the stylesheet's xsl:param default applies; values of declarations whose `kind` is
 // "integer", "float" or "boolean" are numbers or booleans when they parse as such; everything else
 // is text. Declarations are found by element name (so names declared with "-" work).
 TTransformParameters BuildTransformParameters(const TParameterList& list,

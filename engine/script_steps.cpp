@@ -192,7 +192,7 @@ TXmlDocument ParseQueryDocument(const TLSQLInfo& query, const std::string* plain
 }
 
 std::string MakeTransformLabel(const TXTransformInfo& transform) {
-  std::string expressions = transform.Content;
+  std::string expressions = LineFeedsToCrLf(transform.Content);
   ReplaceAll(expressions, "\r\n", "; ");
   switch (transform.Kind) {
     case tkXml:

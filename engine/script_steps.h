@@ -85,7 +85,7 @@ std::string WrapQueryText(std::string text);
 TXmlDocument ParseQueryDocument(const TLSQLInfo& query, const std::string* plainText = nullptr);
 
 // The text shown for a transformation: "xml", "xslt (inline)", "csv",
-// "xpath (<expressions>)" with CR LF shown as "; ", "json", "<Language>
+// "xpath (<expressions>)" with each line end shown as "; ", "json", "<Language>
 // (inline)", "json/xml", "json/csv", "jpath (<path>)", or the file path of a
 // stylesheet or script; empty for no transformation.
 std::string MakeTransformLabel(const TXTransformInfo& transform);

@@ -39,9 +39,15 @@ namespace {
 using detail::xml_ptr;
 
 // No entity substitution, no DTD loading, no network; CDATA sections and
-// whitespace are kept as they are. Size and depth limits stay at libxml2's
-// defaults (no XML_PARSE_HUGE).
-constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
+// whitespace are kept as they are. With DTDs and entities refused, the huge
+// option opens no expansion attack: it only lifts libxml2's size limits, so
+// that every document this system writes (a 10 MB base64 field, a long text
+// value) reads back. It also lifts libxml2's depth limit, so nesting is
+// limited here (kMaxDepth) instead.
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_HUGE;
+// Deeper documents are refused: code that walks a tree recursively (libxml2's
+// copy and save, libxslt) must not run out of stack.
+constexpr int kMaxDepth = 2048;
 constexpr size_t kSrcTextRadius = 100;
 constexpr const char* kNoDocumentElement = "XML document must have a top level element.";
 
@@ -93,13 +99,25 @@ struct TParseState {
 // and errors raised outside the parser context find their state here.
 thread_local TParseState* activeParse = nullptr;
 
-// The text of the current line around the parser's position, cut at UTF-8
-// character boundaries.
-std::string SourceLineAround(const xmlParserInput* input) {
+// True when the input's pointers lie inside its buffer as it is now. An
+// error raised while libxml2 grows or converts the input buffer arrives
+// before the input is moved onto the new buffer, so base, cur and end may
+// then point into freed memory and must not be read.
+bool InputIsCurrent(const xmlParserInput* input) {
   if (!input || !input->base || !input->cur || !input->end || input->cur < input->base ||
       input->cur > input->end) {
-    return {};
+    return false;
   }
+  if (!input->buf || !input->buf->buffer) return true;  // a fixed block of memory
+  const xmlChar* content = xmlBufContent(input->buf->buffer);
+  const size_t used = xmlBufUse(input->buf->buffer);
+  return content && input->base == content && input->end <= content + used;
+}
+
+// The text of the current line around the parser's position, cut at UTF-8
+// character boundaries; empty unless InputIsCurrent.
+std::string SourceLineAround(const xmlParserInput* input) {
+  if (!InputIsCurrent(input)) return {};
   const char* base = reinterpret_cast<const char*>(input->base);
   const char* end = reinterpret_cast<const char*>(input->end);
   const char* cur = reinterpret_cast<const char*>(input->cur);
@@ -124,10 +142,16 @@ void RecordError(TParseState& state, int code, int line, int column,
   state.Failed = true;
   TXMLDOMParseError& error = state.Error;
   error.ErrorCode = code != 0 ? code : XML_ERR_INTERNAL_ERROR;
+  const xmlParserInput* input = state.Ctxt ? state.Ctxt->input : nullptr;
+  // Errors raised outside the parser context (a failed conversion) carry no
+  // position: the parser's own line and column stand in.
+  if (line <= 0 && input) {
+    line = input->line;
+    column = input->col;
+  }
   error.Line = line;
   error.LinePos = column;
-  const xmlParserInput* input = state.Ctxt ? state.Ctxt->input : nullptr;
-  if (input && input->base && input->cur && input->cur >= input->base) {
+  if (InputIsCurrent(input)) {
     error.FilePos = static_cast<int32_t>(input->consumed +
                                          static_cast<unsigned long>(input->cur - input->base));
   }
@@ -139,6 +163,23 @@ void RecordError(TParseState& state, int code, int line, int column,
   }
 }
 
+std::string DepthReason() {
+  return "the document nests deeper than " + std::to_string(kMaxDepth) + " levels";
+}
+
+// libxml2's limit messages advise a parser option ("..., use XML_PARSE_HUGE
+// option"), which is nothing a user can set: the advice is dropped, and a
+// depth limit is told in this system's words.
+std::string OwnReason(const char* message) {
+  std::string reason(TrimMessage(message));
+  if (reason.find("XML_PARSE_HUGE") == std::string::npos) return reason;
+  if (reason.find("depth") != std::string::npos) return DepthReason();
+  const size_t advice = reason.find("use XML_PARSE_HUGE");
+  reason.erase(advice);
+  while (!reason.empty() && (reason.back() == ' ' || reason.back() == ',')) reason.pop_back();
+  return reason + ": the document exceeds a size limit of the XML parser";
+}
+
 // Errors and warnings reported through the parser context. Warnings do not
 // fail a load; errors (including namespace errors such as an undeclared
 // prefix) do.
@@ -146,14 +187,41 @@ void OnParserError(void* data, xmlError* error) {
   auto* ctxt = static_cast<xmlParserCtxt*>(data);
   TParseState* state = activeParse;
   if (!state || !ctxt || state->Ctxt != ctxt || !error || error->level < XML_ERR_ERROR) return;
-  RecordError(*state, error->code, error->line, error->int2, TrimMessage(error->message));
+  try {
+    RecordError(*state, error->code, error->line, error->int2, OwnReason(error->message));
+  } catch (...) {
+    RecordError(*state, error->code, error->line, error->int2, {});
+  }
 }
 
-// Errors libxml2 raises without the parser context (encoding conversion).
+// Errors libxml2 raises without the parser context (encoding conversion,
+// often while the input buffer is being replaced).
 void OnStrayError(void* data, xmlError* error) {
   auto* state = static_cast<TParseState*>(data);
   if (!state || !error || error->level < XML_ERR_ERROR) return;
   RecordError(*state, error->code, error->line, error->int2, TrimMessage(error->message));
+}
+
+// Builds the element as libxml2 would, and stops the parse at the first
+// element deeper than kMaxDepth (its ancestors are the open elements).
+void OnStartElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
+                    int namespaceCount, const xmlChar** namespaces, int attributeCount,
+                    int defaultedCount, const xmlChar** attributes) {
+  auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+  TParseState* state = activeParse;
+  if (state && state->Ctxt == ctxt && ctxt->nameNr >= kMaxDepth) {
+    int line = ctxt->input ? ctxt->input->line : 0;
+    int column = ctxt->input ? ctxt->input->col : 0;
+    try {
+      RecordError(*state, kXmlErrorTooDeep, line, column, DepthReason());
+    } catch (...) {
+      RecordError(*state, kXmlErrorTooDeep, line, column, {});
+    }
+    xmlStopParser(ctxt);
+    return;
+  }
+  xmlSAX2StartElementNs(ctx, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                        defaultedCount, attributes);
 }
 
 void OnInternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalId,
@@ -244,6 +312,7 @@ TParseResult ParseXml(const TChunkReader& read, const std::string& url, bool tex
   if (!ctxt) throw EMorvexError("Out of memory creating the XML parser");
   ctxt->sax->serror = OnParserError;
   ctxt->sax->internalSubset = OnInternalSubset;
+  ctxt->sax->startElementNs = OnStartElement;
   state.Ctxt = ctxt.get();
 
   TReadContext reader{&read, nullptr};

@@ -9,7 +9,9 @@
 //
 // Loading is safe for hostile input: no external entity, external DTD,
 // XInclude or network resource is ever read, and with ProhibitDTD (the
-// default) a document with any DTD is refused as a parse error.
+// default) a document with any DTD is refused as a parse error. Size has no
+// limit below libxml2's huge limits (a text or name of up to 1 GB), so any
+// document this system writes reads back; elements may nest 2048 levels deep.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +47,8 @@ struct TXMLDOMParseError {
 constexpr int32_t kXmlErrorDtdProhibited = 0x7D70;
 // ErrorCode of a document that needed an external resource (entity or DTD).
 constexpr int32_t kXmlErrorExternalResource = 0x7D71;
+// ErrorCode of a document whose elements nest deeper than the loaders allow.
+constexpr int32_t kXmlErrorTooDeep = 0x7D72;
 
 // A new empty document configured from `options` (DefaultXmlOptions() when
 // nullptr; options whose Available is false are probed first, on a copy).

@@ -3,6 +3,8 @@
 #include <libexslt/exslt.h>
 #include <libxml/encoding.h>
 #include <libxml/parser.h>
+#include <libxslt/extensions.h>
+#include <libxslt/extra.h>
 #include <libxslt/xslt.h>
 
 #include <cstdlib>
@@ -15,6 +17,8 @@
 namespace morvex {
 
 namespace {
+
+constexpr const char* kMsxslNamespace = "urn:schemas-microsoft-com:xslt";
 
 // Documents this system writes declare the charset names of the code-page
 // table ("unicode", "unicodeFFFE", "x-mac-ce", "ks_c_5601-1987"), which iconv
@@ -40,6 +44,10 @@ void InitXmlService() {
     xmlInitParser();
     xsltInit();
     exsltRegisterAll();
+    // Stylesheets written for the Windows XML service call node-set() in its
+    // own extension namespace; it is the same function as exsl:node-set.
+    xsltRegisterExtModuleFunction(BAD_CAST "node-set", BAD_CAST kMsxslNamespace,
+                                  xsltFunctionNodeSet);
     RegisterCharsetAliases();
     detail::InstallSecureLoaders();
   });

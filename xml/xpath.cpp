@@ -13,6 +13,7 @@
 #include "text/stream.h"
 #include "xml/dom.h"
 #include "xml/xml_document.h"
+#include "xml/xml_errors.h"
 #include "xml/xml_options.h"
 #include "xml/xml_ptr.h"
 #include "xml/xml_save.h"
@@ -34,28 +35,6 @@ constexpr std::string_view kTextStylesheet =
     "<xsl:output method=\"text\"/>"
     "<xsl:template match=\"*\"><xsl:value-of select=\".\"/></xsl:template>"
     "</xsl:stylesheet>";
-
-struct TXPathError {
-  std::string Message;
-};
-
-// Called by libxml2: nothing may escape it.
-void OnXPathError(void* data, xmlError* error) {
-  auto* collected = static_cast<TXPathError*>(data);
-  if (!collected->Message.empty() || !error || !error->message) return;
-  try {
-    std::string text = error->message;
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    collected->Message = text;
-  } catch (...) {
-    // Out of memory: the generic message stands in.
-  }
-}
-
-std::string XPathFailure(const TXPathError& error, const std::string& expression) {
-  std::string reason = error.Message.empty() ? "Invalid expression" : error.Message;
-  return reason + " in XPath expression \"" + expression + "\"";
-}
 
 xmlDoc* OwnerDocument(xmlNode* node) {
   return node->type == XML_DOCUMENT_NODE ? reinterpret_cast<xmlDoc*>(node) : node->doc;
@@ -120,30 +99,6 @@ std::vector<std::string> SplitLines(std::string_view text) {
   return lines;
 }
 
-// Whitespace may separate XPath tokens, so a location path on the next line
-// would silently continue the one before ("//a" LF "//b" reads as "//a//b").
-// A line break followed by "/" outside string literals is refused instead:
-// separate expressions go on CR LF lines.
-void RejectPathsOnSeparateLines(std::string_view expression) {
-  char quote = 0;
-  bool afterBreak = false;
-  for (char c : expression) {
-    if (quote) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == '\r' || c == '\n') {
-      afterBreak = true;
-    } else if (c == '/' && afterBreak) {
-      throw EMorvexError("Invalid expression: a line break separates two location paths in \"" +
-                         std::string(expression) + "\"; put each expression on its own CR LF line");
-    } else if (c != ' ' && c != '\t') {
-      afterBreak = false;
-      if (c == '\'' || c == '"') quote = c;
-    }
-  }
-}
-
 std::string QualifiedName(const xmlNode* element) {
   std::string name = reinterpret_cast<const char*>(element->name);
   if (element->ns && element->ns->prefix) {
@@ -177,12 +132,11 @@ int SelectInto(const TXmlDocument& source, std::string_view expressions, const T
   xmlNode* target = CreateElementPath(output.get(), path);
   SetAttributesFromText(xmlDocGetRootElement(output.get()), rootAttributes);
   int count = 0;
-  if (expressions.find("\r\n") != std::string_view::npos) {
+  if (expressions.find_first_of("\r\n") != std::string_view::npos) {
     for (const std::string& line : SplitLines(expressions)) {
       count += CopySelectedNodes(source.get(), target, line, true);
     }
   } else {
-    RejectPathsOnSeparateLines(expressions);
     count = CopySelectedNodes(source.get(), target, expressions, true);
   }
   save(output.get());
@@ -245,12 +199,20 @@ std::vector<_xmlNode*> SelectNodes(_xmlNode* context, std::string_view expressio
     if (!prefix.empty())
       xmlXPathRegisterNs(xpath.get(), BAD_CAST prefix.c_str(), BAD_CAST uri.c_str());
   }
-  TXPathError error;
-  xpath->error = OnXPathError;
-  xpath->userData = &error;
   std::string text(expression);
-  xml_ptr<xmlXPathObject> result(xmlXPathEvalExpression(BAD_CAST text.c_str(), xpath.get()));
-  if (!result) throw EMorvexError(XPathFailure(error, text));
+  xml_ptr<xmlXPathObject> result;
+  std::string failure;
+  {
+    detail::TErrorCapture errors;
+    result.reset(xmlXPathEvalExpression(BAD_CAST text.c_str(), xpath.get()));
+    if (errors.NodeLimitHit()) {
+      failure = "The XPath expression \"" + text + "\" " + detail::kNodeLimitReason;
+      result.reset();
+    } else if (!result) {
+      failure = errors.Message("Invalid expression in XPath expression \"" + text + "\"");
+    }
+  }
+  if (!result) throw EMorvexError(failure);
   if (result->type != XPATH_NODESET) {
     throw EMorvexError("The XPath expression \"" + text + "\" does not select nodes");
   }

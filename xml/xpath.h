@@ -18,8 +18,10 @@ struct TXmlOptions;
 // The nodes `expression` selects with `context` as context node (a document
 // may be passed as its own node) and the prefixes of the owner document's
 // SelectionNamespaces, in document order. Raises EMorvexError for an invalid
-// expression, one that gives no node-set, or one that selects namespace
-// nodes. A null context selects nothing.
+// expression (libxml2's reason in this system's words, such as "unknown
+// XPath function f"), one that selects more nodes than libxml2 holds, one
+// that gives no node-set, or one that selects namespace nodes. A null
+// context selects nothing.
 std::vector<_xmlNode*> SelectNodes(_xmlNode* context, std::string_view expression);
 std::vector<_xmlNode*> SelectNodes(_xmlDoc* document, std::string_view expression);
 
@@ -46,10 +48,9 @@ bool EvaluateXPathText(const std::string& sourceFile, std::string_view expressio
 //     the outermost element of the path; xmlns declarations among them
 //     become namespace declarations that copied nodes reuse.
 //   - `selectionNamespaces` declares the prefixes the expressions may use.
-//   - When `expressions` holds a CR LF pair it is one expression per line
-//     (lines end at CR, LF or CR LF; a final line end adds no empty line, a
-//     blank line is an invalid expression). Otherwise it is one expression,
-//     line feeds and all.
+//   - `expressions` is one expression per line: lines end at CR, LF or
+//     CR LF alike (XML parsers turn CR LF into LF in element text), a final
+//     line end adds no empty line, and a blank line is an invalid expression.
 // Returns the number of nodes copied, or -1 with `message` set; nothing is
 // raised. A source stream is read from position 0 and the destination stream
 // written at its position; a destination file is created, replacing an

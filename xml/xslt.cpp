@@ -18,8 +18,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <map>
@@ -29,6 +27,7 @@
 #include "text/stream.h"
 #include "xml/output_sink.h"
 #include "xml/xml_document.h"
+#include "xml/xml_errors.h"
 #include "xml/xml_options.h"
 #include "xml/xml_ptr.h"
 
@@ -38,101 +37,7 @@ namespace {
 
 using detail::xml_ptr;
 
-// Collects what libxml2 and libxslt report on this thread while it lives,
-// and puts the previous handlers back when it ends.
-class TErrorCapture {
- public:
-  TErrorCapture()
-      : oldXmlGeneric_(xmlGenericError),
-        oldXmlGenericContext_(xmlGenericErrorContext),
-        oldStructured_(xmlStructuredError),
-        oldStructuredContext_(xmlStructuredErrorContext),
-        oldXsltGeneric_(xsltGenericError),
-        oldXsltGenericContext_(xsltGenericErrorContext) {
-    xmlSetGenericErrorFunc(this, OnGeneric);
-    xmlSetStructuredErrorFunc(this, OnStructured);
-    xsltSetGenericErrorFunc(this, OnGeneric);
-  }
-  ~TErrorCapture() {
-    xsltSetGenericErrorFunc(oldXsltGenericContext_, oldXsltGeneric_);
-    xmlSetStructuredErrorFunc(oldStructuredContext_, oldStructured_);
-    xmlSetGenericErrorFunc(oldXmlGenericContext_, oldXmlGeneric_);
-  }
-  TErrorCapture(const TErrorCapture&) = delete;
-  TErrorCapture& operator=(const TErrorCapture&) = delete;
-
-  // The collected lines joined by "; ", or `fallback` when nothing came.
-  std::string Message(std::string_view fallback) {
-    AddLine(partial_);
-    partial_.clear();
-    std::string message;
-    for (const std::string& line : lines_) {
-      if (!message.empty()) message += "; ";
-      message += line;
-    }
-    return message.empty() ? std::string(fallback) : message;
-  }
-
- private:
-  // Both are called by libxml2 and libxslt: nothing may escape them.
-  static void OnGeneric(void* context, const char* format, ...) {
-    char buffer[2048];
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    if (length < 0) return;
-    try {
-      static_cast<TErrorCapture*>(context)->AddText(
-          std::string_view(buffer, std::min(static_cast<size_t>(length), sizeof buffer - 1)));
-    } catch (...) {
-      // Out of memory: the message is lost, the failure itself is not.
-    }
-  }
-
-  static void OnStructured(void* context, xmlError* error) {
-    if (!error || !error->message) return;
-    try {
-      std::string text = error->message;
-      while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-      if (error->domain == XML_FROM_XPATH && error->str1) {
-        text += " in XPath expression \"" + std::string(error->str1) + "\"";
-      }
-      auto* self = static_cast<TErrorCapture*>(context);
-      self->AddLine(self->partial_);
-      self->partial_.clear();
-      self->AddLine(text);
-    } catch (...) {
-      // As above.
-    }
-  }
-
-  void AddText(std::string_view text) {
-    for (char c : text) {
-      if (c == '\n') {
-        AddLine(partial_);
-        partial_.clear();
-      } else {
-        partial_ += c;
-      }
-    }
-  }
-
-  void AddLine(std::string line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    if (line.empty() || (!lines_.empty() && lines_.back() == line)) return;
-    lines_.push_back(std::move(line));
-  }
-
-  xmlGenericErrorFunc oldXmlGeneric_;
-  void* oldXmlGenericContext_;
-  xmlStructuredErrorFunc oldStructured_;
-  void* oldStructuredContext_;
-  xmlGenericErrorFunc oldXsltGeneric_;
-  void* oldXsltGenericContext_;
-  std::string partial_;
-  std::vector<std::string> lines_;
-};
+using detail::TErrorCapture;
 
 // XPath expressions that evaluate to exactly the given values: libxslt takes
 // parameter values as expressions.
@@ -243,7 +148,8 @@ class TTransformRun {
     }
     result_.reset(
         xsltApplyStylesheetUser(style_.get(), source, nullptr, nullptr, nullptr, context_.get()));
-    if (!result_ || context_->state != XSLT_STATE_OK) {
+    // A selection cut at libxml2's node-set limit leaves a result that lacks nodes.
+    if (!result_ || context_->state != XSLT_STATE_OK || errors.NodeLimitHit()) {
       throw EMorvexError(errors.Message("The XSLT transformation failed"));
     }
     // Fails now for an unknown output encoding, before any output exists.

@@ -108,6 +108,60 @@ TEST(LoadXml, FileThatCannotBeOpenedIsAParseFailure) {
       << ParseErrorMessage(badError);
 }
 
+// UTF-16 that breaks off in a lone surrogate, after enough text that libxml2
+// is growing its input buffer when the conversion fails.
+std::string BrokenUtf16() {
+  std::string bytes("\xFF\xFE<\0a\0>\0", 8);
+  for (int i = 0; i < 100; ++i) bytes += std::string("\x00\x4E", 2);
+  return bytes + std::string("\x00\xD9\x00\x00", 4);
+}
+
+TEST(LoadXml, ConversionErrorsWhileTheInputGrowsAreParseErrors) {
+  TTempDir dir;
+  TMemoryStream stream(BrokenUtf16());
+  const TXmlDocument documents[] = {LoadXmlStream(stream),
+                                    LoadXmlFile(dir.Write("broken.morvex", BrokenUtf16()))};
+  for (const TXmlDocument& document : documents) {
+    EXPECT_FALSE(HasDocumentElement(document.get()));
+    TXMLDOMParseError error = GetParseError(document.get());
+    EXPECT_NE(error.ErrorCode, 0);
+    EXPECT_FALSE(error.Reason.empty());
+  }
+}
+
+std::string Nested(int depth) {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += "<e>";
+  for (int i = 0; i < depth; ++i) text += "</e>";
+  return text;
+}
+
+TEST(LoadXml, LargeDocumentsReadBackAndDepthIsLimitedInOwnWords) {
+  // Values over libxml2's default 10 MB limit: text, base64 in lines of 76
+  // characters, CDATA, an attribute.
+  const std::string big(11 * 1024 * 1024, 'x');
+  std::string base64;
+  while (base64.size() < big.size()) base64 += std::string(76, 'Q') + "\n";
+  const std::pair<std::string, size_t> documents[] = {
+      {"<r>" + big + "</r>", big.size()},
+      {"<r><b type='binary'>" + base64 + "</b></r>", base64.size()},
+      {"<r><![CDATA[" + big + "]]></r>", big.size()},
+      {"<r a='" + big + "'>.</r>", 1}};
+  for (const auto& [text, length] : documents) {
+    TMemoryStream stream(text);
+    TXmlDocument document = LoadXmlStream(stream);
+    ASSERT_TRUE(HasDocumentElement(document.get())) << GetParseError(document.get()).Reason;
+    EXPECT_EQ(RootText(document).size(), length);
+  }
+
+  EXPECT_TRUE(HasDocumentElement(LoadXmlText(Nested(2048)).get()));
+  TXMLDOMParseError error = GetParseError(LoadXmlText(Nested(2049)).get());
+  EXPECT_EQ(error.ErrorCode, kXmlErrorTooDeep);
+  EXPECT_EQ(error.Reason, "the document nests deeper than 2048 levels");
+  EXPECT_EQ(error.Line, 1);
+  EXPECT_EQ(error.LinePos, 2049 * 3);
+}
+
 // A document that tries to pull a local file in: none of these may load it.
 class HostileDocuments : public ::testing::Test {
  protected:

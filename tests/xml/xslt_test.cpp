@@ -49,6 +49,30 @@ TEST(TransformXml, ParametersArriveTyped) {
   EXPECT_EQ(output, "true|4.5|true|" + hostileText + "|zz|-1");
 }
 
+// Result tree fragments become node-sets through node-set() in the EXSLT
+// namespace and in the Windows XML service's own namespace.
+TEST(TransformXml, NodeSetInEitherExtensionNamespace) {
+  const std::string body =
+      "<xsl:variable name='rows'><row n='2'/><row n='3'/></xsl:variable>"
+      "<xsl:template match='/'>"
+      "<xsl:for-each select='P:node-set($rows)/row'><xsl:value-of select='@n * 10'/>,"
+      "</xsl:for-each><xsl:value-of select='count(P:node-set(//i))'/>"
+      "</xsl:template>";
+  const std::pair<const char*, const char*> namespaces[] = {
+      {"exsl", " xmlns:exsl='http://exslt.org/common' extension-element-prefixes='exsl'"},
+      {"msxsl", " xmlns:msxsl='urn:schemas-microsoft-com:xslt' exclude-result-prefixes='msxsl'"},
+  };
+  for (const auto& [prefix, declaration] : namespaces) {
+    std::string stylesheet = Stylesheet(body, declaration);
+    for (size_t at = stylesheet.find("P:"); at != std::string::npos; at = stylesheet.find("P:")) {
+      stylesheet.replace(at, 1, prefix);
+    }
+    std::string output, message;
+    EXPECT_TRUE(TransformText("<r><i/><i/></r>", stylesheet, output, message)) << message;
+    EXPECT_EQ(output, "20,30,2") << prefix;
+  }
+}
+
 class TransformFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -119,13 +143,12 @@ TEST_F(TransformFiles, FailuresComeBackAsMessages) {
                        "<xsl:template match='/'><xsl:value-of select='//i['/></xsl:template>")},
                    out, {}, message),
       "Invalid expression");
-  expectFailure(
-      TransformXml(
-          source_,
-          TStylesheetText{Stylesheet("<xsl:template match='/'><xsl:message terminate='yes'>stop "
-                                     "here</xsl:message></xsl:template>")},
-          out, {}, message),
-      "stop here");
+  expectFailure(TransformXml(source_,
+                             TStylesheetText{Stylesheet(
+                                 "<xsl:template match='/'><xsl:message terminate='yes'>stop "
+                                 "here</xsl:message></xsl:template>")},
+                             out, {}, message),
+                "stop here");
   expectFailure(TransformXml(source_, TStylesheetText{"<r/>"}, out, {}, message), "stylesheet");
   std::string encoded =
       "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
