@@ -10,6 +10,7 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "text/utf.h"
 #include "xml/output_sink.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_options.h"
@@ -62,13 +63,14 @@ void SavePlain(xmlDoc* document, TStream& stream) {
 }  // namespace
 
 void WriteEncodingPreamble(TStream& stream, std::string_view encodingName) {
-  if (encodingName == "unicode") {
-    stream.Write("\xFF\xFE");
-  } else if (encodingName == "unicodeFFFE") {
-    stream.Write("\xFE\xFF");
-  } else if (encodingName == "utf-8") {
-    stream.Write("\xEF\xBB\xBF");
-  }
+  const std::string_view preamble = EncodingForName(encodingName).Preamble();
+  if (!preamble.empty()) stream.Write(preamble);
+}
+
+std::string XmlDeclarationEncoding(std::string_view encodingName) {
+  const std::string lower = AsciiLower(encodingName);
+  if (lower == "ansi" || lower == "oem" || lower == "dos") return "UTF-8";
+  return std::string(encodingName);
 }
 
 void SaveXmlToStream(_xmlDoc* document, TStream& stream, const TXmlOptions* options) {
@@ -88,7 +90,8 @@ void SaveXmlToStream(_xmlDoc* document, TStream& stream, const TXmlOptions* opti
   writer.encoding = encoding;
   // The one declaration of the output; a declaration the document holds is
   // not content and is not written again.
-  writer.ProcessingInstruction("xml", "version=\"1.0\" encoding=\"" + encoding + "\"");
+  writer.ProcessingInstruction(
+      "xml", "version=\"1.0\" encoding=\"" + XmlDeclarationEncoding(encoding) + "\"");
   writer.ParseDocument(document);
 }
 

@@ -36,7 +36,8 @@ std::unique_ptr<TXmlStreamWriter> BeginXmlWriter(TStream& stream, const TXmlOpti
   parser.encoding = enc;
 
   parser.StartDocument();
-  parser.ProcessingInstruction("xml", "version=\"1.0\" encoding=\"" + enc + "\"");
+  parser.ProcessingInstruction("xml",
+                               "version=\"1.0\" encoding=\"" + XmlDeclarationEncoding(enc) + "\"");
   WriteStartElement(parser, "", "", rootName, rootAttributesOrNull);
   return writer;
 }
