@@ -114,6 +114,16 @@ size_t XmlCharAt(std::string_view text, size_t& pos) {
 bool IsXmlText(std::string_view text) {
   const auto* data = reinterpret_cast<const unsigned char*>(text.data());
   size_t pos = 0;
+  // Eight bytes at a time while none is below 0x20 or above 0x7F: most text
+  // is plain ASCII and needs no closer look.
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  constexpr uint64_t kSpaces = 0x2020202020202020ULL;
+  while (pos + 8 <= text.size()) {
+    uint64_t word;
+    std::memcpy(&word, data + pos, sizeof word);
+    if (((word | (word - kSpaces)) & kHigh) != 0) break;
+    pos += 8;
+  }
   while (pos < text.size()) {
     if (!kSuspectTable[data[pos]]) {
       ++pos;

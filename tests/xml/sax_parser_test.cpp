@@ -495,6 +495,22 @@ TEST(SaxWriter, WritesReplacementCharactersForWhatXmlCannotHold) {
   const TXmlDocument loaded = LoadXmlStream(out);
   EXPECT_TRUE(HasDocumentElement(loaded.get())) << GetParseError(loaded.get()).Reason;
 
+  // Long plain runs are checked a word at a time: a fault anywhere is found.
+  for (size_t at = 0; at < 24; ++at) {
+    std::string text(24, 'a');
+    text[at] = '\x1B';
+    std::string expected = text;
+    expected.replace(at, 1, fffd);
+    EXPECT_EQ(Written([&](TXMLParser& p) {
+                WriteStartElement(p, "", "r", "r", nullptr);
+                WriteCharacters(p, text);
+                WriteEndElement(p, "", "r", "r");
+                p.EndDocument();
+              }),
+              "<r>" + expected + "</r>")
+        << at;
+  }
+
   // In a code page the replacement has no byte of its own: a reference.
   EXPECT_EQ(Written(
                 [](TXMLParser& p) {
