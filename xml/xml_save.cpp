@@ -10,7 +10,6 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
-#include "text/utf.h"
 #include "xml/output_sink.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_options.h"
@@ -68,8 +67,9 @@ void WriteEncodingPreamble(TStream& stream, std::string_view encodingName) {
 }
 
 std::string XmlDeclarationEncoding(std::string_view encodingName) {
-  const std::string lower = AsciiLower(encodingName);
-  if (lower == "ansi" || lower == "oem" || lower == "dos") return "UTF-8";
+  // The words for the system encoding (and the table's symbolic rows) are no
+  // encoding names a reader knows; the bytes are UTF-8.
+  if (&EncodingForName(encodingName) == &SystemAnsiEncoding()) return "UTF-8";
   return std::string(encodingName);
 }
 

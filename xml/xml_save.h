@@ -21,8 +21,9 @@ struct TXmlOptions;
 void WriteEncodingPreamble(TStream& stream, std::string_view encodingName);
 
 // The name the XML declaration gives for text written in the encoding named
-// `encodingName`: the name itself, or "UTF-8" for "ansi", "oem" and "dos",
-// which name the system's UTF-8.
+// `encodingName`: the name itself, or "UTF-8" for the names of the system
+// encoding ("ansi", "oem", "dos", the table's "ascii ANSI"). Throws like
+// EncodingForName for a name without a conversion.
 std::string XmlDeclarationEncoding(std::string_view encodingName);
 
 // Serialises `document` at the stream's position.

@@ -121,6 +121,7 @@ TEST(XmlWriter, TheDeclarationAlwaysNamesTheEncodingOfTheBytes) {
       {"ansi", "UTF-8", ""},
       {"OEM", "UTF-8", ""},
       {"dos", "UTF-8", ""},
+      {"ascii ANSI", "UTF-8", ""},
   };
   const std::string value = "caf\xC3\xA9";  // é: in every one of these encodings
   for (const Case& c : cases) {
