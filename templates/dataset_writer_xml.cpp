@@ -201,12 +201,9 @@ void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string
     }
     throw;
   }
-  const size_t replaced = writer->Parser().ReplacedValueCount();
+  const size_t replaced = ReplacedValueCount(*writer);
   EndXmlWriter(std::move(writer), path.Root);
-  if (replaced > 0 && sink) {
-    sink(std::to_string(replaced) +
-         " value(s) held characters XML cannot hold; each was written as U+FFFD.");
-  }
+  if (replaced > 0 && sink) sink(ReplacedValuesLine(replaced));
 }
 
 }  // namespace morvex

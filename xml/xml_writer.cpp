@@ -102,6 +102,16 @@ void WriteXmlField(TXmlStreamWriter& writer, std::string_view name, int typeInde
   WriteEndElement(parser, "", "", name);
 }
 
+size_t ReplacedValueCount(const TXmlStreamWriter& writer) {
+  return writer.Parser().ReplacedValueCount();
+}
+
+std::string ReplacedValuesLine(size_t count) {
+  if (count == 0) return {};
+  return std::to_string(count) +
+         " value(s) held characters XML cannot hold; each was written as U+FFFD.";
+}
+
 void EndXmlWriter(std::unique_ptr<TXmlStreamWriter> writer, std::string_view rootName) {
   WriteEndElement(writer->Parser(), "", "", rootName);
   writer->Parser().EndDocument();
