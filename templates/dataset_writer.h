@@ -14,6 +14,13 @@
 //     </orders>
 //   </morvex_data>
 //
+// The document always reads back: element names come from data (template
+// elements, record tags, columns) and one XML cannot hold, a prefixed name
+// included, fails the element; a parameter whose name XML cannot hold is left
+// out of morvex_params and named in a detail line; characters XML cannot hold
+// are written as U+FFFD, and a detail line after the document tells in how
+// many values.
+//
 // Errors raised while an element is processed are re-raised as EMorvexError
 // prefixed with the element's tag name, "Record #n" once a record has started
 // and `Field "name"` while a field is written (XML only); enclosing elements
@@ -38,8 +45,8 @@ class TLSQLConnHelper;
 // Writes one complete dataset XML document onto `out` for the template under
 // `root` (prepared by PrepareTemplate), running the statements of the helper's
 // current Phase. `parameters` are the run's "name=value" entries. Used options:
-// Encoding (empty: the default charset), Indent, RecordTag, Namespaces,
-// IncludeParams.
+// Encoding (empty: the default charset; a name without a conversion fails
+// before anything is written), Indent, RecordTag, Namespaces, IncludeParams.
 void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,
                      const TDatasetWriterOptions& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper);
@@ -55,8 +62,9 @@ void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
 // Appends CSV text for the top-level statements under `root` to `out`: the
 // encoding's byte-order mark, an optional header line (from the first written
 // statement that has fields), then one line per record ending in CR LF.
-// Nested statements are neither run nor written. Used options: Encoding,
-// HeaderRow, Quote, Delimiter.
+// Nested statements are neither run nor written. Used options: Encoding
+// (EncodingForName: letter case ignored, an unknown name fails before
+// anything is written), HeaderRow, Quote, Delimiter.
 void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters, TStream& out,
                      const TDatasetWriterOptions& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper);

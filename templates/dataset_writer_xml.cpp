@@ -25,6 +25,7 @@
 #include "text/error.h"
 #include "xml/dom.h"
 #include "xml/sax_parser.h"
+#include "xml/xml_names.h"
 #include "xml/xml_options.h"
 #include "xml/xml_writer.h"
 
@@ -71,24 +72,36 @@ TRecordTagPath SplitRecordTag(std::string_view text) {
 // One element per "name=value" entry, named by the name, holding the value.
 // A parameter declared as <start-date> is listed as start$date, a name no
 // XML element can have: its element takes the declared name back, so that
-// declaring such a parameter does not break every dataset document.
-void WriteParameters(TXmlStreamWriter& writer, const std::vector<std::string>& parameters) {
+// declaring such a parameter does not break every dataset document. Other
+// names XML cannot hold (a leading digit, a colon) are left out, named in a
+// detail line, instead of failing the step.
+void WriteParameters(TXmlStreamWriter& writer, const std::vector<std::string>& parameters,
+                     const ProgressSink& sink) {
+  std::string leftOut;
   WriteStartTag(writer, "morvex_params");
   for (const std::string& entry : parameters) {
     const size_t eq = entry.find('=');
     std::string name = entry.substr(0, eq);
     std::replace(name.begin(), name.end(), '$', '-');
+    if (!IsXmlNcName(name)) {
+      leftOut += (leftOut.empty() ? "" : ", ") + entry.substr(0, eq);
+      continue;
+    }
     WriteStartTag(writer, name);
     if (eq != std::string::npos)
       WriteCharacters(writer.Parser(), std::string_view(entry).substr(eq + 1));
     WriteEndTag(writer, name);
   }
   WriteEndTag(writer, "morvex_params");
+  if (!leftOut.empty() && sink) {
+    sink("Parameters left out of morvex_params, their names are not XML names: " + leftOut);
+  }
 }
 
 // One field element of the current record; a null field has no content.
 void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index, int typeClass) {
   const std::string& name = dataset.FieldName(index);
+  RequireXmlNcName(name);
   WriteStartTag(writer, name);
   if (!dataset.IsNull(index)) {
     const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Xml);
@@ -119,9 +132,11 @@ void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
       const bool write = !GetAttributeBool(element, "no-write", false);
       std::string elementRecordTag;
       if (write) {
-        WriteStartTag(writer, tag);
+        RequireXmlNcName(tag);
         elementRecordTag = GetAttributeText(element, "record-tag");
         if (elementRecordTag.empty()) elementRecordTag = recordTag;
+        RequireXmlNcName(elementRecordTag);
+        WriteStartTag(writer, tag);
       }
       const std::vector<int> classes = detail::FieldClasses(*dataset);
 
@@ -155,6 +170,13 @@ void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string
                      const TDatasetWriterOptions& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper) {
   const TRecordTagPath path = SplitRecordTag(options.RecordTag);
+  try {
+    RequireXmlNcName(path.Root);
+    for (const std::string& wrapper : path.Wrappers) RequireXmlNcName(wrapper);
+    RequireXmlNcName(path.Record);
+  } catch (const EMorvexError& e) {
+    throw EMorvexError(std::string("record-tag: ") + e.what());
+  }
   TXmlOptions xmlOptions = DefaultXmlOptions();
   xmlOptions.Encoding = options.Encoding;  // empty: BeginXmlWriter takes the default charset
   xmlOptions.Indent = options.Indent;
@@ -163,7 +185,7 @@ void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string
   std::unique_ptr<TXmlStreamWriter> writer =
       BeginXmlWriter(out, &xmlOptions, rootAttributes.get(), path.Root);
   try {
-    if (options.IncludeParams && !parameters.empty()) WriteParameters(*writer, parameters);
+    if (options.IncludeParams && !parameters.empty()) WriteParameters(*writer, parameters, sink);
     for (const std::string& wrapper : path.Wrappers) WriteStartTag(*writer, wrapper);
     WriteRecordsXml(root, *writer, parameters, path.Record, sink, helper);
     for (auto it = path.Wrappers.rbegin(); it != path.Wrappers.rend(); ++it) {
@@ -179,7 +201,9 @@ void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string
     }
     throw;
   }
+  const size_t replaced = ReplacedValueCount(*writer);
   EndXmlWriter(std::move(writer), path.Root);
+  if (replaced > 0 && sink) sink(ReplacedValuesLine(replaced));
 }
 
 }  // namespace morvex

@@ -170,6 +170,9 @@ void NormalizeCharsetName(std::string& name) {
   } else {
     return;
   }
+  // The table's "utf-8" means UTF-8 behind a byte-order mark, which the
+  // system's own UTF-8 encoding does not write: the word stays as it is.
+  if (codePage == 65001) return;
   std::string replacement = CharsetNameOfCodePage(codePage);
   if (!replacement.empty()) name = std::move(replacement);
 }

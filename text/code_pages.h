@@ -39,7 +39,9 @@ std::string CharsetNameOfCodePage(uint16_t codePage);
 
 // Replaces a three-character "dos"/"oem" (any case) by the OEM code page's
 // charset name and a four-character "ansi" by the ANSI one, when those names
-// are not empty. Other names stay as they are.
+// are not empty. Other names stay as they are, and so do the three words
+// when the code page is UTF-8 (this platform): the table's "utf-8" would add a
+// byte-order mark that the system encoding does not write.
 void NormalizeCharsetName(std::string& name);
 
 // The charset name of the system ANSI code page ("utf-8" here), fixed for the

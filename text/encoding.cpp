@@ -154,7 +154,8 @@ const std::map<uint16_t, const char*>& IconvNames() {
 }
 
 bool IsUnicodeIconvName(const std::string& name) {
-  return name == "UTF-8" || name == "UTF-16LE" || name == "UTF-16BE" || name == "UTF-7";
+  return name == "UTF-8" || name == "UTF-16LE" || name == "UTF-16BE" || name == "UTF-7" ||
+         name == "UTF-32LE" || name == "UTF-32BE";
 }
 
 // Output of iconv goes through a fixed buffer so that a text with many stops
@@ -339,16 +340,18 @@ enum class TEncodingKind { Utf8, Utf16Le, Utf16Be, Iconv };
 
 class TUtf8Encoding final : public TEncoding {
  public:
-  explicit TUtf8Encoding(std::string preamble) : TEncoding(65001, "UTF-8", std::move(preamble)) {}
+  explicit TUtf8Encoding(std::string_view preamble)
+      : TEncoding(65001, "UTF-8", std::string(preamble)) {}
   std::string GetBytes(std::string_view text) const override { return SanitizeUtf8(text); }
   std::string GetString(std::string_view bytes) const override { return SanitizeUtf8(bytes); }
 };
 
 class TUtf16Encoding final : public TEncoding {
  public:
-  explicit TUtf16Encoding(bool bigEndian)
-      : TEncoding(bigEndian ? 1201 : 1200, bigEndian ? "UTF-16BE" : "UTF-16LE",
-                  std::string(bigEndian ? kUtf16BeBom : kUtf16LeBom)),
+  TUtf16Encoding(bool bigEndian, bool withPreamble)
+      : TEncoding(
+            bigEndian ? 1201 : 1200, bigEndian ? "UTF-16BE" : "UTF-16LE",
+            withPreamble ? std::string(bigEndian ? kUtf16BeBom : kUtf16LeBom) : std::string()),
         bigEndian_(bigEndian) {}
   std::string GetBytes(std::string_view text) const override {
     std::string out;
@@ -365,8 +368,8 @@ class TUtf16Encoding final : public TEncoding {
 
 class TIconvEncoding final : public TEncoding {
  public:
-  TIconvEncoding(uint16_t codePage, std::string iconvName)
-      : TEncoding(codePage, std::move(iconvName), std::string()) {}
+  TIconvEncoding(uint16_t codePage, std::string iconvName, std::string_view preamble = {})
+      : TEncoding(codePage, std::move(iconvName), std::string(preamble)) {}
 };
 
 TEncodingKind KindOf(const TEncoding& encoding) {
@@ -382,17 +385,55 @@ std::string ReplacementOf(const TEncoding& encoding) {
                                                   : std::string("?");
 }
 
+bool IconvConvertsBothWays(const std::string& name) {
+  return OpenIconv(name, kWideName) && OpenIconv("UTF-8", name);
+}
+
 // The iconv name for a code page, or empty when glibc cannot convert it both
 // ways. Code pages outside the table are tried under their "CP" name.
 std::string SupportedIconvName(uint16_t codePage) {
   const auto& names = IconvNames();
   auto it = names.find(codePage);
   std::string name = it != names.end() ? it->second : "CP" + std::to_string(codePage);
-  if (OpenIconv(name, kWideName) && OpenIconv("UTF-8", name)) return name;
+  if (IconvConvertsBothWays(name)) return name;
   return {};
 }
 
-// Lives for the process; encodings are created on first use.
+// Names iconv may be given: it reads "//" and "," as conversion flags
+// ("latin1//TRANSLIT"), which would change what is written.
+bool IsPlainEncodingName(std::string_view name) {
+  for (char c : name) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.' || c == ':' || c == '+';
+    if (!plain) return false;
+  }
+  return !name.empty();
+}
+
+// The first table row whose charset name equals `name` with ASCII case
+// ignored; -1 when none.
+int CharsetIndexIgnoringCase(std::string_view name) {
+  int exact = CharsetIndexByName(name);
+  if (exact >= 0) return exact;
+  for (int i = 0; i < kCodePageTableSize; ++i) {
+    const char* charset = CodePageTable[i].CharsetName;
+    if (charset[0] != '\0' && EqualsIgnoringAsciiCase(charset, name)) return i;
+  }
+  return -1;
+}
+
+// The row's code page column read as a number; 0 when it is not one.
+uint16_t CodePageOfRow(int index) {
+  uint32_t codePage = 0;
+  for (const char* p = CodePageTable[index].CodePage; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9' || codePage > 0xFFFF) return 0;
+    codePage = codePage * 10 + static_cast<uint32_t>(*p - '0');
+  }
+  return codePage > 0xFFFF ? 0 : static_cast<uint16_t>(codePage);
+}
+
+// Lives for the process; encodings are created on first use, so that a run
+// opens only the converters it writes or reads with.
 class TEncodingRegistry {
  public:
   static TEncodingRegistry& Instance() {
@@ -403,23 +444,46 @@ class TEncodingRegistry {
   const TEncoding& Ansi() const { return ansi_; }
 
   const TEncoding& ForCodePage(uint16_t codePage) {
-    if (codePage == 0) return ansi_;
+    const TEncoding* encoding = FindCodePage(codePage);
+    return encoding ? *encoding : ansi_;
+  }
+
+  // nullptr when glibc cannot convert the code page.
+  const TEncoding* FindCodePage(uint16_t codePage) {
+    if (codePage == 0) return &ansi_;
     if (codePage == 1) codePage = kSystemOemCodePage;
     if (codePage == 2) codePage = kSystemMacCodePage;
     auto it = encodings_.find(codePage);
     if (it == encodings_.end()) it = encodings_.emplace(codePage, Create(codePage)).first;
-    return it->second ? *it->second : ansi_;
+    return it->second.get();
+  }
+
+  // An encoding iconv knows by `name` (outside the code-page table); nullptr
+  // when it knows none.
+  const TEncoding* FindIconvName(std::string_view name) {
+    const std::string key = AsciiUpper(name);
+    auto it = named_.find(key);
+    if (it == named_.end()) it = named_.emplace(key, CreateNamed(key)).first;
+    return it->second.get();
   }
 
  private:
+  static std::string AsciiUpper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return upper;
+  }
+
   static std::unique_ptr<TEncoding> Create(uint16_t codePage) {
     switch (codePage) {
       case 65001:
-        return std::make_unique<TUtf8Encoding>(std::string(kUtf8Bom));
+        return std::make_unique<TUtf8Encoding>(kUtf8Bom);
       case 1200:
-        return std::make_unique<TUtf16Encoding>(false);
+        return std::make_unique<TUtf16Encoding>(false, true);
       case 1201:
-        return std::make_unique<TUtf16Encoding>(true);
+        return std::make_unique<TUtf16Encoding>(true, true);
       default:
         break;
     }
@@ -428,9 +492,33 @@ class TEncodingRegistry {
     return std::make_unique<TIconvEncoding>(codePage, std::move(name));
   }
 
-  TUtf8Encoding ansi_{std::string()};
+  // The Unicode forms follow the byte-order mark rules of their names: "utf-16"
+  // and "utf-32" leave the byte order open, so their bytes are little-endian
+  // behind a mark that says so; the names that fix the order ("utf-16be",
+  // "utf-32le") and "utf8" have no mark. Every other name is iconv's.
+  std::unique_ptr<TEncoding> CreateNamed(const std::string& name) {
+    if (name == "UTF8") return std::make_unique<TUtf8Encoding>(std::string_view());
+    if (name == "UTF-16LE" || name == "UTF16LE")
+      return std::make_unique<TUtf16Encoding>(false, false);
+    if (name == "UTF-16BE" || name == "UTF16BE")
+      return std::make_unique<TUtf16Encoding>(true, false);
+    if (name == "UTF-16" || name == "UTF16") return std::make_unique<TUtf16Encoding>(false, true);
+    if (name == "UTF-32" || name == "UTF32") {
+      return std::make_unique<TIconvEncoding>(0, "UTF-32LE", std::string_view("\xFF\xFE\0\0", 4));
+    }
+    if (name == "UTF-32LE" || name == "UTF32LE")
+      return std::make_unique<TIconvEncoding>(0, "UTF-32LE");
+    if (name == "UTF-32BE" || name == "UTF32BE")
+      return std::make_unique<TIconvEncoding>(0, "UTF-32BE");
+    if (!IsPlainEncodingName(name) || !IconvConvertsBothWays(name)) return nullptr;
+    return std::make_unique<TIconvEncoding>(0, name);
+  }
+
+  TUtf8Encoding ansi_{std::string_view()};
   // A null entry remembers a code page that falls back to the ANSI encoding.
   std::map<uint16_t, std::unique_ptr<TEncoding>> encodings_;
+  // By upper-cased name; a null entry remembers a name iconv does not know.
+  std::map<std::string, std::unique_ptr<TEncoding>, std::less<>> named_;
 };
 
 }  // namespace
@@ -458,19 +546,30 @@ const TEncoding& EncodingForCodePage(uint16_t codePage) {
 const TEncoding& SystemAnsiEncoding() { return TEncodingRegistry::Instance().Ansi(); }
 
 const TEncoding& EncodingForName(std::string_view name) {
-  if (name.empty()) return EncodingForCodePage(0);
-  std::string lower = AsciiLower(name);
-  if (lower == "dos" || lower == "oem") return EncodingForCodePage(kSystemOemCodePage);
-  if (lower == "ansi") return EncodingForCodePage(kSystemAnsiCodePage);
-  int index = CharsetIndexByName(name);
-  if (index < 0) return EncodingForCodePage(0);
-  // The column holds decimal digits; anything else reads as 0.
-  uint32_t codePage = 0;
-  for (const char* p = CodePageTable[index].CodePage; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9' || codePage > 0xFFFF) return EncodingForCodePage(0);
-    codePage = codePage * 10 + static_cast<uint32_t>(*p - '0');
+  TEncodingRegistry& registry = TEncodingRegistry::Instance();
+  if (name.empty()) return registry.Ansi();
+  // The console and the system's ANSI code page are UTF-8 here, and the
+  // system's own encoding writes no byte-order mark.
+  const std::string lower = AsciiLower(name);
+  if (lower == "dos" || lower == "oem" || lower == "ansi") return registry.Ansi();
+  const int index = CharsetIndexIgnoringCase(name);
+  if (index >= 0) {
+    const uint16_t codePage = CodePageOfRow(index);
+    const TEncoding* encoding = registry.FindCodePage(codePage);
+    if (encoding == nullptr) {
+      throw EMorvexError("The encoding \"" + std::string(name) +
+                         "\" cannot be converted on this system");
+    }
+    return *encoding;
   }
-  return EncodingForCodePage(codePage > 0xFFFF ? 0 : static_cast<uint16_t>(codePage));
+  if (const TEncoding* encoding = registry.FindIconvName(name)) return *encoding;
+  throw EMorvexError("Unknown encoding \"" + std::string(name) + "\"");
+}
+
+const char* IconvNameOfCodePage(uint16_t codePage) {
+  const auto& names = IconvNames();
+  auto it = names.find(codePage);
+  return it != names.end() ? it->second : nullptr;
 }
 
 std::string DecodeWithPreamble(std::string_view bytes, const TEncoding& fallback) {

@@ -88,10 +88,21 @@ class TEncoder {
 // the system ANSI encoding.
 const TEncoding& EncodingForCodePage(uint16_t codePage);
 
-// Empty name: code page 0. "dos"/"oem" (ASCII case ignored): the OEM code
-// page; "ansi": the ANSI code page. Any other name is looked up in the
-// code-page table exactly as written; no row means code page 0.
+// The encoding an `encoding` value names, letter case ignored:
+//   - empty, "dos", "oem", "ansi": the system encoding (UTF-8, no preamble);
+//   - a charset name of the code-page table: its code page ("utf-8" has the
+//     UTF-8 preamble, "unicode" and "unicodeFFFE" the UTF-16 marks);
+//   - a name iconv knows ("latin1", "cp1250", "iso8859-2", "utf-16be"): that
+//     conversion. "utf-16" and "utf-32" are little-endian behind their byte-
+//     order mark; "utf-16le/be", "utf-32le/be" and "utf8" have no preamble.
+// Throws EMorvexError naming `name` when no conversion of that name exists
+// here (a table row glibc cannot convert included), so that nothing is ever
+// written in another encoding than the one asked for.
 const TEncoding& EncodingForName(std::string_view name);
+
+// The iconv name the code-page table's code page is converted with; nullptr
+// for a code page without one. Opens no converter.
+const char* IconvNameOfCodePage(uint16_t codePage);
 
 // The system ANSI encoding (code page 0).
 const TEncoding& SystemAnsiEncoding();

@@ -109,6 +109,8 @@ void TXMLParser::SetOutput(TStream* output) {
   output_ = output;
 }
 
+size_t TXMLParser::ReplacedValueCount() const { return writer_->ReplacedValues(); }
+
 // --- callbacks: the event slot first, then the writer ---
 
 void TXMLParser::StartDocument() {

@@ -131,9 +131,12 @@ class TXMLParser {
   bool standalone = false;
   bool disableOutputEscaping = false;
   std::string version = "1.0";
-  // Output encoding by charset name: "unicode" is UTF-16LE, "unicodeFFFE"
-  // UTF-16BE, other names go through the code-page table (empty: UTF-8).
+  // Output encoding by name (EncodingForName; empty: UTF-8). A name without
+  // a conversion makes the first written callback fail.
   std::string encoding;
+  // How many texts of the document being written held characters XML cannot
+  // hold and were written with U+FFFD in their place.
+  size_t ReplacedValueCount() const;
 
   // --- callbacks, called by the reader and directly by the program ---
   void StartDocument();

@@ -4,12 +4,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include <libxml/tree.h>
-
-#include "text/code_pages.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
+#include "xml/xml_names.h"
+#include "xml/xml_save.h"
 
 namespace morvex {
 
@@ -79,58 +78,77 @@ std::string_view NameOf(std::string_view qName, std::string_view localName) {
   return IsBlankName(qName) ? localName : qName;
 }
 
-bool IsAsciiNameStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':';
-}
-
-bool IsAsciiNameChar(unsigned char c) {
-  return IsAsciiNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-// Names come from data (column names, CSV headers): a name XML cannot hold,
-// such as "count(*)" or "order id", would make the whole output unreadable,
-// so it is refused with a message that names it. ASCII names are checked
-// here; others by libxml2's rules.
-void RequireXmlName(std::string_view name) {
-  bool valid = !name.empty();
-  bool ascii = true;
-  for (size_t i = 0; valid && i < name.size(); ++i) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    if (c >= 0x80) {
-      ascii = false;
-      break;
-    }
-    valid = i == 0 ? IsAsciiNameStart(c) : IsAsciiNameChar(c);
-  }
-  if (!ascii) {
-    const std::string copy(name);
-    valid = xmlValidateName(reinterpret_cast<const xmlChar*>(copy.c_str()), 0) == 0;
-  }
-  if (!valid) throw EMorvexError("\"" + std::string(name) + "\" is not a valid XML name");
-}
-
 std::string CharacterReference(char32_t c) {
   return "&#" + std::to_string(static_cast<uint32_t>(c)) + ";";
 }
 
-// The output encoding for a charset name. The table lookup is exact, but the
-// runner lower-cases every `encoding` value, which would turn "windows-1252",
-// "ibm437" or "euc-cn" into UTF-8 bytes under a declaration naming the code
-// page; a name the table does not hold is therefore matched once more with
-// ASCII case ignored before it falls back to the system encoding.
-const TEncoding& OutputEncoding(const std::string& name) {
-  if (name.empty()) return EncodingForCodePage(65001);
-  if (name == "unicode") return EncodingForCodePage(1200);
-  if (name == "unicodeFFFE") return EncodingForCodePage(1201);
-  const std::string lower = AsciiLower(name);
-  if (CharsetIndexByName(name) < 0 && lower != "dos" && lower != "oem" && lower != "ansi") {
-    for (const TCodePageRow& row : CodePageTable) {
-      if (row.CharsetName[0] != '\0' && AsciiLower(row.CharsetName) == lower) {
-        return EncodingForName(row.CharsetName);
-      }
+// Bytes that may start something XML 1.0 cannot hold: C0 controls other than
+// TAB, LF and CR, and every non-ASCII byte (checked as UTF-8 for invalid
+// sequences, lone surrogates, U+FFFE and U+FFFF).
+constexpr std::array<bool, 256> MakeSuspectTable() {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 0x20; ++c) table[c] = c != '\t' && c != '\n' && c != '\r';
+  for (int c = 0x80; c < 0x100; ++c) table[c] = true;
+  return table;
+}
+
+constexpr std::array<bool, 256> kSuspectTable = MakeSuspectTable();
+constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
+
+// The length of the XML character at `pos` when it is one; 0 when the bytes
+// there must be replaced. `pos` moves past the character or the bad bytes.
+size_t XmlCharAt(std::string_view text, size_t& pos) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  if (lead < 0x80) {
+    ++pos;
+    return kSuspectTable[lead] ? 0 : 1;
+  }
+  const size_t start = pos;
+  const char32_t c = DecodeUtf8Char(text, pos);
+  if (c == 0xFFFE || c == 0xFFFF) return 0;
+  if (c == 0xFFFD && text.substr(start, pos - start) != kReplacementUtf8) return 0;
+  return pos - start;
+}
+
+// True when XML can hold every character of `text`.
+bool IsXmlText(std::string_view text) {
+  const auto* data = reinterpret_cast<const unsigned char*>(text.data());
+  size_t pos = 0;
+  // Eight bytes at a time while none is below 0x20 or above 0x7F: most text
+  // is plain ASCII and needs no closer look.
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  constexpr uint64_t kSpaces = 0x2020202020202020ULL;
+  while (pos + 8 <= text.size()) {
+    uint64_t word;
+    std::memcpy(&word, data + pos, sizeof word);
+    if (((word | (word - kSpaces)) & kHigh) != 0) break;
+    pos += 8;
+  }
+  while (pos < text.size()) {
+    if (!kSuspectTable[data[pos]]) {
+      ++pos;
+      continue;
+    }
+    if (XmlCharAt(text, pos) == 0) return false;
+  }
+  return true;
+}
+
+// `text` with every character XML cannot hold, and every invalid UTF-8
+// sequence, replaced by U+FFFD.
+std::string ToXmlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t start = pos;
+    if (XmlCharAt(text, pos) == 0) {
+      out.append(kReplacementUtf8);
+    } else {
+      out.append(text.substr(start, pos - start));
     }
   }
-  return EncodingForName(name);
+  return out;
 }
 
 }  // namespace
@@ -151,7 +169,9 @@ void TXMLParser::Writer::Begin() {
   lineStart_ = true;
   staged_.clear();
 
-  const TEncoding& encoding = OutputEncoding(owner_.encoding);
+  replacedValues_ = 0;
+  const TEncoding& encoding =
+      owner_.encoding.empty() ? EncodingForCodePage(65001) : EncodingForName(owner_.encoding);
   passthrough_ = encoding.IsUtf8();
   if (passthrough_) {
     encoder_.reset();
@@ -168,8 +188,10 @@ void TXMLParser::Writer::Begin() {
     out += "<?xml version=\"";
     AppendEscaped(out, owner_.version, kAttribute);
     out += "\" encoding=\"";
-    AppendEscaped(out, owner_.encoding.empty() ? std::string_view("UTF-8") : owner_.encoding,
-                  kAttribute);
+    AppendEscaped(
+        out,
+        owner_.encoding.empty() ? std::string("UTF-8") : XmlDeclarationEncoding(owner_.encoding),
+        kAttribute);
     out += owner_.standalone ? "\" standalone=\"yes\"?>" : "\" standalone=\"no\"?>";
     lineStart_ = false;
     if (owner_.indent) {
@@ -281,7 +303,7 @@ void TXMLParser::Writer::StartElement(sv localName, sv qName, const TXMLAttribut
       out += ' ';
       out.append(NameOf(attribute.QName, attribute.LocalName));
       out += "=\"";
-      AppendEscaped(out, attribute.Value, kAttribute);
+      AppendEscaped(out, XmlSafe(attribute.Value), kAttribute);
       out += '"';
     }
   }
@@ -309,9 +331,17 @@ void TXMLParser::Writer::EndElement(sv localName, sv qName) {
   Spill();
 }
 
+std::string_view TXMLParser::Writer::XmlSafe(sv text) {
+  if (IsXmlText(text)) return text;
+  ++replacedValues_;
+  safeText_ = ToXmlText(text);
+  return safeText_;
+}
+
 void TXMLParser::Writer::Characters(sv chars) {
   if (chars.empty()) return;
   EnsureStarted();
+  chars = XmlSafe(chars);
   CloseStartTag();
   levels_.back().Mixed = true;
   if (inCData_) {
@@ -402,7 +432,7 @@ void TXMLParser::Writer::Comment(sv chars) {
   parent.Markup = true;
   std::string& out = Out();
   out += "<!--";
-  out.append(chars);
+  out.append(XmlSafe(chars));
   out += "-->";
   lineStart_ = false;
   Spill();

@@ -5,7 +5,10 @@
 // UTF-8 output is written as built; encodings that hold every character
 // (UTF-16, UTF-7) convert whole blocks; any other code page converts piece by
 // piece so that a character it cannot hold becomes "&#N;" (inside a CDATA
-// section the section is closed around it).
+// section the section is closed around it). Text XML 1.0 cannot hold (C0
+// controls other than TAB, LF and CR, U+FFFE, U+FFFF, invalid UTF-8 such as
+// lone surrogates) is written as U+FFFD, so that the output always reads
+// back; ReplacedValues() tells how many texts were changed.
 //
 // Layout: without `indent` nothing is added between the callbacks' texts.
 // With `indent`, a start tag, comment or processing instruction begins a new
@@ -57,6 +60,11 @@ class TXMLParser::Writer {
   // output changes); the document goes on.
   void Flush();
 
+  // How many texts (character data, CDATA, attribute values, comments) of the
+  // current document held characters XML 1.0 cannot hold or invalid UTF-8;
+  // each such character or sequence was written as U+FFFD.
+  size_t ReplacedValues() const { return replacedValues_; }
+
  private:
   // Nesting state of one open element (the first entry stands for the
   // document level).
@@ -75,6 +83,8 @@ class TXMLParser::Writer {
   void EncodeStaged();
   void WriteBytes();
   void Spill();
+  // `text`, or a copy with U+FFFD in place of what XML cannot hold (counted).
+  sv XmlSafe(sv text);
 
   TXMLParser& owner_;
   bool started_ = false;
@@ -91,6 +101,8 @@ class TXMLParser::Writer {
   std::vector<std::pair<std::string, std::string>> pendingPrefixes_;
   TEncoder::UnencodableHandler textHandler_;
   TEncoder::UnencodableHandler cdataHandler_;
+  size_t replacedValues_ = 0;
+  std::string safeText_;  // the last replaced text, valid until the next one
 };
 
 }  // namespace morvex

@@ -23,15 +23,14 @@ constexpr const char* kMsxslNamespace = "urn:schemas-microsoft-com:xslt";
 // Documents this system writes declare the charset names of the code-page
 // table ("unicode", "unicodeFFFE", "x-mac-ce", "ks_c_5601-1987"), which iconv
 // does not know by those names. Each name becomes a libxml2 alias of the
-// iconv name its encoding object uses, so that such documents load again.
+// iconv name its code page is converted with, so that such documents load
+// again. Registering opens no converter: start-up stays cheap, and libxml2
+// opens the one a document needs when it reads it.
 void RegisterCharsetAliases() {
   for (const TCodePageRow& row : CodePageTable) {
-    const std::string_view name = row.CharsetName;
-    if (name.empty()) continue;
-    const TEncoding& encoding = EncodingForName(name);
-    const auto codePage = static_cast<uint16_t>(std::atoi(row.CodePage));
-    if (encoding.CodePage() != codePage) continue;  // no converter: left to libxml2
-    xmlAddEncodingAlias(encoding.IconvName().c_str(), row.CharsetName);
+    if (row.CharsetName[0] == '\0') continue;
+    const char* iconvName = IconvNameOfCodePage(static_cast<uint16_t>(std::atoi(row.CodePage)));
+    if (iconvName != nullptr) xmlAddEncodingAlias(iconvName, row.CharsetName);
   }
 }
 

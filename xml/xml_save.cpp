@@ -62,13 +62,15 @@ void SavePlain(xmlDoc* document, TStream& stream) {
 }  // namespace
 
 void WriteEncodingPreamble(TStream& stream, std::string_view encodingName) {
-  if (encodingName == "unicode") {
-    stream.Write("\xFF\xFE");
-  } else if (encodingName == "unicodeFFFE") {
-    stream.Write("\xFE\xFF");
-  } else if (encodingName == "utf-8") {
-    stream.Write("\xEF\xBB\xBF");
-  }
+  const std::string_view preamble = EncodingForName(encodingName).Preamble();
+  if (!preamble.empty()) stream.Write(preamble);
+}
+
+std::string XmlDeclarationEncoding(std::string_view encodingName) {
+  // The words for the system encoding (and the table's symbolic rows) are no
+  // encoding names a reader knows; the bytes are UTF-8.
+  if (&EncodingForName(encodingName) == &SystemAnsiEncoding()) return "UTF-8";
+  return std::string(encodingName);
 }
 
 void SaveXmlToStream(_xmlDoc* document, TStream& stream, const TXmlOptions* options) {
@@ -88,7 +90,8 @@ void SaveXmlToStream(_xmlDoc* document, TStream& stream, const TXmlOptions* opti
   writer.encoding = encoding;
   // The one declaration of the output; a declaration the document holds is
   // not content and is not written again.
-  writer.ProcessingInstruction("xml", "version=\"1.0\" encoding=\"" + encoding + "\"");
+  writer.ProcessingInstruction(
+      "xml", "version=\"1.0\" encoding=\"" + XmlDeclarationEncoding(encoding) + "\"");
   writer.ParseDocument(document);
 }
 

@@ -2,6 +2,7 @@
 // byte-order mark and the XML declaration.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 struct _xmlDoc;
@@ -12,19 +13,26 @@ class TEncoding;
 class TStream;
 struct TXmlOptions;
 
-// Writes the byte-order mark of an encoding name, compared exactly:
-// "unicode" FF FE, "unicodeFFFE" FE FF, "utf-8" EF BB BF; nothing for any
-// other name (also "UTF-8").
+// Writes the byte-order mark of an encoding name (EncodingForName, case
+// ignored): "unicode" and "utf-16" FF FE, "unicodeFFFE" FE FF, "utf-8"
+// EF BB BF, "utf-32" FF FE 00 00; nothing for other names ("ansi", "utf8",
+// "utf-16le", code pages). Throws EMorvexError for a name without a
+// conversion, before anything is written.
 void WriteEncodingPreamble(TStream& stream, std::string_view encodingName);
+
+// The name the XML declaration gives for text written in the encoding named
+// `encodingName`: the name itself, or "UTF-8" for the names of the system
+// encoding ("ansi", "oem", "dos", the table's "ascii ANSI"). Throws like
+// EncodingForName for a name without a conversion.
+std::string XmlDeclarationEncoding(std::string_view encodingName);
 
 // Serialises `document` at the stream's position.
 //   - Without options: libxml2's own save, UTF-8 with the declaration
 //     <?xml version="1.0" encoding="UTF-8"?> and no byte-order mark.
 //   - With options: enc is the options' Encoding, or DefaultCharsetName()
-//     when that is empty ("unicode" is UTF-16LE, "unicodeFFFE" UTF-16BE,
-//     other names go through the code-page table). Writes enc's byte-order
-//     mark (WriteEncodingPreamble), the declaration
-//     <?xml version="1.0" encoding="<enc>"?> as the only one, then the content
+//     when that is empty (EncodingForName). Writes enc's byte-order mark
+//     (WriteEncodingPreamble), the declaration <?xml version="1.0"
+//     encoding="<XmlDeclarationEncoding(enc)>"?> as the only one, then the content
 //     through the TXMLParser writer, indented when the options say so.
 // Errors of the writer or the stream (EMorvexError) propagate.
 void SaveXmlToStream(_xmlDoc* document, TStream& stream, const TXmlOptions* options);

@@ -36,7 +36,8 @@ std::unique_ptr<TXmlStreamWriter> BeginXmlWriter(TStream& stream, const TXmlOpti
   parser.encoding = enc;
 
   parser.StartDocument();
-  parser.ProcessingInstruction("xml", "version=\"1.0\" encoding=\"" + enc + "\"");
+  parser.ProcessingInstruction("xml",
+                               "version=\"1.0\" encoding=\"" + XmlDeclarationEncoding(enc) + "\"");
   WriteStartElement(parser, "", "", rootName, rootAttributesOrNull);
   return writer;
 }
@@ -99,6 +100,16 @@ void WriteXmlField(TXmlStreamWriter& writer, std::string_view name, int typeInde
   }
 
   WriteEndElement(parser, "", "", name);
+}
+
+size_t ReplacedValueCount(const TXmlStreamWriter& writer) {
+  return writer.Parser().ReplacedValueCount();
+}
+
+std::string ReplacedValuesLine(size_t count) {
+  if (count == 0) return {};
+  return std::to_string(count) +
+         " value(s) held characters XML cannot hold; each was written as U+FFFD.";
 }
 
 void EndXmlWriter(std::unique_ptr<TXmlStreamWriter> writer, std::string_view rootName) {

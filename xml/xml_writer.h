@@ -8,11 +8,16 @@
 //   WriteEndTag(*writer, "r");
 //   EndXmlWriter(std::move(writer), "morvex_data");
 //
+// The output is always well-formed: characters XML 1.0 cannot hold and
+// invalid UTF-8 in values are written as U+FFFD (ReplacedValueCount), and a
+// name XML cannot hold fails.
+//
 // Errors of the writer component or of the stream (EMorvexError) propagate to
 // the caller; bytes written before the error stay in the stream.
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "xml/sax_parser.h"
@@ -28,6 +33,7 @@ class TXmlStreamWriter {
  public:
   explicit TXmlStreamWriter(TStream& stream) : stream_(stream) {}
   TXMLParser& Parser() { return parser_; }
+  const TXMLParser& Parser() const { return parser_; }
   TStream& Stream() { return stream_; }
 
  private:
@@ -39,8 +45,8 @@ class TXmlStreamWriter {
 };
 
 // Starts a document at the stream's position: the byte-order mark of the
-// encoding name (only "unicode", "unicodeFFFE" and "utf-8" have one), the
-// declaration <?xml version="1.0" encoding="<name>"?> and the root start tag
+// encoding name (WriteEncodingPreamble), the declaration
+// <?xml version="1.0" encoding="<XmlDeclarationEncoding(name)>"?> and the root start tag
 // with `rootAttributesOrNull`. The name is the options' Encoding (options
 // default to DefaultXmlOptions()), or DefaultCharsetName() when that is empty;
 // Indent comes from the options too.
@@ -70,6 +76,12 @@ void WriteXmlField(TXmlStreamWriter& writer, std::string_view name, int typeInde
 // A CDATA section holding `text` (empty text: an empty section), split around
 // "]]>" as WriteXmlField describes.
 void WriteCDataText(TXmlStreamWriter& writer, std::string_view text);
+
+// How many values the writer has written with U+FFFD in place of characters
+// XML cannot hold, and the detail line a step reports for them (empty for 0):
+// "<n> value(s) held characters XML cannot hold; each was written as U+FFFD."
+size_t ReplacedValueCount(const TXmlStreamWriter& writer);
+std::string ReplacedValuesLine(size_t count);
 
 // Closes the root element, ends the document (which flushes the writer's
 // output onto the stream) and frees the writer. The stream is not flushed or

@@ -11,6 +11,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "text/code_pages.h"
+#include "text/error.h"
 #include "text/utf.h"
 
 namespace morvex {
@@ -118,20 +119,74 @@ TEST(Encoding, PreamblesAndSymbolicCodePages) {
   EXPECT_EQ(&EncodingForCodePage(4), &SystemAnsiEncoding());
 }
 
-TEST(Encoding, NamesResolveByTheTable) {
+TEST(Encoding, NamesResolveByTheTableIgnoringCase) {
   EXPECT_EQ(&EncodingForName(""), &SystemAnsiEncoding());
   EXPECT_EQ(&EncodingForName("utf-8"), &EncodingForCodePage(65001));
-  EXPECT_EQ(&EncodingForName("UTF-8"), &SystemAnsiEncoding());
-  EXPECT_EQ(&EncodingForName("utf-16"), &SystemAnsiEncoding());
+  EXPECT_EQ(&EncodingForName("UTF-8"), &EncodingForCodePage(65001));
   EXPECT_EQ(&EncodingForName("unicode"), &EncodingForCodePage(1200));
-  EXPECT_EQ(&EncodingForName("dos"), &EncodingForCodePage(65001));
-  EXPECT_EQ(&EncodingForName("OEM"), &EncodingForCodePage(65001));
-  EXPECT_EQ(&EncodingForName("Ansi"), &EncodingForCodePage(65001));
+  EXPECT_EQ(&EncodingForName("UnicodeFFFE"), &EncodingForCodePage(1201));
   EXPECT_EQ(EncodingForName("iso-2022-jp").CodePage(), 50220);
   EXPECT_EQ(EncodingForName("windows-1250").CodePage(), 1250);
   EXPECT_EQ(EncodingForName("Windows-1252").CodePage(), 1252);
-  EXPECT_EQ(&EncodingForName("windows-1252"), &SystemAnsiEncoding());
+  EXPECT_EQ(EncodingForName("windows-1252").CodePage(), 1252);
+  EXPECT_EQ(EncodingForName("ibm437").CodePage(), 437);
   EXPECT_EQ(&EncodingForName("MAC"), &EncodingForCodePage(10000));
+}
+
+TEST(Encoding, SystemWordsGiveUtf8WithoutPreamble) {
+  for (const char* word : {"dos", "OEM", "Ansi", "ANSI"}) {
+    SCOPED_TRACE(word);
+    const TEncoding& encoding = EncodingForName(word);
+    EXPECT_EQ(&encoding, &SystemAnsiEncoding());
+    EXPECT_TRUE(encoding.IsUtf8());
+    EXPECT_EQ(encoding.Preamble(), "");
+  }
+}
+
+TEST(Encoding, NamesIconvKnowsOutsideTheTable) {
+  const std::string text = "\xC5\x99\xC3\xA9";  // ře
+  EXPECT_EQ(EncodingForName("cp1250").GetBytes(text), "\xF8\xE9");
+  EXPECT_EQ(EncodingForName("ISO8859-2").GetBytes(text), "\xF8\xE9");
+  EXPECT_EQ(EncodingForName("latin1").GetBytes("\xC3\xA9"), "\xE9");
+  EXPECT_EQ(EncodingForName("latin1").GetString("\xE9"), "\xC3\xA9");
+  EXPECT_EQ(EncodingForName("latin1").Preamble(), "");
+  EXPECT_EQ(&EncodingForName("LATIN1"), &EncodingForName("latin1"));
+
+  // "utf-16" and "utf-32" leave the order open: little-endian behind a mark.
+  // The names that fix the order, and "utf8", have no mark.
+  const TEncoding& utf16 = EncodingForName("utf-16");
+  EXPECT_EQ(utf16.Preamble(), "\xFF\xFE");
+  EXPECT_EQ(utf16.GetBytes("a\xE4\xB8\xAD"), std::string("a\0\x2D\x4E", 4));
+  EXPECT_EQ(EncodingForName("UTF-16LE").Preamble(), "");
+  EXPECT_EQ(EncodingForName("utf-16le").GetBytes("a"), std::string("a\0", 2));
+  EXPECT_EQ(EncodingForName("utf-16be").Preamble(), "");
+  EXPECT_EQ(EncodingForName("utf-16be").GetBytes("a"), std::string("\0a", 2));
+  const TEncoding& utf32 = EncodingForName("utf-32");
+  EXPECT_EQ(utf32.Preamble(), std::string("\xFF\xFE\0\0", 4));
+  EXPECT_EQ(utf32.GetBytes("a\xF0\x9F\x98\x80"), std::string("a\0\0\0\x00\xF6\x01\0", 8));
+  EXPECT_EQ(utf32.GetString(std::string("a\0\0\0", 4)), "a");
+  EXPECT_EQ(EncodingForName("utf-32be").GetBytes("a"), std::string("\0\0\0a", 4));
+  EXPECT_EQ(EncodingForName("utf-32be").Preamble(), "");
+  EXPECT_EQ(EncodingForName("utf8").Preamble(), "");
+  EXPECT_TRUE(EncodingForName("utf8").IsUtf8());
+}
+
+TEST(Encoding, UnknownNamesFailNamingThem) {
+  auto messageOf = [](const char* name) {
+    try {
+      EncodingForName(name);
+    } catch (const EMorvexError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(messageOf("no-such-charset"), "Unknown encoding \"no-such-charset\"");
+  // iconv reads "//" and "," as conversion flags; such a name is no name.
+  EXPECT_EQ(messageOf("latin1//TRANSLIT"), "Unknown encoding \"latin1//TRANSLIT\"");
+  EXPECT_EQ(messageOf("utf-8 "), "Unknown encoding \"utf-8 \"");
+  // A table name glibc has no conversion for is not written as UTF-8.
+  EXPECT_EQ(messageOf("x-mac-greek"),
+            "The encoding \"x-mac-greek\" cannot be converted on this system");
 }
 
 TEST(Encoding, UnencodableAndInvalidInputBecomeReplacements) {

@@ -17,6 +17,7 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/xml_document.h"
 
 namespace morvex {
 namespace {
@@ -459,6 +460,67 @@ TEST(SaxWriter, RefusesNamesXmlCannotHold) {
               p.EndDocument();
             }),
             "<\xC4\x8D\xC3\xADslo/><p:q/><_a-b.c9/>");
+}
+
+// Values from databases and parameters may hold bytes no XML document can
+// carry; the writer puts U+FFFD in their place, counts the values it changed,
+// and the output always reads back.
+TEST(SaxWriter, WritesReplacementCharactersForWhatXmlCannotHold) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  const auto document = [](TXMLParser& p) {
+    TXMLAttributes attributes;
+    attributes.AddAttribute("", "", "a", "", std::string("x\x01", 2));
+    WriteStartElement(p, "", "r", "r", &attributes);
+    WriteCharacters(p, "bell\x07 nul" + std::string(1, '\0') + " tab\tlf\n");
+    WriteCharacters(p, "ok \xC3\xA9 \xEF\xBF\xBD kept");           // valid, U+FFFD itself
+    WriteCharacters(p, "bad \xFF cut \xC3");                       // invalid UTF-8
+    WriteCharacters(p, "\xED\xA0\x80 \xEF\xBF\xBE \xEF\xBF\xBF");  // surrogate, U+FFFE, U+FFFF
+    p.StartCData();
+    WriteCharacters(p, "c\x1F]]>d");
+    p.EndCData();
+    WriteEndElement(p, "", "r", "r");
+  };
+  TMemoryStream out;
+  TXMLParser parser;
+  parser.SetOutput(&out);
+  parser.writing = true;
+  parser.omitXMLDeclaration = true;
+  document(parser);
+  EXPECT_EQ(parser.ReplacedValueCount(), 5u);
+  parser.EndDocument();
+  EXPECT_EQ(out.Data(), "<r a=\"x" + fffd + "\">bell" + fffd + " nul" + fffd +
+                            " tab\tlf\nok \xC3\xA9 " + fffd + " keptbad " + fffd + " cut " + fffd +
+                            fffd + fffd + fffd + " " + fffd + " " + fffd + "<![CDATA[c" + fffd +
+                            "]]]]><![CDATA[>d]]></r>");
+  const TXmlDocument loaded = LoadXmlStream(out);
+  EXPECT_TRUE(HasDocumentElement(loaded.get())) << GetParseError(loaded.get()).Reason;
+
+  // Long plain runs are checked a word at a time: a fault anywhere is found.
+  for (size_t at = 0; at < 24; ++at) {
+    std::string text(24, 'a');
+    text[at] = '\x1B';
+    std::string expected = text;
+    expected.replace(at, 1, fffd);
+    EXPECT_EQ(Written([&](TXMLParser& p) {
+                WriteStartElement(p, "", "r", "r", nullptr);
+                WriteCharacters(p, text);
+                WriteEndElement(p, "", "r", "r");
+                p.EndDocument();
+              }),
+              "<r>" + expected + "</r>")
+        << at;
+  }
+
+  // In a code page the replacement has no byte of its own: a reference.
+  EXPECT_EQ(Written(
+                [](TXMLParser& p) {
+                  WriteStartElement(p, "", "r", "r", nullptr);
+                  WriteCharacters(p, "a\x02");
+                  WriteEndElement(p, "", "r", "r");
+                  p.EndDocument();
+                },
+                [](TXMLParser& p) { p.encoding = "windows-1250"; }),
+            "<r>a&#65533;</r>");
 }
 
 TEST(SaxWriter, SplitsCDataAroundEveryEndMarker) {

@@ -15,7 +15,7 @@
 namespace morvex {
 namespace {
 
-TEST(WriteEncodingPreamble, OnlyTheThreeExactNamesHaveAMark) {
+TEST(WriteEncodingPreamble, MarksFollowTheEncodingWhateverTheCase) {
   struct Case {
     const char* name;
     std::string bytes;
@@ -23,9 +23,15 @@ TEST(WriteEncodingPreamble, OnlyTheThreeExactNamesHaveAMark) {
       {"unicode", "\xFF\xFE"},
       {"unicodeFFFE", "\xFE\xFF"},
       {"utf-8", "\xEF\xBB\xBF"},
-      {"UTF-8", ""},
-      {"Unicode", ""},
+      {"UTF-8", "\xEF\xBB\xBF"},
+      {"Unicode", "\xFF\xFE"},
+      {"utf-16", "\xFF\xFE"},
+      {"utf-32", std::string("\xFF\xFE\0\0", 4)},
+      {"utf-16be", ""},
+      {"utf8", ""},
       {"windows-1250", ""},
+      {"ansi", ""},
+      {"OEM", ""},
       {"", ""},
   };
   for (const Case& c : cases) {
@@ -33,6 +39,9 @@ TEST(WriteEncodingPreamble, OnlyTheThreeExactNamesHaveAMark) {
     WriteEncodingPreamble(out, c.name);
     EXPECT_EQ(out.Data(), c.bytes) << c.name;
   }
+  TMemoryStream out;
+  EXPECT_THROW(WriteEncodingPreamble(out, "no-such-charset"), EMorvexError);
+  EXPECT_EQ(out.Data(), "");
 }
 
 class SaveXmlToStreamTest : public ::testing::Test {
@@ -58,6 +67,22 @@ TEST_F(SaveXmlToStreamTest, WithOptionsWritesMarkDeclarationAndContentInTheEncod
   EXPECT_EQ(Save("windows-1250"),
             "<?xml version=\"1.0\" encoding=\"windows-1250\"?><r a=\"1\"><x>\x9E &amp; "
             "y</x><!--c--></r>");
+}
+
+TEST_F(SaveXmlToStreamTest, TheDeclarationNamesTheEncodingOfTheBytes) {
+  const std::string body = "<r a=\"1\"><x>\xC5\xBE &amp; y</x><!--c--></r>";
+  // The system words are UTF-8 without a mark; the declaration says UTF-8.
+  EXPECT_EQ(Save("ansi"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body);
+  EXPECT_EQ(Save("utf-16"),
+            "\xFF\xFE" + Utf8ToUtf16LeBytes("<?xml version=\"1.0\" encoding=\"utf-16\"?>" + body));
+  EXPECT_EQ(
+      Save("UTF-16BE"),
+      EncodingForName("utf-16be").GetBytes("<?xml version=\"1.0\" encoding=\"UTF-16BE\"?>" + body));
+  TXmlOptions unknown = DefaultXmlOptions();
+  unknown.Encoding = "bogus";
+  TMemoryStream out;
+  EXPECT_THROW(SaveXmlToStream(document_.get(), out, &unknown), EMorvexError);
+  EXPECT_EQ(out.Data(), "");
 }
 
 TEST_F(SaveXmlToStreamTest, TheDocumentsOwnDeclarationIsNotWrittenTwice) {

@@ -5,6 +5,8 @@
 #include <string>
 
 #include <libxml/tree.h>
+#include "text/encoding.h"
+#include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
 
@@ -93,6 +95,71 @@ TEST(XmlWriter, DocumentsLoadBackWhateverCharsetNameTheyDeclare) {
         << encoding << ": " << GetParseError(document.get()).Reason;
     EXPECT_EQ(SelectSingleText(xmlDocGetRootElement(document.get()), "a", "?"), "abc") << encoding;
   }
+}
+
+// Whatever name the step gives, in any letter case, the bytes are in the
+// encoding the declaration names, behind that encoding's mark, and the
+// document reads back with the same text.
+TEST(XmlWriter, TheDeclarationAlwaysNamesTheEncodingOfTheBytes) {
+  struct Case {
+    const char* name;
+    const char* declared;
+    std::string mark;
+  } cases[] = {
+      {"utf-16", "utf-16", "\xFF\xFE"},
+      {"UTF-16", "UTF-16", "\xFF\xFE"},
+      {"utf-16le", "utf-16le", ""},
+      {"utf-16be", "utf-16be", ""},
+      {"utf-32", "utf-32", std::string("\xFF\xFE\0\0", 4)},
+      {"latin1", "latin1", ""},
+      {"cp1250", "cp1250", ""},
+      {"iso8859-2", "iso8859-2", ""},
+      {"WINDOWS-1252", "WINDOWS-1252", ""},
+      {"windows-1252", "windows-1252", ""},
+      {"UTF-8", "UTF-8", kUtf8Bom},
+      {"utf8", "utf8", ""},
+      {"ansi", "UTF-8", ""},
+      {"OEM", "UTF-8", ""},
+      {"dos", "UTF-8", ""},
+      {"ascii ANSI", "UTF-8", ""},
+  };
+  const std::string value = "caf\xC3\xA9";  // é: in every one of these encodings
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TMemoryStream out;
+    const TXmlOptions options = OptionsWithEncoding(c.name);
+    auto writer = BeginXmlWriter(out, &options, nullptr, "root");
+    WriteXmlField(*writer, "a", xtString, false, false, value, false);
+    EndXmlWriter(std::move(writer), "root");
+    const TEncoding& encoding = EncodingForName(c.name);
+    EXPECT_EQ(out.Data(), c.mark + encoding.GetBytes("<?xml version=\"1.0\" encoding=\"" +
+                                                     std::string(c.declared) + "\"?><root><a>" +
+                                                     value + "</a></root>"));
+    // libxml2 (2.9) reads no UTF-32 document at all; the bytes are checked above.
+    if (std::string_view(c.name) == "utf-32") continue;
+    const TXmlDocument document = LoadXmlStream(out);
+    ASSERT_TRUE(HasDocumentElement(document.get())) << GetParseError(document.get()).Reason;
+    EXPECT_EQ(SelectSingleText(xmlDocGetRootElement(document.get()), "a", "?"), value);
+  }
+  // The bytes themselves, for the names that were written as UTF-8 before.
+  TMemoryStream latin;
+  const TXmlOptions options = OptionsWithEncoding("Windows-1252");
+  auto writer = BeginXmlWriter(latin, &options, nullptr, "r");
+  WriteCharacters(writer->Parser(), "\xC3\xA9\xE2\x82\xAC");
+  EndXmlWriter(std::move(writer), "r");
+  EXPECT_EQ(latin.Data(), "<?xml version=\"1.0\" encoding=\"Windows-1252\"?><r>\xE9\x80</r>");
+}
+
+TEST(XmlWriter, AnEncodingNobodyKnowsFailsBeforeAnythingIsWritten) {
+  TMemoryStream out;
+  const TXmlOptions options = OptionsWithEncoding("no-such-charset");
+  try {
+    BeginXmlWriter(out, &options, nullptr, "root");
+    ADD_FAILURE() << "no error";
+  } catch (const EMorvexError& e) {
+    EXPECT_STREQ(e.what(), "Unknown encoding \"no-such-charset\"");
+  }
+  EXPECT_EQ(out.Data(), "");
 }
 
 TEST(XmlWriter, WithoutOptionsTheDefaultsApply) {
