@@ -555,12 +555,10 @@ const TEncoding& EncodingForName(std::string_view name) {
   const int index = CharsetIndexIgnoringCase(name);
   if (index >= 0) {
     const uint16_t codePage = CodePageOfRow(index);
+    // A table code page glibc has no conversion for gives the system
+    // encoding, and the XML declaration then names UTF-8, the bytes written.
     const TEncoding* encoding = registry.FindCodePage(codePage);
-    if (encoding == nullptr) {
-      throw EMorvexError("The encoding \"" + std::string(name) +
-                         "\" cannot be converted on this system");
-    }
-    return *encoding;
+    return encoding != nullptr ? *encoding : registry.Ansi();
   }
   if (const TEncoding* encoding = registry.FindIconvName(name)) return *encoding;
   throw EMorvexError("Unknown encoding \"" + std::string(name) + "\"");

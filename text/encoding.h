@@ -95,9 +95,9 @@ const TEncoding& EncodingForCodePage(uint16_t codePage);
 //   - a name iconv knows ("latin1", "cp1250", "iso8859-2", "utf-16be"): that
 //     conversion. "utf-16" and "utf-32" are little-endian behind their byte-
 //     order mark; "utf-16le/be", "utf-32le/be" and "utf8" have no preamble.
-// Throws EMorvexError naming `name` when no conversion of that name exists
-// here (a table row glibc cannot convert included), so that nothing is ever
-// written in another encoding than the one asked for.
+// A table row glibc cannot convert gives the system encoding (UTF-8 without
+// a mark; writers then declare UTF-8). Throws EMorvexError naming `name`
+// when the name is neither in the table nor known to iconv.
 const TEncoding& EncodingForName(std::string_view name);
 
 // The iconv name the code-page table's code page is converted with; nullptr
