@@ -16,6 +16,7 @@
 #include "tests/support/test_database.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/value_text.h"
 #include "xml/xml_document.h"
 
 namespace morvex {
@@ -250,7 +251,9 @@ TEST_P(DatasetWriterTest, XmlElementOptionsRecordTagNoWriteTestAndStatementsWith
             kXmlHead + "<morvex_data><none/></morvex_data>");
 }
 
-TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
+// Memo and binary values are written whole, binary values as base64 in the
+// lines of dataset XML, so that the CSV stays text and nothing is cut off.
+TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndWholeValues) {
   Exec(
       "insert into {t} values (5, 1234.5, 'm \"q\"  ', 'ab\"c  ', '2013-05-01', '14:30:00',"
       " '2013-05-01 14:30:00', " +
@@ -266,10 +269,10 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
                 "\"s\";i;\"m\";f;d;tm;dt;\"b\";ok\r\n"
                 "\"\";;\"\";;;;;\"\";\r\n"
                 "\"ab\"\"c\";5;\"m \"\"q\"\"\";1234.5;2013-05-01;14:30:00;2013-05-01 14:30:00;"
-                "\"xyz\";1\r\n"
+                "\"eHl6\";1\r\n"
                 "\"" +
-                std::string(300, 'y') + "\";9;\"" + std::string(255, 'x') + "\";;;;;\"" +
-                std::string(255, 'z') + "\";\r\n");
+                std::string(300, 'y') + "\";9;\"" + std::string(300, 'x') + "\";;;;;\"" +
+                Base64OfBytes(std::string(300, 'z')) + "\";\r\n");
 
   // The system code page (an empty name) has no byte-order mark.
   TDatasetWriterOptions options = CsvOptions();
@@ -284,13 +287,12 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
             "A,1\r\n");
 }
 
-TEST_P(DatasetWriterTest, CsvCutsMemoByCharactersAndConvertsTheEncoding) {
-  // 300 two-byte characters: the cut keeps 255 characters, not 255 bytes.
+TEST_P(DatasetWriterTest, CsvKeepsLongMemosAndConvertsTheEncoding) {
   Exec("insert into {items} (note) values (" + Repeat("\xC3\xA9", 300) + ")");
   TDatasetWriterOptions options = CsvOptions();
   options.HeaderRow = false;
   std::string expected;
-  for (int i = 0; i < 255; ++i) expected += "\xC3\xA9";
+  for (int i = 0; i < 300; ++i) expected += "\xC3\xA9";
   EXPECT_EQ(Csv("<lsql><q>select note from {items} where order_id is null</q></lsql>", options),
             kBom + "\"" + expected + "\"\r\n");
 
