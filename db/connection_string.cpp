@@ -201,8 +201,8 @@ void ForEachUriPassword(std::string& text, Mask mask) {
         if (pairEnd == std::string::npos || pairEnd > queryEnd) pairEnd = queryEnd;
         const size_t equals = text.find('=', pairStart);
         if (equals != std::string::npos && equals < pairEnd &&
-            AsciiLower(PercentDecoded(std::string_view(text).substr(
-                pairStart, equals - pairStart))) == "password") {
+            AsciiLower(PercentDecoded(
+                std::string_view(text).substr(pairStart, equals - pairStart))) == "password") {
           const size_t newEnd = mask(equals + 1, pairEnd);
           queryEnd = queryEnd - pairEnd + newEnd;
           end = end - pairEnd + newEnd;

@@ -74,9 +74,9 @@ double DbValueDateTime(const TDbValue& value, std::string_view fieldName);
 // number that is not a whole number gives double, nothing is lost), ftBoolean
 // bool, float types double (the exact decimal types ftBCD and ftFMTBcd keep
 // a decimal text as its ExactDecimalText, so that no digit is lost), date and
-// time types TDbDateTime, binary types TDbBytes, the string types std::string. ftUnknown and Null values stay as
-// they are. A value that does not convert ("abc" as an integer) raises
-// EMorvexError naming the parameter by its position `number` (from 1).
+// time types TDbDateTime, binary types TDbBytes, the string types std::string. ftUnknown and Null
+// values stay as they are. A value that does not convert ("abc" as an integer) raises EMorvexError
+// naming the parameter by its position `number` (from 1).
 TDbValue CoerceDbParameter(const TDbParameter& parameter, int number);
 
 }  // namespace morvex

@@ -238,8 +238,8 @@ TDbValue OdbcDateTimeValue(const TOdbcSession& session, std::string text,
   return text;
 }
 
-TDbValue ReadCell(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT column,
-                  TOdbcRead read, std::string_view fieldName) {
+TDbValue ReadCell(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT column, TOdbcRead read,
+                  std::string_view fieldName) {
   SQLLEN indicator = 0;
   auto get = [&](SQLSMALLINT cType, void* target, SQLLEN size) {
     session.Check(SQLGetData(stmt, column, cType, target, size, &indicator), SQL_HANDLE_STMT, stmt);
@@ -648,12 +648,11 @@ SQLRETURN DriverConnect(SQLHANDLE dbc, const std::string& connectionString,
   std::u16string text = Wide(connectionString);
   std::u16string out(4096, u'\0');
   SQLSMALLINT outLength = 0;
-  SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, WideData(text),
-                                   static_cast<SQLSMALLINT>(text.size()), WideData(out),
-                                   static_cast<SQLSMALLINT>(out.size()), &outLength,
-                                   SQL_DRIVER_NOPROMPT);
-  out.resize(std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(outLength, 0)),
-                              out.size() - 1));
+  SQLRETURN rc = SQLDriverConnectW(
+      dbc, nullptr, WideData(text), static_cast<SQLSMALLINT>(text.size()), WideData(out),
+      static_cast<SQLSMALLINT>(out.size()), &outLength, SQL_DRIVER_NOPROMPT);
+  out.resize(
+      std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(outLength, 0)), out.size() - 1));
   completed = Utf16ToUtf8(out);
   return rc;
 }
@@ -665,8 +664,8 @@ bool IsPsqlOdbc(SQLHANDLE dbc) {
                              static_cast<SQLSMALLINT>(name.size() * sizeof(SQLWCHAR)), &length))) {
     return false;
   }
-  name.resize(std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)) / 2,
-                               name.size()));
+  name.resize(
+      std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)) / 2, name.size()));
   return AsciiLower(Utf16ToUtf8(name)).starts_with("psqlodbc");
 }
 
@@ -713,8 +712,7 @@ std::unique_ptr<TDbConnection> OpenOdbcConnection(const std::string& connectionS
     if (!text.empty() && text.back() != ';') text += ';';
     text += "UseDeclareFetch=1;";
     if (!Succeeded(DriverConnect(dbc, text, completed))) {
-      throw EMorvexError(kCannotConnect +
-                         ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
+      throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
     }
   }
   session->Connected = true;

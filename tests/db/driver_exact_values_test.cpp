@@ -120,10 +120,11 @@ TEST_F(LibpqAndOdbcTest, OdbcStreamsAMillionRowsWithoutTheDataSourceSaying) {
   auto db = OpenConnection(OdbcWithoutDsn());
   long before = ResidentKilobytes();
   int64_t rows = 0;
-  auto result = db->Prepare("select n, 'abcdefghijklmnopqrstuvwxyz' as pad from generate_series(1, " +
-                                std::to_string(kRows) + ") n",
-                            0)
-                    ->Execute({}, rows);
+  auto result =
+      db->Prepare("select n, 'abcdefghijklmnopqrstuvwxyz' as pad from generate_series(1, " +
+                      std::to_string(kRows) + ") n",
+                  0)
+          ->Execute({}, rows);
   int64_t count = 0, sum = 0;
   for (; !result->Eof(); result->Next()) {
     ++count;
