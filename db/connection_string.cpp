@@ -326,21 +326,15 @@ std::string MaskConnectionPasswords(std::string_view connectionString) {
     if (KeyIs(key, {"password", "pwd"})) {
       text.replace(valueStart, valueEnd - valueStart, kMask);
       valueEnd = valueStart + kMask.size();
-    } else {
-      // A value may itself be an address with a password in it.
-      std::string value = text.substr(valueStart, valueEnd - valueStart);
-      const size_t before = value.size();
-      ForEachUriPassword(value, [&](size_t begin, size_t end) {
-        value.replace(begin, end - begin, kMask);
-        return begin + kMask.size();
-      });
-      if (value.size() != before || value != text.substr(valueStart, valueEnd - valueStart)) {
-        text.replace(valueStart, valueEnd - valueStart, value);
-        valueEnd = valueStart + value.size();
-      }
     }
     itemStart = valueEnd + 1;
   }
+  // An item's value (or text that is no connection string at all) may hold
+  // an address with a password in it.
+  ForEachUriPassword(text, [&](size_t begin, size_t end) {
+    text.replace(begin, end - begin, kMask);
+    return begin + kMask.size();
+  });
   return text;
 }
 
