@@ -673,8 +673,8 @@ bool IsPsqlOdbc(SQLHANDLE dbc) {
 // string at all, or, with `on`, set to 1.
 bool DeclareFetchSet(const std::string& connectionString, bool on) {
   try {
-    const std::string* value =
-        FindConnectionValue(ParseConnectionString(connectionString), {"usedeclarefetch", "b6"});
+    const std::vector<TConnectionStringItem> items = ParseConnectionString(connectionString);
+    const std::string* value = FindConnectionValue(items, {"usedeclarefetch", "b6"});
     return value != nullptr && (!on || *value == "1");
   } catch (const EMorvexError&) {
     return false;  // a completed string the parser does not follow
