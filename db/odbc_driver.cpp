@@ -215,18 +215,16 @@ bool GetLongData(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT colum
 // hh:mm:ss[.f]"); a text that is no such value is the database's own.
 //
 // psqlODBC renders what it cannot hold in forms of its own: a timestamp
-// "infinity" as 9999-12-31 23:59:59, "-infinity" as 9999-01-01 00:00:00 BC
-// (a year PostgreSQL cannot store), and a date "infinity", "-infinity" or
-// beyond the year 9999 with zeros in it ("0000-00-00", "1234-00-00"). The
-// timestamps are given back the server's words; the dates cannot be told
-// apart, so reading them fails rather than writing a wrong date.
+// "-infinity" as 9999-01-01 00:00:00 BC (a year PostgreSQL cannot store, so
+// it gets the server's word back), a timestamp "infinity" as 9999-12-31
+// 23:59:59 (which a stored value may really be, so it stays), and a date
+// "infinity", "-infinity" or beyond the year 9999 with zeros in it
+// ("0000-00-00", "1234-00-00"), which cannot be told apart: reading those
+// fails rather than writing a wrong date.
 TDbValue OdbcDateTimeValue(const TOdbcSession& session, std::string text,
                            std::string_view fieldName) {
   double value = 0;
-  if (session.Psql) {
-    if (text == "9999-12-31 23:59:59") return std::string("infinity");
-    if (text == "9999-01-01 00:00:00 BC") return std::string("-infinity");
-  }
+  if (session.Psql && text == "9999-01-01 00:00:00 BC") return std::string("-infinity");
   if (ParseDbDateTime(text, value)) return TDbDateTime{value};
   if (session.Psql && text.size() >= 10 && text[4] == '-' && text[7] == '-' &&
       (text.compare(0, 4, "0000") == 0 || text.compare(5, 2, "00") == 0 ||
