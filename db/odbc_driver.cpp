@@ -517,6 +517,14 @@ class TOdbcStatement : public TDbStatement {
       TDbParameter none;
       const TDbParameter& parameter = p < parameters.size() ? parameters[p] : none;
       TDbValue value = CoerceDbParameter(parameter, static_cast<int>(p) + 1);
+      // An exact decimal that a double holds digit for digit goes as a
+      // double, which drivers send typed (psqlODBC sends text untyped, and
+      // "? + 1" would then want an integer); longer ones go as their text.
+      if (const auto* text = std::get_if<std::string>(&value);
+          text && (parameter.DataType == ftBCD || parameter.DataType == ftFMTBcd)) {
+        const double number = DbValueFloat(*text, "");
+        if (DbFloatText(number) == *text) value = number;
+      }
       SQLSMALLINT cType = SQL_C_WCHAR, sqlType = SQL_WVARCHAR, digits = 0;
       SQLULEN size = 1;
       SQLPOINTER data = nullptr;

@@ -101,6 +101,23 @@ TEST_F(LibpqAndOdbcTest, TheSameStoredValueGivesTheSameText) {
   }
 }
 
+// A numeric field bound into another statement keeps its digits; through
+// ODBC one that a double holds exactly still works in arithmetic.
+TEST_F(LibpqAndOdbcTest, ExactDecimalParametersKeepTheirDigits) {
+  const std::vector<TDbParameter> parameters = {{std::string("123456789012345678.9"), ftBCD},
+                                                {std::string("12.5"), ftBCD}};
+  for (TDbConnection* db : {libpq_.get(), odbc_.get()}) {
+    int64_t rows = 0;
+    auto result = db->Prepare("select cast(? as numeric(30,1)), cast(? as numeric(5,2))", 2)
+                      ->Execute(parameters, rows);
+    EXPECT_EQ(result->AsText(0), "123456789012345678.9") << db->DriverName();
+    EXPECT_EQ(result->AsText(1), "12.5") << db->DriverName();
+  }
+  int64_t rows = 0;
+  auto sum = odbc_->Prepare("select ? + 1", 1)->Execute({parameters[1]}, rows);
+  EXPECT_EQ(sum->AsText(0), "13.5");
+}
+
 long ResidentKilobytes() {
   std::ifstream status("/proc/self/status");
   std::string line;
