@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <type_traits>
 
 #include "text/error.h"
@@ -219,13 +220,52 @@ std::string DbFloatText(double value) {
   return std::string(buffer, end);
 }
 
-std::string TrimDecimalText(std::string text) {
-  if (text.find('.') == std::string::npos || text.find_first_of("eE") != std::string::npos) {
-    return text;
+bool ExactDecimalText(std::string_view text, std::string& out) {
+  text = Trim(text);
+  bool negative = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
   }
-  while (!text.empty() && text.back() == '0') text.pop_back();
-  if (!text.empty() && text.back() == '.') text.pop_back();
-  return text;
+  const size_t point = text.find('.');
+  std::string_view whole = text.substr(0, point);
+  std::string_view fraction =
+      point == std::string_view::npos ? std::string_view{} : text.substr(point + 1);
+  auto allDigits = [](std::string_view digits) {
+    for (char c : digits) {
+      if (!IsDigit(c)) return false;
+    }
+    return true;
+  };
+  if (whole.empty() && fraction.empty()) return false;
+  if (!allDigits(whole) || !allDigits(fraction)) return false;
+  while (!whole.empty() && whole.front() == '0') whole.remove_prefix(1);
+  while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
+  std::string result;
+  if (negative && (!whole.empty() || !fraction.empty())) result += '-';
+  if (whole.empty()) {
+    result += '0';
+  } else {
+    result += whole;
+  }
+  if (!fraction.empty()) {
+    result += '.';
+    result += fraction;
+  }
+  out = std::move(result);
+  return true;
+}
+
+TDbValue ExactNumericValue(std::string_view text) {
+  std::string exact;
+  if (ExactDecimalText(text, exact)) return exact;
+  std::string_view t = Trim(text);
+  if (EqualsIgnoringAsciiCase(t, "NaN")) return std::numeric_limits<double>::quiet_NaN();
+  if (EqualsIgnoringAsciiCase(t, "Infinity")) return std::numeric_limits<double>::infinity();
+  if (EqualsIgnoringAsciiCase(t, "-Infinity")) return -std::numeric_limits<double>::infinity();
+  double value = 0;
+  if (ParseNumber(t, value)) return value;
+  return std::string(text);
 }
 
 std::string DbValueText(const TDbValue& value, TFieldType type) {
@@ -314,6 +354,8 @@ TDbValue CoerceDbParameter(const TDbParameter& parameter, int number) {
     if (text) {
       int64_t i = 0;
       if (typeClass == 2 && ParseInteger(*text, i)) return i;
+      std::string exact;
+      if ((type == ftBCD || type == ftFMTBcd) && ExactDecimalText(*text, exact)) return exact;
       if (!ParseNumber(*text, d)) throw fail(Quoted(*text) + " is not a number");
     } else {
       if (typeClass == 2 && std::holds_alternative<int64_t>(value)) return value;

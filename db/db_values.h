@@ -47,10 +47,17 @@ std::string DbDateTimeText(double value, TFieldType type);
 // values that are not finite.
 std::string DbFloatText(double value);
 
-// Decimal text as a database writes an exact number, with the zeros that end
-// its fraction dropped: "12.500" -> "12.5", "3.000" -> "3"; every other digit
-// stays (the AsText form of numeric fields, which a double would round).
-std::string TrimDecimalText(std::string text);
+// An exact number as a database writes it ("12.500", "-0.50", "1000..."
+// with any number of digits), in the form every driver gives it: no
+// leading zeros, no zeros ending the fraction, no "." without a fraction,
+// no sign on zero ("12.5", "-0.5", "3"). False, leaving `out` untouched, for
+// any other text (an exponent, "NaN", "Infinity", blanks inside).
+bool ExactDecimalText(std::string_view text, std::string& out);
+
+// The value of an exact numeric field: its decimal text as
+// ExactDecimalText gives it, so that no digit goes through a double; a text
+// that is no plain decimal ("NaN", "Infinity") as the double it stands for.
+TDbValue ExactNumericValue(std::string_view text);
 
 // The AsText form of a value of a field of type `type` (TDbResultSet::AsText).
 std::string DbValueText(const TDbValue& value, TFieldType type);
@@ -65,10 +72,11 @@ double DbValueDateTime(const TDbValue& value, std::string_view fieldName);
 // The value of a parameter converted to the class of its DataType, so that
 // drivers bind by the variant alone: integer types give int64_t (a text or
 // number that is not a whole number gives double, nothing is lost), ftBoolean
-// bool, float types double, date and time types TDbDateTime, binary types
-// TDbBytes, the string types std::string. ftUnknown and Null values stay as
-// they are. A value that does not convert ("abc" as an integer) raises
-// EMorvexError naming the parameter by its position `number` (from 1).
+// bool, float types double (the exact decimal types ftBCD and ftFMTBcd keep
+// a decimal text as its ExactDecimalText, so that no digit is lost), date and
+// time types TDbDateTime, binary types TDbBytes, the string types std::string. ftUnknown and Null
+// values stay as they are. A value that does not convert ("abc" as an integer) raises EMorvexError
+// naming the parameter by its position `number` (from 1).
 TDbValue CoerceDbParameter(const TDbParameter& parameter, int number);
 
 }  // namespace morvex

@@ -5,6 +5,14 @@
 // character set. A row is read column by column with SQLGetData (long values
 // in pieces) when the cursor moves onto it, which any driver allows.
 //
+// Exact numerics and date-times are read as text: a numeric keeps every
+// digit, and a date-time the database writes in a form the date-time scale
+// cannot hold (infinity, a date before Christ, a year beyond 9999, 24:00:00)
+// stays the database's own text, as with the PostgreSQL driver.
+//
+// psqlODBC reads a whole result into memory unless UseDeclareFetch is on;
+// the connection turns it on when the connection string does not say.
+//
 // Transactions switch the connection to manual commit (SQL_ATTR_AUTOCOMMIT
 // off) and back after SQLEndTran.
 //
@@ -116,6 +124,8 @@ struct TOdbcSession {
   bool Closed = false;
   bool InTransaction = false;
   std::string Password;
+  // The driver is psqlODBC, whose date texts need a second look.
+  bool Psql = false;
 
   ~TOdbcSession() { Disconnect(); }
 
@@ -156,7 +166,7 @@ struct TOdbcSession {
 using TOdbcSessionPtr = std::shared_ptr<TOdbcSession>;
 
 // How a column's values are fetched.
-enum class TOdbcRead { Bit, Integer, Double, Numeric, Date, Time, Timestamp, Binary, Text };
+enum class TOdbcRead { Bit, Integer, Double, Numeric, DateTime, Binary, Text };
 
 struct TOdbcColumn {
   TFieldType Type = ftString;
@@ -183,13 +193,13 @@ TOdbcColumn ColumnOfSqlType(SQLSMALLINT sqlType) {
       return {ftBCD, TOdbcRead::Numeric};
     case SQL_TYPE_DATE:
     case SQL_DATE:
-      return {ftDate, TOdbcRead::Date};
+      return {ftDate, TOdbcRead::DateTime};
     case SQL_TYPE_TIME:
     case SQL_TIME:
-      return {ftTime, TOdbcRead::Time};
+      return {ftTime, TOdbcRead::DateTime};
     case SQL_TYPE_TIMESTAMP:
     case SQL_TIMESTAMP:
-      return {ftDateTime, TOdbcRead::Timestamp};
+      return {ftDateTime, TOdbcRead::DateTime};
     case SQL_BINARY:
     case SQL_VARBINARY:
       return {ftVarBytes, TOdbcRead::Binary};
@@ -234,8 +244,34 @@ bool GetLongData(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT colum
   }
 }
 
-TDbValue ReadCell(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT column,
-                  TOdbcRead read) {
+// A date, time or timestamp from the text the driver gives (the ODBC
+// conversion to characters: "yyyy-mm-dd", "hh:mm:ss[.f]", "yyyy-mm-dd
+// hh:mm:ss[.f]"); a text that is no such value is the database's own.
+//
+// psqlODBC renders what it cannot hold in forms of its own: a timestamp
+// "-infinity" as 9999-01-01 00:00:00 BC (a year PostgreSQL cannot store, so
+// it gets the server's word back), a timestamp "infinity" as 9999-12-31
+// 23:59:59 (which a stored value may really be, so it stays), and a date
+// "infinity", "-infinity" or beyond the year 9999 with zeros in it
+// ("0000-00-00", "1234-00-00"), which cannot be told apart: reading those
+// fails rather than writing a wrong date.
+TDbValue OdbcDateTimeValue(const TOdbcSession& session, std::string text,
+                           std::string_view fieldName) {
+  double value = 0;
+  if (session.Psql && text == "9999-01-01 00:00:00 BC") return std::string("-infinity");
+  if (ParseDbDateTime(text, value)) return TDbDateTime{value};
+  if (session.Psql && text.size() >= 10 && text[4] == '-' && text[7] == '-' &&
+      (text.compare(0, 4, "0000") == 0 || text.compare(5, 2, "00") == 0 ||
+       text.compare(8, 2, "00") == 0)) {
+    throw EMorvexError("The ODBC driver cannot give the date of field " + std::string(fieldName) +
+                       " (infinity, or a year beyond 9999): read it as text (CAST(" +
+                       std::string(fieldName) + " AS text)) or connect with Provider=PostgreSQL");
+  }
+  return text;
+}
+
+TDbValue ReadCell(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT column, TOdbcRead read,
+                  std::string_view fieldName) {
   SQLLEN indicator = 0;
   auto get = [&](SQLSMALLINT cType, void* target, SQLLEN size) {
     session.Check(SQLGetData(stmt, column, cType, target, size, &indicator), SQL_HANDLE_STMT, stmt);
@@ -257,37 +293,15 @@ TDbValue ReadCell(const TOdbcSession& session, SQLHANDLE stmt, SQLUSMALLINT colu
       if (!get(SQL_C_DOUBLE, &value, sizeof value)) return TDbNull{};
       return value;
     }
-    case TOdbcRead::Date: {
-      SQL_DATE_STRUCT d{};
-      if (!get(SQL_C_TYPE_DATE, &d, sizeof d)) return TDbNull{};
-      double value = 0;
-      if (!EncodeDbDateTime({d.year, d.month, d.day, 0, 0, 0, 0}, value)) return TDbNull{};
-      return TDbDateTime{value};
-    }
-    case TOdbcRead::Timestamp: {
-      SQL_TIMESTAMP_STRUCT t{};
-      if (!get(SQL_C_TYPE_TIMESTAMP, &t, sizeof t)) return TDbNull{};
-      double value = 0;
-      TDbDateTimeParts parts{t.year,
-                             t.month,
-                             t.day,
-                             t.hour,
-                             t.minute,
-                             t.second,
-                             static_cast<int>(t.fraction / 1000000)};
-      if (!EncodeDbDateTime(parts, value)) return TDbNull{};
-      return TDbDateTime{value};
-    }
-    case TOdbcRead::Numeric:
-    case TOdbcRead::Time: {
-      // Exact digits for numeric, fractions of a second for time.
+    case TOdbcRead::Numeric: {
       std::string text;
       if (!GetLongData(session, stmt, column, SQL_C_CHAR, 1, text)) return TDbNull{};
-      if (read == TOdbcRead::Time) {
-        double value = 0;
-        if (ParseDbDateTime(text, value)) return TDbDateTime{value};
-      }
-      return text;
+      return ExactNumericValue(text);
+    }
+    case TOdbcRead::DateTime: {
+      std::string text;
+      if (!GetLongData(session, stmt, column, SQL_C_CHAR, 1, text)) return TDbNull{};
+      return OdbcDateTimeValue(session, std::move(text), fieldName);
     }
     case TOdbcRead::Binary: {
       std::string bytes;
@@ -372,9 +386,6 @@ class TOdbcResultSet : public TDbResultSet {
   std::string AsText(int index) const override {
     const TDbFieldInfo& field = fields_[CheckIndex(index)];
     if (eof_) return {};
-    if (const auto* text = std::get_if<std::string>(&cells_[index]); text && field.Type == ftBCD) {
-      return TrimDecimalText(*text);
-    }
     return DbValueText(cells_[index], field.Type);
   }
   double AsFloat(int index) const override {
@@ -385,13 +396,9 @@ class TOdbcResultSet : public TDbResultSet {
   }
 
   TDbValue AsValue(int index) const override {
-    const TDbFieldInfo& field = fields_[CheckIndex(index)];
+    CheckIndex(index);
     if (eof_) return TDbNull{};
-    const TDbValue& cell = cells_[index];
-    if (const auto* text = std::get_if<std::string>(&cell); text && field.Type == ftBCD) {
-      return DbValueFloat(cell, field.Name);
-    }
-    return cell;
+    return cells_[index];
   }
 
   void Close() override {
@@ -409,7 +416,8 @@ class TOdbcResultSet : public TDbResultSet {
     session_->Check(rc, SQL_HANDLE_STMT, h);
     cells_.clear();
     for (size_t i = 0; i < reads_.size(); ++i) {
-      cells_.push_back(ReadCell(*session_, h, static_cast<SQLUSMALLINT>(i + 1), reads_[i]));
+      cells_.push_back(
+          ReadCell(*session_, h, static_cast<SQLUSMALLINT>(i + 1), reads_[i], fields_[i].Name));
     }
     return true;
   }
@@ -584,6 +592,14 @@ class TOdbcStatement : public TDbStatement {
       TDbParameter none;
       const TDbParameter& parameter = p < parameters.size() ? parameters[p] : none;
       TDbValue value = CoerceDbParameter(parameter, static_cast<int>(p) + 1);
+      // An exact decimal that a double holds digit for digit goes as a
+      // double, which drivers send typed (psqlODBC sends text untyped, and
+      // "? + 1" would then want an integer); longer ones go as their text.
+      if (const auto* text = std::get_if<std::string>(&value);
+          text && (parameter.DataType == ftBCD || parameter.DataType == ftFMTBcd)) {
+        const double number = DbValueFloat(*text, "");
+        if (DbFloatText(number) == *text) value = number;
+      }
       SQLSMALLINT cType = SQL_C_WCHAR, sqlType = SQL_WVARCHAR, digits = 0;
       SQLULEN size = 1;
       SQLPOINTER data = nullptr;
@@ -709,6 +725,46 @@ class TOdbcConnection : public TDbConnection {
   TOdbcSessionPtr session_;
 };
 
+// Connects without prompting; `completed` receives the connection string
+// the driver completed (with the data source's settings).
+SQLRETURN DriverConnect(SQLHANDLE dbc, const std::string& connectionString,
+                        std::string& completed) {
+  std::u16string text = Wide(connectionString);
+  std::u16string out(4096, u'\0');
+  SQLSMALLINT outLength = 0;
+  SQLRETURN rc = SQLDriverConnectW(
+      dbc, nullptr, WideData(text), static_cast<SQLSMALLINT>(text.size()), WideData(out),
+      static_cast<SQLSMALLINT>(out.size()), &outLength, SQL_DRIVER_NOPROMPT);
+  out.resize(
+      std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(outLength, 0)), out.size() - 1));
+  completed = Utf16ToUtf8(out);
+  return rc;
+}
+
+bool IsPsqlOdbc(SQLHANDLE dbc) {
+  std::u16string name(256, u'\0');
+  SQLSMALLINT length = 0;
+  if (!Succeeded(SQLGetInfoW(dbc, SQL_DRIVER_NAME, WideData(name),
+                             static_cast<SQLSMALLINT>(name.size() * sizeof(SQLWCHAR)), &length))) {
+    return false;
+  }
+  name.resize(
+      std::min<size_t>(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)) / 2, name.size()));
+  return AsciiLower(Utf16ToUtf8(name)).starts_with("psqlodbc");
+}
+
+// Whether psqlODBC's UseDeclareFetch (short name B6) is in the connection
+// string at all, or, with `on`, set to 1.
+bool DeclareFetchSet(const std::string& connectionString, bool on) {
+  try {
+    const std::vector<TConnectionStringItem> items = ParseConnectionString(connectionString);
+    const std::string* value = FindConnectionValue(items, {"usedeclarefetch", "b6"});
+    return value != nullptr && (!on || *value == "1");
+  } catch (const EMorvexError&) {
+    return false;  // a completed string the parser does not follow
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<TDbConnection> OpenOdbcConnection(const std::string& connectionString,
@@ -727,13 +783,21 @@ std::unique_ptr<TDbConnection> OpenOdbcConnection(const std::string& connectionS
     throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_ENV, env), password));
   }
   session->Dbc.reset(dbc);
-  std::u16string text = Wide(connectionString);
-  SQLSMALLINT outLength = 0;
-  SQLRETURN rc =
-      SQLDriverConnectW(dbc, nullptr, WideData(text), static_cast<SQLSMALLINT>(text.size()),
-                        nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
-  if (!Succeeded(rc)) {
+  std::string completed;
+  if (!Succeeded(DriverConnect(dbc, connectionString, completed))) {
     throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
+  }
+  session->Psql = IsPsqlOdbc(dbc);
+  if (session->Psql && !DeclareFetchSet(connectionString, false) &&
+      !DeclareFetchSet(completed, true)) {
+    // Connecting again is the only way to change the setting.
+    SQLDisconnect(dbc);
+    std::string text = connectionString;
+    if (!text.empty() && text.back() != ';') text += ';';
+    text += "UseDeclareFetch=1;";
+    if (!Succeeded(DriverConnect(dbc, text, completed))) {
+      throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
+    }
   }
   session->Connected = true;
   return std::make_unique<TOdbcConnection>(std::move(session));

@@ -16,7 +16,9 @@ namespace morvex {
 // Nested statements need a driver that keeps several statements active on
 // one connection. psqlODBC does so when it reads result sets through cursors
 // (UseDeclareFetch=1, which also keeps memory flat); without that setting it
-// reads each whole result into memory first.
+// reads each whole result into memory first. So with psqlODBC the connection
+// turns UseDeclareFetch on unless the connection string sets it (either way)
+// or the data source already has it on.
 std::unique_ptr<TDbConnection> OpenOdbcConnection(const std::string& connectionString,
                                                   const std::string& password);
 

@@ -91,8 +91,9 @@ enum : Oid {
 };
 
 // text, json, jsonb and xml are long texts (the "text" class); varchar and
-// the fixed-length types are strings. numeric is a float: its text keeps
-// every digit, AsFloat and the writers see a double.
+// the fixed-length types are strings. numeric and money are in the float
+// class, but their values stay decimal texts with every digit (a numeric may
+// have a thousand of them); only AsFloat makes a double of them.
 TFieldType TypeOfOid(Oid oid) {
   switch (oid) {
     case kBoolOid:
@@ -289,13 +290,13 @@ double ParseFloatText(std::string_view text) {
 }
 
 // money is written with the server's currency symbol and group separators
-// ("$1,234.50", "-$3.00"): the number alone.
-double ParseMoneyText(std::string_view text) {
+// ("$1,234.50", "-$3.00"): the number alone, exact.
+TDbValue MoneyValue(std::string_view text) {
   std::string digits;
   for (char c : text) {
     if ((c >= '0' && c <= '9') || c == '.' || c == '-') digits += c;
   }
-  return ParseFloatText(digits);
+  return ExactNumericValue(digits);
 }
 
 class TPgResultSet : public TDbResultSet {
@@ -341,9 +342,7 @@ class TPgResultSet : public TDbResultSet {
   }
 
   std::string AsText(int index) const override {
-    const TDbFieldInfo& field = fields_[CheckIndex(index)];
-    if (field.Type == ftBCD && !IsNull(index)) return TrimDecimalText(std::string(Raw(index)));
-    return DbValueText(AsValue(index), field.Type);
+    return DbValueText(AsValue(index), fields_[CheckIndex(index)].Type);
   }
   double AsFloat(int index) const override {
     return DbValueFloat(AsValue(index), fields_[CheckIndex(index)].Name);
@@ -368,10 +367,11 @@ class TPgResultSet : public TDbResultSet {
       }
       case kFloat4Oid:
       case kFloat8Oid:
-      case kNumericOid:
         return ParseFloatText(text);
+      case kNumericOid:
+        return ExactNumericValue(text);
       case kMoneyOid:
-        return ParseMoneyText(text);
+        return MoneyValue(text);
       case kByteaOid:
         return TDbBytes{DecodeBytea(text)};
       case kDateOid:
@@ -728,18 +728,6 @@ class TPgConnection : public TDbConnection {
 
 void IgnoreNotice(void*, const char*) {}
 
-// The password of a postgresql:// URI as written ("user:secret@host").
-std::string UriPassword(std::string_view uri) {
-  size_t scheme = uri.find("://");
-  if (scheme == std::string_view::npos) return {};
-  std::string_view rest = uri.substr(scheme + 3);
-  size_t at = rest.find('@');
-  if (at == std::string_view::npos || rest.find('/') < at) return {};
-  std::string_view userInfo = rest.substr(0, at);
-  size_t colon = userInfo.find(':');
-  return colon == std::string_view::npos ? std::string() : std::string(userInfo.substr(colon + 1));
-}
-
 }  // namespace
 
 std::unique_ptr<TDbConnection> OpenPostgresConnection(
@@ -751,18 +739,25 @@ std::unique_ptr<TDbConnection> OpenPostgresConnection(
   for (const auto& [key, value] : keywords) {
     if (key == "password") session->Password = value;
   }
-  std::string rawPassword;  // as written in a URI, before percent-decoding
+  // The passwords as written in a URI, before percent-decoding: libpq's
+  // messages about a malformed URI may quote them.
+  std::vector<std::string> uriPasswords;
+  auto scrub = [&](std::string message) {
+    message = ScrubSecret(std::move(message), session->Password);
+    for (const std::string& password : uriPasswords) message = ScrubSecret(message, password);
+    return message;
+  };
   if (expandDbname) {
     for (const auto& [key, value] : keywords) {
       if (key != "dbname") continue;
-      rawPassword = UriPassword(value);
+      uriPasswords = UriPasswords(value);
       char* error = nullptr;
       std::unique_ptr<PQconninfoOption, TPgConninfoFreer> options(
           PQconninfoParse(value.c_str(), &error));
       if (!options) {
         std::string message = error != nullptr ? OneLine(error) : "invalid connection string";
         PQfreemem(error);
-        throw EMorvexError(kCannotConnect + ScrubSecret(message, rawPassword));
+        throw EMorvexError(kCannotConnect + scrub(message));
       }
       for (const PQconninfoOption* o = options.get(); o->keyword != nullptr; ++o) {
         if (std::string_view(o->keyword) == "password" && o->val != nullptr) {
@@ -787,8 +782,7 @@ std::unique_ptr<TDbConnection> OpenPostgresConnection(
   if (!session->Conn) throw EMorvexError(kCannotConnect + "out of memory");
   if (PQstatus(session->Conn.get()) != CONNECTION_OK) {
     std::string message = OneLine(PQerrorMessage(session->Conn.get()));
-    throw EMorvexError(kCannotConnect +
-                       ScrubSecret(ScrubSecret(message, session->Password), rawPassword));
+    throw EMorvexError(kCannotConnect + scrub(message));
   }
   PQsetNoticeProcessor(session->Conn.get(), IgnoreNotice, nullptr);
   // Date and binary texts in the forms the driver reads.

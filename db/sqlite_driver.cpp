@@ -16,6 +16,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 #include "text/error.h"
@@ -24,7 +25,6 @@ namespace morvex {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
 constexpr long long kMsPerDay = 86400000;
 
 struct TSqliteCloser {
@@ -40,7 +40,32 @@ struct TSqliteFinalizer {
 using TSqliteDbPtr = std::shared_ptr<sqlite3>;
 using TSqliteStmtPtr = std::shared_ptr<sqlite3_stmt>;
 
-[[noreturn]] void Fail(sqlite3* db) { throw EMorvexError(sqlite3_errmsg(db)); }
+// The busy timeout the connection has, in milliseconds.
+int BusyTimeoutMs(sqlite3* db) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA busy_timeout", -1, &raw, nullptr) != SQLITE_OK) return 0;
+  std::unique_ptr<sqlite3_stmt, TSqliteFinalizer> stmt(raw);
+  return sqlite3_step(raw) == SQLITE_ROW ? sqlite3_column_int(raw, 0) : 0;
+}
+
+// SQLite's own word for a lock it waited on in vain is "database is
+// locked", which does not say that somebody else holds it.
+std::string ErrorMessage(sqlite3* db) {
+  if ((sqlite3_extended_errcode(db) & 0xff) != SQLITE_BUSY) return sqlite3_errmsg(db);
+  const int ms = BusyTimeoutMs(db);
+  std::string seconds = std::to_string(ms / 1000);
+  if (ms % 1000 != 0) {
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", ms % 1000);
+    seconds += fraction;
+    while (seconds.back() == '0') seconds.pop_back();
+  }
+  return "The database is locked by another process: gave up after waiting " + seconds +
+         (seconds == "1" ? " second" : " seconds") +
+         " (Timeout= in the connection string sets the wait)";
+}
+
+[[noreturn]] void Fail(sqlite3* db) { throw EMorvexError(ErrorMessage(db)); }
 
 // A statement that does not compile: SQLite has no code of its own for a
 // malformed text, its messages name it ("near "x": syntax error",
@@ -373,7 +398,7 @@ class TSqliteStatement : public TDbStatement {
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         }
         if (rc != SQLITE_DONE) {
-          std::string message = sqlite3_errmsg(db);
+          std::string message = ErrorMessage(db);
           sqlite3_reset(stmt);
           throw EMorvexError(message);
         }
@@ -443,19 +468,19 @@ class TSqliteConnection : public TDbConnection {
 
 }  // namespace
 
-std::unique_ptr<TDbConnection> OpenSqliteConnection(const std::string& path) {
+std::unique_ptr<TDbConnection> OpenSqliteConnection(const std::string& path, int busyTimeoutMs) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   TSqliteDbPtr db(raw, TSqliteCloser());
+  if (rc == SQLITE_OK) sqlite3_busy_timeout(raw, busyTimeoutMs);
   // A file that is not a database opens fine and fails at its first read.
   if (rc == SQLITE_OK) {
     rc = sqlite3_exec(raw, "PRAGMA schema_version", nullptr, nullptr, nullptr);
   }
   if (rc != SQLITE_OK) {
-    std::string reason = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    std::string reason = raw != nullptr ? ErrorMessage(raw) : sqlite3_errstr(rc);
     throw EMorvexError("Cannot connect to database! " + reason + ": " + path);
   }
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
   return std::make_unique<TSqliteConnection>(std::move(db));
 }
 

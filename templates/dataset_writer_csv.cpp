@@ -21,8 +21,6 @@ namespace morvex {
 
 namespace {
 
-// Memo and binary values are cut to this many UTF-16 code units.
-constexpr size_t kMaxCutValueUnits = 255;
 constexpr size_t kBlockBytes = 64 * 1024;
 
 bool IsBareClass(int typeClass) { return typeClass >= 2 && typeClass <= 6; }
@@ -100,15 +98,10 @@ void AppendRecord(std::string& line, const TLSQLDataset& dataset, const std::vec
       continue;
     }
     const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Csv);
+    // Long texts and binary values are written whole: a value cut short
+    // would be lost without a word.
     if (IsBareClass(typeClass)) {
       line += text;
-    } else if (typeClass == 1 || typeClass == 7) {
-      // A text holds at least as many bytes as UTF-16 code units.
-      if (text.size() <= kMaxCutValueUnits) {
-        AppendCsvQuoted(line, text, options.Quote);
-      } else {
-        AppendCsvQuoted(line, CutToUtf16Units(text, kMaxCutValueUnits), options.Quote);
-      }
     } else {
       AppendCsvQuoted(line, text, options.Quote);
     }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "db/db_values.h"
 #include "db/lsql_dataset.h"
 #include "xml/value_text.h"
 
@@ -26,6 +27,37 @@ std::string DateTimeFieldText(double dateTime) {
   return DateTimeToXmlText("yyyy-mm-dd hh:nn:ss", dateTime);
 }
 
+namespace {
+
+// Exact decimals (a database's numeric text, a 64-bit integer) are written
+// with every digit; only true floating-point values take the general form.
+std::string FloatFieldText(const TLSQLDataset& dataset, int index) {
+  const TDbValue value = dataset.AsValue(index);
+  if (const auto* i = std::get_if<int64_t>(&value)) return std::to_string(*i);
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    std::string exact;
+    if (ExactDecimalText(*text, exact)) return exact;
+  }
+  return FloatToXmlText(DbValueFloat(value, dataset.FieldName(index)));
+}
+
+// A date-time the drivers could not place on the date-time scale (infinity,
+// a date before Christ, a year beyond 9999, 24:00:00, or a text that is no
+// date at all) comes as text: it is written as the database gave it.
+std::string DateTimeClassText(const TLSQLDataset& dataset, int index, int typeClass) {
+  const TDbValue value = dataset.AsValue(index);
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    double dateTime = 0;
+    if (!ParseDbDateTime(*text, dateTime)) return *text;
+  }
+  const double dateTime = DbValueDateTime(value, dataset.FieldName(index));
+  if (typeClass == 4) return DateFieldText(dateTime);
+  if (typeClass == 5) return TimeFieldText(dateTime);
+  return DateTimeFieldText(dateTime);
+}
+
+}  // namespace
+
 std::string FieldText(const TLSQLDataset& dataset, int index, int typeClass,
                       TFieldTextTarget target) {
   switch (typeClass) {
@@ -41,16 +73,13 @@ std::string FieldText(const TLSQLDataset& dataset, int index, int typeClass,
       return text;
     }
     case 3:
-      return FloatToXmlText(dataset.AsFloat(index));
+      return FloatFieldText(dataset, index);
     case 4:
-      return DateFieldText(dataset.AsDateTime(index));
     case 5:
-      return TimeFieldText(dataset.AsDateTime(index));
     case 6:
-      return DateTimeFieldText(dataset.AsDateTime(index));
+      return DateTimeClassText(dataset, index, typeClass);
     case 7:
-      return target == TFieldTextTarget::Xml ? Base64OfBytes(dataset.AsText(index))
-                                             : dataset.AsText(index);
+      return Base64OfBytes(dataset.AsText(index));
     default:
       return dataset.AsText(index);
   }

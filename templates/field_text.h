@@ -12,9 +12,8 @@ namespace morvex {
 class TLSQLDataset;
 
 // The two writers agree on every class except integers (the XML writer drops
-// trailing blanks, the CSV writer keeps the text as given) and binary fields
-// (base64 of the bytes in XML, so that the document stays well-formed; the
-// raw bytes in CSV).
+// trailing blanks, the CSV writer keeps the text as given). Binary fields are
+// base64 of their bytes in both, so that the output stays text.
 enum class TFieldTextTarget { Xml, Csv };
 
 // `text` without its trailing blanks (spaces only: a memo that ends in a line
@@ -30,7 +29,10 @@ std::string TimeFieldText(double dateTime);
 std::string DateTimeFieldText(double dateTime);
 
 // The text form of field `index` of the dataset's current record, which must
-// not be null, for a field of class `typeClass`.
+// not be null, for a field of class `typeClass`. Exact numbers (numeric and
+// decimal values, 64-bit integers) keep every digit; date-times that the
+// database writes in a form the date-time scale cannot hold keep the
+// database's text ("infinity", "0044-03-15 BC", "24:00:00").
 std::string FieldText(const TLSQLDataset& dataset, int index, int typeClass,
                       TFieldTextTarget target);
 

@@ -154,6 +154,42 @@ TEST(DbValueText, FloatAndDateTimeConversions) {
   EXPECT_THROW(DbValueFloat(TDbBytes{"x"}, "b"), EMorvexError);
 }
 
+TEST(ExactDecimalText, KeepsEveryDigitInOneForm) {
+  const struct {
+    const char* text;
+    const char* exact;
+  } cases[] = {
+      {"12.500", "12.5"},
+      {"3.000", "3"},
+      {"-0.50", "-0.5"},
+      {"-0.000", "0"},
+      {"007", "7"},
+      {".5", "0.5"},
+      {"-.25", "-0.25"},
+      {"+4.", "4"},
+      {" 42 ", "42"},
+      {"0", "0"},
+      {"123456789012345678.90", "123456789012345678.9"},
+  };
+  for (const auto& c : cases) {
+    std::string out = "untouched";
+    EXPECT_TRUE(ExactDecimalText(c.text, out)) << c.text;
+    EXPECT_EQ(out, c.exact) << c.text;
+  }
+  for (const char* other : {"", ".", "-", "1e5", "NaN", "Infinity", "1,5", "1 2", "0x10", "--1"}) {
+    std::string out = "untouched";
+    EXPECT_FALSE(ExactDecimalText(other, out)) << other;
+    EXPECT_EQ(out, "untouched") << other;
+  }
+  // A numeric beyond the range of a double stays text; the words a database
+  // uses for what is not a number become doubles.
+  EXPECT_EQ(std::get<std::string>(ExactNumericValue("1" + std::string(309, '0'))),
+            "1" + std::string(309, '0'));
+  EXPECT_TRUE(std::isnan(std::get<double>(ExactNumericValue("NaN"))));
+  EXPECT_EQ(std::get<double>(ExactNumericValue("-Infinity")),
+            -std::numeric_limits<double>::infinity());
+}
+
 template <typename T>
 T Coerced(TDbValue value, TFieldType type) {
   TDbValue result = CoerceDbParameter({std::move(value), type}, 1);
@@ -169,6 +205,12 @@ TEST(CoerceDbParameter, ConvertsToTheDeclaredClass) {
   EXPECT_EQ(Coerced<double>(std::string("4.5"), ftInteger), 4.5);
   EXPECT_EQ(Coerced<double>(std::string("2"), ftFloat), 2);
   EXPECT_EQ(Coerced<double>(int64_t{2}, ftBCD), 2);
+  // An exact decimal type keeps the digits of a text (a numeric field bound
+  // into a nested statement).
+  EXPECT_EQ(Coerced<std::string>(std::string("123456789012345678.90"), ftBCD),
+            "123456789012345678.9");
+  EXPECT_EQ(Coerced<std::string>(std::string("-1.50"), ftFMTBcd), "-1.5");
+  EXPECT_EQ(Coerced<double>(std::string("1e3"), ftBCD), 1000);
   EXPECT_EQ(Coerced<bool>(std::string("TRUE"), ftBoolean), true);
   EXPECT_EQ(Coerced<bool>(std::string("0"), ftBoolean), false);
   EXPECT_EQ(Coerced<bool>(int64_t{5}, ftBoolean), true);

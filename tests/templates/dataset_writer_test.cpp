@@ -16,6 +16,7 @@
 #include "tests/support/test_database.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/value_text.h"
 #include "xml/xml_document.h"
 
 namespace morvex {
@@ -159,13 +160,88 @@ TEST_P(DatasetWriterTest, XmlWritesEveryTypeClassAndNulls) {
                 "<r><i/><f/><m/><s/><d/><tm/><dt/><b/><ok/></r>"
                 "</t></morvex_data>");
 
-  // Exact numbers are floats to the writer, whatever digits the database keeps.
+  // Exact numbers keep the digits the database gives, without trailing zeros.
   CreateTable("num", "n NUMERIC(12,3)");
   Exec("insert into {num} values (12.5), (-0.125), (0), (5)");
   EXPECT_EQ(Xml("<lsql><q>select n from {num} order by n</q></lsql>"),
             kXmlHead +
                 "<morvex_data><q><r><n>-0.125</n></r><r><n>0</n></r><r><n>5</n></r>"
                 "<r><n>12.5</n></r></q></morvex_data>");
+}
+
+// Exact numbers (numeric values, 64-bit integers in a numeric column) keep
+// every digit in both writers; only floating-point values take the general
+// form of 15 significant digits.
+TEST_P(DatasetWriterTest, ExactNumbersKeepEveryDigit) {
+  CreateTable("big", "n NUMERIC(30,1), f DOUBLE PRECISION");
+  Exec("insert into {big} values (123456789012345678, 0.1), (-12.50, 123456789012345678)");
+  const std::string query = "<lsql><q>select n, f from {big} order by f</q></lsql>";
+  EXPECT_EQ(Xml(query), kXmlHead +
+                            "<morvex_data><q><r><n>123456789012345678</n><f>0.1</f></r>"
+                            "<r><n>-12.5</n><f>1.23456789012346E17</f></r></q></morvex_data>");
+  TDatasetWriterOptions options = CsvOptions();
+  options.HeaderRow = false;
+  EXPECT_EQ(Csv(query, options), kBom + "123456789012345678;0.1\r\n-12.5;1.23456789012346E17\r\n");
+  if (IsSqlite()) return;
+
+  // Beyond the range of a double, and more digits than a double holds.
+  EXPECT_EQ(Xml("<lsql><q>select 1e309 as huge, cast('123456789012345678.9' as numeric(30,1)) as "
+                "n18, cast('NaN' as numeric) as nan, cast(-0.000 as numeric(6,3)) as zero</q>"
+                "</lsql>"),
+            kXmlHead + "<morvex_data><q><r><huge>1" + std::string(309, '0') +
+                "</huge><n18>123456789012345678.9</n18><nan>NAN</nan><zero>0</zero></r></q>"
+                "</morvex_data>");
+  // A field bound into a nested statement keeps its digits too.
+  CreateTable("copy", "n NUMERIC(30,1)");
+  Xml("<lsql><q>select cast('123456789012345678.9' as numeric(30,1)) as n"
+      "<ins>insert into {copy} values (:q$n)</ins></q></lsql>");
+  EXPECT_EQ(Column("select cast(n as varchar(40)) from {copy}"),
+            std::vector<std::string>{"123456789012345678.9"});
+}
+
+// Dates and times a database holds beyond the date-time scale are written as
+// the database's own text instead of ending the run; a text in a date column
+// of SQLite is its own text too.
+TEST_P(DatasetWriterTest, DateTimesBeyondTheScaleKeepTheDatabaseText) {
+  if (IsSqlite()) {
+    CreateTable("odd", "d DATE, ts DATETIME");
+    Exec("insert into {odd} values ('', 'later'), ('2013-05-01', '2013-05-01 14:30')");
+    EXPECT_EQ(Xml("<lsql><q>select d, ts from {odd} order by d</q></lsql>"),
+              kXmlHead +
+                  "<morvex_data><q><r><d/><ts>later</ts></r>"
+                  "<r><d>2013-05-01</d><ts>2013-05-01 14:30:00</ts></r></q></morvex_data>");
+    TDatasetWriterOptions options = CsvOptions();
+    options.HeaderRow = false;
+    EXPECT_EQ(Csv("<lsql><q>select d, ts from {odd} order by d</q></lsql>", options),
+              kBom + ";later\r\n2013-05-01;2013-05-01 14:30:00\r\n");
+    return;
+  }
+  // Through ODBC as through libpq.
+  EXPECT_EQ(Xml("<lsql><q>select time '24:00:00' as t, timestamp '-infinity' as ts2, "
+                "timestamp '0044-03-15 12:30:00 BC' as ts3, "
+                "timestamp '2013-05-01 14:30:00.25' as ts4</q></lsql>"),
+            kXmlHead +
+                "<morvex_data><q><r><t>24:00:00</t><ts2>-infinity</ts2>"
+                "<ts3>0044-03-15 12:30:00 BC</ts3><ts4>2013-05-01 14:30:00</ts4></r></q>"
+                "</morvex_data>");
+  const std::string dates =
+      "<lsql><q>select date 'infinity' as d1, date '-infinity' as d2, date '0044-03-15 BC' as "
+      "d3, date '12345-01-01' as d4, timestamp '12345-01-01 10:00:00' as ts, "
+      "timestamp 'infinity' as ts1</q></lsql>";
+  if (Backend() == testing::TTestDb::PostgreSQL) {
+    EXPECT_EQ(Xml(dates), kXmlHead +
+                              "<morvex_data><q><r><d1>infinity</d1><d2>-infinity</d2>"
+                              "<d3>0044-03-15 BC</d3><d4>12345-01-01</d4>"
+                              "<ts>12345-01-01 10:00:00</ts><ts1>infinity</ts1></r></q>"
+                              "</morvex_data>");
+  } else {
+    // psqlODBC turns these into dates of its own: reading them fails rather
+    // than writing a wrong date.
+    TMemoryStream out;
+    EXPECT_THAT(ErrorOf(dates, XmlOptions(), out),
+                HasSubstr("The ODBC driver cannot give the date of field d1 (infinity, or a year "
+                          "beyond 9999)"));
+  }
 }
 
 TEST_P(DatasetWriterTest, XmlNestsDetailRecordsInsideTheirMasterRecord) {
@@ -250,7 +326,9 @@ TEST_P(DatasetWriterTest, XmlElementOptionsRecordTagNoWriteTestAndStatementsWith
             kXmlHead + "<morvex_data><none/></morvex_data>");
 }
 
-TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
+// Memo and binary values are written whole, binary values as base64 in the
+// lines of dataset XML, so that the CSV stays text and nothing is cut off.
+TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndWholeValues) {
   Exec(
       "insert into {t} values (5, 1234.5, 'm \"q\"  ', 'ab\"c  ', '2013-05-01', '14:30:00',"
       " '2013-05-01 14:30:00', " +
@@ -266,10 +344,10 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
                 "\"s\";i;\"m\";f;d;tm;dt;\"b\";ok\r\n"
                 "\"\";;\"\";;;;;\"\";\r\n"
                 "\"ab\"\"c\";5;\"m \"\"q\"\"\";1234.5;2013-05-01;14:30:00;2013-05-01 14:30:00;"
-                "\"xyz\";1\r\n"
+                "\"eHl6\";1\r\n"
                 "\"" +
-                std::string(300, 'y') + "\";9;\"" + std::string(255, 'x') + "\";;;;;\"" +
-                std::string(255, 'z') + "\";\r\n");
+                std::string(300, 'y') + "\";9;\"" + std::string(300, 'x') + "\";;;;;\"" +
+                Base64OfBytes(std::string(300, 'z')) + "\";\r\n");
 
   // The system code page (an empty name) has no byte-order mark.
   TDatasetWriterOptions options = CsvOptions();
@@ -284,13 +362,12 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
             "A,1\r\n");
 }
 
-TEST_P(DatasetWriterTest, CsvCutsMemoByCharactersAndConvertsTheEncoding) {
-  // 300 two-byte characters: the cut keeps 255 characters, not 255 bytes.
+TEST_P(DatasetWriterTest, CsvKeepsLongMemosAndConvertsTheEncoding) {
   Exec("insert into {items} (note) values (" + Repeat("\xC3\xA9", 300) + ")");
   TDatasetWriterOptions options = CsvOptions();
   options.HeaderRow = false;
   std::string expected;
-  for (int i = 0; i < 255; ++i) expected += "\xC3\xA9";
+  for (int i = 0; i < 300; ++i) expected += "\xC3\xA9";
   EXPECT_EQ(Csv("<lsql><q>select note from {items} where order_id is null</q></lsql>", options),
             kBom + "\"" + expected + "\"\r\n");
 
