@@ -353,6 +353,46 @@ class TJavaScriptEngine final : public TScriptEngine {
     }
   }
 
+  std::vector<std::string> GlobalFunctionNames() override {
+    duk_context* ctx = heap_.get();
+    std::vector<std::string> names;
+    duk_push_global_object(ctx);
+    duk_enum(ctx, -1, DUK_ENUM_OWN_PROPERTIES_ONLY);
+    while (duk_next(ctx, -1, 1)) {
+      if (duk_is_function(ctx, -1)) names.push_back(SafeString(ctx, -2));
+      duk_pop_2(ctx);
+    }
+    duk_pop_2(ctx);
+    return names;
+  }
+
+  TScriptValue CallFunction(const std::string& name,
+                            const std::vector<TScriptValue>& arguments) override {
+    duk_context* ctx = heap_.get();
+    const duk_idx_t base = duk_get_top(ctx);
+    const std::string cesuName = ToCesu8(name);
+    duk_get_global_lstring(ctx, cesuName.data(), cesuName.size());
+    for (const TScriptValue& argument : arguments) PushValue(ctx, argument);
+    const bool ok = duk_pcall(ctx, static_cast<duk_idx_t>(arguments.size())) == DUK_EXEC_SUCCESS;
+    TScriptValue result;
+    bool failed = false;
+    std::string error;
+    try {
+      if (ok) {
+        result = ValueAt(ctx, -1);
+      } else {
+        error = SafeString(ctx, -1);
+        failed = true;
+      }
+    } catch (const std::exception& e) {
+      error = e.what();
+      failed = true;
+    }
+    duk_set_top(ctx, base);
+    if (failed) throw EMorvexError(error);
+    return result;
+  }
+
  private:
   // Compile errors end in " (line N)"; the line moves into the error's
   // position.

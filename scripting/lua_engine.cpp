@@ -241,6 +241,46 @@ class TLuaEngine final : public TScriptEngine {
     lua_settop(L, base);
   }
 
+  std::vector<std::string> GlobalFunctionNames() override {
+    lua_State* L = lua_.get();
+    std::vector<std::string> names;
+    lua_pushglobaltable(L);
+    lua_pushnil(L);
+    while (lua_next(L, -2)) {
+      if (lua_type(L, -2) == LUA_TSTRING && lua_type(L, -1) == LUA_TFUNCTION) {
+        names.emplace_back(lua_tostring(L, -2));
+      }
+      lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    return names;
+  }
+
+  TScriptValue CallFunction(const std::string& name,
+                            const std::vector<TScriptValue>& arguments) override {
+    lua_State* L = lua_.get();
+    const int base = lua_gettop(L);
+    lua_getglobal(L, name.c_str());
+    for (const TScriptValue& argument : arguments) PushValue(L, argument);
+    TScriptValue result;
+    bool failed = false;
+    std::string error;
+    if (lua_pcall(L, static_cast<int>(arguments.size()), 1, 0) != LUA_OK) {
+      error = DescribeError(L, 0).Description;
+      failed = true;
+    } else {
+      try {
+        result = ValueAt(L, -1);
+      } catch (const std::exception& e) {
+        error = e.what();
+        failed = true;
+      }
+    }
+    lua_settop(L, base);
+    if (failed) throw EMorvexError(error);
+    return result;
+  }
+
  private:
   std::unique_ptr<TLuaState> state_;
   std::unique_ptr<lua_State, TLuaDeleter> lua_;

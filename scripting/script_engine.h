@@ -9,6 +9,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "scripting/script_value.h"
 
 namespace morvex {
 
@@ -35,6 +38,14 @@ class TScriptEngine {
   virtual void Execute(std::string_view text) = 0;
 
   void SetErrorHandler(ErrorHandler handler) { onError_ = std::move(handler); }
+
+  // The names of the functions the scripts run so far defined at top level.
+  virtual std::vector<std::string> GlobalFunctionNames() = 0;
+
+  // Calls the global function `name`. Raises EMorvexError with the error's
+  // description when the call fails.
+  virtual TScriptValue CallFunction(const std::string& name,
+                                    const std::vector<TScriptValue>& arguments) = 0;
 
  protected:
   void ReportError(const TScriptError& error) {
