@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "scripting/script_engine.h"
+#include "scripting/script_interrupt.h"
 #include "scripting/script_object.h"
 #include "text/error.h"
 #include "text/utf.h"
@@ -336,6 +337,8 @@ class TJavaScriptEngine final : public TScriptEngine {
 
   void Execute(std::string_view text) override {
     duk_context* ctx = heap_.get();
+    // This Duktape build has no interrupt check: Ctrl+C ends the program.
+    const TScriptInterruptGuard interrupts(false);
     try {
       const std::string source = ToCesu8(text);
       duk_push_lstring(ctx, source.data(), source.size());

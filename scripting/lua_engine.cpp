@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "scripting/script_engine.h"
+#include "scripting/script_interrupt.h"
 #include "scripting/script_object.h"
 #include "text/error.h"
 
@@ -171,6 +172,11 @@ int ToString(lua_State* L) {
   return 1;
 }
 
+// Every few thousand instructions: stops the script after Ctrl+C.
+void CheckInterrupt(lua_State* L, lua_Debug*) {
+  if (InterruptRequested()) luaL_error(L, "%s", kScriptInterruptedMessage);
+}
+
 // The message handler of the protected call: notes the line of the
 // innermost script function on the stack.
 int NoteErrorLine(lua_State* L) {
@@ -229,6 +235,8 @@ class TLuaEngine final : public TScriptEngine {
 
   void Execute(std::string_view text) override {
     lua_State* L = lua_.get();
+    const TScriptInterruptGuard interrupts(true);
+    lua_sethook(L, CheckInterrupt, LUA_MASKCOUNT, 10000);
     const int base = lua_gettop(L);
     lua_pushlightuserdata(L, state_.get());
     lua_pushcclosure(L, NoteErrorLine, 1);
