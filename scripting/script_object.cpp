@@ -1,7 +1,7 @@
 #include "scripting/script_object.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "text/error.h"
 #include "text/utf.h"
@@ -13,10 +13,11 @@ std::string ScriptValueText(const TScriptValue& value) {
     std::string operator()(std::monostate) const { return {}; }
     std::string operator()(bool b) const { return b ? "true" : "false"; }
     std::string operator()(int64_t i) const { return std::to_string(i); }
+    // The shortest text that reads back as the same number ("0.1", "3").
     std::string operator()(double d) const {
       char buffer[32];
-      std::snprintf(buffer, sizeof buffer, "%.17g", d);
-      return buffer;
+      const auto result = std::to_chars(buffer, buffer + sizeof buffer, d);
+      return std::string(buffer, result.ptr);
     }
     std::string operator()(const std::string& s) const { return s; }
     std::string operator()(const TScriptBytes&) const {

@@ -47,6 +47,16 @@ TEST(MorvexObjects, MembersByNameAndForm) {
             "TMorvexDestination has no member named \"Encoding\".");
 }
 
+TEST(MorvexObjects, ValuesAsText) {
+  EXPECT_EQ(ScriptValueText(0.1), "0.1");
+  EXPECT_EQ(ScriptValueText(3.0), "3");
+  EXPECT_EQ(ScriptValueText(int64_t{-7}), "-7");
+  EXPECT_EQ(ScriptValueText(true), "true");
+  EXPECT_EQ(ScriptValueText({}), "");
+  EXPECT_EQ(ErrorOf([] { ScriptValueText(TScriptBytes{"x"}); }),
+            "A byte array cannot be used as text.");
+}
+
 TEST(MorvexObjects, ParametersFollowTheLiveList) {
   std::vector<std::string> parameters{"a=1"};
   TMorvexWSHIntf root({}, &parameters, {}, {});
