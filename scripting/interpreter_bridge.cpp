@@ -258,8 +258,11 @@ bool RunExternalScript(const TScriptSourceInfo& source, const TScriptSourceInfo&
   }
 }
 
-void SetInterpreterDirectoryForTests(const std::string& directory) {
-  Library().TestDirectory = directory;
+void ResetInterpreterForTests(const std::string& directory) {
+  TInterpreterLibrary& library = Library();
+  if (library.Handle) dlclose(library.Handle);
+  library = TInterpreterLibrary{};
+  library.TestDirectory = directory;
 }
 
 }  // namespace morvex

@@ -27,7 +27,8 @@ bool RunExternalScript(const TScriptSourceInfo& source, const TScriptSourceInfo&
                        const std::vector<std::string>* parameters,
                        const std::vector<std::string>& parameterTexts, std::string& errorText);
 
-// Tests only: a directory searched before the program's own one.
-void SetInterpreterDirectoryForTests(const std::string& directory);
+// Tests only: unloads the library and searches `directory` (when not empty)
+// before the program's own one from then on.
+void ResetInterpreterForTests(const std::string& directory);
 
 }  // namespace morvex

@@ -1,6 +1,6 @@
 // The bridge runs the test interpreter libraries built from
 // tests/scripting/test_interpreter.c. The library stays loaded for the whole
-// process, as ctest runs each test in a process of its own.
+// process, so each test starts by unloading it.
 #include "scripting/interpreter_bridge.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +32,7 @@ class InterpreterBridgeTest : public ::testing::Test {
 };
 
 TEST_F(InterpreterBridgeTest, MissingLibraryIsInterpreterNotFound) {
+  ResetInterpreterForTests("");
   EXPECT_FALSE(Run("copy"));
   EXPECT_EQ(error_, "Interpreter not found!");
   EXPECT_FALSE(Run("copy", "zqscriptgui"));
@@ -39,14 +40,14 @@ TEST_F(InterpreterBridgeTest, MissingLibraryIsInterpreterNotFound) {
 }
 
 TEST_F(InterpreterBridgeTest, LibraryWithoutAnEntryPointIsInterpreterNotFound) {
-  SetInterpreterDirectoryForTests(MORVEX_TEST_INTERPRETER_DIR "-incomplete");
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR "-incomplete");
   EXPECT_FALSE(Run("copy"));
   EXPECT_EQ(error_, "Interpreter not found!");
   EXPECT_EQ(output_.Data(), "");
 }
 
 TEST_F(InterpreterBridgeTest, InterpreterReachesTheObjects) {
-  SetInterpreterDirectoryForTests(MORVEX_TEST_INTERPRETER_DIR);
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
   ASSERT_TRUE(Run("variant\ncopy\nflag\nsecond\noptions")) << error_;
   EXPECT_EQ(output_.Data(), "ECLsource bytesfalsesecond text,|true");
   ASSERT_TRUE(Run("params\nbadindex")) << error_;
@@ -63,7 +64,7 @@ TEST_F(InterpreterBridgeTest, InterpreterReachesTheObjects) {
 }
 
 TEST_F(InterpreterBridgeTest, CommandStringCarriesHostAndParameterTexts) {
-  SetInterpreterDirectoryForTests(MORVEX_TEST_INTERPRETER_DIR);
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
   ASSERT_TRUE(Run("command")) << error_;
   const std::string& command = output_.Data();
   EXPECT_EQ(command.rfind("\"/zqs{host-interface=", 0), 0u) << command;
@@ -72,7 +73,7 @@ TEST_F(InterpreterBridgeTest, CommandStringCarriesHostAndParameterTexts) {
 }
 
 TEST_F(InterpreterBridgeTest, ResultCodes) {
-  SetInterpreterDirectoryForTests(MORVEX_TEST_INTERPRETER_DIR);
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
   EXPECT_FALSE(Run("result 1"));
   EXPECT_EQ(error_, "result 1");
   EXPECT_FALSE(Run("result -3"));
@@ -85,7 +86,7 @@ TEST_F(InterpreterBridgeTest, ResultCodes) {
 }
 
 TEST_F(InterpreterBridgeTest, FirstLoadedVariantStays) {
-  SetInterpreterDirectoryForTests(MORVEX_TEST_INTERPRETER_DIR);
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
   ASSERT_TRUE(Run("variant", "ZQScriptGUI")) << error_;
   EXPECT_EQ(output_.Data(), "E");
   ASSERT_TRUE(Run("variant", "zqscript")) << error_;
