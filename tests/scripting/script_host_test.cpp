@@ -65,6 +65,20 @@ TEST_F(ScriptHostTest, JavaScriptCopiesFileTextToFileInTransformEncoding) {
   EXPECT_EQ(TTempDir::Read(out), std::string("\xFF\xFEg\0r\0\xFC\0\xDF\0", 10));
 }
 
+TEST_F(ScriptHostTest, CharactersBeyondTheBasicPlaneCrossUnchanged) {
+  StreamSource("a\xF0\x9F\x98\x80");  // "a" and U+1F600
+  StreamDestination();
+  const TRun run = Run("JScript",
+                       "var t = MORVEX.Source.Text;\n"
+                       "MORVEX.Destination.Text = t + t.length + t.charAt(1).length + "
+                       "String.fromCharCode(0xD83D, 0xDE00);");
+  ASSERT_TRUE(run.Ok) << run.ErrorText;
+  EXPECT_EQ(output_.Data(),
+            "\xEF\xBB\xBF"
+            "a\xF0\x9F\x98\x80"
+            "31\xF0\x9F\x98\x80");
+}
+
 TEST_F(ScriptHostTest, TextWithoutMarkIsReadInTheSourceEncoding) {
   FileSource("\x8A\xE8", "windows-1250");  // "Šč"
   StreamDestination();
