@@ -199,19 +199,23 @@ void WriteDestination(TXSourceInfo& destination, const std::function<void()>& st
   const std::string location = destination.Location;
   TDestinationFile output(location);
   destination.Location = output.WritePath();
+  destination.ShownLocation = location;
   try {
     step();
     output.Commit();
   } catch (const EMorvexError& error) {
     destination.Location = location;
+    destination.ShownLocation.clear();
     const std::string message = output.ShowDestinationPath(error.what());
     if (message == error.what()) throw;
     throw EMorvexError(message);
   } catch (...) {
     destination.Location = location;
+    destination.ShownLocation.clear();
     throw;
   }
   destination.Location = location;
+  destination.ShownLocation.clear();
 }
 
 void RemovePendingDestinationFile() noexcept {

@@ -1,6 +1,8 @@
 #include "engine/operations.h"
 
 #include "engine/parameters.h"
+#include "scripting/interpreter_bridge.h"
+#include "scripting/script_host.h"
 #include "templates/template_session.h"
 #include "text/error.h"
 
@@ -28,6 +30,20 @@ TDatasetWriterOptions WriterOptions(const TXTransformInfo& transform) {
   options.Quote = transform.Quote;
   options.HeaderRow = transform.HeaderRow;
   return options;
+}
+
+TScriptSourceInfo ScriptSourceInfo(const TXSourceInfo& info) {
+  static constexpr TScriptContentKind kKinds[] = {
+      TScriptContentKind::None, TScriptContentKind::Oledb, TScriptContentKind::File,
+      TScriptContentKind::Stream};
+  return {info.Kind <= skStream ? kKinds[info.Kind] : TScriptContentKind::None, info.Location,
+          info.Encoding, info.Stream, info.ShownLocation};
+}
+
+TScriptTransformInfo ScriptTransformInfo(const TXTransformInfo& t) {
+  return {t.Content,   t.SecondContent, t.Encoding,   t.Delimiter,     t.Quote,
+          t.HeaderRow, t.RecordTag,     t.Namespaces, t.SelNamespaces, t.IncludeParams,
+          t.FlatText,  t.Indent,        t.Language};
 }
 
 // Progress and summary lines of the sessions are detail lines.
@@ -84,16 +100,19 @@ bool JPathTransform(const TXSourceInfo&, const TXSourceInfo&, const TXTransformI
   return NotAvailable("JSON path selection", message);
 }
 
-bool RunActiveScript(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo& transform,
-                     const TParameterList&, std::string& message) {
-  message = "The script language \"" + transform.Language + "\" is not available in this build.";
-  return false;
+bool RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+                     const TXTransformInfo& transform, const TParameterList& parameters,
+                     std::string& message) {
+  return ::morvex::RunActiveScript(ScriptSourceInfo(source), ScriptSourceInfo(destination),
+                                   ScriptTransformInfo(transform), &parameters.Entries(), message);
 }
 
-bool RunExternalScript(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-                       const TParameterList&, const std::vector<std::string>&,
-                       std::string& message) {
-  return NotAvailable("The zqScript interpreter", message);
+bool RunExternalScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+                       const TXTransformInfo& transform, const TParameterList& parameters,
+                       const std::vector<std::string>& parameterTexts, std::string& message) {
+  return ::morvex::RunExternalScript(ScriptSourceInfo(source), ScriptSourceInfo(destination),
+                                     ScriptTransformInfo(transform), &parameters.Entries(),
+                                     parameterTexts, message);
 }
 
 }  // namespace morvex::operations

@@ -53,6 +53,9 @@ struct TXSourceInfo {
   std::string Location;  // connection string, resolved file path or stream name
   std::string Encoding;  // normalised `encoding` (sources only)
   TStream* Stream = nullptr;
+  // While a file destination's step runs, Location is the temporary file it
+  // writes and this is the destination's own path, the one scripts are shown.
+  std::string ShownLocation{};
 };
 
 // The location as the console and the log show it: a connection string with

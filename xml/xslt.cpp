@@ -101,6 +101,11 @@ void RequireDocumentElement(const xmlDoc* document, const char* what) {
   throw EMorvexError(error.URL.empty() ? std::string(what) + " " + message : message);
 }
 
+TXsltScriptHook& ScriptHook() {
+  static TXsltScriptHook hook;
+  return hook;
+}
+
 xml_ptr<xsltSecurityPrefs> TransformSecurity() {
   xml_ptr<xsltSecurityPrefs> prefs(xsltNewSecurityPrefs());
   if (!prefs) throw EMorvexError("Out of memory creating XSLT security preferences");
@@ -133,6 +138,9 @@ class TTransformRun {
     if (!context_) throw EMorvexError(errors.Message("The transformation could not be set up"));
     if (xsltSetCtxtSecurityPrefs(security_.get(), context_.get()) != 0) {
       throw EMorvexError(errors.Message("The XSLT security preferences could not be set"));
+    }
+    if (ScriptHook() && DefaultXmlOptions().AllowXsltScript) {
+      scripts_ = ScriptHook()(style_->doc, context_.get());
     }
     for (const TTransformParameter* parameter : LastValues(parameters)) {
       std::string name = parameter->NamespaceURI.empty()
@@ -202,6 +210,7 @@ class TTransformRun {
   xml_ptr<xsltSecurityPrefs> security_;
   xml_ptr<xsltTransformContext> context_;
   xml_ptr<xmlDoc> result_;
+  std::shared_ptr<void> scripts_;  // released first: it registered into context_
 };
 
 TXmlDocument LoadSource(const std::string& path) { return LoadXmlFile(path); }
@@ -289,5 +298,7 @@ void TransformDocument(_xmlDoc* source, _xmlDoc* stylesheet, const TTransformPar
   TTransformRun run(source, stylesheet, parameters);
   run.Save(output);
 }
+
+void SetXsltScriptHook(TXsltScriptHook hook) { ScriptHook() = std::move(hook); }
 
 }  // namespace morvex

@@ -11,12 +11,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 struct _xmlDoc;
+struct _xsltTransformContext;
 
 namespace morvex {
 
@@ -77,5 +80,15 @@ bool TransformXml(TStream& source, TStylesheetText stylesheet, TStream& output,
 // the parse error when either document has no document element.
 void TransformDocument(_xmlDoc* source, _xmlDoc* stylesheet, const TTransformParameters& parameters,
                        TStream& output);
+
+// Script blocks of stylesheets: when DefaultXmlOptions().AllowXsltScript is
+// set, every transformation calls the hook with the compiled stylesheet's
+// document and the transform context before it runs, so that the script host
+// can register the blocks' functions. The returned object lives until the
+// transformation ends. The hook raises EMorvexError for a block it cannot
+// run. Without a hook, script blocks are ignored.
+using TXsltScriptHook =
+    std::function<std::shared_ptr<void>(_xmlDoc* stylesheet, _xsltTransformContext* context)>;
+void SetXsltScriptHook(TXsltScriptHook hook);
 
 }  // namespace morvex

@@ -1,0 +1,365 @@
+#include "scripting/morvex_objects.h"
+
+#include <array>
+
+#include "text/case_fold.h"
+#include "text/encoding.h"
+#include "text/error.h"
+#include "text/stream.h"
+
+namespace morvex {
+
+namespace {
+
+using Kind = TScriptContentKind;
+
+std::string KindName(Kind kind) {
+  switch (kind) {
+    case Kind::Oledb:
+      return "oledb";
+    case Kind::File:
+      return "file";
+    case Kind::Stream:
+      return "stream";
+    case Kind::None:
+      break;
+  }
+  return {};
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  TFileStream file(path, TFileStream::Mode::Read);
+  return file.ReadToEnd();
+}
+
+std::string ReadFromStart(TStream& stream) {
+  stream.SetPosition(0);
+  return stream.ReadToEnd();
+}
+
+// Member tables: the order is the published order; lookups ignore case.
+constexpr std::array kStreamMembers{
+    TScriptMember{"Read", true},         TScriptMember{"Write", true},
+    TScriptMember{"Seek", true},         TScriptMember{"Position", false, true},
+    TScriptMember{"Size", false, false},
+};
+constexpr std::array kSourceMembers{
+    TScriptMember{"Kind"},
+    TScriptMember{"Name"},
+    TScriptMember{"Text"},
+    TScriptMember{"Value"},
+    TScriptMember{"GetStream", true},
+    TScriptMember{"Encoding"},
+};
+constexpr std::array kDestinationMembers{
+    TScriptMember{"Kind"},
+    TScriptMember{"Name"},
+    TScriptMember{"Text", false, true},
+    TScriptMember{"Value", false, true},
+    TScriptMember{"GetStream", true},
+};
+constexpr std::array kTransformMembers{
+    TScriptMember{"Encoding"},      TScriptMember{"Delimiter"},     TScriptMember{"Quote"},
+    TScriptMember{"HeaderRow"},     TScriptMember{"RecordTag"},     TScriptMember{"Namespaces"},
+    TScriptMember{"SelNamespaces"}, TScriptMember{"IncludeParams"}, TScriptMember{"FlatText"},
+    TScriptMember{"Indent"},
+};
+constexpr std::array kRootMembers{
+    TScriptMember{"Source"},
+    TScriptMember{"Transform"},
+    TScriptMember{"Destination"},
+    TScriptMember{"ParamCount", true},
+    TScriptMember{"ParamValues", true},
+    TScriptMember{"ParamNames", true},
+};
+
+bool Is(const TScriptMember& member, std::string_view name) { return member.Name == name; }
+
+}  // namespace
+
+// --- TMorvexStream ---
+
+std::span<const TScriptMember> TMorvexStream::Members() const { return kStreamMembers; }
+
+TScriptValue TMorvexStream::GetProperty(const TScriptMember& member) {
+  if (Is(member, "Position")) return stream_.Position();
+  return stream_.Size();
+}
+
+void TMorvexStream::SetProperty(const TScriptMember&, const TScriptValue& value) {
+  const int64_t position = ScriptValueInteger(value, "Position");
+  if (position < 0) throw EMorvexError("Position must not be negative.");
+  stream_.SetPosition(position);
+}
+
+TScriptValue TMorvexStream::CallMethod(const TScriptMember& member,
+                                       std::span<const TScriptValue> arguments) {
+  if (Is(member, "Read")) {
+    if (arguments.empty() || IsNull(arguments[0])) return TScriptBytes{stream_.ReadToEnd()};
+    RequireArguments(member, arguments, 1);
+    const int64_t count = ScriptValueInteger(arguments[0], "The count of bytes to read");
+    if (count < 0) throw EMorvexError("The count of bytes to read must not be negative.");
+    std::string bytes;
+    // Reads in pieces so that a huge count on a short stream allocates only
+    // what the stream holds.
+    char buffer[65536];
+    while (static_cast<int64_t>(bytes.size()) < count) {
+      const size_t want =
+          static_cast<size_t>(std::min<int64_t>(count - bytes.size(), sizeof buffer));
+      const size_t got = stream_.Read(buffer, want);
+      if (got == 0) break;
+      bytes.append(buffer, got);
+    }
+    return TScriptBytes{std::move(bytes)};
+  }
+  if (Is(member, "Write")) {
+    RequireArguments(member, arguments, 1);
+    const std::string bytes = ScriptValueBytes(arguments[0], "The data to write");
+    stream_.Write(bytes);
+    return static_cast<int64_t>(bytes.size());
+  }
+  // Seek(offset[, origin])
+  if (arguments.empty() || arguments.size() > 2) RequireArguments(member, arguments, 2);
+  const int64_t offset = ScriptValueInteger(arguments[0], "The offset");
+  const int64_t origin = arguments.size() > 1 ? ScriptValueInteger(arguments[1], "The origin") : 0;
+  if (origin < 0 || origin > 2) {
+    throw EMorvexError("The origin must be 0 (start), 1 (current position) or 2 (end).");
+  }
+  return stream_.Seek(offset, origin == 0   ? SeekOrigin::Begin
+                              : origin == 1 ? SeekOrigin::Current
+                                            : SeekOrigin::End);
+}
+
+// --- TMorvexSourceDest ---
+
+TMorvexSourceDest::TMorvexSourceDest(const TScriptSourceInfo& info) : info_(info) {}
+
+TMorvexSourceDest::~TMorvexSourceDest() = default;
+
+void TMorvexSourceDest::Close() {
+  if (file_) file_->Close();
+}
+
+bool TMorvexSourceDest::EnsureStream() {
+  if (!file_ && info_.Kind == Kind::File && !info_.Location.empty()) {
+    file_ = std::make_unique<TFileStream>(info_.Location, TFileStream::Mode::Read);
+  }
+  return file_ != nullptr;
+}
+
+std::string TMorvexSourceDest::ReadText(const TEncoding& fallback) {
+  try {
+    if (info_.Kind == Kind::File) {
+      const std::string bytes = file_ ? ReadFromStart(*file_) : ReadWholeFile(info_.Location);
+      return DecodeWithPreamble(bytes, fallback);
+    }
+    if (info_.Kind == Kind::Stream && info_.Stream) {
+      return DecodeWithPreamble(ReadFromStart(*info_.Stream), fallback);
+    }
+  } catch (const std::exception&) {
+    // Reading Text never fails: unreadable content is empty text.
+  }
+  return {};
+}
+
+TScriptValue TMorvexSourceDest::GetProperty(const TScriptMember& member) {
+  if (Is(member, "Kind")) return KindName(info_.Kind);
+  if (Is(member, "Name")) return info_.ShownName.empty() ? info_.Location : info_.ShownName;
+  if (Is(member, "Text")) return ReadText(SystemAnsiEncoding());
+  // Value
+  if (info_.Kind == Kind::File) {
+    if (file_) return TScriptBytes{ReadFromStart(*file_)};
+    if (info_.Location.empty()) return {};
+    return TScriptBytes{ReadWholeFile(info_.Location)};
+  }
+  if (info_.Kind == Kind::Stream && info_.Stream) {
+    return TScriptBytes{ReadFromStart(*info_.Stream)};
+  }
+  return {};
+}
+
+TScriptValue TMorvexSourceDest::CallMethod(const TScriptMember& member,
+                                           std::span<const TScriptValue> arguments) {
+  // GetStream
+  RequireArguments(member, arguments, 0);
+  if (!wrapper_) {
+    TStream* stream = nullptr;
+    if (info_.Kind == Kind::File && EnsureStream()) {
+      stream = file_.get();
+    } else if (info_.Kind == Kind::Stream) {
+      stream = info_.Stream;
+    }
+    if (!stream) return {};
+    stream->SetPosition(0);
+    wrapper_ = std::make_unique<TMorvexStream>(*stream);
+  }
+  return static_cast<TScriptObject*>(wrapper_.get());
+}
+
+// --- TMorvexSource ---
+
+std::span<const TScriptMember> TMorvexSource::Members() const { return kSourceMembers; }
+
+TScriptValue TMorvexSource::GetProperty(const TScriptMember& member) {
+  if (Is(member, "Encoding")) return info_.Encoding;
+  // Content without a byte-order mark is read in the source's encoding when
+  // it names one.
+  if (Is(member, "Text")) {
+    return ReadText(info_.Encoding.empty() ? SystemAnsiEncoding()
+                                           : EncodingForName(info_.Encoding));
+  }
+  return TMorvexSourceDest::GetProperty(member);
+}
+
+// --- TMorvexDestination ---
+
+TMorvexDestination::TMorvexDestination(const TScriptSourceInfo& info, std::string encodingName)
+    : TMorvexSourceDest(info), encodingName_(std::move(encodingName)) {}
+
+std::span<const TScriptMember> TMorvexDestination::Members() const { return kDestinationMembers; }
+
+TScriptValue TMorvexDestination::GetProperty(const TScriptMember& member) {
+  return TMorvexSourceDest::GetProperty(member);
+}
+
+bool TMorvexDestination::EnsureStream() {
+  if (!file_ && info_.Kind == Kind::File && !info_.Location.empty()) {
+    file_ = std::make_unique<TFileStream>(info_.Location, TFileStream::Mode::Create);
+  }
+  return file_ != nullptr;
+}
+
+void TMorvexDestination::SetProperty(const TScriptMember& member, const TScriptValue& value) {
+  if (Is(member, "Text")) {
+    WriteText(ScriptValueText(value));
+  } else {
+    WriteBytes(ScriptValueBytes(value, "Value"));
+  }
+}
+
+void TMorvexDestination::WriteText(const std::string& text) {
+  const TEncoding& encoding = EncodingForName(encodingName_);
+  // The byte-order mark only begins content: text added behind earlier
+  // content through an open file carries none.
+  const auto encode = [&](bool atStart) {
+    std::string bytes = atStart ? std::string(encoding.Preamble()) : std::string();
+    bytes += encoding.GetBytes(text);
+    return bytes;
+  };
+  try {
+    if (info_.Kind == Kind::File) {
+      if (file_) {
+        if (!text.empty()) file_->Write(encode(file_->Position() == 0));
+      } else if (!info_.Location.empty()) {
+        TFileStream file(info_.Location, TFileStream::Mode::Create);
+        if (!text.empty()) file.Write(encode(true));
+        file.Close();
+      }
+    } else if (info_.Kind == Kind::Stream && info_.Stream) {
+      info_.Stream->SetSize(0);
+      info_.Stream->SetPosition(0);
+      if (!text.empty()) info_.Stream->Write(encode(true));
+    }
+  } catch (const std::exception&) {
+    // Assigning Text never fails: a file that cannot be written is skipped.
+  }
+}
+
+void TMorvexDestination::WriteBytes(const std::string& bytes) {
+  if (info_.Kind == Kind::File) {
+    if (file_) {
+      file_->Write(bytes);
+    } else if (!info_.Location.empty()) {
+      TFileStream file(info_.Location, TFileStream::Mode::Create);
+      file.Write(bytes);
+      file.Close();
+    }
+  } else if (info_.Kind == Kind::Stream && info_.Stream) {
+    info_.Stream->SetSize(0);
+    info_.Stream->SetPosition(0);
+    info_.Stream->Write(bytes);
+  }
+}
+
+// --- TMorvexTransform ---
+
+std::span<const TScriptMember> TMorvexTransform::Members() const { return kTransformMembers; }
+
+TScriptValue TMorvexTransform::GetProperty(const TScriptMember& member) {
+  if (Is(member, "Encoding")) return info_.Encoding;
+  if (Is(member, "Delimiter")) return info_.Delimiter;
+  if (Is(member, "Quote")) return info_.Quote;
+  if (Is(member, "HeaderRow")) return info_.HeaderRow;
+  if (Is(member, "RecordTag")) return info_.RecordTag;
+  if (Is(member, "Namespaces")) return info_.Namespaces;
+  if (Is(member, "SelNamespaces")) return info_.SelNamespaces;
+  if (Is(member, "IncludeParams")) return info_.IncludeParams;
+  if (Is(member, "FlatText")) return info_.FlatText;
+  return info_.Indent;
+}
+
+// --- TMorvexWSHIntf ---
+
+TMorvexWSHIntf::TMorvexWSHIntf(const TScriptSourceInfo& source,
+                               const std::vector<std::string>* parameters,
+                               const TScriptTransformInfo& transform,
+                               const TScriptSourceInfo& destination)
+    : parameters_(parameters),
+      source_(source),
+      transform_(transform),
+      destination_(destination, transform.Encoding) {}
+
+std::span<const TScriptMember> TMorvexWSHIntf::Members() const { return kRootMembers; }
+
+int TMorvexWSHIntf::ParamCount() const {
+  return parameters_ ? static_cast<int>(parameters_->size()) : 0;
+}
+
+bool TMorvexWSHIntf::ParamValue(std::string_view name, std::string& value) const {
+  if (!parameters_) return false;
+  for (const std::string& entry : *parameters_) {
+    const size_t equals = entry.find('=');
+    if (SameTextIgnoringCase(std::string_view(entry).substr(0, equals), name)) {
+      value = equals == std::string::npos ? std::string() : entry.substr(equals + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string TMorvexWSHIntf::ParamName(int64_t index) const {
+  if (index < 0 || index >= ParamCount()) {
+    throw EMorvexError("Parameter index " + std::to_string(index) + " is out of range (" +
+                       std::to_string(ParamCount()) + " parameters).");
+  }
+  const std::string& entry = (*parameters_)[static_cast<size_t>(index)];
+  return entry.substr(0, entry.find('='));
+}
+
+void TMorvexWSHIntf::Close() {
+  source_.Close();
+  destination_.Close();
+}
+
+TScriptValue TMorvexWSHIntf::GetProperty(const TScriptMember& member) {
+  if (Is(member, "Source")) return static_cast<TScriptObject*>(&source_);
+  if (Is(member, "Transform")) return static_cast<TScriptObject*>(&transform_);
+  return static_cast<TScriptObject*>(&destination_);
+}
+
+TScriptValue TMorvexWSHIntf::CallMethod(const TScriptMember& member,
+                                        std::span<const TScriptValue> arguments) {
+  if (Is(member, "ParamCount")) {
+    RequireArguments(member, arguments, 0);
+    return static_cast<int64_t>(ParamCount());
+  }
+  RequireArguments(member, arguments, 1);
+  if (Is(member, "ParamValues")) {
+    std::string value;
+    if (!ParamValue(ScriptValueText(arguments[0]), value)) return {};
+    return value;
+  }
+  return ParamName(ScriptValueInteger(arguments[0], "The parameter index"));
+}
+
+}  // namespace morvex

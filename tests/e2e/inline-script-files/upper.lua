@@ -1,0 +1,2 @@
+local t = MORVEX.Source.Text
+MORVEX.Destination.Text = t:upper() .. MORVEX.Transform.Delimiter

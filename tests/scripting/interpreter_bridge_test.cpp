@@ -1,0 +1,97 @@
+// The bridge runs the test interpreter libraries built from
+// tests/scripting/test_interpreter.c. The library stays loaded for the whole
+// process, so each test starts by unloading it.
+#include "scripting/interpreter_bridge.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+#include "text/stream.h"
+
+namespace morvex {
+namespace {
+
+class InterpreterBridgeTest : public ::testing::Test {
+ protected:
+  bool Run(const std::string& script, const std::string& language = "zqscript") {
+    TScriptTransformInfo transform;
+    transform.Content = script;
+    transform.SecondContent = "second text";
+    transform.Language = language;
+    transform.Delimiter = ",";
+    return RunExternalScript(source_, destination_, transform, &parameters_, texts_, error_);
+  }
+
+  TMemoryStream input_{"source bytes"};
+  TMemoryStream output_;
+  TScriptSourceInfo source_{TScriptContentKind::Stream, "in", "", &input_};
+  TScriptSourceInfo destination_{TScriptContentKind::Stream, "out", "", &output_};
+  std::vector<std::string> parameters_{"a=1", "B=two"};
+  std::vector<std::string> texts_{"a=1", "B=two"};
+  std::string error_;
+};
+
+TEST_F(InterpreterBridgeTest, MissingLibraryIsInterpreterNotFound) {
+  ResetInterpreterForTests("");
+  EXPECT_FALSE(Run("copy"));
+  EXPECT_EQ(error_, "Interpreter not found!");
+  EXPECT_FALSE(Run("copy", "zqscriptgui"));
+  EXPECT_EQ(error_, "Interpreter not found!");
+}
+
+TEST_F(InterpreterBridgeTest, LibraryWithoutAnEntryPointIsInterpreterNotFound) {
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR "-incomplete");
+  EXPECT_FALSE(Run("copy"));
+  EXPECT_EQ(error_, "Interpreter not found!");
+  EXPECT_EQ(output_.Data(), "");
+}
+
+TEST_F(InterpreterBridgeTest, InterpreterReachesTheObjects) {
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
+  ASSERT_TRUE(Run("variant\ncopy\nflag\nsecond\noptions")) << error_;
+  EXPECT_EQ(output_.Data(), "ECLsource bytesfalsesecond text,|true");
+  ASSERT_TRUE(Run("params\nbadindex")) << error_;
+  EXPECT_EQ(output_.Data(),
+            "2|a=1|B=two|(none)=(null)Parameter index 99 is out of range (2 parameters).");
+  ASSERT_TRUE(Run("upper")) << error_;
+  EXPECT_EQ(output_.Data(), "\xEF\xBB\xBFSOURCE BYTES");  // Text goes out in UTF-8
+
+  // A file destination written through the host.
+  TTempDir dir;
+  destination_ = {TScriptContentKind::File, dir.File("out.bin"), "", nullptr};
+  ASSERT_TRUE(Run("copy")) << error_;
+  EXPECT_EQ(TTempDir::Read(dir.File("out.bin")), "source bytes");
+}
+
+TEST_F(InterpreterBridgeTest, CommandStringCarriesHostAndParameterTexts) {
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
+  ASSERT_TRUE(Run("command")) << error_;
+  const std::string& command = output_.Data();
+  EXPECT_EQ(command.rfind("\"/zqs{host-interface=", 0), 0u) << command;
+  EXPECT_TRUE(command.ends_with(",MORVEX;}\" \"a=1\" \"B=two\" ")) << command;
+  EXPECT_EQ(InterpreterCommand(1234, {}), "\"/zqs{host-interface=1234,MORVEX;}\" ");
+}
+
+TEST_F(InterpreterBridgeTest, ResultCodes) {
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
+  EXPECT_FALSE(Run("result 1"));
+  EXPECT_EQ(error_, "result 1");
+  EXPECT_FALSE(Run("result -3"));
+  EXPECT_EQ(error_, "result -3");
+  error_.clear();
+  EXPECT_TRUE(Run("result 0"));  // a text with success is not an error
+  EXPECT_TRUE(Run("result 2"));
+  EXPECT_TRUE(Run("result -1"));
+  EXPECT_EQ(error_, "");
+}
+
+TEST_F(InterpreterBridgeTest, FirstLoadedVariantStays) {
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
+  ASSERT_TRUE(Run("variant", "ZQScriptGUI")) << error_;
+  EXPECT_EQ(output_.Data(), "E");
+  ASSERT_TRUE(Run("variant", "zqscript")) << error_;
+  EXPECT_EQ(output_.Data(), "E");
+}
+
+}  // namespace
+}  // namespace morvex
