@@ -93,6 +93,15 @@ size_t EditDistance(std::string_view a, std::string_view b) {
   return d[a.size()][b.size()];
 }
 
+// `message` followed by ", did you mean <name>?" when a known name is near
+// `name`; element names are shown in angle brackets.
+std::string WithSuggestion(std::string message, const std::string& name, const TNames& known,
+                           bool element = false) {
+  const std::string nearest = NearestName(name, known);
+  if (nearest.empty()) return message;
+  return message + ", did you mean " + (element ? "<" + nearest + ">" : nearest) + "?";
+}
+
 bool IsScriptLanguage(std::string_view keyword) {
   std::string language = AsciiLower(keyword);
   if (language.size() > 3 && language.ends_with("gui")) language.resize(language.size() - 3);
@@ -130,6 +139,19 @@ class TProjectCheck {
     problems_.push_back({NodeLine(node), prefix_ + message});
   }
 
+  // Calls one of the runner's step resolvers; the error it raises becomes a
+  // problem on `element`. False when it raised.
+  bool Resolves(_xmlNode* element, void (*resolve)(_xmlNode*, TScriptSteps&, const TStepContext&),
+                _xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
+    try {
+      resolve(script, steps, context);
+      return true;
+    } catch (const std::exception& error) {
+      Add(element, error.what());
+      return false;
+    }
+  }
+
   void CheckAttributes(const _xmlNode* element, const TNames& known);
   // Reports unknown child elements and second step elements of one name.
   void CheckChildren(_xmlNode* element, const TNames& known);
@@ -141,7 +163,9 @@ class TProjectCheck {
   void CheckQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
   void CheckTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
   void CheckDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
-  // The kind keyword of a source or destination; false when it names none.
+  // A source or destination element: its names, kind and connection string;
+  // false when its kind names none (its steps are then not resolved).
+  bool CheckEndpoint(_xmlNode* element, const TNames& attributes);
   bool CheckEndpointKind(_xmlNode* element);
   void CheckConnectionString(_xmlNode* element);
   void CheckStylesheet(_xmlNode* element, const TXTransformInfo& transform, bool inlineText);
@@ -198,10 +222,8 @@ void TProjectCheck::CheckAttributes(const _xmlNode* element, const TNames& known
   const std::string owner = "<" + TagName(element) + ">";
   for (const TAttribute& attribute : AttributesOf(element)) {
     if (attribute.Namespaced || Contains(known, attribute.Name)) continue;
-    std::string message = "unknown attribute " + attribute.Name + " on " + owner;
-    const std::string nearest = NearestName(attribute.Name, known);
-    if (!nearest.empty()) message += ", did you mean " + nearest + "?";
-    Add(element, message);
+    Add(element, WithSuggestion("unknown attribute " + attribute.Name + " on " + owner,
+                                attribute.Name, known));
   }
 }
 
@@ -210,10 +232,7 @@ void TProjectCheck::CheckChildren(_xmlNode* element, const TNames& known) {
   for (_xmlNode* child : ChildElements(element)) {
     const std::string name = TagName(child);
     if (!Contains(known, name)) {
-      std::string message = "unknown element <" + name + ">";
-      const std::string nearest = NearestName(name, known);
-      if (!nearest.empty()) message += ", did you mean <" + nearest + ">?";
-      Add(child, message);
+      Add(child, WithSuggestion("unknown element <" + name + ">", name, known, true));
     } else if (name != "script" && !seen.insert(name).second) {
       Add(child, "a second <" + name + "> is ignored; only the first one counts");
     }
@@ -295,6 +314,14 @@ void TProjectCheck::CheckTest(_xmlNode* script) {
   }
 }
 
+bool TProjectCheck::CheckEndpoint(_xmlNode* element, const TNames& attributes) {
+  CheckAttributes(element, attributes);
+  CheckChildren(element, kEndpointChildren);
+  if (!CheckEndpointKind(element)) return false;
+  CheckConnectionString(element);
+  return true;
+}
+
 bool TProjectCheck::CheckEndpointKind(_xmlNode* element) {
   const std::string kind = GetAttributeText(element, "kind");
   if (SourceKindOf(kind) != skNone) return true;
@@ -350,15 +377,8 @@ void TProjectCheck::CheckSource(_xmlNode* script, TScriptSteps& steps,
     Add(script, "No source specified!");
     return;
   }
-  CheckAttributes(element, kSourceAttributes);
-  CheckChildren(element, kEndpointChildren);
-  if (!CheckEndpointKind(element)) return;
-  CheckConnectionString(element);
-  try {
-    ResolveSource(script, steps, context);
-  } catch (const std::exception& error) {
-    Add(element, error.what());
-  }
+  if (!CheckEndpoint(element, kSourceAttributes)) return;
+  Resolves(element, ResolveSource, script, steps, context);
 }
 
 void TProjectCheck::CheckQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
@@ -369,21 +389,15 @@ void TProjectCheck::CheckQuery(_xmlNode* script, TScriptSteps& steps, const TSte
   const std::string kind = GetAttributeText(element, "kind");
   const uint8_t code = QueryKindOf(kind);
   if (!kind.empty() && code == qkNone) {
-    std::string message = "<lsql> kind \"" + kind + "\" is unknown (file, inline or stream)";
-    const std::string nearest = NearestName(kind, {"file", "inline", "stream"});
-    if (!nearest.empty()) message += ", did you mean " + nearest + "?";
-    Add(element, message + "; its text is taken as a query file");
+    Add(element, WithSuggestion("<lsql> kind \"" + kind + "\" is unknown (file, inline or stream)",
+                                kind, {"file", "inline", "stream"}) +
+                     "; its text is taken as a query file");
   }
   if (code != qkInline && HasChildElement(element)) {
     Add(element, "<lsql> holds elements but is not of kind inline");
     return;
   }
-  try {
-    ResolveQuery(script, steps, context);
-  } catch (const std::exception& error) {
-    Add(element, error.what());
-    return;
-  }
+  if (!Resolves(element, ResolveQuery, script, steps, context)) return;
   if (code == qkStream && steps.Query.QueryText.empty() && !streams_.FindStream(steps.QueryLabel)) {
     Add(element, "no earlier script fills the query stream \"" + steps.QueryLabel +
                      "\"; the script would run without a query step");
@@ -402,20 +416,13 @@ void TProjectCheck::CheckTransform(_xmlNode* script, TScriptSteps& steps,
   if (code == tkScript && !IsScriptLanguage(kind)) {
     TNames known = kTransformKeywords;
     known.insert(known.end(), {"JScript", "JavaScript", "ECMAScript", "LuaScript"});
-    std::string message = "<transform> kind \"" + kind +
-                          "\" is neither a transformation nor a script language this program "
-                          "runs (JScript, JavaScript, ECMAScript, LuaScript)";
-    const std::string nearest = NearestName(kind, known);
-    if (!nearest.empty()) message += ", did you mean " + nearest + "?";
-    Add(element, message);
+    Add(element, WithSuggestion("<transform> kind \"" + kind +
+                                    "\" is neither a transformation nor a script language this "
+                                    "program runs (JScript, JavaScript, ECMAScript, LuaScript)",
+                                kind, known));
     return;
   }
-  try {
-    ResolveTransform(script, steps, context);
-  } catch (const std::exception& error) {
-    Add(element, error.what());
-    return;
-  }
+  if (!Resolves(element, ResolveTransform, script, steps, context)) return;
   const TXTransformInfo& transform = steps.Transform;
   const bool inlineText = !CDataSections(element).empty();
   switch (transform.Kind) {
@@ -459,10 +466,7 @@ void TProjectCheck::CheckDestination(_xmlNode* script, TScriptSteps& steps,
                                      const TStepContext& context) {
   _xmlNode* element = FirstChildElement(script, "destination");
   if (!element) return;
-  CheckAttributes(element, kDestinationAttributes);
-  CheckChildren(element, kEndpointChildren);
-  if (!CheckEndpointKind(element)) return;
-  CheckConnectionString(element);
+  if (!CheckEndpoint(element, kDestinationAttributes)) return;
   ResolveDestination(script, steps, context);
   const TXSourceInfo& destination = steps.Destination;
   if (destination.Kind == skFile) {
