@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "db/connection_string.h"
+#include "engine/dispatch.h"
 #include "engine/names.h"
 #include "engine/parameters.h"
 #include "engine/paths.h"
@@ -289,6 +290,7 @@ void TProjectCheck::CheckScript(_xmlNode* script) {
   CheckChildren(script, kScriptChildren);
   CheckTest(script);
 
+  const size_t problemsBefore = problems_.size();
   TScriptSteps steps;
   const TOutputCallback silent = [](const std::string&, int64_t) {};
   const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, silent};
@@ -296,6 +298,13 @@ void TProjectCheck::CheckScript(_xmlNode* script) {
   CheckQuery(script, steps, context);
   CheckTransform(script, steps, context);
   CheckDestination(script, steps, context);
+  // Steps that did not resolve give no combination worth judging.
+  if (problems_.size() != problemsBefore) return;
+  try {
+    CheckStepCombination(steps);
+  } catch (const EMorvexError& error) {
+    Add(script, error.what());
+  }
 }
 
 void TProjectCheck::CheckTest(_xmlNode* script) {
@@ -398,9 +407,15 @@ void TProjectCheck::CheckQuery(_xmlNode* script, TScriptSteps& steps, const TSte
     return;
   }
   if (!Resolves(element, ResolveQuery, script, steps, context)) return;
-  if (code == qkStream && steps.Query.QueryText.empty() && !streams_.FindStream(steps.QueryLabel)) {
-    Add(element, "no earlier script fills the query stream \"" + steps.QueryLabel +
-                     "\"; the script would run without a query step");
+  if (code == qkStream && !steps.QueryDocument) {
+    if (streams_.FindStream(steps.QueryLabel)) {
+      // An earlier script fills the stream with a template when the project
+      // runs; the check has it empty.
+      steps.QueryDocument = LoadXmlText("<lsql/>");
+    } else {
+      Add(element, "no earlier script fills the query stream \"" + steps.QueryLabel +
+                       "\"; the script would run without a query step");
+    }
   }
 }
 

@@ -36,7 +36,8 @@ struct TProjectProblem {
 // produced by an earlier script (or are "xStream" or "StdIn"); query
 // templates and stylesheets parse (stylesheets also compile); connection
 // strings parse and name a known driver, and an SQLite database file exists;
-// `test` conditions can be evaluated with the settled parameters.
+// `test` conditions can be evaluated with the settled parameters; and, for a
+// script whose steps all resolved, the combination of steps can run.
 std::vector<TProjectProblem> CheckProject(const std::string& project,
                                           const std::vector<std::string>& parameterTexts,
                                           const std::string& baseDirectory);

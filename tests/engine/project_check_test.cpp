@@ -154,6 +154,46 @@ TEST(ProjectCheckTest, StepsAreResolvedWithoutRunningAnything) {
   EXPECT_EQ(TTempDir::Read(old), "keep me");
 }
 
+TEST(ProjectCheckTest, StepCombinationsThatCannotRunAreReported) {
+  TTempDir dir;
+  dir.Write("in.xml", "<a/>");
+  dir.Write("style.xsl", kStylesheet);
+  dir.Write("shop.db", "");
+  const std::string db =
+      "<source kind='oledb'><connection-string>Data Source=shop.db</connection-string></source>";
+  const std::string project = dir.Write(
+      "p.morvex",
+      Project("<script><source>in.xml</source><transform kind='xslt'>style.xsl</transform>"
+              "</script>\n"
+              "<script>" +
+              db +
+              "<transform kind='xslt'>style.xsl</transform>"
+              "<destination>o.xml</destination></script>\n"
+              "<script>" +
+              db +
+              "<lsql kind='inline'><q>select 1</q></lsql>"
+              "<destination>o.xml</destination></script>\n"
+              "<script><source>in.xml</source><transform kind='json'/>"
+              "<lsql kind='inline'><q>insert into t values (:a)</q></lsql>"
+              "<destination kind='oledb'><connection-string>Data Source=shop.db"
+              "</connection-string></destination></script>\n"
+              // A template that an earlier script writes into a stream counts as a query.
+              "<script><source>in.xml</source><destination kind='stream'>sql</destination>"
+              "</script>\n"
+              "<script>" +
+              db +
+              "<lsql kind='stream'>sql</lsql><transform kind='csv'/>"
+              "<destination>o.csv</destination></script>\n"));
+  EXPECT_EQ(Check(dir, project),
+            (std::vector<std::string>{
+                "3: script 1: Destination must be specified!",
+                "4: script 2: This combination of Source, (L)SQL, Transformation and Destination "
+                "is not supported!",
+                "5: script 3: Transformation must be specified in this context!",
+                "6: script 4: Import from JSON format is not currently supported!",
+            }));
+}
+
 TEST(ProjectCheckTest, StreamsFilledByEarlierScriptsAndStandardInputResolve) {
   TTempDir dir;
   dir.Write("in.xml", "<a/>");
