@@ -286,11 +286,11 @@ void TProjectCheck::CheckParameters(_xmlNode* root) {
 }
 
 void TProjectCheck::CheckScript(_xmlNode* script) {
+  const size_t problemsBefore = problems_.size();
   CheckAttributes(script, kScriptAttributes);
   CheckChildren(script, kScriptChildren);
   CheckTest(script);
 
-  const size_t problemsBefore = problems_.size();
   TScriptSteps steps;
   const TOutputCallback silent = [](const std::string&, int64_t) {};
   const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, silent};
@@ -298,7 +298,8 @@ void TProjectCheck::CheckScript(_xmlNode* script) {
   CheckQuery(script, steps, context);
   CheckTransform(script, steps, context);
   CheckDestination(script, steps, context);
-  // Steps that did not resolve give no combination worth judging.
+  // A script with problems of its own (a misspelt step, a step that did not
+  // resolve) gives no combination worth judging.
   if (problems_.size() != problemsBefore) return;
   try {
     CheckStepCombination(steps);
