@@ -25,10 +25,12 @@
 #include "templates/condition.h"
 #include "templates/expr_error.h"
 #include "text/error.h"
+#include "text/stream.h"
 #include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
 #include "xml/xml_types.h"
+#include "xml/xpath.h"
 #include "xml/xslt.h"
 
 namespace morvex {
@@ -170,6 +172,7 @@ class TProjectCheck {
   bool CheckEndpointKind(_xmlNode* element);
   void CheckConnectionString(_xmlNode* element);
   void CheckStylesheet(_xmlNode* element, const TXTransformInfo& transform, bool inlineText);
+  void CheckXPath(_xmlNode* element, const TXTransformInfo& transform);
 
   const std::string& project_;
   const std::vector<std::string>& parameterTexts_;
@@ -455,6 +458,9 @@ void TProjectCheck::CheckTransform(_xmlNode* script, TScriptSteps& steps,
       // Stylesheet text from a stream is known only when the project runs.
       if (inlineText) CheckStylesheet(element, transform, true);
       break;
+    case tkXPath:
+      CheckXPath(element, transform);
+      break;
     default:
       break;
   }
@@ -476,6 +482,26 @@ void TProjectCheck::CheckStylesheet(_xmlNode* element, const TXTransformInfo& tr
       Add(element, "the stylesheet " + transform.Content + ": " + message);
     }
   }
+}
+
+void TProjectCheck::CheckXPath(_xmlNode* element, const TXTransformInfo& transform) {
+  const std::string& expressions = transform.Content;
+  if (expressions.empty()) return;  // from a stream: known only when the project runs
+  // The expressions run on a one-element document: what fails there (syntax,
+  // an undeclared prefix, a result that is no node-set, a bad record-tag)
+  // fails on any source.
+  TMemoryStream source(std::string("<x/>"));
+  std::string message;
+  bool succeeded = true;
+  if (expressions.front() == '=') {
+    succeeded = EvaluateXPathText(source, std::string_view(expressions).substr(1), message,
+                                  transform.SelNamespaces);
+  } else {
+    TMemoryStream selection;
+    succeeded = SelectXmlToDocument(source, selection, expressions, nullptr, transform.Namespaces,
+                                    transform.SelNamespaces, transform.RecordTag, message) >= 0;
+  }
+  if (!succeeded) Add(element, "XPath selection error: " + message);
 }
 
 void TProjectCheck::CheckDestination(_xmlNode* script, TScriptSteps& steps,

@@ -194,6 +194,28 @@ TEST(ProjectCheckTest, StepCombinationsThatCannotRunAreReported) {
             }));
 }
 
+TEST(ProjectCheckTest, XPathExpressionsAreCompiled) {
+  TTempDir dir;
+  dir.Write("in.xml", "<a/>");
+  const auto script = [](const std::string& transform) {
+    return "<script><source>in.xml</source>" + transform + "<destination>o.xml</destination>" +
+           "</script>\n";
+  };
+  const std::string project = dir.Write(
+      "p.morvex",
+      Project(script("<transform kind='xpath'>//order[city = 'Brno']\n//item</transform>") +
+              script("<transform kind='xpath' sel-namespaces=\"xmlns:p='urn:p'\">=count(//p:r)"
+                     "</transform>") +
+              script("<transform kind='xpath'>//order[city = 'Brno'</transform>") +
+              script("<transform kind='xpath'>=count(//q:r)</transform>") +
+              script("<transform kind='xpath' record-tag='a b'>//r</transform>")));
+  const std::vector<std::string> problems = Check(dir, project);
+  ASSERT_EQ(problems.size(), 3u) << ::testing::PrintToString(problems);
+  EXPECT_EQ(problems[0].substr(0, 38), "6: script 3: XPath selection error: In");
+  EXPECT_EQ(problems[1].substr(0, 36), "7: script 4: XPath selection error: ");
+  EXPECT_EQ(problems[2].substr(0, 36), "8: script 5: XPath selection error: ");
+}
+
 TEST(ProjectCheckTest, StreamsFilledByEarlierScriptsAndStandardInputResolve) {
   TTempDir dir;
   dir.Write("in.xml", "<a/>");
