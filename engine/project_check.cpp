@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <variant>
 
 #include "db/connection_string.h"
 #include "engine/dispatch.h"
@@ -160,6 +161,7 @@ class TProjectCheck {
   void CheckChildren(_xmlNode* element, const TNames& known);
   void CheckBoolean(const _xmlNode* element, const std::string& name);
   void CheckParameters(_xmlNode* root);
+  void CheckTypedValues(_xmlNode* parametersElement);
   void CheckScript(_xmlNode* script);
   void CheckTest(_xmlNode* script);
   void CheckSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
@@ -283,8 +285,29 @@ void TProjectCheck::CheckParameters(_xmlNode* root) {
   try {
     SettleParameters(parameters_, parametersElement, parameterTexts_, false, nullptr,
                      [](const std::string&, int64_t) {});
+    CheckTypedValues(parametersElement);
   } catch (const std::exception& error) {
     Add(parametersElement, error.what());
+  }
+}
+
+// A value that its declared kind cannot read reaches stylesheets and
+// scripts as text, where a number or a boolean was meant.
+void TProjectCheck::CheckTypedValues(_xmlNode* parametersElement) {
+  if (!parametersElement || parameters_.Empty()) return;
+  const TTransformParameters typed = BuildTransformParameters(parameters_, parametersElement);
+  for (_xmlNode* declaration : ChildElements(parametersElement)) {
+    const std::string kind = GetAttributeText(declaration, "kind");
+    if (kind != "integer" && kind != "float" && kind != "boolean") continue;
+    std::string name = TagName(declaration);
+    std::replace(name.begin(), name.end(), '-', '$');
+    const int index = parameters_.IndexOf(name);
+    if (index < 0 || !std::holds_alternative<std::string>(typed.at(index).Value)) continue;
+    const std::string value = parameters_.Value(index);
+    if (value.empty()) continue;
+    Add(declaration, "parameter " + name + ": the value \"" + value + "\" is not " +
+                         (kind == "integer" ? "an " : "a ") + kind +
+                         "; stylesheets and scripts receive it as text");
   }
 }
 

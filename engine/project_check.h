@@ -30,14 +30,15 @@ struct TProjectProblem {
 //
 // Checked: the project file exists and parses; elements and attributes are
 // ones the project document knows (with the nearest known name suggested);
-// kind keywords, boolean values and parameter kinds are valid; a second step
+// kind keywords, boolean values and parameter kinds are valid, and typed
+// parameter values read as their kind; a second step
 // element of a kind is reported as ignored; every script has a source; files
 // named by sources, query steps, stylesheets and scripts exist; streams are
 // produced by an earlier script (or are "xStream" or "StdIn"); query
 // templates and stylesheets parse (stylesheets also compile); connection
 // strings parse and name a known driver, and an SQLite database file exists;
-// `test` conditions can be evaluated with the settled parameters; and, for a
-// script whose steps all resolved, the combination of steps can run.
+// XPath expressions compile; `test` conditions can be evaluated with the settled parameters; and,
+// for a script whose steps all resolved, the combination of steps can run.
 std::vector<TProjectProblem> CheckProject(const std::string& project,
                                           const std::vector<std::string>& parameterTexts,
                                           const std::string& baseDirectory);

@@ -256,6 +256,19 @@ TEST(ProjectCheckTest, ParametersSettleBeforeTestsAreEvaluated) {
   EXPECT_EQ(Check(dir, second, {"op=>"}), std::vector<std::string>{});
   EXPECT_EQ(Check(dir, second, {"op=+"}).size(), 0u);  // "1 + 2" is a value, not an error
   EXPECT_EQ(Check(dir, second, {"op=)"}).size(), 1u);
+
+  // Typed declarations whose value their kind cannot read.
+  const std::string typed =
+      dir.Write("t.morvex", Project("<parameters><n kind='integer'>5</n><f kind='float'/>"
+                                    "<ok kind='boolean'>true</ok></parameters>\n"));
+  EXPECT_EQ(Check(dir, typed), std::vector<std::string>{});
+  EXPECT_EQ(Check(dir, typed, {"n=five", "ok=maybe", "f=1.5"}),
+            (std::vector<std::string>{
+                "3: parameter n: the value \"five\" is not an integer; stylesheets and scripts "
+                "receive it as text",
+                "3: parameter ok: the value \"maybe\" is not a boolean; stylesheets and scripts "
+                "receive it as text",
+            }));
 }
 
 TEST(ProjectCheckTest, ProjectThatCannotBeLoaded) {
