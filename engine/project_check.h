@@ -28,17 +28,20 @@ struct TProjectProblem {
 // project file's directory, as in a run. Returns the problems in document
 // order; an empty list means the project is clean.
 //
-// Checked: the project file exists and parses; elements and attributes are
-// ones the project document knows (with the nearest known name suggested);
-// kind keywords, boolean values and parameter kinds are valid, and typed
-// parameter values read as their kind; a second step
-// element of a kind is reported as ignored; every script has a source; files
-// named by sources, query steps, stylesheets and scripts exist; streams are
-// produced by an earlier script (or are "xStream" or "StdIn"); query
-// templates and stylesheets parse (stylesheets also compile); connection
-// strings parse and name a known driver, and an SQLite database file exists;
-// XPath expressions compile; `test` conditions can be evaluated with the settled parameters; and,
-// for a script whose steps all resolved, the combination of steps can run.
+// Checked:
+// - the project file exists and parses;
+// - elements and attributes are ones the project document knows (the nearest
+//   known name is suggested), kind keywords, booleans and parameter kinds are
+//   valid, typed parameter values read as their kind, and a second step
+//   element of one name (which a run ignores) is named;
+// - every script has a source; files named by sources, query steps,
+//   stylesheets and scripts exist; streams are filled by an earlier script
+//   (or are "xStream" or "StdIn"); a destination file's directory exists;
+// - query templates and stylesheets parse (stylesheets also compile), XPath
+//   expressions compile, connection strings parse and name a known driver
+//   (and an existing SQLite file), `test` conditions can be evaluated with the
+//   settled parameters;
+// - for a script without other problems, that its combination of steps can run.
 std::vector<TProjectProblem> CheckProject(const std::string& project,
                                           const std::vector<std::string>& parameterTexts,
                                           const std::string& baseDirectory);
