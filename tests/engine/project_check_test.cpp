@@ -278,7 +278,7 @@ TEST(ProjectCheckTest, ProjectThatCannotBeLoaded) {
             std::vector<std::string>{"0: File does not exist!: " + dir.File("none.morvex")});
   const std::vector<std::string> broken = Check(dir, dir.Write("b.morvex", "<morvex><script>"));
   ASSERT_EQ(broken.size(), 1u);
-  EXPECT_EQ(broken[0].substr(0, 36), "0: Unsupported project file format! ");
+  EXPECT_EQ(broken[0].substr(0, 36), "1: Unsupported project file format! ");
   // Another root element runs, but the check names it.
   EXPECT_EQ(Check(dir, "<?xml version=\"1.0\"?><project/>"),
             std::vector<std::string>{"1: the document element is <project>, not <morvex>"});
