@@ -540,6 +540,11 @@ void TProjectCheck::CheckDestination(_xmlNode* script, TScriptSteps& steps,
       Add(element, "the directory of the destination file does not exist: " + parent.string());
     }
   } else if (destination.Kind == skStream && !destination.Location.empty()) {
+    try {
+      CheckStreamsDiffer(steps.Source, destination);
+    } catch (const EMorvexError& error) {
+      Add(element, error.what());
+    }
     streams_.GetOrCreateStream(destination.Location);
     producedStreams_.insert(NameKey(destination.Location));
   }

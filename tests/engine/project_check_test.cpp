@@ -228,12 +228,15 @@ TEST(ProjectCheckTest, StreamsFilledByEarlierScriptsAndStandardInputResolve) {
               "<lsql kind='stream'>early</lsql><destination kind='stream'>x</destination>"
               "</script>\n"
               "<script><source>StdIn</source><lsql kind='stream'>none</lsql>"
-              "<destination kind='stream'>y</destination></script>\n"));
+              "<destination kind='stream'>y</destination></script>\n"
+              "<script><source kind='stream'>y</source><destination kind='stream'>Y</destination>"
+              "</script>\n"));
   EXPECT_EQ(Check(dir, project),
             (std::vector<std::string>{
                 "3: script 1: Stream does not exist!",
                 "6: script 4: no earlier script fills the query stream \"none\"; the script "
                 "would run without a query step",
+                "7: script 5: Source and destination streams must be different!",
             }));
 }
 
