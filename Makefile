@@ -7,7 +7,9 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DMORVEX_WERROR=ON
 endif
 
-.PHONY: all deps configure build example test test-asan bench clean
+PREFIX     ?= /usr/local
+
+.PHONY: all deps configure build example test test-asan bench install package clean
 
 all: build
 
@@ -36,6 +38,15 @@ bench: build
 	@bench/run-xml-bench $(BUILD)
 	@bench/run-db-bench $(BUILD)
 	@bench/run-startup-bench $(BUILD)
+
+# Installs bin/morvex, the man page, the bash completion and share/doc/morvex
+# under PREFIX (DESTDIR is honoured for staged installs).
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, written to $(BUILD)/morvex_<version>_<arch>.deb.
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-asan

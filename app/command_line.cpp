@@ -85,6 +85,10 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
       options.WaitForKey = false;
       break;
     }
+    if (argument == "--check") {
+      options.CheckOnly = true;
+      continue;
+    }
     if (argument.size() < 2) continue;
     const char letter = AsciiLower(argument.substr(1, 1))[0];
     if (letter == 'v') {

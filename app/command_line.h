@@ -20,6 +20,7 @@ struct RunOptions {
   bool ShowUsage = false;                  // -? / -h / --help, or nothing to run
   bool HelpRequested = false;              // --help: the usage is the run's result (exit 0)
   bool ShowVersion = false;                // --version: only the version line (exit 0)
+  bool CheckOnly = false;                  // --check: the project is checked, not run
   std::string LogPath;                     // the -l value, then the resolved log path
   std::string ProjectArgument;             // the single positional argument
   std::string BaseDirectory;               // current directory with a trailing "/"
@@ -40,7 +41,8 @@ struct RunOptions {
 // the first character counts. "-?" and "-h" stop the scan; a "-w" or "/w"
 // anywhere on the command line still makes the run wait. The whole arguments
 // "--help" and "--version" stop the scan too and never wait, so scripts and
-// package tools can call them.
+// package tools can call them. "--check" asks for the project to be checked
+// instead of run; the scan goes on.
 RunOptions ParseCommandLine(int argc, const char* const* argv,
                             std::string_view currentDirectory = {});
 

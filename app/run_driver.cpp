@@ -13,6 +13,7 @@
 #include "app/inline_project.h"
 #include "app/interrupt.h"
 #include "app/version_info.h"
+#include "engine/project_check.h"
 #include "engine/run_callbacks.h"
 #include "engine/runner.h"
 #include "text/error.h"
@@ -44,6 +45,27 @@ bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
         return helper.PromptParameter(name, defaultValue);
       },
       [&helper](const std::string& text, int64_t level) { helper.OutputMessage(text, level); });
+}
+
+// Checks the project of the command line without running it: one line per
+// problem, then a summary; false when there were problems.
+bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+  if (options.Positionals.size() >= 2) {
+    options.ProjectArgument = BuildInlineProject(options.Positionals);
+  }
+  const std::string label = ProjectLabel(options.ProjectArgument);
+  const std::vector<TProjectProblem> problems =
+      CheckProject(options.ProjectArgument, options.Parameters, options.BaseDirectory);
+  for (const TProjectProblem& problem : problems) {
+    helper.WriteMessage(ProblemLine(label, problem), true);
+  }
+  if (problems.empty()) {
+    helper.WriteMessage(label + ": no problems found.", true);
+  } else {
+    helper.WriteMessage(label + ": " + std::to_string(problems.size()) + " problem(s) found.",
+                        true);
+  }
+  return problems.empty();
 }
 
 }  // namespace
@@ -78,7 +100,9 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       if (!options.LogWarning.empty()) console.Write(options.LogWarning + "\n");
       for (const std::string& line : banner) helper.WriteMessage(line, false);
       helper.WriteMessage("", false);
-      if (!RunCommandLineProject(options, helper)) exitCode = kExitFailure;
+      const bool succeeded = options.CheckOnly ? CheckCommandLineProject(options, helper)
+                                               : RunCommandLineProject(options, helper);
+      if (!succeeded) exitCode = kExitFailure;
     }
   } catch (const EMorvexError& error) {
     showBanner();

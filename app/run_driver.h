@@ -13,7 +13,9 @@ constexpr int kExitFailure = 1;     // usage shown (-?, nothing to run) or proje
 constexpr int kExitFatalError = 2;  // an error escaped the run
 
 // Prints the banner, parses the command line, shows the usage or runs the
-// project (or, for "--version", prints only the version line and succeeds;
+// project (with "--check", checks it instead: one line per problem, a summary line, exit 0
+// when it is clean and 1 otherwise) (or, for "--version", prints only the version line and
+// succeeds;
 // "--help" shows the usage and succeeds), reports an escaping error as "Fatal error: <type>:
 // <message>", waits for ENTER when asked (-w; the end of input does not block) and releases the log
 // file. Returns the exit code. `currentDirectory` stands in for the process's current directory

@@ -40,6 +40,11 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == prefix;
 }
 
+bool IsPostgresAddress(std::string_view text) {
+  return StartsWithIgnoringCase(text, "postgresql://") ||
+         StartsWithIgnoringCase(text, "postgres://");
+}
+
 // "PostgreSQL.1" -> "postgresql": providers are named with a version suffix
 // as often as without.
 std::string ProviderBaseName(std::string_view provider) {
@@ -352,26 +357,46 @@ std::vector<std::string> UriPasswords(std::string_view text) {
   return passwords;
 }
 
+TDriverKind SelectDriver(std::string_view connectionString, std::string& problem) {
+  problem.clear();
+  const std::string_view text = TrimBlanks(connectionString);
+  if (IsPostgresAddress(text)) return TDriverKind::Postgres;
+  const std::vector<TConnectionStringItem> items = ParseConnectionString(text);
+  if (const std::string* provider = FindConnectionValue(items, {"provider"})) {
+    const std::string name = ProviderBaseName(*provider);
+    if (name == "sqlite") return TDriverKind::Sqlite;
+    if (name == "postgresql") return TDriverKind::Postgres;
+    if (name == "msdasql") return TDriverKind::Odbc;
+    problem = "Unknown provider: " + std::string(TrimBlanks(*provider));
+    return TDriverKind::None;
+  }
+  if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) return TDriverKind::Odbc;
+  if (FindConnectionValue(items, {"data source"}) != nullptr) return TDriverKind::Sqlite;
+  problem = "The connection string names neither a Provider nor a Data Source";
+  return TDriverKind::None;
+}
+
 std::unique_ptr<TDbConnection> OpenConnection(const std::string& connectionString) {
-  std::string_view text = TrimBlanks(connectionString);
-  if (StartsWithIgnoringCase(text, "postgresql://") ||
-      StartsWithIgnoringCase(text, "postgres://")) {
+  const std::string_view text = TrimBlanks(connectionString);
+  std::string problem;
+  const TDriverKind driver = SelectDriver(text, problem);
+  if (driver == TDriverKind::Postgres && IsPostgresAddress(text)) {
     return OpenPostgresConnection({{"dbname", std::string(text)}}, true);
   }
-  std::vector<TConnectionStringItem> items = ParseConnectionString(text);
-  if (const std::string* provider = FindConnectionValue(items, {"provider"})) {
-    std::string name = ProviderBaseName(*provider);
-    if (name == "sqlite") return OpenSqlite(items);
-    if (name == "postgresql") return OpenPostgres(items);
-    if (name == "msdasql") return OpenOdbc(items);
-    throw EMorvexError(kCannotConnect + std::string("Unknown provider: ") +
-                       std::string(TrimBlanks(*provider)));
+  const std::vector<TConnectionStringItem> items = driver == TDriverKind::None
+                                                       ? std::vector<TConnectionStringItem>{}
+                                                       : ParseConnectionString(text);
+  switch (driver) {
+    case TDriverKind::Sqlite:
+      return OpenSqlite(items);
+    case TDriverKind::Postgres:
+      return OpenPostgres(items);
+    case TDriverKind::Odbc:
+      return OpenOdbc(items);
+    case TDriverKind::None:
+      break;
   }
-  if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) return OpenOdbc(items);
-  if (FindConnectionValue(items, {"data source"}) != nullptr) return OpenSqlite(items);
-  throw EMorvexError(
-      kCannotConnect +
-      std::string("The connection string names neither a Provider nor a Data Source"));
+  throw EMorvexError(kCannotConnect + problem);
 }
 
 }  // namespace morvex

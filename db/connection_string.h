@@ -52,6 +52,15 @@ std::string MaskConnectionPasswords(std::string_view connectionString);
 // different, percent-decoded; for scrubbing them from messages.
 std::vector<std::string> UriPasswords(std::string_view text);
 
+// The driver a connection string selects.
+enum class TDriverKind { None, Sqlite, Postgres, Odbc };
+
+// The driver `connectionString` names, without connecting: None with `problem`
+// set ("Unknown provider: <name>", or that it names neither a Provider nor a
+// Data Source) when it names none. Raises EMorvexError like
+// ParseConnectionString for a string that does not parse.
+TDriverKind SelectDriver(std::string_view connectionString, std::string& problem);
+
 // Opens a connection with the driver the string names. Every failure raises
 // EMorvexError with a message that starts "Cannot connect to database! " and
 // never holds the password: an unknown provider ("Unknown provider: <name>"),

@@ -173,10 +173,9 @@ void RunXPath(const TXSourceInfo& source, const TXTransformInfo& transform,
   }
 }
 
-// A: database source with a query document.
-void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context) {
+void CheckDatabaseQueryCombination(const TScriptSteps& steps) {
   const uint8_t kind = steps.Transform.Kind;
-  TXSourceInfo& destination = steps.Destination;
+  const TXSourceInfo& destination = steps.Destination;
   if (kind == tkNone && destination.Kind != skNone) throw EMorvexError(kTransformRequired);
   // Query results cannot feed the JSON input kinds; refuse before the query
   // runs rather than discard its output.
@@ -187,6 +186,13 @@ void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context)
     if (destination.Kind == skNone) throw EMorvexError(kDestinationRequired);
     if (destination.Kind == skOledb) throw EMorvexError(kDatabaseNotAllowed);
   }
+}
+
+// A: database source with a query document.
+void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context) {
+  CheckDatabaseQueryCombination(steps);
+  const uint8_t kind = steps.Transform.Kind;
+  TXSourceInfo& destination = steps.Destination;
 
   const bool resultIsOutput = kind == tkXml || kind == tkCsv;
   std::unique_ptr<TStream> queryOutput;
@@ -337,6 +343,21 @@ void DispatchFileOrStream(TScriptSteps& steps, const TDispatchContext& context) 
 }
 
 }  // namespace
+
+void CheckStepCombination(const TScriptSteps& steps) {
+  if (steps.Source.Kind == skOledb) {
+    if (steps.QueryDocument) {
+      CheckDatabaseQueryCombination(steps);
+    } else if (!IsScriptKind(steps.Transform.Kind)) {
+      throw EMorvexError(kNotSupported);
+    }
+    return;
+  }
+  CheckFileOrStreamCombination(steps);
+  if (steps.Destination.Kind == skOledb && steps.Transform.Kind == tkJson) {
+    throw EMorvexError(kJsonImport);
+  }
+}
 
 void DispatchScript(TScriptSteps& steps, const TDispatchContext& context) {
   if (steps.Source.Kind == skOledb) {

@@ -28,6 +28,13 @@ struct TDispatchContext {
   const TOutputCallback& OnOutput;  // also the progress sink of the operations
 };
 
+// Raises the fixed message of a step combination that cannot run ("Destination
+// must be specified!", "This combination of Source, (L)SQL, Transformation and
+// Destination is not supported!", ...), before anything runs; DispatchScript
+// raises the same messages. Needs only the resolved kinds and whether a
+// query document exists.
+void CheckStepCombination(const TScriptSteps& steps);
+
 // Runs the script's one operation. A stream destination is taken from the
 // registry emptied (stored in steps.Destination.Stream) before anything is
 // written to it. Combinations that cannot run raise their fixed messages

@@ -3,6 +3,7 @@
 #include <libxml/tree.h>
 
 #include <memory>
+#include <utility>
 
 #include "xml/xml_ptr.h"
 
@@ -24,6 +25,25 @@ std::vector<_xmlNode*> ChildElements(_xmlNode* parent) {
     if (child->type == XML_ELEMENT_NODE) result.push_back(child);
   }
   return result;
+}
+
+std::vector<std::string> AttributeNames(const _xmlNode* element) {
+  std::vector<std::string> names;
+  if (!element || element->type != XML_ELEMENT_NODE) return names;
+  for (const xmlAttr* attribute = element->properties; attribute; attribute = attribute->next) {
+    std::string name = reinterpret_cast<const char*>(attribute->name);
+    if (attribute->ns && attribute->ns->prefix) {
+      name = reinterpret_cast<const char*>(attribute->ns->prefix) + (":" + name);
+    }
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+long NodeLine(const _xmlNode* node) {
+  if (!node) return 0;
+  const long line = xmlGetLineNo(node);
+  return line > 0 ? line : 0;
 }
 
 _xmlNode* DocumentElement(_xmlDoc* document) {

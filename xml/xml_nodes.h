@@ -39,12 +39,19 @@ std::string ElementText(const _xmlNode* node);
 // even an empty one.
 bool HasAttribute(const _xmlNode* element, std::string_view name);
 
+// The qualified names ("p:name" for a prefixed one) of the attributes of
+// `element`, in document order; namespace declarations are not attributes.
+std::vector<std::string> AttributeNames(const _xmlNode* element);
+
 // The data of every CDATA section child of `element`, in document order.
 std::vector<std::string> CDataSections(const _xmlNode* element);
 
 // The markup of `element` itself: start tag with its attributes, content and
 // end tag, as UTF-8 text.
 std::string ElementMarkup(_xmlNode* element);
+
+// The line of the document on which `node` starts (from 1); 0 when unknown.
+long NodeLine(const _xmlNode* node);
 
 // Removes the text and CDATA children of `element`; child elements stay.
 void RemoveTextChildren(_xmlNode* element);

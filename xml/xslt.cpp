@@ -119,19 +119,26 @@ xml_ptr<xsltSecurityPrefs> TransformSecurity() {
   return prefs;
 }
 
+// `stylesheet` compiled from a copy (the compiled stylesheet owns the copy).
+xml_ptr<xsltStylesheet> CompiledStylesheet(xmlDoc* stylesheet) {
+  RequireDocumentElement(stylesheet, "The XSLT stylesheet");
+  TErrorCapture errors;
+  xml_ptr<xmlDoc> copy(xmlCopyDoc(stylesheet, 1));
+  if (!copy) throw EMorvexError("Out of memory copying the stylesheet");
+  xml_ptr<xsltStylesheet> style(xsltParseStylesheetDoc(copy.get()));
+  if (!style) throw EMorvexError(errors.Message("The stylesheet could not be compiled"));
+  copy.release();
+  return style;
+}
+
 // A compiled stylesheet applied to one source; the result tree stays until
 // it is saved.
 class TTransformRun {
  public:
   TTransformRun(xmlDoc* source, xmlDoc* stylesheet, const TTransformParameters& parameters) {
     RequireDocumentElement(source, "The XML source");
-    RequireDocumentElement(stylesheet, "The XSLT stylesheet");
+    style_ = CompiledStylesheet(stylesheet);
     TErrorCapture errors;
-    xml_ptr<xmlDoc> copy(xmlCopyDoc(stylesheet, 1));
-    if (!copy) throw EMorvexError("Out of memory copying the stylesheet");
-    style_.reset(xsltParseStylesheetDoc(copy.get()));
-    if (!style_) throw EMorvexError(errors.Message("The stylesheet could not be compiled"));
-    copy.release();  // the compiled stylesheet owns it now
 
     security_ = TransformSecurity();
     context_.reset(xsltNewTransformContext(style_.get(), source));
@@ -292,6 +299,8 @@ bool TransformXml(TStream& source, TStylesheetText stylesheet, TStream& output,
                   const TTransformParameters& parameters, std::string& message) {
   return RunTransformXml(source, stylesheet, output, parameters, message);
 }
+
+void CompileStylesheet(_xmlDoc* stylesheet) { CompiledStylesheet(stylesheet); }
 
 void TransformDocument(_xmlDoc* source, _xmlDoc* stylesheet, const TTransformParameters& parameters,
                        TStream& output) {

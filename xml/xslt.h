@@ -72,6 +72,12 @@ bool TransformXml(TStream& source, TStylesheetText stylesheet, const std::string
 bool TransformXml(TStream& source, TStylesheetText stylesheet, TStream& output,
                   const TTransformParameters& parameters, std::string& message);
 
+// Compiles `stylesheet` without running it, so that a stylesheet can be
+// checked before any source exists. Raises EMorvexError with the parse error
+// when it has no document element and with the processor's messages when it
+// does not compile.
+void CompileStylesheet(_xmlDoc* stylesheet);
+
 // The core of the family: transforms `source` with the stylesheet document
 // `stylesheet` (which is copied, not taken over; xsl:strip-space removes
 // whitespace text nodes from `source` itself) and writes the result to

@@ -111,6 +111,18 @@ TEST(ParseCommandLineTest, LongHelpAndVersionStopTheScanAndNeverWait) {
   EXPECT_TRUE(options.WaitForKey);
 }
 
+TEST(ParseCommandLineTest, CheckSwitchKeepsTheRestOfTheCommandLine) {
+  RunOptions options = Parse({"p.morvex", "--check", "city=Brno", "-v"});
+  EXPECT_TRUE(options.CheckOnly);
+  EXPECT_TRUE(options.Verbose);
+  EXPECT_FALSE(options.ShowUsage);
+  EXPECT_EQ(options.ProjectArgument, "p.morvex");
+  EXPECT_EQ(options.Parameters, std::vector<std::string>{"city=Brno"});
+  // Nothing to check is the usage, as for a run.
+  EXPECT_TRUE(Parse({"--check"}).ShowUsage);
+  EXPECT_FALSE(Parse({"--checks", "p.morvex"}).CheckOnly);
+}
+
 TEST(UsageLinesTest, NamesTheProgramAsInstalled) {
   EXPECT_EQ(UsageLines().at(1),
             "    morvex <project-file>|<inline-options>|<project-source> [<parameters>]");

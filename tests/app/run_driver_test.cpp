@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "app/command_line.h"
@@ -66,6 +68,37 @@ TEST(RunDriverTest, HelpAndVersionSucceedWithoutWaiting) {
   out.str("");
   EXPECT_EQ(RunDriver({"-?", "-w"}, out, "typed\n"), 1);
   EXPECT_EQ(out.str(), std::string(kBanner) + Usage() + "\nPress ENTER to continue.\n");
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+TEST(RunDriverTest, CheckReportsProblemsAndLogsThem) {
+  const fs::path dir = TempPath("morvex_driver_check");
+  fs::create_directories(dir);
+  const std::string log = (dir / "check.log").string();
+  const std::string logSwitch = "-l" + log;
+  const std::string project = "<?xml version=\"1.0\"?>\n<morvex>\n<script><source>" +
+                              (dir / "none.xml").string() +
+                              "</source>\n<destinaton/></script>\n</morvex>";
+  std::ostringstream out;
+  EXPECT_EQ(RunDriver({"--check", project.c_str(), logSwitch.c_str()}, out), 1);
+  const std::string expected =
+      "inline:3: script 1: File does not exist!: " + (dir / "none.xml").string() +
+      "\ninline:4: script 1: unknown element <destinaton>, did you "
+      "mean <destination>?\ninline: 2 problem(s) found.\n";
+  EXPECT_EQ(out.str(), std::string(kBanner) + expected);
+  std::ifstream in(log, std::ios::binary);
+  const std::string logged((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(logged.find("inline: 2 problem(s) found.\r\n"), std::string::npos) << logged;
+
+  std::ostringstream clean;
+  EXPECT_EQ(RunDriver({"--check", "<?xml version=\"1.0\"?><morvex/>"}, clean), 0);
+  EXPECT_EQ(clean.str(), std::string(kBanner) + "inline: no problems found.\n");
+  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -117,6 +117,23 @@ TEST(OpenConnection, UnknownProvidersAndMissingSourcesFail) {
             "Data Source");
 }
 
+TEST(SelectDriver, NamesTheDriverWithoutConnecting) {
+  std::string problem = "stale";
+  EXPECT_EQ(SelectDriver("Provider=SQLite.1;Data Source=/no/such.db", problem),
+            TDriverKind::Sqlite);
+  EXPECT_EQ(problem, "");
+  EXPECT_EQ(SelectDriver("Data Source=x.db", problem), TDriverKind::Sqlite);
+  EXPECT_EQ(SelectDriver(" postgresql://u:p@host/db", problem), TDriverKind::Postgres);
+  EXPECT_EQ(SelectDriver("Provider=PostgreSQL;Server=nowhere", problem), TDriverKind::Postgres);
+  EXPECT_EQ(SelectDriver("DSN=reports", problem), TDriverKind::Odbc);
+  EXPECT_EQ(SelectDriver("Provider=MSDASQL.1;Driver={x}", problem), TDriverKind::Odbc);
+  EXPECT_EQ(SelectDriver("Provider=Oracle;Data Source=x", problem), TDriverKind::None);
+  EXPECT_EQ(problem, "Unknown provider: Oracle");
+  EXPECT_EQ(SelectDriver("User ID=u", problem), TDriverKind::None);
+  EXPECT_EQ(problem, "The connection string names neither a Provider nor a Data Source");
+  EXPECT_THROW(SelectDriver("Provider='SQLite", problem), EMorvexError);
+}
+
 TEST(OpenConnection, SqliteNeverCreatesAMissingFile) {
   std::string path =
       (std::filesystem::temp_directory_path() / testing::ProcessUniqueName("morvex-missing.db"))

@@ -1,0 +1,592 @@
+// The project check.
+//
+// The walk follows the run's order (parameters, then each root `script` in
+// document order, its steps in the order source, query step, transformation,
+// destination) so that problems come out in the order a reader meets them.
+// Steps are resolved with the runner's own resolvers, on a stream registry of
+// empty streams: a stream that an earlier script's destination would fill is
+// registered empty when that script has been checked, so a later script's
+// source, query step or stylesheet that reads it resolves as in a run.
+#include "engine/project_check.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <variant>
+
+#include "db/connection_string.h"
+#include "engine/dispatch.h"
+#include "engine/names.h"
+#include "engine/parameters.h"
+#include "engine/paths.h"
+#include "engine/project_loader.h"
+#include "engine/script_steps.h"
+#include "engine/streams.h"
+#include "templates/condition.h"
+#include "templates/expr_error.h"
+#include "text/case_fold.h"
+#include "text/error.h"
+#include "text/stream.h"
+#include "text/utf.h"
+#include "xml/dom.h"
+#include "xml/xml_nodes.h"
+#include "xml/xml_types.h"
+#include "xml/xpath.h"
+#include "xml/xslt.h"
+
+namespace morvex {
+
+namespace {
+
+using TNames = std::vector<std::string>;
+
+const TNames kRootAttributes{"name"};
+const TNames kRootChildren{"parameters", "script"};
+const TNames kDeclarationAttributes{"alias", "kind"};
+const TNames kScriptAttributes{"name", "test"};
+const TNames kScriptChildren{"source", "lsql", "transform", "destination"};
+const TNames kSourceAttributes{"kind", "encoding"};
+const TNames kDestinationAttributes{"kind"};
+const TNames kEndpointChildren{"connection-string"};
+const TNames kQueryAttributes{"kind", "cmd-id", "one-transaction"};
+const TNames kTransformAttributes{"kind",           "encoding",   "delimiter",  "quote",
+                                  "header-row",     "record-tag", "namespaces", "sel-namespaces",
+                                  "include-params", "flat-text",  "indent"};
+const TNames kTransformBooleans{"header-row", "include-params", "flat-text", "indent"};
+const TNames kTransformKeywords{"xml",      "csv/xml",  "xslt",       "xpath",    "jpath",
+                                "csv",      "xml/csv",  "json",       "xml/json", "json/xml",
+                                "json/csv", "zqscript", "zqscriptgui"};
+// The script languages this program has an engine for; a `gui` suffix selects
+// the windowed variant of the same engine.
+const TNames kScriptLanguages{"jscript", "javascript", "ecmascript", "luascript"};
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  return error ? std::string() : current.string() + "/";
+}
+
+bool Contains(const TNames& names, std::string_view name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::string Joined(const TNames& names, std::string_view separator) {
+  std::string text;
+  for (const std::string& name : names) {
+    if (!text.empty()) text += separator;
+    text += name;
+  }
+  return text;
+}
+
+// Damerau-Levenshtein distance (adjacent transpositions count as one edit)
+// over bytes; names in projects are ASCII.
+size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// `message` followed by ", did you mean <name>?" when a known name is near
+// `name`; element names are shown in angle brackets.
+std::string WithSuggestion(std::string message, const std::string& name, const TNames& known,
+                           bool element = false) {
+  const std::string nearest = NearestName(name, known);
+  if (nearest.empty()) return message;
+  return message + ", did you mean " + (element ? "<" + nearest + ">" : nearest) + "?";
+}
+
+bool IsScriptLanguage(std::string_view keyword) {
+  std::string language = AsciiLower(keyword);
+  if (language.size() > 3 && language.ends_with("gui")) language.resize(language.size() - 3);
+  return Contains(kScriptLanguages, language);
+}
+
+// The line of a load failure ("... [line: 5, col: 3] reason"); 0 when the
+// message names none.
+long ParseErrorLine(std::string_view message) {
+  constexpr std::string_view kLine = "[line: ";
+  const size_t at = message.find(kLine);
+  if (at == std::string_view::npos) return 0;
+  return std::strtol(std::string(message.substr(at + kLine.size(), 12)).c_str(), nullptr, 10);
+}
+
+class TProjectCheck {
+ public:
+  TProjectCheck(const std::string& project, const std::vector<std::string>& parameterTexts,
+                const std::string& baseDirectory)
+      : project_(project),
+        parameterTexts_(parameterTexts),
+        baseDirectory_(baseDirectory),
+        streams_([] { return std::string(); }) {}
+
+  std::vector<TProjectProblem> Run();
+
+ private:
+  void Add(const _xmlNode* node, const std::string& message) {
+    problems_.push_back({NodeLine(node), prefix_ + message});
+  }
+
+  // Calls one of the runner's step resolvers; the error it raises becomes a
+  // problem on `element`. False when it raised.
+  bool Resolves(_xmlNode* element, void (*resolve)(_xmlNode*, TScriptSteps&, const TStepContext&),
+                _xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
+    try {
+      resolve(script, steps, context);
+      return true;
+    } catch (const std::exception& error) {
+      Add(element, error.what());
+      return false;
+    }
+  }
+
+  void CheckAttributes(const _xmlNode* element, const TNames& known);
+  // Reports unknown child elements and second step elements of one name.
+  void CheckChildren(_xmlNode* element, const TNames& known);
+  void CheckBoolean(const _xmlNode* element, const std::string& name);
+  void CheckParameters(_xmlNode* root);
+  void CheckTypedValues(_xmlNode* parametersElement);
+  void CheckScript(_xmlNode* script);
+  void CheckTest(_xmlNode* script);
+  void CheckSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+  void CheckQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+  void CheckTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+  void CheckDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+  // A source or destination element: its names, kind and connection string;
+  // false when its kind names none (its steps are then not resolved).
+  bool CheckEndpoint(_xmlNode* element, const TNames& attributes);
+  bool CheckEndpointKind(_xmlNode* element);
+  void CheckConnectionString(_xmlNode* element);
+  void CheckStylesheet(_xmlNode* element, const TXTransformInfo& transform, bool inlineText);
+  void CheckXPath(_xmlNode* element, const TXTransformInfo& transform);
+
+  const std::string& project_;
+  const std::vector<std::string>& parameterTexts_;
+  const std::string& baseDirectory_;
+
+  std::vector<TProjectProblem> problems_;
+  std::string prefix_;  // "script N: " while a script is checked
+  TProjectDocument document_;
+  TParameterList parameters_;
+  TStreamRegistry streams_;
+  std::set<std::string> producedStreams_;  // NameKey of streams scripts fill
+  int scriptNumber_ = 0;
+};
+
+std::vector<TProjectProblem> TProjectCheck::Run() {
+  if (!IsProjectSource(project_)) {
+    const std::string path = ProjectFilePath(project_, baseDirectory_);
+    if (!FileExists(path)) {
+      problems_.push_back({0, FileDoesNotExistMessage(path)});
+      return problems_;
+    }
+  }
+  try {
+    document_ = LoadProject(project_, baseDirectory_);
+  } catch (const EMorvexError& error) {
+    problems_.push_back({ParseErrorLine(error.what()), error.what()});
+    return problems_;
+  }
+  _xmlNode* root = DocumentElement(document_.Document.get());
+  if (TagName(root) != "morvex") {
+    Add(root, "the document element is <" + TagName(root) + ">, not <morvex>");
+  }
+  CheckAttributes(root, kRootAttributes);
+  CheckChildren(root, kRootChildren);
+  CheckParameters(root);
+  for (_xmlNode* script : ChildElements(root, "script")) {
+    ++scriptNumber_;
+    prefix_ = "script " + std::to_string(scriptNumber_) + ": ";
+    CheckScript(script);
+  }
+  prefix_.clear();
+  // Root-level findings come before the scripts are walked; a reader wants
+  // them in the order of the file.
+  std::stable_sort(
+      problems_.begin(), problems_.end(),
+      [](const TProjectProblem& a, const TProjectProblem& b) { return a.Line < b.Line; });
+  return problems_;
+}
+
+void TProjectCheck::CheckAttributes(const _xmlNode* element, const TNames& known) {
+  const std::string owner = "<" + TagName(element) + ">";
+  for (const std::string& name : AttributeNames(element)) {
+    // Prefixed attributes belong to other vocabularies, such as the
+    // xsi:noNamespaceSchemaLocation that lets editors find the schema.
+    if (name.find(':') != std::string::npos || Contains(known, name)) continue;
+    Add(element, WithSuggestion("unknown attribute " + name + " on " + owner, name, known));
+  }
+}
+
+void TProjectCheck::CheckChildren(_xmlNode* element, const TNames& known) {
+  std::set<std::string> seen;
+  for (_xmlNode* child : ChildElements(element)) {
+    const std::string name = TagName(child);
+    if (!Contains(known, name)) {
+      Add(child, WithSuggestion("unknown element <" + name + ">", name, known, true));
+    } else if (name != "script" && !seen.insert(name).second) {
+      Add(child, "a second <" + name + "> is ignored; only the first one counts");
+    }
+  }
+}
+
+void TProjectCheck::CheckBoolean(const _xmlNode* element, const std::string& name) {
+  if (!HasAttribute(element, name)) return;
+  const std::string value = GetAttributeText(element, name);
+  static const TNames kBooleans{"1", "true", "yes", "0", "false", "no"};
+  if (Contains(kBooleans, value)) return;
+  Add(element, "<" + TagName(element) + "> " + name + "=\"" + value +
+                   "\" is not a boolean (1, true, yes, 0, false or no); the default applies");
+}
+
+void TProjectCheck::CheckParameters(_xmlNode* root) {
+  _xmlNode* parametersElement = FirstChildElement(root, "parameters");
+  if (parametersElement) {
+    CheckAttributes(parametersElement, {});
+    std::set<std::string> declared;
+    TNames typeNames;
+    for (int i = 0; i < kXmlTypeCount; ++i) typeNames.push_back(XmlTypeName(i));
+    for (_xmlNode* declaration : ChildElements(parametersElement)) {
+      std::string name = TagName(declaration);
+      std::replace(name.begin(), name.end(), '-', '$');
+      prefix_ = "parameter " + name + ": ";
+      CheckAttributes(declaration, kDeclarationAttributes);
+      if (HasAttribute(declaration, "kind")) {
+        const std::string kind = GetAttributeText(declaration, "kind");
+        if (!Contains(typeNames, kind)) {
+          Add(declaration,
+              "kind \"" + kind + "\" is not a value type (" + Joined(typeNames, ", ") + ")");
+        }
+      }
+      if (!declared.insert(NameKey(name)).second) {
+        Add(declaration, "declared a second time; only the first declaration counts");
+      }
+      if (HasChildElement(declaration)) {
+        Add(declaration, "a declaration holds no elements; its text is the default value");
+      }
+    }
+    prefix_.clear();
+  }
+  try {
+    SettleParameters(parameters_, parametersElement, parameterTexts_, false, nullptr,
+                     [](const std::string&, int64_t) {});
+    CheckTypedValues(parametersElement);
+  } catch (const std::exception& error) {
+    Add(parametersElement, error.what());
+  }
+}
+
+// A value that its declared kind cannot read reaches stylesheets and
+// scripts as text, where a number or a boolean was meant.
+void TProjectCheck::CheckTypedValues(_xmlNode* parametersElement) {
+  if (!parametersElement || parameters_.Empty()) return;
+  const TTransformParameters typed = BuildTransformParameters(parameters_, parametersElement);
+  for (_xmlNode* declaration : ChildElements(parametersElement)) {
+    const std::string kind = GetAttributeText(declaration, "kind");
+    if (kind != "integer" && kind != "float" && kind != "boolean") continue;
+    std::string name = TagName(declaration);
+    std::replace(name.begin(), name.end(), '-', '$');
+    const int index = parameters_.IndexOf(name);
+    if (index < 0) continue;
+    // Empty values are not passed at all, so the typed list is looked up by name.
+    const auto entry = std::find_if(typed.begin(), typed.end(), [&](const TTransformParameter& p) {
+      return SameTextIgnoringCase(p.Name, parameters_.Name(index));
+    });
+    if (entry == typed.end() || !std::holds_alternative<std::string>(entry->Value)) continue;
+    const std::string value = parameters_.Value(index);
+    if (value.empty()) continue;
+    Add(declaration, "parameter " + name + ": the value \"" + value + "\" is not " +
+                         (kind == "integer" ? "an " : "a ") + kind +
+                         "; stylesheets and scripts receive it as text");
+  }
+}
+
+void TProjectCheck::CheckScript(_xmlNode* script) {
+  const size_t problemsBefore = problems_.size();
+  CheckAttributes(script, kScriptAttributes);
+  CheckChildren(script, kScriptChildren);
+  CheckTest(script);
+
+  TScriptSteps steps;
+  const TOutputCallback silent = [](const std::string&, int64_t) {};
+  const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, silent};
+  CheckSource(script, steps, context);
+  CheckQuery(script, steps, context);
+  CheckTransform(script, steps, context);
+  CheckDestination(script, steps, context);
+  // A script with problems of its own (a misspelt step, a step that did not
+  // resolve) gives no combination worth judging.
+  if (problems_.size() != problemsBefore) return;
+  try {
+    CheckStepCombination(steps);
+  } catch (const EMorvexError& error) {
+    Add(script, error.what());
+  }
+}
+
+void TProjectCheck::CheckTest(_xmlNode* script) {
+  const std::string test = GetAttributeText(script, "test");
+  if (test.empty()) return;
+  // What a stream holds is known only when the project runs.
+  const std::string key = NameKey(test);
+  for (const std::string& stream : producedStreams_) {
+    if (key.find(":" + stream) != std::string::npos) return;
+  }
+  try {
+    EvaluateExpressionText(SubstituteTest(test, parameters_, streams_));
+  } catch (const EParserException& error) {
+    Add(script, "the test condition cannot be evaluated (" + std::string(error.what()) +
+                    "), so the script would always be skipped");
+  }
+}
+
+bool TProjectCheck::CheckEndpoint(_xmlNode* element, const TNames& attributes) {
+  CheckAttributes(element, attributes);
+  CheckChildren(element, kEndpointChildren);
+  if (!CheckEndpointKind(element)) return false;
+  CheckConnectionString(element);
+  return true;
+}
+
+bool TProjectCheck::CheckEndpointKind(_xmlNode* element) {
+  const std::string kind = GetAttributeText(element, "kind");
+  if (SourceKindOf(kind) != skNone) return true;
+  std::string message =
+      "<" + TagName(element) + "> kind \"" + kind + "\" is unknown (oledb, file or stream)";
+  const std::string nearest = NearestName(kind, {"oledb", "file", "stream"});
+  if (!nearest.empty()) message += ", did you mean " + nearest + "?";
+  Add(element, message);
+  return false;
+}
+
+void TProjectCheck::CheckConnectionString(_xmlNode* element) {
+  const std::string owner = "<" + TagName(element) + ">";
+  _xmlNode* connection = FirstChildElement(element, "connection-string");
+  if (SourceKindOf(GetAttributeText(element, "kind")) != skOledb) {
+    if (connection)
+      Add(connection, owner + " holds a <connection-string> but is not of kind oledb");
+    return;
+  }
+  if (!connection) {
+    Add(element, owner + " of kind oledb has no <connection-string>");
+    return;
+  }
+  CheckAttributes(connection, {});
+  CheckChildren(connection, {});
+  const std::string text = TrimText(ElementText(connection));
+  try {
+    std::string problem;
+    const TDriverKind driver = SelectDriver(text, problem);
+    if (driver == TDriverKind::None) {
+      Add(connection, owner + " connection string: " + problem);
+      return;
+    }
+    if (driver != TDriverKind::Sqlite) return;
+    // A SQLite database file is never created by a run.
+    const std::vector<TConnectionStringItem> items = ParseConnectionString(text);
+    const std::string* path = FindConnectionValue(items, {"data source"});
+    if (!path || path->empty()) {
+      Add(connection, owner + " connection string names no Data Source");
+    } else if (*path != ":memory:" && !path->starts_with("file:") &&
+               !FileExists(ResolvePath(baseDirectory_, *path))) {
+      Add(connection, owner + " SQLite database file does not exist: " + *path);
+    }
+  } catch (const EMorvexError& error) {
+    Add(connection, owner + " connection string: " + error.what());
+  }
+}
+
+void TProjectCheck::CheckSource(_xmlNode* script, TScriptSteps& steps,
+                                const TStepContext& context) {
+  _xmlNode* element = FirstChildElement(script, "source");
+  if (!element) {
+    Add(script, "No source specified!");
+    return;
+  }
+  if (!CheckEndpoint(element, kSourceAttributes)) return;
+  Resolves(element, ResolveSource, script, steps, context);
+}
+
+void TProjectCheck::CheckQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
+  _xmlNode* element = FirstChildElement(script, "lsql");
+  if (!element) return;
+  CheckAttributes(element, kQueryAttributes);
+  CheckBoolean(element, "one-transaction");
+  const std::string kind = GetAttributeText(element, "kind");
+  const uint8_t code = QueryKindOf(kind);
+  if (!kind.empty() && code == qkNone) {
+    Add(element, WithSuggestion("<lsql> kind \"" + kind + "\" is unknown (file, inline or stream)",
+                                kind, {"file", "inline", "stream"}) +
+                     "; its text is taken as a query file");
+  }
+  if (code != qkInline && HasChildElement(element)) {
+    Add(element, "<lsql> holds elements but is not of kind inline");
+    return;
+  }
+  if (!Resolves(element, ResolveQuery, script, steps, context)) return;
+  if (code == qkStream && !steps.QueryDocument) {
+    if (streams_.FindStream(steps.QueryLabel)) {
+      // An earlier script fills the stream with a template when the project
+      // runs; the check has it empty.
+      steps.QueryDocument = LoadXmlText("<lsql/>");
+    } else {
+      Add(element, "no earlier script fills the query stream \"" + steps.QueryLabel +
+                       "\"; the script would run without a query step");
+    }
+  }
+}
+
+void TProjectCheck::CheckTransform(_xmlNode* script, TScriptSteps& steps,
+                                   const TStepContext& context) {
+  _xmlNode* element = FirstChildElement(script, "transform");
+  if (!element) return;
+  CheckAttributes(element, kTransformAttributes);
+  CheckChildren(element, {});
+  for (const std::string& name : kTransformBooleans) CheckBoolean(element, name);
+  const std::string kind = GetAttributeText(element, "kind");
+  const uint8_t code = TransformKindOf(kind);
+  if (code == tkScript && !IsScriptLanguage(kind)) {
+    TNames known = kTransformKeywords;
+    known.insert(known.end(), {"JScript", "JavaScript", "ECMAScript", "LuaScript"});
+    Add(element, WithSuggestion("<transform> kind \"" + kind +
+                                    "\" is neither a transformation nor a script language this "
+                                    "program runs (JScript, JavaScript, ECMAScript, LuaScript)",
+                                kind, known));
+    return;
+  }
+  if (!Resolves(element, ResolveTransform, script, steps, context)) return;
+  const TXTransformInfo& transform = steps.Transform;
+  const bool inlineText = !CDataSections(element).empty();
+  switch (transform.Kind) {
+    case tkXslt:
+    case tkScript:
+    case tkZqScript:
+      if (!FileExists(transform.Content)) {
+        Add(element, FileDoesNotExistMessage(transform.Content));
+      } else if (transform.Kind == tkXslt) {
+        CheckStylesheet(element, transform, false);
+      }
+      break;
+    case tkXsltInline:
+      // Stylesheet text from a stream is known only when the project runs.
+      if (inlineText) CheckStylesheet(element, transform, true);
+      break;
+    case tkXPath:
+      CheckXPath(element, transform);
+      break;
+    default:
+      break;
+  }
+}
+
+void TProjectCheck::CheckStylesheet(_xmlNode* element, const TXTransformInfo& transform,
+                                    bool inlineText) {
+  const TXmlDocument stylesheet =
+      inlineText ? LoadXmlText(transform.Content) : LoadXmlFile(transform.Content);
+  try {
+    CompileStylesheet(stylesheet.get());
+  } catch (const EMorvexError& error) {
+    const std::string message = error.what();
+    if (inlineText) {
+      Add(element, "the inline stylesheet: " + message);
+    } else if (message.starts_with(transform.Content)) {
+      Add(element, message);  // a parse error names the file already
+    } else {
+      Add(element, "the stylesheet " + transform.Content + ": " + message);
+    }
+  }
+}
+
+void TProjectCheck::CheckXPath(_xmlNode* element, const TXTransformInfo& transform) {
+  const std::string& expressions = transform.Content;
+  if (expressions.empty()) return;  // from a stream: known only when the project runs
+  // The expressions run on a one-element document: what fails there (syntax,
+  // an undeclared prefix, a result that is no node-set, a bad record-tag)
+  // fails on any source.
+  TMemoryStream source(std::string("<x/>"));
+  std::string message;
+  bool succeeded = true;
+  if (expressions.front() == '=') {
+    succeeded = EvaluateXPathText(source, std::string_view(expressions).substr(1), message,
+                                  transform.SelNamespaces);
+  } else {
+    TMemoryStream selection;
+    succeeded = SelectXmlToDocument(source, selection, expressions, nullptr, transform.Namespaces,
+                                    transform.SelNamespaces, transform.RecordTag, message) >= 0;
+  }
+  if (!succeeded) Add(element, "XPath selection error: " + message);
+}
+
+void TProjectCheck::CheckDestination(_xmlNode* script, TScriptSteps& steps,
+                                     const TStepContext& context) {
+  _xmlNode* element = FirstChildElement(script, "destination");
+  if (!element) return;
+  if (!CheckEndpoint(element, kDestinationAttributes)) return;
+  ResolveDestination(script, steps, context);
+  const TXSourceInfo& destination = steps.Destination;
+  if (destination.Kind == skFile) {
+    const std::filesystem::path parent =
+        std::filesystem::path(ResolvePath(baseDirectory_, destination.Location)).parent_path();
+    std::error_code error;
+    if (destination.Location.empty()) {
+      Add(element, "<destination> names no file");
+    } else if (!parent.empty() && !std::filesystem::is_directory(parent, error)) {
+      Add(element, "the directory of the destination file does not exist: " + parent.string());
+    }
+  } else if (destination.Kind == skStream && !destination.Location.empty()) {
+    try {
+      CheckStreamsDiffer(steps.Source, destination);
+    } catch (const EMorvexError& error) {
+      Add(element, error.what());
+    }
+    streams_.GetOrCreateStream(destination.Location);
+    producedStreams_.insert(NameKey(destination.Location));
+  }
+}
+
+}  // namespace
+
+std::string NearestName(const std::string& name, const std::vector<std::string>& known) {
+  const std::string lowered = AsciiLower(name);
+  std::string best;
+  size_t bestDistance = 3;
+  for (const std::string& candidate : known) {
+    const size_t distance = EditDistance(lowered, AsciiLower(candidate));
+    if (distance < bestDistance && distance * 2 < candidate.size()) {
+      best = candidate;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+std::string ProjectLabel(const std::string& project) {
+  return IsProjectSource(project) ? std::string("inline") : project;
+}
+
+std::string ProblemLine(const std::string& projectLabel, const TProjectProblem& problem) {
+  if (problem.Line <= 0) return projectLabel + ": " + problem.Message;
+  return projectLabel + ":" + std::to_string(problem.Line) + ": " + problem.Message;
+}
+
+std::vector<TProjectProblem> CheckProject(const std::string& project,
+                                          const std::vector<std::string>& parameterTexts,
+                                          const std::string& baseDirectory) {
+  const std::string base = baseDirectory.empty() ? CurrentDirectory() : baseDirectory;
+  TProjectCheck check(project, parameterTexts, base);
+  return check.Run();
+}
+
+}  // namespace morvex
