@@ -179,6 +179,12 @@ void CheckInterrupt(lua_State* L, lua_Debug*) {
 
 // The message handler of the protected call: notes the line of the
 // innermost script function on the stack.
+// os.exit would end the whole run from inside a step: the step's temporary
+// output file would stay behind and the exit code would be the script's.
+int RefuseExit(lua_State* L) {
+  return luaL_error(L, "os.exit cannot end the run; a script fails its step with error()");
+}
+
 int NoteErrorLine(lua_State* L) {
   auto* state = static_cast<TLuaState*>(lua_touserdata(L, lua_upvalueindex(1)));
   lua_Debug ar;
@@ -221,6 +227,10 @@ class TLuaEngine final : public TScriptEngine {
     if (!lua_) throw EMorvexError("The Lua engine cannot be started.");
     lua_State* L = lua_.get();
     luaL_openlibs(L);
+    lua_getglobal(L, "os");
+    lua_pushcfunction(L, RefuseExit);
+    lua_setfield(L, -2, "exit");
+    lua_pop(L, 1);
     luaL_newmetatable(L, kObjectMeta);
     const luaL_Reg methods[] = {
         {"__index", Index}, {"__newindex", NewIndex}, {"__tostring", ToString}, {nullptr, nullptr}};

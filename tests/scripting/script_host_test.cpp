@@ -262,6 +262,11 @@ TEST_F(ScriptHostTest, LuaErrorsCarryLineAndSourceLine) {
             "[line: 1, col: 0] Property TMorvexTransform.Delimiter is read-only. "
             "MORVEX.Transform.Delimiter = ','");
   EXPECT_TRUE(Run("LuaScript", "assert(not pcall(MORVEX.ParamNames, -1))").Ok);
+  // A script cannot end the whole run (and leave its step's output behind).
+  run = Run("LuaScript", "MORVEX.Destination.Value = 'x'\nos.exit(0)");
+  EXPECT_EQ(run.ErrorText,
+            "[line: 2, col: 0] os.exit cannot end the run; a script fails its step with error() "
+            "os.exit(0)");
 }
 
 TEST(WSHHelper, JoinsSeveralErrorsWithCrLf) {
