@@ -118,19 +118,24 @@ void RunXslt(const TXSourceInfo& source, const TXTransformInfo& transform,
 void RunXPathValue(const TXSourceInfo& source, const TXTransformInfo& transform,
                    const TXSourceInfo& destination) {
   const std::string_view expression = std::string_view(transform.Content).substr(1);
+  const TEncoding* encoding = nullptr;
+  try {
+    encoding = &EncodingForName(transform.Encoding);
+  } catch (const EMorvexError& error) {
+    Fail(kXPathPrefix, error.what());
+  }
   std::string text;
   const bool done =
       source.Kind == skStream
           ? EvaluateXPathText(*source.Stream, expression, text, transform.SelNamespaces)
           : EvaluateXPathText(source.Location, expression, text, transform.SelNamespaces);
   if (!done) Fail(kXPathPrefix, text);
-  const TEncoding& encoding = EncodingForName(transform.Encoding);
   // A result that cannot be written is a failed step, not a success.
   if (destination.Kind == skFile) {
-    if (!SaveTextToFile(text, destination.Location, true, &encoding)) {
+    if (!SaveTextToFile(text, destination.Location, true, encoding)) {
       Fail(kXPathPrefix, "Cannot write file " + destination.Location);
     }
-  } else if (!WriteTextToStream(text, *destination.Stream, &encoding, true)) {
+  } else if (!WriteTextToStream(text, *destination.Stream, encoding, true)) {
     Fail(kXPathPrefix, "Cannot write stream " + destination.Location);
   }
 }
