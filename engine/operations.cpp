@@ -1,5 +1,7 @@
 #include "engine/operations.h"
 
+#include "convert/csv_to_xml.h"
+#include "convert/xml_to_csv.h"
 #include "engine/parameters.h"
 #include "templates/template_session.h"
 #include "text/error.h"
@@ -36,6 +38,16 @@ ProgressSink DetailSink(const TOutputCallback& progress) {
   return [&progress](const std::string& line) { progress(line, LevelDetail); };
 }
 
+TConvertEndpoint Endpoint(const TXSourceInfo& info) {
+  return {info.Location, info.Kind == skStream ? info.Stream : nullptr, info.Encoding};
+}
+
+TConvertOptions ConvertOptions(const TXTransformInfo& transform) {
+  return {transform.Content,    transform.Encoding,  transform.Delimiter,
+          transform.Quote,      transform.HeaderRow, transform.RecordTag,
+          transform.Namespaces, transform.FlatText,  transform.Indent};
+}
+
 }  // namespace
 
 void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
@@ -54,14 +66,18 @@ void RunImportSession(const TXSourceInfo&, const TLSQLInfo&, const TXTransformIn
                      " import into a database is not available in this build.");
 }
 
-bool CsvToXml(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-              const TOutputCallback&, std::string& message) {
-  return NotAvailable("CSV to XML conversion", message);
+bool CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& transform, const TOutputCallback& progress,
+              std::string& message) {
+  return ::morvex::CsvToXml(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                            DetailSink(progress), message);
 }
 
-bool XmlToCsv(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-              const TOutputCallback&, std::string& message) {
-  return NotAvailable("XML to CSV conversion", message);
+bool XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& transform, const TOutputCallback& progress,
+              std::string& message) {
+  return ::morvex::XmlToCsv(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                            DetailSink(progress), message);
 }
 
 bool XmlToJson(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,

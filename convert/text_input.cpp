@@ -1,0 +1,85 @@
+#include "convert/text_input.h"
+
+#include "text/stream.h"
+#include "text/utf.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr size_t kChunkBytes = 256 * 1024;
+
+bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+}  // namespace
+
+TTextInput::TTextInput(TStream& stream) : stream_(stream) {
+  const int64_t origin = stream_.Position();
+  unsigned char mark[3] = {0, 0, 0};
+  size_t got = 0;
+  while (got < 3) {
+    const size_t n = stream_.Read(mark + got, 3 - got);
+    if (n == 0) break;
+    got += n;
+  }
+  size_t skip = 0;
+  if (got >= 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) {
+    skip = 3;
+  } else if (got >= 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
+    form_ = Form::Utf16Le;
+    skip = 2;
+  } else if (got >= 2 && mark[0] == 0xFE && mark[1] == 0xFF) {
+    form_ = Form::Utf16Be;
+    skip = 2;
+  }
+  start_ = origin + static_cast<int64_t>(skip);
+  stream_.SetPosition(start_);
+}
+
+void TTextInput::Rewind() {
+  stream_.SetPosition(start_);
+  pending_.clear();
+}
+
+bool TTextInput::Next(std::string& chunk) {
+  chunk.clear();
+  while (chunk.empty()) {
+    buffer_.assign(pending_);
+    pending_.clear();
+    const size_t have = buffer_.size();
+    buffer_.resize(have + kChunkBytes);
+    const size_t n = stream_.Read(buffer_.data() + have, kChunkBytes);
+    buffer_.resize(have + n);
+    const bool atEnd = n == 0;
+    if (buffer_.empty()) return false;
+
+    if (form_ == Form::Utf8) {
+      size_t complete = atEnd ? buffer_.size() : CompleteUtf8Prefix(buffer_);
+      pending_.assign(buffer_, complete);
+      buffer_.resize(complete);
+      chunk = SanitizeUtf8(buffer_);
+    } else {
+      size_t units = buffer_.size() / 2;
+      std::u16string text;
+      text.reserve(units);
+      const bool le = form_ == Form::Utf16Le;
+      for (size_t i = 0; i < units; ++i) {
+        const auto a = static_cast<unsigned char>(buffer_[2 * i]);
+        const auto b = static_cast<unsigned char>(buffer_[2 * i + 1]);
+        text.push_back(static_cast<char16_t>(le ? (a | b << 8) : (a << 8 | b)));
+      }
+      size_t keepFrom = units * 2;
+      if (!atEnd && !text.empty() && IsHighSurrogate(text.back())) {
+        text.pop_back();
+        keepFrom -= 2;
+      }
+      // An odd byte at the very end cannot form a character: it is dropped.
+      if (!atEnd) pending_.assign(buffer_, keepFrom);
+      chunk = Utf16ToUtf8(text);
+    }
+    if (atEnd && chunk.empty()) return false;
+  }
+  return true;
+}
+
+}  // namespace morvex
