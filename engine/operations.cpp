@@ -1,6 +1,7 @@
 #include "engine/operations.h"
 
 #include "convert/csv_to_xml.h"
+#include "convert/json_path.h"
 #include "convert/xml_to_csv.h"
 #include "engine/parameters.h"
 #include "templates/template_session.h"
@@ -95,9 +96,10 @@ bool JsonToCsv(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
   return NotAvailable("JSON to CSV conversion", message);
 }
 
-bool JPathTransform(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-                    std::string& message) {
-  return NotAvailable("JSON path selection", message);
+bool JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
+                    const TXTransformInfo& transform, std::string& message) {
+  return ::morvex::JPathTransform(Endpoint(source), Endpoint(destination),
+                                  ConvertOptions(transform), message);
 }
 
 bool RunActiveScript(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo& transform,
