@@ -42,6 +42,7 @@ struct TEncodedTextOutput::Impl {
   Impl(TStream& s, const TEncoding& e) : stream(s), encoder(e) {}
   TStream& stream;
   TEncoder encoder;
+  TEncoder::UnencodableHandler handler;
   std::string text;
   std::string bytes;
 
@@ -55,14 +56,21 @@ struct TEncodedTextOutput::Impl {
     if (!bytes.empty()) stream.Write(bytes);
   }
   void Write() {
-    encoder.Encode(text, bytes);
+    encoder.Encode(text, bytes, handler);
     text.clear();
     WriteBytes();
   }
 };
 
-TEncodedTextOutput::TEncodedTextOutput(TStream& stream, const TEncoding& encoding)
-    : impl_(std::make_unique<Impl>(stream, encoding)) {}
+TEncodedTextOutput::TEncodedTextOutput(TStream& stream, const TEncoding& encoding,
+                                       bool xmlReferences)
+    : impl_(std::make_unique<Impl>(stream, encoding)) {
+  if (xmlReferences && !impl_->encoder.EncodesAllCharacters()) {
+    impl_->handler = [](char32_t c) {
+      return "&#" + std::to_string(static_cast<uint32_t>(c)) + ";";
+    };
+  }
+}
 
 TEncodedTextOutput::~TEncodedTextOutput() = default;
 

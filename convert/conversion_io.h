@@ -72,7 +72,9 @@ class TConvertOutput {
 // that memory stays flat however many lines are written.
 class TEncodedTextOutput {
  public:
-  TEncodedTextOutput(TStream& stream, const TEncoding& encoding);
+  // With `xmlReferences`, a character the encoding cannot hold is written as
+  // "&#N;" (for XML text); otherwise it becomes the replacement character.
+  TEncodedTextOutput(TStream& stream, const TEncoding& encoding, bool xmlReferences = false);
   ~TEncodedTextOutput();
   TEncodedTextOutput(const TEncodedTextOutput&) = delete;
   TEncodedTextOutput& operator=(const TEncodedTextOutput&) = delete;

@@ -2,7 +2,10 @@
 
 #include "convert/csv_to_xml.h"
 #include "convert/json_path.h"
+#include "convert/json_to_csv.h"
+#include "convert/json_to_xml.h"
 #include "convert/xml_to_csv.h"
+#include "convert/xml_to_json.h"
 #include "engine/parameters.h"
 #include "templates/template_session.h"
 #include "text/error.h"
@@ -81,19 +84,23 @@ bool XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
                             DetailSink(progress), message);
 }
 
-bool XmlToJson(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-               std::string& message) {
-  return NotAvailable("XML to JSON conversion", message);
+bool XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform, std::string& message) {
+  return ::morvex::XmlToJson(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                             message);
 }
 
-bool JsonToXml(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-               std::string& message) {
-  return NotAvailable("JSON to XML conversion", message);
+bool JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform, std::string& message) {
+  return ::morvex::JsonToXml(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                             message);
 }
 
-bool JsonToCsv(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-               const TOutputCallback&, std::string& message) {
-  return NotAvailable("JSON to CSV conversion", message);
+bool JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform, const TOutputCallback& progress,
+               std::string& message) {
+  return ::morvex::JsonToCsv(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                             DetailSink(progress), message);
 }
 
 bool JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
