@@ -27,7 +27,13 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
 std::string MakeXmlName(std::string_view text) {
   std::string name;
   name.reserve(text.size());
-  for (char c : text) name.push_back(IsNameCharacter(c) ? c : '_');
+  // One "_" per UTF-16 code unit, not per byte of a non-ASCII character.
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u & 0xC0) == 0x80) continue;
+    if (u >= 0xF0) name.push_back('_');
+    name.push_back(IsNameCharacter(c) ? c : '_');
+  }
   size_t skip = 0;
   while (skip < name.size() &&
          (name[skip] == '-' || name[skip] == '_' || (name[skip] >= '0' && name[skip] <= '9'))) {
