@@ -136,6 +136,7 @@ class TPackedXmlReader {
 
   const TSuperObject* Read() {
     while (pos_ < text_.size()) {
+      start_ = pos_;
       if (text_[pos_] == '<') {
         Markup();
       } else {
@@ -147,7 +148,8 @@ class TPackedXmlReader {
     return document_.Store(*root_);
   }
 
-  size_t Position() const { return pos_; }
+  // Where the markup or text being read when an error struck begins.
+  size_t Position() const { return start_; }
 
  private:
   [[noreturn]] void Fail(const std::string& reason) { throw TXmlInputError{reason}; }
@@ -428,6 +430,7 @@ class TPackedXmlReader {
 
   std::string_view text_;
   size_t pos_ = 0;
+  size_t start_ = 0;
   TJsonDocument& document_;
   uint32_t textKey_;
   std::vector<TElementBuilder> open_;
