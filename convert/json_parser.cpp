@@ -169,6 +169,7 @@ class TJsonParser {
         scratch_.push_back(value);
         SkipSpace();
         const int next = source_.Get();
+        if (next < 0) Fail("unexpected end of the input");
         if (next == '}') break;
         if (next != ',') Fail("',' or '}' expected in an object");
       }
@@ -192,6 +193,7 @@ class TJsonParser {
         scratch_.push_back(ParseValue(depth));
         SkipSpace();
         const int next = source_.Get();
+        if (next < 0) Fail("unexpected end of the input");
         if (next == ']') break;
         if (next != ',') Fail("',' or ']' expected in an array");
       }

@@ -28,7 +28,11 @@ std::unique_ptr<TJsonDocument> ParseJsonInput(TStream& stream, std::string* erro
 // The same for a text already in memory.
 std::unique_ptr<TJsonDocument> ParseJsonText(std::string_view text, std::string* error = nullptr);
 
-// The message every conversion gives for an input that yields no value.
+// The message every conversion gives for an input that yields no value,
+// followed by where (`source`: a file path or stream name) and why.
 inline constexpr const char* kNoJsonValue = "Cannot convert XML document to JSON!";
+inline std::string NoJsonValueMessage(const std::string& source, const std::string& reason) {
+  return std::string(kNoJsonValue) + " " + source + ", " + reason;
+}
 
 }  // namespace morvex

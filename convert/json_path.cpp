@@ -70,8 +70,9 @@ bool JPathTransform(const TConvertEndpoint& source, const TConvertEndpoint& dest
     TConvertInput input(source);
     const TEncoding& encoding = EncodingForName(options.Encoding);
     TConvertOutput output(destination);
-    std::unique_ptr<TJsonDocument> document = ParseJsonInput(input.Stream());
-    if (!document) throw EMorvexError(kNoJsonValue);
+    std::string reason;
+    std::unique_ptr<TJsonDocument> document = ParseJsonInput(input.Stream(), &reason);
+    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
     output.Stream().Write(encoding.Preamble());
 
     const std::vector<std::string_view> paths = PathLines(options.Content);

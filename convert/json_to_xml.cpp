@@ -230,8 +230,9 @@ bool JsonToXml(const TConvertEndpoint& source, const TConvertEndpoint& destinati
   try {
     TConvertInput input(source);
     TConvertOutput output(destination);
-    std::unique_ptr<TJsonDocument> document = ParseJsonInput(input.Stream());
-    if (!document) throw EMorvexError(kNoJsonValue);
+    std::string reason;
+    std::unique_ptr<TJsonDocument> document = ParseJsonInput(input.Stream(), &reason);
+    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
     const TEncoding& encoding = EncodingForName(options.Encoding);
     output.Stream().Write(encoding.Preamble());
     TEncodedTextOutput text(output.Stream(), encoding, true);

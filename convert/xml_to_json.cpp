@@ -479,8 +479,9 @@ bool XmlToJson(const TConvertEndpoint& source, const TConvertEndpoint& destinati
   try {
     TConvertInput input(source);
     TConvertOutput output(destination);
-    std::unique_ptr<TJsonDocument> document = XmlToJsonTree(input.Stream());
-    if (!document) throw EMorvexError(kNoJsonValue);
+    std::string reason;
+    std::unique_ptr<TJsonDocument> document = XmlToJsonTree(input.Stream(), &reason);
+    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
     const TEncoding& encoding = EncodingForName(options.Encoding);
     output.Stream().Write(encoding.Preamble());
     WriteJsonOutput(*document, *document->Root(), output.Stream(), encoding, options.Indent);

@@ -162,7 +162,9 @@ TEST(JPathTransform, WritesTheSelection) {
 TEST(JPathTransform, Failures) {
   TConversionRun bad("{\"a\":");
   EXPECT_FALSE(JPathTransform(bad.Source, bad.Destination, bad.Options, bad.Message));
-  EXPECT_EQ(bad.Message, "Cannot convert XML document to JSON!");
+  EXPECT_EQ(bad.Message,
+            "Cannot convert XML document to JSON! orders, line 1, column 6: unexpected end of the "
+            "input");
   EXPECT_EQ(bad.Result(), "");
 
   TConversionRun missing("{\"a\":1}");

@@ -102,7 +102,9 @@ TEST(XmlToJson, WritesThePackedValue) {
                               "{\r\n \"r\": {\r\n  \"@id\": \"1\",\r\n  \"n\": \"a\"\r\n }\r\n}");
   TConversionRun bad("<d>");
   EXPECT_FALSE(XmlToJson(bad.Source, bad.Destination, bad.Options, bad.Message));
-  EXPECT_EQ(bad.Message, "Cannot convert XML document to JSON!");
+  EXPECT_EQ(bad.Message,
+            "Cannot convert XML document to JSON! orders, line 1, column 1: the element d is not "
+            "closed");
 }
 
 std::string JsonXml(const std::string& json, bool indent = false, std::string recordTag = "",
@@ -153,7 +155,9 @@ TEST(JsonToXml, OutputEncodingAndFailures) {
   ASSERT_TRUE(JsonToXml(run.Source, run.Destination, run.Options, run.Message));
   EXPECT_EQ(run.Result(), "<?xml version=\"1.0\" encoding=\"iso-8859-2\"?><t>\xEC&#8364;</t>");
 
-  EXPECT_EQ(JsonXml("{\"a\":"), "Cannot convert XML document to JSON!");
+  EXPECT_EQ(JsonXml("{\"a\":"),
+            "Cannot convert XML document to JSON! orders, line 1, column 6: unexpected end of the "
+            "input");
   EXPECT_EQ(JsonXml("{\"a b\":1,\"c\":2}"), "The member name \"a b\" is not a valid XML name.");
   EXPECT_EQ(JsonXml("{\"a\":\"x\\u0001y\"}"), "<a>x\xEF\xBF\xBDy</a>");
 }
@@ -220,7 +224,9 @@ TEST(JsonToCsv, ProgressAndFailure) {
                                                  "10000 record(s) processed."}));
   TConversionRun bad("[1,");
   EXPECT_FALSE(JsonToCsv(bad.Source, bad.Destination, bad.Options, bad.Progress(), bad.Message));
-  EXPECT_EQ(bad.Message, "Cannot convert XML document to JSON!");
+  EXPECT_EQ(bad.Message,
+            "Cannot convert XML document to JSON! orders, line 1, column 4: unexpected end of the "
+            "input");
   EXPECT_TRUE(bad.Lines.empty());
 }
 
