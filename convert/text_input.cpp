@@ -43,23 +43,22 @@ void TTextInput::Rewind() {
 
 bool TTextInput::Next(std::string& chunk) {
   chunk.clear();
+  if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<char[]>(kChunkBytes);
   while (chunk.empty()) {
+    const size_t n = stream_.Read(readBuffer_.get(), kChunkBytes);
+    const bool atEnd = n == 0;
     buffer_.assign(pending_);
     pending_.clear();
-    const size_t have = buffer_.size();
-    buffer_.resize(have + kChunkBytes);
-    const size_t n = stream_.Read(buffer_.data() + have, kChunkBytes);
-    buffer_.resize(have + n);
-    const bool atEnd = n == 0;
+    buffer_.append(readBuffer_.get(), n);
     if (buffer_.empty()) return false;
 
     if (form_ == Form::Utf8) {
-      size_t complete = atEnd ? buffer_.size() : CompleteUtf8Prefix(buffer_);
+      const size_t complete = atEnd ? buffer_.size() : CompleteUtf8Prefix(buffer_);
       pending_.assign(buffer_, complete);
       buffer_.resize(complete);
       chunk = SanitizeUtf8(buffer_);
     } else {
-      size_t units = buffer_.size() / 2;
+      const size_t units = buffer_.size() / 2;
       std::u16string text;
       text.reserve(units);
       const bool le = form_ == Form::Utf16Le;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace morvex {
@@ -31,6 +32,7 @@ class TTextInput {
   Form form_ = Form::Utf8;
   std::string pending_;  // bytes of an incomplete character from the last read
   std::string buffer_;
+  std::unique_ptr<char[]> readBuffer_;
 };
 
 }  // namespace morvex
