@@ -39,13 +39,16 @@ int CompareJsonKeys(std::string_view a, std::string_view b) {
 TJsonDocument::TJsonDocument() = default;
 TJsonDocument::~TJsonDocument() = default;
 
-char* TJsonDocument::Allocate(size_t bytes) {
-  bytes = (bytes + 7) & ~size_t{7};
-  if (bytes > left_) {
+char* TJsonDocument::Allocate(size_t bytes, size_t alignment) {
+  const size_t pad = (alignment - reinterpret_cast<uintptr_t>(free_) % alignment) % alignment;
+  if (pad + bytes > left_) {
     const size_t size = std::max(bytes, kBlockBytes);
     blocks_.push_back(std::make_unique<char[]>(size));
     free_ = blocks_.back().get();
     left_ = size;
+  } else {
+    free_ += pad;
+    left_ -= pad;
   }
   char* at = free_;
   free_ += bytes;
@@ -108,7 +111,8 @@ TSuperObject TJsonDocument::MakeCurrency(int64_t timesTenThousand) {
 
 TSuperObject TJsonDocument::MakeString(std::string_view text) {
   const auto length = static_cast<uint32_t>(text.size());
-  char* at = Allocate(sizeof length + text.size());
+  // Texts are read with memcpy: they need no alignment.
+  char* at = Allocate(sizeof length + text.size(), 1);
   std::memcpy(at, &length, sizeof length);
   std::memcpy(at + sizeof length, text.data(), text.size());
   TSuperObject v;
@@ -119,7 +123,7 @@ TSuperObject TJsonDocument::MakeString(std::string_view text) {
 
 TSuperObject TJsonDocument::MakeArray(std::span<const TSuperObject> items) {
   const uint64_t count = items.size();
-  char* at = Allocate(sizeof count + items.size_bytes());
+  char* at = Allocate(sizeof count + items.size_bytes(), alignof(TSuperObject));
   std::memcpy(at, &count, sizeof count);
   if (!items.empty()) std::memcpy(at + sizeof count, items.data(), items.size_bytes());
   TSuperObject v;
@@ -147,7 +151,7 @@ TSuperObject TJsonDocument::MakeObject(std::span<TSuperObject> members) {
 uint32_t TJsonDocument::InternKey(std::string_view key) {
   const auto it = keyIds_.find(key);
   if (it != keyIds_.end()) return it->second;
-  char* at = Allocate(key.size() + 1);
+  char* at = Allocate(key.size() + 1, 1);
   if (!key.empty()) std::memcpy(at, key.data(), key.size());
   const std::string_view stored(at, key.size());
   const auto id = static_cast<uint32_t>(keys_.size());
@@ -157,7 +161,7 @@ uint32_t TJsonDocument::InternKey(std::string_view key) {
 }
 
 const TSuperObject* TJsonDocument::Store(const TSuperObject& value) {
-  auto* at = reinterpret_cast<TSuperObject*>(Allocate(sizeof(TSuperObject)));
+  auto* at = reinterpret_cast<TSuperObject*>(Allocate(sizeof(TSuperObject), alignof(TSuperObject)));
   *at = value;
   return at;
 }

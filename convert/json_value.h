@@ -78,7 +78,7 @@ class TJsonDocument {
   const TSuperObject* Store(const TSuperObject& value);
 
  private:
-  char* Allocate(size_t bytes);
+  char* Allocate(size_t bytes, size_t alignment);
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* free_ = nullptr;
