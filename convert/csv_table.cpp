@@ -164,8 +164,9 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
   }
 }
 
-bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view delimiter,
-                  std::string_view quote, TArrayOfArrayOfString& table, std::string& message) {
+bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view /*encodingName*/,
+                  std::string_view delimiter, std::string_view quote, TArrayOfArrayOfString& table,
+                  std::string& message) {
   table.clear();
   message.clear();
   try {

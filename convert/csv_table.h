@@ -58,10 +58,13 @@ class TCsvReader {
 using TArrayOfArrayOfString = std::vector<std::vector<std::string>>;
 
 // Reads a whole CSV text into a table in which every row has as many cells as
-// the widest one, shorter rows filled with empty texts. Returns false with an
-// empty message for an input that is empty or cannot be read; `source` is a
-// file path unless `stream` is given.
-bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view delimiter,
-                  std::string_view quote, TArrayOfArrayOfString& table, std::string& message);
+// the widest one, shorter rows filled with empty texts. The input is `stream`
+// from its position, or else the file at `path`. Whatever `encodingName`
+// says, a byte-order mark decides the decoding and text without one is UTF-8,
+// which is also the system code page here. Returns false with an empty
+// message for an input that is empty or cannot be read.
+bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view encodingName,
+                  std::string_view delimiter, std::string_view quote, TArrayOfArrayOfString& table,
+                  std::string& message);
 
 }  // namespace morvex

@@ -14,7 +14,7 @@ Rows Read(std::string text, std::string delimiter = ";", std::string quote = "\"
   TMemoryStream stream(std::move(text));
   Rows table;
   std::string message = "unset";
-  EXPECT_TRUE(ReadCsvTable("", &stream, delimiter, quote, table, message));
+  EXPECT_TRUE(ReadCsvTable("", &stream, "utf-8", delimiter, quote, table, message));
   EXPECT_EQ(message, "");
   return table;
 }
@@ -80,12 +80,12 @@ TEST(CsvTable, EmptyOrUnreadableInputFailsWithEmptyMessage) {
     TMemoryStream stream(text);
     Rows table;
     std::string message = "unset";
-    EXPECT_FALSE(ReadCsvTable("", &stream, ";", "\"", table, message));
+    EXPECT_FALSE(ReadCsvTable("", &stream, "", ";", "\"", table, message));
     EXPECT_EQ(message, "");
   }
   Rows table;
   std::string message = "unset";
-  EXPECT_FALSE(ReadCsvTable("/nonexistent/x.csv", nullptr, ";", "\"", table, message));
+  EXPECT_FALSE(ReadCsvTable("/nonexistent/x.csv", nullptr, "utf-8", ";", "\"", table, message));
   EXPECT_EQ(message, "");
 }
 
@@ -100,7 +100,7 @@ TEST(CsvTable, ReadsFilesAndRecordsAcrossChunks) {
   const std::string path = dir.Write("big.csv", text);
   Rows table;
   std::string message;
-  ASSERT_TRUE(ReadCsvTable(path, nullptr, ";", "\"", table, message));
+  ASSERT_TRUE(ReadCsvTable(path, nullptr, "windows-1250", ";", "\"", table, message));
   ASSERT_EQ(table.size(), 40000u);
   for (int i = 0; i < 40000; i += 997) {
     EXPECT_EQ(table[i], (std::vector<std::string>{std::to_string(i), "line one\r\nline \"two\"",
