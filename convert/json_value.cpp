@@ -9,6 +9,8 @@ namespace morvex {
 
 namespace {
 
+// Blocks grow from 64 KiB to 1 MiB, so small documents stay small.
+constexpr size_t kFirstBlockBytes = 64 << 10;
 constexpr size_t kBlockBytes = 1 << 20;
 
 // The UTF-16 sort weight of the character at `pos`: characters above U+FFFF
@@ -42,8 +44,10 @@ TJsonDocument::~TJsonDocument() = default;
 char* TJsonDocument::Allocate(size_t bytes, size_t alignment) {
   const size_t pad = (alignment - reinterpret_cast<uintptr_t>(free_) % alignment) % alignment;
   if (pad + bytes > left_) {
-    const size_t size = std::max(bytes, kBlockBytes);
-    blocks_.push_back(std::make_unique<char[]>(size));
+    const size_t grown =
+        std::min(kBlockBytes, kFirstBlockBytes << std::min<size_t>(blocks_.size(), 8));
+    const size_t size = std::max(bytes, grown);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
     free_ = blocks_.back().get();
     left_ = size;
   } else {
