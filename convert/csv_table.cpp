@@ -30,6 +30,8 @@ std::string_view Trim(std::string_view text) {
 }
 
 bool StartsWithAt(std::string_view text, size_t pos, std::string_view part) {
+  // Separators and quotes are mostly one byte: no call for those.
+  if (part.size() == 1) return pos < text.size() && text[pos] == part[0];
   return text.size() - pos >= part.size() && text.compare(pos, part.size(), part) == 0;
 }
 
@@ -64,11 +66,11 @@ bool TCsvReader::Fill() {
 }
 
 bool TCsvReader::InQuotedValue() const {
-  return inQuotes_ && !quote_.empty() && field_.compare(0, quote_.size(), quote_) == 0;
+  return inQuotes_ && !quote_.empty() && StartsWithAt(field_, 0, quote_);
 }
 
 void TCsvReader::EndField(std::vector<std::string>& cells) {
-  if (quote_.empty() || field_.compare(0, quote_.size(), quote_) != 0) {
+  if (quote_.empty() || !StartsWithAt(field_, 0, quote_)) {
     cells.push_back(field_);
     field_.clear();
     return;
@@ -78,7 +80,7 @@ void TCsvReader::EndField(std::vector<std::string>& cells) {
   const size_t q = quote_.size();
   size_t from = q;
   while (true) {
-    const size_t at = field.find(quote_, from);
+    const size_t at = q == 1 ? field.find(quote_[0], from) : field.find(quote_, from);
     if (at == std::string_view::npos) {
       value.append(field.substr(from));
       break;

@@ -56,7 +56,14 @@ bool TTextInput::Next(std::string& chunk) {
       const size_t complete = atEnd ? buffer_.size() : CompleteUtf8Prefix(buffer_);
       pending_.assign(buffer_, complete);
       buffer_.resize(complete);
-      chunk = SanitizeUtf8(buffer_);
+      // Plain ASCII needs no checking.
+      bool ascii = true;
+      for (char c : buffer_) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+      if (ascii) {
+        chunk.swap(buffer_);
+      } else {
+        chunk = SanitizeUtf8(buffer_);
+      }
     } else {
       const size_t units = buffer_.size() / 2;
       std::u16string text;
