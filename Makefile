@@ -35,6 +35,7 @@ test-asan: deps
 bench: build
 	@bench/run-xml-bench $(BUILD)
 	@bench/run-db-bench $(BUILD)
+	@bench/run-convert-bench $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan
