@@ -85,6 +85,23 @@ void TEncodedTextOutput::Flush() {
   impl_->WriteBytes();
 }
 
+void RewindIfSeekable(TStream& stream) {
+  try {
+    stream.SetPosition(0);
+  } catch (const EMorvexError&) {
+  }
+}
+
+TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy) {
+  try {
+    input.Position();
+    return input;
+  } catch (const EMorvexError&) {
+    copy = std::make_unique<TMemoryStream>(input.ReadToEnd());
+    return *copy;
+  }
+}
+
 void AppendCsvQuotedValue(std::string& out, std::string_view value, std::string_view quote) {
   out.append(quote);
   if (quote.empty()) {

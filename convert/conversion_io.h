@@ -89,6 +89,14 @@ class TEncodedTextOutput {
   std::unique_ptr<Impl> impl_;
 };
 
+// Moves a stream to its start; a stream that cannot seek (a pipe just
+// opened) is left where it is.
+void RewindIfSeekable(TStream& stream);
+
+// `input` itself when it can seek, otherwise `copy` filled with the rest of
+// its bytes, for readers that pass over their input twice.
+TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy);
+
 // Appends `value` enclosed in `quote`, with every occurrence of `quote` inside
 // it doubled, so that CSV readers get the value back unchanged.
 void AppendCsvQuotedValue(std::string& out, std::string_view value, std::string_view quote);

@@ -72,7 +72,8 @@ bool CsvToXml(const TConvertEndpoint& source, const TConvertEndpoint& destinatio
     } catch (const EMorvexError&) {
       return false;  // an unreadable source fails like an empty one
     }
-    TCsvReader reader(input->Stream(), options.Delimiter, options.Quote);
+    std::unique_ptr<TStream> copy;
+    TCsvReader reader(SeekableInput(input->Stream(), copy), options.Delimiter, options.Quote);
     std::vector<std::string> cells;
     size_t width = 0;
     while (reader.Next(cells)) width = std::max(width, cells.size());

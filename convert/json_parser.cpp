@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "convert/conversion_io.h"
 #include "convert/text_input.h"
 #include "text/stream.h"
 #include "text/utf.h"
@@ -350,7 +351,7 @@ std::unique_ptr<TJsonDocument> Parse(TCharSource& source, std::string* error) {
 }  // namespace
 
 std::unique_ptr<TJsonDocument> ParseJsonInput(TStream& stream, std::string* error) {
-  stream.SetPosition(0);
+  RewindIfSeekable(stream);
   TTextInput input(stream);
   TCharSource source(&input);
   return Parse(source, error);

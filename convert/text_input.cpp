@@ -1,5 +1,6 @@
 #include "convert/text_input.h"
 
+#include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
 
@@ -14,29 +15,35 @@ bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 }  // namespace
 
 TTextInput::TTextInput(TStream& stream) : stream_(stream) {
-  const int64_t origin = stream_.Position();
-  unsigned char mark[3] = {0, 0, 0};
+  char mark[3] = {0, 0, 0};
   size_t got = 0;
   while (got < 3) {
     const size_t n = stream_.Read(mark + got, 3 - got);
     if (n == 0) break;
     got += n;
   }
+  const std::string_view head(mark, got);
   size_t skip = 0;
-  if (got >= 3 && mark[0] == 0xEF && mark[1] == 0xBB && mark[2] == 0xBF) {
+  if (head.starts_with("\xEF\xBB\xBF")) {
     skip = 3;
-  } else if (got >= 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
+  } else if (head.starts_with("\xFF\xFE")) {
     form_ = Form::Utf16Le;
     skip = 2;
-  } else if (got >= 2 && mark[0] == 0xFE && mark[1] == 0xFF) {
+  } else if (head.starts_with("\xFE\xFF")) {
     form_ = Form::Utf16Be;
     skip = 2;
   }
-  start_ = origin + static_cast<int64_t>(skip);
-  stream_.SetPosition(start_);
+  // The bytes read after the mark are kept, so that pipes need no seeking.
+  pending_.assign(head.substr(skip));
+  try {
+    start_ = stream_.Position() - static_cast<int64_t>(pending_.size());
+  } catch (const EMorvexError&) {
+    start_ = -1;
+  }
 }
 
 void TTextInput::Rewind() {
+  if (start_ < 0) throw EMorvexError("The input cannot be read a second time.");
   stream_.SetPosition(start_);
   pending_.clear();
 }

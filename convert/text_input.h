@@ -23,12 +23,13 @@ class TTextInput {
   bool Next(std::string& chunk);
 
   // Goes back to where the text started (after the mark), for a second pass.
+  // Raises EMorvexError for a stream that cannot seek (a pipe).
   void Rewind();
 
  private:
   enum class Form { Utf8, Utf16Le, Utf16Be };
   TStream& stream_;
-  int64_t start_ = 0;
+  int64_t start_ = 0;  // -1: the stream cannot seek
   Form form_ = Form::Utf8;
   std::string pending_;  // bytes of an incomplete character from the last read
   std::string buffer_;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "convert/conversion_io.h"
 #include "convert/json_parser.h"
 #include "convert/json_writer.h"
 #include "text/encoding.h"
@@ -454,7 +455,7 @@ std::string PositionText(std::string_view text, size_t offset) {
 }  // namespace
 
 std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error) {
-  stream.SetPosition(0);
+  RewindIfSeekable(stream);
   std::string text;
   try {
     text = DecodeXmlInput(stream.ReadToEnd());

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "convert/csv_to_xml.h"
 #include "convert/xml_to_csv.h"
 #include "tests/convert/convert_test_util.h"
@@ -184,6 +186,35 @@ TEST(CsvXmlRoundTrip, ValuesSurviveCsvToXmlToCsv) {
   const std::string xml = CsvToXmlText(toXml);
   TConversionRun back(xml);
   EXPECT_EQ(XmlToCsvText(back), kUtf8Mark + csv);
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// A read stream over a pipe holding `bytes`: it cannot seek.
+std::unique_ptr<TFileStream> PipeHolding(const std::string& bytes) {
+  int fds[2];
+  if (::pipe(fds) != 0) return nullptr;
+  EXPECT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fds[1]);
+  return std::make_unique<TFileStream>(fds[0], "pipe", true);
+}
+
+TEST(ConversionInputs, PipesAreReadWithoutSeeking) {
+  auto pipe = PipeHolding(
+      "\xEF\xBB\xBF"
+      "a;b\n1\n");
+  ASSERT_TRUE(pipe);
+  testing::TConversionRun run("");
+  run.Source.Stream = pipe.get();
+  run.Source.Location = "pipe";
+  ASSERT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
+      << run.Message;
+  EXPECT_EQ(run.Result(), std::string(kUtf8Mark) + kDeclaration +
+                              "<morvex_data><pipe><r><a>1</a><b/></r></pipe></morvex_data>");
 }
 
 }  // namespace

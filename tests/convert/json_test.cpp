@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "convert/json_parser.h"
 #include "convert/json_path.h"
@@ -173,6 +174,26 @@ TEST(JPathTransform, Failures) {
       JPathTransform(missing.Source, missing.Destination, missing.Options, missing.Message));
   EXPECT_EQ(missing.Message, "The path b selects nothing.");
   EXPECT_EQ(missing.Result(), kUtf8Mark);
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+TEST(JsonReader, ReadsAPipeFromWhereItIs) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string text = "\xEF\xBB\xBF{\"a\":[1]}";
+  ASSERT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(fds[1]);
+  TFileStream pipe(fds[0], "pipe", true);
+  const auto document = ParseJsonInput(pipe);
+  ASSERT_TRUE(document);
+  std::string out;
+  AppendJsonText(*document, *document->Root(), false, out);
+  EXPECT_EQ(out, "{\"a\":[1]}");
 }
 
 }  // namespace
