@@ -85,12 +85,14 @@ TEST(XmlToJsonTree, Decoding) {
   EXPECT_EQ(Packed("\xEF\xBB\xBF<?xml version='1.0' encoding='UTF-8'?><r><a>\xC3\xA4</a></r>"),
             "{\"a\":\"\xC3\xA4\"}");
   EXPECT_EQ(Packed("\xEF\xBB\xBF<?xml version='1.0' encoding='iso-8859-2'?><r/>"), "none");
-  const std::string utf16("\xFF\xFE<\0r\0>\0\xE4\0<\0/\0r\0>\0", 18);
-  EXPECT_EQ(Packed(utf16), "{\"#name\":\"r\",\"#text\":\"\xC3\xA4\"}");
-  const std::string wrong(
-      "\xFF\xFE<\0?\0x\0m\0l\0 \0e\0n\0c\0o\0d\0i\0n\0g\0=\0'\0u\0t\0f\0-\08\0'\0?"
-      "\0>\0<\0r\0/\0>\0",
-      64);
+  const auto utf16 = [](std::string_view ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) bytes += std::string{c, '\0'};
+    return bytes;
+  };
+  EXPECT_EQ(Packed(utf16("<r>\xE4</r>")), "{\"#name\":\"r\",\"#text\":\"\xC3\xA4\"}");
+  EXPECT_EQ(Packed(utf16("<?xml encoding='unicode'?><r/>")), "{}");
+  const std::string wrong = utf16("<?xml encoding='utf-8'?><r/>");
   EXPECT_EQ(Packed(wrong), "none");
 }
 
