@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "convert/conversion_io.h"
@@ -75,6 +76,34 @@ bool IsWordEnd(int c) {
   return c < 0 || c == ':' || c == ',' || c == '{' || c == '}' || c == '[' || c == ']' ||
          c == '"' || c == '\'' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
          c == '\f' || c == '\b';
+}
+
+// The value of a decimal text with at most four decimals, times 10000, read
+// digit by digit so that nothing is lost to binary fractions; nullopt when
+// the text is no such number or does not fit.
+std::optional<int64_t> CurrencyValue(std::string_view text) {
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  const size_t dot = text.find('.');
+  if (dot == std::string_view::npos || dot == 0 || text.size() - dot - 1 > 4) return std::nullopt;
+  int64_t value = 0;
+  int decimals = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i == dot) continue;
+    const char c = text[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    if (value > (INT64_MAX - 9) / 10) return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (i > dot) ++decimals;
+  }
+  for (; decimals < 4; ++decimals) {
+    if (value > INT64_MAX / 10) return std::nullopt;
+    value *= 10;
+  }
+  return negative ? -value : value;
 }
 
 class TJsonParser {
@@ -314,10 +343,7 @@ class TJsonParser {
       const long long value = std::strtoll(begin, &end, 10);
       if (end == begin + number_.size() && errno == 0) return TJsonDocument::MakeInteger(value);
     } else if (dot && !exponent && decimals <= 4) {
-      const double value = std::strtod(begin, &end);
-      if (end == begin + number_.size() && std::fabs(value) < 9.2e14) {
-        return TJsonDocument::MakeCurrency(std::llround(value * 10000.0));
-      }
+      if (const auto scaled = CurrencyValue(number_)) return TJsonDocument::MakeCurrency(*scaled);
     }
     errno = 0;
     const double value = std::strtod(begin, &end);
