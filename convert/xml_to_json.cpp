@@ -130,9 +130,9 @@ struct TElementBuilder {
   bool HasAttributes = false;
 };
 
-class TPackedXmlReader {
+class TSuperXMLParser {
  public:
-  TPackedXmlReader(std::string_view text, TJsonDocument& document)
+  TSuperXMLParser(std::string_view text, TJsonDocument& document)
       : text_(text), document_(document), textKey_(document.InternKey("#text")) {}
 
   const TSuperObject* Read() {
@@ -464,7 +464,7 @@ std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error
     return nullptr;
   }
   auto document = std::make_unique<TJsonDocument>();
-  TPackedXmlReader reader(text, *document);
+  TSuperXMLParser reader(text, *document);
   try {
     document->SetRoot(reader.Read());
     return document;
