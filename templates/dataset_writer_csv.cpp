@@ -14,12 +14,15 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "text/utf.h"
 #include "xml/dom.h"
 
 namespace morvex {
 
 namespace {
 
+// Memo and binary values are cut to this many UTF-16 code units.
+constexpr size_t kMaxCutValueUnits = 255;
 constexpr size_t kBlockBytes = 64 * 1024;
 
 bool IsBareClass(int typeClass) { return typeClass >= 2 && typeClass <= 6; }
@@ -99,8 +102,14 @@ void AppendRecord(std::string& line, const TLSQLDataset& dataset, const std::vec
     const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Csv);
     if (IsBareClass(typeClass)) {
       line += text;
+    } else if (typeClass == 1 || typeClass == 7) {
+      // A text holds at least as many bytes as UTF-16 code units.
+      if (text.size() <= kMaxCutValueUnits) {
+        AppendCsvQuoted(line, text, options.Quote);
+      } else {
+        AppendCsvQuoted(line, CutToUtf16Units(text, kMaxCutValueUnits), options.Quote);
+      }
     } else {
-      // Memo and binary values are written whole: nothing is cut off.
       AppendCsvQuoted(line, text, options.Quote);
     }
   }

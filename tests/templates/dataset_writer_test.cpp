@@ -268,8 +268,8 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
                 "\"ab\"\"c\";5;\"m \"\"q\"\"\";1234.5;2013-05-01;14:30:00;2013-05-01 14:30:00;"
                 "\"xyz\";1\r\n"
                 "\"" +
-                std::string(300, 'y') + "\";9;\"" + std::string(300, 'x') + "\";;;;;\"" +
-                std::string(300, 'z') + "\";\r\n");
+                std::string(300, 'y') + "\";9;\"" + std::string(255, 'x') + "\";;;;;\"" +
+                std::string(255, 'z') + "\";\r\n");
 
   // The system code page (an empty name) has no byte-order mark.
   TDatasetWriterOptions options = CsvOptions();
@@ -284,13 +284,13 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndCuts) {
             "A,1\r\n");
 }
 
-TEST_P(DatasetWriterTest, CsvWritesWholeMemosAndConvertsTheEncoding) {
-  // 300 two-byte characters are written whole.
+TEST_P(DatasetWriterTest, CsvCutsMemoByCharactersAndConvertsTheEncoding) {
+  // 300 two-byte characters: the cut keeps 255 characters, not 255 bytes.
   Exec("insert into {items} (note) values (" + Repeat("\xC3\xA9", 300) + ")");
   TDatasetWriterOptions options = CsvOptions();
   options.HeaderRow = false;
   std::string expected;
-  for (int i = 0; i < 300; ++i) expected += "\xC3\xA9";
+  for (int i = 0; i < 255; ++i) expected += "\xC3\xA9";
   EXPECT_EQ(Csv("<lsql><q>select note from {items} where order_id is null</q></lsql>", options),
             kBom + "\"" + expected + "\"\r\n");
 
