@@ -14,11 +14,6 @@ namespace morvex::operations {
 
 namespace {
 
-bool NotAvailable(const char* operation, std::string& message) {
-  message = std::string(operation) + " is not available in this build.";
-  return false;
-}
-
 // The writer options a query step takes from its transform.
 TDatasetWriterOptions WriterOptions(const TXTransformInfo& transform) {
   TDatasetWriterOptions options;
@@ -118,7 +113,8 @@ bool RunActiveScript(const TXSourceInfo&, const TXSourceInfo&, const TXTransform
 bool RunExternalScript(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
                        const TParameterList&, const std::vector<std::string>&,
                        std::string& message) {
-  return NotAvailable("The zqScript interpreter", message);
+  message = "The zqScript interpreter is not available in this build.";
+  return false;
 }
 
 }  // namespace morvex::operations
