@@ -90,7 +90,18 @@ void TXMLSaxDBHelper::StoreValue() {
     }
   }
   if (!value) value = &pairs_.emplace_back(std::string(name), std::string()).second;
-  std::string text = FlattenText(text_, true);
+  // Line ends count as LF, as XML reads them, so that a CR LF value is not
+  // given a second CR when its lines are joined with CR LF.
+  std::string lines;
+  lines.reserve(text_.size());
+  for (size_t i = 0; i < text_.size(); ++i) {
+    if (text_[i] != '\r') {
+      lines.push_back(text_[i]);
+    } else if (i + 1 >= text_.size() || text_[i + 1] != '\n') {
+      lines.push_back('\n');
+    }
+  }
+  std::string text = FlattenText(lines, true);
   if (value->empty()) {
     *value = std::move(text);
   } else {
