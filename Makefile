@@ -36,6 +36,7 @@ bench: build
 	@bench/run-xml-bench $(BUILD)
 	@bench/run-db-bench $(BUILD)
 	@bench/run-convert-bench $(BUILD)
+	@bench/run-import-bench $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan
