@@ -161,6 +161,12 @@ TEST_P(ImportTest, FailingRecordStopsTheImport) {
     EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"51"});
     EXPECT_EQ(Column("SELECT MAX(id) FROM {t} WHERE id < 50"), Lines{"49"});
     EXPECT_EQ(lines_, (Lines{"49 record(s) processed.", "49 record(s) affected."}));
+
+    Exec("DELETE FROM {t}");
+    EXPECT_EQ(Import(format, input(10000), kInsertIdName, true),
+              (Lines{"10000 records processed ...", "10000 record(s) processed.",
+                     "10000 record(s) affected."}));
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"10000"});
   }
 }
 
