@@ -242,6 +242,17 @@ TInlineScript ThreeArguments(const std::string& first, std::string second,
 TInlineScript FourArguments(const std::string& first, const std::string& second, std::string third,
                             const std::string& fourth) {
   TInlineScript script;
+  // A file loaded into a database may also be written as file, kind,
+  // database, template file ("orders.csv xml/csv <connection> insert.lsql"),
+  // which the first reading would take for a query named like a kind.
+  if (FileExists(first) && IsConversionKeyword(second) && !FileExists(second) &&
+      FileExists(fourth)) {
+    script.Source = FileSource(first);
+    script.Query = Query("file", fourth);
+    script.Transform = PlainTransform(second, "");
+    script.Destination = DatabaseDestination(third);
+    return script;
+  }
   if (FileExists(first)) {
     script.Source = FileSource(first);
     script.Query = QueryFileOrInline(second);

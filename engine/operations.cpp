@@ -4,6 +4,7 @@
 #include "convert/json_path.h"
 #include "convert/json_to_csv.h"
 #include "convert/json_to_xml.h"
+#include "convert/record_import.h"
 #include "convert/xml_to_csv.h"
 #include "convert/xml_to_json.h"
 #include "engine/parameters.h"
@@ -74,11 +75,24 @@ void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
                              templateRoot);
 }
 
-void RunImportSession(const TXSourceInfo&, const TLSQLInfo&, const TXTransformInfo& transform,
-                      const TOutputCallback&, const _xmlNode*, const TParameterList&, _xmlNode*,
-                      const TXSourceInfo&) {
-  throw EMorvexError(std::string(transform.Kind == tkCsv ? "CSV" : "XML") +
-                     " import into a database is not available in this build.");
+void RunImportSession(const TXSourceInfo& destination, const TLSQLInfo& query,
+                      const TXTransformInfo& transform, const TOutputCallback& progress,
+                      const _xmlNode* parametersElement, const TParameterList& parameters,
+                      _xmlNode* templateRoot, const TXSourceInfo& input) {
+  const TConvertEndpoint source = Endpoint(input);
+  const TConvertOptions options = ConvertOptions(transform);
+  const ProgressSink sink = DetailSink(progress);
+  const std::vector<std::string>& entries = parameters.Entries();
+  const bool csv = transform.Kind == tkCsv;
+  ::morvex::RunImportSession(destination.Location, query.OneTransaction, WriterOptions(transform),
+                             sink, parametersElement, entries, templateRoot,
+                             [&](TLSQLConnHelper& helper, _xmlNode* root) {
+                               if (csv) {
+                                 ImportCsvRecords(source, options, root, sink, helper, entries);
+                               } else {
+                                 ImportXmlRecords(source, options, root, sink, helper, entries);
+                               }
+                             });
 }
 
 bool CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,

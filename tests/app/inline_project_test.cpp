@@ -147,6 +147,16 @@ TEST_F(InlineProjectTest, FourArguments) {
        kFileIn + "<lsql kind=\"file\">query.sql</lsql><transform kind=\"csv\"></transform>"
                  "<destination kind=\"oledb\"><connection-string>DSN=db</connection-string>"
                  "</destination>"},
+      // The same with the kind first and the template file last.
+      {{"in.xml", "csv", "DSN=db", "query.sql"},
+       kFileIn + "<lsql kind=\"file\">query.sql</lsql><transform kind=\"csv\"></transform>"
+                 "<destination kind=\"oledb\"><connection-string>DSN=db</connection-string>"
+                 "</destination>"},
+      // A template that does not exist keeps the first reading.
+      {{"in.xml", "csv", "DSN=db", "missing.sql"},
+       kFileIn + "<lsql kind=\"inline\">csv</lsql><transform kind=\"DSN=db\"></transform>"
+                 "<destination kind=\"oledb\"><connection-string>missing.sql</connection-string>"
+                 "</destination>"},
       {{"DSN=x", "query.sql", "json", "out.xml"},
        kDbX + "<lsql kind=\"file\">query.sql</lsql><transform kind=\"json\"></transform>" + kToOut},
       // "XML" is no keyword here and, being no file, an XPath.

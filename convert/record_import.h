@@ -1,0 +1,125 @@
+// Import of CSV and XML records into a database through a query template.
+// Each importer streams through its input and runs the template's main
+// statements once per record (ExecuteTemplate with the report flag clear,
+// then CloseTemplate without freeing). The template session around it owns
+// the connection, the prepared statements and the transaction; an importer
+// owns only its reader.
+//
+// Record values reach the statements under names beginning with "source$":
+// CSV values as entries of a per-record parameter list, XML values as
+// (name, value) pairs beside the run's parameters.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "convert/conversion_io.h"
+#include "convert/record_path.h"
+#include "db/lsql_conn_helper.h"
+
+struct _xmlNode;
+
+namespace morvex {
+
+// Reads `source` as CSV (options.Delimiter, Quote, HeaderRow) and runs the
+// template under `root` once per data row. Column i (from 1) is offered as
+// "source$i" and, with a header row, also as "source$" + MakeXmlName of its
+// header cell (header name first; none when that name is empty). The run's
+// `parameters` follow, except those whose name (ignoring case) a column
+// already has. Rows shorter than the widest one have empty cells, which bind
+// as Null like any empty parameter. The input is read twice (first for the
+// widest row) and never held whole.
+//
+// With a sink: "<n> records processed ..." every 10000 records, then
+// "<n> record(s) processed." and "<n> record(s) affected.", also for a table
+// without data rows. An empty or unreadable input raises EMorvexError with
+// an empty message. A failing record raises "Record #<n>: " followed by the
+// template's message; the records before it were run (the summary lines
+// then count them, unless a transaction is open, which the session rolls
+// back).
+void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& options,
+                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
+                      const std::vector<std::string>& parameters);
+
+// Reads `source` as XML in one SAX pass and runs the template under `root`
+// once per record element (see TXMLSaxDBHelper), with the run's
+// `parameters` and the record's pairs. Progress and summary lines as for
+// ImportCsvRecords. A document that is not well-formed raises the reader's
+// message with line and column; a failing record raises "Record #<n>: "
+// followed by the template's message.
+void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
+                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
+                      const std::vector<std::string>& parameters);
+
+// The event sink of the XML import: finds the record elements, gathers each
+// record's values as pairs and runs the template when a record ends.
+//
+// Records: with a record tag (options.RecordTag, such as "order" or
+// "orders/order"), every element whose path ends with "/" + the tag, at any
+// depth. Without one, a root named morvex_data (the dataset layout) makes
+// its "r" elements the records; any other root is passed over and its first
+// child names the records. A record ends only with its own end tag.
+//
+// Values: each element inside a record is a value element named "source$"
+// + its local name, a nested one "source$outer$inner". Its text (through
+// FlattenText, lines joined with CR LF) is stored in the pair of that name;
+// texts of repeated names are joined with CR LF. With options.FlatText a
+// nested element's text goes to the pair of the outermost value element.
+// A record without value elements has no pairs and still runs the template.
+class TXMLSaxDBHelper {
+ public:
+  TXMLSaxDBHelper(const TConvertOptions& options, _xmlNode* root,
+                  const std::vector<std::string>& parameters, TLSQLConnHelper& helper,
+                  const ProgressSink& progress);
+
+  void StartElement(std::string_view localName, std::string_view qName);
+  void Characters(std::string_view chars);
+  // Runs the template when a record ends; its failure is remembered as
+  // LastError and raised again.
+  void EndElement(std::string_view qName);
+
+  int64_t RecordCount() const { return recordCount_; }
+  int64_t RowsAffected() const { return rowsAffected_; }
+  // Records whose statements ran to their end.
+  int64_t RecordsDone() const { return lastError_.empty() ? recordCount_ : recordCount_ - 1; }
+  const std::string& LastError() const { return lastError_; }
+
+ private:
+  void StoreValue();
+  void RunRecord();
+
+  _xmlNode* root_;
+  const std::vector<std::string>& parameters_;
+  TLSQLConnHelper& helper_;
+  const ProgressSink& progress_;
+  bool flatText_;
+  TRecordPath path_;
+  bool inRecord_ = false;
+  bool fieldOpen_ = false;
+  size_t recordDepth_ = 0;  // length of the element path of the open record
+  int64_t recordCount_ = 0;
+  int64_t rowsAffected_ = 0;
+  TNameValuePairs pairs_;
+  std::string namePath_;
+  std::string text_;
+  std::string lastError_;
+};
+
+namespace import_detail {
+
+// The message of a record whose statements failed: "Record #<n>: " + message.
+std::string RecordFailure(int64_t record, const char* message);
+
+// The two closing lines: "<records> record(s) processed." and
+// "<rows> record(s) affected.".
+void ReportSummary(const ProgressSink& progress, int64_t records, int64_t rows);
+
+// After a failure: the closing lines counting the records that stay, unless
+// a transaction is open (the session rolls it back, so none stays).
+void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& helper,
+                               int64_t records, int64_t rows);
+
+}  // namespace import_detail
+
+}  // namespace morvex

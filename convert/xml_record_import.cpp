@@ -1,0 +1,149 @@
+#include "convert/record_import.h"
+
+#include "convert/xml_names.h"
+#include "templates/template_walk.h"
+#include "text/error.h"
+#include "xml/sax_parser.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr std::string_view kSourceName = "source";
+
+// The name path without its last "$" segment.
+void DropLastName(std::string& path) {
+  const size_t at = path.rfind('$');
+  path.resize(at == std::string::npos ? 0 : at);
+}
+
+}  // namespace
+
+TXMLSaxDBHelper::TXMLSaxDBHelper(const TConvertOptions& options, _xmlNode* root,
+                                 const std::vector<std::string>& parameters,
+                                 TLSQLConnHelper& helper, const ProgressSink& progress)
+    : root_(root),
+      parameters_(parameters),
+      helper_(helper),
+      progress_(progress),
+      flatText_(options.FlatText),
+      path_(options.RecordTag) {}
+
+void TXMLSaxDBHelper::StartElement(std::string_view localName, std::string_view qName) {
+  path_.Enter(qName);
+  if (!path_.Known()) return;
+  if (inRecord_) {
+    if (fieldOpen_) {
+      StoreValue();
+    } else {
+      fieldOpen_ = true;
+    }
+    text_.clear();
+    namePath_ += '$';
+    namePath_ += localName;
+  } else if (path_.AtRecord()) {
+    inRecord_ = true;
+    fieldOpen_ = false;
+    recordDepth_ = path_.ElementPath().size();
+    namePath_.assign(kSourceName);
+  }
+}
+
+void TXMLSaxDBHelper::Characters(std::string_view chars) {
+  if (inRecord_ && fieldOpen_) text_.append(chars);
+}
+
+void TXMLSaxDBHelper::EndElement(std::string_view) {
+  if (inRecord_ && fieldOpen_) {
+    StoreValue();
+    fieldOpen_ = false;
+    DropLastName(namePath_);
+  } else if (inRecord_) {
+    // Only the record's own end tag ends it: an element inside the record
+    // whose path also ends with the record path (a nested detail record of
+    // the dataset layout) is a value element like any other.
+    if (path_.ElementPath().size() == recordDepth_) {
+      ++recordCount_;
+      inRecord_ = false;
+      RunRecord();
+      ReportProgress(progress_, recordCount_);
+      pairs_.clear();
+    } else {
+      DropLastName(namePath_);
+    }
+  }
+  path_.Leave();
+}
+
+void TXMLSaxDBHelper::StoreValue() {
+  std::string_view name = namePath_;
+  if (flatText_) {
+    const size_t first = name.find('$');
+    const size_t second = first == std::string_view::npos ? first : name.find('$', first + 1);
+    if (second != std::string_view::npos) name = name.substr(0, second);
+  }
+  std::string* value = nullptr;
+  for (auto& pair : pairs_) {
+    if (pair.first == name) {
+      value = &pair.second;
+      break;
+    }
+  }
+  if (!value) value = &pairs_.emplace_back(std::string(name), std::string()).second;
+  // Line ends count as LF, as XML reads them, so that a CR LF value is not
+  // given a second CR when its lines are joined with CR LF.
+  std::string lines;
+  lines.reserve(text_.size());
+  for (size_t i = 0; i < text_.size(); ++i) {
+    if (text_[i] != '\r') {
+      lines.push_back(text_[i]);
+    } else if (i + 1 >= text_.size() || text_[i + 1] != '\n') {
+      lines.push_back('\n');
+    }
+  }
+  std::string text = FlattenText(lines, true);
+  if (value->empty()) {
+    *value = std::move(text);
+  } else {
+    *value += "\r\n";
+    *value += text;
+  }
+}
+
+void TXMLSaxDBHelper::RunRecord() {
+  try {
+    rowsAffected_ += ExecuteTemplate(root_, &parameters_, &pairs_, false, progress_, helper_);
+  } catch (const EMorvexError& error) {
+    lastError_ = import_detail::RecordFailure(recordCount_, error.what());
+    throw EMorvexError(lastError_);
+  }
+  CloseTemplate(root_, false, helper_);
+}
+
+void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
+                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
+                      const std::vector<std::string>& parameters) {
+  TConvertInput input(source);
+  TXMLSaxDBHelper sink(options, root, parameters, helper, progress);
+  TXMLParser parser;
+  parser.OnStartElement = [&sink](std::string_view, std::string_view localName,
+                                  std::string_view qName,
+                                  const TXMLAttributes&) { sink.StartElement(localName, qName); };
+  parser.OnCharacters = [&sink](std::string_view chars) { sink.Characters(chars); };
+  parser.OnEndElement = [&sink](std::string_view, std::string_view, std::string_view qName) {
+    sink.EndElement(qName);
+  };
+  try {
+    parser.Parse(input.Stream());
+  } catch (const std::exception& error) {
+    import_detail::ReportSummaryAfterFailure(progress, helper, sink.RecordsDone(),
+                                             sink.RowsAffected());
+    // A template failure is reported with its own message, whatever the
+    // reader made of it.
+    if (!sink.LastError().empty()) throw EMorvexError(sink.LastError());
+    throw;
+  }
+  import_detail::ReportSummary(progress, sink.RecordCount(), sink.RowsAffected());
+}
+
+}  // namespace morvex

@@ -1,0 +1,360 @@
+// CSV and XML records imported into real tables through the template
+// session: a SQLite file, and the PostgreSQL server through libpq and ODBC.
+#include "convert/record_import.h"
+
+#include <gtest/gtest.h>
+#include <libxml/tree.h>
+
+#include "templates/template_session.h"
+#include "tests/support/template_document.h"
+#include "tests/support/test_database.h"
+#include "text/error.h"
+#include "text/stream.h"
+
+namespace morvex {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+enum class TFormat { Csv, Xml };
+
+class ImportTest : public testing::TDatabaseTest {
+ protected:
+  // Imports `input` through the template `xml` in a whole session; returns
+  // the progress lines, or throws the session's error. The lines reported
+  // before a failure stay in lines_.
+  Lines Import(TFormat format, const std::string& input, const std::string& xml,
+               bool oneTransaction = false, const std::vector<std::string>& parameters = {}) {
+    lines_.clear();
+    _xmlNode* root = testing::LoadTemplateDocument(Sql(xml), doc_);
+    TMemoryStream stream(input);
+    TConvertEndpoint source{"input", &stream, "utf-8"};
+    const ProgressSink sink = [this](const std::string& line) { lines_.push_back(line); };
+    RunImportSession(ConnectionString(), oneTransaction, TDatasetWriterOptions{}, sink, nullptr,
+                     parameters, root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+                       if (format == TFormat::Csv) {
+                         ImportCsvRecords(source, options_, templateRoot, sink, helper, parameters);
+                       } else {
+                         ImportXmlRecords(source, options_, templateRoot, sink, helper, parameters);
+                       }
+                     });
+    return lines_;
+  }
+
+  std::string ImportError(TFormat format, const std::string& input, const std::string& xml,
+                          bool oneTransaction) {
+    try {
+      Import(format, input, xml, oneTransaction);
+    } catch (const EMorvexError& error) {
+      return error.what();
+    }
+    return "no error";
+  }
+
+  // Rows of `table` as "a|b|c" texts, ordered by the first column.
+  Lines Rows(const std::string& columns = "a, b, c", const std::string& table = "{t}") {
+    std::string expression;
+    size_t start = 0;
+    for (size_t comma = columns.find(','); start != std::string::npos;
+         comma = columns.find(',', start)) {
+      const std::string column =
+          columns.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      if (!expression.empty()) expression += " || '|' || ";
+      expression += "COALESCE(CAST(" + column + " AS VARCHAR(200)), '<null>')";
+      start = comma == std::string::npos ? comma : comma + 1;
+    }
+    return Column("SELECT " + expression + " FROM " + table + " ORDER BY 1");
+  }
+
+  // Row count and a checksum over the whole table, to compare before and after.
+  std::string Checksum() {
+    return Column(
+        "SELECT CAST(COUNT(*) AS VARCHAR(20)) || '/' || "
+        "CAST(COALESCE(SUM(id), 0) AS VARCHAR(20)) || '/' || "
+        "CAST(COALESCE(SUM(LENGTH(name) * id), 0) AS VARCHAR(20)) FROM {t}")[0];
+  }
+
+  // A CSV text of ids 1..count with a name each.
+  static std::string NumberedCsv(int count) {
+    std::string csv = "id;name\r\n";
+    for (int i = 1; i <= count; ++i) csv += std::to_string(i) + ";n" + std::to_string(i) + "\r\n";
+    return csv;
+  }
+
+  static std::string NumberedXml(int count) {
+    std::string xml = "<rows>";
+    for (int i = 1; i <= count; ++i) {
+      xml += "<row><id>" + std::to_string(i) + "</id><name>n" + std::to_string(i) + "</name></row>";
+    }
+    return xml + "</rows>";
+  }
+
+  TConvertOptions options_;
+  Lines lines_;
+  detail::xml_ptr<xmlDoc> doc_;
+};
+
+constexpr const char* kInsertIdName =
+    "<lsql><ins>INSERT INTO {t} (id, name) VALUES (:source$id, :source$name)</ins></lsql>";
+
+TEST_P(ImportTest, CsvColumnsByHeaderAndNumberBesideRunParameters) {
+  CreateTable("t", "a VARCHAR(40), b VARCHAR(40), c VARCHAR(40), d VARCHAR(40)");
+  // "2nd" gives the header name nd; a run parameter named like a column is
+  // hidden by the column, the others are offered.
+  const Lines lines =
+      Import(TFormat::Csv, "Order No;2nd;x\r\nA1;first;\r\nA2;\"two\r\nlines\";z;extra\n",
+             "<lsql><ins>INSERT INTO {t} VALUES (:source$Order_No, :source$nd || '/' || :source$2, "
+             ":source$3, :source$4 || :tag)</ins></lsql>",
+             false, {"source$1=hidden", "SOURCE$ORDER_NO=hidden too", "tag=!"});
+  EXPECT_EQ(lines, (Lines{"2 record(s) processed.", "2 record(s) affected."}));
+  // An empty cell binds as Null; the shorter first row is filled up.
+  EXPECT_EQ(Rows("a, b, c, d"),
+            (Lines{"A1|first/first|<null>|<null>", "A2|two\r\nlines/two\r\nlines|z|extra!"}));
+}
+
+TEST_P(ImportTest, CsvWithoutHeaderRowAndWithoutDataRows) {
+  CreateTable("t", "a VARCHAR(20), b VARCHAR(20), c VARCHAR(20)");
+  options_.HeaderRow = false;
+  options_.Delimiter = ",";
+  options_.Quote = "'";
+  Import(TFormat::Csv, "1,'a,b'\n2,' x '\n",
+         "<lsql><ins>INSERT INTO {t} VALUES (:source$1, :source$2, :source$id)</ins></lsql>");
+  // Values pass exactly as read, blanks included; no header name exists.
+  EXPECT_EQ(Rows(), (Lines{"1|a,b|<null>", "2| x |<null>"}));
+
+  options_.HeaderRow = true;
+  EXPECT_EQ(Import(TFormat::Csv, "id\r\n", kInsertIdName),
+            (Lines{"0 record(s) processed.", "0 record(s) affected."}));
+  // An empty input fails with an empty message and runs nothing.
+  EXPECT_EQ(ImportError(TFormat::Csv, "", kInsertIdName, false), "");
+}
+
+// A failing record stops the import: with one-transaction the table is
+// exactly as before; without it the earlier records stay and are counted.
+// (The run without a transaction is shorter: SQLite commits every record to
+// disk then.)
+TEST_P(ImportTest, FailingRecordStopsTheImport) {
+  for (const TFormat format : {TFormat::Csv, TFormat::Xml}) {
+    SCOPED_TRACE(format == TFormat::Csv ? "CSV" : "XML");
+    CreateTable("t", "id INTEGER PRIMARY KEY, name VARCHAR(20)");
+    Exec("INSERT INTO {t} VALUES (5000, 'already here'), (50, 'here too')");
+    const auto input = [format](int count) {
+      return format == TFormat::Csv ? NumberedCsv(count) : NumberedXml(count);
+    };
+    const std::string before = Checksum();
+
+    std::string message = ImportError(format, input(10000), kInsertIdName, true);
+    EXPECT_EQ(message.rfind("Record #50: ins: ", 0), 0u) << message;
+    EXPECT_EQ(Checksum(), before);
+    EXPECT_EQ(lines_, Lines{});
+
+    Exec("DELETE FROM {t} WHERE id = 50");
+    const std::string beforeLater = Checksum();
+    message = ImportError(format, input(10000), kInsertIdName, true);
+    EXPECT_EQ(message.rfind("Record #5000: ins: ", 0), 0u) << message;
+    EXPECT_EQ(Checksum(), beforeLater);
+
+    Exec("INSERT INTO {t} VALUES (50, 'here too')");
+    message = ImportError(format, input(100), kInsertIdName, false);
+    EXPECT_EQ(message.rfind("Record #50: ins: ", 0), 0u) << message;
+    EXPECT_GT(message.size(), std::string("Record #50: ins: ").size());  // the server's reason
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"51"});
+    EXPECT_EQ(Column("SELECT MAX(id) FROM {t} WHERE id < 50"), Lines{"49"});
+    EXPECT_EQ(lines_, (Lines{"49 record(s) processed.", "49 record(s) affected."}));
+
+    Exec("DELETE FROM {t}");
+    EXPECT_EQ(Import(format, input(10000), kInsertIdName, true),
+              (Lines{"10000 records processed ...", "10000 record(s) processed.",
+                     "10000 record(s) affected."}));
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"10000"});
+  }
+}
+
+TEST_P(ImportTest, MalformedXmlKeepsOrRollsBackTheRecordsBeforeIt) {
+  CreateTable("t", "id INTEGER, name VARCHAR(20)");
+  const std::string input =
+      "<rows><row><id>1</id></row><row><id>2</id></row>\n<row><id>3</i></row>";
+  std::string message = ImportError(TFormat::Xml, input, kInsertIdName, true);
+  EXPECT_NE(message.find("[line: 2, col: "), std::string::npos) << message;
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"0"});
+
+  message = ImportError(TFormat::Xml, input, kInsertIdName, false);
+  EXPECT_NE(message.find("[line: 2, col: "), std::string::npos) << message;
+  EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"1", "2"}));
+  EXPECT_EQ(lines_, (Lines{"2 record(s) processed.", "2 record(s) affected."}));
+}
+
+// A table written as CSV and as dataset XML and imported back into an empty
+// table gives the same rows. The dataset layout writes Null as an empty
+// element, which the template turns back into Null with NULLIF.
+TEST_P(ImportTest, ExportedTableImportsBackUnchanged) {
+  CreateTable("src",
+              "id INTEGER, name VARCHAR(40), note VARCHAR(40), amount NUMERIC(10,2), "
+              "day DATE");
+  Exec(
+      "INSERT INTO {src} VALUES (1, 'Zo\xC3\xAB \"quoted\" ; semi', 'line 1\r\nline 2', 12.5, "
+      "'2024-01-31'), (2, NULL, '\xE6\x97\xA5\xE6\x9C\xAC', -3, NULL), "
+      "(3, 'x', NULL, NULL, '1999-12-31')");
+  const std::string columns = "id, name, note, amount, day";
+  const Lines expected = Rows(columns, "{src}");
+  ASSERT_EQ(expected.size(), 3u);
+
+  struct TRoundTrip {
+    TQueryOutputKind Kind;
+    TFormat Format;
+    const char* Insert;
+  };
+  // SQLite keeps dates as text; a cast to DATE would make them numbers.
+  const std::string day =
+      IsSqlite() ? "NULLIF(:source$day, '')" : "CAST(NULLIF(:source$day, '') AS DATE)";
+  const std::string xmlInsert =
+      "INSERT INTO {t} VALUES (:source$id, NULLIF(:source$name, ''), NULLIF(:source$note, ''), "
+      "CAST(NULLIF(:source$amount, '') AS NUMERIC(10,2)), " +
+      day + ")";
+  const TRoundTrip trips[] = {
+      {TQueryOutputKind::Csv, TFormat::Csv,
+       "INSERT INTO {t} VALUES (:source$id, :source$name, :source$note, :source$amount, "
+       ":source$day)"},
+      {TQueryOutputKind::DatasetXml, TFormat::Xml, xmlInsert.c_str()},
+  };
+  for (const TRoundTrip& trip : trips) {
+    SCOPED_TRACE(trip.Format == TFormat::Csv ? "CSV" : "XML");
+    CreateTable("t",
+                "id INTEGER, name VARCHAR(40), note VARCHAR(40), amount NUMERIC(10,2), "
+                "day DATE");
+    TDatasetWriterOptions writer;
+    writer.TransformKind = trip.Kind;
+    TMemoryStream exported;
+    _xmlNode* query = testing::LoadTemplateDocument(
+        Sql("<lsql><src>SELECT id, name, note, amount, day FROM {src} ORDER BY id</src></lsql>"),
+        doc_);
+    RunQueryTemplate(ConnectionString(), false, writer, ProgressSink(), exported, nullptr, {},
+                     query);
+    Import(trip.Format, exported.Data(), std::string("<lsql><ins>") + trip.Insert + "</ins></lsql>",
+           true);
+    EXPECT_EQ(Rows(columns), expected) << exported.Data();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ImportTest, testing::AllTestDbs(), testing::TestDbParamName);
+
+// PostgreSQL checks every value against its column type; nothing is
+// converted on the way.
+class ServerImportTest : public ImportTest {};
+
+TEST_P(ServerImportTest, ValueNotValidForItsColumnFailsWithTheServerMessage) {
+  CreateTable("t", "id INTEGER, name VARCHAR(3)");
+  std::string message =
+      ImportError(TFormat::Csv, "id;name\r\n1;abc\r\nx2;abc\r\n", kInsertIdName, false);
+  EXPECT_EQ(message.rfind("Record #2: ins: ", 0), 0u) << message;
+  EXPECT_NE(message.find("integer"), std::string::npos) << message;
+  message = ImportError(TFormat::Xml, "<rows><r><id>1</id><name>abcd</name></r></rows>",
+                        kInsertIdName, false);
+  EXPECT_EQ(message.rfind("Record #1: ins: ", 0), 0u) << message;
+  EXPECT_NE(message.find("too long"), std::string::npos) << message;
+  EXPECT_EQ(Rows("id, name"), Lines{"1|abc"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, ServerImportTest, ::testing::Values(testing::TTestDb::PostgreSQL),
+                         testing::TestDbParamName);
+
+struct TXmlCase {
+  const char* Name;
+  const char* RecordTag;
+  bool FlatText;
+  const char* Input;
+  const char* Values;  // the three values the statement inserts
+  Lines Rows;
+};
+
+// The record and value decisions, on SQLite.
+TEST(XmlRecordImport, RecordsAndValueNames) {
+  const std::vector<TXmlCase> cases = {
+      {"dataset layout with parameters",
+       "",
+       true,
+       "<morvex_data><morvex_params><p>9</p></morvex_params>"
+       "<orders><r><id>1</id><name>Ann</name></r><r><id>2</id><name/></r></orders></morvex_data>",
+       ":source$id, :source$name, :source$p",
+       {"1|Ann|<null>", "2||<null>"}},
+      {"root passed over, first child names the records",
+       "",
+       true,
+       "<shop><rec><id>1</id></rec><other><id>5</id></other><rec><id>2</id></rec></shop>",
+       ":source$id, NULL, NULL",
+       {"1|<null>|<null>", "2|<null>|<null>"}},
+      {"record tag with a parent at any depth",
+       "orders/order",
+       true,
+       "<a><b><orders><order><id>1</id></order></orders></b><order><id>7</id></order>"
+       "<myorders><order><id>8</id></order></myorders><orders><order><id>2</id></order></orders></"
+       "a>",
+       ":source$id, NULL, NULL",
+       {"1|<null>|<null>", "2|<null>|<null>"}},
+      {"nested values keep their path",
+       "",
+       false,
+       "<x><p><id>1</id><address>at <city>Brno</city> tail</address></p></x>",
+       ":source$id, :source$address, :source$address$city",
+       {"1|at |Brno"}},
+      {"nested values flattened into the outer one",
+       "",
+       true,
+       "<x><p><id>1</id><address>at <city>Brno</city><zip>602</zip></address></p></x>",
+       ":source$id, :source$address, :source$address$city",
+       {"1|at \r\nBrno\r\n602|<null>"}},
+      {"repeated values joined, multi-line text flattened",
+       "",
+       true,
+       "<x><p><id>1</id><tel>1</tel><tel>\n    2\n    3\n  </tel></p></x>",
+       ":source$id, :source$tel, NULL",
+       {"1|1\r\n2\r\n3|<null>"}},
+      {"a record without values still runs",
+       "",
+       true,
+       "<x><p/><p></p></x>",
+       "'empty', :source$id, NULL",
+       {"empty|<null>|<null>", "empty|<null>|<null>"}},
+      {"a nested detail record does not end its master",
+       "",
+       true,
+       "<morvex_data><orders><r><id>1</id><items><r><n>x</n></r></items><name>Ann</name></r>"
+       "</orders></morvex_data>",
+       ":source$id, :source$name, :source$items",
+       {"1|Ann|x"}},
+  };
+  for (const TXmlCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testing::TTempSqliteFile file;
+    const std::string connection = "Provider=SQLite;Data Source=" + file.Path();
+    OpenConnection(connection)
+        ->Prepare("CREATE TABLE t (a VARCHAR(20), b VARCHAR(20), c VARCHAR(20))", 0)
+        ->Execute({}, *std::make_unique<int64_t>(0));
+    TConvertOptions options;
+    options.RecordTag = c.RecordTag;
+    options.FlatText = c.FlatText;
+    detail::xml_ptr<xmlDoc> doc;
+    _xmlNode* root = testing::LoadTemplateDocument(
+        std::string("<lsql><ins>INSERT INTO t VALUES (") + c.Values + ")</ins></lsql>", doc);
+    TMemoryStream stream{std::string(c.Input)};
+    const TConvertEndpoint source{"input", &stream, "utf-8"};
+    RunImportSession(connection, false, TDatasetWriterOptions{}, ProgressSink(), nullptr, {}, root,
+                     [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+                       ImportXmlRecords(source, options, templateRoot, ProgressSink(), helper, {});
+                     });
+    std::unique_ptr<TDbConnection> check = OpenConnection(connection);
+    int64_t count = 0;
+    auto statement = check->Prepare(
+        "SELECT COALESCE(a, '<null>') || '|' || COALESCE(b, '<null>') || '|' || "
+        "COALESCE(c, '<null>') FROM t ORDER BY rowid",
+        0);
+    auto result = statement->Execute({}, count);
+    Lines rows;
+    for (; result && !result->Eof(); result->Next()) rows.push_back(result->AsText(0));
+    result->Close();
+    EXPECT_EQ(rows, c.Rows);
+  }
+}
+
+}  // namespace
+}  // namespace morvex
