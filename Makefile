@@ -38,6 +38,7 @@ bench: build
 	@bench/run-xml-bench $(BUILD)
 	@bench/run-db-bench $(BUILD)
 	@bench/run-startup-bench $(BUILD)
+	@bench/run-convert-bench $(BUILD)
 
 # Installs bin/morvex, the man page, the bash completion and share/doc/morvex
 # under PREFIX (DESTDIR is honoured for staged installs).

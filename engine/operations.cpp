@@ -1,5 +1,11 @@
 #include "engine/operations.h"
 
+#include "convert/csv_to_xml.h"
+#include "convert/json_path.h"
+#include "convert/json_to_csv.h"
+#include "convert/json_to_xml.h"
+#include "convert/xml_to_csv.h"
+#include "convert/xml_to_json.h"
 #include "engine/parameters.h"
 #include "scripting/interpreter_bridge.h"
 #include "scripting/script_host.h"
@@ -9,11 +15,6 @@
 namespace morvex::operations {
 
 namespace {
-
-bool NotAvailable(const char* operation, std::string& message) {
-  message = std::string(operation) + " is not available in this build.";
-  return false;
-}
 
 // The writer options a query step takes from its transform.
 TDatasetWriterOptions WriterOptions(const TXTransformInfo& transform) {
@@ -52,6 +53,16 @@ ProgressSink DetailSink(const TOutputCallback& progress) {
   return [&progress](const std::string& line) { progress(line, LevelDetail); };
 }
 
+TConvertEndpoint Endpoint(const TXSourceInfo& info) {
+  return {info.Location, info.Kind == skStream ? info.Stream : nullptr, info.Encoding};
+}
+
+TConvertOptions ConvertOptions(const TXTransformInfo& transform) {
+  return {transform.Content,    transform.Encoding,  transform.Delimiter,
+          transform.Quote,      transform.HeaderRow, transform.RecordTag,
+          transform.Namespaces, transform.FlatText,  transform.Indent};
+}
+
 }  // namespace
 
 void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
@@ -70,34 +81,43 @@ void RunImportSession(const TXSourceInfo&, const TLSQLInfo&, const TXTransformIn
                      " import into a database is not available in this build.");
 }
 
-bool CsvToXml(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-              const TOutputCallback&, std::string& message) {
-  return NotAvailable("CSV to XML conversion", message);
+bool CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& transform, const TOutputCallback& progress,
+              std::string& message) {
+  return ::morvex::CsvToXml(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                            DetailSink(progress), message);
 }
 
-bool XmlToCsv(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-              const TOutputCallback&, std::string& message) {
-  return NotAvailable("XML to CSV conversion", message);
+bool XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& transform, const TOutputCallback& progress,
+              std::string& message) {
+  return ::morvex::XmlToCsv(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                            DetailSink(progress), message);
 }
 
-bool XmlToJson(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
+bool XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform, std::string& message) {
+  return ::morvex::XmlToJson(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                             message);
+}
+
+bool JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform, std::string& message) {
+  return ::morvex::JsonToXml(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                             message);
+}
+
+bool JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform, const TOutputCallback& progress,
                std::string& message) {
-  return NotAvailable("XML to JSON conversion", message);
+  return ::morvex::JsonToCsv(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
+                             DetailSink(progress), message);
 }
 
-bool JsonToXml(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-               std::string& message) {
-  return NotAvailable("JSON to XML conversion", message);
-}
-
-bool JsonToCsv(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-               const TOutputCallback&, std::string& message) {
-  return NotAvailable("JSON to CSV conversion", message);
-}
-
-bool JPathTransform(const TXSourceInfo&, const TXSourceInfo&, const TXTransformInfo&,
-                    std::string& message) {
-  return NotAvailable("JSON path selection", message);
+bool JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
+                    const TXTransformInfo& transform, std::string& message) {
+  return ::morvex::JPathTransform(Endpoint(source), Endpoint(destination),
+                                  ConvertOptions(transform), message);
 }
 
 bool RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,

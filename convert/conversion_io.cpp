@@ -1,0 +1,126 @@
+#include "convert/conversion_io.h"
+
+#include "text/encoding.h"
+#include "text/error.h"
+#include "text/stream.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr size_t kBlockBytes = 64 * 1024;
+
+}  // namespace
+
+TConvertInput::TConvertInput(const TConvertEndpoint& endpoint) : stream_(endpoint.Stream) {
+  if (stream_ == nullptr) {
+    file_ = std::make_unique<TFileStream>(endpoint.Location, TFileStream::Mode::Read);
+    stream_ = file_.get();
+  }
+}
+
+TConvertInput::~TConvertInput() = default;
+
+TConvertOutput::TConvertOutput(const TConvertEndpoint& endpoint) : stream_(endpoint.Stream) {
+  if (stream_ == nullptr) {
+    file_ = std::make_unique<TFileStream>(endpoint.Location, TFileStream::Mode::Create);
+    stream_ = file_.get();
+  }
+}
+
+TConvertOutput::~TConvertOutput() = default;
+
+void TConvertOutput::Close() {
+  if (file_) {
+    static_cast<TFileStream&>(*file_).Close();
+  } else {
+    stream_->Flush();
+  }
+}
+
+struct TEncodedTextOutput::Impl {
+  Impl(TStream& s, const TEncoding& e) : stream(s), encoder(e) {}
+  TStream& stream;
+  TEncoder encoder;
+  TEncoder::UnencodableHandler handler;
+  std::string text;
+  std::string bytes;
+
+  // The bytes are handed over once: after a failed write they are not
+  // offered to the stream again.
+  void WriteBytes() {
+    struct TClearOnExit {
+      std::string& Bytes;
+      ~TClearOnExit() { Bytes.clear(); }
+    } clear{bytes};
+    if (!bytes.empty()) stream.Write(bytes);
+  }
+  void Write() {
+    encoder.Encode(text, bytes, handler);
+    text.clear();
+    WriteBytes();
+  }
+};
+
+TEncodedTextOutput::TEncodedTextOutput(TStream& stream, const TEncoding& encoding,
+                                       bool xmlReferences)
+    : impl_(std::make_unique<Impl>(stream, encoding)) {
+  if (xmlReferences && !impl_->encoder.EncodesAllCharacters()) {
+    impl_->handler = [](char32_t c) {
+      return "&#" + std::to_string(static_cast<uint32_t>(c)) + ";";
+    };
+  }
+}
+
+TEncodedTextOutput::~TEncodedTextOutput() = default;
+
+void TEncodedTextOutput::Append(std::string_view text) {
+  impl_->text.append(text);
+  if (impl_->text.size() >= kBlockBytes) impl_->Write();
+}
+
+void TEncodedTextOutput::Flush() {
+  if (!impl_->text.empty()) impl_->Write();
+  impl_->encoder.Finish(impl_->bytes);
+  impl_->WriteBytes();
+}
+
+void RewindIfSeekable(TStream& stream) {
+  try {
+    stream.SetPosition(0);
+  } catch (const EMorvexError&) {
+  }
+}
+
+TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy) {
+  try {
+    input.Position();
+    return input;
+  } catch (const EMorvexError&) {
+    copy = std::make_unique<TMemoryStream>(input.ReadToEnd());
+    return *copy;
+  }
+}
+
+void AppendCsvQuotedValue(std::string& out, std::string_view value, std::string_view quote) {
+  out.append(quote);
+  if (quote.empty()) {
+    out.append(value);
+  } else {
+    size_t from = 0;
+    for (size_t at = value.find(quote); at != std::string_view::npos;
+         at = value.find(quote, from)) {
+      out.append(value, from, at + quote.size() - from);
+      out.append(quote);
+      from = at + quote.size();
+    }
+    out.append(value, from);
+  }
+  out.append(quote);
+}
+
+void ReportProgress(const ProgressSink& progress, int64_t count) {
+  if (progress && count % 10000 == 0) progress(std::to_string(count) + " records processed ...");
+}
+
+}  // namespace morvex

@@ -1,0 +1,107 @@
+// What every conversion takes: where it reads, where it writes, the options
+// of its transformation and where progress lines go. The engine fills these
+// from a script's steps; conversions never see the project records.
+//
+// A conversion owns the file it opens and closes it before returning, also on
+// failure; a stream handed in is neither closed nor freed.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace morvex {
+
+class TStream;
+class TEncoding;
+
+// One line of progress or summary text; an empty sink produces nothing.
+using ProgressSink = std::function<void(const std::string&)>;
+
+// A source or a destination: a named stream when `Stream` is set (then
+// `Location` is the stream's name), otherwise the file at `Location`.
+struct TConvertEndpoint {
+  std::string Location;
+  TStream* Stream = nullptr;
+  std::string Encoding;  // how a source is decoded ("utf-8" or a charset name)
+};
+
+// The transformation's options, as the project writes them.
+struct TConvertOptions {
+  std::string Content;  // the path of a JSON path selection
+  std::string Encoding = "utf-8";
+  std::string Delimiter = ";";
+  std::string Quote = "\"";
+  bool HeaderRow = true;
+  std::string RecordTag;
+  std::string Namespaces;
+  bool FlatText = true;
+  bool Indent = false;
+};
+
+// The input of a conversion: the endpoint's stream, or its file opened for
+// reading. Raises EMorvexError naming the file when it cannot be opened.
+class TConvertInput {
+ public:
+  explicit TConvertInput(const TConvertEndpoint& endpoint);
+  ~TConvertInput();
+  TStream& Stream() { return *stream_; }
+
+ private:
+  std::unique_ptr<TStream> file_;
+  TStream* stream_;
+};
+
+// The output of a conversion: the endpoint's stream, or its file created or
+// replaced. Close() flushes a file and raises when the flush fails, so that a
+// full disk is a failed conversion; the destructor closes quietly.
+class TConvertOutput {
+ public:
+  explicit TConvertOutput(const TConvertEndpoint& endpoint);
+  ~TConvertOutput();
+  TStream& Stream() { return *stream_; }
+  void Close();
+
+ private:
+  std::unique_ptr<TStream> file_;
+  TStream* stream_;
+};
+
+// Text of one encoding written onto a stream in blocks of whole lines, so
+// that memory stays flat however many lines are written.
+class TEncodedTextOutput {
+ public:
+  // With `xmlReferences`, a character the encoding cannot hold is written as
+  // "&#N;" (for XML text); otherwise it becomes the replacement character.
+  TEncodedTextOutput(TStream& stream, const TEncoding& encoding, bool xmlReferences = false);
+  ~TEncodedTextOutput();
+  TEncodedTextOutput(const TEncodedTextOutput&) = delete;
+  TEncodedTextOutput& operator=(const TEncodedTextOutput&) = delete;
+
+  // Appends UTF-8 text; it reaches the stream once a block is full or at Flush.
+  void Append(std::string_view text);
+  // Writes everything appended so far, and ends a stateful encoding's shift.
+  void Flush();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Moves a stream to its start; a stream that cannot seek (a pipe just
+// opened) is left where it is.
+void RewindIfSeekable(TStream& stream);
+
+// `input` itself when it can seek, otherwise `copy` filled with the rest of
+// its bytes, for readers that pass over their input twice.
+TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy);
+
+// Appends `value` enclosed in `quote`, with every occurrence of `quote` inside
+// it doubled, so that CSV readers get the value back unchanged.
+void AppendCsvQuotedValue(std::string& out, std::string_view value, std::string_view quote);
+
+// "<count> records processed ..." every 10000 records.
+void ReportProgress(const ProgressSink& progress, int64_t count);
+
+}  // namespace morvex

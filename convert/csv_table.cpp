@@ -1,0 +1,197 @@
+#include "convert/csv_table.h"
+
+#include <algorithm>
+
+#include "convert/text_input.h"
+#include "text/stream.h"
+
+namespace morvex {
+
+namespace {
+
+std::string FirstCharacter(std::string_view text) {
+  if (text.empty()) return {};
+  size_t length = 1;
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (lead >= 0xF0) {
+    length = 4;
+  } else if (lead >= 0xE0) {
+    length = 3;
+  } else if (lead >= 0xC0) {
+    length = 2;
+  }
+  return std::string(text.substr(0, std::min(length, text.size())));
+}
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
+bool StartsWithAt(std::string_view text, size_t pos, std::string_view part) {
+  // Separators and quotes are mostly one byte: no call for those.
+  if (part.size() == 1) return pos < text.size() && text[pos] == part[0];
+  return text.size() - pos >= part.size() && text.compare(pos, part.size(), part) == 0;
+}
+
+}  // namespace
+
+TCsvReader::TCsvReader(TStream& input, std::string_view delimiter, std::string_view quote)
+    : input_(std::make_unique<TTextInput>(input)),
+      separator_(delimiter.empty() ? std::string(";") : FirstCharacter(delimiter)),
+      quote_(FirstCharacter(Trim(quote))) {}
+
+TCsvReader::~TCsvReader() = default;
+
+void TCsvReader::Rewind() {
+  input_->Rewind();
+  chunk_.clear();
+  pos_ = 0;
+  atEnd_ = false;
+  field_.clear();
+  inQuotes_ = skipLf_ = recordOpen_ = false;
+}
+
+bool TCsvReader::Fill() {
+  if (atEnd_) return false;
+  pos_ = 0;
+  if (!input_->Next(chunk_)) {
+    atEnd_ = true;
+    if (!sawText_) sawNoText_ = true;
+    return false;
+  }
+  sawText_ = true;
+  return true;
+}
+
+bool TCsvReader::InQuotedValue() const {
+  return inQuotes_ && !quote_.empty() && StartsWithAt(field_, 0, quote_);
+}
+
+void TCsvReader::EndField(std::vector<std::string>& cells) {
+  if (quote_.empty() || !StartsWithAt(field_, 0, quote_)) {
+    cells.push_back(field_);
+    field_.clear();
+    return;
+  }
+  std::string value;
+  const std::string_view field = field_;
+  const size_t q = quote_.size();
+  size_t from = q;
+  while (true) {
+    const size_t at = q == 1 ? field.find(quote_[0], from) : field.find(quote_, from);
+    if (at == std::string_view::npos) {
+      value.append(field.substr(from));
+      break;
+    }
+    value.append(field.substr(from, at - from));
+    if (!StartsWithAt(field, at + q, quote_)) break;  // the closing quote
+    value.append(quote_);
+    from = at + 2 * q;
+  }
+  cells.push_back(std::move(value));
+  field_.clear();
+}
+
+bool TCsvReader::Next(std::vector<std::string>& cells) {
+  cells.clear();
+  const char sep0 = separator_[0];
+  const char quote0 = quote_.empty() ? '\0' : quote_[0];
+  const bool quoting = !quote_.empty();
+  while (true) {
+    if (pos_ >= chunk_.size() && !Fill()) {
+      // The text ended: a record in progress is complete.
+      if (!recordOpen_) return false;
+      EndField(cells);
+      recordOpen_ = false;
+      inQuotes_ = false;
+      return true;
+    }
+    const std::string_view text = chunk_;
+    while (pos_ < text.size()) {
+      const char c = text[pos_];
+      const auto u = static_cast<unsigned char>(c);
+      if (c == '\n' && skipLf_) {
+        skipLf_ = false;
+        ++pos_;
+        continue;
+      }
+      skipLf_ = false;
+      if (c == '\r' || c == '\n') {
+        if (InQuotedValue()) {
+          field_.push_back(c);
+          recordOpen_ = true;
+          ++pos_;
+          continue;
+        }
+        ++pos_;
+        skipLf_ = c == '\r';
+        EndField(cells);
+        recordOpen_ = false;
+        inQuotes_ = false;
+        return true;
+      }
+      recordOpen_ = true;
+      if (c == sep0 && StartsWithAt(text, pos_, separator_)) {
+        pos_ += separator_.size();
+        if (inQuotes_) {
+          field_.append(separator_);
+        } else {
+          EndField(cells);
+        }
+        continue;
+      }
+      if (quoting && c == quote0 && StartsWithAt(text, pos_, quote_)) {
+        pos_ += quote_.size();
+        inQuotes_ = !inQuotes_;
+        field_.append(quote_);
+        continue;
+      }
+      if (u < 32) {
+        if (InQuotedValue()) field_.push_back(c);
+        ++pos_;
+        continue;
+      }
+      // A run of ordinary characters is appended at once.
+      size_t end = pos_ + 1;
+      while (end < text.size()) {
+        const char d = text[end];
+        if (static_cast<unsigned char>(d) < 32 || d == sep0 || (quoting && d == quote0)) break;
+        ++end;
+      }
+      field_.append(text, pos_, end - pos_);
+      pos_ = end;
+    }
+  }
+}
+
+bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view /*encodingName*/,
+                  std::string_view delimiter, std::string_view quote, TArrayOfArrayOfString& table,
+                  std::string& message) {
+  table.clear();
+  message.clear();
+  try {
+    std::unique_ptr<TFileStream> file;
+    if (stream == nullptr) {
+      file = std::make_unique<TFileStream>(path, TFileStream::Mode::Read);
+      stream = file.get();
+    }
+    TCsvReader reader(*stream, delimiter, quote);
+    std::vector<std::string> cells;
+    size_t width = 0;
+    while (reader.Next(cells)) {
+      width = std::max(width, cells.size());
+      table.push_back(std::move(cells));
+    }
+    if (table.empty()) return false;
+    for (auto& row : table) row.resize(width);
+    return true;
+  } catch (const std::exception&) {
+    // An unreadable input fails like an empty one.
+    table.clear();
+    return false;
+  }
+}
+
+}  // namespace morvex

@@ -1,0 +1,70 @@
+// The CSV dialect reader. Records end at CR LF, a lone CR or a lone LF; cells
+// are separated by the first character of the delimiter (";" when it is
+// empty). With a quote character, a cell that starts with it runs to the next
+// single quote character, two in a row standing for one, and anything after
+// the closing quote is dropped. Inside such a quoted cell the separator, line
+// ends and every other character belong to the value, so that multi-line
+// cells read back unchanged; outside one, control characters other than the
+// separator are ignored. A text that does not end in a line end still ends
+// its last record.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvex {
+
+class TStream;
+class TTextInput;
+
+// Reads records one at a time from a stream (see TTextInput for decoding).
+class TCsvReader {
+ public:
+  // `quote` is trimmed; an all-blank quote switches quoting off.
+  TCsvReader(TStream& input, std::string_view delimiter, std::string_view quote);
+  ~TCsvReader();
+  TCsvReader(const TCsvReader&) = delete;
+  TCsvReader& operator=(const TCsvReader&) = delete;
+
+  // Fills `cells` with the next record; false at the end of the text.
+  bool Next(std::vector<std::string>& cells);
+  // True once the whole input has been seen to hold no text at all.
+  bool InputWasEmpty() const { return sawNoText_; }
+  // Starts again at the first record.
+  void Rewind();
+
+ private:
+  bool Fill();
+  void EndField(std::vector<std::string>& cells);
+  bool InQuotedValue() const;
+
+  std::unique_ptr<TTextInput> input_;
+  std::string separator_;
+  std::string quote_;
+  std::string chunk_;
+  size_t pos_ = 0;
+  bool atEnd_ = false;
+  bool sawText_ = false;
+  bool sawNoText_ = false;
+  std::string field_;
+  bool inQuotes_ = false;
+  bool skipLf_ = false;      // the last character was a CR that ended a record
+  bool recordOpen_ = false;  // characters seen since the last record ended
+};
+
+// Rows of text cells.
+using TArrayOfArrayOfString = std::vector<std::vector<std::string>>;
+
+// Reads a whole CSV text into a table in which every row has as many cells as
+// the widest one, shorter rows filled with empty texts. The input is `stream`
+// from its position, or else the file at `path`. Whatever `encodingName`
+// says, a byte-order mark decides the decoding and text without one is UTF-8,
+// which is also the system code page here. Returns false with an empty
+// message for an input that is empty or cannot be read.
+bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view encodingName,
+                  std::string_view delimiter, std::string_view quote, TArrayOfArrayOfString& table,
+                  std::string& message);
+
+}  // namespace morvex

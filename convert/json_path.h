@@ -1,0 +1,29 @@
+// JSON path selection and the jpath transformation.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "convert/conversion_io.h"
+#include "convert/json_value.h"
+
+namespace morvex {
+
+// A path is a sequence of steps: a member name, "." and a member name, or a
+// 0-based array position in square brackets right after the step it applies
+// to ("orders[0].items"). Each step descends from the value the previous one
+// reached; a step that finds nothing gives nullptr. An empty path selects the
+// value itself.
+const TSuperObject* SelectJsonPath(const TJsonDocument& document, const TSuperObject& value,
+                                   std::string_view path);
+
+// Parses the JSON source and writes, in the options' Encoding (its
+// byte-order mark first) and with Indent, the value that the path in
+// Content selects, or the whole document when Content is empty. Content may
+// list several paths, one a line: the output is then an array of their
+// selections in order. Returns false with the message on any failure: an
+// input that does not parse, a path that selects nothing, files.
+bool JPathTransform(const TConvertEndpoint& source, const TConvertEndpoint& destination,
+                    const TConvertOptions& options, std::string& message);
+
+}  // namespace morvex

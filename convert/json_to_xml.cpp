@@ -1,0 +1,258 @@
+#include "convert/json_to_xml.h"
+
+#include "convert/json_parser.h"
+#include "convert/json_path.h"
+#include "convert/json_writer.h"
+#include "text/encoding.h"
+#include "text/error.h"
+#include "text/stream.h"
+#include "text/utf.h"
+#include "xml/dom.h"
+
+namespace morvex {
+
+namespace {
+
+bool IsNameStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+}
+
+bool IsNameCharacter(unsigned char c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':';
+}
+
+// Written XML stays well-formed: a key that is no element name is refused.
+void CheckElementName(std::string_view name) {
+  bool valid = !name.empty() && IsNameStart(static_cast<unsigned char>(name[0]));
+  for (char c : name) valid = valid && IsNameCharacter(static_cast<unsigned char>(c));
+  if (!valid)
+    throw EMorvexError("The member name \"" + std::string(name) + "\" is not a valid XML name.");
+}
+
+bool IsXmlCharacter(char32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
+}
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    switch (c) {
+      case '"':
+        out += "&quot;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x80) {
+          if (IsXmlCharacter(static_cast<unsigned char>(c))) {
+            out += c;
+          } else {
+            AppendUtf8(out, 0xFFFD);
+          }
+        } else {
+          const size_t start = i;
+          const char32_t code = DecodeUtf8Char(text, i);
+          if (IsXmlCharacter(code)) {
+            out.append(text, start, i - start);
+          } else {
+            AppendUtf8(out, 0xFFFD);
+          }
+          continue;
+        }
+    }
+    ++i;
+  }
+}
+
+// The text of a value in a cell, an attribute or an element.
+std::string ScalarText(const TJsonDocument& document, const TSuperObject& value) {
+  switch (value.Kind) {
+    case TJsonKind::Null:
+      return {};
+    case TJsonKind::Boolean:
+      return value.Boolean ? "true" : "false";
+    case TJsonKind::Integer:
+      return std::to_string(value.Integer);
+    case TJsonKind::Double:
+      return JsonDoubleText(value.Double);
+    case TJsonKind::Currency:
+      return JsonCurrencyText(value.Integer);
+    case TJsonKind::String:
+      return std::string(TJsonDocument::String(value));
+    default: {
+      std::string text;
+      AppendJsonText(document, value, false, text);
+      return text;
+    }
+  }
+}
+
+class TXmlTextWriter {
+ public:
+  TXmlTextWriter(const TJsonDocument& document, const TXmlTextSink& out)
+      : document_(document), out_(out) {}
+
+  void Write(const TSuperObject& value, std::string_view name, int level,
+             std::string_view rootAttributes) {
+    const std::string prefix = Prefix(level);
+    switch (value.Kind) {
+      case TJsonKind::Null:
+        return;
+      case TJsonKind::Object:
+        if (name.empty()) {
+          for (const TSuperObject& member : TJsonDocument::Children(value)) {
+            const std::string_view key = document_.KeyOf(member);
+            if (!key.starts_with('@')) Write(member, key, level, rootAttributes);
+          }
+          return;
+        }
+        CheckElementName(name);
+        text_ = prefix + "<" + std::string(name);
+        if (!rootAttributes.empty()) {
+          text_ += ' ';
+          text_.append(rootAttributes);
+        }
+        for (const TSuperObject& member : TJsonDocument::Children(value)) {
+          const std::string_view key = document_.KeyOf(member);
+          if (!key.starts_with('@')) continue;
+          CheckElementName(key.substr(1));
+          text_ += ' ';
+          text_.append(key.substr(1));
+          text_ += "=\"";
+          AppendEscaped(text_, ScalarText(document_, member));
+          text_ += '"';
+        }
+        text_ += '>';
+        Flush();
+        for (const TSuperObject& member : TJsonDocument::Children(value)) {
+          const std::string_view key = document_.KeyOf(member);
+          if (!key.starts_with('@')) Write(member, key, level < 0 ? level : level + 1, {});
+        }
+        Emit(prefix + "</" + std::string(name) + ">");
+        return;
+      case TJsonKind::Array:
+        for (const TSuperObject& item : TJsonDocument::Children(value)) {
+          Write(item, name, level, rootAttributes);
+        }
+        return;
+      default:
+        if (name.empty()) {
+          text_ = prefix;
+          AppendEscaped(text_, ScalarText(document_, value));
+          Flush();
+          return;
+        }
+        CheckElementName(name);
+        text_ = prefix + "<" + std::string(name);
+        if (!rootAttributes.empty()) {
+          text_ += ' ';
+          text_.append(rootAttributes);
+        }
+        text_ += '>';
+        if (level >= 0) text_ += prefix + "\t";
+        AppendEscaped(text_, ScalarText(document_, value));
+        text_ += prefix + "</" + std::string(name) + ">";
+        Flush();
+        return;
+    }
+  }
+
+ private:
+  static std::string Prefix(int level) {
+    if (level < 0) return {};
+    return "\r\n" + std::string(static_cast<size_t>(level), '\t');
+  }
+  void Flush() {
+    out_(text_);
+    text_.clear();
+  }
+  void Emit(const std::string& text) { out_(text); }
+
+  const TJsonDocument& document_;
+  const TXmlTextSink& out_;
+  std::string text_;
+};
+
+}  // namespace
+
+void WriteJsonAsXml(const TJsonDocument& document, const TSuperObject& value,
+                    const TXmlTextSink& out, std::string_view name, int level,
+                    std::string_view rootAttributes) {
+  TXmlTextWriter(document, out).Write(value, name, level, rootAttributes);
+}
+
+void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& options,
+                      bool utf8Output, const TXmlTextSink& out) {
+  std::string declaration = "<?xml version=\"1.0\"";
+  if (!utf8Output) declaration += " encoding=\"" + options.Encoding + "\"";
+  declaration += "?>";
+  out(declaration);
+
+  const TSuperObject* value = document.Root();
+  if (!options.RecordTag.empty()) value = SelectJsonPath(document, *value, options.RecordTag);
+  if (value == nullptr) return;
+  const std::string rootAttributes = QuoteAttributeText(options.Namespaces);
+  const int level = options.Indent ? 0 : -1;
+  switch (value->Kind) {
+    case TJsonKind::Object: {
+      const auto members = TJsonDocument::Children(*value);
+      if (members.size() == 1 && members[0].Kind != TJsonKind::Array) {
+        WriteJsonAsXml(document, *value, out, {}, level, rootAttributes);
+      } else {
+        WriteJsonAsXml(document, *value, out, "morvex_data", level, rootAttributes);
+      }
+      break;
+    }
+    case TJsonKind::Array:
+      out("\r\n<morvex_data " + rootAttributes + ">");
+      for (const TSuperObject& item : TJsonDocument::Children(*value)) {
+        WriteJsonAsXml(document, item, out, "r", options.Indent ? 1 : -1, {});
+      }
+      out("\r\n</morvex_data>");
+      break;
+    default:
+      WriteJsonAsXml(document, *value, out, "morvex_data", level, rootAttributes);
+      break;
+  }
+}
+
+bool JsonToXml(const TConvertEndpoint& source, const TConvertEndpoint& destination,
+               const TConvertOptions& options, std::string& message) {
+  message.clear();
+  try {
+    TConvertInput input(source);
+    TConvertOutput output(destination);
+    std::string reason;
+    std::unique_ptr<TJsonDocument> document = ParseJsonInput(input.Stream(), &reason);
+    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
+    const TEncoding& encoding = EncodingForName(options.Encoding);
+    output.Stream().Write(encoding.Preamble());
+    TEncodedTextOutput text(output.Stream(), encoding, true);
+    try {
+      ProcessJSONToXML(*document, options, encoding.IsUtf8(),
+                       [&text](std::string_view piece) { text.Append(piece); });
+    } catch (...) {
+      try {
+        text.Flush();
+      } catch (...) {
+      }
+      throw;
+    }
+    text.Flush();
+    output.Close();
+    return true;
+  } catch (const std::exception& error) {
+    message = error.what();
+    return false;
+  }
+}
+
+}  // namespace morvex

@@ -1,0 +1,142 @@
+#include "convert/xml_to_csv.h"
+
+#include "convert/xml_names.h"
+#include "text/encoding.h"
+#include "text/stream.h"
+#include "xml/sax_parser.h"
+
+namespace morvex {
+
+TXMLSaxCSVHelper::TXMLSaxCSVHelper(TEncodedTextOutput& output, const TConvertOptions& options,
+                                   const ProgressSink& progress)
+    : output_(output),
+      progress_(progress),
+      headerPending_(options.HeaderRow),
+      quote_(options.Quote),
+      delimiter_(options.Delimiter),
+      flatText_(options.FlatText),
+      recordPathKnown_(!options.RecordTag.empty()),
+      recordPath_("/" + options.RecordTag) {}
+
+bool TXMLSaxCSVHelper::PathEndsWithRecordPath() const {
+  return elementPath_.size() >= recordPath_.size() &&
+         elementPath_.compare(elementPath_.size() - recordPath_.size(), recordPath_.size(),
+                              recordPath_) == 0;
+}
+
+void TXMLSaxCSVHelper::StartElement(std::string_view localName, std::string_view qName) {
+  elementPath_ += '/';
+  elementPath_ += qName;
+  if (!recordPathKnown_) {
+    if (elementPath_ == "/morvex_data") {
+      recordPath_ = "/r";
+      recordPathKnown_ = true;
+    } else if (skipRoot_) {
+      skipRoot_ = false;
+    } else {
+      recordPath_ = "/";
+      recordPath_ += qName;
+      recordPathKnown_ = true;
+    }
+  }
+  if (!recordPathKnown_) return;
+  if (inRecord_ && inColumn_) {
+    if (flatText_) {
+      collecting_ = false;
+    } else if (!cellText_.empty() && cellText_.back() != '\n' && cellText_.back() != ' ') {
+      cellText_ += '\n';
+    }
+  } else if (inRecord_) {
+    inColumn_ = true;
+    columnName_.assign(qName);
+    if (firstColumn_) {
+      firstColumn_ = false;
+      if (headerPending_) AppendCsvQuotedValue(header_, localName, quote_);
+    } else {
+      line_ += delimiter_;
+      if (headerPending_) {
+        header_ += delimiter_;
+        AppendCsvQuotedValue(header_, localName, quote_);
+      }
+    }
+    collecting_ = true;
+    cellText_.clear();
+  } else if (PathEndsWithRecordPath()) {
+    inRecord_ = true;
+    line_.clear();
+    cellText_.clear();
+    columnName_.clear();
+    firstColumn_ = true;
+  }
+}
+
+void TXMLSaxCSVHelper::Characters(std::string_view chars) {
+  if (inRecord_ && inColumn_ && collecting_) cellText_.append(chars);
+}
+
+void TXMLSaxCSVHelper::EndElement(std::string_view qName) {
+  if (inColumn_) {
+    if (qName == columnName_) {
+      // Whole values are written, never cut.
+      AppendCsvQuotedValue(line_, FlattenText(cellText_, false), quote_);
+      inColumn_ = false;
+      collecting_ = false;
+      columnName_.clear();
+      cellText_.clear();
+    }
+  } else if (inRecord_ && PathEndsWithRecordPath()) {
+    inRecord_ = false;
+    ++recordCount_;
+    if (headerPending_) {
+      headerPending_ = false;
+      output_.Append(header_);
+      output_.Append("\r\n");
+    }
+    line_ += "\r\n";
+    output_.Append(line_);
+    ReportProgress(progress_, recordCount_);
+  }
+  const size_t slash = elementPath_.rfind('/');
+  elementPath_.resize(slash == std::string::npos ? 0 : slash);
+}
+
+bool XmlToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
+              const TConvertOptions& options, const ProgressSink& progress, std::string& message) {
+  message.clear();
+  try {
+    TConvertInput input(source);
+    TConvertOutput output(destination);
+    const TEncoding& encoding = EncodingForName(options.Encoding);
+    output.Stream().Write(encoding.Preamble());
+    TEncodedTextOutput text(output.Stream(), encoding);
+    TXMLSaxCSVHelper helper(text, options, progress);
+    TXMLParser parser;
+    parser.OnStartElement = [&helper](std::string_view, std::string_view localName,
+                                      std::string_view qName, const TXMLAttributes&) {
+      helper.StartElement(localName, qName);
+    };
+    parser.OnCharacters = [&helper](std::string_view chars) { helper.Characters(chars); };
+    parser.OnEndElement = [&helper](std::string_view, std::string_view, std::string_view qName) {
+      helper.EndElement(qName);
+    };
+    try {
+      parser.Parse(input.Stream());
+    } catch (...) {
+      // The records read before the error stay in the output.
+      try {
+        text.Flush();
+      } catch (...) {
+      }
+      throw;
+    }
+    text.Flush();
+    output.Close();
+    if (progress) progress(std::to_string(helper.RecordCount()) + " record(s) processed.");
+    return true;
+  } catch (const std::exception& error) {
+    message = error.what();
+    return false;
+  }
+}
+
+}  // namespace morvex

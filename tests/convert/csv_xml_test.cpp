@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "convert/csv_to_xml.h"
+#include "convert/xml_to_csv.h"
+#include "tests/convert/convert_test_util.h"
+#include "tests/support/temp_dir.h"
+
+namespace morvex {
+namespace {
+
+using testing::kUtf8Mark;
+using testing::TConversionRun;
+
+constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+
+std::string CsvToXmlText(TConversionRun& run) {
+  EXPECT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
+      << run.Message;
+  return run.Result();
+}
+
+TEST(CsvToXml, DatasetLayoutNamedAfterTheSource) {
+  TConversionRun run("id;1st Name;\r\n1;Pen  \r\n2;\"a;b\";x\r\n");
+  EXPECT_EQ(CsvToXmlText(run), std::string(kUtf8Mark) + kDeclaration +
+                                   "<morvex_data><orders>"
+                                   "<r><id>1</id><st_Name>Pen</st_Name><col_3/></r>"
+                                   "<r><id>2</id><st_Name>a;b</st_Name><col_3>x</col_3></r>"
+                                   "</orders></morvex_data>");
+  EXPECT_EQ(run.Lines, (std::vector<std::string>{"orders: 2 record(s) processed."}));
+}
+
+TEST(CsvToXml, FileSourceWrapperIsTheFileName) {
+  TTempDir dir;
+  TConversionRun run("");
+  run.Source = {dir.Write("2024 sales.csv", "a\r\n1\r\n"), nullptr, "utf-8"};
+  run.Destination = {dir.File("out.xml"), nullptr, ""};
+  ASSERT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  EXPECT_EQ(TTempDir::Read(dir.File("out.xml")),
+            std::string(kUtf8Mark) + kDeclaration +
+                "<morvex_data><sales><r><a>1</a></r></sales></morvex_data>");
+  run.Source.Location = dir.Write("123.csv", "a\r\n1\r\n");
+  ASSERT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  EXPECT_NE(TTempDir::Read(dir.File("out.xml")).find("<dataset><r>"), std::string::npos);
+}
+
+TEST(CsvToXml, RecordTagNamesRootWrappersAndRecords) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"row", "<morvex_data><orders><row><a>1</a></row></orders></morvex_data>"},
+      {"list/item", "<list><item><a>1</a></item></list>"},
+      {" top / / mid/inner /rec", "<top><mid><inner><rec><a>1</a></rec></inner></mid></top>"},
+  };
+  for (const auto& [tag, xml] : cases) {
+    TConversionRun run("a\r\n1");
+    run.Options.RecordTag = tag;
+    EXPECT_EQ(CsvToXmlText(run), std::string(kUtf8Mark) + kDeclaration + xml) << tag;
+  }
+  TConversionRun run("a\r\n1");
+  run.Options.RecordTag = "list/item";
+  CsvToXmlText(run);
+  EXPECT_EQ(run.Lines, (std::vector<std::string>{"list: 1 record(s) processed."}));
+}
+
+TEST(CsvToXml, WithoutHeaderRowEveryRowIsData) {
+  TConversionRun run("x;y\r\n1");
+  run.Options.HeaderRow = false;
+  EXPECT_EQ(CsvToXmlText(run), std::string(kUtf8Mark) + kDeclaration +
+                                   "<morvex_data><orders><r><col_1>x</col_1><col_2>y</col_2></r>"
+                                   "<r><col_1>1</col_1><col_2/></r></orders></morvex_data>");
+}
+
+TEST(CsvToXml, OptionsForTheWrittenXml) {
+  TConversionRun run("a\r\n<&>");
+  run.Options.Encoding = "iso-8859-2";
+  run.Options.Namespaces = "xmlns:x='urn:x'";
+  EXPECT_EQ(CsvToXmlText(run),
+            "<?xml version=\"1.0\" encoding=\"iso-8859-2\"?>"
+            "<morvex_data xmlns:x=\"urn:x\"><orders><r><a>&lt;&amp;&gt;</a></r></orders>"
+            "</morvex_data>");
+}
+
+TEST(CsvToXml, ProgressEveryTenThousandRecords) {
+  std::string csv = "n\r\n";
+  for (int i = 0; i < 20001; ++i) csv += std::to_string(i) + "\r\n";
+  TConversionRun run(csv);
+  CsvToXmlText(run);
+  EXPECT_EQ(run.Lines,
+            (std::vector<std::string>{"10000 records processed ...", "20000 records processed ...",
+                                      "orders: 20001 record(s) processed."}));
+}
+
+TEST(CsvToXml, EmptySourceFailsWithEmptyMessageAndWritesNothing) {
+  TConversionRun run("");
+  run.Message = "unset";
+  EXPECT_FALSE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  EXPECT_EQ(run.Message, "");
+  EXPECT_EQ(run.Result(), "");
+  EXPECT_TRUE(run.Lines.empty());
+}
+
+TEST(CsvToXml, InvalidRecordTagFailsWithTheWritersMessage) {
+  TConversionRun run("a\r\n1");
+  run.Options.RecordTag = "1bad/r";
+  EXPECT_FALSE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  EXPECT_NE(run.Message.find("1bad"), std::string::npos) << run.Message;
+}
+
+std::string XmlToCsvText(TConversionRun& run) {
+  EXPECT_TRUE(XmlToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
+      << run.Message;
+  return run.Result();
+}
+
+TEST(XmlToCsv, DatasetRecordsAtAnyDepth) {
+  TConversionRun run(
+      "<morvex_data><orders><r><id>1</id><name>Pen</name></r></orders>"
+      "<r><id>2</id><name>Ink</name></r></morvex_data>");
+  EXPECT_EQ(XmlToCsvText(run),
+            std::string(kUtf8Mark) + "\"id\";\"name\"\r\n\"1\";\"Pen\"\r\n\"2\";\"Ink\"\r\n");
+  EXPECT_EQ(run.Lines, (std::vector<std::string>{"2 record(s) processed."}));
+}
+
+TEST(XmlToCsv, RecordsNamedLikeTheRootsFirstChild) {
+  TConversionRun run(
+      "<shop><order a='x'><id>1</id></order><note>n</note><sub><order><id>2</id><extra>e</extra>"
+      "</order></sub></shop>");
+  run.Options.HeaderRow = false;
+  EXPECT_EQ(XmlToCsvText(run), std::string(kUtf8Mark) + "\"1\"\r\n\"2\";\"e\"\r\n");
+}
+
+TEST(XmlToCsv, RecordTagAndTextOptions) {
+  TConversionRun run("<a><b><r><c>x</c></r></b><r><c>no</c></r></a>");
+  run.Options.RecordTag = "b/r";
+  run.Options.Delimiter = ", ";
+  run.Options.Quote = "";
+  run.Options.Encoding = "unicode";
+  EXPECT_EQ(XmlToCsvText(run), std::string("\xFF\xFE"
+                                           "c\0\r\0\n\0x\0\r\0\n\0",
+                                           14));
+}
+
+TEST(XmlToCsv, NestedElementsInsideAColumn) {
+  const char* xml = "<d><r><c>before <i>inner</i> after</c><d2>z</d2></r></d>";
+  TConversionRun flat(xml);
+  EXPECT_EQ(XmlToCsvText(flat), std::string(kUtf8Mark) + "\"c\";\"d2\"\r\n\"before \";\"z\"\r\n");
+  TConversionRun all(xml);
+  all.Options.FlatText = false;
+  EXPECT_EQ(XmlToCsvText(all),
+            std::string(kUtf8Mark) + "\"c\";\"d2\"\r\n\"before inner after\";\"z\"\r\n");
+}
+
+TEST(XmlToCsv, ValuesAreWholeWithQuotesDoubled) {
+  const std::string long_value(300, 'v');
+  TConversionRun run("<d><r><a>say \"hi\"</a><b>" + long_value +
+                     "</b><c>multi\n  line</c></r></d>");
+  run.Options.HeaderRow = false;
+  EXPECT_EQ(XmlToCsvText(run), std::string(kUtf8Mark) + "\"say \"\"hi\"\"\";\"" + long_value +
+                                   "\";\"multi line\"\r\n");
+}
+
+TEST(XmlToCsv, NoRecordsGivesOnlyThePreamble) {
+  TConversionRun run("<morvex_data><orders/></morvex_data>");
+  EXPECT_EQ(XmlToCsvText(run), kUtf8Mark);
+}
+
+TEST(XmlToCsv, ParseErrorKeepsEarlierRecordsAndNamesThePlace) {
+  TConversionRun run("<d><r><a>1</a></r><r><a>2</b></r></d>");
+  EXPECT_FALSE(XmlToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  EXPECT_NE(run.Message.find("line: 1"), std::string::npos) << run.Message;
+  EXPECT_EQ(run.Result(), std::string(kUtf8Mark) + "\"a\"\r\n\"1\"\r\n");
+  EXPECT_TRUE(run.Lines.empty());
+}
+
+TEST(XmlToCsv, MissingSourceFileFails) {
+  TConversionRun run("");
+  run.Source = {"/nonexistent/in.xml", nullptr, ""};
+  EXPECT_FALSE(XmlToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  EXPECT_NE(run.Message.find("/nonexistent/in.xml"), std::string::npos);
+}
+
+TEST(CsvXmlRoundTrip, ValuesSurviveCsvToXmlToCsv) {
+  const std::string csv =
+      "\"id\";\"text\"\r\n\"1\";\"quote \"\" and ; semicolon\"\r\n\"2\";\"Žluťoučký kůň\"\r\n";
+  TConversionRun toXml(csv);
+  const std::string xml = CsvToXmlText(toXml);
+  TConversionRun back(xml);
+  EXPECT_EQ(XmlToCsvText(back), kUtf8Mark + csv);
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// A read stream over a pipe holding `bytes`: it cannot seek.
+std::unique_ptr<TFileStream> PipeHolding(const std::string& bytes) {
+  int fds[2];
+  if (::pipe(fds) != 0) return nullptr;
+  EXPECT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fds[1]);
+  return std::make_unique<TFileStream>(fds[0], "pipe", true);
+}
+
+TEST(ConversionInputs, PipesAreReadWithoutSeeking) {
+  auto pipe = PipeHolding(
+      "\xEF\xBB\xBF"
+      "a;b\n1\n");
+  ASSERT_TRUE(pipe);
+  testing::TConversionRun run("");
+  run.Source.Stream = pipe.get();
+  run.Source.Location = "pipe";
+  ASSERT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
+      << run.Message;
+  EXPECT_EQ(run.Result(), std::string(kUtf8Mark) + kDeclaration +
+                              "<morvex_data><pipe><r><a>1</a><b/></r></pipe></morvex_data>");
+}
+
+}  // namespace
+}  // namespace morvex

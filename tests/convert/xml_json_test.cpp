@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include "convert/json_to_csv.h"
+#include "convert/json_to_xml.h"
+#include "convert/json_writer.h"
+#include "convert/xml_to_json.h"
+#include "tests/convert/convert_test_util.h"
+
+namespace morvex {
+namespace {
+
+using testing::kUtf8Mark;
+using testing::TConversionRun;
+
+// The packed value of an XML text in compact JSON; "none" when it fails.
+std::string Packed(const std::string& xml) {
+  TMemoryStream stream(xml);
+  const auto document = XmlToJsonTree(stream);
+  if (!document) return "none";
+  std::string text;
+  AppendJsonText(*document, *document->Root(), false, text);
+  return text;
+}
+
+TEST(XmlToJsonTree, PackingRules) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"<orders><order id='1'><name>Pen</name></order><order id='2'><name>Ink</name></order>"
+       "</orders>",
+       "{\"order\":[{\"@id\":\"1\",\"name\":\"Pen\"},{\"@id\":\"2\",\"name\":\"Ink\"}]}"},
+      {"<r><item id=\"5\">Pen</item></r>", "{\"item\":{\"@id\":\"5\",\"item\":\"Pen\"}}"},
+      {"<r><a/><b x='1'/><c></c></r>", "{\"b\":{\"@x\":\"1\"}}"},
+      {"<r><one>1</one></r>", "{\"one\":\"1\"}"},
+      {"<root>only text</root>", "{\"#name\":\"root\",\"#text\":\"only text\"}"},
+      {"<root/>", "{}"},
+      {"<r a='1'>t</r>", "{\"@a\":\"1\",\"r\":\"t\"}"},
+      {"<r>one<x>1</x>two</r>", "{\"#text\":[\"one\",\"two\"],\"x\":\"1\"}"},
+      {"<r><p>a<!-- c -->b</p></r>", "{\"p\":[\"a\",\"b\"]}"},
+      {"<r><p>a<!-- c -->b</p><p>c</p></r>", "{\"p\":[\"a\",\"b\",\"c\"]}"},
+      {"<r><p>t<x>1</x></p></r>", "{\"p\":{\"p\":\"t\",\"x\":\"1\"}}"},
+      {"<r>\n  <t>  two\n   lines  \r\n here </t>\n</r>", "{\"t\":\"two lines here\"}"},
+      {"<r><t><![CDATA[ <raw>\n ]]></t></r>", "{\"t\":\" <raw>\n \"}"},
+      {"<r><t>&lt;&amp;&gt;&quot;&apos;&#65;&#x42;</t></r>", "{\"t\":\"<&>\\\"'AB\"}"},
+      {"<?xml version='1.0'?><!DOCTYPE r [<!ELEMENT r ANY>]><?pi x?><r><a>1</a></r><!-- end -->",
+       "{\"a\":\"1\"}"},
+      {"<r><a>1</a><b>2</b><a>3</a></r>", "{\"a\":[\"1\",\"3\"],\"b\":\"2\"}"},
+      {"<r x='a&amp;b\tc'/>", "{\"@x\":\"a&b c\"}"},
+  };
+  for (const auto& [xml, json] : cases) EXPECT_EQ(Packed(xml), json) << xml;
+}
+
+TEST(XmlToJsonTree, MalformedInputGivesNone) {
+  for (const char* xml :
+       {"", "text only", "<r>", "<r></s>", "<r a='1' a='2'/>", "<r>&bad;</r>", "<r/><s/>",
+        "<r/>tail", "<r a=1/>", "<r><!-- open</r>", "<r>&#xZZ;</r>"}) {
+    EXPECT_EQ(Packed(xml), "none") << xml;
+  }
+  TMemoryStream stream("<r>\n<a>&nope;</a></r>");
+  std::string error;
+  EXPECT_EQ(XmlToJsonTree(stream, &error), nullptr);
+  EXPECT_EQ(error, "line 2, column 4: unknown entity &nope;");
+}
+
+TEST(XmlToJsonTree, DeepNestingFailsCleanly) {
+  std::string xml;
+  for (int i = 0; i < 100000; ++i) xml += "<a>";
+  EXPECT_EQ(Packed(xml), "none");
+  std::string closed;
+  for (int i = 0; i < 100000; ++i) closed += "<a>";
+  for (int i = 0; i < 100000; ++i) closed += "</a>";
+  EXPECT_EQ(Packed(closed), "none");
+  std::string fine;
+  for (int i = 0; i < 500; ++i) fine += "<a>";
+  fine += "<b>x</b>";
+  for (int i = 0; i < 500; ++i) fine += "</a>";
+  EXPECT_NE(Packed(fine), "none");
+}
+
+TEST(XmlToJsonTree, Decoding) {
+  // Without a mark, a declared encoding from the table decodes the text.
+  EXPECT_EQ(Packed("<?xml version='1.0' encoding=' ISO-8859-2 '?><r><a>\xB5</a></r>"),
+            "{\"a\":\"\xC4\xBE\"}");
+  // One the table does not hold leaves the text UTF-8.
+  EXPECT_EQ(Packed("<?xml version='1.0' encoding='windows-1250'?><r><a>\xC3\xA4</a></r>"),
+            "{\"a\":\"\xC3\xA4\"}");
+  EXPECT_EQ(Packed("\xEF\xBB\xBF<?xml version='1.0' encoding='UTF-8'?><r><a>\xC3\xA4</a></r>"),
+            "{\"a\":\"\xC3\xA4\"}");
+  EXPECT_EQ(Packed("\xEF\xBB\xBF<?xml version='1.0' encoding='iso-8859-2'?><r/>"), "none");
+  const auto utf16 = [](std::string_view ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) bytes += std::string{c, '\0'};
+    return bytes;
+  };
+  EXPECT_EQ(Packed(utf16("<r>\xE4</r>")), "{\"#name\":\"r\",\"#text\":\"\xC3\xA4\"}");
+  EXPECT_EQ(Packed(utf16("<?xml encoding='unicode'?><r/>")), "{}");
+  const std::string wrong = utf16("<?xml encoding='utf-8'?><r/>");
+  EXPECT_EQ(Packed(wrong), "none");
+}
+
+TEST(XmlToJson, WritesThePackedValue) {
+  TConversionRun run("<d><r id='1'><n>a</n></r></d>");
+  run.Options.Indent = true;
+  ASSERT_TRUE(XmlToJson(run.Source, run.Destination, run.Options, run.Message));
+  EXPECT_EQ(run.Result(), std::string(kUtf8Mark) +
+                              "{\r\n \"r\": {\r\n  \"@id\": \"1\",\r\n  \"n\": \"a\"\r\n }\r\n}");
+  TConversionRun bad("<d>");
+  EXPECT_FALSE(XmlToJson(bad.Source, bad.Destination, bad.Options, bad.Message));
+  EXPECT_EQ(bad.Message,
+            "Cannot convert XML document to JSON! orders, line 1, column 1: the element d is not "
+            "closed");
+}
+
+std::string JsonXml(const std::string& json, bool indent = false, std::string recordTag = "",
+                    std::string namespaces = "") {
+  TConversionRun run(json);
+  run.Options.Indent = indent;
+  run.Options.RecordTag = recordTag;
+  run.Options.Namespaces = namespaces;
+  if (!JsonToXml(run.Source, run.Destination, run.Options, run.Message)) return run.Message;
+  const std::string prefix = std::string(kUtf8Mark) + "<?xml version=\"1.0\"?>";
+  EXPECT_EQ(run.Result().substr(0, prefix.size()), prefix);
+  return run.Result().substr(prefix.size());
+}
+
+TEST(JsonToXml, RootChoice) {
+  EXPECT_EQ(JsonXml("{\"order\":{\"@id\":5,\"b\":\"x\",\"a\":[1,2]}}"),
+            "<order id=\"5\"><a>1</a><a>2</a><b>x</b></order>");
+  EXPECT_EQ(JsonXml("{\"a\":1,\"b\":null}"), "<morvex_data><a>1</a></morvex_data>");
+  EXPECT_EQ(JsonXml("{\"a\":[1,2]}"), "<morvex_data><a>1</a><a>2</a></morvex_data>");
+  EXPECT_EQ(JsonXml("{}"), "<morvex_data></morvex_data>");
+  EXPECT_EQ(JsonXml("[{\"id\":1},{\"id\":2}]"),
+            "\r\n<morvex_data ><r><id>1</id></r><r><id>2</id></r>\r\n</morvex_data>");
+  EXPECT_EQ(JsonXml("\"s<&>\\\"\""), "<morvex_data>s&lt;&amp;&gt;&quot;</morvex_data>");
+  EXPECT_EQ(JsonXml("{\"x\":\"abc\"}"), "<x>abc</x>");
+  EXPECT_EQ(JsonXml("null"), "");
+}
+
+TEST(JsonToXml, IndentationLevels) {
+  EXPECT_EQ(JsonXml("{\"x\":\"abc\"}", true), "\r\n<x>\r\n\tabc\r\n</x>");
+  EXPECT_EQ(JsonXml("{\"a\":{\"b\":1,\"c\":{\"d\":true}}}", true),
+            "\r\n<a>\r\n\t<b>\r\n\t\t1\r\n\t</b>\r\n\t<c>\r\n\t\t<d>\r\n\t\t\ttrue\r\n\t\t</d>"
+            "\r\n\t</c>\r\n</a>");
+  EXPECT_EQ(JsonXml("[{\"id\":1}]", true),
+            "\r\n<morvex_data >\r\n\t<r>\r\n\t\t<id>\r\n\t\t\t1\r\n\t\t</id>\r\n\t</r>\r\n"
+            "</morvex_data>");
+}
+
+TEST(JsonToXml, RecordTagAndRootAttributes) {
+  EXPECT_EQ(JsonXml("{\"d\":{\"rows\":[{\"a\":1}]}}", false, "d.rows", "xmlns:x='urn:x'"),
+            "\r\n<morvex_data xmlns:x=\"urn:x\"><r><a>1</a></r>\r\n</morvex_data>");
+  EXPECT_EQ(JsonXml("{\"a\":{\"b\":1}}", false, "", "x='1'"), "<a x=\"1\"><b>1</b></a>");
+  EXPECT_EQ(JsonXml("{\"a\":1}", false, "missing"), "");
+}
+
+TEST(JsonToXml, OutputEncodingAndFailures) {
+  TConversionRun run("{\"t\":\"\xC4\x9B\xE2\x82\xAC\"}");
+  run.Options.Encoding = "iso-8859-2";
+  ASSERT_TRUE(JsonToXml(run.Source, run.Destination, run.Options, run.Message));
+  EXPECT_EQ(run.Result(), "<?xml version=\"1.0\" encoding=\"iso-8859-2\"?><t>\xEC&#8364;</t>");
+
+  EXPECT_EQ(JsonXml("{\"a\":"),
+            "Cannot convert XML document to JSON! orders, line 1, column 6: unexpected end of the "
+            "input");
+  EXPECT_EQ(JsonXml("{\"a b\":1,\"c\":2}"), "The member name \"a b\" is not a valid XML name.");
+  EXPECT_EQ(JsonXml("{\"a\":\"x\\u0001y\"}"), "<a>x\xEF\xBF\xBDy</a>");
+}
+
+TEST(JsonXmlRoundTrip, DatasetLayoutSurvives) {
+  const std::string json =
+      "[{\"id\":\"1\",\"text\":\"quote \\\" and ; semicolon\"},{\"id\":\"2\",\"text\":\"line\\r\\n"
+      "break \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD\"}]";
+  TConversionRun toXml(json);
+  ASSERT_TRUE(JsonToXml(toXml.Source, toXml.Destination, toXml.Options, toXml.Message));
+  TConversionRun back(toXml.Result());
+  ASSERT_TRUE(XmlToJson(back.Source, back.Destination, back.Options, back.Message));
+  // Line breaks inside text become one space in the packed form.
+  EXPECT_EQ(back.Result(),
+            std::string(kUtf8Mark) +
+                "{\"r\":[{\"id\":\"1\",\"text\":\"quote \\\" and ; semicolon\"},{\"id\":\"2\","
+                "\"text\":\"line break \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD\"}]}");
+}
+
+std::string JsonCsv(TConversionRun& run) {
+  EXPECT_TRUE(JsonToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
+      << run.Message;
+  return run.Result().substr(3);
+}
+
+TEST(JsonToCsv, RecordsAndCells) {
+  TConversionRun run(
+      "{\"orders\":[{\"id\":1,\"name\":\"a\\\"b\",\"x\":null,\"o\":{\"k\":1},\"ok\":true},"
+      "{\"id\":2.5,\"name\":\"c\",\"extra\":\"e\"},[],5]}");
+  EXPECT_EQ(JsonCsv(run),
+            "\"id\";\"name\";\"o\";\"ok\"\r\n\"1\";\"a\"\"b\";\"\";\"true\"\r\n"
+            "\"e\";\"2.5\";\"c\"\r\n");
+  EXPECT_EQ(run.Lines, (std::vector<std::string>{"2 record(s) processed."}));
+}
+
+TEST(JsonToCsv, ArrayRecordsAndOptions) {
+  TConversionRun arrays("[[1,[2],null,{\"a\":1},\"s\"],[3]]");
+  EXPECT_EQ(JsonCsv(arrays),
+            "\"1\";\"col_2\";\"col_3\";\"4\"\r\n"
+            "\"1\";\"\";\"\";\"s\"\r\n\"3\"\r\n");
+
+  TConversionRun json("{\"a\":{\"r1\":[1,{\"x\":[true]}],\"r0\":{\"k\":\"v\"}},\"b\":1}");
+  json.Options.RecordTag = "a";
+  json.Options.HeaderRow = false;
+  json.Options.FlatText = false;
+  json.Options.Delimiter = ",";
+  json.Options.Quote = "'";
+  EXPECT_EQ(JsonCsv(json), "'v'\r\n'1','{\"x\":[true]}'\r\n");
+
+  TConversionRun none("{\"a\":1}");
+  none.Options.RecordTag = "nothing";
+  EXPECT_EQ(JsonCsv(none), "");
+  EXPECT_EQ(none.Lines, (std::vector<std::string>{"0 record(s) processed."}));
+}
+
+TEST(JsonToCsv, ProgressAndFailure) {
+  std::string json = "[";
+  for (int i = 0; i < 10000; ++i) json += (i ? ",[" : "[") + std::to_string(i) + "]";
+  json += "]";
+  TConversionRun run(json);
+  run.Options.HeaderRow = false;
+  JsonCsv(run);
+  EXPECT_EQ(run.Lines, (std::vector<std::string>{"10000 records processed ...",
+                                                 "10000 record(s) processed."}));
+  TConversionRun bad("[1,");
+  EXPECT_FALSE(JsonToCsv(bad.Source, bad.Destination, bad.Options, bad.Progress(), bad.Message));
+  EXPECT_EQ(bad.Message,
+            "Cannot convert XML document to JSON! orders, line 1, column 4: unexpected end of the "
+            "input");
+  EXPECT_TRUE(bad.Lines.empty());
+}
+
+}  // namespace
+}  // namespace morvex
