@@ -27,6 +27,8 @@ const std::set<std::string> kBrokenOnPurpose{
     "tests/e2e/unparsable-project-encoding/project.morvex",  // broken UTF-16
     "tests/e2e/error-no-source/project.morvex",              // source kind "ftp"
     "tests/e2e/check-misspelt-element/project.morvex",       // <destinaton>
+    "examples/manual/params/misspelt.morvex",                // <destinaton>
+    "examples/manual/errors/broken.morvex",                  // not well-formed
 };
 
 struct SchemaDeleter {

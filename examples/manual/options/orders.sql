@@ -1,0 +1,3 @@
+/* <order> */
+select id, total from orders where total > :least order by id
+/* </order> */
