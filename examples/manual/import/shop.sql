@@ -1,0 +1,1 @@
+create table orders (id integer primary key, customer text, total numeric);
