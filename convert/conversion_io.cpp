@@ -85,6 +85,51 @@ void TEncodedTextOutput::Flush() {
   impl_->WriteBytes();
 }
 
+void WriteThenFlush(TEncodedTextOutput& text, const std::function<void()>& write) {
+  try {
+    write();
+  } catch (...) {
+    try {
+      text.Flush();
+    } catch (...) {
+    }
+    throw;
+  }
+  text.Flush();
+}
+
+const TEncoding& BeginEncodedOutput(TConvertOutput& output, const std::string& encodingName) {
+  const TEncoding& encoding = EncodingForName(encodingName);
+  output.Stream().Write(encoding.Preamble());
+  return encoding;
+}
+
+bool RunConversion(std::string& message, const std::function<bool()>& run) {
+  message.clear();
+  try {
+    return run();
+  } catch (const std::exception& error) {
+    message = error.what();
+    return false;
+  }
+}
+
+std::vector<std::string_view> OptionItems(std::string_view text, char separator) {
+  const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  std::vector<std::string_view> items;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view item = text.substr(start, end - start);
+    while (!item.empty() && isBlank(item.front())) item.remove_prefix(1);
+    while (!item.empty() && isBlank(item.back())) item.remove_suffix(1);
+    if (!item.empty()) items.push_back(item);
+    start = end + 1;
+  }
+  return items;
+}
+
 void RewindIfSeekable(TStream& stream) {
   try {
     stream.SetPosition(0);

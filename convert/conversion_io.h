@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvex {
 
@@ -88,6 +89,23 @@ class TEncodedTextOutput {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Appends through `write`, then flushes. When `write` raises, what it has
+// appended is still written (the records before the error stay in the
+// output) and its error passes on, not a failure of that last flush.
+void WriteThenFlush(TEncodedTextOutput& text, const std::function<void()>& write);
+
+// The encoding named `encodingName`, with its byte-order mark (if it has one)
+// written onto `output` first.
+const TEncoding& BeginEncodedOutput(TConvertOutput& output, const std::string& encodingName);
+
+// Runs one conversion and returns what `run` returns. `message` is emptied
+// first; an error raised inside gives false with the error's text in it.
+bool RunConversion(std::string& message, const std::function<bool()>& run);
+
+// The non-empty items of an option text split at `separator`, each without
+// the spaces and control characters around it.
+std::vector<std::string_view> OptionItems(std::string_view text, char separator);
 
 // Moves a stream to its start; a stream that cannot seek (a pipe just
 // opened) is left where it is.

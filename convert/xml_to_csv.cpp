@@ -102,13 +102,10 @@ void TXMLSaxCSVHelper::EndElement(std::string_view qName) {
 
 bool XmlToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
               const TConvertOptions& options, const ProgressSink& progress, std::string& message) {
-  message.clear();
-  try {
+  return RunConversion(message, [&] {
     TConvertInput input(source);
     TConvertOutput output(destination);
-    const TEncoding& encoding = EncodingForName(options.Encoding);
-    output.Stream().Write(encoding.Preamble());
-    TEncodedTextOutput text(output.Stream(), encoding);
+    TEncodedTextOutput text(output.Stream(), BeginEncodedOutput(output, options.Encoding));
     TXMLSaxCSVHelper helper(text, options, progress);
     TXMLParser parser;
     parser.OnStartElement = [&helper](std::string_view, std::string_view localName,
@@ -119,24 +116,12 @@ bool XmlToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destinatio
     parser.OnEndElement = [&helper](std::string_view, std::string_view, std::string_view qName) {
       helper.EndElement(qName);
     };
-    try {
-      parser.Parse(input.Stream());
-    } catch (...) {
-      // The records read before the error stay in the output.
-      try {
-        text.Flush();
-      } catch (...) {
-      }
-      throw;
-    }
-    text.Flush();
+    // The records read before a parse error stay in the output.
+    WriteThenFlush(text, [&] { parser.Parse(input.Stream()); });
     output.Close();
     if (progress) progress(std::to_string(helper.RecordCount()) + " record(s) processed.");
     return true;
-  } catch (const std::exception& error) {
-    message = error.what();
-    return false;
-  }
+  });
 }
 
 }  // namespace morvex
