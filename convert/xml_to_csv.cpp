@@ -15,31 +15,11 @@ TXMLSaxCSVHelper::TXMLSaxCSVHelper(TEncodedTextOutput& output, const TConvertOpt
       quote_(options.Quote),
       delimiter_(options.Delimiter),
       flatText_(options.FlatText),
-      recordPathKnown_(!options.RecordTag.empty()),
-      recordPath_("/" + options.RecordTag) {}
-
-bool TXMLSaxCSVHelper::PathEndsWithRecordPath() const {
-  return elementPath_.size() >= recordPath_.size() &&
-         elementPath_.compare(elementPath_.size() - recordPath_.size(), recordPath_.size(),
-                              recordPath_) == 0;
-}
+      path_(options.RecordTag) {}
 
 void TXMLSaxCSVHelper::StartElement(std::string_view localName, std::string_view qName) {
-  elementPath_ += '/';
-  elementPath_ += qName;
-  if (!recordPathKnown_) {
-    if (elementPath_ == "/morvex_data") {
-      recordPath_ = "/r";
-      recordPathKnown_ = true;
-    } else if (skipRoot_) {
-      skipRoot_ = false;
-    } else {
-      recordPath_ = "/";
-      recordPath_ += qName;
-      recordPathKnown_ = true;
-    }
-  }
-  if (!recordPathKnown_) return;
+  path_.Enter(qName);
+  if (!path_.Known()) return;
   if (inRecord_ && inColumn_) {
     if (flatText_) {
       collecting_ = false;
@@ -61,7 +41,7 @@ void TXMLSaxCSVHelper::StartElement(std::string_view localName, std::string_view
     }
     collecting_ = true;
     cellText_.clear();
-  } else if (PathEndsWithRecordPath()) {
+  } else if (path_.AtRecord()) {
     inRecord_ = true;
     line_.clear();
     cellText_.clear();
@@ -84,7 +64,7 @@ void TXMLSaxCSVHelper::EndElement(std::string_view qName) {
       columnName_.clear();
       cellText_.clear();
     }
-  } else if (inRecord_ && PathEndsWithRecordPath()) {
+  } else if (inRecord_ && path_.AtRecord()) {
     inRecord_ = false;
     ++recordCount_;
     if (headerPending_) {
@@ -96,8 +76,7 @@ void TXMLSaxCSVHelper::EndElement(std::string_view qName) {
     output_.Append(line_);
     ReportProgress(progress_, recordCount_);
   }
-  const size_t slash = elementPath_.rfind('/');
-  elementPath_.resize(slash == std::string::npos ? 0 : slash);
+  path_.Leave();
 }
 
 bool XmlToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
