@@ -147,23 +147,6 @@ TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy) {
   }
 }
 
-void AppendCsvQuotedValue(std::string& out, std::string_view value, std::string_view quote) {
-  out.append(quote);
-  if (quote.empty()) {
-    out.append(value);
-  } else {
-    size_t from = 0;
-    for (size_t at = value.find(quote); at != std::string_view::npos;
-         at = value.find(quote, from)) {
-      out.append(value, from, at + quote.size() - from);
-      out.append(quote);
-      from = at + quote.size();
-    }
-    out.append(value, from);
-  }
-  out.append(quote);
-}
-
 void ReportProgress(const ProgressSink& progress, int64_t count) {
   if (progress && count % 10000 == 0) progress(std::to_string(count) + " records processed ...");
 }

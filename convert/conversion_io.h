@@ -115,10 +115,6 @@ void RewindIfSeekable(TStream& stream);
 // its bytes, for readers that pass over their input twice.
 TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy);
 
-// Appends `value` enclosed in `quote`, with every occurrence of `quote` inside
-// it doubled, so that CSV readers get the value back unchanged.
-void AppendCsvQuotedValue(std::string& out, std::string_view value, std::string_view quote);
-
 // "<count> records processed ..." every 10000 records.
 void ReportProgress(const ProgressSink& progress, int64_t count);
 

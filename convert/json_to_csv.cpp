@@ -3,6 +3,7 @@
 #include "convert/json_parser.h"
 #include "convert/json_path.h"
 #include "convert/json_writer.h"
+#include "templates/field_text.h"
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
@@ -38,7 +39,7 @@ bool AppendRecord(const TJsonDocument& document, const TSuperObject& record, boo
     } else {
       text = (IsContainer(item) ? "col_" : "") + std::to_string(cells);
     }
-    AppendCsvQuotedValue(line, text, options.Quote);
+    AppendCsvQuoted(line, text, options.Quote);
   }
   return cells > 0;
 }

@@ -1,6 +1,7 @@
 #include "convert/xml_to_csv.h"
 
 #include "convert/xml_names.h"
+#include "templates/field_text.h"
 #include "text/encoding.h"
 #include "text/stream.h"
 #include "xml/sax_parser.h"
@@ -31,12 +32,12 @@ void TXMLSaxCSVHelper::StartElement(std::string_view localName, std::string_view
     columnName_.assign(qName);
     if (firstColumn_) {
       firstColumn_ = false;
-      if (headerPending_) AppendCsvQuotedValue(header_, localName, quote_);
+      if (headerPending_) AppendCsvQuoted(header_, localName, quote_);
     } else {
       line_ += delimiter_;
       if (headerPending_) {
         header_ += delimiter_;
-        AppendCsvQuotedValue(header_, localName, quote_);
+        AppendCsvQuoted(header_, localName, quote_);
       }
     }
     collecting_ = true;
@@ -58,7 +59,7 @@ void TXMLSaxCSVHelper::EndElement(std::string_view qName) {
   if (inColumn_) {
     if (qName == columnName_) {
       // Whole values are written, never cut.
-      AppendCsvQuotedValue(line_, FlattenText(cellText_, false), quote_);
+      AppendCsvQuoted(line_, FlattenText(cellText_, false), quote_);
       inColumn_ = false;
       collecting_ = false;
       columnName_.clear();
