@@ -85,6 +85,51 @@ void TEncodedTextOutput::Flush() {
   impl_->WriteBytes();
 }
 
+void WriteThenFlush(TEncodedTextOutput& text, const std::function<void()>& write) {
+  try {
+    write();
+  } catch (...) {
+    try {
+      text.Flush();
+    } catch (...) {
+    }
+    throw;
+  }
+  text.Flush();
+}
+
+const TEncoding& BeginEncodedOutput(TConvertOutput& output, const std::string& encodingName) {
+  const TEncoding& encoding = EncodingForName(encodingName);
+  output.Stream().Write(encoding.Preamble());
+  return encoding;
+}
+
+bool RunConversion(std::string& message, const std::function<bool()>& run) {
+  message.clear();
+  try {
+    return run();
+  } catch (const std::exception& error) {
+    message = error.what();
+    return false;
+  }
+}
+
+std::vector<std::string_view> OptionItems(std::string_view text, char separator) {
+  const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  std::vector<std::string_view> items;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view item = text.substr(start, end - start);
+    while (!item.empty() && isBlank(item.front())) item.remove_prefix(1);
+    while (!item.empty() && isBlank(item.back())) item.remove_suffix(1);
+    if (!item.empty()) items.push_back(item);
+    start = end + 1;
+  }
+  return items;
+}
+
 void RewindIfSeekable(TStream& stream) {
   try {
     stream.SetPosition(0);
@@ -100,23 +145,6 @@ TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy) {
     copy = std::make_unique<TMemoryStream>(input.ReadToEnd());
     return *copy;
   }
-}
-
-void AppendCsvQuotedValue(std::string& out, std::string_view value, std::string_view quote) {
-  out.append(quote);
-  if (quote.empty()) {
-    out.append(value);
-  } else {
-    size_t from = 0;
-    for (size_t at = value.find(quote); at != std::string_view::npos;
-         at = value.find(quote, from)) {
-      out.append(value, from, at + quote.size() - from);
-      out.append(quote);
-      from = at + quote.size();
-    }
-    out.append(value, from);
-  }
-  out.append(quote);
 }
 
 void ReportProgress(const ProgressSink& progress, int64_t count) {

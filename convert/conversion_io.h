@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvex {
 
@@ -89,6 +90,23 @@ class TEncodedTextOutput {
   std::unique_ptr<Impl> impl_;
 };
 
+// Appends through `write`, then flushes. When `write` raises, what it has
+// appended is still written (the records before the error stay in the
+// output) and its error passes on, not a failure of that last flush.
+void WriteThenFlush(TEncodedTextOutput& text, const std::function<void()>& write);
+
+// The encoding named `encodingName`, with its byte-order mark (if it has one)
+// written onto `output` first.
+const TEncoding& BeginEncodedOutput(TConvertOutput& output, const std::string& encodingName);
+
+// Runs one conversion and returns what `run` returns. `message` is emptied
+// first; an error raised inside gives false with the error's text in it.
+bool RunConversion(std::string& message, const std::function<bool()>& run);
+
+// The non-empty items of an option text split at `separator`, each without
+// the spaces and control characters around it.
+std::vector<std::string_view> OptionItems(std::string_view text, char separator);
+
 // Moves a stream to its start; a stream that cannot seek (a pipe just
 // opened) is left where it is.
 void RewindIfSeekable(TStream& stream);
@@ -96,10 +114,6 @@ void RewindIfSeekable(TStream& stream);
 // `input` itself when it can seek, otherwise `copy` filled with the rest of
 // its bytes, for readers that pass over their input twice.
 TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy);
-
-// Appends `value` enclosed in `quote`, with every occurrence of `quote` inside
-// it doubled, so that CSV readers get the value back unchanged.
-void AppendCsvQuotedValue(std::string& out, std::string_view value, std::string_view quote);
 
 // "<count> records processed ..." every 10000 records.
 void ReportProgress(const ProgressSink& progress, int64_t count);

@@ -22,26 +22,12 @@ struct TCsvXmlNames {
   std::string Record;
 };
 
-std::string_view TrimmedView(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
-
 TCsvXmlNames NamesFor(const TConvertEndpoint& source, std::string_view recordTag) {
-  std::vector<std::string> items;
-  size_t start = 0;
-  while (start <= recordTag.size()) {
-    size_t end = recordTag.find('/', start);
-    if (end == std::string_view::npos) end = recordTag.size();
-    const std::string_view item = TrimmedView(recordTag.substr(start, end - start));
-    if (!item.empty()) items.emplace_back(item);
-    start = end + 1;
-  }
+  const std::vector<std::string_view> items = OptionItems(recordTag, '/');
   TCsvXmlNames names;
   if (items.size() <= 1) {
     names.Root = "morvex_data";
-    names.Record = items.empty() ? "r" : items[0];
+    names.Record = items.empty() ? "r" : std::string(items[0]);
     const std::string base = source.Stream != nullptr
                                  ? source.Location
                                  : std::filesystem::path(source.Location).stem().string();
@@ -64,8 +50,7 @@ std::string_view TrimRightControls(std::string_view text) {
 
 bool CsvToXml(const TConvertEndpoint& source, const TConvertEndpoint& destination,
               const TConvertOptions& options, const ProgressSink& progress, std::string& message) {
-  message.clear();
-  try {
+  return RunConversion(message, [&] {
     std::unique_ptr<TConvertInput> input;
     try {
       input = std::make_unique<TConvertInput>(source);
@@ -128,10 +113,7 @@ bool CsvToXml(const TConvertEndpoint& source, const TConvertEndpoint& destinatio
     EndXmlWriter(std::move(writer), names.Root);
     output.Close();
     return true;
-  } catch (const std::exception& error) {
-    message = error.what();
-    return false;
-  }
+  });
 }
 
 }  // namespace morvex

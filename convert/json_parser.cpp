@@ -8,6 +8,7 @@
 
 #include "convert/conversion_io.h"
 #include "convert/text_input.h"
+#include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
 
@@ -173,15 +174,32 @@ class TJsonParser {
     if (depth > kMaxDepth) Fail("arrays and objects nest deeper than 32 levels");
   }
 
-  TSuperObject ParseObject(int depth) {
+  // Passes the opening bracket of a list that closes with `close`; false
+  // when the list is empty (its closing bracket is passed too).
+  bool ListHasItems(int depth, char close) {
     CheckDepth(depth);
-    source_.Get();  // {
-    const size_t start = scratch_.size();
+    source_.Get();
     SkipSpace();
-    if (source_.Peek() == '}') {
-      source_.Get();
-    } else {
-      while (true) {
+    if (source_.Peek() != close) return true;
+    source_.Get();
+    return false;
+  }
+
+  // After an item of a list: true at `close`, false after the ',' that
+  // announces another item.
+  bool ListEnds(char close, const char* expected) {
+    SkipSpace();
+    const int next = source_.Get();
+    if (next < 0) Fail("unexpected end of the input");
+    if (next == close) return true;
+    if (next != ',') Fail(expected);
+    return false;
+  }
+
+  TSuperObject ParseObject(int depth) {
+    const size_t start = scratch_.size();
+    if (ListHasItems(depth, '}')) {
+      do {
         SkipSpace();
         const int c = source_.Peek();
         if (c == '"' || c == '\'') {
@@ -197,12 +215,7 @@ class TJsonParser {
         TSuperObject value = ParseValue(depth);
         value.Key = key;
         scratch_.push_back(value);
-        SkipSpace();
-        const int next = source_.Get();
-        if (next < 0) Fail("unexpected end of the input");
-        if (next == '}') break;
-        if (next != ',') Fail("',' or '}' expected in an object");
-      }
+      } while (!ListEnds('}', "',' or '}' expected in an object"));
     }
     const TSuperObject object =
         document_.MakeObject(std::span<TSuperObject>(scratch_).subspan(start));
@@ -211,22 +224,12 @@ class TJsonParser {
   }
 
   TSuperObject ParseArray(int depth) {
-    CheckDepth(depth);
-    source_.Get();  // [
     const size_t start = scratch_.size();
-    SkipSpace();
-    if (source_.Peek() == ']') {
-      source_.Get();
-    } else {
-      while (true) {
+    if (ListHasItems(depth, ']')) {
+      do {
         SkipSpace();
         scratch_.push_back(ParseValue(depth));
-        SkipSpace();
-        const int next = source_.Get();
-        if (next < 0) Fail("unexpected end of the input");
-        if (next == ']') break;
-        if (next != ',') Fail("',' or ']' expected in an array");
-      }
+      } while (!ListEnds(']', "',' or ']' expected in an array"));
     }
     const TSuperObject array =
         document_.MakeArray(std::span<const TSuperObject>(scratch_).subspan(start));
@@ -386,6 +389,13 @@ std::unique_ptr<TJsonDocument> ParseJsonInput(TStream& stream, std::string* erro
 std::unique_ptr<TJsonDocument> ParseJsonText(std::string_view text, std::string* error) {
   TCharSource source(text);
   return Parse(source, error);
+}
+
+std::unique_ptr<TJsonDocument> ReadJsonSource(TStream& stream, const std::string& location) {
+  std::string reason;
+  std::unique_ptr<TJsonDocument> document = ParseJsonInput(stream, &reason);
+  if (!document) throw EMorvexError(NoJsonValueMessage(location, reason));
+  return document;
 }
 
 }  // namespace morvex

@@ -35,4 +35,8 @@ inline std::string NoJsonValueMessage(const std::string& source, const std::stri
   return std::string(kNoJsonValue) + " " + source + ", " + reason;
 }
 
+// The document of a conversion's JSON source; raises EMorvexError with the
+// message above, naming `location`, when the input does not parse.
+std::unique_ptr<TJsonDocument> ReadJsonSource(TStream& stream, const std::string& location);
+
 }  // namespace morvex

@@ -10,30 +10,6 @@
 
 namespace morvex {
 
-namespace {
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
-
-// The non-empty lines of a list of paths; lines end in CR LF or LF.
-std::vector<std::string_view> PathLines(std::string_view content) {
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  while (start <= content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string_view::npos) end = content.size();
-    const std::string_view line = Trimmed(content.substr(start, end - start));
-    if (!line.empty()) lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
-}  // namespace
-
 const TSuperObject* SelectJsonPath(const TJsonDocument& document, const TSuperObject& value,
                                    std::string_view path) {
   const TSuperObject* current = &value;
@@ -65,17 +41,15 @@ const TSuperObject* SelectJsonPath(const TJsonDocument& document, const TSuperOb
 
 bool JPathTransform(const TConvertEndpoint& source, const TConvertEndpoint& destination,
                     const TConvertOptions& options, std::string& message) {
-  message.clear();
-  try {
+  return RunConversion(message, [&] {
     TConvertInput input(source);
     const TEncoding& encoding = EncodingForName(options.Encoding);
     TConvertOutput output(destination);
-    std::string reason;
-    std::unique_ptr<TJsonDocument> document = ParseJsonInput(input.Stream(), &reason);
-    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
+    const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
     output.Stream().Write(encoding.Preamble());
 
-    const std::vector<std::string_view> paths = PathLines(options.Content);
+    // One path per line; lines end in CR LF or LF.
+    const std::vector<std::string_view> paths = OptionItems(options.Content, '\n');
     std::vector<TSuperObject> selections;
     for (std::string_view path : paths) {
       const TSuperObject* selected = SelectJsonPath(*document, *document->Root(), path);
@@ -93,10 +67,7 @@ bool JPathTransform(const TConvertEndpoint& source, const TConvertEndpoint& dest
     WriteJsonOutput(*document, result, output.Stream(), encoding, options.Indent);
     output.Close();
     return true;
-  } catch (const std::exception& error) {
-    message = error.what();
-    return false;
-  }
+  });
 }
 
 }  // namespace morvex

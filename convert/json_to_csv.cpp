@@ -3,6 +3,7 @@
 #include "convert/json_parser.h"
 #include "convert/json_path.h"
 #include "convert/json_writer.h"
+#include "templates/field_text.h"
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
@@ -16,26 +17,8 @@ bool IsContainer(const TSuperObject& value) {
 }
 
 std::string CellText(const TJsonDocument& document, const TSuperObject& value, bool flatText) {
-  switch (value.Kind) {
-    case TJsonKind::Boolean:
-      return value.Boolean ? "true" : "false";
-    case TJsonKind::Integer:
-      return std::to_string(value.Integer);
-    case TJsonKind::Double:
-      return JsonDoubleText(value.Double);
-    case TJsonKind::Currency:
-      return JsonCurrencyText(value.Integer);
-    case TJsonKind::String:
-      return std::string(TJsonDocument::String(value));
-    case TJsonKind::Object:
-    case TJsonKind::Array: {
-      std::string text;
-      if (!flatText) AppendJsonText(document, value, false, text);
-      return text;
-    }
-    default:
-      return {};
-  }
+  if (flatText && IsContainer(value)) return {};
+  return JsonValueText(document, value);
 }
 
 // Appends the record's header or data cells to `line`; false when the
@@ -56,7 +39,7 @@ bool AppendRecord(const TJsonDocument& document, const TSuperObject& record, boo
     } else {
       text = (IsContainer(item) ? "col_" : "") + std::to_string(cells);
     }
-    AppendCsvQuotedValue(line, text, options.Quote);
+    AppendCsvQuoted(line, text, options.Quote);
   }
   return cells > 0;
 }
@@ -65,15 +48,11 @@ bool AppendRecord(const TJsonDocument& document, const TSuperObject& record, boo
 
 bool JsonToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
                const TConvertOptions& options, const ProgressSink& progress, std::string& message) {
-  message.clear();
-  try {
+  return RunConversion(message, [&] {
     TConvertInput input(source);
     TConvertOutput output(destination);
-    std::string reason;
-    std::unique_ptr<TJsonDocument> document = ParseJsonInput(input.Stream(), &reason);
-    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
-    const TEncoding& encoding = EncodingForName(options.Encoding);
-    output.Stream().Write(encoding.Preamble());
+    const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
+    const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
 
     const TSuperObject& root = *document->Root();
     const TSuperObject* rows = &root;
@@ -109,10 +88,7 @@ bool JsonToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destinati
     output.Close();
     if (progress) progress(std::to_string(count) + " record(s) processed.");
     return true;
-  } catch (const std::exception& error) {
-    message = error.what();
-    return false;
-  }
+  });
 }
 
 }  // namespace morvex

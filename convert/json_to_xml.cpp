@@ -72,29 +72,6 @@ void AppendEscaped(std::string& out, std::string_view text) {
   }
 }
 
-// The text of a value in a cell, an attribute or an element.
-std::string ScalarText(const TJsonDocument& document, const TSuperObject& value) {
-  switch (value.Kind) {
-    case TJsonKind::Null:
-      return {};
-    case TJsonKind::Boolean:
-      return value.Boolean ? "true" : "false";
-    case TJsonKind::Integer:
-      return std::to_string(value.Integer);
-    case TJsonKind::Double:
-      return JsonDoubleText(value.Double);
-    case TJsonKind::Currency:
-      return JsonCurrencyText(value.Integer);
-    case TJsonKind::String:
-      return std::string(TJsonDocument::String(value));
-    default: {
-      std::string text;
-      AppendJsonText(document, value, false, text);
-      return text;
-    }
-  }
-}
-
 class TXmlTextWriter {
  public:
   TXmlTextWriter(const TJsonDocument& document, const TXmlTextSink& out)
@@ -114,12 +91,7 @@ class TXmlTextWriter {
           }
           return;
         }
-        CheckElementName(name);
-        text_ = prefix + "<" + std::string(name);
-        if (!rootAttributes.empty()) {
-          text_ += ' ';
-          text_.append(rootAttributes);
-        }
+        StartTag(prefix, name, rootAttributes);
         for (const TSuperObject& member : TJsonDocument::Children(value)) {
           const std::string_view key = document_.KeyOf(member);
           if (!key.starts_with('@')) continue;
@@ -127,7 +99,7 @@ class TXmlTextWriter {
           text_ += ' ';
           text_.append(key.substr(1));
           text_ += "=\"";
-          AppendEscaped(text_, ScalarText(document_, member));
+          AppendEscaped(text_, JsonValueText(document_, member));
           text_ += '"';
         }
         text_ += '>';
@@ -146,19 +118,14 @@ class TXmlTextWriter {
       default:
         if (name.empty()) {
           text_ = prefix;
-          AppendEscaped(text_, ScalarText(document_, value));
+          AppendEscaped(text_, JsonValueText(document_, value));
           Flush();
           return;
         }
-        CheckElementName(name);
-        text_ = prefix + "<" + std::string(name);
-        if (!rootAttributes.empty()) {
-          text_ += ' ';
-          text_.append(rootAttributes);
-        }
+        StartTag(prefix, name, rootAttributes);
         text_ += '>';
         if (level >= 0) text_ += prefix + "\t";
-        AppendEscaped(text_, ScalarText(document_, value));
+        AppendEscaped(text_, JsonValueText(document_, value));
         text_ += prefix + "</" + std::string(name) + ">";
         Flush();
         return;
@@ -166,6 +133,15 @@ class TXmlTextWriter {
   }
 
  private:
+  // Begins the start tag of `name` with the root attributes in the pending text.
+  void StartTag(const std::string& prefix, std::string_view name, std::string_view rootAttributes) {
+    CheckElementName(name);
+    text_ = prefix + "<" + std::string(name);
+    if (!rootAttributes.empty()) {
+      text_ += ' ';
+      text_.append(rootAttributes);
+    }
+  }
   static std::string Prefix(int level) {
     if (level < 0) return {};
     return "\r\n" + std::string(static_cast<size_t>(level), '\t');
@@ -226,33 +202,19 @@ void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& opti
 
 bool JsonToXml(const TConvertEndpoint& source, const TConvertEndpoint& destination,
                const TConvertOptions& options, std::string& message) {
-  message.clear();
-  try {
+  return RunConversion(message, [&] {
     TConvertInput input(source);
     TConvertOutput output(destination);
-    std::string reason;
-    std::unique_ptr<TJsonDocument> document = ParseJsonInput(input.Stream(), &reason);
-    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
-    const TEncoding& encoding = EncodingForName(options.Encoding);
-    output.Stream().Write(encoding.Preamble());
+    const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
+    const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
     TEncodedTextOutput text(output.Stream(), encoding, true);
-    try {
+    WriteThenFlush(text, [&] {
       ProcessJSONToXML(*document, options, encoding.IsUtf8(),
                        [&text](std::string_view piece) { text.Append(piece); });
-    } catch (...) {
-      try {
-        text.Flush();
-      } catch (...) {
-      }
-      throw;
-    }
-    text.Flush();
+    });
     output.Close();
     return true;
-  } catch (const std::exception& error) {
-    message = error.what();
-    return false;
-  }
+  });
 }
 
 }  // namespace morvex

@@ -13,6 +13,15 @@ namespace {
 constexpr size_t kFirstBlockBytes = 64 << 10;
 constexpr size_t kBlockBytes = 1 << 20;
 
+// A value of `kind` that holds `value` in the union member `Field`.
+template <auto Field, typename T>
+TSuperObject MakeScalar(TJsonKind kind, T value) {
+  TSuperObject scalar;
+  scalar.Kind = kind;
+  scalar.*Field = value;
+  return scalar;
+}
+
 // The UTF-16 sort weight of the character at `pos`: characters above U+FFFF
 // sort as their high surrogate, between U+D7FF and U+E000.
 uint32_t Utf16Weight(std::string_view text, size_t pos) {
@@ -86,31 +95,19 @@ const TSuperObject* TJsonDocument::Member(const TSuperObject& object, std::strin
 }
 
 TSuperObject TJsonDocument::MakeBoolean(bool value) {
-  TSuperObject v;
-  v.Kind = TJsonKind::Boolean;
-  v.Boolean = value;
-  return v;
+  return MakeScalar<&TSuperObject::Boolean>(TJsonKind::Boolean, value);
 }
 
 TSuperObject TJsonDocument::MakeInteger(int64_t value) {
-  TSuperObject v;
-  v.Kind = TJsonKind::Integer;
-  v.Integer = value;
-  return v;
+  return MakeScalar<&TSuperObject::Integer>(TJsonKind::Integer, value);
 }
 
 TSuperObject TJsonDocument::MakeDouble(double value) {
-  TSuperObject v;
-  v.Kind = TJsonKind::Double;
-  v.Double = value;
-  return v;
+  return MakeScalar<&TSuperObject::Double>(TJsonKind::Double, value);
 }
 
 TSuperObject TJsonDocument::MakeCurrency(int64_t timesTenThousand) {
-  TSuperObject v;
-  v.Kind = TJsonKind::Currency;
-  v.Integer = timesTenThousand;
-  return v;
+  return MakeScalar<&TSuperObject::Integer>(TJsonKind::Currency, timesTenThousand);
 }
 
 TSuperObject TJsonDocument::MakeString(std::string_view text) {

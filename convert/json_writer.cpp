@@ -171,4 +171,26 @@ void WriteJsonOutput(const TJsonDocument& document, const TSuperObject& value, T
   output.Flush();
 }
 
+std::string JsonValueText(const TJsonDocument& document, const TSuperObject& value) {
+  switch (value.Kind) {
+    case TJsonKind::Null:
+      return {};
+    case TJsonKind::Boolean:
+      return value.Boolean ? "true" : "false";
+    case TJsonKind::Integer:
+      return std::to_string(value.Integer);
+    case TJsonKind::Double:
+      return JsonDoubleText(value.Double);
+    case TJsonKind::Currency:
+      return JsonCurrencyText(value.Integer);
+    case TJsonKind::String:
+      return std::string(TJsonDocument::String(value));
+    default: {
+      std::string text;
+      AppendJsonText(document, value, false, text);
+      return text;
+    }
+  }
+}
+
 }  // namespace morvex

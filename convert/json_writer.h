@@ -36,4 +36,9 @@ void WriteJsonOutput(const TJsonDocument& document, const TSuperObject& value, T
 std::string JsonDoubleText(double value);
 std::string JsonCurrencyText(int64_t timesTenThousand);
 
+// The text of a value in a CSV cell or in XML text: empty for null, a
+// string's own text, numbers and booleans as above, objects and arrays as
+// compact JSON.
+std::string JsonValueText(const TJsonDocument& document, const TSuperObject& value);
+
 }  // namespace morvex

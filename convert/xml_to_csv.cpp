@@ -1,6 +1,7 @@
 #include "convert/xml_to_csv.h"
 
 #include "convert/xml_names.h"
+#include "templates/field_text.h"
 #include "text/encoding.h"
 #include "text/stream.h"
 #include "xml/sax_parser.h"
@@ -15,31 +16,11 @@ TXMLSaxCSVHelper::TXMLSaxCSVHelper(TEncodedTextOutput& output, const TConvertOpt
       quote_(options.Quote),
       delimiter_(options.Delimiter),
       flatText_(options.FlatText),
-      recordPathKnown_(!options.RecordTag.empty()),
-      recordPath_("/" + options.RecordTag) {}
-
-bool TXMLSaxCSVHelper::PathEndsWithRecordPath() const {
-  return elementPath_.size() >= recordPath_.size() &&
-         elementPath_.compare(elementPath_.size() - recordPath_.size(), recordPath_.size(),
-                              recordPath_) == 0;
-}
+      path_(options.RecordTag) {}
 
 void TXMLSaxCSVHelper::StartElement(std::string_view localName, std::string_view qName) {
-  elementPath_ += '/';
-  elementPath_ += qName;
-  if (!recordPathKnown_) {
-    if (elementPath_ == "/morvex_data") {
-      recordPath_ = "/r";
-      recordPathKnown_ = true;
-    } else if (skipRoot_) {
-      skipRoot_ = false;
-    } else {
-      recordPath_ = "/";
-      recordPath_ += qName;
-      recordPathKnown_ = true;
-    }
-  }
-  if (!recordPathKnown_) return;
+  path_.Enter(qName);
+  if (!path_.Known()) return;
   if (inRecord_ && inColumn_) {
     if (flatText_) {
       collecting_ = false;
@@ -51,17 +32,17 @@ void TXMLSaxCSVHelper::StartElement(std::string_view localName, std::string_view
     columnName_.assign(qName);
     if (firstColumn_) {
       firstColumn_ = false;
-      if (headerPending_) AppendCsvQuotedValue(header_, localName, quote_);
+      if (headerPending_) AppendCsvQuoted(header_, localName, quote_);
     } else {
       line_ += delimiter_;
       if (headerPending_) {
         header_ += delimiter_;
-        AppendCsvQuotedValue(header_, localName, quote_);
+        AppendCsvQuoted(header_, localName, quote_);
       }
     }
     collecting_ = true;
     cellText_.clear();
-  } else if (PathEndsWithRecordPath()) {
+  } else if (path_.AtRecord()) {
     inRecord_ = true;
     line_.clear();
     cellText_.clear();
@@ -78,13 +59,13 @@ void TXMLSaxCSVHelper::EndElement(std::string_view qName) {
   if (inColumn_) {
     if (qName == columnName_) {
       // Whole values are written, never cut.
-      AppendCsvQuotedValue(line_, FlattenText(cellText_, false), quote_);
+      AppendCsvQuoted(line_, FlattenText(cellText_, false), quote_);
       inColumn_ = false;
       collecting_ = false;
       columnName_.clear();
       cellText_.clear();
     }
-  } else if (inRecord_ && PathEndsWithRecordPath()) {
+  } else if (inRecord_ && path_.AtRecord()) {
     inRecord_ = false;
     ++recordCount_;
     if (headerPending_) {
@@ -96,19 +77,15 @@ void TXMLSaxCSVHelper::EndElement(std::string_view qName) {
     output_.Append(line_);
     ReportProgress(progress_, recordCount_);
   }
-  const size_t slash = elementPath_.rfind('/');
-  elementPath_.resize(slash == std::string::npos ? 0 : slash);
+  path_.Leave();
 }
 
 bool XmlToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
               const TConvertOptions& options, const ProgressSink& progress, std::string& message) {
-  message.clear();
-  try {
+  return RunConversion(message, [&] {
     TConvertInput input(source);
     TConvertOutput output(destination);
-    const TEncoding& encoding = EncodingForName(options.Encoding);
-    output.Stream().Write(encoding.Preamble());
-    TEncodedTextOutput text(output.Stream(), encoding);
+    TEncodedTextOutput text(output.Stream(), BeginEncodedOutput(output, options.Encoding));
     TXMLSaxCSVHelper helper(text, options, progress);
     TXMLParser parser;
     parser.OnStartElement = [&helper](std::string_view, std::string_view localName,
@@ -119,24 +96,12 @@ bool XmlToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destinatio
     parser.OnEndElement = [&helper](std::string_view, std::string_view, std::string_view qName) {
       helper.EndElement(qName);
     };
-    try {
-      parser.Parse(input.Stream());
-    } catch (...) {
-      // The records read before the error stay in the output.
-      try {
-        text.Flush();
-      } catch (...) {
-      }
-      throw;
-    }
-    text.Flush();
+    // The records read before a parse error stay in the output.
+    WriteThenFlush(text, [&] { parser.Parse(input.Stream()); });
     output.Close();
     if (progress) progress(std::to_string(helper.RecordCount()) + " record(s) processed.");
     return true;
-  } catch (const std::exception& error) {
-    message = error.what();
-    return false;
-  }
+  });
 }
 
 }  // namespace morvex

@@ -7,15 +7,16 @@
 #include <string_view>
 
 #include "convert/conversion_io.h"
+#include "convert/record_path.h"
 
 namespace morvex {
 
-// The event sink of one conversion. The record elements are those whose path
-// ends with "/" + RecordTag; without a record tag they are the r elements
-// under a morvex_data root, or else the elements named like the root's first
-// child. Cells are enclosed in the quote text with quotes inside doubled,
-// joined by the delimiter text; lines end in CR LF. The header line (the
-// first record's column names) is written just before the first record.
+// The event sink of one conversion. The record elements are found as the XML
+// import finds them (TRecordPath): those whose path ends with "/" + RecordTag;
+// without a record tag the r elements under a morvex_data root, or else the
+// elements named like the root's first child. Cells are enclosed in the quote text with quotes
+// inside doubled, joined by the delimiter text; lines end in CR LF. The header line (the first
+// record's column names) is written just before the first record.
 class TXMLSaxCSVHelper {
  public:
   TXMLSaxCSVHelper(TEncodedTextOutput& output, const TConvertOptions& options,
@@ -28,25 +29,20 @@ class TXMLSaxCSVHelper {
   int64_t RecordCount() const { return recordCount_; }
 
  private:
-  bool PathEndsWithRecordPath() const;
-
   TEncodedTextOutput& output_;
   const ProgressSink& progress_;
   bool headerPending_;
   std::string quote_;
   std::string delimiter_;
   bool flatText_;
-  bool recordPathKnown_;
-  std::string recordPath_;
+  TRecordPath path_;
   std::string columnName_;
   bool inRecord_ = false;
   bool inColumn_ = false;
   bool collecting_ = false;
   bool firstColumn_ = false;
-  bool skipRoot_ = true;
   std::string cellText_;
   std::string line_;
-  std::string elementPath_;
   int64_t recordCount_ = 0;
   std::string header_;
 };

@@ -476,22 +476,17 @@ std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error
 
 bool XmlToJson(const TConvertEndpoint& source, const TConvertEndpoint& destination,
                const TConvertOptions& options, std::string& message) {
-  message.clear();
-  try {
+  return RunConversion(message, [&] {
     TConvertInput input(source);
     TConvertOutput output(destination);
     std::string reason;
     std::unique_ptr<TJsonDocument> document = XmlToJsonTree(input.Stream(), &reason);
     if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
-    const TEncoding& encoding = EncodingForName(options.Encoding);
-    output.Stream().Write(encoding.Preamble());
+    const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
     WriteJsonOutput(*document, *document->Root(), output.Stream(), encoding, options.Indent);
     output.Close();
     return true;
-  } catch (const std::exception& error) {
-    message = error.what();
-    return false;
-  }
+  });
 }
 
 }  // namespace morvex
