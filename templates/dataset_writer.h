@@ -1,6 +1,6 @@
-// The dataset writers: they walk a prepared query template themselves, run
-// each statement when its turn comes, and write its records straight onto the
-// output stream while they are read (nothing of a result set is held), either
+// The dataset writers: visitors of the template walk (WalkTemplate), which
+// runs each statement when its turn comes; they write its records straight
+// onto the output stream while they are read (nothing of a result set is held), either
 // as a dataset XML document or as CSV text.
 //
 // Dataset XML layout (default names):

@@ -85,6 +85,14 @@ std::string FieldText(const TLSQLDataset& dataset, int index, int typeClass,
   }
 }
 
+std::vector<int> FieldClasses(const TLSQLDataset& dataset) {
+  std::vector<int> classes(static_cast<size_t>(dataset.FieldCount()));
+  for (size_t i = 0; i < classes.size(); ++i) {
+    classes[i] = FieldTypeClass(dataset.FieldType(static_cast<int>(i)));
+  }
+  return classes;
+}
+
 void AppendCsvQuoted(std::string& out, std::string_view value, std::string_view quote) {
   out.append(quote);
   if (quote.empty()) {

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace morvex {
 
@@ -35,6 +36,9 @@ std::string DateTimeFieldText(double dateTime);
 // database's text ("infinity", "0044-03-15 BC", "24:00:00").
 std::string FieldText(const TLSQLDataset& dataset, int index, int typeClass,
                       TFieldTextTarget target);
+
+// The type class (FieldTypeClass) of every field of the active dataset.
+std::vector<int> FieldClasses(const TLSQLDataset& dataset);
 
 // Appends `value` enclosed in `quote`, with every occurrence of `quote`
 // inside it doubled so that CSV readers get the value back unchanged.

@@ -17,6 +17,34 @@ std::string TagName(const _xmlNode* node) {
   return name;
 }
 
+bool IsElementNamed(const _xmlNode* node, std::string_view localName) {
+  return node && node->type == XML_ELEMENT_NODE && node->name &&
+         std::string_view(reinterpret_cast<const char*>(node->name)) == localName;
+}
+
+_xmlNode* NextChildElement(const _xmlNode* parent, const _xmlNode* after) {
+  if (!after && !parent) return nullptr;
+  xmlNode* node = after ? after->next : parent->children;
+  while (node && node->type != XML_ELEMENT_NODE) node = node->next;
+  return node;
+}
+
+std::string FirstTextRun(const _xmlNode* element) {
+  std::string text;
+  if (!element) return text;
+  for (const xmlNode* child = element->children;; child = child->next) {
+    if (child && (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)) {
+      if (child->content) text += reinterpret_cast<const char*>(child->content);
+      continue;
+    }
+    size_t start = 0;
+    while (start < text.size() && static_cast<unsigned char>(text[start]) <= ' ') ++start;
+    if (start < text.size()) return text.substr(start);
+    if (!child) return {};
+    text.clear();
+  }
+}
+
 std::vector<_xmlNode*> ChildElements(_xmlNode* parent) {
   std::vector<_xmlNode*> result;
   if (!parent) return result;

@@ -19,6 +19,15 @@ _xmlNode* DocumentElement(_xmlDoc* document);
 // The tag name as written in the document, with its prefix ("p:name").
 std::string TagName(const _xmlNode* node);
 
+// True when `node` is an element whose local name (without any prefix) is
+// exactly `localName`.
+bool IsElementNamed(const _xmlNode* node, std::string_view localName);
+
+// The next child element of `parent` after `after` (the first one for
+// nullptr), or nullptr. Lets a walk go on while the caller changes what
+// hangs below the elements it has passed.
+_xmlNode* NextChildElement(const _xmlNode* parent, const _xmlNode* after);
+
 // Every child element of `parent`, in document order.
 std::vector<_xmlNode*> ChildElements(_xmlNode* parent);
 
@@ -34,6 +43,12 @@ bool HasChildElement(const _xmlNode* parent);
 
 // All descendant text of `node` (CDATA included); empty for nullptr.
 std::string ElementText(const _xmlNode* node);
+
+// The first run of adjacent text and CDATA children of `element` that is not
+// all white space (bytes up to the blank), without its leading white space;
+// empty when there is none. A run ends at any other child, so text written
+// partly in a CDATA section reads as one.
+std::string FirstTextRun(const _xmlNode* element);
 
 // True when `element` carries an attribute with the qualified name `name`,
 // even an empty one.
