@@ -29,6 +29,18 @@ _xmlNode* NextChildElement(const _xmlNode* parent, const _xmlNode* after) {
   return node;
 }
 
+const _xmlNode* PreviousSiblingElement(const _xmlNode* node) {
+  const xmlNode* sibling = node ? node->prev : nullptr;
+  while (sibling && sibling->type != XML_ELEMENT_NODE) sibling = sibling->prev;
+  return sibling;
+}
+
+const _xmlNode* ParentElement(const _xmlNode* node) {
+  const xmlNode* parent = node ? node->parent : nullptr;
+  while (parent && parent->type != XML_ELEMENT_NODE) parent = parent->parent;
+  return parent;
+}
+
 std::string FirstTextRun(const _xmlNode* element) {
   std::string text;
   if (!element) return text;
@@ -119,6 +131,12 @@ std::string ElementMarkup(_xmlNode* element) {
   if (!buffer || xmlNodeDump(buffer.get(), element->doc, element, 0, 0) < 0) return {};
   return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
                      static_cast<size_t>(xmlBufferLength(buffer.get())));
+}
+
+void SetPlainAttribute(_xmlNode* element, const std::string& name, const std::string& value) {
+  if (!element) return;
+  xmlSetProp(element, reinterpret_cast<const xmlChar*>(name.c_str()),
+             reinterpret_cast<const xmlChar*>(value.c_str()));
 }
 
 void RemoveTextChildren(_xmlNode* element) {

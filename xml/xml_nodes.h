@@ -44,6 +44,12 @@ bool HasChildElement(const _xmlNode* parent);
 // All descendant text of `node` (CDATA included); empty for nullptr.
 std::string ElementText(const _xmlNode* node);
 
+// The nearest preceding sibling of `node` that is an element, or nullptr.
+const _xmlNode* PreviousSiblingElement(const _xmlNode* node);
+
+// The nearest ancestor of `node` that is an element, or nullptr.
+const _xmlNode* ParentElement(const _xmlNode* node);
+
 // The first run of adjacent text and CDATA children of `element` that is not
 // all white space (bytes up to the blank), without its leading white space;
 // empty when there is none. A run ends at any other child, so text written
@@ -60,6 +66,10 @@ std::vector<std::string> CDataSections(const _xmlNode* element);
 // The markup of `element` itself: start tag with its attributes, content and
 // end tag, as UTF-8 text.
 std::string ElementMarkup(_xmlNode* element);
+
+// Sets the attribute `name` (no prefix) of `element` to `value`, replacing
+// an earlier value. Out of memory leaves the element as it was.
+void SetPlainAttribute(_xmlNode* element, const std::string& name, const std::string& value);
 
 // Removes the text and CDATA children of `element`; child elements stay.
 void RemoveTextChildren(_xmlNode* element);
