@@ -14,8 +14,6 @@ namespace morvex {
 
 namespace {
 
-constexpr const char* kCannotConnect = "Cannot connect to database! ";
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -33,7 +31,7 @@ bool KeyIs(std::string_view key, std::initializer_list<std::string_view> names) 
 }
 
 EMorvexError InvalidString(const std::string& why) {
-  return EMorvexError(kCannotConnect + std::string("The connection string is not valid: ") + why);
+  return CannotConnectError("The connection string is not valid: " + why);
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
@@ -55,7 +53,7 @@ std::string ProviderBaseName(std::string_view provider) {
 std::unique_ptr<TDbConnection> OpenSqlite(const std::vector<TConnectionStringItem>& items) {
   const std::string* path = FindConnectionValue(items, {"data source"});
   if (path == nullptr || path->empty()) {
-    throw EMorvexError(kCannotConnect + std::string("The connection string names no Data Source"));
+    throw CannotConnectError("The connection string names no Data Source");
   }
   int timeoutMs = kSqliteBusyTimeoutMs;
   if (const std::string* timeout = FindConnectionValue(items, {"timeout"})) {
@@ -364,14 +362,11 @@ std::unique_ptr<TDbConnection> OpenConnection(const std::string& connectionStrin
     if (name == "sqlite") return OpenSqlite(items);
     if (name == "postgresql") return OpenPostgres(items);
     if (name == "msdasql") return OpenOdbc(items);
-    throw EMorvexError(kCannotConnect + std::string("Unknown provider: ") +
-                       std::string(TrimBlanks(*provider)));
+    throw CannotConnectError("Unknown provider: " + std::string(TrimBlanks(*provider)));
   }
   if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) return OpenOdbc(items);
   if (FindConnectionValue(items, {"data source"}) != nullptr) return OpenSqlite(items);
-  throw EMorvexError(
-      kCannotConnect +
-      std::string("The connection string names neither a Provider nor a Data Source"));
+  throw CannotConnectError("The connection string names neither a Provider nor a Data Source");
 }
 
 }  // namespace morvex

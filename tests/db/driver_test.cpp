@@ -211,6 +211,39 @@ TEST_P(DriverTest, QueryWithoutRowsStillGivesAResultSet) {
   EXPECT_TRUE(result->IsNull(0));
 }
 
+TEST_P(DriverTest, EveryAccessorChecksTheIndexAndPastTheEndEveryFieldIsNull) {
+  std::string t = Table("one", "id INTEGER, note VARCHAR(10)");
+  Exec("INSERT INTO " + t + " VALUES (7, '2024-01-02')");
+  int64_t rows = 0;
+  auto result = db_->Prepare("SELECT id, note FROM " + t, 0)->Execute({}, rows);
+  ASSERT_TRUE(result);
+  for (int index : {-1, 2}) {
+    const std::string message = "Field index " + std::to_string(index) + " is out of range";
+    auto expectOutOfRange = [&](auto&& read) {
+      try {
+        read();
+        ADD_FAILURE() << "no error for index " << index;
+      } catch (const EMorvexError& error) {
+        EXPECT_EQ(error.what(), message);
+      }
+    };
+    expectOutOfRange([&] { result->Field(index); });
+    expectOutOfRange([&] { result->IsNull(index); });
+    expectOutOfRange([&] { result->AsText(index); });
+    expectOutOfRange([&] { result->AsFloat(index); });
+    expectOutOfRange([&] { result->AsDateTime(index); });
+    expectOutOfRange([&] { result->AsValue(index); });
+  }
+  EXPECT_EQ(result->AsFloat(0), 7.0);
+  EXPECT_EQ(result->AsDateTime(1), DateTime(2024, 1, 2));
+  result->Next();
+  ASSERT_TRUE(result->Eof());
+  EXPECT_TRUE(result->IsNull(0));
+  EXPECT_EQ(result->AsText(1), "");
+  EXPECT_EQ(result->AsFloat(0), 0.0);
+  EXPECT_TRUE(std::holds_alternative<TDbNull>(result->AsValue(1)));
+}
+
 TEST_P(DriverTest, NestedStatementsRunWhileTheParentIsOpen) {
   std::string parents = Table("parents", "id INTEGER, name VARCHAR(10)");
   std::string children = Table("children", "parent_id INTEGER, label VARCHAR(20)");
