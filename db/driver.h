@@ -3,7 +3,7 @@
 // relies on. Nothing above this header sees a driver's own types.
 //
 // - A connection is opened from an OLE DB style connection string
-//   (OpenConnection in db/connection_string.h picks the driver).
+//   (OpenConnection in db/open_connection.h picks the driver).
 // - Statements carry "?" placeholders, bound positionally at execution.
 // - Result sets are forward-only and stream: a driver never holds a whole
 //   result in memory, and a statement may be executed on the same connection

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "db/parameter_entries.h"
+#include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
 
@@ -35,20 +36,6 @@ struct TReference {
 
 TReference SplitReference(std::string_view name, size_t dollar) {
   return {name.substr(0, dollar), name.substr(dollar + 1)};
-}
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string AsciiUpper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = AsciiUpper(c);
-  return result;
-}
-
-std::string TrimTrailingBlanks(std::string text) {
-  const size_t end = text.find_last_not_of(' ');
-  text.erase(end == std::string::npos ? 0 : end + 1);
-  return text;
 }
 
 // The first element child of `declarations` whose qualified name is `name`.

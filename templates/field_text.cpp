@@ -4,14 +4,10 @@
 
 #include "db/db_values.h"
 #include "db/lsql_dataset.h"
+#include "text/utf.h"
 #include "xml/value_text.h"
 
 namespace morvex {
-
-std::string_view TrimTrailingBlanks(std::string_view text) {
-  const size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
-}
 
 std::string DateFieldText(double dateTime) {
   // A value before 1899-12-30 carries its time of day as a negative fraction,

@@ -17,10 +17,6 @@ class TLSQLDataset;
 // base64 of their bytes in both, so that the output stays text.
 enum class TFieldTextTarget { Xml, Csv };
 
-// `text` without its trailing blanks (spaces only: a memo that ends in a line
-// break keeps it).
-std::string_view TrimTrailingBlanks(std::string_view text);
-
 // Date-times are days since 1899-12-30 with the time of day as the fraction.
 // "yyyy-mm-dd" of the day the value falls on; empty for 1899-12-30.
 std::string DateFieldText(double dateTime);

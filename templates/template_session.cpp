@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "db/connection_string.h"
 #include "db/driver.h"
+#include "db/open_connection.h"
 #include "templates/dataset_writer.h"
 #include "text/error.h"
 
