@@ -274,8 +274,7 @@ class TSqliteResultSet : public TDbResultSet {
   TDbValue ValueAt(int index) const override {
     TFieldType type = Field(index).Type;
     sqlite3_stmt* s = stmt_.get();
-    int typeClass = FieldTypeClass(type);
-    bool dateClass = typeClass >= 4 && typeClass <= 6;
+    const bool dateClass = IsDateClass(FieldTypeClass(type));
     switch (sqlite3_column_type(s, index)) {
       case SQLITE_INTEGER: {
         int64_t value = sqlite3_column_int64(s, index);

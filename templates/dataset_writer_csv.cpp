@@ -21,8 +21,6 @@ namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
 
-bool IsBareClass(int typeClass) { return typeClass >= 2 && typeClass <= 6; }
-
 // Collects lines and writes them, encoded, onto the stream in blocks. Only
 // whole lines reach the stream: a line being built when an error strikes is
 // dropped by DropLine.
@@ -72,8 +70,8 @@ class TCsvOutput {
   size_t lineStart_ = 0;
 };
 
-void AppendHeader(std::string& line, const TLSQLDataset& dataset, const std::vector<int>& classes,
-                  const TDatasetWriterOptions& options) {
+void AppendHeader(std::string& line, const TLSQLDataset& dataset,
+                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options) {
   for (size_t i = 0; i < classes.size(); ++i) {
     if (i > 0) line += options.Delimiter;
     const std::string& name = dataset.FieldName(static_cast<int>(i));
@@ -85,12 +83,12 @@ void AppendHeader(std::string& line, const TLSQLDataset& dataset, const std::vec
   }
 }
 
-void AppendRecord(std::string& line, const TLSQLDataset& dataset, const std::vector<int>& classes,
-                  const TDatasetWriterOptions& options) {
+void AppendRecord(std::string& line, const TLSQLDataset& dataset,
+                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options) {
   for (size_t i = 0; i < classes.size(); ++i) {
     if (i > 0) line += options.Delimiter;
     const int index = static_cast<int>(i);
-    const int typeClass = classes[i];
+    const TFieldClass typeClass = classes[i];
     if (dataset.IsNull(index)) {
       if (!IsBareClass(typeClass)) AppendCsvQuoted(line, {}, options.Quote);
       continue;

@@ -96,13 +96,14 @@ void WriteParameters(TXmlStreamWriter& writer, const std::vector<std::string>& p
 }
 
 // One field element of the current record; a null field has no content.
-void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index, int typeClass) {
+void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index,
+                TFieldClass typeClass) {
   const std::string& name = dataset.FieldName(index);
   RequireXmlNcName(name);
   WriteStartTag(writer, name);
   if (!dataset.IsNull(index)) {
     const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Xml);
-    if (typeClass == 1 || typeClass == 7) {
+    if (IsCDataClass(typeClass)) {
       WriteCDataText(writer, text);
     } else {
       WriteCharacters(writer.Parser(), text);

@@ -43,9 +43,9 @@ struct TWalkStatement {
   // The field being written, named in the message of an error; set and
   // cleared by the visitor.
   const std::string* Field = nullptr;
-  bool Write = true;         // the writers: false with no-write="true"
-  std::string RecordTag;     // the XML writer: the record element's name
-  std::vector<int> Classes;  // the writers: FieldTypeClass of every field
+  bool Write = true;                 // the writers: false with no-write="true"
+  std::string RecordTag;             // the XML writer: the record element's name
+  std::vector<TFieldClass> Classes;  // the writers: FieldTypeClass of every field
 };
 
 // What a walk does besides running statements. Every call may throw; the
