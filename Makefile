@@ -7,7 +7,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DMORVEX_WERROR=ON
 endif
 
-.PHONY: all deps configure build example test test-asan bench clean
+.PHONY: all deps configure build example test build-asan test-asan test-asan-e2e bench clean
 
 all: build
 
@@ -26,11 +26,19 @@ example: build
 test: build
 	@scripts/run-tests $(BUILD)
 
-# Unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
-test-asan: deps
+# The program and the tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+build-asan: deps
 	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVEX_SANITIZE=ON -DMORVEX_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build-asan --parallel
+
+# Unit tests again under the sanitizers.
+test-asan: build-asan
 	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-tests build-asan -L unit -j2
+
+# The end-to-end cases on the program built for test-asan: a sanitizer report
+# changes the console output, so the case fails.
+test-asan-e2e: build-asan
+	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-tests build-asan -L e2e -j2
 
 bench: build
 	@bench/run-xml-bench $(BUILD)

@@ -26,7 +26,8 @@
 // and `Field "name"` while a field is written (XML only); enclosing elements
 // prefix again, so messages read outermost first. Anything that is not an
 // EMorvexError passes unchanged. Output written before an error stays in the
-// stream.
+// stream; a file destination is kept only when its step succeeds (the runner
+// writes it to a temporary file first).
 #pragma once
 
 #include <string>
