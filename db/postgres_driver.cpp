@@ -49,6 +49,7 @@
 #include "db/db_values.h"
 #include "db/sql_scan.h"
 #include "text/error.h"
+#include "text/utf.h"
 
 namespace morvex {
 
@@ -258,20 +259,13 @@ int64_t RowCount(const PGresult* result) {
   return n;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // bytea in the hex output form "\x0a1b..."; the session asks for that form.
 std::string DecodeBytea(std::string_view text) {
   std::string bytes;
   if (text.size() >= 2 && text[0] == '\\' && text[1] == 'x') {
     bytes.reserve((text.size() - 2) / 2);
     for (size_t i = 2; i + 1 < text.size(); i += 2) {
-      int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+      int hi = AsciiHexValue(text[i]), lo = AsciiHexValue(text[i + 1]);
       if (hi < 0 || lo < 0) break;
       bytes += static_cast<char>(hi * 16 + lo);
     }

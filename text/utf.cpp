@@ -217,6 +217,13 @@ std::string AsciiUpper(std::string_view text) {
   return out;
 }
 
+int AsciiHexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::string_view TrimBlanks(std::string_view text, std::string_view blanks) {
   const size_t first = text.find_first_not_of(blanks);
   if (first == std::string_view::npos) return {};

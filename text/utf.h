@@ -42,6 +42,9 @@ std::string AsciiLower(std::string_view text);
 char AsciiUpper(char c);
 std::string AsciiUpper(std::string_view text);
 
+// The value of a hexadecimal digit (0-9, a-f, A-F); -1 for any other byte.
+int AsciiHexValue(char c);
+
 // The blanks of keywords, names and numbers written by people.
 inline constexpr std::string_view kBlanks = " \t\r\n";
 
