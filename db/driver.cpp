@@ -26,11 +26,13 @@ std::string TDbResultSet::AsText(int index) const {
 }
 
 double TDbResultSet::AsFloat(int index) const {
-  return DbValueFloat(AsValue(index), fields_[static_cast<size_t>(index)].Name);
+  const TDbFieldInfo& field = Field(index);  // checks the index before the value is read
+  return DbValueFloat(AsValue(index), field.Name);
 }
 
 double TDbResultSet::AsDateTime(int index) const {
-  return DbValueDateTime(AsValue(index), fields_[static_cast<size_t>(index)].Name);
+  const TDbFieldInfo& field = Field(index);
+  return DbValueDateTime(AsValue(index), field.Name);
 }
 
 TDbValue TDbResultSet::AsValue(int index) const {
