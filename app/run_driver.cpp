@@ -31,21 +31,6 @@ std::string CurrentExceptionTypeName() {
   return status == 0 && demangled ? std::string(demangled.get()) : std::string(type->name());
 }
 
-// Runs the project of the command line; false when it failed. Two or more
-// positional arguments describe one script, built into project source here.
-bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
-  if (options.Positionals.size() >= 2) {
-    options.ProjectArgument = BuildInlineProject(options.Positionals);
-  }
-  return RunProject(
-      options.ProjectArgument, options.Parameters, options.PromptForParameters,
-      options.BaseDirectory,
-      [&helper](const std::string& name, const std::string& defaultValue) {
-        return helper.PromptParameter(name, defaultValue);
-      },
-      [&helper](const std::string& text, int64_t level) { helper.OutputMessage(text, level); });
-}
-
 // Closes the run's log file when the run ends, on every path; an error while
 // closing cannot change the run's result, which is already written.
 class TLogFileCloser {
@@ -66,6 +51,21 @@ class TLogFileCloser {
  private:
   RunOptions& options_;
 };
+
+// Runs the project of the command line; false when it failed. Two or more
+// positional arguments describe one script, built into project source here.
+bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+  if (options.Positionals.size() >= 2) {
+    options.ProjectArgument = BuildInlineProject(options.Positionals);
+  }
+  return RunProject(
+      options.ProjectArgument, options.Parameters, options.PromptForParameters,
+      options.BaseDirectory,
+      [&helper](const std::string& name, const std::string& defaultValue) {
+        return helper.PromptParameter(name, defaultValue);
+      },
+      [&helper](const std::string& text, int64_t level) { helper.OutputMessage(text, level); });
+}
 
 }  // namespace
 

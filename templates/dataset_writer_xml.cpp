@@ -20,6 +20,7 @@
 #include "templates/field_text.h"
 #include "templates/template_walk.h"
 #include "text/error.h"
+#include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_names.h"
@@ -40,18 +41,13 @@ struct TRecordTagPath {
 // dropped, and blanks around an item are not part of its name (an XML name
 // cannot hold them).
 TRecordTagPath SplitRecordTag(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
   std::vector<std::string> items;
   size_t from = 0;
   while (from <= text.size()) {
     size_t end = text.find('/', from);
     if (end == std::string_view::npos) end = text.size();
-    std::string_view item = text.substr(from, end - from);
-    const size_t first = item.find_first_not_of(kBlanks);
-    if (first != std::string_view::npos) {
-      item = item.substr(first, item.find_last_not_of(kBlanks) - first + 1);
-      items.emplace_back(item);
-    }
+    const std::string_view item = TrimBlanks(text.substr(from, end - from));
+    if (!item.empty()) items.emplace_back(item);
     from = end + 1;
   }
 
