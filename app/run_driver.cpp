@@ -32,6 +32,27 @@ std::string CurrentExceptionTypeName() {
   return status == 0 && demangled ? std::string(demangled.get()) : std::string(type->name());
 }
 
+// Closes the run's log file when the run ends, on every path; an error while
+// closing cannot change the run's result, which is already written.
+class TLogFileCloser {
+ public:
+  explicit TLogFileCloser(RunOptions& options) : options_(options) {}
+  TLogFileCloser(const TLogFileCloser&) = delete;
+  TLogFileCloser& operator=(const TLogFileCloser&) = delete;
+  ~TLogFileCloser() {
+    if (!options_.LogStream) return;
+    try {
+      options_.LogStream->Close();
+    } catch (const std::exception&) {
+    }
+    options_.LogStream.reset();
+    options_.LogDescriptor = -1;
+  }
+
+ private:
+  RunOptions& options_;
+};
+
 // Runs the project of the command line; false when it failed. Two or more
 // positional arguments describe one script, built into project source here.
 bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
@@ -86,6 +107,7 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
   int exitCode = kExitSuccess;
   RunOptions options;
   TConsoleLogHelper helper(options, console);
+  const TLogFileCloser closeLog(options);
   try {
     options = ParseCommandLine(argc, argv, currentDirectory);
     SetInterruptLog(options.LogStream ? options.LogDescriptor : -1);
@@ -135,14 +157,6 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
     console.Write("Press ENTER to continue.\n");
     std::string ignored;
     console.ReadLine(ignored);
-  }
-  if (options.LogStream) {
-    try {
-      options.LogStream->Close();
-    } catch (const std::exception&) {
-    }
-    options.LogStream.reset();
-    options.LogDescriptor = -1;
   }
   return exitCode;
 }

@@ -1,11 +1,16 @@
 #include "app/version_info.h"
 
+// The build passes the project's version (CMakeLists.txt).
+#ifndef MORVEX_VERSION
+#error "MORVEX_VERSION must be defined by the build"
+#endif
+
 namespace morvex {
 
 const TVersionInfo& ProgramVersionInfo() {
   static const TVersionInfo info{
       "Morvex",
-      "1.2.20",
+      MORVEX_VERSION,
       "Command-line data-transformation runner",
       "Copyright (c) 2026 The Morvex developers",
   };

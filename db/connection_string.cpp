@@ -4,9 +4,6 @@
 #include <charconv>
 #include <utility>
 
-#include "db/odbc_driver.h"
-#include "db/postgres_driver.h"
-#include "db/sqlite_driver.h"
 #include "text/error.h"
 #include "text/utf.h"
 
@@ -14,153 +11,20 @@ namespace morvex {
 
 namespace {
 
-constexpr const char* kCannotConnect = "Cannot connect to database! ";
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool KeyIs(std::string_view key, std::initializer_list<std::string_view> names) {
-  std::string lower = AsciiLower(key);
-  for (std::string_view name : names) {
-    if (lower == name) return true;
-  }
-  return false;
-}
-
-EMorvexError InvalidString(const std::string& why) {
-  return EMorvexError(kCannotConnect + std::string("The connection string is not valid: ") + why);
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == prefix;
-}
-
-bool IsPostgresAddress(std::string_view text) {
-  return StartsWithIgnoringCase(text, "postgresql://") ||
-         StartsWithIgnoringCase(text, "postgres://");
-}
-
-// "PostgreSQL.1" -> "postgresql": providers are named with a version suffix
-// as often as without.
-std::string ProviderBaseName(std::string_view provider) {
-  std::string name = AsciiLower(TrimBlanks(provider));
-  size_t dot = name.rfind('.');
-  if (dot != std::string::npos && dot + 1 < name.size() &&
-      name.find_first_not_of("0123456789", dot + 1) == std::string::npos) {
-    name.resize(dot);
-  }
-  return name;
-}
-
-std::unique_ptr<TDbConnection> OpenSqlite(const std::vector<TConnectionStringItem>& items) {
-  const std::string* path = FindConnectionValue(items, {"data source"});
-  if (path == nullptr || path->empty()) {
-    throw EMorvexError(kCannotConnect + std::string("The connection string names no Data Source"));
-  }
-  int timeoutMs = kSqliteBusyTimeoutMs;
-  if (const std::string* timeout = FindConnectionValue(items, {"timeout"})) {
-    // Seconds, as OLE DB providers take them; fractions allowed.
-    double seconds = -1;
-    const std::string_view text = TrimBlanks(*timeout);
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    if (error != std::errc() || end != text.data() + text.size() || !(seconds >= 0)) {
-      throw InvalidString("Timeout must be a number of seconds");
-    }
-    timeoutMs = static_cast<int>(std::min(seconds * 1000, 2147483647.0));
-  }
-  return OpenSqliteConnection(*path, timeoutMs);
-}
-
-// OLE DB names of the connection settings onto libpq's keywords; anything
-// else passes through as a libpq keyword (sslmode, connect_timeout, ...).
-std::unique_ptr<TDbConnection> OpenPostgres(const std::vector<TConnectionStringItem>& items) {
-  std::vector<std::pair<std::string, std::string>> keywords;
-  for (const auto& item : items) {
-    std::string keyword;
-    if (KeyIs(item.Key, {"provider", "persist security info"})) continue;
-    if (KeyIs(item.Key, {"data source", "server", "host"})) {
-      keyword = "host";
-    } else if (KeyIs(item.Key, {"initial catalog", "database", "dbname"})) {
-      keyword = "dbname";
-    } else if (KeyIs(item.Key, {"user id", "uid", "user", "username", "user name"})) {
-      keyword = "user";
-    } else if (KeyIs(item.Key, {"password", "pwd"})) {
-      keyword = "password";
-    } else if (KeyIs(item.Key, {"connect timeout", "connection timeout", "timeout"})) {
-      keyword = "connect_timeout";
-    } else {
-      keyword = AsciiLower(item.Key);
-    }
-    keywords.emplace_back(std::move(keyword), item.Value);
-  }
-  return OpenPostgresConnection(keywords, false);
-}
-
-// A value in ODBC syntax: braces around values that hold separators or
-// braces, or that begin or end with a blank.
-std::string OdbcValue(std::string_view key, const std::string& value) {
-  bool needsBraces = value.find_first_of(";{}=") != std::string::npos ||
-                     (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back()))) ||
-                     (KeyIs(key, {"driver"}) && value.find(' ') != std::string::npos);
-  if (!needsBraces) return value;
-  std::string out = "{";
-  for (char c : value) {
-    out += c;
-    if (c == '}') out += '}';
-  }
-  out += '}';
-  return out;
-}
-
-// The ODBC connection string: the items without Provider, with the OLE DB
-// names of the common settings turned into the ODBC ones.
-std::unique_ptr<TDbConnection> OpenOdbc(const std::vector<TConnectionStringItem>& items) {
-  bool hasTarget = FindConnectionValue(items, {"dsn", "driver", "filedsn"}) != nullptr;
-  std::string text;
-  std::string password;
-  for (const auto& item : items) {
-    std::string key = item.Key;
-    if (KeyIs(key, {"provider", "persist security info"})) continue;
-    if (KeyIs(key, {"data source"})) {
-      if (hasTarget) continue;
-      key = "DSN";
-    } else if (KeyIs(key, {"user id"})) {
-      key = "UID";
-    } else if (KeyIs(key, {"password", "pwd"})) {
-      key = "PWD";
-      password = item.Value;
-    } else if (KeyIs(key, {"initial catalog"})) {
-      key = "DATABASE";
-    }
-    text += key + "=" + OdbcValue(key, item.Value) + ";";
-  }
-  return OpenOdbcConnection(text, password);
-}
+bool IsBlank(char c) { return kBlanks.find(c) != std::string_view::npos; }
 
 bool IsUri(std::string_view text) {
-  return StartsWithIgnoringCase(text, "postgresql://") ||
-         StartsWithIgnoringCase(text, "postgres://");
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  return StartsWithIgnoringAsciiCase(text, "postgresql://") ||
+         StartsWithIgnoringAsciiCase(text, "postgres://");
 }
 
 // "%xx" sequences decoded; a "%" without two hex digits stays.
 std::string PercentDecoded(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && AsciiHexValue(text[i + 1]) >= 0 &&
+        AsciiHexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(AsciiHexValue(text[i + 1]) * 16 + AsciiHexValue(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
@@ -223,6 +87,18 @@ void ForEachUriPassword(std::string& text, Mask mask) {
 
 }  // namespace
 
+EMorvexError InvalidConnectionString(std::string_view why) {
+  return CannotConnectError("The connection string is not valid: " + std::string(why));
+}
+
+bool ConnectionKeyIs(std::string_view key, std::initializer_list<std::string_view> names) {
+  std::string lower = AsciiLower(key);
+  for (std::string_view name : names) {
+    if (lower == name) return true;
+  }
+  return false;
+}
+
 std::vector<TConnectionStringItem> ParseConnectionString(std::string_view text) {
   std::vector<TConnectionStringItem> items;
   size_t i = 0;
@@ -232,11 +108,11 @@ std::vector<TConnectionStringItem> ParseConnectionString(std::string_view text) 
     while (itemEnd < n && text[itemEnd] != ';' && text[itemEnd] != '=') ++itemEnd;
     std::string_view key = TrimBlanks(text.substr(i, itemEnd - i));
     if (itemEnd >= n || text[itemEnd] == ';') {
-      if (!key.empty()) throw InvalidString("an item has no \"=\"");
+      if (!key.empty()) throw InvalidConnectionString("an item has no \"=\"");
       i = itemEnd + 1;
       continue;
     }
-    if (key.empty()) throw InvalidString("an item has no key");
+    if (key.empty()) throw InvalidConnectionString("an item has no key");
     size_t v = itemEnd + 1;
     while (v < n && IsBlank(text[v]) && text[v] != ';') ++v;
     std::string value;
@@ -257,9 +133,9 @@ std::vector<TConnectionStringItem> ParseConnectionString(std::string_view text) 
         }
         value += text[j++];
       }
-      if (!closed) throw InvalidString("a quoted value has no closing quote");
+      if (!closed) throw InvalidConnectionString("a quoted value has no closing quote");
       while (j < n && IsBlank(text[j])) ++j;
-      if (j < n && text[j] != ';') throw InvalidString("text follows a quoted value");
+      if (j < n && text[j] != ';') throw InvalidConnectionString("text follows a quoted value");
       i = j + 1;
     } else {
       size_t end = text.find(';', v);
@@ -276,7 +152,7 @@ const std::string* FindConnectionValue(const std::vector<TConnectionStringItem>&
                                        std::initializer_list<std::string_view> keys) {
   const std::string* found = nullptr;
   for (const auto& item : items) {
-    if (KeyIs(item.Key, keys)) found = &item.Value;
+    if (ConnectionKeyIs(item.Key, keys)) found = &item.Value;
   }
   return found;
 }
@@ -328,7 +204,7 @@ std::string MaskConnectionPasswords(std::string_view connectionString) {
       valueEnd = pos == std::string::npos ? std::string::npos : text.find(';', pos);
     }
     if (valueEnd == std::string::npos) valueEnd = text.size();
-    if (KeyIs(key, {"password", "pwd"})) {
+    if (ConnectionKeyIs(key, {"password", "pwd"})) {
       text.replace(valueStart, valueEnd - valueStart, kMask);
       valueEnd = valueStart + kMask.size();
     }
@@ -355,48 +231,6 @@ std::vector<std::string> UriPasswords(std::string_view text) {
     return end;
   });
   return passwords;
-}
-
-TDriverKind SelectDriver(std::string_view connectionString, std::string& problem) {
-  problem.clear();
-  const std::string_view text = TrimBlanks(connectionString);
-  if (IsPostgresAddress(text)) return TDriverKind::Postgres;
-  const std::vector<TConnectionStringItem> items = ParseConnectionString(text);
-  if (const std::string* provider = FindConnectionValue(items, {"provider"})) {
-    const std::string name = ProviderBaseName(*provider);
-    if (name == "sqlite") return TDriverKind::Sqlite;
-    if (name == "postgresql") return TDriverKind::Postgres;
-    if (name == "msdasql") return TDriverKind::Odbc;
-    problem = "Unknown provider: " + std::string(TrimBlanks(*provider));
-    return TDriverKind::None;
-  }
-  if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) return TDriverKind::Odbc;
-  if (FindConnectionValue(items, {"data source"}) != nullptr) return TDriverKind::Sqlite;
-  problem = "The connection string names neither a Provider nor a Data Source";
-  return TDriverKind::None;
-}
-
-std::unique_ptr<TDbConnection> OpenConnection(const std::string& connectionString) {
-  const std::string_view text = TrimBlanks(connectionString);
-  std::string problem;
-  const TDriverKind driver = SelectDriver(text, problem);
-  if (driver == TDriverKind::Postgres && IsPostgresAddress(text)) {
-    return OpenPostgresConnection({{"dbname", std::string(text)}}, true);
-  }
-  const std::vector<TConnectionStringItem> items = driver == TDriverKind::None
-                                                       ? std::vector<TConnectionStringItem>{}
-                                                       : ParseConnectionString(text);
-  switch (driver) {
-    case TDriverKind::Sqlite:
-      return OpenSqlite(items);
-    case TDriverKind::Postgres:
-      return OpenPostgres(items);
-    case TDriverKind::Odbc:
-      return OpenOdbc(items);
-    case TDriverKind::None:
-      break;
-  }
-  throw EMorvexError(kCannotConnect + problem);
 }
 
 }  // namespace morvex

@@ -1,11 +1,9 @@
-// Connection strings and the choice of driver.
+// Connection strings: parsing, and masking the passwords they hold. The
+// driver factory OpenConnection is in db/open_connection.h (included here
+// for the callers that open a connection from this header).
 //
 // A connection string is OLE DB style: "key=value" items separated by ";",
-// keys compared without regard to ASCII case. The `Provider` picks the driver:
-//   Provider=SQLite;Data Source=path          SQLite (also: only Data Source)
-//   Provider=PostgreSQL;Data Source=host;...  libpq (also postgresql:// URIs)
-//   Provider=MSDASQL;..., or Driver=/DSN=     ODBC through the driver manager
-// A provider name may carry a version suffix ("PostgreSQL.1", "MSDASQL.1").
+// keys compared without regard to ASCII case.
 #pragma once
 
 #include <initializer_list>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "db/driver.h"
+#include "db/open_connection.h"
 
 namespace morvex {
 
@@ -36,6 +35,13 @@ std::vector<TConnectionStringItem> ParseConnectionString(std::string_view text);
 const std::string* FindConnectionValue(const std::vector<TConnectionStringItem>& items,
                                        std::initializer_list<std::string_view> keys);
 
+// True when `key` is one of `names` (given in lower case), ASCII case
+// ignored.
+bool ConnectionKeyIs(std::string_view key, std::initializer_list<std::string_view> names);
+
+// "Cannot connect to database! The connection string is not valid: <why>".
+EMorvexError InvalidConnectionString(std::string_view why);
+
 // `message` with every occurrence of `secret` replaced by "********"; an empty
 // secret leaves the message as it is.
 std::string ScrubSecret(std::string message, std::string_view secret);
@@ -51,21 +57,5 @@ std::string MaskConnectionPasswords(std::string_view connectionString);
 // The passwords written in the addresses within `text`, as written and, when
 // different, percent-decoded; for scrubbing them from messages.
 std::vector<std::string> UriPasswords(std::string_view text);
-
-// The driver a connection string selects.
-enum class TDriverKind { None, Sqlite, Postgres, Odbc };
-
-// The driver `connectionString` names, without connecting: None with `problem`
-// set ("Unknown provider: <name>", or that it names neither a Provider nor a
-// Data Source) when it names none. Raises EMorvexError like
-// ParseConnectionString for a string that does not parse.
-TDriverKind SelectDriver(std::string_view connectionString, std::string& problem);
-
-// Opens a connection with the driver the string names. Every failure raises
-// EMorvexError with a message that starts "Cannot connect to database! " and
-// never holds the password: an unknown provider ("Unknown provider: <name>"),
-// a SQLite database file that does not exist (never created here), or the
-// server's or driver manager's own reason.
-std::unique_ptr<TDbConnection> OpenConnection(const std::string& connectionString);
 
 }  // namespace morvex

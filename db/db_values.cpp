@@ -122,7 +122,9 @@ std::string Quoted(std::string_view text) {
   return "\"" + std::string(text) + "\"";
 }
 
-bool IsIntegerType(TFieldType type) { return FieldTypeClass(type) == 2 && type != ftBoolean; }
+bool IsIntegerType(TFieldType type) {
+  return FieldTypeClass(type) == fcInteger && type != ftBoolean;
+}
 
 }  // namespace
 
@@ -333,7 +335,7 @@ TDbValue CoerceDbParameter(const TDbParameter& parameter, int number) {
     return EMorvexError("Parameter " + std::to_string(number) + ": " + what);
   };
   const auto* text = std::get_if<std::string>(&value);
-  int typeClass = FieldTypeClass(type);
+  const TFieldClass typeClass = FieldTypeClass(type);
 
   if (type == ftBoolean) {
     if (const auto* b = std::get_if<bool>(&value)) return *b;
@@ -348,27 +350,27 @@ TDbValue CoerceDbParameter(const TDbParameter& parameter, int number) {
     if (std::holds_alternative<TDbBytes>(value)) throw fail("a binary value is not a boolean");
     return DbValueFloat(value, "") != 0;
   }
-  if (IsIntegerType(type) || typeClass == 3) {
+  if (IsIntegerType(type) || typeClass == fcFloat) {
     if (std::holds_alternative<TDbBytes>(value)) throw fail("a binary value is not a number");
     double d = 0;
     if (text) {
       int64_t i = 0;
-      if (typeClass == 2 && ParseInteger(*text, i)) return i;
+      if (typeClass == fcInteger && ParseInteger(*text, i)) return i;
       std::string exact;
       if ((type == ftBCD || type == ftFMTBcd) && ExactDecimalText(*text, exact)) return exact;
       if (!ParseNumber(*text, d)) throw fail(Quoted(*text) + " is not a number");
     } else {
-      if (typeClass == 2 && std::holds_alternative<int64_t>(value)) return value;
+      if (typeClass == fcInteger && std::holds_alternative<int64_t>(value)) return value;
       d = DbValueFloat(value, "");
     }
     // Whole numbers within the 64-bit range bind as integers; anything else
     // keeps its fraction rather than being cut.
-    if (typeClass == 2 && std::trunc(d) == d && std::fabs(d) < 9.2e18) {
+    if (typeClass == fcInteger && std::trunc(d) == d && std::fabs(d) < 9.2e18) {
       return static_cast<int64_t>(d);
     }
     return d;
   }
-  if (typeClass >= 4 && typeClass <= 6) {
+  if (IsDateClass(typeClass)) {
     if (const auto* t = std::get_if<TDbDateTime>(&value)) return *t;
     if (text) {
       double d = 0;
@@ -378,7 +380,7 @@ TDbValue CoerceDbParameter(const TDbParameter& parameter, int number) {
     if (std::holds_alternative<TDbBytes>(value)) throw fail("a binary value is not a date");
     return TDbDateTime{DbValueFloat(value, "")};
   }
-  if (typeClass == 7) {
+  if (typeClass == fcBinary) {
     if (std::holds_alternative<TDbBytes>(value)) return value;
     return TDbBytes{DbValueText(value, ftUnknown)};
   }

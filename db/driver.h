@@ -3,7 +3,7 @@
 // relies on. Nothing above this header sees a driver's own types.
 //
 // - A connection is opened from an OLE DB style connection string
-//   (OpenConnection in db/connection_string.h picks the driver).
+//   (OpenConnection in db/open_connection.h picks the driver).
 // - Statements carry "?" placeholders, bound positionally at execution.
 // - Result sets are forward-only and stream: a driver never holds a whole
 //   result in memory, and a statement may be executed on the same connection
@@ -54,12 +54,16 @@ struct TDbFieldInfo {
   TFieldType Type = ftUnknown;
 };
 
+// A driver's result set supplies Eof, Next, Close and two primitives over
+// the current record (NullAt, ValueAt; TextAt when it has a cheaper way to
+// the text); the base class owns the field list, the index check and every
+// value accessor built on them.
 class TDbResultSet {
  public:
   virtual ~TDbResultSet() = default;
 
-  virtual int FieldCount() const = 0;
-  virtual const TDbFieldInfo& Field(int index) const = 0;
+  int FieldCount() const { return static_cast<int>(fields_.size()); }
+  const TDbFieldInfo& Field(int index) const { return fields_[CheckIndex(index)]; }
   // Index of the field named `name` ignoring ASCII case; -1 when none.
   int FindField(std::string_view name) const;
 
@@ -68,26 +72,52 @@ class TDbResultSet {
   // Moves to the next record.
   virtual void Next() = 0;
 
-  // Values of the current record. AsText gives the text form every driver
-  // shares: integers in decimal, booleans "1" and "0" (they are integers to
-  // the writers), floats with "." and the shortest form that reads back
-  // (up to 17 significant digits), dates "yyyy-mm-dd", times "hh:nn:ss",
-  // date-times "yyyy-mm-dd hh:nn:ss" (fractions of a second as ".fff" after
-  // them when not zero), text as UTF-8, binary fields their raw bytes.
-  virtual bool IsNull(int index) const = 0;
-  virtual std::string AsText(int index) const = 0;
-  virtual double AsFloat(int index) const = 0;
-  virtual double AsDateTime(int index) const = 0;
-  virtual TDbValue AsValue(int index) const = 0;
+  // Values of the current record; past the last record every field is
+  // Null. AsText gives the text form every driver shares: integers in
+  // decimal, booleans "1" and "0" (they are integers to the writers), floats
+  // with "." and the shortest form that reads back (up to 17 significant
+  // digits), dates "yyyy-mm-dd", times "hh:nn:ss", date-times
+  // "yyyy-mm-dd hh:nn:ss" (fractions of a second as ".fff" after them when
+  // not zero), text as UTF-8, binary fields their raw bytes. AsFloat and
+  // AsDateTime convert AsValue (DbValueFloat, DbValueDateTime). An index
+  // that names no field raises EMorvexError ("Field index N is out of
+  // range").
+  bool IsNull(int index) const;
+  std::string AsText(int index) const;
+  double AsFloat(int index) const;
+  double AsDateTime(int index) const;
+  TDbValue AsValue(int index) const;
 
   // Releases the server-side resources (cursor); also done on destruction.
   virtual void Close() = 0;
 
  protected:
+  // The driver's primitives, for a checked index while a record is current.
+  virtual bool NullAt(int index) const = 0;
+  virtual TDbValue ValueAt(int index) const = 0;
+  // DbValueText of ValueAt unless the driver has a better way.
+  virtual std::string TextAt(int index) const;
+
+  // Adds a field at the end of the list; drivers describe their result
+  // once, before the first value is read.
+  void AddField(std::string name, TFieldType type);
+
   // `index` when it names a field of the result; raises EMorvexError
   // ("Field index N is out of range") otherwise.
   int CheckIndex(int index) const;
+
+ private:
+  std::vector<TDbFieldInfo> fields_;
 };
+
+// The message of a failed connection; CannotConnectError adds the driver's
+// reason: "Cannot connect to database! <reason>".
+inline constexpr std::string_view kCannotConnect = "Cannot connect to database!";
+EMorvexError CannotConnectError(std::string_view reason);
+
+// "Parameter <number>: the date-time value is out of range", for a
+// date-time parameter the database's date forms cannot hold.
+EMorvexError DateTimeParameterOutOfRange(size_t number);
 
 class TDbStatement {
  public:

@@ -2,7 +2,7 @@
 
 namespace morvex {
 
-int FieldTypeClass(TFieldType type) {
+TFieldClass FieldTypeClass(TFieldType type) {
   switch (type) {
     case ftSmallint:
     case ftInteger:
@@ -10,20 +10,20 @@ int FieldTypeClass(TFieldType type) {
     case ftBoolean:
     case ftAutoInc:
     case ftLargeint:
-      return 2;
+      return fcInteger;
     case ftFloat:
     case ftCurrency:
     case ftBCD:
     case ftFMTBcd:
-      return 3;
+      return fcFloat;
     case ftDate:
-      return 4;
+      return fcDate;
     case ftTime:
-      return 5;
+      return fcTime;
     case ftDateTime:
-      return 6;
+      return fcDateTime;
     case ftMemo:
-      return 1;
+      return fcText;
     case ftBytes:
     case ftVarBytes:
     case ftBlob:
@@ -34,9 +34,9 @@ int FieldTypeClass(TFieldType type) {
     case ftTypedBinary:
     case ftOraBlob:
     case ftOraClob:
-      return 7;
+      return fcBinary;
     default:
-      return 0;
+      return fcString;
   }
 }
 

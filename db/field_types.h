@@ -64,9 +64,31 @@ enum TFieldType : int {
   ftSingle,
 };
 
-// The XML value type index of a field type: 2 integer, 3 float, 4 date,
-// 5 time, 6 datetime, 1 text (ftMemo only), 7 binary, 0 string for the rest.
-int FieldTypeClass(TFieldType type);
+// The class of a field type: its index in the XML value type table, which
+// stored documents and declared kinds use, so the numbers stay as they are.
+enum TFieldClass : int {
+  fcString = 0,
+  fcText = 1,  // ftMemo only
+  fcInteger = 2,
+  fcFloat = 3,
+  fcDate = 4,
+  fcTime = 5,
+  fcDateTime = 6,
+  fcBinary = 7,
+};
+
+// Date, time and date-time fields: values on the date-time scale.
+constexpr bool IsDateClass(TFieldClass c) { return c >= fcDate && c <= fcDateTime; }
+// Integer, float and date-time fields: written in CSV without quotes.
+constexpr bool IsBareClass(TFieldClass c) { return c >= fcInteger && c <= fcDateTime; }
+// Text and binary fields: written as CDATA in dataset XML.
+constexpr bool IsCDataClass(TFieldClass c) { return c == fcText || c == fcBinary; }
+
+// The class of a field type: integer types (booleans included) fcInteger,
+// float and exact decimal types fcFloat, ftDate/ftTime/ftDateTime their
+// classes, ftMemo fcText, binary and large-object types fcBinary, fcString
+// for the rest.
+TFieldClass FieldTypeClass(TFieldType type);
 
 // The parameter type for a declared value type name (exact, case-sensitive):
 // "text" ftMemo, "integer" ftInteger, "float" ftFloat, "date" ftDate, "time"

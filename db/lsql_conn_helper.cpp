@@ -1,10 +1,9 @@
 #include "db/lsql_conn_helper.h"
 
-#include <libxml/tree.h>
-
 #include <string_view>
 
 #include "db/parameter_entries.h"
+#include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
 
@@ -19,13 +18,13 @@ constexpr std::string_view kRowsAffectedField = "rowsaffected";
 // first, then the ancestors, nearest first. Calls `visit` with each element
 // until it returns true; returns whether one did.
 template <typename Visit>
-bool VisitCandidates(const xmlNode* element, Visit&& visit) {
-  if (!element) return false;
-  for (const xmlNode* node = element->prev; node; node = node->prev) {
-    if (node->type == XML_ELEMENT_NODE && visit(node)) return true;
+bool VisitCandidates(const _xmlNode* element, Visit&& visit) {
+  for (const _xmlNode* node = PreviousSiblingElement(element); node;
+       node = PreviousSiblingElement(node)) {
+    if (visit(node)) return true;
   }
-  for (const xmlNode* node = element->parent; node; node = node->parent) {
-    if (node->type == XML_ELEMENT_NODE && visit(node)) return true;
+  for (const _xmlNode* node = ParentElement(element); node; node = ParentElement(node)) {
+    if (visit(node)) return true;
   }
   return false;
 }
@@ -39,26 +38,9 @@ TReference SplitReference(std::string_view name, size_t dollar) {
   return {name.substr(0, dollar), name.substr(dollar + 1)};
 }
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string AsciiUpper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = AsciiUpper(c);
-  return result;
-}
-
-std::string TrimTrailingBlanks(std::string text) {
-  const size_t end = text.find_last_not_of(' ');
-  text.erase(end == std::string::npos ? 0 : end + 1);
-  return text;
-}
-
 // The first element child of `declarations` whose qualified name is `name`.
-const xmlNode* FindDeclaration(const xmlNode* declarations, std::string_view name) {
-  for (const xmlNode* child = declarations->children; child; child = child->next) {
-    if (child->type == XML_ELEMENT_NODE && TagName(child) == name) return child;
-  }
-  return nullptr;
+const _xmlNode* FindDeclaration(const _xmlNode* declarations, std::string_view name) {
+  return FirstChildElement(const_cast<_xmlNode*>(declarations), name);
 }
 
 void SetTypeIfUnknown(TDbParameter& parameter, TFieldType type) {
@@ -82,7 +64,7 @@ void TLSQLConnHelper::PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNod
     for (char& c : name) {
       if (c == '$') c = '-';
     }
-    const xmlNode* declaration = FindDeclaration(declarations, name);
+    const _xmlNode* declaration = FindDeclaration(declarations, name);
     if (!declaration) declaration = FindDeclaration(declarations, AsciiUpper(name));
     if (declaration) parameter.DataType = FieldTypeOfClass(GetAttributeText(declaration, "kind"));
   }
@@ -126,7 +108,7 @@ void TLSQLConnHelper::BindParameters(TLSQLDataset& dataset,
     }
 
     const TReference reference = SplitReference(name, dollar);
-    const bool resolved = VisitCandidates(element, [&](const xmlNode* candidate) {
+    const bool resolved = VisitCandidates(element, [&](const _xmlNode* candidate) {
       if (!SameTextIgnoringCase(TagName(candidate), reference.Element)) return false;
       const TLSQLDataset* source = DatasetOf(candidate);
       if (!source) return false;
@@ -156,7 +138,7 @@ void TLSQLConnHelper::SubstituteReferences(std::string& text, const std::vector<
     if (dollar == std::string::npos) continue;
     const TReference reference = SplitReference(name, dollar);
     const TLSQLDataset* source = nullptr;
-    VisitCandidates(element, [&](const xmlNode* candidate) {
+    VisitCandidates(element, [&](const _xmlNode* candidate) {
       if (!SameTextIgnoringCase(TagName(candidate), reference.Element)) return false;
       source = DatasetOf(candidate);
       return source != nullptr;
@@ -182,9 +164,7 @@ TLSQLDataset& TLSQLConnHelper::AttachDataset(_xmlNode* element,
   const int handle = nextHandle_++;
   std::unique_ptr<TLSQLDataset>& slot = datasets_[element];
   slot = std::move(dataset);
-  const std::string text = std::to_string(handle);
-  xmlSetProp(element, reinterpret_cast<const xmlChar*>(kHandleAttribute),
-             reinterpret_cast<const xmlChar*>(text.c_str()));
+  SetPlainAttribute(element, kHandleAttribute, std::to_string(handle));
   return *slot;
 }
 

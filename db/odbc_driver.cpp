@@ -345,7 +345,7 @@ class TOdbcResultSet : public TDbResultSet {
       }
       name.resize(static_cast<size_t>(nameLength));
       TOdbcColumn column = ColumnOfSqlType(sqlType);
-      fields_.push_back({Utf16ToUtf8(name), column.Type});
+      AddField(Utf16ToUtf8(name), column.Type);
       reads_.push_back(column.Read);
     }
     if (buffered) {
@@ -361,8 +361,6 @@ class TOdbcResultSet : public TDbResultSet {
 
   ~TOdbcResultSet() override { Close(); }
 
-  int FieldCount() const override { return static_cast<int>(fields_.size()); }
-  const TDbFieldInfo& Field(int index) const override { return fields_[CheckIndex(index)]; }
   bool Eof() const override { return eof_; }
 
   void Next() override {
@@ -378,34 +376,21 @@ class TOdbcResultSet : public TDbResultSet {
     }
   }
 
-  bool IsNull(int index) const override {
-    CheckIndex(index);
-    return eof_ || std::holds_alternative<TDbNull>(cells_[index]);
-  }
-
-  std::string AsText(int index) const override {
-    const TDbFieldInfo& field = fields_[CheckIndex(index)];
-    if (eof_) return {};
-    return DbValueText(cells_[index], field.Type);
-  }
-  double AsFloat(int index) const override {
-    return DbValueFloat(AsValue(index), fields_[CheckIndex(index)].Name);
-  }
-  double AsDateTime(int index) const override {
-    return DbValueDateTime(AsValue(index), fields_[CheckIndex(index)].Name);
-  }
-
-  TDbValue AsValue(int index) const override {
-    CheckIndex(index);
-    if (eof_) return TDbNull{};
-    return cells_[index];
-  }
-
   void Close() override {
     Release();
     rows_.clear();
     cells_.clear();
     eof_ = true;
+  }
+
+ protected:
+  bool NullAt(int index) const override {
+    return std::holds_alternative<TDbNull>(cells_[static_cast<size_t>(index)]);
+  }
+  TDbValue ValueAt(int index) const override { return cells_[static_cast<size_t>(index)]; }
+  // The text straight from the cell, without copying the value first.
+  std::string TextAt(int index) const override {
+    return DbValueText(cells_[static_cast<size_t>(index)], Field(index).Type);
   }
 
  private:
@@ -416,8 +401,8 @@ class TOdbcResultSet : public TDbResultSet {
     session_->Check(rc, SQL_HANDLE_STMT, h);
     cells_.clear();
     for (size_t i = 0; i < reads_.size(); ++i) {
-      cells_.push_back(
-          ReadCell(*session_, h, static_cast<SQLUSMALLINT>(i + 1), reads_[i], fields_[i].Name));
+      cells_.push_back(ReadCell(*session_, h, static_cast<SQLUSMALLINT>(i + 1), reads_[i],
+                                Field(static_cast<int>(i)).Name));
     }
     return true;
   }
@@ -436,7 +421,6 @@ class TOdbcResultSet : public TDbResultSet {
 
   TOdbcSessionPtr session_;
   TOdbcStmtPtr stmt_;
-  std::vector<TDbFieldInfo> fields_;
   std::vector<TOdbcRead> reads_;
   std::vector<TDbValue> cells_;
   std::vector<std::vector<TDbValue>> rows_;
@@ -625,8 +609,7 @@ class TOdbcStatement : public TDbStatement {
       } else if (const auto* t = std::get_if<TDbDateTime>(&value)) {
         TDbDateTimeParts parts;
         if (!DecodeDbDateTime(t->Value, parts)) {
-          throw EMorvexError("Parameter " + std::to_string(p + 1) +
-                             ": the date-time value is out of range");
+          throw DateTimeParameterOutOfRange(p + 1);
         }
         if (parameter.DataType == ftDate) {
           b.Date = {static_cast<SQLSMALLINT>(parts.Year), static_cast<SQLUSMALLINT>(parts.Month),
@@ -769,23 +752,22 @@ bool DeclareFetchSet(const std::string& connectionString, bool on) {
 
 std::unique_ptr<TDbConnection> OpenOdbcConnection(const std::string& connectionString,
                                                   const std::string& password) {
-  const std::string kCannotConnect = "Cannot connect to database! ";
   auto session = std::make_shared<TOdbcSession>();
   session->Password = password;
   SQLHANDLE env = SQL_NULL_HANDLE;
   if (!Succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) {
-    throw EMorvexError(kCannotConnect + "the ODBC driver manager is not available");
+    throw CannotConnectError("the ODBC driver manager is not available");
   }
   session->Env.reset(env);
   SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   SQLHANDLE dbc = SQL_NULL_HANDLE;
   if (!Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc))) {
-    throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_ENV, env), password));
+    throw CannotConnectError(ScrubSecret(Diagnostics(SQL_HANDLE_ENV, env), password));
   }
   session->Dbc.reset(dbc);
   std::string completed;
   if (!Succeeded(DriverConnect(dbc, connectionString, completed))) {
-    throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
+    throw CannotConnectError(ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
   }
   session->Psql = IsPsqlOdbc(dbc);
   if (session->Psql && !DeclareFetchSet(connectionString, false) &&
@@ -796,7 +778,7 @@ std::unique_ptr<TDbConnection> OpenOdbcConnection(const std::string& connectionS
     if (!text.empty() && text.back() != ';') text += ';';
     text += "UseDeclareFetch=1;";
     if (!Succeeded(DriverConnect(dbc, text, completed))) {
-      throw EMorvexError(kCannotConnect + ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
+      throw CannotConnectError(ScrubSecret(Diagnostics(SQL_HANDLE_DBC, dbc), password));
     }
   }
   session->Connected = true;

@@ -1,14 +1,13 @@
 #include "db/parameter_entries.h"
 
 #include "text/case_fold.h"
+#include "text/utf.h"
 
 namespace morvex {
 
 namespace {
 
 std::string_view EntryName(std::string_view entry) { return entry.substr(0, entry.find('=')); }
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 

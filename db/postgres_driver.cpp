@@ -49,6 +49,7 @@
 #include "db/db_values.h"
 #include "db/sql_scan.h"
 #include "text/error.h"
+#include "text/utf.h"
 
 namespace morvex {
 
@@ -258,20 +259,13 @@ int64_t RowCount(const PGresult* result) {
   return n;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // bytea in the hex output form "\x0a1b..."; the session asks for that form.
 std::string DecodeBytea(std::string_view text) {
   std::string bytes;
   if (text.size() >= 2 && text[0] == '\\' && text[1] == 'x') {
     bytes.reserve((text.size() - 2) / 2);
     for (size_t i = 2; i + 1 < text.size(); i += 2) {
-      int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+      int hi = AsciiHexValue(text[i]), lo = AsciiHexValue(text[i + 1]);
       if (hi < 0 || lo < 0) break;
       bytes += static_cast<char>(hi * 16 + lo);
     }
@@ -326,8 +320,6 @@ class TPgResultSet : public TDbResultSet {
 
   ~TPgResultSet() override { Close(); }
 
-  int FieldCount() const override { return static_cast<int>(fields_.size()); }
-  const TDbFieldInfo& Field(int index) const override { return fields_[CheckIndex(index)]; }
   bool Eof() const override { return row_ >= rows_; }
 
   void Next() override {
@@ -336,23 +328,18 @@ class TPgResultSet : public TDbResultSet {
     FetchBatch();
   }
 
-  bool IsNull(int index) const override {
-    CheckIndex(index);
-    return Eof() || PQgetisnull(batch_.get(), row_, index);
+  void Close() override {
+    ReleaseCursor();
+    batch_.reset();
+    rows_ = 0;
+    row_ = 0;
   }
 
-  std::string AsText(int index) const override {
-    return DbValueText(AsValue(index), fields_[CheckIndex(index)].Type);
-  }
-  double AsFloat(int index) const override {
-    return DbValueFloat(AsValue(index), fields_[CheckIndex(index)].Name);
-  }
-  double AsDateTime(int index) const override {
-    return DbValueDateTime(AsValue(index), fields_[CheckIndex(index)].Name);
-  }
+ protected:
+  bool NullAt(int index) const override { return PQgetisnull(batch_.get(), row_, index); }
 
-  TDbValue AsValue(int index) const override {
-    if (IsNull(index)) return TDbNull{};
+  TDbValue ValueAt(int index) const override {
+    if (NullAt(index)) return TDbNull{};
     std::string_view text = Raw(index);
     switch (oids_[index]) {
       case kBoolOid:
@@ -389,13 +376,6 @@ class TPgResultSet : public TDbResultSet {
     }
   }
 
-  void Close() override {
-    ReleaseCursor();
-    batch_.reset();
-    rows_ = 0;
-    row_ = 0;
-  }
-
  private:
   std::string_view Raw(int index) const {
     return {PQgetvalue(batch_.get(), row_, index),
@@ -407,7 +387,7 @@ class TPgResultSet : public TDbResultSet {
     for (int i = 0; i < count; ++i) {
       Oid oid = PQftype(batch_.get(), i);
       oids_.push_back(oid);
-      fields_.push_back({PQfname(batch_.get(), i), TypeOfOid(oid)});
+      AddField(PQfname(batch_.get(), i), TypeOfOid(oid));
     }
   }
 
@@ -458,7 +438,6 @@ class TPgResultSet : public TDbResultSet {
   int fetchRows_ = kFirstFetchRows;
   int rows_ = 0;
   int row_ = 0;
-  std::vector<TDbFieldInfo> fields_;
   std::vector<Oid> oids_;
   std::string cursor_;
   bool hold_ = false;
@@ -512,8 +491,7 @@ struct TPgValues {
       } else if (const auto* t = std::get_if<TDbDateTime>(&value)) {
         Texts[k] = DbDateTimeText(t->Value, parameters[p].DataType);
         if (Texts[k].empty()) {
-          throw EMorvexError("Parameter " + std::to_string(p + 1) +
-                             ": the date-time value is out of range");
+          throw DateTimeParameterOutOfRange(p + 1);
         }
       } else {
         Texts[k] = DbValueText(value, ftUnknown);
@@ -733,7 +711,6 @@ void IgnoreNotice(void*, const char*) {}
 std::unique_ptr<TDbConnection> OpenPostgresConnection(
     const std::vector<std::pair<std::string, std::string>>& keywords, bool expandDbname) {
   auto session = std::make_shared<TPgSession>();
-  const std::string kCannotConnect = "Cannot connect to database! ";
 
   std::vector<std::pair<std::string, std::string>> all = keywords;
   for (const auto& [key, value] : keywords) {
@@ -757,7 +734,7 @@ std::unique_ptr<TDbConnection> OpenPostgresConnection(
       if (!options) {
         std::string message = error != nullptr ? OneLine(error) : "invalid connection string";
         PQfreemem(error);
-        throw EMorvexError(kCannotConnect + scrub(message));
+        throw CannotConnectError(scrub(message));
       }
       for (const PQconninfoOption* o = options.get(); o->keyword != nullptr; ++o) {
         if (std::string_view(o->keyword) == "password" && o->val != nullptr) {
@@ -779,10 +756,10 @@ std::unique_ptr<TDbConnection> OpenPostgresConnection(
   names.push_back(nullptr);
   values.push_back(nullptr);
   session->Conn.reset(PQconnectdbParams(names.data(), values.data(), expandDbname ? 1 : 0));
-  if (!session->Conn) throw EMorvexError(kCannotConnect + "out of memory");
+  if (!session->Conn) throw CannotConnectError("out of memory");
   if (PQstatus(session->Conn.get()) != CONNECTION_OK) {
     std::string message = OneLine(PQerrorMessage(session->Conn.get()));
-    throw EMorvexError(kCannotConnect + scrub(message));
+    throw CannotConnectError(scrub(message));
   }
   PQsetNoticeProcessor(session->Conn.get(), IgnoreNotice, nullptr);
   // Date and binary texts in the forms the driver reads.

@@ -220,8 +220,7 @@ void BindValue(sqlite3* db, sqlite3_stmt* stmt, int index, const TDbParameter& p
     // SQLite keeps dates as ISO text, which its date functions read.
     std::string text = DbDateTimeText(t->Value, parameter.DataType);
     if (text.empty()) {
-      throw EMorvexError("Parameter " + std::to_string(number) +
-                         ": the date-time value is out of range");
+      throw DateTimeParameterOutOfRange(number);
     }
     rc = sqlite3_bind_text64(stmt, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
   } else {
@@ -236,7 +235,6 @@ class TSqliteResultSet : public TDbResultSet {
   TSqliteResultSet(TSqliteDbPtr db, TSqliteStmtPtr stmt, int rc)
       : db_(std::move(db)), stmt_(std::move(stmt)), eof_(rc != SQLITE_ROW) {
     int count = sqlite3_column_count(stmt_.get());
-    fields_.reserve(count);
     for (int i = 0; i < count; ++i) {
       const char* name = sqlite3_column_name(stmt_.get(), i);
       const char* declared = sqlite3_column_decltype(stmt_.get(), i);
@@ -244,13 +242,10 @@ class TSqliteResultSet : public TDbResultSet {
           declared != nullptr && *declared != '\0'
               ? TypeOfDeclared(declared)
               : (eof_ ? ftString : TypeOfStorageClass(sqlite3_column_type(stmt_.get(), i)));
-      fields_.push_back({name != nullptr ? name : "", type});
+      AddField(name != nullptr ? name : "", type);
     }
   }
   ~TSqliteResultSet() override { Close(); }
-
-  int FieldCount() const override { return static_cast<int>(fields_.size()); }
-  const TDbFieldInfo& Field(int index) const override { return fields_.at(CheckIndex(index)); }
 
   bool Eof() const override { return eof_; }
 
@@ -262,27 +257,24 @@ class TSqliteResultSet : public TDbResultSet {
     if (rc != SQLITE_DONE) Fail(db_.get());
   }
 
-  bool IsNull(int index) const override {
-    CheckIndex(index);
-    return eof_ || sqlite3_column_type(stmt_.get(), index) == SQLITE_NULL;
+  void Close() override {
+    if (stmt_) {
+      sqlite3_reset(stmt_.get());
+      sqlite3_clear_bindings(stmt_.get());
+      stmt_.reset();
+    }
+    eof_ = true;
   }
 
-  std::string AsText(int index) const override {
-    return DbValueText(AsValue(index), fields_[CheckIndex(index)].Type);
-  }
-  double AsFloat(int index) const override {
-    return DbValueFloat(AsValue(index), fields_[CheckIndex(index)].Name);
-  }
-  double AsDateTime(int index) const override {
-    return DbValueDateTime(AsValue(index), fields_[CheckIndex(index)].Name);
+ protected:
+  bool NullAt(int index) const override {
+    return sqlite3_column_type(stmt_.get(), index) == SQLITE_NULL;
   }
 
-  TDbValue AsValue(int index) const override {
-    TFieldType type = fields_[CheckIndex(index)].Type;
-    if (eof_) return TDbNull{};
+  TDbValue ValueAt(int index) const override {
+    TFieldType type = Field(index).Type;
     sqlite3_stmt* s = stmt_.get();
-    int typeClass = FieldTypeClass(type);
-    bool dateClass = typeClass >= 4 && typeClass <= 6;
+    const bool dateClass = IsDateClass(FieldTypeClass(type));
     switch (sqlite3_column_type(s, index)) {
       case SQLITE_INTEGER: {
         int64_t value = sqlite3_column_int64(s, index);
@@ -318,19 +310,9 @@ class TSqliteResultSet : public TDbResultSet {
     }
   }
 
-  void Close() override {
-    if (stmt_) {
-      sqlite3_reset(stmt_.get());
-      sqlite3_clear_bindings(stmt_.get());
-      stmt_.reset();
-    }
-    eof_ = true;
-  }
-
  private:
   TSqliteDbPtr db_;
   TSqliteStmtPtr stmt_;
-  std::vector<TDbFieldInfo> fields_;
   bool eof_;
 };
 
@@ -479,7 +461,7 @@ std::unique_ptr<TDbConnection> OpenSqliteConnection(const std::string& path, int
   }
   if (rc != SQLITE_OK) {
     std::string reason = raw != nullptr ? ErrorMessage(raw) : sqlite3_errstr(rc);
-    throw EMorvexError("Cannot connect to database! " + reason + ": " + path);
+    throw CannotConnectError(reason + ": " + path);
   }
   return std::make_unique<TSqliteConnection>(std::move(db));
 }

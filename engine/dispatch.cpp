@@ -64,8 +64,6 @@ constexpr const char* kNotSupported =
   throw EMorvexError(std::string(prefix) + message);
 }
 
-bool IsScriptKind(uint8_t kind) { return kind >= tkScript && kind <= tkZqScriptInline; }
-
 bool IsActiveScriptKind(uint8_t kind) { return kind == tkScript || kind == tkScriptInline; }
 
 // Takes a stream destination's stream from the registry, emptied.
@@ -187,7 +185,7 @@ void CheckDatabaseQueryCombination(const TScriptSteps& steps) {
   if (kind == tkJsonXml || kind == tkJsonCsv || kind == tkJPath) {
     throw EMorvexError(kNotSupported);
   }
-  if (kind >= tkXml && kind <= tkJson) {
+  if (IsConversionKind(kind)) {
     if (destination.Kind == skNone) throw EMorvexError(kDestinationRequired);
     if (destination.Kind == skOledb) throw EMorvexError(kDatabaseNotAllowed);
   }

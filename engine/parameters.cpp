@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "db/parameter_entries.h"
 #include "engine/names.h"
 #include "engine/streams.h"
 #include "templates/parameter_names.h"
@@ -26,38 +27,6 @@ std::string ReplaceAll(std::string_view text, char from, char to) {
   std::string result(text);
   for (char& c : result) {
     if (c == from) c = to;
-  }
-  return result;
-}
-
-char AsciiUpperChar(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string AsciiUpper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) c = AsciiUpperChar(c);
-  return result;
-}
-
-// Every occurrence of ":" + `token` (ASCII letters compared without case) is
-// replaced by `value`, in one sweep: inserted values are not searched again.
-std::string ReplaceToken(std::string_view text, std::string_view token, std::string_view value) {
-  const std::string pattern = ":" + AsciiUpper(token);
-  std::string result;
-  result.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    bool match = text.size() - i >= pattern.size();
-    for (size_t k = 0; match && k < pattern.size(); ++k) {
-      match = AsciiUpperChar(text[i + k]) == pattern[k];
-    }
-    if (match) {
-      result.append(value);
-      i += pattern.size();
-    } else {
-      result.push_back(text[i++]);
-    }
   }
   return result;
 }
@@ -90,16 +59,12 @@ std::string ShortStreamText(TStream& stream) {
   return result;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
+// Parameter values written by people: spaces and tabs around them.
+std::string_view TrimValueBlanks(std::string_view text) { return TrimBlanks(text, " \t"); }
 
 // A decimal integer with an optional sign, surrounding blanks allowed.
 std::optional<int64_t> ParseInteger(std::string_view text) {
-  std::string_view s = TrimBlanks(text);
+  std::string_view s = TrimValueBlanks(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   if (s.empty() || s.front() == '+') return std::nullopt;
   int64_t value = 0;
@@ -111,7 +76,7 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
 // A finite number with "." as the decimal separator and an optional exponent,
 // surrounding blanks allowed.
 std::optional<double> ParseFloat(std::string_view text) {
-  std::string_view s = TrimBlanks(text);
+  std::string_view s = TrimValueBlanks(text);
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   if (s.empty() || s.front() == '+') return std::nullopt;
   double value = 0;
@@ -125,7 +90,7 @@ std::optional<double> ParseFloat(std::string_view text) {
 
 // "true" or "false" in any letter case, or a number (zero is false).
 std::optional<bool> ParseBoolean(std::string_view text) {
-  const std::string lower = AsciiLower(TrimBlanks(text));
+  const std::string lower = AsciiLower(TrimValueBlanks(text));
   if (lower == "true") return true;
   if (lower == "false") return false;
   if (const std::optional<double> number = ParseFloat(text)) return *number != 0;
@@ -236,22 +201,22 @@ std::string SubstituteTest(std::string_view text, const TParameterList& list,
     if (!list.Empty()) {
       const int index = list.IndexOf(*token);
       if (index >= 0) {
-        result = ReplaceToken(result, *token, list.Value(index));
+        ReplaceReference(result, *token, list.Value(index));
         continue;
       }
     }
     const size_t dollar = token->find('$');
     if (dollar != std::string::npos) {
       if (TStream* stream = streams.FindStream(std::string_view(*token).substr(0, dollar))) {
-        result = ReplaceToken(result, *token, std::to_string(stream->Size()));
+        ReplaceReference(result, *token, std::to_string(stream->Size()));
         continue;
       }
     }
     if (TStream* stream = streams.FindStream(*token)) {
-      result = ReplaceToken(result, *token, ShortStreamText(*stream));
+      ReplaceReference(result, *token, ShortStreamText(*stream));
       continue;
     }
-    result = ReplaceToken(result, *token, "");
+    ReplaceReference(result, *token, "");
   }
   return result;
 }

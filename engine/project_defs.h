@@ -1,7 +1,8 @@
 // The records into which the runner reads each script's steps, and the kind
 // keyword tables of the project document. Kind codes are small numbers that
 // other steps compare by range (transform kinds 7 to 10 are scripts), so they
-// are plain constants rather than an enum class.
+// are plain constants rather than an enum class; the range tests are the
+// named checks below.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,12 @@ constexpr uint8_t tkZqScriptInline = 10;
 constexpr uint8_t tkJsonXml = 11;
 constexpr uint8_t tkJsonCsv = 12;
 constexpr uint8_t tkJPath = 13;
+
+// The transforms that turn the input into a document for a destination:
+// xml, xslt (both forms), csv, xpath and json (1 to 6).
+constexpr bool IsConversionKind(uint8_t kind) { return kind >= tkXml && kind <= tkJson; }
+// The script transforms, in both forms (7 to 10).
+constexpr bool IsScriptKind(uint8_t kind) { return kind >= tkScript && kind <= tkZqScriptInline; }
 
 // The statement element name used when a query document holds bare SQL and
 // `cmd-id` is empty.

@@ -84,7 +84,7 @@ std::string SqliteDatabaseFile(const std::string& connectionString) {
 }
 
 bool UsesTransformParameters(uint8_t kind) {
-  return kind == tkXslt || kind == tkXsltInline || (kind >= tkScript && kind <= tkZqScriptInline);
+  return kind == tkXslt || kind == tkXsltInline || IsScriptKind(kind);
 }
 
 class TProjectRun {

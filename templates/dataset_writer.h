@@ -1,6 +1,6 @@
-// The dataset writers: they walk a prepared query template themselves, run
-// each statement when its turn comes, and write its records straight onto the
-// output stream while they are read (nothing of a result set is held), either
+// The dataset writers: visitors of the template walk (WalkTemplate), which
+// runs each statement when its turn comes; they write its records straight
+// onto the output stream while they are read (nothing of a result set is held), either
 // as a dataset XML document or as CSV text.
 //
 // Dataset XML layout (default names):
@@ -26,7 +26,8 @@
 // and `Field "name"` while a field is written (XML only); enclosing elements
 // prefix again, so messages read outermost first. Anything that is not an
 // EMorvexError passes unchanged. Output written before an error stays in the
-// stream.
+// stream; a file destination is kept only when its step succeeds (the runner
+// writes it to a temporary file first).
 #pragma once
 
 #include <string>

@@ -3,14 +3,12 @@
 // delimiter, ending in CR LF. Lines are built as UTF-8 and reach the stream
 // converted to the output encoding in blocks, so memory stays flat whatever
 // the number of records.
-#include <libxml/tree.h>
-
 #include <string_view>
 
 #include "db/lsql_conn_helper.h"
 #include "templates/dataset_writer.h"
-#include "templates/dataset_writer_walk.h"
 #include "templates/field_text.h"
+#include "templates/template_walk.h"
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
@@ -22,8 +20,6 @@ namespace morvex {
 namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
-
-bool IsBareClass(int typeClass) { return typeClass >= 2 && typeClass <= 6; }
 
 // Collects lines and writes them, encoded, onto the stream in blocks. Only
 // whole lines reach the stream: a line being built when an error strikes is
@@ -74,8 +70,8 @@ class TCsvOutput {
   size_t lineStart_ = 0;
 };
 
-void AppendHeader(std::string& line, const TLSQLDataset& dataset, const std::vector<int>& classes,
-                  const TDatasetWriterOptions& options) {
+void AppendHeader(std::string& line, const TLSQLDataset& dataset,
+                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options) {
   for (size_t i = 0; i < classes.size(); ++i) {
     if (i > 0) line += options.Delimiter;
     const std::string& name = dataset.FieldName(static_cast<int>(i));
@@ -87,12 +83,12 @@ void AppendHeader(std::string& line, const TLSQLDataset& dataset, const std::vec
   }
 }
 
-void AppendRecord(std::string& line, const TLSQLDataset& dataset, const std::vector<int>& classes,
-                  const TDatasetWriterOptions& options) {
+void AppendRecord(std::string& line, const TLSQLDataset& dataset,
+                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options) {
   for (size_t i = 0; i < classes.size(); ++i) {
     if (i > 0) line += options.Delimiter;
     const int index = static_cast<int>(i);
-    const int typeClass = classes[i];
+    const TFieldClass typeClass = classes[i];
     if (dataset.IsNull(index)) {
       if (!IsBareClass(typeClass)) AppendCsvQuoted(line, {}, options.Quote);
       continue;
@@ -108,48 +104,42 @@ void AppendRecord(std::string& line, const TLSQLDataset& dataset, const std::vec
   }
 }
 
-void WriteStatementsCsv(_xmlNode* root, const std::vector<std::string>& parameters,
-                        TCsvOutput& output, const TDatasetWriterOptions& options,
-                        const ProgressSink& sink, TLSQLConnHelper& helper) {
-  bool headerDecided = false;
-  for (xmlNode* element = detail::NextChildElement(root, nullptr); element != nullptr;
-       element = detail::NextChildElement(root, element)) {
-    TLSQLDataset* dataset = detail::PhaseDataset(element, helper);
-    if (dataset == nullptr) continue;
-    const std::string tag = detail::TagName(element);
-    int64_t n = 0;
-    try {
-      if (!detail::OpenStatement(element, *dataset, parameters, helper)) continue;
+// One line per record of the top-level statements; the header line comes
+// from the first written statement that has fields.
+class TCsvRecordWriter : public TTemplateVisitor {
+ public:
+  TCsvRecordWriter(TCsvOutput& output, const TDatasetWriterOptions& options)
+      : output_(output), options_(options) {}
 
-      const bool write = !GetAttributeBool(element, "no-write", false);
-      const std::vector<int> classes = detail::FieldClasses(*dataset);
-      if (write && !classes.empty() && !headerDecided) {
-        headerDecided = true;
-        if (options.HeaderRow) {
-          AppendHeader(output.Text(), *dataset, classes, options);
-          output.EndLine();
-        }
+  void StatementStart(TWalkStatement& statement) override {
+    statement.Write = !GetAttributeBool(statement.Element, "no-write", false);
+    statement.Classes = FieldClasses(*statement.Dataset);
+    if (statement.Write && !statement.Classes.empty() && !headerDecided_) {
+      headerDecided_ = true;
+      if (options_.HeaderRow) {
+        AppendHeader(output_.Text(), *statement.Dataset, statement.Classes, options_);
+        output_.EndLine();
       }
-
-      while (!dataset->Eof()) {
-        ++n;
-        if (write) {
-          AppendRecord(output.Text(), *dataset, classes, options);
-          output.EndLine();
-        }
-        detail::ReportProgress(sink, tag, n);
-        dataset->Next();
-      }
-      // The element's last lines reach the stream inside its own error trap,
-      // so that a failed write names the element and record.
-      output.Flush();
-      detail::ReportTotal(sink, root, tag, n);
-    } catch (const EMorvexError& e) {
-      output.DropLine();
-      throw EMorvexError(detail::WrappedMessage(tag, n, {}, e.what()));
     }
   }
-}
+
+  void RecordStart(TWalkStatement& statement) override {
+    if (!statement.Write) return;
+    AppendRecord(output_.Text(), *statement.Dataset, statement.Classes, options_);
+    output_.EndLine();
+  }
+
+  // The element's last lines reach the stream inside the walk's error trap,
+  // so that a failed write names the element and record.
+  void StatementEnd(TWalkStatement& /*statement*/) override { output_.Flush(); }
+
+  void StatementFailed(TWalkStatement& /*statement*/) noexcept override { output_.DropLine(); }
+
+ private:
+  TCsvOutput& output_;
+  const TDatasetWriterOptions& options_;
+  bool headerDecided_ = false;
+};
 
 }  // namespace
 
@@ -160,7 +150,13 @@ void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters,
   if (!encoding.Preamble().empty()) out.Write(encoding.Preamble());
   TCsvOutput output(out, encoding);
   try {
-    WriteStatementsCsv(root, parameters, output, options, sink, helper);
+    TCsvRecordWriter visitor(output, options);
+    TTemplateWalk walk;
+    walk.Parameters = &parameters;
+    walk.Sink = &sink;
+    walk.Nested = false;
+    walk.Totals = TTotalLines::ResultSets;
+    WalkTemplate(root, walk, visitor, helper);
   } catch (...) {
     // The lines written before the error stay in the stream. A failure to
     // write them (the stream may be what failed) must not hide the first

@@ -11,18 +11,16 @@
 //      afresh for the next one;
 //   5. wrapper end tags, root end tag, end of document.
 // The output stream belongs to the caller; the writer lives for one call.
-#include <libxml/tree.h>
-
 #include <algorithm>
 #include <memory>
 #include <string_view>
 
 #include "db/lsql_conn_helper.h"
 #include "templates/dataset_writer.h"
-#include "templates/dataset_writer_walk.h"
 #include "templates/field_text.h"
 #include "templates/template_walk.h"
 #include "text/error.h"
+#include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_names.h"
@@ -43,18 +41,13 @@ struct TRecordTagPath {
 // dropped, and blanks around an item are not part of its name (an XML name
 // cannot hold them).
 TRecordTagPath SplitRecordTag(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
   std::vector<std::string> items;
   size_t from = 0;
   while (from <= text.size()) {
     size_t end = text.find('/', from);
     if (end == std::string_view::npos) end = text.size();
-    std::string_view item = text.substr(from, end - from);
-    const size_t first = item.find_first_not_of(kBlanks);
-    if (first != std::string_view::npos) {
-      item = item.substr(first, item.find_last_not_of(kBlanks) - first + 1);
-      items.emplace_back(item);
-    }
+    const std::string_view item = TrimBlanks(text.substr(from, end - from));
+    if (!item.empty()) items.emplace_back(item);
     from = end + 1;
   }
 
@@ -99,13 +92,14 @@ void WriteParameters(TXmlStreamWriter& writer, const std::vector<std::string>& p
 }
 
 // One field element of the current record; a null field has no content.
-void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index, int typeClass) {
+void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index,
+                TFieldClass typeClass) {
   const std::string& name = dataset.FieldName(index);
   RequireXmlNcName(name);
   WriteStartTag(writer, name);
   if (!dataset.IsNull(index)) {
     const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Xml);
-    if (typeClass == 1 || typeClass == 7) {
+    if (IsCDataClass(typeClass)) {
       WriteCDataText(writer, text);
     } else {
       WriteCharacters(writer.Parser(), text);
@@ -114,56 +108,59 @@ void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index
   WriteEndTag(writer, name);
 }
 
+// An element per statement (unless no-write), a record element per record
+// holding its fields, nested statements inside the record after the fields.
+class TXmlRecordWriter : public TTemplateVisitor {
+ public:
+  TXmlRecordWriter(TXmlStreamWriter& writer, const std::string& recordTag)
+      : writer_(writer), recordTag_(recordTag) {}
+
+  void StatementStart(TWalkStatement& statement) override {
+    statement.Write = !GetAttributeBool(statement.Element, "no-write", false);
+    if (statement.Write) {
+      RequireXmlNcName(statement.Tag);
+      statement.RecordTag = GetAttributeText(statement.Element, "record-tag");
+      if (statement.RecordTag.empty()) statement.RecordTag = recordTag_;
+      RequireXmlNcName(statement.RecordTag);
+      WriteStartTag(writer_, statement.Tag);
+    }
+    statement.Classes = FieldClasses(*statement.Dataset);
+  }
+
+  void RecordStart(TWalkStatement& statement) override {
+    if (!statement.Write) return;
+    WriteStartTag(writer_, statement.RecordTag);
+    for (int i = 0; i < static_cast<int>(statement.Classes.size()); ++i) {
+      statement.Field = &statement.Dataset->FieldName(i);
+      WriteField(writer_, *statement.Dataset, i, statement.Classes[static_cast<size_t>(i)]);
+    }
+    statement.Field = nullptr;
+  }
+
+  void RecordEnd(TWalkStatement& statement) override {
+    if (statement.Write) WriteEndTag(writer_, statement.RecordTag);
+  }
+
+  void StatementEnd(TWalkStatement& statement) override {
+    if (statement.Write) WriteEndTag(writer_, statement.Tag);
+  }
+
+ private:
+  TXmlStreamWriter& writer_;
+  const std::string& recordTag_;
+};
+
 }  // namespace
 
 void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
                      const std::vector<std::string>& parameters, const std::string& recordTag,
                      const ProgressSink& sink, TLSQLConnHelper& helper) {
-  for (xmlNode* element = detail::NextChildElement(parent, nullptr); element != nullptr;
-       element = detail::NextChildElement(parent, element)) {
-    TLSQLDataset* dataset = detail::PhaseDataset(element, helper);
-    if (dataset == nullptr) continue;
-    const std::string tag = detail::TagName(element);
-    int64_t n = 0;
-    const std::string* field = nullptr;  // the field being written, for messages
-    try {
-      if (!detail::OpenStatement(element, *dataset, parameters, helper)) continue;
-
-      const bool write = !GetAttributeBool(element, "no-write", false);
-      std::string elementRecordTag;
-      if (write) {
-        RequireXmlNcName(tag);
-        elementRecordTag = GetAttributeText(element, "record-tag");
-        if (elementRecordTag.empty()) elementRecordTag = recordTag;
-        RequireXmlNcName(elementRecordTag);
-        WriteStartTag(writer, tag);
-      }
-      const std::vector<int> classes = detail::FieldClasses(*dataset);
-
-      while (!dataset->Eof()) {
-        ++n;
-        if (write) {
-          WriteStartTag(writer, elementRecordTag);
-          for (int i = 0; i < static_cast<int>(classes.size()); ++i) {
-            field = &dataset->FieldName(i);
-            WriteField(writer, *dataset, i, classes[static_cast<size_t>(i)]);
-          }
-          field = nullptr;
-        }
-        WriteRecordsXml(element, writer, parameters, recordTag, sink, helper);
-        CloseTemplate(element, false, helper);
-        if (write) WriteEndTag(writer, elementRecordTag);
-        detail::ReportProgress(sink, tag, n);
-        dataset->Next();
-      }
-
-      if (write) WriteEndTag(writer, tag);
-      detail::ReportTotal(sink, parent, tag, n);
-    } catch (const EMorvexError& e) {
-      throw EMorvexError(
-          detail::WrappedMessage(tag, n, field != nullptr ? *field : std::string(), e.what()));
-    }
-  }
+  TXmlRecordWriter visitor(writer, recordTag);
+  TTemplateWalk walk;
+  walk.Parameters = &parameters;
+  walk.Sink = &sink;
+  walk.Totals = TTotalLines::ResultSets;
+  WalkTemplate(parent, walk, visitor, helper);
 }
 
 void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,

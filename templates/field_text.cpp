@@ -4,14 +4,10 @@
 
 #include "db/db_values.h"
 #include "db/lsql_dataset.h"
+#include "text/utf.h"
 #include "xml/value_text.h"
 
 namespace morvex {
-
-std::string_view TrimTrailingBlanks(std::string_view text) {
-  const size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
-}
 
 std::string DateFieldText(double dateTime) {
   // A value before 1899-12-30 carries its time of day as a negative fraction,
@@ -44,45 +40,53 @@ std::string FloatFieldText(const TLSQLDataset& dataset, int index) {
 // A date-time the drivers could not place on the date-time scale (infinity,
 // a date before Christ, a year beyond 9999, 24:00:00, or a text that is no
 // date at all) comes as text: it is written as the database gave it.
-std::string DateTimeClassText(const TLSQLDataset& dataset, int index, int typeClass) {
+std::string DateTimeClassText(const TLSQLDataset& dataset, int index, TFieldClass typeClass) {
   const TDbValue value = dataset.AsValue(index);
   if (const auto* text = std::get_if<std::string>(&value)) {
     double dateTime = 0;
     if (!ParseDbDateTime(*text, dateTime)) return *text;
   }
   const double dateTime = DbValueDateTime(value, dataset.FieldName(index));
-  if (typeClass == 4) return DateFieldText(dateTime);
-  if (typeClass == 5) return TimeFieldText(dateTime);
+  if (typeClass == fcDate) return DateFieldText(dateTime);
+  if (typeClass == fcTime) return TimeFieldText(dateTime);
   return DateTimeFieldText(dateTime);
 }
 
 }  // namespace
 
-std::string FieldText(const TLSQLDataset& dataset, int index, int typeClass,
+std::string FieldText(const TLSQLDataset& dataset, int index, TFieldClass typeClass,
                       TFieldTextTarget target) {
   switch (typeClass) {
-    case 0:
-    case 1: {
+    case fcString:
+    case fcText: {
       std::string text = dataset.AsText(index);
       text.resize(TrimTrailingBlanks(text).size());
       return text;
     }
-    case 2: {
+    case fcInteger: {
       std::string text = dataset.AsText(index);
       if (target == TFieldTextTarget::Xml) text.resize(TrimTrailingBlanks(text).size());
       return text;
     }
-    case 3:
+    case fcFloat:
       return FloatFieldText(dataset, index);
-    case 4:
-    case 5:
-    case 6:
+    case fcDate:
+    case fcTime:
+    case fcDateTime:
       return DateTimeClassText(dataset, index, typeClass);
-    case 7:
+    case fcBinary:
       return Base64OfBytes(dataset.AsText(index));
     default:
       return dataset.AsText(index);
   }
+}
+
+std::vector<TFieldClass> FieldClasses(const TLSQLDataset& dataset) {
+  std::vector<TFieldClass> classes(static_cast<size_t>(dataset.FieldCount()));
+  for (size_t i = 0; i < classes.size(); ++i) {
+    classes[i] = FieldTypeClass(dataset.FieldType(static_cast<int>(i)));
+  }
+  return classes;
 }
 
 void AppendCsvQuoted(std::string& out, std::string_view value, std::string_view quote) {

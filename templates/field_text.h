@@ -1,11 +1,13 @@
 // The text forms that field values take in dataset XML and template CSV
-// output, chosen by the field's type class (FieldTypeClass: 0 string, 1 text,
-// 2 integer, 3 float, 4 date, 5 time, 6 datetime, 7 binary). None of them
+// output, chosen by the field's type class (FieldTypeClass). None of them
 // depends on the process locale.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "db/field_types.h"
 
 namespace morvex {
 
@@ -15,10 +17,6 @@ class TLSQLDataset;
 // trailing blanks, the CSV writer keeps the text as given). Binary fields are
 // base64 of their bytes in both, so that the output stays text.
 enum class TFieldTextTarget { Xml, Csv };
-
-// `text` without its trailing blanks (spaces only: a memo that ends in a line
-// break keeps it).
-std::string_view TrimTrailingBlanks(std::string_view text);
 
 // Date-times are days since 1899-12-30 with the time of day as the fraction.
 // "yyyy-mm-dd" of the day the value falls on; empty for 1899-12-30.
@@ -33,8 +31,11 @@ std::string DateTimeFieldText(double dateTime);
 // decimal values, 64-bit integers) keep every digit; date-times that the
 // database writes in a form the date-time scale cannot hold keep the
 // database's text ("infinity", "0044-03-15 BC", "24:00:00").
-std::string FieldText(const TLSQLDataset& dataset, int index, int typeClass,
+std::string FieldText(const TLSQLDataset& dataset, int index, TFieldClass typeClass,
                       TFieldTextTarget target);
+
+// The type class (FieldTypeClass) of every field of the active dataset.
+std::vector<TFieldClass> FieldClasses(const TLSQLDataset& dataset);
 
 // Appends `value` enclosed in `quote`, with every occurrence of `quote`
 // inside it doubled so that CSV readers get the value back unchanged.

@@ -4,16 +4,14 @@
 #include <memory>
 #include <string>
 
-#include "db/connection_string.h"
 #include "db/driver.h"
+#include "db/open_connection.h"
 #include "templates/dataset_writer.h"
 #include "text/error.h"
 
 namespace morvex {
 
 namespace {
-
-constexpr const char* kCannotConnect = "Cannot connect to database!";
 
 // One database session of a step: the connection, the helper over it and
 // the template, released in that reverse order on every path.
@@ -23,7 +21,7 @@ class TTemplateSession {
                    const _xmlNode* parametersElement)
       : oneTransaction_(oneTransaction), root_(root) {
     connection_ = OpenConnection(connectionString);
-    if (!connection_) throw EMorvexError(kCannotConnect);
+    if (!connection_) throw EMorvexError(std::string(kCannotConnect));
     helper_ = std::make_unique<TLSQLConnHelper>(*connection_);
     PrepareTemplate(root_, parametersElement, *helper_);
   }

@@ -1,7 +1,5 @@
 #include "templates/template_walk.h"
 
-#include <libxml/tree.h>
-
 #include <exception>
 #include <string>
 
@@ -18,28 +16,6 @@ namespace {
 
 constexpr int64_t kProgressInterval = 10000;
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-// The statement of a template element: its first stretch of text that is
-// not all white space, without leading white space. A stretch is a run of
-// adjacent text and CDATA nodes, so a statement may be written in a CDATA
-// section ("<q><![CDATA[... a < 5]]></q>") or partly in one. Empty when the
-// element has none.
-std::string StatementText(const xmlNode* element) {
-  std::string text;
-  for (const xmlNode* child = element->children;; child = child->next) {
-    if (child && (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)) {
-      if (child->content) text += reinterpret_cast<const char*>(child->content);
-      continue;
-    }
-    size_t start = 0;
-    while (start < text.size() && IsBlank(text[start])) ++start;
-    if (start < text.size()) return text.substr(start);
-    if (!child) return {};
-    text.clear();
-  }
-}
-
 // True when a name of the form element$field refers to an element named `tag`.
 bool RefersTo(std::string_view name, std::string_view tag) {
   const size_t dollar = name.find('$');
@@ -48,7 +24,7 @@ bool RefersTo(std::string_view name, std::string_view tag) {
 
 // True when the statement or the `test` condition of `element` names a field
 // of an element called `tag`.
-bool ElementRefersTo(const xmlNode* element, std::string_view tag, TLSQLConnHelper& helper) {
+bool ElementRefersTo(const _xmlNode* element, std::string_view tag, TLSQLConnHelper& helper) {
   if (const TLSQLDataset* dataset = helper.DatasetOf(element)) {
     for (int i = 0; i < dataset->ParamCount(); ++i) {
       if (RefersTo(dataset->ParamName(i), tag)) return true;
@@ -65,25 +41,26 @@ bool ElementRefersTo(const xmlNode* element, std::string_view tag, TLSQLConnHelp
 // nested statements run only while their parent is on a record). Those that
 // name it get its last record; keeping it costs a copy of every record, so
 // no other statement pays for it.
-void MarkKeptRecords(const xmlNode* element, TLSQLConnHelper& helper) {
-  for (const xmlNode* child = element->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE) continue;
+void MarkKeptRecords(const _xmlNode* element, TLSQLConnHelper& helper) {
+  for (const _xmlNode* child = NextChildElement(element, nullptr); child;
+       child = NextChildElement(element, child)) {
     TLSQLDataset* dataset = helper.DatasetOf(child);
     if (!dataset) continue;
     const std::string tag = TagName(child);
     bool referred = false;
-    for (const xmlNode* later = child->next; later && !referred; later = later->next) {
-      referred = later->type == XML_ELEMENT_NODE && ElementRefersTo(later, tag, helper);
+    for (const _xmlNode* later = NextChildElement(element, child); later && !referred;
+         later = NextChildElement(element, later)) {
+      referred = ElementRefersTo(later, tag, helper);
     }
     dataset->SetKeepLastRecord(referred);
     MarkKeptRecords(child, helper);
   }
 }
 
-void PrepareChildren(xmlNode* element, const xmlNode* declarations, TLSQLConnHelper& helper) {
-  for (xmlNode* child = element->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE) continue;
-    const std::string text = StatementText(child);
+void PrepareChildren(_xmlNode* element, const _xmlNode* declarations, TLSQLConnHelper& helper) {
+  for (_xmlNode* child = NextChildElement(element, nullptr); child;
+       child = NextChildElement(element, child)) {
+    const std::string text = FirstTextRun(child);
     if (text.empty()) continue;
     std::unique_ptr<TLSQLDataset> dataset = helper.CreateDataset(text);
     helper.PrepareParameterTypes(*dataset, declarations);
@@ -101,9 +78,19 @@ void PrepareChildren(xmlNode* element, const xmlNode* declarations, TLSQLConnHel
   }
 }
 
-std::string WrappedMessage(const std::string& tag, int64_t n, const char* message) {
-  if (n == 0) return tag + ": " + message;
-  return tag + ": Record #" + std::to_string(n) + ": " + message;
+std::string WrappedMessage(const TWalkStatement& statement, std::string_view message) {
+  std::string text = statement.Tag + ": ";
+  if (statement.Record > 0) {
+    text += "Record #" + std::to_string(statement.Record);
+    if (statement.Field) {
+      text += ", Field \"";
+      text += *statement.Field;
+      text += '"';
+    }
+    text += ": ";
+  }
+  text += message;
+  return text;
 }
 
 }  // namespace
@@ -119,48 +106,73 @@ void PrepareTemplate(_xmlNode* element, const _xmlNode* declarations, TLSQLConnH
   MarkKeptRecords(element, helper);
 }
 
-int64_t ExecuteTemplate(_xmlNode* parent, const std::vector<std::string>* parameters,
-                        const TNameValuePairs* pairs, bool report, const ProgressSink& sink,
-                        TLSQLConnHelper& helper) {
+int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisitor& visitor,
+                     TLSQLConnHelper& helper) {
   int64_t total = 0;
-  if (!parent) return total;
-  for (xmlNode* child = parent->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE) continue;
-    TLSQLDataset* dataset = helper.DatasetOf(child);
+  const bool sink = walk.Sink && *walk.Sink;
+  for (_xmlNode* element = NextChildElement(parent, nullptr); element;
+       element = NextChildElement(parent, element)) {
+    TLSQLDataset* dataset = helper.DatasetOf(element);
     if (!dataset || dataset->Tag != helper.Phase) continue;
-    const std::string tag = TagName(child);
-    int64_t n = 0;
+    TWalkStatement statement;
+    statement.Element = element;
+    statement.Dataset = dataset;
+    statement.Tag = TagName(element);
     try {
-      if (!dataset->Active() &&
-          EvaluateTest(GetAttributeText(child, "test"), child, parameters, helper, pairs)) {
-        helper.BindParameters(*dataset, parameters, child, pairs);
+      if (!dataset->Active() && EvaluateTest(GetAttributeText(element, "test"), element,
+                                             walk.Parameters, helper, walk.Pairs)) {
+        helper.BindParameters(*dataset, walk.Parameters, element, walk.Pairs);
         total += helper.ExecuteDataset(*dataset);
       }
-      if (dataset->Active()) {
+      const bool active = dataset->Active();
+      if (active) {
+        visitor.StatementStart(statement);
         while (!dataset->Eof()) {
-          ++n;
-          total += ExecuteTemplate(child, parameters, pairs, report, sink, helper);
-          CloseTemplate(child, false, helper);
-          if (sink && n % kProgressInterval == 0) {
-            sink(tag + ": " + std::to_string(n) + " records processed ...");
+          ++statement.Record;
+          visitor.RecordStart(statement);
+          if (walk.Nested) {
+            total += WalkTemplate(element, walk, visitor, helper);
+            CloseTemplate(element, false, helper);
+          }
+          visitor.RecordEnd(statement);
+          if (sink && statement.Record % kProgressInterval == 0) {
+            (*walk.Sink)(statement.Tag + ": " + std::to_string(statement.Record) +
+                         " records processed ...");
           }
           dataset->Next();
         }
+        visitor.StatementEnd(statement);
       }
-      if (report && sink && IsTemplateRoot(parent)) {
-        sink(tag + ": " + std::to_string(n) + " record(s) processed.");
+      const bool totalLine =
+          walk.Totals == TTotalLines::Every || (walk.Totals == TTotalLines::ResultSets && active);
+      if (sink && totalLine && IsTemplateRoot(parent)) {
+        (*walk.Sink)(statement.Tag + ": " + std::to_string(statement.Record) +
+                     " record(s) processed.");
       }
     } catch (const EMorvexError& error) {
-      throw EMorvexError(WrappedMessage(tag, n, error.what()));
+      visitor.StatementFailed(statement);
+      throw EMorvexError(WrappedMessage(statement, error.what()));
     }
   }
   return total;
 }
 
+int64_t ExecuteTemplate(_xmlNode* parent, const std::vector<std::string>* parameters,
+                        const TNameValuePairs* pairs, bool report, const ProgressSink& sink,
+                        TLSQLConnHelper& helper) {
+  TTemplateVisitor runOnly;
+  TTemplateWalk walk;
+  walk.Parameters = parameters;
+  walk.Pairs = pairs;
+  walk.Sink = &sink;
+  walk.Totals = report ? TTotalLines::Every : TTotalLines::None;
+  return WalkTemplate(parent, walk, runOnly, helper);
+}
+
 void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexcept {
   if (!element) return;
-  for (xmlNode* child = element->children; child; child = child->next) {
-    if (child->type != XML_ELEMENT_NODE) continue;
+  for (_xmlNode* child = NextChildElement(element, nullptr); child;
+       child = NextChildElement(element, child)) {
     CloseTemplate(child, free, helper);
     if (TLSQLDataset* dataset = helper.DatasetOf(child)) {
       dataset->Close();
@@ -224,9 +236,6 @@ bool EvaluateTest(std::string_view text, const _xmlNode* element,
   return EvaluateCondition(condition);
 }
 
-bool IsTemplateRoot(const _xmlNode* element) {
-  return element && element->type == XML_ELEMENT_NODE && element->name &&
-         std::string_view(reinterpret_cast<const char*>(element->name)) == "lsql";
-}
+bool IsTemplateRoot(const _xmlNode* element) { return IsElementNamed(element, "lsql"); }
 
 }  // namespace morvex

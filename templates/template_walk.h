@@ -32,14 +32,73 @@ namespace morvex {
 // without a handle and never run.
 void PrepareTemplate(_xmlNode* element, const _xmlNode* declarations, TLSQLConnHelper& helper);
 
+// One statement element while a walk is on it. The walk fills Element,
+// Dataset, Tag and Record; a visitor keeps what it needs between its calls in
+// the other members.
+struct TWalkStatement {
+  _xmlNode* Element = nullptr;
+  TLSQLDataset* Dataset = nullptr;
+  std::string Tag;     // the tag name as written, with its prefix
+  int64_t Record = 0;  // the number of the current record; 0 before the first
+  // The field being written, named in the message of an error; set and
+  // cleared by the visitor.
+  const std::string* Field = nullptr;
+  bool Write = true;                 // the writers: false with no-write="true"
+  std::string RecordTag;             // the XML writer: the record element's name
+  std::vector<TFieldClass> Classes;  // the writers: FieldTypeClass of every field
+};
+
+// What a walk does besides running statements. Every call may throw; the
+// walk wraps an EMorvexError with the statement's tag, record and field.
+class TTemplateVisitor {
+ public:
+  virtual ~TTemplateVisitor() = default;
+  // The statement ran and has a result set; no record has been read yet.
+  virtual void StatementStart(TWalkStatement& /*statement*/) {}
+  // A record is current; its nested statements run after this call.
+  virtual void RecordStart(TWalkStatement& /*statement*/) {}
+  // The record's nested statements ran and were closed.
+  virtual void RecordEnd(TWalkStatement& /*statement*/) {}
+  // The last record has been read.
+  virtual void StatementEnd(TWalkStatement& /*statement*/) {}
+  // An EMorvexError is about to leave the statement.
+  virtual void StatementFailed(TWalkStatement& /*statement*/) noexcept {}
+};
+
+// Which statements directly under a template root end with the line
+// "<tag>: <n> record(s) processed.".
+enum class TTotalLines : uint8_t { None, ResultSets, Every };
+
+struct TTemplateWalk {
+  const std::vector<std::string>* Parameters = nullptr;  // "name=value" entries
+  const TNameValuePairs* Pairs = nullptr;                // the import record
+  const ProgressSink* Sink = nullptr;                    // null or empty: no lines
+  bool Nested = true;                                    // run nested statements once per record
+  TTotalLines Totals = TTotalLines::None;
+};
+
+// The one walk over the statements of the helper's Phase among the children
+// of `parent`, in document order. A dataset that is not active runs when its
+// `test` holds (bound with the walk's parameters and pairs, executed); an
+// active one is read to its end, and with Nested each record runs the nested
+// statements (this walk again) and closes them after, so that they run
+// afresh for the next record. Every 10000th record of an element gives
+// "<tag>: <n> records processed ..."; totals as walk.Totals says. Errors
+// (EMorvexError) come out as
+//   "<tag>: <message>"                            before the first record
+//   "<tag>: Record #<n>: <message>"               once a record has started
+//   "<tag>: Record #<n>, Field "<field>": <message>"  while a field is written
+// and enclosing elements prefix again. Returns the rows affected by all
+// statements run, at all depths.
+int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisitor& visitor,
+                     TLSQLConnHelper& helper);
+
 // Runs the statements of the helper's Phase among the children of `parent`
-// and, once per record, their nested statements: a dataset that is not
-// active runs when its `test` holds (bound, executed), and is read to its
-// end. With `report` and a sink, each element directly under a template
-// root gives "<tag>: <n> record(s) processed."; every 10000th record of an
-// element gives "<tag>: <n> records processed ...". Errors come out as
-// "<tag>: <message>", or "<tag>: Record #<n>: <message>" once a record has
-// started. Returns the rows affected by all statements run, at all depths.
+// and, once per record, their nested statements (WalkTemplate without a
+// visitor). With `report` and a sink, each element directly under a template
+// root gives "<tag>: <n> record(s) processed.", whether or not its statement
+// gave a result set. Returns the rows affected by all statements run, at all
+// depths.
 int64_t ExecuteTemplate(_xmlNode* parent, const std::vector<std::string>* parameters,
                         const TNameValuePairs* pairs, bool report, const ProgressSink& sink,
                         TLSQLConnHelper& helper);

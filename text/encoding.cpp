@@ -468,14 +468,6 @@ class TEncodingRegistry {
   }
 
  private:
-  static std::string AsciiUpper(std::string_view text) {
-    std::string upper(text);
-    for (char& c : upper) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return upper;
-  }
-
   static std::unique_ptr<TEncoding> Create(uint16_t codePage) {
     switch (codePage) {
       case 65001:

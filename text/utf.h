@@ -38,8 +38,26 @@ size_t CompleteUtf8Prefix(std::string_view text);
 
 // ASCII-only lower-casing (letters A-Z), as used for keywords and switches.
 std::string AsciiLower(std::string_view text);
+// ASCII-only upper-casing (letters a-z); other bytes stay as they are.
+char AsciiUpper(char c);
+std::string AsciiUpper(std::string_view text);
+
+// The value of a hexadecimal digit (0-9, a-f, A-F); -1 for any other byte.
+int AsciiHexValue(char c);
+
+// The blanks of keywords, names and numbers written by people.
+inline constexpr std::string_view kBlanks = " \t\r\n";
+
+// `text` without the leading and trailing characters found in `blanks`.
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks = kBlanks);
+
+// `text` without its trailing spaces (spaces only: a memo that ends in a
+// line break keeps it).
+std::string_view TrimTrailingBlanks(std::string_view text);
 
 // True when `a` and `b` are equal with ASCII letters compared without case.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+// True when `text` begins with `prefix`, ASCII letters compared without case.
+bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
 
 }  // namespace morvex

@@ -18,6 +18,46 @@ std::string TagName(const _xmlNode* node) {
   return name;
 }
 
+bool IsElementNamed(const _xmlNode* node, std::string_view localName) {
+  return node && node->type == XML_ELEMENT_NODE && node->name &&
+         std::string_view(reinterpret_cast<const char*>(node->name)) == localName;
+}
+
+_xmlNode* NextChildElement(const _xmlNode* parent, const _xmlNode* after) {
+  if (!after && !parent) return nullptr;
+  xmlNode* node = after ? after->next : parent->children;
+  while (node && node->type != XML_ELEMENT_NODE) node = node->next;
+  return node;
+}
+
+const _xmlNode* PreviousSiblingElement(const _xmlNode* node) {
+  const xmlNode* sibling = node ? node->prev : nullptr;
+  while (sibling && sibling->type != XML_ELEMENT_NODE) sibling = sibling->prev;
+  return sibling;
+}
+
+const _xmlNode* ParentElement(const _xmlNode* node) {
+  const xmlNode* parent = node ? node->parent : nullptr;
+  while (parent && parent->type != XML_ELEMENT_NODE) parent = parent->parent;
+  return parent;
+}
+
+std::string FirstTextRun(const _xmlNode* element) {
+  std::string text;
+  if (!element) return text;
+  for (const xmlNode* child = element->children;; child = child->next) {
+    if (child && (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)) {
+      if (child->content) text += reinterpret_cast<const char*>(child->content);
+      continue;
+    }
+    size_t start = 0;
+    while (start < text.size() && static_cast<unsigned char>(text[start]) <= ' ') ++start;
+    if (start < text.size()) return text.substr(start);
+    if (!child) return {};
+    text.clear();
+  }
+}
+
 std::vector<_xmlNode*> ChildElements(_xmlNode* parent) {
   std::vector<_xmlNode*> result;
   if (!parent) return result;
@@ -111,6 +151,12 @@ std::string ElementMarkup(_xmlNode* element) {
   if (!buffer || xmlNodeDump(buffer.get(), element->doc, element, 0, 0) < 0) return {};
   return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
                      static_cast<size_t>(xmlBufferLength(buffer.get())));
+}
+
+void SetPlainAttribute(_xmlNode* element, const std::string& name, const std::string& value) {
+  if (!element) return;
+  xmlSetProp(element, reinterpret_cast<const xmlChar*>(name.c_str()),
+             reinterpret_cast<const xmlChar*>(value.c_str()));
 }
 
 void RemoveTextChildren(_xmlNode* element) {

@@ -25,41 +25,29 @@ double DateTime(int y, int m, int d, int h = 0, int n = 0, int s = 0, int ms = 0
   return value;
 }
 
-class DriverTest : public ::testing::TestWithParam<TTestDb> {
+// The shared database fixture, with the connection as a plain pointer and
+// helpers that take whole SQL texts (no "{name}" substitution).
+class DriverTest : public testing::TDatabaseTest {
  protected:
   void SetUp() override {
-    if (GetParam() == TTestDb::SQLite) {
-      sqlite_ = std::make_unique<testing::TTempSqliteFile>();
-      connectionString_ = "Provider=SQLite;Data Source=" + sqlite_->Path();
-    } else {
-      MORVEX_REQUIRE_TEST_DB(GetParam(), connectionString_);
-    }
-    db_ = OpenConnection(connectionString_);
+    TDatabaseTest::SetUp();
+    if (!Connected()) return;
+    db_ = &Connection();
+    connectionString_ = ConnectionString();
   }
 
-  void TearDown() override {
-    if (!db_) return;
-    if (db_->InTransaction()) db_->Rollback();
-    for (const auto& table : tables_) Exec("DROP TABLE IF EXISTS " + table);
-    db_->Close();
-  }
-
-  bool IsSqlite() const { return GetParam() == TTestDb::SQLite; }
   std::string BlobType() const { return IsSqlite() ? "BLOB" : "BYTEA"; }
 
   // A table of this process, dropped after the test.
   std::string Table(const std::string& name, const std::string& columns) {
-    std::string table = testing::ProcessUniqueName(name);
-    Exec("DROP TABLE IF EXISTS " + table);
-    Exec("CREATE TABLE " + table + " (" + columns + ")");
-    tables_.push_back(table);
-    return table;
+    CreateTable(name, columns);
+    return TDatabaseTest::Table(name);
   }
 
   int64_t Exec(const std::string& sql, const std::vector<TDbParameter>& parameters = {},
                TDbConnection* db = nullptr) {
     int64_t rows = 0;
-    auto stmt = (db ? db : db_.get())->Prepare(sql, static_cast<int>(parameters.size()));
+    auto stmt = (db ? db : db_)->Prepare(sql, static_cast<int>(parameters.size()));
     stmt->Execute(parameters, rows);
     return rows;
   }
@@ -67,16 +55,14 @@ class DriverTest : public ::testing::TestWithParam<TTestDb> {
   // The first column of the first row as text.
   std::string Scalar(const std::string& sql, TDbConnection* db = nullptr) {
     int64_t rows = 0;
-    auto stmt = (db ? db : db_.get())->Prepare(sql, 0);
+    auto stmt = (db ? db : db_)->Prepare(sql, 0);
     auto result = stmt->Execute({}, rows);
     if (!result || result->Eof()) return "<none>";
     return result->AsText(0);
   }
 
   std::string connectionString_;
-  std::unique_ptr<testing::TTempSqliteFile> sqlite_;
-  std::unique_ptr<TDbConnection> db_;
-  std::vector<std::string> tables_;
+  TDbConnection* db_ = nullptr;
 };
 
 TEST_P(DriverTest, FieldTypesMapOntoTheirClasses) {
@@ -209,6 +195,39 @@ TEST_P(DriverTest, QueryWithoutRowsStillGivesAResultSet) {
   EXPECT_TRUE(result->Eof());
   EXPECT_EQ(result->FieldCount(), 1);
   EXPECT_TRUE(result->IsNull(0));
+}
+
+TEST_P(DriverTest, EveryAccessorChecksTheIndexAndPastTheEndEveryFieldIsNull) {
+  std::string t = Table("one", "id INTEGER, note VARCHAR(10)");
+  Exec("INSERT INTO " + t + " VALUES (7, '2024-01-02')");
+  int64_t rows = 0;
+  auto result = db_->Prepare("SELECT id, note FROM " + t, 0)->Execute({}, rows);
+  ASSERT_TRUE(result);
+  for (int index : {-1, 2}) {
+    const std::string message = "Field index " + std::to_string(index) + " is out of range";
+    auto expectOutOfRange = [&](auto&& read) {
+      try {
+        read();
+        ADD_FAILURE() << "no error for index " << index;
+      } catch (const EMorvexError& error) {
+        EXPECT_EQ(error.what(), message);
+      }
+    };
+    expectOutOfRange([&] { result->Field(index); });
+    expectOutOfRange([&] { result->IsNull(index); });
+    expectOutOfRange([&] { result->AsText(index); });
+    expectOutOfRange([&] { result->AsFloat(index); });
+    expectOutOfRange([&] { result->AsDateTime(index); });
+    expectOutOfRange([&] { result->AsValue(index); });
+  }
+  EXPECT_EQ(result->AsFloat(0), 7.0);
+  EXPECT_EQ(result->AsDateTime(1), DateTime(2024, 1, 2));
+  result->Next();
+  ASSERT_TRUE(result->Eof());
+  EXPECT_TRUE(result->IsNull(0));
+  EXPECT_EQ(result->AsText(1), "");
+  EXPECT_EQ(result->AsFloat(0), 0.0);
+  EXPECT_TRUE(std::holds_alternative<TDbNull>(result->AsValue(1)));
 }
 
 TEST_P(DriverTest, NestedStatementsRunWhileTheParentIsOpen) {

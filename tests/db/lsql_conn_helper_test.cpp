@@ -32,9 +32,7 @@ class HelperTest : public testing::TDatabaseTest {
   }
 
   // Parses a template; blank text nodes are dropped as for every template.
-  _xmlNode* Load(const std::string& xml) {
-    return testing::LoadTemplateDocument(Sql(xml), doc_);
-  }
+  _xmlNode* Load(const std::string& xml) { return testing::LoadTemplateDocument(Sql(xml), doc_); }
 
   _xmlNode* Element(const std::string& xpath) {
     _xmlNode* element = SelectSingleElement(xmlDocGetRootElement(doc_.get()), xpath);

@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-#include "db/connection_string.h"
 #include "db/driver.h"
+#include "db/open_connection.h"
 #include "text/error.h"
 
 namespace morvex::testing {

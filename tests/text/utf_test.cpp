@@ -54,8 +54,21 @@ TEST(Utf, CompletePrefixLeavesOutACutSequence) {
   EXPECT_EQ(CompleteUtf8Prefix("\x80\x80\x80\x80"), 4u);
 }
 
-TEST(Utf, AsciiLowerTouchesOnlyAsciiLetters) {
+TEST(Utf, AsciiCaseHelpersTouchOnlyAsciiLetters) {
   EXPECT_EQ(AsciiLower("UTF-8 \xC3\x89Z"), "utf-8 \xC3\x89z");
+  EXPECT_EQ(AsciiUpper("utf-8 \xC3\xA9z{}"), "UTF-8 \xC3\xA9Z{}");
+  EXPECT_TRUE(StartsWithIgnoringAsciiCase("PostgreSQL://host", "postgresql://"));
+  EXPECT_FALSE(StartsWithIgnoringAsciiCase("postgres", "postgresql"));
+}
+
+TEST(Utf, TrimmingKeepsWhatIsInside) {
+  EXPECT_EQ(TrimBlanks(" \t\r\n a b \n"), "a b");
+  EXPECT_EQ(TrimBlanks(" \r\n "), "");
+  EXPECT_EQ(TrimBlanks("\r 7 \t", " \t"), "\r 7");
+  // A byte below the blank that is not in the set stays.
+  EXPECT_EQ(TrimBlanks(std::string_view("\0x\0", 3)), std::string_view("\0x\0", 3));
+  EXPECT_EQ(TrimTrailingBlanks("memo\n  "), "memo\n");
+  EXPECT_EQ(TrimTrailingBlanks("   "), "");
 }
 
 }  // namespace

@@ -1,0 +1,126 @@
+// The one template walk with its callbacks on a SQLite file: the order in
+// which a visitor hears of statements, records and nested statements, the
+// statements it never hears of, and how an error from a callback is named.
+#include "templates/template_walk.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/template_document.h"
+#include "tests/support/test_database.h"
+#include "text/error.h"
+#include "xml/xml_ptr.h"
+
+namespace morvex {
+namespace {
+
+using ::testing::ElementsAre;
+
+// Writes down every call; throws from RecordStart at record `failAt` of
+// element `failIn`, with the field "qty" being written.
+class TRecordingVisitor : public TTemplateVisitor {
+ public:
+  void StatementStart(TWalkStatement& s) override { calls.push_back("start " + s.Tag); }
+  void RecordStart(TWalkStatement& s) override {
+    calls.push_back("record " + s.Tag + " #" + std::to_string(s.Record));
+    if (s.Tag == failIn && s.Record == failAt) {
+      s.Field = &field;
+      throw EMorvexError("bad value");
+    }
+  }
+  void RecordEnd(TWalkStatement& s) override { calls.push_back("end record " + s.Tag); }
+  void StatementEnd(TWalkStatement& s) override { calls.push_back("end " + s.Tag); }
+  void StatementFailed(TWalkStatement& s) noexcept override { calls.push_back("failed " + s.Tag); }
+
+  std::vector<std::string> calls;
+  std::string failIn;
+  int64_t failAt = 0;
+  std::string field = "qty";
+};
+
+class TemplateWalkTest : public testing::TDatabaseTest {
+ protected:
+  void SetUp() override {
+    TDatabaseTest::SetUp();
+    if (!Connected()) return;
+    CreateTable("orders", "id INTEGER");
+    CreateTable("items", "order_id INTEGER, qty INTEGER");
+    Exec("insert into {orders} values (1), (2)");
+    Exec("insert into {items} values (1, 10), (1, 11), (2, 20)");
+    helper_ = std::make_unique<TLSQLConnHelper>(Connection());
+    root_ = testing::LoadTemplateDocument(
+        Sql("<lsql><orders>select id from {orders} order by id"
+            "<items>select qty from {items} where order_id = :orders$id order by qty</items>"
+            "</orders><none test=\"1 = 2\">select 1</none><upd>update {orders} set id = id</upd>"
+            "<later after-open=\"true\">select 1</later></lsql>"),
+        doc_);
+    PrepareTemplate(root_, nullptr, *helper_);
+  }
+
+  void TearDown() override {
+    if (helper_) CloseTemplate(root_, true, *helper_);
+    helper_.reset();
+    TDatabaseTest::TearDown();
+  }
+
+  std::unique_ptr<TLSQLConnHelper> helper_;
+  detail::xml_ptr<xmlDoc> doc_;
+  _xmlNode* root_ = nullptr;
+};
+
+TEST_P(TemplateWalkTest, VisitorHearsOfResultSetsRecordsAndNestedStatementsInOrder) {
+  TRecordingVisitor visitor;
+  std::vector<std::string> lines;
+  const ProgressSink sink = [&](const std::string& line) { lines.push_back(line); };
+  TTemplateWalk walk;
+  walk.Sink = &sink;
+  walk.Totals = TTotalLines::ResultSets;
+  EXPECT_EQ(WalkTemplate(root_, walk, visitor, *helper_), 2);  // the update's rows
+  EXPECT_THAT(visitor.calls,
+              ElementsAre("start orders", "record orders #1", "start items", "record items #1",
+                          "end record items", "record items #2", "end record items", "end items",
+                          "end record orders", "record orders #2", "start items", "record items #1",
+                          "end record items", "end items", "end record orders", "end orders"));
+  // A false test, a statement without a result set and another phase's
+  // statement are not heard of and give no total line.
+  EXPECT_THAT(lines, ElementsAre("orders: 2 record(s) processed."));
+}
+
+TEST_P(TemplateWalkTest, WithoutNestingOnlyTheTopLevelRunsAndEveryTotalCanBeAsked) {
+  TRecordingVisitor visitor;
+  std::vector<std::string> lines;
+  const ProgressSink sink = [&](const std::string& line) { lines.push_back(line); };
+  TTemplateWalk walk;
+  walk.Sink = &sink;
+  walk.Nested = false;
+  walk.Totals = TTotalLines::Every;
+  WalkTemplate(root_, walk, visitor, *helper_);
+  EXPECT_THAT(visitor.calls, ElementsAre("start orders", "record orders #1", "end record orders",
+                                         "record orders #2", "end record orders", "end orders"));
+  EXPECT_THAT(lines, ElementsAre("orders: 2 record(s) processed.", "none: 0 record(s) processed.",
+                                 "upd: 0 record(s) processed."));
+}
+
+TEST_P(TemplateWalkTest, ErrorNamesEveryElementRecordAndFieldOutermostFirst) {
+  TRecordingVisitor visitor;
+  visitor.failIn = "items";
+  visitor.failAt = 1;
+  TTemplateWalk walk;
+  try {
+    WalkTemplate(root_, walk, visitor, *helper_);
+    FAIL() << "no error";
+  } catch (const EMorvexError& error) {
+    EXPECT_STREQ(error.what(), "orders: Record #1: items: Record #1, Field \"qty\": bad value");
+  }
+  EXPECT_THAT(visitor.calls, ElementsAre("start orders", "record orders #1", "start items",
+                                         "record items #1", "failed items", "failed orders"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, TemplateWalkTest, ::testing::Values(testing::TTestDb::SQLite),
+                         testing::TestDbParamName);
+
+}  // namespace
+}  // namespace morvex
