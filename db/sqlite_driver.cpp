@@ -335,6 +335,7 @@ class TSqliteStatement : public TDbStatement {
     for (const auto& stmt : prepared_) {
       if (stmt.use_count() > 1) {
         prepared_.clear();
+        changesData_.clear();
         tail_ = 0;
         complete_ = false;
         break;
@@ -384,7 +385,7 @@ class TSqliteStatement : public TDbStatement {
           sqlite3_reset(stmt);
           throw EMorvexError(message);
         }
-        if (IsDataChange(stmt)) {
+        if (changesData_[index]) {
           changedData = true;
           changes += sqlite3_changes64(db);
         }
@@ -409,6 +410,7 @@ class TSqliteStatement : public TDbStatement {
       tail_ = rest != nullptr ? static_cast<size_t>(rest - sql_.c_str()) : sql_.size();
       if (raw != nullptr) {
         prepared_.emplace_back(raw, TSqliteFinalizer());
+        changesData_.push_back(IsDataChange(raw));
         return true;
       }
     }
@@ -420,6 +422,9 @@ class TSqliteStatement : public TDbStatement {
   std::string sql_;
   std::vector<int> placeholders_;  // parameter index of each "?" SQLite sees
   std::vector<TSqliteStmtPtr> prepared_;
+  // Whether each prepared statement changes data (its rows count as
+  // affected); found once, at preparation, not on every execution.
+  std::vector<bool> changesData_;
   size_t tail_ = 0;  // where the text not yet prepared starts
   bool complete_ = false;
 };

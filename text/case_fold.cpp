@@ -23,6 +23,10 @@ char32_t LowerChar(char32_t cp) {
   return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
 }
 
+unsigned char AsciiLowerChar(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
 bool IsAscii(std::string_view text) {
   for (const char c : text) {
     if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -40,17 +44,21 @@ std::string FoldCase(std::string_view text) {
 }
 
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  if (IsAscii(a) && IsAscii(b)) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-      if (LowerChar(static_cast<unsigned char>(a[i])) !=
-          LowerChar(static_cast<unsigned char>(b[i]))) {
-        return false;
-      }
-    }
-    return true;
+  // Names are almost always ASCII, and this runs for every parameter of every
+  // record bound. ASCII folds byte for byte, so ASCII texts of different
+  // lengths differ, and two ASCII characters that differ at one place make
+  // the folded texts differ there.
+  if (a.size() != b.size()) {
+    if (IsAscii(a) && IsAscii(b)) return false;
+    return FoldCase(a) == FoldCase(b);
   }
-  return FoldCase(a) == FoldCase(b);
+  for (size_t i = 0; i < a.size(); ++i) {
+    const unsigned char x = static_cast<unsigned char>(a[i]);
+    const unsigned char y = static_cast<unsigned char>(b[i]);
+    if ((x | y) >= 0x80) return FoldCase(a.substr(i)) == FoldCase(b.substr(i));
+    if (x != y && AsciiLowerChar(x) != AsciiLowerChar(y)) return false;
+  }
+  return true;
 }
 
 bool IsLetterOrDigit(char32_t cp) {
