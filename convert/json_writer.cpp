@@ -121,6 +121,9 @@ class TJsonTextWriter {
 }  // namespace
 
 std::string JsonDoubleText(double value) {
+  // A negative zero ("-.0") is written "0": "-0" would read back as the
+  // integer 0 and write differently the second time.
+  if (value == 0) value = 0;
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%.15g", value);
   std::string text = buffer;

@@ -97,6 +97,10 @@ TEST(JsonWriter, NumberTexts) {
   EXPECT_EQ(JsonDoubleText(1e20), "1E20");
   EXPECT_EQ(JsonDoubleText(-2.5e-7), "-2.5E-7");
   EXPECT_EQ(JsonDoubleText(0.1 + 0.2), "0.3");
+  // Negative zero reads back the same way it is written (found by fuzzing).
+  EXPECT_EQ(JsonDoubleText(-0.0), "0");
+  EXPECT_EQ(Rewrite("[-.0,-0,-0e0]", false), "[0,0,0]");
+  EXPECT_EQ(Rewrite(Rewrite("[-.0]", false), false), "[0]");
   EXPECT_EQ(JsonCurrencyText(15000), "1.5");
   EXPECT_EQ(JsonCurrencyText(-1), "-0.0001");
   EXPECT_EQ(JsonCurrencyText(20000), "2");
