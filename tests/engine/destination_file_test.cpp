@@ -71,7 +71,7 @@ TEST(DeleteOldDestinationFileTest, OnlyRegularFilesAreDeleted) {
   EXPECT_TRUE(fs::is_symlink(dir.File("link.xml")));
 
   // Devices, FIFOs and directories are written in place, never deleted.
-  ASSERT_EQ(::mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  ASSERT_FALSE(dir.Device("null", 1, 3).empty());
   ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0666), 0);
   fs::create_directories(dir.File("folder"));
   fs::create_symlink("null", dir.File("null-link"));
@@ -145,7 +145,7 @@ TEST(DestinationFileTest, LinksAreFollowedAndDevicesWrittenInPlace) {
   EXPECT_EQ(TTempDir::Read(dir.File("data/report.xml")), "report");
   EXPECT_EQ(Names(dir.File("data")), std::vector<std::string>{"report.xml"});
 
-  ASSERT_EQ(::mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  ASSERT_FALSE(dir.Device("null", 1, 3).empty());
   TDestinationFile device(dir.File("null"));
   EXPECT_TRUE(device.WritesInPlace());
   EXPECT_EQ(device.WritePath(), dir.File("null"));

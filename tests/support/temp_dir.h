@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <filesystem>
 #include <fstream>
@@ -31,6 +33,15 @@ class TTempDir {
     std::string path = File(name);
     std::ofstream(path, std::ios::binary)
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  // A private character device node with the numbers of a system device
+  // (1, 3 is null; 1, 7 is full), so that tests never write to /dev itself.
+  // Empty when nodes cannot be made here (not root).
+  std::string Device(std::string_view name, unsigned major, unsigned minor) const {
+    std::string path = File(name);
+    if (::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) != 0) return {};
     return path;
   }
 
