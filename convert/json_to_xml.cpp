@@ -8,24 +8,15 @@
 #include "text/stream.h"
 #include "text/utf.h"
 #include "xml/dom.h"
+#include "xml/xml_names.h"
 
 namespace morvex {
 
 namespace {
 
-bool IsNameStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
-}
-
-bool IsNameCharacter(unsigned char c) {
-  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':';
-}
-
 // Written XML stays well-formed: a key that is no element name is refused.
 void CheckElementName(std::string_view name) {
-  bool valid = !name.empty() && IsNameStart(static_cast<unsigned char>(name[0]));
-  for (char c : name) valid = valid && IsNameCharacter(static_cast<unsigned char>(c));
-  if (!valid)
+  if (!IsXmlName(name))
     throw EMorvexError("The member name \"" + std::string(name) + "\" is not a valid XML name.");
 }
 

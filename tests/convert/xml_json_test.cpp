@@ -161,6 +161,8 @@ TEST(JsonToXml, OutputEncodingAndFailures) {
             "Cannot convert XML document to JSON! orders, line 1, column 6: unexpected end of the "
             "input");
   EXPECT_EQ(JsonXml("{\"a b\":1,\"c\":2}"), "The member name \"a b\" is not a valid XML name.");
+  // Names follow XML's own rules beyond ASCII too: "×" is no name character.
+  EXPECT_EQ(JsonXml("{\"a\u00D7\":1}"), "The member name \"a\xC3\x97\" is not a valid XML name.");
   EXPECT_EQ(JsonXml("{\"a\":\"x\\u0001y\"}"), "<a>x\xEF\xBF\xBDy</a>");
 }
 

@@ -11,6 +11,7 @@
 #include "db/connection_string.h"
 #include "db/driver.h"
 #include "tests/db/driver_test_databases.h"
+#include "tests/support/resident_memory.h"
 #include "text/error.h"
 
 namespace morvex {
@@ -118,22 +119,7 @@ TEST_F(LibpqAndOdbcTest, ExactDecimalParametersKeepTheirDigits) {
   EXPECT_EQ(sum->AsText(0), "13.5");
 }
 
-long ResidentKilobytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return 0;
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMeasureMemory = false;
-constexpr int kRows = 20000;
-#else
-constexpr bool kMeasureMemory = true;
-constexpr int kRows = 1000000;
-#endif
+constexpr int kRows = kMeasureMemory ? 1000000 : 20000;
 
 // psqlODBC reads a whole result into memory unless told otherwise; the
 // connection tells it, when the connection string does not say.

@@ -12,6 +12,7 @@
 #include "db/connection_string.h"
 #include "db/db_values.h"
 #include "tests/db/driver_test_databases.h"
+#include "tests/support/resident_memory.h"
 #include "text/error.h"
 
 namespace morvex {
@@ -286,24 +287,8 @@ TEST_P(ServerDriverTest, NestedChangesCommitWhileALongParentIsStillOpen) {
   EXPECT_EQ(sum, 2500 * 2501 / 2);
 }
 
-long ResidentKilobytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return 0;
-}
-
-// AddressSanitizer keeps freed memory in quarantine, so resident memory says
-// nothing there; the rows are still read, fewer of them.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMeasureMemory = false;
-constexpr int kStreamRows = 20000;
-#else
-constexpr bool kMeasureMemory = true;
-constexpr int kStreamRows = 200000;
-#endif
+// Under AddressSanitizer the rows are still read, fewer of them.
+constexpr int kStreamRows = kMeasureMemory ? 200000 : 20000;
 
 TEST_P(DriverTest, ResultSetsStreamWithFlatMemory) {
   std::string n = std::to_string(kStreamRows);
