@@ -1,23 +1,5 @@
 // The PostgreSQL driver.
 //
-// Result sets stream through cursors on the same connection, so that a
-// nested statement can run while its parent's rows are being read and a
-// result of ten million rows costs the memory of one batch:
-//
-//   DECLARE morvex_cursor_<n> NO SCROLL CURSOR [WITH HOLD] FOR <query>
-//   FETCH FORWARD <n> FROM morvex_cursor_<n>      (until a short batch)
-//   CLOSE morvex_cursor_<n>                        (at the end, or on Close)
-//
-// Inside a transaction (one-transaction steps) the cursor is a plain one and
-// everything, nested statements included, commits or rolls back together.
-// Outside a transaction the cursor is declared WITH HOLD in its own implicit
-// transaction: the server keeps the complete result (in its work memory or a
-// temporary file) and each nested statement commits as it runs, exactly as
-// it would without an open result set. Opening a transaction for the
-// cursor's lifetime instead would hold back every nested change until the
-// parent was read to its end, and one failing nested statement would undo
-// the ones before it.
-//
 // Which texts go through a cursor is decided from the first word: SELECT,
 // WITH, VALUES and TABLE do, unless the text cannot be a cursor's query
 // (SELECT ... INTO, a WITH that changes data) or locks rows (FOR UPDATE and
@@ -41,12 +23,12 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <limits>
 
 #include "db/connection_string.h"
 #include "db/db_values.h"
+#include "db/postgres_result.h"
+#include "db/postgres_session.h"
 #include "db/sql_scan.h"
 #include "text/error.h"
 #include "text/utf.h"
@@ -55,395 +37,7 @@ namespace morvex {
 
 namespace {
 
-// Rows per FETCH: the first batch is small; later ones are sized from the
-// bytes of the one before to hold about kFetchBytes, so that narrow rows
-// travel in few round trips and wide rows never make a batch large.
-constexpr int kMinFetchRows = 100;
-constexpr int kFirstFetchRows = kMinFetchRows;
-constexpr int kMaxFetchRows = 20000;
-constexpr int64_t kFetchBytes = 1024 * 1024;
-
-// Type OIDs of the built-in types (pg_type.dat).
-enum : Oid {
-  kBoolOid = 16,
-  kByteaOid = 17,
-  kCharOid = 18,
-  kNameOid = 19,
-  kInt8Oid = 20,
-  kInt2Oid = 21,
-  kInt4Oid = 23,
-  kTextOid = 25,
-  kOidOid = 26,
-  kJsonOid = 114,
-  kXmlOid = 142,
-  kFloat4Oid = 700,
-  kFloat8Oid = 701,
-  kMoneyOid = 790,
-  kBpcharOid = 1042,
-  kVarcharOid = 1043,
-  kDateOid = 1082,
-  kTimeOid = 1083,
-  kTimestampOid = 1114,
-  kTimestamptzOid = 1184,
-  kTimetzOid = 1266,
-  kNumericOid = 1700,
-  kUuidOid = 2950,
-  kJsonbOid = 3802,
-};
-
-// text, json, jsonb and xml are long texts (the "text" class); varchar and
-// the fixed-length types are strings. numeric and money are in the float
-// class, but their values stay decimal texts with every digit (a numeric may
-// have a thousand of them); only AsFloat makes a double of them.
-TFieldType TypeOfOid(Oid oid) {
-  switch (oid) {
-    case kBoolOid:
-      return ftBoolean;
-    case kByteaOid:
-      return ftBlob;
-    case kInt2Oid:
-      return ftSmallint;
-    case kInt4Oid:
-      return ftInteger;
-    case kInt8Oid:
-    case kOidOid:
-      return ftLargeint;
-    case kFloat4Oid:
-    case kFloat8Oid:
-      return ftFloat;
-    case kNumericOid:
-      return ftBCD;
-    case kMoneyOid:
-      return ftCurrency;
-    case kDateOid:
-      return ftDate;
-    case kTimeOid:
-    case kTimetzOid:
-      return ftTime;
-    case kTimestampOid:
-    case kTimestamptzOid:
-      return ftDateTime;
-    case kTextOid:
-    case kJsonOid:
-    case kJsonbOid:
-    case kXmlOid:
-      return ftMemo;
-    case kBpcharOid:
-    case kCharOid:
-      return ftFixedChar;
-    case kUuidOid:
-      return ftGuid;
-    default:
-      return ftString;  // varchar, name, interval, arrays, ...: their text form
-  }
-}
-
-struct TPgConnCloser {
-  void operator()(PGconn* conn) const noexcept { PQfinish(conn); }
-};
-struct TPgResultClearer {
-  void operator()(PGresult* result) const noexcept { PQclear(result); }
-};
-struct TPgConninfoFreer {
-  void operator()(PQconninfoOption* options) const noexcept { PQconninfoFree(options); }
-};
-using TPgResultPtr = std::unique_ptr<PGresult, TPgResultClearer>;
-
-// SQLSTATE codes the driver acts on.
-constexpr std::string_view kSyntaxErrorState = "42601";
-constexpr std::string_view kIndeterminateTypeState = "42P18";
-
-bool IsSqlState(const PGresult* result, std::string_view state) {
-  const char* code = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-  return code != nullptr && state == code;
-}
-
-// libpq's messages end in a line feed and may span lines: one line for ours.
-std::string OneLine(std::string_view text) {
-  std::string out;
-  bool blank = false;
-  for (char c : text) {
-    if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
-      blank = !out.empty();
-      continue;
-    }
-    if (blank) out += ' ';
-    blank = false;
-    out += c;
-  }
-  return out;
-}
-
-// What statements and result sets share of one connection.
-struct TPgSession {
-  std::unique_ptr<PGconn, TPgConnCloser> Conn;
-  std::string Password;  // scrubbed from every message
-  // Counts the transactions begun and ended through the connection, so that
-  // a result set knows whether the transaction its plain cursor lives in is
-  // still the current one.
-  uint64_t TransactionGeneration = 0;
-  uint64_t CursorCount = 0;
-
-  PGconn* Open() const {
-    if (!Conn) throw EMorvexError("The database connection is closed");
-    return Conn.get();
-  }
-
-  std::string ErrorText(const PGresult* result) const {
-    std::string message;
-    const char* primary =
-        result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    if (primary != nullptr) {
-      message = primary;
-      if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) {
-        message += std::string(" (") + detail + ")";
-      }
-    } else {
-      message = OneLine(Conn ? PQerrorMessage(Conn.get()) : "The database connection is closed");
-    }
-    return ScrubSecret(message, Password);
-  }
-
-  // Raises the error of a result that did not succeed.
-  TPgResultPtr Check(PGresult* raw) const {
-    TPgResultPtr result(raw);
-    ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT) {
-      EndCopy(status);
-      throw EMorvexError("COPY from or to the client is not supported: copy from or to a file");
-    }
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Raise(result.get());
-    return result;
-  }
-
-  // Raises the error of `result` (null: the connection's), a syntax error
-  // as EDbSyntaxError.
-  [[noreturn]] void Raise(const PGresult* result) const {
-    if (IsSqlState(result, kSyntaxErrorState)) throw EDbSyntaxError(ErrorText(result));
-    throw EMorvexError(ErrorText(result));
-  }
-
-  // Leaves the copy state a COPY FROM STDIN or TO STDOUT put the connection
-  // in, so that it takes commands again.
-  void EndCopy(ExecStatusType status) const {
-    PGconn* conn = Conn.get();
-    if (status == PGRES_COPY_IN) {
-      PQputCopyEnd(conn, "not supported");
-    } else {
-      char* row = nullptr;
-      while (PQgetCopyData(conn, &row, 0) > 0) PQfreemem(row);
-    }
-    while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
-  }
-
-  TPgResultPtr Exec(const std::string& sql) const { return Check(PQexec(Open(), sql.c_str())); }
-
-  bool InTransaction() const {
-    if (!Conn) return false;
-    PGTransactionStatusType status = PQtransactionStatus(Conn.get());
-    return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
-  }
-};
-using TPgSessionPtr = std::shared_ptr<TPgSession>;
-
-bool ChangesRows(const PGresult* result) {
-  std::string_view tag = PQcmdStatus(const_cast<PGresult*>(result));
-  return tag.starts_with("INSERT") || tag.starts_with("UPDATE") || tag.starts_with("DELETE") ||
-         tag.starts_with("MERGE");
-}
-
-int64_t RowCount(const PGresult* result) {
-  std::string_view count = PQcmdTuples(const_cast<PGresult*>(result));
-  int64_t n = 0;
-  std::from_chars(count.data(), count.data() + count.size(), n);
-  return n;
-}
-
-// bytea in the hex output form "\x0a1b..."; the session asks for that form.
-std::string DecodeBytea(std::string_view text) {
-  std::string bytes;
-  if (text.size() >= 2 && text[0] == '\\' && text[1] == 'x') {
-    bytes.reserve((text.size() - 2) / 2);
-    for (size_t i = 2; i + 1 < text.size(); i += 2) {
-      int hi = AsciiHexValue(text[i]), lo = AsciiHexValue(text[i + 1]);
-      if (hi < 0 || lo < 0) break;
-      bytes += static_cast<char>(hi * 16 + lo);
-    }
-    return bytes;
-  }
-  return std::string(text);
-}
-
-double ParseFloatText(std::string_view text) {
-  if (text == "NaN") return std::numeric_limits<double>::quiet_NaN();
-  if (text == "Infinity") return std::numeric_limits<double>::infinity();
-  if (text == "-Infinity") return -std::numeric_limits<double>::infinity();
-  double value = 0;
-  std::from_chars(text.data(), text.data() + text.size(), value);
-  return value;
-}
-
-// money is written with the server's currency symbol and group separators
-// ("$1,234.50", "-$3.00"): the number alone, exact.
-TDbValue MoneyValue(std::string_view text) {
-  std::string digits;
-  for (char c : text) {
-    if ((c >= '0' && c <= '9') || c == '.' || c == '-') digits += c;
-  }
-  return ExactNumericValue(digits);
-}
-
-class TPgResultSet : public TDbResultSet {
- public:
-  // A result held in memory.
-  TPgResultSet(TPgSessionPtr session, TPgResultPtr result)
-      : session_(std::move(session)), batch_(std::move(result)) {
-    rows_ = PQntuples(batch_.get());
-    DescribeFields();
-  }
-
-  // A result read through the declared cursor `cursor`.
-  TPgResultSet(TPgSessionPtr session, std::string cursor, bool hold)
-      : session_(std::move(session)),
-        cursor_(std::move(cursor)),
-        hold_(hold),
-        generation_(session_->TransactionGeneration),
-        cursorOpen_(true) {
-    try {
-      FetchBatch();
-    } catch (...) {
-      ReleaseCursor();
-      throw;
-    }
-    DescribeFields();
-  }
-
-  ~TPgResultSet() override { Close(); }
-
-  bool Eof() const override { return row_ >= rows_; }
-
-  void Next() override {
-    if (row_ >= rows_) return;
-    if (++row_ < rows_ || !cursorOpen_) return;
-    FetchBatch();
-  }
-
-  void Close() override {
-    ReleaseCursor();
-    batch_.reset();
-    rows_ = 0;
-    row_ = 0;
-  }
-
- protected:
-  bool NullAt(int index) const override { return PQgetisnull(batch_.get(), row_, index); }
-
-  TDbValue ValueAt(int index) const override {
-    if (NullAt(index)) return TDbNull{};
-    std::string_view text = Raw(index);
-    switch (oids_[index]) {
-      case kBoolOid:
-        return text == "t";
-      case kInt2Oid:
-      case kInt4Oid:
-      case kInt8Oid:
-      case kOidOid: {
-        int64_t value = 0;
-        std::from_chars(text.data(), text.data() + text.size(), value);
-        return value;
-      }
-      case kFloat4Oid:
-      case kFloat8Oid:
-        return ParseFloatText(text);
-      case kNumericOid:
-        return ExactNumericValue(text);
-      case kMoneyOid:
-        return MoneyValue(text);
-      case kByteaOid:
-        return TDbBytes{DecodeBytea(text)};
-      case kDateOid:
-      case kTimeOid:
-      case kTimetzOid:
-      case kTimestampOid:
-      case kTimestamptzOid: {
-        // "infinity" and dates before Christ stay text.
-        double value = 0;
-        if (ParseDbDateTime(text, value)) return TDbDateTime{value};
-        return std::string(text);
-      }
-      default:
-        return std::string(text);
-    }
-  }
-
- private:
-  std::string_view Raw(int index) const {
-    return {PQgetvalue(batch_.get(), row_, index),
-            static_cast<size_t>(PQgetlength(batch_.get(), row_, index))};
-  }
-
-  void DescribeFields() {
-    int count = PQnfields(batch_.get());
-    for (int i = 0; i < count; ++i) {
-      Oid oid = PQftype(batch_.get(), i);
-      oids_.push_back(oid);
-      AddField(PQfname(batch_.get(), i), TypeOfOid(oid));
-    }
-  }
-
-  void FetchBatch() {
-    const int wanted = fetchRows_;
-    TPgResultPtr next =
-        session_->Exec("FETCH FORWARD " + std::to_string(wanted) + " FROM " + cursor_);
-    batch_ = std::move(next);
-    rows_ = PQntuples(batch_.get());
-    row_ = 0;
-    if (rows_ < wanted) {
-      ReleaseCursor();
-    } else {
-      fetchRows_ = NextFetchRows();
-    }
-  }
-
-  // Rows for the next FETCH, from the size of the batch just read.
-  int NextFetchRows() const {
-    int64_t bytes = 0;
-    const int fields = PQnfields(batch_.get());
-    for (int r = 0; r < rows_; ++r) {
-      for (int f = 0; f < fields; ++f) bytes += PQgetlength(batch_.get(), r, f) + 16;
-    }
-    const int64_t perRow = std::max<int64_t>(1, bytes / std::max(1, rows_));
-    return static_cast<int>(
-        std::clamp<int64_t>(kFetchBytes / perRow, kMinFetchRows, kMaxFetchRows));
-  }
-
-  // Closes the server's cursor when it still exists: a plain cursor ends
-  // with its transaction, and in a failed transaction every command fails
-  // until the rollback (which removes the cursor). Never raises.
-  void ReleaseCursor() noexcept {
-    if (!cursorOpen_) return;
-    cursorOpen_ = false;
-    if (!session_->Conn) return;
-    PGconn* conn = session_->Conn.get();
-    PGTransactionStatusType status = PQtransactionStatus(conn);
-    if (status != PQTRANS_IDLE && status != PQTRANS_INTRANS) return;
-    if (!hold_ && (status != PQTRANS_INTRANS || generation_ != session_->TransactionGeneration)) {
-      return;
-    }
-    PQclear(PQexec(conn, ("CLOSE " + cursor_).c_str()));
-  }
-
-  TPgSessionPtr session_;
-  TPgResultPtr batch_;
-  int fetchRows_ = kFirstFetchRows;
-  int rows_ = 0;
-  int row_ = 0;
-  std::vector<Oid> oids_;
-  std::string cursor_;
-  bool hold_ = false;
-  uint64_t generation_ = 0;
-  bool cursorOpen_ = false;
-};
+using namespace pg;
 
 // One statement of a text, with "$n" in place of its "?" placeholders.
 struct TPgPiece {
@@ -575,7 +169,7 @@ class TPgStatement : public TDbStatement {
         count += RowCount(res.get());
       }
       if (PQresultStatus(res.get()) == PGRES_TUPLES_OK) {
-        result = std::make_unique<TPgResultSet>(session_, std::move(res));
+        result = HeldResultSet(session_, std::move(res));
       }
     }
     rowsAffected = changed ? count : -1;
@@ -627,7 +221,7 @@ class TPgStatement : public TDbStatement {
                                  static_cast<int>(values.Values.size()), values.Types.data(),
                                  values.Values.data(), values.Lengths.data(), values.Formats.data(),
                                  0));
-    return std::make_unique<TPgResultSet>(session_, name, hold);
+    return CursorResultSet(session_, name, hold);
   }
 
   // The whole text in one simple query: every result is read, the last one
@@ -656,7 +250,7 @@ class TPgStatement : public TDbStatement {
     if (error) session_->Raise(error.get());
     rowsAffected = changed ? count : -1;
     if (!last) return nullptr;
-    return std::make_unique<TPgResultSet>(session_, std::move(last));
+    return HeldResultSet(session_, std::move(last));
   }
 
   TPgSessionPtr session_;

@@ -1,0 +1,151 @@
+// What the PostgreSQL driver's statements and result sets share: the
+// connection with its error handling, the built-in type OIDs and the small
+// readers of a command's outcome.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/connection_string.h"
+#include "db/driver.h"
+#include "text/error.h"
+
+namespace morvex::pg {
+
+// Type OIDs of the built-in types (pg_type.dat).
+enum : Oid {
+  kBoolOid = 16,
+  kByteaOid = 17,
+  kCharOid = 18,
+  kNameOid = 19,
+  kInt8Oid = 20,
+  kInt2Oid = 21,
+  kInt4Oid = 23,
+  kTextOid = 25,
+  kOidOid = 26,
+  kJsonOid = 114,
+  kXmlOid = 142,
+  kFloat4Oid = 700,
+  kFloat8Oid = 701,
+  kMoneyOid = 790,
+  kBpcharOid = 1042,
+  kVarcharOid = 1043,
+  kDateOid = 1082,
+  kTimeOid = 1083,
+  kTimestampOid = 1114,
+  kTimestamptzOid = 1184,
+  kTimetzOid = 1266,
+  kNumericOid = 1700,
+  kUuidOid = 2950,
+  kJsonbOid = 3802,
+};
+
+// text, json, jsonb and xml are long texts (the "text" class); varchar and
+// the fixed-length types are strings. numeric and money are in the float
+// class, but their values stay decimal texts with every digit (a numeric may
+// have a thousand of them); only AsFloat makes a double of them.
+TFieldType TypeOfOid(Oid oid);
+
+struct TPgConnCloser {
+  void operator()(PGconn* conn) const noexcept { PQfinish(conn); }
+};
+struct TPgResultClearer {
+  void operator()(PGresult* result) const noexcept { PQclear(result); }
+};
+struct TPgConninfoFreer {
+  void operator()(PQconninfoOption* options) const noexcept { PQconninfoFree(options); }
+};
+using TPgResultPtr = std::unique_ptr<PGresult, TPgResultClearer>;
+
+// SQLSTATE codes the driver acts on.
+constexpr std::string_view kSyntaxErrorState = "42601";
+constexpr std::string_view kIndeterminateTypeState = "42P18";
+
+// True when `result` failed with SQLSTATE `state`.
+bool IsSqlState(const PGresult* result, std::string_view state);
+
+// libpq's messages end in a line feed and may span lines: one line for ours.
+std::string OneLine(std::string_view text);
+
+// What statements and result sets share of one connection.
+struct TPgSession {
+  std::unique_ptr<PGconn, TPgConnCloser> Conn;
+  std::string Password;  // scrubbed from every message
+  // Counts the transactions begun and ended through the connection, so that
+  // a result set knows whether the transaction its plain cursor lives in is
+  // still the current one.
+  uint64_t TransactionGeneration = 0;
+  uint64_t CursorCount = 0;
+
+  PGconn* Open() const {
+    if (!Conn) throw EMorvexError("The database connection is closed");
+    return Conn.get();
+  }
+
+  std::string ErrorText(const PGresult* result) const {
+    std::string message;
+    const char* primary =
+        result != nullptr ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    if (primary != nullptr) {
+      message = primary;
+      if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL)) {
+        message += std::string(" (") + detail + ")";
+      }
+    } else {
+      message = OneLine(Conn ? PQerrorMessage(Conn.get()) : "The database connection is closed");
+    }
+    return ScrubSecret(message, Password);
+  }
+
+  // Raises the error of a result that did not succeed.
+  TPgResultPtr Check(PGresult* raw) const {
+    TPgResultPtr result(raw);
+    ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT) {
+      EndCopy(status);
+      throw EMorvexError("COPY from or to the client is not supported: copy from or to a file");
+    }
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Raise(result.get());
+    return result;
+  }
+
+  // Raises the error of `result` (null: the connection's), a syntax error
+  // as EDbSyntaxError.
+  [[noreturn]] void Raise(const PGresult* result) const {
+    if (IsSqlState(result, kSyntaxErrorState)) throw EDbSyntaxError(ErrorText(result));
+    throw EMorvexError(ErrorText(result));
+  }
+
+  // Leaves the copy state a COPY FROM STDIN or TO STDOUT put the connection
+  // in, so that it takes commands again.
+  void EndCopy(ExecStatusType status) const {
+    PGconn* conn = Conn.get();
+    if (status == PGRES_COPY_IN) {
+      PQputCopyEnd(conn, "not supported");
+    } else {
+      char* row = nullptr;
+      while (PQgetCopyData(conn, &row, 0) > 0) PQfreemem(row);
+    }
+    while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
+  }
+
+  TPgResultPtr Exec(const std::string& sql) const { return Check(PQexec(Open(), sql.c_str())); }
+
+  bool InTransaction() const {
+    if (!Conn) return false;
+    PGTransactionStatusType status = PQtransactionStatus(Conn.get());
+    return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
+  }
+};
+using TPgSessionPtr = std::shared_ptr<TPgSession>;
+
+// True when the command tag is that of INSERT, UPDATE, DELETE or MERGE.
+bool ChangesRows(const PGresult* result);
+// The row count of the command tag (0 when it has none).
+int64_t RowCount(const PGresult* result);
+
+}  // namespace morvex::pg
