@@ -41,6 +41,19 @@ TDbValue TDbResultSet::AsValue(int index) const {
   return ValueAt(index);
 }
 
+bool TDbResultSet::FieldText(int index, std::string& scratch, std::string_view& text) const {
+  CheckIndex(index);
+  if (Eof()) return false;
+  return FieldTextAt(index, scratch, text);
+}
+
+bool TDbResultSet::FieldTextAt(int index, std::string& scratch, std::string_view& text) const {
+  if (NullAt(index)) return false;
+  scratch = TextAt(index);
+  text = scratch;
+  return true;
+}
+
 std::string TDbResultSet::TextAt(int index) const {
   return DbValueText(ValueAt(index), fields_[static_cast<size_t>(index)].Type);
 }

@@ -87,6 +87,11 @@ class TDbResultSet {
   double AsFloat(int index) const;
   double AsDateTime(int index) const;
   TDbValue AsValue(int index) const;
+  // IsNull and AsText in one call, without a copy where the driver holds the
+  // text: false when the field is Null (or past the last record); otherwise
+  // `text` is AsText's text. The view stays valid until the next FieldText,
+  // Next or Close; it may point into `scratch`.
+  bool FieldText(int index, std::string& scratch, std::string_view& text) const;
 
   // Releases the server-side resources (cursor); also done on destruction.
   virtual void Close() = 0;
@@ -97,6 +102,9 @@ class TDbResultSet {
   virtual TDbValue ValueAt(int index) const = 0;
   // DbValueText of ValueAt unless the driver has a better way.
   virtual std::string TextAt(int index) const;
+  // FieldText for a checked index while a record is current; by default
+  // NullAt, then TextAt into `scratch`.
+  virtual bool FieldTextAt(int index, std::string& scratch, std::string_view& text) const;
 
   // Adds a field at the end of the list; drivers describe their result
   // once, before the first value is read.
