@@ -10,6 +10,7 @@
 #include "templates/template_walk.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/xml_nodes.h"
 
 namespace morvex {
 
@@ -29,6 +30,59 @@ void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& he
                                int64_t records, int64_t rows) {
   if (helper.Connection && helper.Connection->InTransaction()) return;
   ReportSummary(progress, records, rows);
+}
+
+namespace {
+
+constexpr int64_t kFlushInterval = 10000;  // as the progress lines
+
+// A queued statement's failure, as its own record and element would have
+// failed when run at once.
+TRecordFailure QueuedFailure(const EDbQueuedError& error, const TLSQLConnHelper& helper) {
+  const int64_t record = TLSQLConnHelper::QueuedRecord(error.Tag);
+  const _xmlNode* element = helper.QueuedElement(error.Tag);
+  const std::string message = (element ? TagName(element) + ": " : std::string()) + error.what();
+  return {record, RecordFailure(record, message.c_str())};
+}
+
+}  // namespace
+
+bool FlushRecords(TLSQLConnHelper& helper, int64_t record, int64_t& rows, TRecordFailure& failure) {
+  try {
+    rows += helper.FlushQueue();
+    return true;
+  } catch (const EDbQueuedError& error) {
+    failure = QueuedFailure(error, helper);
+  } catch (const EMorvexError& error) {
+    failure = {record, RecordFailure(record, error.what())};
+  }
+  return false;
+}
+
+bool RunRecord(_xmlNode* root, const std::vector<std::string>* parameters,
+               const TNameValuePairs* pairs, const ProgressSink& progress, TLSQLConnHelper& helper,
+               int64_t record, int64_t& rows, TRecordFailure& failure) {
+  helper.QueueRecord = record;
+  bool done = false;
+  try {
+    rows += ExecuteTemplate(root, parameters, pairs, false, progress, helper);
+    CloseTemplate(root, false, helper);
+    done = record % kFlushInterval != 0 || FlushRecords(helper, record, rows, failure);
+  } catch (const EDbQueuedError& error) {
+    failure = QueuedFailure(error, helper);
+  } catch (const EMorvexError& error) {
+    failure = {record, RecordFailure(record, error.what())};
+    // A queued statement of an earlier record that failed comes first; any
+    // other failure of the wait is this record's.
+    try {
+      rows += helper.FlushQueue();
+    } catch (const EDbQueuedError& queued) {
+      failure = QueuedFailure(queued, helper);
+    } catch (const EMorvexError&) {
+    }
+  }
+  helper.QueueRecord = 0;
+  return done;
 }
 
 }  // namespace import_detail
@@ -117,6 +171,7 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   std::vector<std::string> list;
   int64_t count = 0;
   int64_t affected = 0;
+  import_detail::TRecordFailure failure;
   while (reader.Next(cells)) {
     cells.resize(width);
     ++count;
@@ -131,16 +186,18 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
       list[used++].assign(*entry);
     }
     list.resize(used);
-    try {
-      affected += ExecuteTemplate(root, &list, nullptr, false, progress, helper);
-    } catch (const EMorvexError& error) {
-      import_detail::ReportSummaryAfterFailure(progress, helper, count - 1, affected);
-      throw EMorvexError(RecordFailure(count, error.what()));
+    if (!import_detail::RunRecord(root, &list, nullptr, progress, helper, count, affected,
+                                  failure)) {
+      break;
     }
-    CloseTemplate(root, false, helper);
     ReportProgress(progress, count);
   }
-  import_detail::ReportSummary(progress, count, affected);
+  if (failure.Record == 0 && import_detail::FlushRecords(helper, count, affected, failure)) {
+    import_detail::ReportSummary(progress, count, affected);
+    return;
+  }
+  import_detail::ReportSummaryAfterFailure(progress, helper, failure.Record - 1, affected);
+  throw EMorvexError(failure.Message);
 }
 
 }  // namespace morvex

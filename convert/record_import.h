@@ -52,6 +52,16 @@ void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& opt
                       _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
                       const std::vector<std::string>& parameters);
 
+namespace import_detail {
+
+// A record whose statements failed: its number and "Record #<n>: ...".
+struct TRecordFailure {
+  int64_t Record = 0;
+  std::string Message;
+};
+
+}  // namespace import_detail
+
 // The event sink of the XML import: finds the record elements, gathers each
 // record's values as pairs and runs the template when a record ends.
 //
@@ -82,12 +92,17 @@ class TXMLSaxDBHelper {
   int64_t RecordCount() const { return recordCount_; }
   int64_t RowsAffected() const { return rowsAffected_; }
   // Records whose statements ran to their end.
-  int64_t RecordsDone() const { return lastError_.empty() ? recordCount_ : recordCount_ - 1; }
+  int64_t RecordsDone() const { return lastError_.empty() ? recordCount_ : failedRecord_ - 1; }
   const std::string& LastError() const { return lastError_; }
+  // Waits for the statements queued for the records so far (after the
+  // last record, or when the reader failed); a failure is remembered as
+  // LastError. False on a failure.
+  bool FlushRecords();
 
  private:
   void StoreValue();
   void RunRecord();
+  [[noreturn]] void Fail(import_detail::TRecordFailure& failure);
 
   _xmlNode* root_;
   const std::vector<std::string>& parameters_;
@@ -104,6 +119,7 @@ class TXMLSaxDBHelper {
   std::string namePath_;
   std::string text_;
   std::string lastError_;
+  int64_t failedRecord_ = 0;
 };
 
 namespace import_detail {
@@ -119,6 +135,21 @@ void ReportSummary(const ProgressSink& progress, int64_t records, int64_t rows);
 // a transaction is open (the session rolls it back, so none stays).
 void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& helper,
                                int64_t records, int64_t rows);
+
+// Runs the template under `root` for record number `record` and closes it;
+// statements that only change data are queued where the driver can (see
+// TLSQLConnHelper::QueueRecord), and the queue is waited for every 10000
+// records. Adds the rows affected to `rows`. On a failure returns false with
+// `failure` naming the record it belongs to: an earlier record whose queued
+// statement failed comes before this one.
+bool RunRecord(_xmlNode* root, const std::vector<std::string>* parameters,
+               const TNameValuePairs* pairs, const ProgressSink& progress, TLSQLConnHelper& helper,
+               int64_t record, int64_t& rows, TRecordFailure& failure);
+
+// Waits for the queued statements, adding the rows they affected to `rows`;
+// false with `failure` set when one failed (or the wait failed: then it is
+// given to `record`).
+bool FlushRecords(TLSQLConnHelper& helper, int64_t record, int64_t& rows, TRecordFailure& failure);
 
 }  // namespace import_detail
 

@@ -111,13 +111,26 @@ void TXMLSaxDBHelper::StoreValue() {
 }
 
 void TXMLSaxDBHelper::RunRecord() {
-  try {
-    rowsAffected_ += ExecuteTemplate(root_, &parameters_, &pairs_, false, progress_, helper_);
-  } catch (const EMorvexError& error) {
-    lastError_ = import_detail::RecordFailure(recordCount_, error.what());
-    throw EMorvexError(lastError_);
+  import_detail::TRecordFailure failure;
+  if (import_detail::RunRecord(root_, &parameters_, &pairs_, progress_, helper_, recordCount_,
+                               rowsAffected_, failure)) {
+    return;
   }
-  CloseTemplate(root_, false, helper_);
+  Fail(failure);
+}
+
+bool TXMLSaxDBHelper::FlushRecords() {
+  import_detail::TRecordFailure failure;
+  if (import_detail::FlushRecords(helper_, recordCount_, rowsAffected_, failure)) return true;
+  failedRecord_ = failure.Record;
+  lastError_ = std::move(failure.Message);
+  return false;
+}
+
+void TXMLSaxDBHelper::Fail(import_detail::TRecordFailure& failure) {
+  failedRecord_ = failure.Record;
+  lastError_ = std::move(failure.Message);
+  throw EMorvexError(lastError_);
 }
 
 void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
@@ -136,12 +149,19 @@ void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   try {
     parser.Parse(input.Stream());
   } catch (const std::exception& error) {
+    // A statement queued for an earlier record may have failed first.
+    if (sink.LastError().empty()) sink.FlushRecords();
     import_detail::ReportSummaryAfterFailure(progress, helper, sink.RecordsDone(),
                                              sink.RowsAffected());
     // A template failure is reported with its own message, whatever the
     // reader made of it.
     if (!sink.LastError().empty()) throw EMorvexError(sink.LastError());
     throw;
+  }
+  if (!sink.FlushRecords()) {
+    import_detail::ReportSummaryAfterFailure(progress, helper, sink.RecordsDone(),
+                                             sink.RowsAffected());
+    throw EMorvexError(sink.LastError());
   }
   import_detail::ReportSummary(progress, sink.RecordCount(), sink.RowsAffected());
 }

@@ -33,6 +33,16 @@ class EDbSyntaxError : public EMorvexError {
   using EMorvexError::EMorvexError;
 };
 
+// Raised for an execution that was queued (TDbStatement::TryQueue) and
+// failed on the server: the message is the database's own, Tag the one the
+// execution was queued with. The queued executions after it were not
+// applied.
+class EDbQueuedError : public EMorvexError {
+ public:
+  EDbQueuedError(const std::string& message, uint64_t tag) : EMorvexError(message), Tag(tag) {}
+  uint64_t Tag = 0;
+};
+
 // A bound parameter value or a field value. Date-times are days since
 // 1899-12-30 with the time of day as the fraction; TDbBytes holds raw bytes.
 struct TDbNull {};
@@ -139,6 +149,16 @@ class TDbStatement {
   // statement must be closed first.
   virtual std::unique_ptr<TDbResultSet> Execute(const std::vector<TDbParameter>& parameters,
                                                 int64_t& rowsAffected) = 0;
+
+  // Queues an execution with `parameters` where the driver can send it
+  // without waiting for its outcome: a statement that has run through
+  // Execute before and returns no rows, inside a transaction. True when
+  // queued: the rows it affects count in the connection's Flush, and its
+  // failure is raised as EDbQueuedError carrying `tag` by the next use of
+  // the connection. False when it must run through Execute; nothing was done.
+  virtual bool TryQueue(const std::vector<TDbParameter>& /*parameters*/, uint64_t /*tag*/) {
+    return false;
+  }
 };
 
 class TDbConnection {
@@ -154,6 +174,13 @@ class TDbConnection {
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
   virtual void Close() = 0;
+
+  // Waits for every queued execution (TDbStatement::TryQueue) and returns
+  // the rows they affected since the last Flush. Raises EDbQueuedError for
+  // the first that failed. Any other use of the connection waits for the
+  // queue as well, and raises the same way; Rollback drops the queue's
+  // failure.
+  virtual int64_t Flush() { return 0; }
 
   // The driver's name for messages ("SQLite", "PostgreSQL", "ODBC").
   virtual std::string DriverName() const = 0;

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "db/driver.h"
 #include "db/parameter_entries.h"
 #include "text/utf.h"
 #include "xml/dom.h"
@@ -13,6 +14,10 @@ namespace {
 
 constexpr const char* kHandleAttribute = "morvex-qptr";
 constexpr std::string_view kRowsAffectedField = "rowsaffected";
+// A queued execution's tag: the record number above these bits, the
+// element's index in queuedElements_ in them.
+constexpr int kElementBits = 16;
+constexpr uint64_t kElementMask = (uint64_t{1} << kElementBits) - 1;
 
 // Where a reference of `element` may point: the preceding siblings, nearest
 // first, then the ancestors, nearest first. Calls `visit` with each element
@@ -157,6 +162,26 @@ void TLSQLConnHelper::SubstituteReferences(std::string& text, const std::vector<
 int32_t TLSQLConnHelper::ExecuteDataset(TLSQLDataset& dataset) {
   dataset.Execute();
   return dataset.RowsAffected < 0 ? 0 : dataset.RowsAffected;
+}
+
+bool TLSQLConnHelper::QueueDataset(TLSQLDataset& dataset, const _xmlNode* element) {
+  if (QueueRecord <= 0 || !dataset.Queueable) return false;
+  size_t index = 0;
+  while (index < queuedElements_.size() && queuedElements_[index] != element) ++index;
+  if (index > kElementMask) return false;
+  if (index == queuedElements_.size()) queuedElements_.push_back(element);
+  return dataset.TryQueue(static_cast<uint64_t>(QueueRecord) << kElementBits | index);
+}
+
+int64_t TLSQLConnHelper::FlushQueue() { return Connection ? Connection->Flush() : 0; }
+
+int64_t TLSQLConnHelper::QueuedRecord(uint64_t tag) {
+  return static_cast<int64_t>(tag >> kElementBits);
+}
+
+const _xmlNode* TLSQLConnHelper::QueuedElement(uint64_t tag) const {
+  const size_t index = tag & kElementMask;
+  return index < queuedElements_.size() ? queuedElements_[index] : nullptr;
 }
 
 TLSQLDataset& TLSQLConnHelper::AttachDataset(_xmlNode* element,

@@ -72,6 +72,13 @@ class TLSQLConnectionHelper {
   // Executes `dataset` once; it is active afterwards when the statement
   // returned rows. Returns the rows affected, 0 when the count is unknown.
   virtual int32_t ExecuteDataset(TLSQLDataset& dataset) = 0;
+
+  // Queues the execution of `element`'s dataset instead (TLSQLDataset::
+  // TryQueue) while an importer runs a record (QueueRecord) and the dataset
+  // is Queueable; true when queued.
+  virtual bool QueueDataset(TLSQLDataset& /*dataset*/, const _xmlNode* /*element*/) {
+    return false;
+  }
 };
 
 class TLSQLConnHelper final : public TLSQLConnectionHelper {
@@ -92,6 +99,17 @@ class TLSQLConnHelper final : public TLSQLConnectionHelper {
   void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
                             const _xmlNode* element) override;
   int32_t ExecuteDataset(TLSQLDataset& dataset) override;
+  bool QueueDataset(TLSQLDataset& dataset, const _xmlNode* element) override;
+
+  // The record an importer runs the template for, 0 when none: executions
+  // are queued only then, tagged with the record and the element.
+  int64_t QueueRecord = 0;
+  // Waits for the queued executions (TDbConnection::Flush); the rows they
+  // affected. Raises EDbQueuedError for one that failed.
+  int64_t FlushQueue();
+  // The record and the element of a queued execution's tag.
+  static int64_t QueuedRecord(uint64_t tag);
+  const _xmlNode* QueuedElement(uint64_t tag) const;
 
   // Statement handles. The helper owns the dataset of each template element
   // and hands out a handle number, written into the element's `morvex-qptr`
@@ -111,6 +129,7 @@ class TLSQLConnHelper final : public TLSQLConnectionHelper {
  private:
   std::unordered_map<const _xmlNode*, std::unique_ptr<TLSQLDataset>> datasets_;
   int nextHandle_ = 1;
+  std::vector<const _xmlNode*> queuedElements_;  // indexed by the tags' low bits
 };
 
 }  // namespace morvex

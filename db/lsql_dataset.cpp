@@ -69,6 +69,14 @@ void TLSQLDataset::Execute() {
   }
 }
 
+bool TLSQLDataset::TryQueue(uint64_t tag) {
+  if (!statement_) return false;
+  Close();
+  if (!statement_->TryQueue(params_, tag)) return false;
+  RowsAffected = -1;
+  return true;
+}
+
 bool TLSQLDataset::Eof() const { return !result_ || result_->Eof(); }
 
 void TLSQLDataset::Next() {

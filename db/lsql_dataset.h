@@ -53,6 +53,16 @@ class TLSQLDataset {
   // adds how to write a cast.
   void Execute();
 
+  // Set by the template's preparation for a statement whose outcome no
+  // other statement reads: it may be queued.
+  bool Queueable = false;
+
+  // Queues an execution with the current parameters where the driver can
+  // (TDbStatement::TryQueue, so only after a first Execute): closes the open
+  // result and returns true when queued. RowsAffected is then unknown (-1);
+  // the connection's Flush counts the rows.
+  bool TryQueue(uint64_t tag);
+
   // Active: a result set is attached (also after its last record, until
   // Close). Eof: no current record (past the last one, or not active).
   bool Active() const { return result_ != nullptr; }

@@ -18,12 +18,31 @@
 // the context ("?" placeholders become $1..$n), so a parameter compares with
 // a column of any type; binary values travel as bytea. A parameter whose type
 // the context does not fix ("? IS NULL") is declared text (ResolveTypes).
+//
+// A statement that does not go through a cursor is prepared on the server
+// under a name of its own on its first execution, with the parameter types
+// of that execution, and runs as that prepared statement as long as the
+// types stay the same (an execution with other types, such as bytes where
+// there was text, runs with PQexecParams). Prepared statements belong to the
+// server session, not to a transaction: a rollback keeps them. DISCARD and
+// DEALLOCATE remove them, and a changed table may change the row type a
+// statement returns: a statement prepared before such a command (run through
+// this driver) is prepared again, and outside a transaction an execution
+// that the server refuses because the statement is gone or its plan changed
+// is prepared again and repeated. The statement is deallocated when it is
+// destroyed, when the connection can still take commands.
+//
+// Inside a transaction, a prepared statement that returns no rows may be
+// queued (TryQueue): it is sent in pipeline mode, and its outcome is read
+// later, in batches; every other use of the connection waits for the queue
+// first (TPgSession::Drain).
 #include "db/postgres_driver.h"
 
 #include <libpq-fe.h>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "db/connection_string.h"
 #include "db/db_values.h"
@@ -49,6 +68,18 @@ struct TPgPiece {
   // type from the context; found on the first execution.
   std::vector<bool> AsText;
   bool TypesResolved = false;
+  // The server's prepared statement: its name (empty until prepared), the
+  // parameter types it was prepared with, whether it returns rows, and the
+  // session's generations then.
+  std::string Name;
+  std::vector<Oid> PreparedTypes;
+  bool ReturnsRows = true;
+  uint64_t DroppedGeneration = 0;
+  uint64_t SchemaGeneration = 0;
+  // DISCARD or DEALLOCATE (drops prepared statements); a command that may
+  // change tables or types (neither a query nor a data change).
+  bool DropsStatements = false;
+  bool ChangesSchema = false;
 };
 
 // Parameter values as libpq takes them.
@@ -140,15 +171,34 @@ class TPgStatement : public TDbStatement {
         piece.ThroughCursor = !has("INSERT") && !has("UPDATE") && !has("DELETE") && !has("MERGE");
       }
       piece.LocksRows = piece.ThroughCursor && (has("UPDATE") || has("SHARE"));
+      piece.DropsStatements = keyword == "DISCARD" || keyword == "DEALLOCATE";
+      piece.ChangesSchema = !piece.DropsStatements && keyword != "SELECT" && keyword != "WITH" &&
+                            keyword != "VALUES" && keyword != "TABLE" && keyword != "INSERT" &&
+                            keyword != "UPDATE" && keyword != "DELETE" && keyword != "MERGE";
       pieces_.push_back(std::move(piece));
     }
     simpleQuery_ = parameterCount <= 0 && pieces_.size() > 1;
   }
 
+  ~TPgStatement() override {
+    PGconn* conn = session_->Conn.get();
+    if (!conn || PQstatus(conn) != CONNECTION_OK || session_->Pipelined()) return;
+    const PGTransactionStatusType status = PQtransactionStatus(conn);
+    if (status != PQTRANS_IDLE && status != PQTRANS_INTRANS) return;
+    for (const TPgPiece& piece : pieces_) {
+      if (piece.Name.empty() || piece.DroppedGeneration != session_->DroppedGeneration) continue;
+      PQclear(PQexec(conn, ("DEALLOCATE " + piece.Name).c_str()));
+    }
+  }
+
   std::unique_ptr<TDbResultSet> Execute(const std::vector<TDbParameter>& parameters,
                                         int64_t& rowsAffected) override {
     session_->Open();
-    if (simpleQuery_) return ExecuteSimpleQuery(rowsAffected);
+    session_->Drain();
+    if (simpleQuery_) {
+      for (const TPgPiece& piece : pieces_) NoteCommand(piece);
+      return ExecuteSimpleQuery(rowsAffected);
+    }
     std::unique_ptr<TDbResultSet> result;
     bool changed = false;
     int64_t count = 0;
@@ -160,10 +210,7 @@ class TPgStatement : public TDbStatement {
         result = std::move(next);
         continue;
       }
-      TPgResultPtr res = session_->Check(
-          PQexecParams(session_->Conn.get(), piece.Text.c_str(),
-                       static_cast<int>(values.Values.size()), values.Types.data(),
-                       values.Values.data(), values.Lengths.data(), values.Formats.data(), 0));
+      TPgResultPtr res = Run(piece, values);
       if (ChangesRows(res.get())) {
         changed = true;
         count += RowCount(res.get());
@@ -176,7 +223,100 @@ class TPgStatement : public TDbStatement {
     return result;
   }
 
+  bool TryQueue(const std::vector<TDbParameter>& parameters, uint64_t tag) override {
+    if (simpleQuery_ || pieces_.size() != 1) return false;
+    const TPgPiece& piece = pieces_.front();
+    if (piece.Name.empty() || piece.ReturnsRows || !Current(piece)) return false;
+    if (!session_->Pipelined()) {
+      PGconn* conn = session_->Open();
+      if (PQtransactionStatus(conn) != PQTRANS_INTRANS) return false;
+    }
+    TPgValues values(piece, parameters);
+    if (values.Types != piece.PreparedTypes) return false;
+    session_->Queue(piece.Name, static_cast<int>(values.Values.size()), values.Values.data(),
+                    values.Lengths.data(), values.Formats.data(), tag);
+    return true;
+  }
+
  private:
+  // True when the piece's prepared statement is still the one to run.
+  bool Current(const TPgPiece& piece) const {
+    return piece.DroppedGeneration == session_->DroppedGeneration &&
+           piece.SchemaGeneration == session_->SchemaGeneration;
+  }
+
+  // Counts a command that removes prepared statements or may change tables.
+  void NoteCommand(const TPgPiece& piece) {
+    if (piece.DropsStatements) ++session_->DroppedGeneration;
+    if (piece.ChangesSchema) ++session_->SchemaGeneration;
+  }
+
+  // Runs a piece that does not go through a cursor: as its prepared
+  // statement where one fits, otherwise with PQexecParams.
+  TPgResultPtr Run(TPgPiece& piece, const TPgValues& values) {
+    PGconn* conn = session_->Conn.get();
+    const int count = static_cast<int>(values.Values.size());
+    PGresult* raw = nullptr;
+    if (Prepared(piece, values)) {
+      raw = PQexecPrepared(conn, piece.Name.c_str(), count, values.Values.data(),
+                           values.Lengths.data(), values.Formats.data(), 0);
+      // Outside a transaction nothing is lost by preparing again and
+      // repeating the execution.
+      if (Stale(raw) && PQtransactionStatus(conn) == PQTRANS_IDLE) {
+        if (IsSqlState(raw, kNoSuchStatementState)) piece.DroppedGeneration = ~uint64_t{0};
+        piece.SchemaGeneration = ~uint64_t{0};
+        PQclear(raw);
+        raw = nullptr;
+        if (Prepared(piece, values)) {
+          raw = PQexecPrepared(conn, piece.Name.c_str(), count, values.Values.data(),
+                               values.Lengths.data(), values.Formats.data(), 0);
+        }
+      }
+    }
+    if (!raw) {
+      raw = PQexecParams(conn, piece.Text.c_str(), count, values.Types.data(), values.Values.data(),
+                         values.Lengths.data(), values.Formats.data(), 0);
+    }
+    NoteCommand(piece);
+    return session_->Check(raw);
+  }
+
+  // The server no longer has the statement, or its plan now returns
+  // another row type.
+  static bool Stale(const PGresult* result) {
+    if (IsSqlState(result, kNoSuchStatementState)) return true;
+    if (!IsSqlState(result, kFeatureNotSupportedState)) return false;
+    const char* message = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+    return message != nullptr && std::string_view(message).starts_with("cached plan must not");
+  }
+
+  // Makes sure the piece has a prepared statement for these parameter
+  // types; false when it is to run with PQexecParams instead (other types
+  // than it was prepared with, or a transaction that failed, where nothing
+  // can be prepared). A statement the server refuses to prepare raises the
+  // server's error, as its execution would have.
+  bool Prepared(TPgPiece& piece, const TPgValues& values) {
+    if (!piece.Name.empty() && Current(piece)) return values.Types == piece.PreparedTypes;
+    PGconn* conn = session_->Conn.get();
+    const PGTransactionStatusType status = PQtransactionStatus(conn);
+    if (status != PQTRANS_IDLE && status != PQTRANS_INTRANS) return false;
+    if (!piece.Name.empty() && piece.DroppedGeneration == session_->DroppedGeneration) {
+      // The old statement still exists (only its tables changed).
+      session_->Check(PQexec(conn, ("DEALLOCATE " + piece.Name).c_str()));
+    }
+    piece.Name.clear();
+    std::string name = "morvex_statement_" + std::to_string(++session_->StatementCount);
+    session_->Check(PQprepare(conn, name.c_str(), piece.Text.c_str(),
+                              static_cast<int>(values.Types.size()), values.Types.data()));
+    piece.Name = std::move(name);
+    piece.PreparedTypes = values.Types;
+    piece.DroppedGeneration = session_->DroppedGeneration;
+    piece.SchemaGeneration = session_->SchemaGeneration;
+    TPgResultPtr described = session_->Check(PQdescribePrepared(conn, piece.Name.c_str()));
+    piece.ReturnsRows = PQnfields(described.get()) > 0;
+    return true;
+  }
+
   // Project parameters are texts and travel with their type left to the
   // server, so that ":id" compares with an integer column. Where the context
   // does not fix a type (":city IS NULL") the server refuses the statement:
@@ -284,11 +424,20 @@ class TPgConnection : public TDbConnection {
   }
 
   void Rollback() override {
+    // The rollback undoes the queued executions, failed or not.
+    session_->Settle();
+    session_->QueueFailed = false;
+    session_->QueuedRows = 0;
     session_->Exec("ROLLBACK");
     ++session_->TransactionGeneration;
   }
 
   bool InTransaction() const override { return session_->InTransaction(); }
+
+  int64_t Flush() override {
+    session_->Drain();
+    return std::exchange(session_->QueuedRows, 0);
+  }
 
   void Close() override { session_->Conn.reset(); }
 

@@ -183,6 +183,7 @@ class TPgResultSet : public TDbResultSet {
   void ReleaseCursor() noexcept {
     if (!cursorOpen_) return;
     cursorOpen_ = false;
+    session_->Settle();
     if (!session_->Conn) return;
     PGconn* conn = session_->Conn.get();
     PGTransactionStatusType status = PQtransactionStatus(conn);

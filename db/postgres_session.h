@@ -6,6 +6,7 @@
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -64,6 +65,8 @@ using TPgResultPtr = std::unique_ptr<PGresult, TPgResultClearer>;
 // SQLSTATE codes the driver acts on.
 constexpr std::string_view kSyntaxErrorState = "42601";
 constexpr std::string_view kIndeterminateTypeState = "42P18";
+constexpr std::string_view kNoSuchStatementState = "26000";
+constexpr std::string_view kFeatureNotSupportedState = "0A000";
 
 // True when `result` failed with SQLSTATE `state`.
 bool IsSqlState(const PGresult* result, std::string_view state);
@@ -80,6 +83,27 @@ struct TPgSession {
   // still the current one.
   uint64_t TransactionGeneration = 0;
   uint64_t CursorCount = 0;
+
+  // Named prepared statements. DISCARD and DEALLOCATE remove them all
+  // (DroppedGeneration counts those commands); other commands than queries
+  // and data changes may change the row type a statement returns
+  // (SchemaGeneration). A statement prepared before either is prepared again.
+  uint64_t StatementCount = 0;
+  uint64_t DroppedGeneration = 0;
+  uint64_t SchemaGeneration = 0;
+
+  // Executions queued in pipeline mode, oldest first, with the sync points
+  // that end their batches (Tag unused there).
+  struct TPending {
+    uint64_t Tag = 0;
+    bool Sync = false;
+  };
+  std::deque<TPending> Pending;
+  int Unsynced = 0;          // executions queued since the last sync point
+  int64_t QueuedRows = 0;    // rows the finished queued executions changed
+  bool QueueFailed = false;  // the first queued execution that failed:
+  std::string QueueError;    // the server's message
+  uint64_t QueueErrorTag = 0;
 
   PGconn* Open() const {
     if (!Conn) throw EMorvexError("The database connection is closed");
@@ -133,13 +157,41 @@ struct TPgSession {
     while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
   }
 
-  TPgResultPtr Exec(const std::string& sql) const { return Check(PQexec(Open(), sql.c_str())); }
+  // Runs `sql` once the queue is drained.
+  TPgResultPtr Exec(const std::string& sql) {
+    Drain();
+    return Check(PQexec(Open(), sql.c_str()));
+  }
+
+  // True while executions are queued (the connection is in pipeline mode).
+  bool Pipelined() const { return Conn && PQpipelineStatus(Conn.get()) != PQ_PIPELINE_OFF; }
+
+  // Sends an execution of the prepared statement `name` without waiting
+  // for it; results of earlier batches are read on the way, and the first
+  // failure among them is raised (Drain).
+  void Queue(const std::string& name, int count, const char* const* values, const int* lengths,
+             const int* formats, uint64_t tag);
+  // Waits for every queued execution and leaves pipeline mode; raises the
+  // first failure among them as EDbQueuedError (once).
+  void Drain();
+  // Drain without raising: a failure stays for the next Drain.
+  void Settle() noexcept;
 
   bool InTransaction() const {
     if (!Conn) return false;
+    // Executions are only queued inside a transaction.
+    if (Pipelined()) return true;
     PGTransactionStatusType status = PQtransactionStatus(Conn.get());
     return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
   }
+
+ private:
+  void SyncQueue();
+  void FinishQueue();
+  // Reads the results of the oldest pending entry.
+  void ReadPending();
+  // The connection failed while executions were queued: they are lost.
+  [[noreturn]] void LoseQueue();
 };
 using TPgSessionPtr = std::shared_ptr<TPgSession>;
 

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "db/driver.h"
 #include "db/parameter_entries.h"
 #include "templates/condition.h"
 #include "templates/parameter_names.h"
@@ -36,12 +37,22 @@ bool ElementRefersTo(const _xmlNode* element, std::string_view tag, TLSQLConnHel
   return false;
 }
 
+bool HasStatementBelow(const _xmlNode* element, TLSQLConnHelper& helper) {
+  for (const _xmlNode* child = NextChildElement(element, nullptr); child;
+       child = NextChildElement(element, child)) {
+    if (helper.DatasetOf(child) || HasStatementBelow(child, helper)) return true;
+  }
+  return false;
+}
+
 // A statement that has been read to its end can only be referred to by its
 // later siblings (references search preceding siblings and ancestors, and
 // nested statements run only while their parent is on a record). Those that
 // name it get its last record; keeping it costs a copy of every record, so
 // no other statement pays for it.
-void MarkKeptRecords(const _xmlNode* element, TLSQLConnHelper& helper) {
+// A statement directly under the root, with no statement below it and not
+// named by a later one, may be queued: nothing reads its outcome.
+void MarkKeptRecords(const _xmlNode* element, TLSQLConnHelper& helper, bool root) {
   for (const _xmlNode* child = NextChildElement(element, nullptr); child;
        child = NextChildElement(element, child)) {
     TLSQLDataset* dataset = helper.DatasetOf(child);
@@ -53,7 +64,8 @@ void MarkKeptRecords(const _xmlNode* element, TLSQLConnHelper& helper) {
       referred = ElementRefersTo(later, tag, helper);
     }
     dataset->SetKeepLastRecord(referred);
-    MarkKeptRecords(child, helper);
+    dataset->Queueable = root && !referred && !HasStatementBelow(child, helper);
+    MarkKeptRecords(child, helper, false);
   }
 }
 
@@ -103,7 +115,7 @@ void PrepareTemplate(_xmlNode* element, const _xmlNode* declarations, TLSQLConnH
     // A statement that cannot be prepared ends the preparation; the
     // statements prepared so far still run.
   }
-  MarkKeptRecords(element, helper);
+  MarkKeptRecords(element, helper, true);
 }
 
 int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisitor& visitor,
@@ -122,7 +134,7 @@ int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisit
       if (!dataset->Active() && EvaluateTest(GetAttributeText(element, "test"), element,
                                              walk.Parameters, helper, walk.Pairs)) {
         helper.BindParameters(*dataset, walk.Parameters, element, walk.Pairs);
-        total += helper.ExecuteDataset(*dataset);
+        if (!helper.QueueDataset(*dataset, element)) total += helper.ExecuteDataset(*dataset);
       }
       const bool active = dataset->Active();
       if (active) {
@@ -149,6 +161,8 @@ int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisit
         (*walk.Sink)(statement.Tag + ": " + std::to_string(statement.Record) +
                      " record(s) processed.");
       }
+    } catch (const EDbQueuedError&) {
+      throw;  // an earlier statement's failure: the importer names it
     } catch (const EMorvexError& error) {
       visitor.StatementFailed(statement);
       throw EMorvexError(WrappedMessage(statement, error.what()));
