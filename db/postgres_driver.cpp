@@ -300,9 +300,12 @@ class TPgStatement : public TDbStatement {
     PGconn* conn = session_->Conn.get();
     const PGTransactionStatusType status = PQtransactionStatus(conn);
     if (status != PQTRANS_IDLE && status != PQTRANS_INTRANS) return false;
-    if (!piece.Name.empty() && piece.DroppedGeneration == session_->DroppedGeneration) {
-      // The old statement still exists (only its tables changed).
-      session_->Check(PQexec(conn, ("DEALLOCATE " + piece.Name).c_str()));
+    if (!piece.Name.empty() && status == PQTRANS_IDLE &&
+        piece.DroppedGeneration == session_->DroppedGeneration) {
+      // The old statement should still exist (only its tables changed); in
+      // a transaction it stays until the session ends, since a failed
+      // DEALLOCATE would end the transaction.
+      PQclear(PQexec(conn, ("DEALLOCATE " + piece.Name).c_str()));
     }
     piece.Name.clear();
     std::string name = "morvex_statement_" + std::to_string(++session_->StatementCount);

@@ -258,6 +258,108 @@ TEST_P(ServerImportTest, ValueNotValidForItsColumnFailsWithTheServerMessage) {
 INSTANTIATE_TEST_SUITE_P(Server, ServerImportTest, ::testing::Values(testing::TTestDb::PostgreSQL),
                          testing::TestDbParamName);
 
+// Inside one transaction the PostgreSQL driver queues the statements that
+// only change data and reads their outcome in batches of a few hundred. A
+// failure still names its own record and element, and the table stays as
+// it was, wherever in a batch the failing record is.
+class QueuedImportTest : public ImportTest {
+ protected:
+  static std::string Input(TFormat format, int count) {
+    return format == TFormat::Csv ? NumberedCsv(count) : NumberedXml(count);
+  }
+};
+
+TEST_P(QueuedImportTest, FailureNamesItsRecordWhereverItsBatchIs) {
+  CreateTable("t", "id INTEGER PRIMARY KEY, name VARCHAR(20)");
+  for (const TFormat format : {TFormat::Csv, TFormat::Xml}) {
+    SCOPED_TRACE(format == TFormat::Csv ? "CSV" : "XML");
+    // The first batch, a later one, and the very last record.
+    for (const int failing : {3, 5000, 10000}) {
+      SCOPED_TRACE(failing);
+      const std::string id = std::to_string(failing);
+      Exec("INSERT INTO {t} VALUES (" + id + ", 'in the way')");
+      const std::string before = Checksum();
+      const std::string message = ImportError(format, Input(format, 10000), kInsertIdName, true);
+      EXPECT_EQ(message.rfind("Record #" + id + ": ins: ", 0), 0u) << message;
+      EXPECT_NE(message.find("duplicate key"), std::string::npos) << message;
+      EXPECT_EQ(Checksum(), before);
+      EXPECT_EQ(lines_, Lines{});
+      Exec("DELETE FROM {t}");
+    }
+  }
+  // A value the column refuses, found by the server only.
+  const std::string message =
+      ImportError(TFormat::Csv, "id;name\r\n1;a\r\n2;b\r\nx3;c\r\n4;d\r\n", kInsertIdName, true);
+  EXPECT_EQ(message.rfind("Record #3: ins: ", 0), 0u) << message;
+  EXPECT_NE(message.find("integer"), std::string::npos) << message;
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"0"});
+}
+
+// Two queued statements and a conditional one per record: each failure is
+// its own element's, the rows-affected total counts every statement, and
+// the rows are the same as from a run that waits for every statement.
+TEST_P(QueuedImportTest, StatementsOfARecordKeepTheirOrderCountsAndFailures) {
+  CreateTable("t", "id INTEGER PRIMARY KEY, name VARCHAR(20)");
+  CreateTable("u", "id INTEGER PRIMARY KEY, n INTEGER");
+  const std::string xml =
+      "<lsql><ins>INSERT INTO {t} (id, name) VALUES (:source$id, :source$name)</ins>"
+      "<odd test=':source$id &lt;= 3000'>INSERT INTO {u} VALUES (:source$id, 0)</odd>"
+      "<upd>UPDATE {u} SET n = n + 1 WHERE id &lt;= 2</upd></lsql>";
+  const std::string input = NumberedCsv(4000);
+  // 4000 + 3000 inserts; the update changes one row for record 1, then two.
+  EXPECT_EQ(Import(TFormat::Csv, input, xml, true),
+            (Lines{"4000 record(s) processed.", "14999 record(s) affected."}));
+  const Lines queued = Rows("id, n", "{u}");
+  EXPECT_EQ(queued.size(), 3000u);
+  EXPECT_EQ(Column("SELECT n FROM {u} WHERE id = 2"), Lines{"3999"});
+  const Lines queuedNames = Rows("id, name");
+
+  Exec("DELETE FROM {t}");
+  Exec("DELETE FROM {u}");
+  EXPECT_EQ(Import(TFormat::Csv, input, xml, false),
+            (Lines{"4000 record(s) processed.", "14999 record(s) affected."}));
+  EXPECT_EQ(Rows("id, n", "{u}"), queued);
+  EXPECT_EQ(Rows("id, name"), queuedNames);
+
+  // The second statement fails at record 2500: both tables stay as they were.
+  Exec("DELETE FROM {t}");
+  Exec("DELETE FROM {u}");
+  Exec("INSERT INTO {u} VALUES (2500, 7)");
+  const std::string message = ImportError(TFormat::Csv, input, xml, true);
+  EXPECT_EQ(message.rfind("Record #2500: odd: ", 0), 0u) << message;
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"0"});
+  EXPECT_EQ(Rows("id, n", "{u}"), Lines{"2500|7"});
+}
+
+// A statement that returns rows runs at once, and so does one whose rows
+// affected a later statement reads; the rest is still queued.
+TEST_P(QueuedImportTest, StatementsWhoseOutcomeIsReadRunAtOnce) {
+  CreateTable("t", "id INTEGER PRIMARY KEY, name VARCHAR(20)");
+  CreateTable("u", "id INTEGER, n INTEGER");
+  const std::string xml =
+      "<lsql><ret>INSERT INTO {t} (id, name) VALUES (:source$id, :source$name) RETURNING id</ret>"
+      "<upd>UPDATE {t} SET name = 'x' WHERE id = :source$id - 1000</upd>"
+      "<cnt>INSERT INTO {u} VALUES (:source$id, :upd$rowsaffected)</cnt></lsql>";
+  // 2000 inserts into each table, and records 1001 to 2000 update one row.
+  EXPECT_EQ(Import(TFormat::Xml, NumberedXml(2000), xml, true),
+            (Lines{"2000 record(s) processed.", "5000 record(s) affected."}));
+  EXPECT_EQ(Column("SELECT CAST(COUNT(*) AS VARCHAR(9)) || '/' || CAST(SUM(n) AS VARCHAR(9)) || "
+                   "'/' || CAST(SUM(id * n) AS VARCHAR(9)) FROM {u}"),
+            Lines{"2000/1000/1500500"});
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {t} WHERE name = 'x'"), Lines{"1000"});
+
+  Exec("DELETE FROM {t}");
+  Exec("DELETE FROM {u}");
+  Exec("INSERT INTO {t} VALUES (1500, 'in the way')");
+  const std::string message = ImportError(TFormat::Csv, NumberedCsv(2000), xml, true);
+  EXPECT_EQ(message.rfind("Record #1500: ret: ", 0), 0u) << message;
+  EXPECT_EQ(Rows("id, name"), Lines{"1500|in the way"});
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {u}"), Lines{"0"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, QueuedImportTest, ::testing::Values(testing::TTestDb::PostgreSQL),
+                         testing::TestDbParamName);
+
 struct TXmlCase {
   const char* Name;
   const char* RecordTag;
