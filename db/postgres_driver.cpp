@@ -136,6 +136,16 @@ struct TPgValues {
   }
 };
 
+// Commands that change neither tables nor types nor the names in use: data
+// changes, queries and transaction control.
+bool LeavesSchema(std::string_view keyword) {
+  static constexpr std::string_view kKeywords[] = {
+      "SELECT",  "WITH",  "VALUES",  "TABLE",  "INSERT", "UPDATE",   "DELETE",
+      "MERGE",   "BEGIN", "START",   "COMMIT", "END",    "ROLLBACK", "SAVEPOINT",
+      "RELEASE", "SHOW",  "EXPLAIN", "FETCH",  "MOVE",   "CLOSE",    "DECLARE"};
+  return std::find(std::begin(kKeywords), std::end(kKeywords), keyword) != std::end(kKeywords);
+}
+
 class TPgStatement : public TDbStatement {
  public:
   TPgStatement(TPgSessionPtr session, const std::string& sql, int parameterCount)
@@ -172,9 +182,7 @@ class TPgStatement : public TDbStatement {
       }
       piece.LocksRows = piece.ThroughCursor && (has("UPDATE") || has("SHARE"));
       piece.DropsStatements = keyword == "DISCARD" || keyword == "DEALLOCATE";
-      piece.ChangesSchema = !piece.DropsStatements && keyword != "SELECT" && keyword != "WITH" &&
-                            keyword != "VALUES" && keyword != "TABLE" && keyword != "INSERT" &&
-                            keyword != "UPDATE" && keyword != "DELETE" && keyword != "MERGE";
+      piece.ChangesSchema = !piece.DropsStatements && !LeavesSchema(keyword);
       pieces_.push_back(std::move(piece));
     }
     simpleQuery_ = parameterCount <= 0 && pieces_.size() > 1;
