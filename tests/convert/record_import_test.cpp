@@ -357,6 +357,17 @@ TEST_P(QueuedImportTest, StatementsWhoseOutcomeIsReadRunAtOnce) {
   EXPECT_EQ(Column("SELECT COUNT(*) FROM {u}"), Lines{"0"});
 }
 
+// A query through a cursor waits for the statements queued before it: each
+// record counts exactly the rows of the records before it.
+TEST_P(QueuedImportTest, QueryAfterQueuedStatementsSeesTheirRows) {
+  CreateTable("t", "id INTEGER PRIMARY KEY, name VARCHAR(20)");
+  const std::string xml =
+      "<lsql><q>SELECT COUNT(*) AS c FROM {t}</q>"
+      "<ins>INSERT INTO {t} (id, name) VALUES (:source$id, :q$c)</ins></lsql>";
+  EXPECT_EQ(Import(TFormat::Csv, NumberedCsv(1500), xml, true).back(), "1500 record(s) affected.");
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {t} WHERE CAST(name AS INTEGER) = id - 1"), Lines{"1500"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Server, QueuedImportTest, ::testing::Values(testing::TTestDb::PostgreSQL),
                          testing::TestDbParamName);
 
