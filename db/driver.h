@@ -139,6 +139,18 @@ class TDbStatement {
   // statement must be closed first.
   virtual std::unique_ptr<TDbResultSet> Execute(const std::vector<TDbParameter>& parameters,
                                                 int64_t& rowsAffected) = 0;
+
+  // The caller's word that nothing else runs on the connection while a
+  // result set of this statement is open (a template statement with no
+  // statement nested in it): the driver may then stream the result without a
+  // server-side cursor. Drivers stay correct when the word is wrong: a
+  // statement executed meanwhile still runs, and the open result set still
+  // gives every row.
+  void SetReadAlone(bool alone) { readAlone_ = alone; }
+  bool ReadAlone() const { return readAlone_; }
+
+ private:
+  bool readAlone_ = false;
 };
 
 class TDbConnection {

@@ -71,6 +71,19 @@ bool IsSqlState(const PGresult* result, std::string_view state);
 // libpq's messages end in a line feed and may span lines: one line for ours.
 std::string OneLine(std::string_view text);
 
+// A result set whose rows the server is still sending: nothing else can be
+// sent on the connection until they are read.
+class TPgStreamingResult {
+ public:
+  // Reads the rows still to come into memory, so that the connection takes
+  // commands again; the result set then gives them from there. Never raises:
+  // an error of the query is kept for the record where it happened.
+  virtual void ReadAhead() noexcept = 0;
+
+ protected:
+  ~TPgStreamingResult() = default;
+};
+
 // What statements and result sets share of one connection.
 struct TPgSession {
   std::unique_ptr<PGconn, TPgConnCloser> Conn;
@@ -80,9 +93,16 @@ struct TPgSession {
   // still the current one.
   uint64_t TransactionGeneration = 0;
   uint64_t CursorCount = 0;
+  // The result set being streamed, if any, and whether its query runs in a
+  // transaction (the connection reports neither while the rows arrive).
+  TPgStreamingResult* Streaming = nullptr;
+  bool StreamingInTransaction = false;
 
+  // The connection, ready for a command: rows of a result still being
+  // streamed are read into memory first.
   PGconn* Open() const {
     if (!Conn) throw EMorvexError("The database connection is closed");
+    if (Streaming != nullptr) Streaming->ReadAhead();
     return Conn.get();
   }
 
@@ -137,6 +157,7 @@ struct TPgSession {
 
   bool InTransaction() const {
     if (!Conn) return false;
+    if (Streaming != nullptr) return StreamingInTransaction;
     PGTransactionStatusType status = PQtransactionStatus(Conn.get());
     return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
   }
