@@ -124,7 +124,9 @@ struct TPgCell {
 // current record, read from cells that point at the server's texts.
 class TPgResultSet : public TDbResultSet {
  protected:
-  void Describe(const PGresult* result) {
+  void Describe(const TPgSession& session, const PGresult* result) {
+    // Texts the driver makes itself (numbers, date-times) are ASCII.
+    SetTextIsValidUtf8(session.SendsValidUtf8());
     int count = PQnfields(result);
     for (int i = 0; i < count; ++i) {
       Oid oid = PQftype(result, i);
@@ -250,7 +252,7 @@ class TPgBatchResultSet final : public TPgResultSet {
   TPgBatchResultSet(TPgSessionPtr session, TPgResultPtr result)
       : session_(std::move(session)), batch_(std::move(result)) {
     rows_ = PQntuples(batch_.get());
-    Describe(batch_.get());
+    Describe(*session_, batch_.get());
     LoadRow();
   }
 
@@ -267,7 +269,7 @@ class TPgBatchResultSet final : public TPgResultSet {
       ReleaseCursor();
       throw;
     }
-    Describe(batch_.get());
+    Describe(*session_, batch_.get());
     LoadRow();
   }
 
@@ -458,7 +460,7 @@ class TPgStreamResultSet final : public TPgResultSet, public TPgStreamingResult 
     TPgResultPtr first(PQgetResult(conn));
     const ExecStatusType status = first ? PQresultStatus(first.get()) : PGRES_FATAL_ERROR;
     if (source_ == TSource::Copy && status == PGRES_COPY_OUT) {
-      Describe(description);
+      Describe(*session_, description);
       try {
         Advance();
       } catch (...) {
@@ -468,7 +470,7 @@ class TPgStreamResultSet final : public TPgResultSet, public TPgStreamingResult 
       return;
     }
     if (source_ == TSource::Rows && (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK)) {
-      Describe(first.get());
+      Describe(*session_, first.get());
       if (status == PGRES_SINGLE_TUPLE) {
         AdoptRow(std::move(first));
       } else {

@@ -155,6 +155,18 @@ struct TPgSession {
 
   TPgResultPtr Exec(const std::string& sql) const { return Check(PQexec(Open(), sql.c_str())); }
 
+  // True when the server sends valid UTF-8 only: the client encoding is
+  // UTF8 and the server's is not SQL_ASCII (which stores bytes unchecked
+  // and passes them on unconverted). A statement may change the client
+  // encoding, so the answer holds for results begun now.
+  bool SendsValidUtf8() const {
+    if (!Conn) return false;
+    const char* client = PQparameterStatus(Conn.get(), "client_encoding");
+    const char* server = PQparameterStatus(Conn.get(), "server_encoding");
+    return client != nullptr && server != nullptr && std::string_view(client) == "UTF8" &&
+           std::string_view(server) != "SQL_ASCII";
+  }
+
   bool InTransaction() const {
     if (!Conn) return false;
     if (Streaming != nullptr) return StreamingInTransaction;

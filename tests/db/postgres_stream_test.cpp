@@ -168,6 +168,20 @@ TEST_F(PostgresStreamTest, StreamedResultsGiveTheCursorsFieldsTextsAndValues) {
   }
 }
 
+TEST_F(PostgresStreamTest, TextsAreVouchedForAsUtf8OnlyWhenTheServerSendsUtf8) {
+  std::unique_ptr<TDbStatement> statement;
+  for (TRead read : {TRead::Cursor, TRead::Copy, TRead::Rows}) {
+    EXPECT_TRUE(Open("SELECT 'é' AS t", read, statement)->TextIsValidUtf8()) << Name(read);
+  }
+  // A statement may switch the connection to another encoding.
+  Exec("SET client_encoding TO 'LATIN1'");
+  for (TRead read : {TRead::Cursor, TRead::Copy, TRead::Rows}) {
+    auto result = Open("SELECT chr(233) AS t", read, statement);
+    EXPECT_FALSE(result->TextIsValidUtf8()) << Name(read);
+    EXPECT_EQ(result->AsText(0), "\xE9") << Name(read);
+  }
+}
+
 TEST_F(PostgresStreamTest, AnErrorInTheMiddleComesAfterTheRowsBeforeIt) {
   const std::string sql = "SELECT i, 1 / (50000 - i) AS q FROM generate_series(1, 100000) i";
   for (bool transaction : {false, true}) {
