@@ -474,7 +474,10 @@ class TPgStreamResultSet final : public TPgResultSet, public TPgStreamingResult 
       if (status == PGRES_SINGLE_TUPLE) {
         AdoptRow(std::move(first));
       } else {
+        // No rows, or all of them where single-row mode was refused.
+        HoldRows(first.get());
         End(std::move(first), true);
+        Advance();
       }
       return;
     }
@@ -511,11 +514,7 @@ class TPgStreamResultSet final : public TPgResultSet, public TPgStreamingResult 
         int length = 0;
         if (!Arrive(row, line, length)) break;
         if (row) {
-          for (size_t f = 0; f < cells_.size(); ++f) {
-            const int field = static_cast<int>(f);
-            Hold(PQgetisnull(row.get(), 0, field) ? nullptr : PQgetvalue(row.get(), 0, field),
-                 PQgetlength(row.get(), 0, field));
-          }
+          HoldRows(row.get());
         } else {
           std::vector<TPgCell> cells(cells_.size());
           if (!SplitCopyLine(line.get(), length, cells)) {
@@ -660,6 +659,16 @@ class TPgStreamResultSet final : public TPgResultSet, public TPgStreamingResult 
       TPgCopyLine line;
       int length = 0;
       if (!Arrive(row, line, length)) break;
+    }
+  }
+
+  void HoldRows(const PGresult* rows) {
+    const int count = PQntuples(rows);
+    const int fields = static_cast<int>(cells_.size());
+    for (int r = 0; r < count; ++r) {
+      for (int f = 0; f < fields; ++f) {
+        Hold(PQgetisnull(rows, r, f) ? nullptr : PQgetvalue(rows, r, f), PQgetlength(rows, r, f));
+      }
     }
   }
 
