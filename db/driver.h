@@ -106,6 +106,10 @@ class TDbResultSet {
   // Releases the server-side resources (cursor); also done on destruction.
   virtual void Close() = 0;
 
+  // True when the database vouches that the text of every field that is not
+  // binary is valid UTF-8, so that a writer need not check it again.
+  bool TextIsValidUtf8() const { return textIsValidUtf8_; }
+
  protected:
   // The driver's primitives, for a checked index while a record is current.
   virtual bool NullAt(int index) const = 0;
@@ -120,12 +124,15 @@ class TDbResultSet {
   // once, before the first value is read.
   void AddField(std::string name, TFieldType type);
 
+  void SetTextIsValidUtf8(bool valid) { textIsValidUtf8_ = valid; }
+
   // `index` when it names a field of the result; raises EMorvexError
   // ("Field index N is out of range") otherwise.
   int CheckIndex(int index) const;
 
  private:
   std::vector<TDbFieldInfo> fields_;
+  bool textIsValidUtf8_ = false;
 };
 
 // The message of a failed connection; CannotConnectError adds the driver's
@@ -159,6 +166,18 @@ class TDbStatement {
   virtual bool TryQueue(const std::vector<TDbParameter>& /*parameters*/, uint64_t /*tag*/) {
     return false;
   }
+
+  // The caller's word that nothing else runs on the connection while a
+  // result set of this statement is open (a template statement with no
+  // statement nested in it): the driver may then stream the result without a
+  // server-side cursor. Drivers stay correct when the word is wrong: a
+  // statement executed meanwhile still runs, and the open result set still
+  // gives every row.
+  void SetReadAlone(bool alone) { readAlone_ = alone; }
+  bool ReadAlone() const { return readAlone_; }
+
+ private:
+  bool readAlone_ = false;
 };
 
 class TDbConnection {

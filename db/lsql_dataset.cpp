@@ -57,7 +57,10 @@ TLSQLDataset::~TLSQLDataset() { Close(); }
 void TLSQLDataset::Execute() {
   Close();
   try {
-    if (!statement_) statement_ = connection_.Prepare(sqlText_, ParamCount());
+    if (!statement_) {
+      statement_ = connection_.Prepare(sqlText_, ParamCount());
+      statement_->SetReadAlone(readAlone_);
+    }
     int64_t count = -1;
     std::unique_ptr<TDbResultSet> result = statement_->Execute(params_, count);
     RowsAffected = ClampCount(count);
@@ -75,6 +78,11 @@ bool TLSQLDataset::TryQueue(uint64_t tag) {
   if (!statement_->TryQueue(params_, tag)) return false;
   RowsAffected = -1;
   return true;
+}
+
+void TLSQLDataset::SetReadAlone(bool alone) {
+  readAlone_ = alone;
+  if (statement_) statement_->SetReadAlone(alone);
 }
 
 bool TLSQLDataset::Eof() const { return !result_ || result_->Eof(); }

@@ -72,6 +72,11 @@ class TLSQLDataset {
   // Releases the result set; the dataset can be executed again. Never throws.
   void Close() noexcept;
 
+  // Set when no statement runs on the connection while this one's result
+  // is open (no statement is nested in it); the driver may then stream the
+  // result without a cursor (TDbStatement::SetReadAlone).
+  void SetReadAlone(bool alone);
+
   // With this set, the values of the last record stay readable after Next
   // has gone past it, so that a later statement can still refer to the
   // last record of one that has finished. Costs a copy of every record.
@@ -109,6 +114,7 @@ class TLSQLDataset {
   std::unique_ptr<TDbResultSet> result_;
   bool hasLiteralColon_ = false;  // the text held "::"
   bool keepLastRecord_ = false;
+  bool readAlone_ = false;
   std::vector<TKeptField> kept_;  // the previous record while keepLastRecord_
 };
 

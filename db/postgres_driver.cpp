@@ -214,7 +214,7 @@ class TPgStatement : public TDbStatement {
       TPgValues values(piece, parameters);
       if (!piece.TypesResolved) ResolveTypes(piece, values);
       if (piece.ThroughCursor && !(piece.LocksRows && !session_->InTransaction())) {
-        auto next = OpenCursor(piece, values);
+        auto next = OpenCursor(piece, values, &piece == &pieces_.back());
         result = std::move(next);
         continue;
       }
@@ -363,7 +363,11 @@ class TPgStatement : public TDbStatement {
     if (savepoint) session_->Exec("RELEASE SAVEPOINT morvex_parameter_types");
   }
 
-  std::unique_ptr<TDbResultSet> OpenCursor(const TPgPiece& piece, const TPgValues& values) {
+  // The result of a query: streamed when it is the statement's last piece
+  // and nothing runs beside it, read through a cursor otherwise.
+  std::unique_ptr<TDbResultSet> OpenCursor(const TPgPiece& piece, const TPgValues& values,
+                                           bool last) {
+    if (last && ReadAlone()) return OpenStream(piece, values);
     bool hold = PQtransactionStatus(session_->Conn.get()) == PQTRANS_IDLE;
     std::string name = "morvex_cursor_" + std::to_string(++session_->CursorCount);
     std::string declare =
@@ -373,6 +377,29 @@ class TPgStatement : public TDbStatement {
                                  values.Values.data(), values.Lengths.data(), values.Formats.data(),
                                  0));
     return CursorResultSet(session_, name, hold);
+  }
+
+  // A query without parameters goes through COPY, whose rows cost the least
+  // to send and to read, its fields described first; one with parameters in
+  // single-row mode.
+  std::unique_ptr<TDbResultSet> OpenStream(const TPgPiece& piece, const TPgValues& values) {
+    PGconn* conn = session_->Conn.get();
+    const bool inTransaction = session_->InTransaction();
+    if (piece.Parameters.empty() && !piece.LocksRows) {
+      session_->Check(PQprepare(conn, "", piece.Text.c_str(), 0, nullptr));
+      TPgResultPtr description = session_->Check(PQdescribePrepared(conn, ""));
+      // The line feed ends a comment that may close the query.
+      const std::string copy = "COPY (" + piece.Text + "\n) TO STDOUT";
+      if (!PQsendQuery(conn, copy.c_str())) session_->Raise(nullptr);
+      return CopyStreamResultSet(session_, std::move(description), inTransaction);
+    }
+    if (!PQsendQueryParams(conn, piece.Text.c_str(), static_cast<int>(values.Values.size()),
+                           values.Types.data(), values.Values.data(), values.Lengths.data(),
+                           values.Formats.data(), 0)) {
+      session_->Raise(nullptr);
+    }
+    PQsetSingleRowMode(conn);
+    return RowStreamResultSet(session_, inTransaction);
   }
 
   // The whole text in one simple query: every result is read, the last one

@@ -8,6 +8,13 @@
 //   FETCH FORWARD <n> FROM morvex_cursor_<n>      (until a short batch)
 //   CLOSE morvex_cursor_<n>                        (at the end, or on Close)
 //
+// A statement that nothing else runs beside (TDbStatement::ReadAlone) needs
+// no cursor: its rows stream as the server sends them, through COPY (query)
+// TO STDOUT when it has no parameters (the same output texts, the fastest
+// form the server has) and in single-row mode otherwise. While they arrive
+// the connection takes no other command; should one come all the same, the
+// rows still to come are read into memory first, so that it runs.
+//
 // Inside a transaction (one-transaction steps) the cursor is a plain one and
 // everything, nested statements included, commits or rolls back together.
 // Outside a transaction the cursor is declared WITH HOLD in its own implicit
@@ -34,5 +41,16 @@ std::unique_ptr<TDbResultSet> HeldResultSet(TPgSessionPtr session, TPgResultPtr 
 // when it was declared WITH HOLD. Reads the first batch; on failure the
 // cursor is closed and the error raised.
 std::unique_ptr<TDbResultSet> CursorResultSet(TPgSessionPtr session, std::string cursor, bool hold);
+
+// A result streamed from a query just sent with PQsendQueryParams in
+// single-row mode. `inTransaction`: whether the query runs in a transaction.
+// Reads the first record; raises the query's error.
+std::unique_ptr<TDbResultSet> RowStreamResultSet(TPgSessionPtr session, bool inTransaction);
+
+// A result streamed from "COPY (query) TO STDOUT" just sent with
+// PQsendQuery, the query's fields as `description` gives them (from
+// PQdescribePrepared). Reads the first record; raises the query's error.
+std::unique_ptr<TDbResultSet> CopyStreamResultSet(TPgSessionPtr session, TPgResultPtr description,
+                                                  bool inTransaction);
 
 }  // namespace morvex::pg

@@ -74,6 +74,19 @@ bool IsSqlState(const PGresult* result, std::string_view state);
 // libpq's messages end in a line feed and may span lines: one line for ours.
 std::string OneLine(std::string_view text);
 
+// A result set whose rows the server is still sending: nothing else can be
+// sent on the connection until they are read.
+class TPgStreamingResult {
+ public:
+  // Reads the rows still to come into memory, so that the connection takes
+  // commands again; the result set then gives them from there. Never raises:
+  // an error of the query is kept for the record where it happened.
+  virtual void ReadAhead() noexcept = 0;
+
+ protected:
+  ~TPgStreamingResult() = default;
+};
+
 // What statements and result sets share of one connection.
 struct TPgSession {
   std::unique_ptr<PGconn, TPgConnCloser> Conn;
@@ -83,6 +96,10 @@ struct TPgSession {
   // still the current one.
   uint64_t TransactionGeneration = 0;
   uint64_t CursorCount = 0;
+  // The result set being streamed, if any, and whether its query runs in a
+  // transaction (the connection reports neither while the rows arrive).
+  TPgStreamingResult* Streaming = nullptr;
+  bool StreamingInTransaction = false;
 
   // Named prepared statements. DISCARD and DEALLOCATE remove them all
   // (DroppedGeneration counts those commands); other commands than queries
@@ -105,8 +122,11 @@ struct TPgSession {
   std::string QueueError;    // the server's message
   uint64_t QueueErrorTag = 0;
 
+  // The connection, ready for a command: rows of a result still being
+  // streamed are read into memory first.
   PGconn* Open() const {
     if (!Conn) throw EMorvexError("The database connection is closed");
+    if (Streaming != nullptr) Streaming->ReadAhead();
     return Conn.get();
   }
 
@@ -177,10 +197,23 @@ struct TPgSession {
   // Drain without raising: a failure stays for the next Drain.
   void Settle() noexcept;
 
+  // True when the server sends valid UTF-8 only: the client encoding is
+  // UTF8 and the server's is not SQL_ASCII (which stores bytes unchecked
+  // and passes them on unconverted). A statement may change the client
+  // encoding, so the answer holds for results begun now.
+  bool SendsValidUtf8() const {
+    if (!Conn) return false;
+    const char* client = PQparameterStatus(Conn.get(), "client_encoding");
+    const char* server = PQparameterStatus(Conn.get(), "server_encoding");
+    return client != nullptr && server != nullptr && std::string_view(client) == "UTF8" &&
+           std::string_view(server) != "SQL_ASCII";
+  }
+
   bool InTransaction() const {
     if (!Conn) return false;
     // Executions are only queued inside a transaction.
     if (Pipelined()) return true;
+    if (Streaming != nullptr) return StreamingInTransaction;
     PGTransactionStatusType status = PQtransactionStatus(Conn.get());
     return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
   }

@@ -85,8 +85,16 @@ void PrepareChildren(_xmlNode* element, const _xmlNode* declarations, TLSQLConnH
       helper.HasBeforeClose = true;
     }
     dataset->Tag = phase;
-    helper.AttachDataset(child, std::move(dataset));
+    TLSQLDataset& attached = helper.AttachDataset(child, std::move(dataset));
     PrepareChildren(child, declarations, helper);
+    // Statements run on one connection; only one with no statement nested in
+    // it can have its result streamed while nothing else runs.
+    bool nested = false;
+    for (const _xmlNode* below = NextChildElement(child, nullptr); below && !nested;
+         below = NextChildElement(child, below)) {
+      nested = helper.DatasetOf(below) != nullptr;
+    }
+    attached.SetReadAlone(!nested);
   }
 }
 

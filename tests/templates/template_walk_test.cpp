@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "db/open_connection.h"
 #include "tests/support/template_document.h"
 #include "tests/support/test_database.h"
 #include "text/error.h"
@@ -117,6 +118,42 @@ TEST_P(TemplateWalkTest, ErrorNamesEveryElementRecordAndFieldOutermostFirst) {
   }
   EXPECT_THAT(visitor.calls, ElementsAre("start orders", "record orders #1", "start items",
                                          "record items #1", "failed items", "failed orders"));
+}
+
+// What each record of each statement gives as its first field.
+class TFirstFieldVisitor : public TTemplateVisitor {
+ public:
+  void RecordStart(TWalkStatement& s) override {
+    calls.push_back(s.Tag + " " + s.Dataset->AsText(0));
+  }
+  std::vector<std::string> calls;
+};
+
+TEST(TemplateWalkOnPostgres, OnlyStatementsWithNothingNestedAreReadWithoutACursor) {
+  std::string text;
+  MORVEX_REQUIRE_TEST_DB(testing::TTestDb::PostgreSQL, text);
+  const std::unique_ptr<TDbConnection> connection = OpenConnection(text);
+  TLSQLConnHelper helper(*connection);
+  detail::xml_ptr<xmlDoc> doc;
+  // Each statement lists the cursors open while it runs: the outer one's
+  // only (its 101 rows take more than the first batch), since the others
+  // need none.
+  const std::string cursors =
+      "select count(*) || ' ' || coalesce(string_agg(statement, ''), '') from pg_cursors";
+  const std::string outer = "select i from generate_series(1, 101) i";
+  _xmlNode* root =
+      testing::LoadTemplateDocument("<lsql><outer>" + outer + "<inner>" + cursors +
+                                        "</inner></outer><leaf>" + cursors + "</leaf></lsql>",
+                                    doc);
+  PrepareTemplate(root, nullptr, helper);
+  TFirstFieldVisitor visitor;
+  WalkTemplate(root, TTemplateWalk{}, visitor, helper);
+  CloseTemplate(root, true, helper);
+  ASSERT_EQ(visitor.calls.size(), 203u);
+  EXPECT_EQ(visitor.calls[0], "outer 1");
+  EXPECT_EQ(visitor.calls[1],
+            "inner 1 DECLARE morvex_cursor_1 NO SCROLL CURSOR WITH HOLD FOR " + outer);
+  EXPECT_EQ(visitor.calls.back(), "leaf 0 ");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TemplateWalkTest, ::testing::Values(testing::TTestDb::SQLite),
