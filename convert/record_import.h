@@ -28,8 +28,9 @@ namespace morvex {
 // header cell (header name first; none when that name is empty). The run's
 // `parameters` follow, except those whose name (ignoring case) a column
 // already has. Rows shorter than the widest one have empty cells, which bind
-// as Null like any empty parameter. The input is read twice (first for the
-// widest row) and never held whole.
+// as Null like any empty parameter. The input is never held whole: it is
+// read once, or twice (first for the widest row) when a statement or `test`
+// names a column by a number beyond the first row's width.
 //
 // With a sink: "<n> records processed ..." every 10000 records, then
 // "<n> record(s) processed." and "<n> record(s) affected.", also for a table
@@ -90,7 +91,7 @@ class TXMLSaxDBHelper {
   void RunRecord();
 
   _xmlNode* root_;
-  const std::vector<std::string>& parameters_;
+  TParameterValues parameters_;
   TLSQLConnHelper& helper_;
   const ProgressSink& progress_;
   bool flatText_;
@@ -100,7 +101,11 @@ class TXMLSaxDBHelper {
   size_t recordDepth_ = 0;  // length of the element path of the open record
   int64_t recordCount_ = 0;
   int64_t rowsAffected_ = 0;
+  // The current record's pairs are the first pairCount_; the rest are the
+  // previous record's, kept so that the same names in the same places reuse
+  // their texts.
   TNameValuePairs pairs_;
+  size_t pairCount_ = 0;
   std::string namePath_;
   std::string text_;
   std::string lastError_;

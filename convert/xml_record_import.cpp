@@ -23,7 +23,7 @@ TXMLSaxDBHelper::TXMLSaxDBHelper(const TConvertOptions& options, _xmlNode* root,
                                  const std::vector<std::string>& parameters,
                                  TLSQLConnHelper& helper, const ProgressSink& progress)
     : root_(root),
-      parameters_(parameters),
+      parameters_(&parameters),
       helper_(helper),
       progress_(progress),
       flatText_(options.FlatText),
@@ -67,7 +67,7 @@ void TXMLSaxDBHelper::EndElement(std::string_view) {
       inRecord_ = false;
       RunRecord();
       ReportProgress(progress_, recordCount_);
-      pairs_.clear();
+      pairCount_ = 0;
     } else {
       DropLastName(namePath_);
     }
@@ -83,13 +83,27 @@ void TXMLSaxDBHelper::StoreValue() {
     if (second != std::string_view::npos) name = name.substr(0, second);
   }
   std::string* value = nullptr;
-  for (auto& pair : pairs_) {
-    if (pair.first == name) {
-      value = &pair.second;
+  for (size_t i = 0; i < pairCount_; ++i) {
+    if (pairs_[i].first == name) {
+      value = &pairs_[i].second;
       break;
     }
   }
-  if (!value) value = &pairs_.emplace_back(std::string(name), std::string()).second;
+  if (!value) {
+    if (pairCount_ < pairs_.size() && pairs_[pairCount_].first == name) {
+      pairs_[pairCount_].second.clear();
+    } else {
+      pairs_.resize(pairCount_);
+      pairs_.emplace_back(std::string(name), std::string());
+    }
+    value = &pairs_[pairCount_++].second;
+  }
+  if (text_.find_first_of("\r\n") == std::string::npos) {
+    // One line: FlattenText would give it unchanged.
+    if (!value->empty()) *value += "\r\n";
+    *value += text_;
+    return;
+  }
   // Line ends count as LF, as XML reads them, so that a CR LF value is not
   // given a second CR when its lines are joined with CR LF.
   std::string lines;
@@ -111,6 +125,7 @@ void TXMLSaxDBHelper::StoreValue() {
 }
 
 void TXMLSaxDBHelper::RunRecord() {
+  pairs_.resize(pairCount_);
   try {
     rowsAffected_ += ExecuteTemplate(root_, &parameters_, &pairs_, false, progress_, helper_);
   } catch (const EMorvexError& error) {
