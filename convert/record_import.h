@@ -106,6 +106,7 @@ class TXMLSaxDBHelper {
   // their texts.
   TNameValuePairs pairs_;
   size_t pairCount_ = 0;
+  bool samePlaces_ = true;  // each pair so far is in the previous record's place
   std::string namePath_;
   std::string text_;
   std::string lastError_;

@@ -68,6 +68,7 @@ void TXMLSaxDBHelper::EndElement(std::string_view) {
       RunRecord();
       ReportProgress(progress_, recordCount_);
       pairCount_ = 0;
+      samePlaces_ = true;
     } else {
       DropLastName(namePath_);
     }
@@ -83,22 +84,31 @@ void TXMLSaxDBHelper::StoreValue() {
     if (second != std::string_view::npos) name = name.substr(0, second);
   }
   std::string* value = nullptr;
-  for (size_t i = 0; i < pairCount_; ++i) {
-    if (pairs_[i].first == name) {
-      value = &pairs_[i].second;
-      break;
+  if (pairCount_ < pairs_.size() && pairs_[pairCount_].first == name) {
+    // The name the previous record had in this place. While every pair so
+    // far is the previous record's, no earlier pair has it (a record's pair
+    // names differ), so it starts a new pair.
+    if (!samePlaces_) {
+      for (size_t i = 0; i < pairCount_ && !value; ++i) {
+        if (pairs_[i].first == name) value = &pairs_[i].second;
+      }
     }
-  }
-  if (!value) {
-    if (pairCount_ < pairs_.size() && pairs_[pairCount_].first == name) {
-      pairs_[pairCount_].second.clear();
-    } else {
+    if (!value) {
+      value = &pairs_[pairCount_++].second;
+      value->clear();
+    }
+  } else {
+    for (size_t i = 0; i < pairCount_ && !value; ++i) {
+      if (pairs_[i].first == name) value = &pairs_[i].second;
+    }
+    if (!value) {
+      samePlaces_ = false;
       pairs_.resize(pairCount_);
-      pairs_.emplace_back(std::string(name), std::string());
+      value = &pairs_.emplace_back(std::string(name), std::string()).second;
+      ++pairCount_;
     }
-    value = &pairs_[pairCount_++].second;
   }
-  if (text_.find_first_of("\r\n") == std::string::npos) {
+  if (text_.find('\n') == std::string::npos && text_.find('\r') == std::string::npos) {
     // One line: FlattenText would give it unchanged.
     if (!value->empty()) *value += "\r\n";
     *value += text_;
