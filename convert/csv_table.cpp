@@ -69,41 +69,48 @@ bool TCsvReader::InQuotedValue() const {
   return inQuotes_ && !quote_.empty() && StartsWithAt(field_, 0, quote_);
 }
 
-void TCsvReader::EndField(std::vector<std::string>& cells) {
+void TCsvReader::EndField(std::vector<std::string>& cells, size_t& used) {
+  // The cells of the last record are overwritten, so that their texts are
+  // not allocated again for every record.
+  if (used == cells.size()) cells.emplace_back();
+  std::string& cell = cells[used++];
   if (quote_.empty() || !StartsWithAt(field_, 0, quote_)) {
-    cells.push_back(field_);
+    cell.swap(field_);
     field_.clear();
     return;
   }
-  std::string value;
+  cell.clear();
   const std::string_view field = field_;
   const size_t q = quote_.size();
   size_t from = q;
   while (true) {
     const size_t at = q == 1 ? field.find(quote_[0], from) : field.find(quote_, from);
     if (at == std::string_view::npos) {
-      value.append(field.substr(from));
+      cell.append(field.substr(from));
       break;
     }
-    value.append(field.substr(from, at - from));
+    cell.append(field.substr(from, at - from));
     if (!StartsWithAt(field, at + q, quote_)) break;  // the closing quote
-    value.append(quote_);
+    cell.append(quote_);
     from = at + 2 * q;
   }
-  cells.push_back(std::move(value));
   field_.clear();
 }
 
 bool TCsvReader::Next(std::vector<std::string>& cells) {
-  cells.clear();
+  size_t used = 0;
   const char sep0 = separator_[0];
   const char quote0 = quote_.empty() ? '\0' : quote_[0];
   const bool quoting = !quote_.empty();
   while (true) {
     if (pos_ >= chunk_.size() && !Fill()) {
       // The text ended: a record in progress is complete.
-      if (!recordOpen_) return false;
-      EndField(cells);
+      if (!recordOpen_) {
+        cells.clear();
+        return false;
+      }
+      EndField(cells, used);
+      cells.resize(used);
       recordOpen_ = false;
       inQuotes_ = false;
       return true;
@@ -127,7 +134,8 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
         }
         ++pos_;
         skipLf_ = c == '\r';
-        EndField(cells);
+        EndField(cells, used);
+        cells.resize(used);
         recordOpen_ = false;
         inQuotes_ = false;
         return true;
@@ -138,7 +146,7 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
         if (inQuotes_) {
           field_.append(separator_);
         } else {
-          EndField(cells);
+          EndField(cells, used);
         }
         continue;
       }

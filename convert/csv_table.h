@@ -37,7 +37,7 @@ class TCsvReader {
 
  private:
   bool Fill();
-  void EndField(std::vector<std::string>& cells);
+  void EndField(std::vector<std::string>& cells, size_t& used);
   bool InQuotedValue() const;
 
   std::unique_ptr<TTextInput> input_;

@@ -1,15 +1,19 @@
 #include "convert/record_import.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "convert/csv_table.h"
 #include "convert/xml_names.h"
 #include "db/driver.h"
 #include "db/parameter_entries.h"
+#include "templates/parameter_names.h"
 #include "templates/template_walk.h"
+#include "text/case_fold.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/dom.h"
 #include "xml/xml_nodes.h"
 
 namespace morvex {
@@ -59,7 +63,7 @@ bool FlushRecords(TLSQLConnHelper& helper, int64_t record, int64_t& rows, TRecor
   return false;
 }
 
-bool RunRecord(_xmlNode* root, const std::vector<std::string>* parameters,
+bool RunRecord(_xmlNode* root, const TParameterValues* parameters,
                const TNameValuePairs* pairs, const ProgressSink& progress, TLSQLConnHelper& helper,
                int64_t record, int64_t& rows, TRecordFailure& failure) {
   helper.QueueRecord = record;
@@ -91,47 +95,57 @@ namespace {
 
 using import_detail::RecordFailure;
 
-// The names a CSV record is offered under, the same for every record.
-struct TCsvRecordNames {
-  // Per column: the header name ("source$" + name, or empty) and the number name.
-  std::vector<std::pair<std::string, std::string>> Columns;
-  // The run's parameter entries that no column name hides, in list order.
-  std::vector<const std::string*> Extra;
-};
+constexpr std::string_view kSourcePrefix = "source$";
 
-TCsvRecordNames RecordNames(const std::vector<std::string>* header, size_t width,
-                            const std::vector<std::string>& parameters) {
-  TCsvRecordNames names;
-  std::vector<std::string> listed;  // "name=" entries, for the case-blind lookup
+// The names of each column: "source$" + the header cell through
+// MakeXmlName (none when that is empty), then "source$" + its number.
+std::vector<std::vector<std::string>> ColumnNames(const std::vector<std::string>* header,
+                                                  size_t width) {
+  std::vector<std::vector<std::string>> names(width);
   for (size_t i = 0; i < width; ++i) {
-    std::string headerName;
     if (header) {
       const std::string name = MakeXmlName((*header)[i]);
-      if (!name.empty()) {
-        headerName = "source$" + name;
-        listed.push_back(headerName + "=");
-      }
+      if (!name.empty()) names[i].push_back(std::string(kSourcePrefix) + name);
     }
-    std::string numberName = "source$" + std::to_string(i + 1);
-    listed.push_back(numberName + "=");
-    names.Columns.emplace_back(std::move(headerName), std::move(numberName));
-  }
-  for (const std::string& entry : parameters) {
-    const std::string_view name = std::string_view(entry).substr(0, entry.find('='));
-    if (FindParameterEntry(listed, name)) continue;
-    listed.push_back(entry);
-    names.Extra.push_back(&entry);
+    names[i].push_back(std::string(kSourcePrefix) + std::to_string(i + 1));
   }
   return names;
 }
 
-void AppendEntry(std::vector<std::string>& list, size_t& used, const std::string& name,
-                 const std::string& value) {
-  if (used == list.size()) list.emplace_back();
-  std::string& entry = list[used++];
-  entry.assign(name);
-  entry += '=';
-  entry += value;
+// N when `name` is the number name of column N ("source$N" in any letter
+// case), otherwise 0; SIZE_MAX for a number too long to hold.
+size_t ColumnNumber(std::string_view name) {
+  const std::string folded = FoldCase(name);
+  const std::string_view text = folded;
+  if (!text.starts_with(kSourcePrefix) || text.size() == kSourcePrefix.size()) return 0;
+  const std::string_view digits = text.substr(kSourcePrefix.size());
+  if (digits.front() == '0') return 0;
+  size_t number = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    if (number > (SIZE_MAX - 9) / 10) return SIZE_MAX;
+    number = number * 10 + static_cast<size_t>(c - '0');
+  }
+  return number;
+}
+
+// The highest column number that a statement below `element` or its `test`
+// names; 0 when none names a column by number.
+size_t HighestColumnNumber(const _xmlNode* element, const TLSQLConnHelper& helper) {
+  size_t highest = 0;
+  for (const _xmlNode* child = NextChildElement(element, nullptr); child;
+       child = NextChildElement(element, child)) {
+    if (const TLSQLDataset* dataset = helper.DatasetOf(child)) {
+      for (int i = 0; i < dataset->ParamCount(); ++i) {
+        highest = std::max(highest, ColumnNumber(dataset->ParamName(i)));
+      }
+      for (const std::string& name : ExtractParameterNames(GetAttributeText(child, "test"))) {
+        highest = std::max(highest, ColumnNumber(name));
+      }
+    }
+    highest = std::max(highest, HighestColumnNumber(child, helper));
+  }
+  return highest;
 }
 
 }  // namespace
@@ -147,45 +161,37 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   } catch (const EMorvexError&) {
     throw EMorvexError("");
   }
+  // Every row has as many columns as the widest one, shorter rows being
+  // filled with empty cells. Which row is the widest matters only to a
+  // statement that names a column by a number beyond the first row's width
+  // (the name would otherwise be a run parameter's, or an element
+  // reference): only then is the input read twice, first for the widest row.
+  // Header names exist only for the first row's cells, so they never depend
+  // on it.
+  const size_t highest = HighestColumnNumber(root, helper);
   std::unique_ptr<TStream> copy;
-  TCsvReader reader(SeekableInput(input->Stream(), copy), options.Delimiter, options.Quote);
+  TStream& stream = highest > 0 ? SeekableInput(input->Stream(), copy) : input->Stream();
+  TCsvReader reader(stream, options.Delimiter, options.Quote);
   std::vector<std::string> cells;
-  size_t width = 0;
-  int64_t rows = 0;
-  while (reader.Next(cells)) {
-    width = std::max(width, cells.size());
-    ++rows;
-  }
-  if (rows == 0) throw EMorvexError("");
-  reader.Rewind();
-
-  TCsvRecordNames names;
-  if (options.HeaderRow) {
+  if (!reader.Next(cells)) throw EMorvexError("");
+  size_t width = cells.size();
+  if (highest > width) {
+    while (reader.Next(cells)) width = std::max(width, cells.size());
+    reader.Rewind();
     reader.Next(cells);
-    cells.resize(width);
-    names = RecordNames(&cells, width, parameters);
-  } else {
-    names = RecordNames(nullptr, width, parameters);
   }
+  cells.resize(width);
+  TParameterValues list(ColumnNames(options.HeaderRow ? &cells : nullptr, width), &parameters);
 
-  std::vector<std::string> list;
   int64_t count = 0;
   int64_t affected = 0;
   import_detail::TRecordFailure failure;
-  while (reader.Next(cells)) {
+  bool firstIsData = !options.HeaderRow;
+  while (firstIsData || reader.Next(cells)) {
+    firstIsData = false;
     cells.resize(width);
+    list.SetCells(cells);
     ++count;
-    size_t used = 0;
-    for (size_t i = 0; i < width; ++i) {
-      const auto& [headerName, numberName] = names.Columns[i];
-      if (!headerName.empty()) AppendEntry(list, used, headerName, cells[i]);
-      AppendEntry(list, used, numberName, cells[i]);
-    }
-    for (const std::string* entry : names.Extra) {
-      if (used == list.size()) list.emplace_back();
-      list[used++].assign(*entry);
-    }
-    list.resize(used);
     if (!import_detail::RunRecord(root, &list, nullptr, progress, helper, count, affected,
                                   failure)) {
       break;

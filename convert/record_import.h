@@ -28,8 +28,9 @@ namespace morvex {
 // header cell (header name first; none when that name is empty). The run's
 // `parameters` follow, except those whose name (ignoring case) a column
 // already has. Rows shorter than the widest one have empty cells, which bind
-// as Null like any empty parameter. The input is read twice (first for the
-// widest row) and never held whole.
+// as Null like any empty parameter. The input is never held whole: it is
+// read once, or twice (first for the widest row) when a statement or `test`
+// names a column by a number beyond the first row's width.
 //
 // With a sink: "<n> records processed ..." every 10000 records, then
 // "<n> record(s) processed." and "<n> record(s) affected.", also for a table
@@ -105,7 +106,7 @@ class TXMLSaxDBHelper {
   [[noreturn]] void Fail(import_detail::TRecordFailure& failure);
 
   _xmlNode* root_;
-  const std::vector<std::string>& parameters_;
+  TParameterValues parameters_;
   TLSQLConnHelper& helper_;
   const ProgressSink& progress_;
   bool flatText_;
@@ -115,7 +116,12 @@ class TXMLSaxDBHelper {
   size_t recordDepth_ = 0;  // length of the element path of the open record
   int64_t recordCount_ = 0;
   int64_t rowsAffected_ = 0;
+  // The current record's pairs are the first pairCount_; the rest are the
+  // previous record's, kept so that the same names in the same places reuse
+  // their texts.
   TNameValuePairs pairs_;
+  size_t pairCount_ = 0;
+  bool samePlaces_ = true;  // each pair so far is in the previous record's place
   std::string namePath_;
   std::string text_;
   std::string lastError_;
@@ -142,7 +148,7 @@ void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& he
 // records. Adds the rows affected to `rows`. On a failure returns false with
 // `failure` naming the record it belongs to: an earlier record whose queued
 // statement failed comes before this one.
-bool RunRecord(_xmlNode* root, const std::vector<std::string>* parameters,
+bool RunRecord(_xmlNode* root, const TParameterValues* parameters,
                const TNameValuePairs* pairs, const ProgressSink& progress, TLSQLConnHelper& helper,
                int64_t record, int64_t& rows, TRecordFailure& failure);
 

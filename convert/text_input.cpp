@@ -1,5 +1,8 @@
 #include "convert/text_input.h"
 
+#include <cstring>
+#include <string_view>
+
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
@@ -11,6 +14,19 @@ namespace {
 constexpr size_t kChunkBytes = 256 * 1024;
 
 bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Eight bytes at a time: every chunk of the input passes here.
+bool IsAscii(std::string_view text) {
+  uint64_t high = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, 8);
+    high |= word;
+  }
+  for (; i < text.size(); ++i) high |= static_cast<unsigned char>(text[i]);
+  return (high & 0x8080808080808080ULL) == 0;
+}
 
 }  // namespace
 
@@ -64,9 +80,7 @@ bool TTextInput::Next(std::string& chunk) {
       pending_.assign(buffer_, complete);
       buffer_.resize(complete);
       // Plain ASCII needs no checking.
-      bool ascii = true;
-      for (char c : buffer_) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-      if (ascii) {
+      if (IsAscii(buffer_)) {
         chunk.swap(buffer_);
       } else {
         chunk = SanitizeUtf8(buffer_);

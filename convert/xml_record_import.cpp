@@ -23,7 +23,7 @@ TXMLSaxDBHelper::TXMLSaxDBHelper(const TConvertOptions& options, _xmlNode* root,
                                  const std::vector<std::string>& parameters,
                                  TLSQLConnHelper& helper, const ProgressSink& progress)
     : root_(root),
-      parameters_(parameters),
+      parameters_(&parameters),
       helper_(helper),
       progress_(progress),
       flatText_(options.FlatText),
@@ -67,7 +67,8 @@ void TXMLSaxDBHelper::EndElement(std::string_view) {
       inRecord_ = false;
       RunRecord();
       ReportProgress(progress_, recordCount_);
-      pairs_.clear();
+      pairCount_ = 0;
+      samePlaces_ = true;
     } else {
       DropLastName(namePath_);
     }
@@ -83,13 +84,36 @@ void TXMLSaxDBHelper::StoreValue() {
     if (second != std::string_view::npos) name = name.substr(0, second);
   }
   std::string* value = nullptr;
-  for (auto& pair : pairs_) {
-    if (pair.first == name) {
-      value = &pair.second;
-      break;
+  if (pairCount_ < pairs_.size() && pairs_[pairCount_].first == name) {
+    // The name the previous record had in this place. While every pair so
+    // far is the previous record's, no earlier pair has it (a record's pair
+    // names differ), so it starts a new pair.
+    if (!samePlaces_) {
+      for (size_t i = 0; i < pairCount_ && !value; ++i) {
+        if (pairs_[i].first == name) value = &pairs_[i].second;
+      }
+    }
+    if (!value) {
+      value = &pairs_[pairCount_++].second;
+      value->clear();
+    }
+  } else {
+    for (size_t i = 0; i < pairCount_ && !value; ++i) {
+      if (pairs_[i].first == name) value = &pairs_[i].second;
+    }
+    if (!value) {
+      samePlaces_ = false;
+      pairs_.resize(pairCount_);
+      value = &pairs_.emplace_back(std::string(name), std::string()).second;
+      ++pairCount_;
     }
   }
-  if (!value) value = &pairs_.emplace_back(std::string(name), std::string()).second;
+  if (text_.find('\n') == std::string::npos && text_.find('\r') == std::string::npos) {
+    // One line: FlattenText would give it unchanged.
+    if (!value->empty()) *value += "\r\n";
+    *value += text_;
+    return;
+  }
   // Line ends count as LF, as XML reads them, so that a CR LF value is not
   // given a second CR when its lines are joined with CR LF.
   std::string lines;
@@ -111,6 +135,7 @@ void TXMLSaxDBHelper::StoreValue() {
 }
 
 void TXMLSaxDBHelper::RunRecord() {
+  pairs_.resize(pairCount_);
   import_detail::TRecordFailure failure;
   if (import_detail::RunRecord(root_, &parameters_, &pairs_, progress_, helper_, recordCount_,
                                rowsAffected_, failure)) {

@@ -52,6 +52,60 @@ void SetTypeIfUnknown(TDbParameter& parameter, TFieldType type) {
   if (parameter.DataType == ftUnknown) parameter.DataType = type;
 }
 
+// Sets a text value, reusing the text the parameter held for the last record.
+void SetText(TDbValue& value, std::string_view text) {
+  if (auto* held = std::get_if<std::string>(&value)) {
+    held->assign(text);
+  } else {
+    value = std::string(text);
+  }
+}
+
+bool SamePairNames(const std::vector<std::string>& names, const TNameValuePairs& pairs) {
+  if (names.size() != pairs.size()) return false;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (names[i] != pairs[i].first) return false;
+  }
+  return true;
+}
+
+// The first pair of each parameter's whole name. Records of an import mostly
+// have the same names in the same order; as long as they do, these stay.
+void FindPairs(TLSQLDataset::TBindPlan& plan, const TLSQLDataset& dataset,
+               const TNameValuePairs& pairs) {
+  for (int i = 0; i < dataset.ParamCount(); ++i) {
+    TLSQLDataset::TBindPlan::TParam& found = plan.Params[i];
+    found.Pair = -1;
+    if (!found.Dollar) continue;
+    for (size_t p = 0; p < pairs.size(); ++p) {
+      if (SameTextIgnoringCase(pairs[p].first, dataset.ParamName(i))) {
+        found.Pair = static_cast<int>(p);
+        break;
+      }
+    }
+  }
+  plan.PairNames.resize(pairs.size());
+  for (size_t p = 0; p < pairs.size(); ++p) plan.PairNames[p].assign(pairs[p].first);
+  plan.PairsFound = true;
+}
+
+// Whether any element that a reference of `element` may point to has the
+// name of each parameter's element part. The template's elements stay as
+// they are while it runs, so a name that none has is bound as Null at once.
+void FindReferableElements(TLSQLDataset::TBindPlan& plan, const TLSQLDataset& dataset,
+                           const _xmlNode* element) {
+  for (int i = 0; i < dataset.ParamCount(); ++i) {
+    TLSQLDataset::TBindPlan::TParam& found = plan.Params[i];
+    if (!found.Dollar) continue;
+    const std::string& name = dataset.ParamName(i);
+    const TReference reference = SplitReference(name, name.find('$'));
+    found.MayRefer = VisitCandidates(element, [&](const _xmlNode* candidate) {
+      return SameTextIgnoringCase(TagName(candidate), reference.Element);
+    });
+  }
+  plan.ReferencesFrom = element;
+}
+
 }  // namespace
 
 TLSQLConnHelper::~TLSQLConnHelper() { FreeAllDatasets(); }
@@ -75,44 +129,61 @@ void TLSQLConnHelper::PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNod
   }
 }
 
-void TLSQLConnHelper::BindParameters(TLSQLDataset& dataset,
-                                     const std::vector<std::string>* parameters,
+void TLSQLConnHelper::BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
                                      const _xmlNode* element, const TNameValuePairs* pairs) {
-  for (int i = 0; i < dataset.ParamCount(); ++i) {
-    const std::string& name = dataset.ParamName(i);
-    TDbParameter& parameter = dataset.Param(i);
+  TLSQLDataset::TBindPlan& plan = dataset.BindPlan;
+  const int count = dataset.ParamCount();
+  if (plan.Params.size() != static_cast<size_t>(count)) {
+    plan = {};
+    plan.Params.resize(count);
+    for (int i = 0; i < count; ++i) {
+      plan.Params[i].Dollar = dataset.ParamName(i).find('$') != std::string::npos;
+    }
+  }
+  const uint64_t listId = parameters ? parameters->Id() : 0;
+  if (!plan.SlotsFound || plan.ListId != listId) {
+    for (int i = 0; i < count; ++i) {
+      plan.Params[i].Slot =
+          parameters ? parameters->Find(dataset.ParamName(i)) : TParameterValues::kNoSlot;
+    }
+    plan.SlotsFound = true;
+    plan.ListId = listId;
+  }
+  if (pairs && !(plan.PairsFound && SamePairNames(plan.PairNames, *pairs))) {
+    FindPairs(plan, dataset, *pairs);
+  }
 
-    if (parameters) {
-      if (const std::string* entry = FindParameterEntry(*parameters, name)) {
-        const std::string_view value = ParameterEntryValue(*entry);
-        if (!value.empty()) {
-          SetTypeIfUnknown(parameter, ftString);
-          parameter.Value = std::string(value);
-          continue;
-        }
+  for (int i = 0; i < count; ++i) {
+    TDbParameter& parameter = dataset.Param(i);
+    TLSQLDataset::TBindPlan::TParam& found = plan.Params[i];
+
+    if (found.Slot != TParameterValues::kNoSlot) {
+      const std::string_view value = parameters->Value(found.Slot);
+      if (!value.empty()) {
+        SetTypeIfUnknown(parameter, ftString);
+        SetText(parameter.Value, value);
+        continue;
       }
     }
 
-    const size_t dollar = name.find('$');
-    if (dollar == std::string::npos) {
+    if (!found.Dollar) {
       parameter.Value = TDbNull{};
       continue;
     }
 
-    if (pairs) {
-      bool paired = false;
-      for (const auto& [pairName, pairValue] : *pairs) {
-        if (SameTextIgnoringCase(pairName, name)) {
-          SetTypeIfUnknown(parameter, ftString);
-          parameter.Value = pairValue;
-          paired = true;
-          break;
-        }
-      }
-      if (paired) continue;
+    if (pairs && found.Pair >= 0) {
+      SetTypeIfUnknown(parameter, ftString);
+      SetText(parameter.Value, (*pairs)[found.Pair].second);
+      continue;
     }
 
-    const TReference reference = SplitReference(name, dollar);
+    if (plan.ReferencesFrom != element) FindReferableElements(plan, dataset, element);
+    if (!found.MayRefer) {
+      parameter.Value = TDbNull{};
+      continue;
+    }
+    const std::string& name = dataset.ParamName(i);
+    const TReference reference = SplitReference(name, name.find('$'));
     const bool resolved = VisitCandidates(element, [&](const _xmlNode* candidate) {
       if (!SameTextIgnoringCase(TagName(candidate), reference.Element)) return false;
       const TLSQLDataset* source = DatasetOf(candidate);

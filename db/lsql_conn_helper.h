@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "db/lsql_dataset.h"
+#include "db/parameter_entries.h"
 
 struct _xmlNode;
 
@@ -58,8 +59,9 @@ class TLSQLConnectionHelper {
   //    then the reference element$field resolved from `element`'s position
   //    (the field's current value and type, or RowsAffected as ftInteger);
   // 3. anything else, an empty project parameter among them: Null.
-  // `parameters` (name=value entries) and `pairs` may be null.
-  virtual void BindParameters(TLSQLDataset& dataset, const std::vector<std::string>* parameters,
+  // `parameters` and `pairs` may be null. The names are looked up once per
+  // parameter list, pair names and element (see TLSQLDataset::BindPlan).
+  virtual void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
                               const _xmlNode* element, const TNameValuePairs* pairs) = 0;
 
   // In `text`, replaces ":" + each name of `names` holding a "$" (letter
@@ -94,7 +96,7 @@ class TLSQLConnHelper final : public TLSQLConnectionHelper {
 
   std::unique_ptr<TLSQLDataset> CreateDataset(std::string_view statementText) override;
   void PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNode* declarations) override;
-  void BindParameters(TLSQLDataset& dataset, const std::vector<std::string>* parameters,
+  void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
                       const _xmlNode* element, const TNameValuePairs* pairs) override;
   void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
                             const _xmlNode* element) override;

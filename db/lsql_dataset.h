@@ -41,6 +41,25 @@ class TLSQLDataset {
   // Free for the caller; the template session keeps the phase here.
   int Tag = 0;
 
+  // Where the connection helper found each parameter's value when it last
+  // bound them, so that a statement run once per record looks its names up
+  // once; the helper checks that each part still applies before using it.
+  struct TBindPlan {
+    struct TParam {
+      int Slot = -1;          // in the parameter list ListId (TParameterValues::kNoSlot: none)
+      int Pair = -1;          // among pairs named PairNames; -1: none
+      bool Dollar = false;    // the name holds "$"
+      bool MayRefer = false;  // an element the name may refer to exists
+    };
+    std::vector<TParam> Params;
+    bool SlotsFound = false;
+    uint64_t ListId = 0;  // TParameterValues::Id, 0 for no list
+    bool PairsFound = false;
+    std::vector<std::string> PairNames;
+    const void* ReferencesFrom = nullptr;  // the element MayRefer was found for
+  };
+  TBindPlan BindPlan;
+
   // The count the last execution reported, negative when the driver does not
   // know it (a SELECT); kept after Close. Counts beyond 32 bits are clamped.
   int32_t RowsAffected = 0;

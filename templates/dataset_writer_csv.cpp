@@ -151,8 +151,9 @@ void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters,
   TCsvOutput output(out, encoding);
   try {
     TCsvRecordWriter visitor(output, options);
+    const TParameterValues list(&parameters);
     TTemplateWalk walk;
-    walk.Parameters = &parameters;
+    walk.Parameters = &list;
     walk.Sink = &sink;
     walk.Nested = false;
     walk.Totals = TTotalLines::ResultSets;

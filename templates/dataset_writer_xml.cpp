@@ -156,8 +156,9 @@ void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
                      const std::vector<std::string>& parameters, const std::string& recordTag,
                      const ProgressSink& sink, TLSQLConnHelper& helper) {
   TXmlRecordWriter visitor(writer, recordTag);
+  const TParameterValues list(&parameters);
   TTemplateWalk walk;
-  walk.Parameters = &parameters;
+  walk.Parameters = &list;
   walk.Sink = &sink;
   walk.Totals = TTotalLines::ResultSets;
   WalkTemplate(parent, walk, visitor, helper);

@@ -65,12 +65,13 @@ class TTemplateSession {
   // The after-open phase, `main` as phase 0, then the before-close phase.
   template <typename Main>
   void Run(const std::vector<std::string>& parameters, const ProgressSink& sink, Main&& main) {
+    const TParameterValues list(&parameters);
     if (helper_->HasAfterOpen) {
-      RunPhase(-1, [&] { ExecuteTemplate(root_, &parameters, nullptr, true, sink, *helper_); });
+      RunPhase(-1, [&] { ExecuteTemplate(root_, &list, nullptr, true, sink, *helper_); });
     }
     RunPhase(0, main);
     if (helper_->HasBeforeClose) {
-      RunPhase(-2, [&] { ExecuteTemplate(root_, &parameters, nullptr, true, sink, *helper_); });
+      RunPhase(-2, [&] { ExecuteTemplate(root_, &list, nullptr, true, sink, *helper_); });
     }
   }
 
@@ -101,7 +102,8 @@ void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
   session.Run(parameters, sink, [&] {
     switch (options.TransformKind) {
       case TQueryOutputKind::None: {
-        const int64_t total = ExecuteTemplate(root, &parameters, nullptr, true, sink, helper);
+        const TParameterValues list(&parameters);
+        const int64_t total = ExecuteTemplate(root, &list, nullptr, true, sink, helper);
         if (sink && total > 0) sink(std::to_string(total) + " record(s) affected.");
         break;
       }

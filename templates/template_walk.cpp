@@ -179,7 +179,7 @@ int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisit
   return total;
 }
 
-int64_t ExecuteTemplate(_xmlNode* parent, const std::vector<std::string>* parameters,
+int64_t ExecuteTemplate(_xmlNode* parent, const TParameterValues* parameters,
                         const TNameValuePairs* pairs, bool report, const ProgressSink& sink,
                         TLSQLConnHelper& helper) {
   TTemplateVisitor runOnly;
@@ -204,7 +204,7 @@ void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexce
 }
 
 bool EvaluateTest(std::string_view text, const _xmlNode* element,
-                  const std::vector<std::string>* parameters, TLSQLConnHelper& helper,
+                  const TParameterValues* parameters, TLSQLConnHelper& helper,
                   const TNameValuePairs* pairs) {
   if (text.empty()) return true;
   std::string condition(text);
@@ -215,9 +215,9 @@ bool EvaluateTest(std::string_view text, const _xmlNode* element,
   std::vector<std::string> remaining;
   remaining.reserve(names.size());
   for (auto name = names.rbegin(); name != names.rend(); ++name) {
-    const std::string* entry = parameters ? FindParameterEntry(*parameters, *name) : nullptr;
-    if (entry) {
-      ReplaceReference(condition, *name, ParameterEntryValue(*entry));
+    const int slot = parameters ? parameters->Find(*name) : TParameterValues::kNoSlot;
+    if (slot != TParameterValues::kNoSlot) {
+      ReplaceReference(condition, *name, parameters->Value(slot));
     } else {
       remaining.push_back(*name);
     }

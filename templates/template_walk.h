@@ -70,10 +70,10 @@ class TTemplateVisitor {
 enum class TTotalLines : uint8_t { None, ResultSets, Every };
 
 struct TTemplateWalk {
-  const std::vector<std::string>* Parameters = nullptr;  // "name=value" entries
-  const TNameValuePairs* Pairs = nullptr;                // the import record
-  const ProgressSink* Sink = nullptr;                    // null or empty: no lines
-  bool Nested = true;                                    // run nested statements once per record
+  const TParameterValues* Parameters = nullptr;  // the run's parameters
+  const TNameValuePairs* Pairs = nullptr;        // the import record
+  const ProgressSink* Sink = nullptr;            // null or empty: no lines
+  bool Nested = true;                            // run nested statements once per record
   TTotalLines Totals = TTotalLines::None;
 };
 
@@ -99,7 +99,7 @@ int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisit
 // root gives "<tag>: <n> record(s) processed.", whether or not its statement
 // gave a result set. Returns the rows affected by all statements run, at all
 // depths.
-int64_t ExecuteTemplate(_xmlNode* parent, const std::vector<std::string>* parameters,
+int64_t ExecuteTemplate(_xmlNode* parent, const TParameterValues* parameters,
                         const TNameValuePairs* pairs, bool report, const ProgressSink& sink,
                         TLSQLConnHelper& helper);
 
@@ -113,7 +113,7 @@ void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexce
 // references (SubstituteReferences); what is left is removed. The result
 // goes to EvaluateCondition; a condition that does not evaluate is false.
 bool EvaluateTest(std::string_view text, const _xmlNode* element,
-                  const std::vector<std::string>* parameters, TLSQLConnHelper& helper,
+                  const TParameterValues* parameters, TLSQLConnHelper& helper,
                   const TNameValuePairs* pairs);
 
 // True when the element's local name is exactly "lsql".

@@ -1,6 +1,10 @@
 // Runs conversions between memory streams for the conversion tests.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,5 +39,15 @@ struct TConversionRun {
 };
 
 inline constexpr const char* kUtf8Mark = "\xEF\xBB\xBF";
+
+// A read stream over a pipe holding `bytes` (at most a pipe's capacity): it
+// cannot seek.
+inline std::unique_ptr<TFileStream> PipeHolding(const std::string& bytes) {
+  int fds[2];
+  if (::pipe(fds) != 0) return nullptr;
+  EXPECT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(fds[1]);
+  return std::make_unique<TFileStream>(fds[0], "pipe", true);
+}
 
 }  // namespace morvex::testing

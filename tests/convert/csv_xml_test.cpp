@@ -194,17 +194,8 @@ TEST(CsvXmlRoundTrip, ValuesSurviveCsvToXmlToCsv) {
 namespace morvex {
 namespace {
 
-// A read stream over a pipe holding `bytes`: it cannot seek.
-std::unique_ptr<TFileStream> PipeHolding(const std::string& bytes) {
-  int fds[2];
-  if (::pipe(fds) != 0) return nullptr;
-  EXPECT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::close(fds[1]);
-  return std::make_unique<TFileStream>(fds[0], "pipe", true);
-}
-
 TEST(ConversionInputs, PipesAreReadWithoutSeeking) {
-  auto pipe = PipeHolding(
+  auto pipe = testing::PipeHolding(
       "\xEF\xBB\xBF"
       "a;b\n1\n");
   ASSERT_TRUE(pipe);

@@ -6,6 +6,7 @@
 #include <libxml/tree.h>
 
 #include "templates/template_session.h"
+#include "tests/convert/convert_test_util.h"
 #include "tests/support/template_document.h"
 #include "tests/support/test_database.h"
 #include "text/error.h"
@@ -371,6 +372,41 @@ TEST_P(QueuedImportTest, QueryAfterQueuedStatementsSeesTheirRows) {
 INSTANTIATE_TEST_SUITE_P(Server, QueuedImportTest, ::testing::Values(testing::TTestDb::PostgreSQL),
                          testing::TestDbParamName);
 
+// Imports `input` into a new SQLite table t (a, b, c) through a template
+// holding `statements`; returns the rows as "a|b|c" texts in table order.
+Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& options,
+                       const std::string& statements,
+                       const std::vector<std::string>& parameters = {}) {
+  testing::TTempSqliteFile file;
+  const std::string connection = "Provider=SQLite;Data Source=" + file.Path();
+  OpenConnection(connection)
+      ->Prepare("CREATE TABLE t (a VARCHAR(20), b VARCHAR(20), c VARCHAR(20))", 0)
+      ->Execute({}, *std::make_unique<int64_t>(0));
+  detail::xml_ptr<xmlDoc> doc;
+  _xmlNode* root = testing::LoadTemplateDocument("<lsql>" + statements + "</lsql>", doc);
+  const TConvertEndpoint source{"input", &input, "utf-8"};
+  RunImportSession(
+      connection, false, TDatasetWriterOptions{}, ProgressSink(), nullptr, parameters, root,
+      [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+        if (format == TFormat::Csv) {
+          ImportCsvRecords(source, options, templateRoot, ProgressSink(), helper, parameters);
+        } else {
+          ImportXmlRecords(source, options, templateRoot, ProgressSink(), helper, parameters);
+        }
+      });
+  std::unique_ptr<TDbConnection> check = OpenConnection(connection);
+  int64_t count = 0;
+  auto statement = check->Prepare(
+      "SELECT COALESCE(a, '<null>') || '|' || COALESCE(b, '<null>') || '|' || "
+      "COALESCE(c, '<null>') FROM t ORDER BY rowid",
+      0);
+  auto result = statement->Execute({}, count);
+  Lines rows;
+  for (; result && !result->Eof(); result->Next()) rows.push_back(result->AsText(0));
+  result->Close();
+  return rows;
+}
+
 struct TXmlCase {
   const char* Name;
   const char* RecordTag;
@@ -422,6 +458,13 @@ TEST(XmlRecordImport, RecordsAndValueNames) {
        "<x><p><id>1</id><tel>1</tel><tel>\n    2\n    3\n  </tel></p></x>",
        ":source$id, :source$tel, NULL",
        {"1|1\r\n2\r\n3|<null>"}},
+      {"records with other names, in another order, or fewer",
+       "",
+       true,
+       "<x><p><id>1</id><name>A</name><tel>t</tel></p><p><name>B</name></p>"
+       "<p><tel>u</tel><id>3</id></p><p><id>4</id><name/><tel>v</tel></p></x>",
+       ":source$id, :source$name, :source$tel",
+       {"1|A|t", "<null>|B|<null>", "3|<null>|u", "4||v"}},
       {"a record without values still runs",
        "",
        true,
@@ -438,34 +481,67 @@ TEST(XmlRecordImport, RecordsAndValueNames) {
   };
   for (const TXmlCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    testing::TTempSqliteFile file;
-    const std::string connection = "Provider=SQLite;Data Source=" + file.Path();
-    OpenConnection(connection)
-        ->Prepare("CREATE TABLE t (a VARCHAR(20), b VARCHAR(20), c VARCHAR(20))", 0)
-        ->Execute({}, *std::make_unique<int64_t>(0));
     TConvertOptions options;
     options.RecordTag = c.RecordTag;
     options.FlatText = c.FlatText;
-    detail::xml_ptr<xmlDoc> doc;
-    _xmlNode* root = testing::LoadTemplateDocument(
-        std::string("<lsql><ins>INSERT INTO t VALUES (") + c.Values + ")</ins></lsql>", doc);
     TMemoryStream stream{std::string(c.Input)};
-    const TConvertEndpoint source{"input", &stream, "utf-8"};
-    RunImportSession(connection, false, TDatasetWriterOptions{}, ProgressSink(), nullptr, {}, root,
-                     [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
-                       ImportXmlRecords(source, options, templateRoot, ProgressSink(), helper, {});
-                     });
-    std::unique_ptr<TDbConnection> check = OpenConnection(connection);
-    int64_t count = 0;
-    auto statement = check->Prepare(
-        "SELECT COALESCE(a, '<null>') || '|' || COALESCE(b, '<null>') || '|' || "
-        "COALESCE(c, '<null>') FROM t ORDER BY rowid",
-        0);
-    auto result = statement->Execute({}, count);
-    Lines rows;
-    for (; result && !result->Eof(); result->Next()) rows.push_back(result->AsText(0));
-    result->Close();
-    EXPECT_EQ(rows, c.Rows);
+    EXPECT_EQ(ImportIntoSqlite(TFormat::Xml, stream, options,
+                               std::string("<ins>INSERT INTO t VALUES (") + c.Values + ")</ins>"),
+              c.Rows);
+  }
+}
+
+struct TCsvWidthCase {
+  const char* Name;
+  bool HeaderRow;
+  const char* Input;
+  const char* Statement;  // the template's statement element
+  Lines Rows;
+};
+
+// Every row has as many columns as the widest one. The input is read twice
+// only when a statement or its test names a column by a number beyond the
+// first row; these cases tell the two readings apart by a run parameter
+// named like such a column, which the column hides.
+TEST(CsvRecordImport, ColumnsCountUpToTheWidestRow) {
+  const std::vector<std::string> parameters = {"source$3=run", "p=P"};
+  const std::vector<TCsvWidthCase> cases = {
+      {"a column beyond the first row hides the run parameter",
+       false,
+       "1;2\n3;4;5\n",
+       "<ins>INSERT INTO t VALUES (:source$1, :source$3, NULL)</ins>",
+       {"1|<null>|<null>", "3|5|<null>"}},
+      {"a test naming a column beyond the first row",
+       false,
+       "1\n2;x;y\n",
+       "<ins test=\"':source$3' = ''\">INSERT INTO t VALUES (:source$1, :SOURCE$3, :p)</ins>",
+       {"1|<null>|P"}},
+      {"a header shorter than the rows",
+       true,
+       "id;name\n1;Ann;extra\n2\n",
+       "<ins>INSERT INTO t VALUES (:source$id, :source$name, :source$3)</ins>",
+       {"1|Ann|extra", "2|<null>|<null>"}},
+      {"no column named beyond the first row: one reading",
+       false,
+       "1;2\n3;4;5\n",
+       "<ins>INSERT INTO t VALUES (:source$1, :source$2, :p)</ins>",
+       {"1|2|P", "3|4|P"}},
+      {"a nested statement's names count too",
+       false,
+       "1\n2;x;y\n",
+       "<sel>SELECT 1 AS one<ins>INSERT INTO t VALUES (:source$1, :source$3, :p)</ins></sel>",
+       {"1|<null>|P", "2|y|P"}},
+  };
+  for (const TCsvWidthCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TConvertOptions options;
+    options.HeaderRow = c.HeaderRow;
+    TMemoryStream stream{std::string(c.Input)};
+    EXPECT_EQ(ImportIntoSqlite(TFormat::Csv, stream, options, c.Statement, parameters), c.Rows);
+    // A pipe cannot be read twice: it is held when the widest row must be found.
+    std::unique_ptr<TFileStream> pipe = testing::PipeHolding(c.Input);
+    ASSERT_TRUE(pipe);
+    EXPECT_EQ(ImportIntoSqlite(TFormat::Csv, *pipe, options, c.Statement, parameters), c.Rows);
   }
 }
 

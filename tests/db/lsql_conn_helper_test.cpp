@@ -86,7 +86,8 @@ TEST_P(HelperTest, ExecuteDatasetCountsRowsAndActivatesOnlyForResults) {
 TEST_P(HelperTest, BindsProjectParametersEmptyValuesAndUnknownNamesAsNull) {
   Load("<lsql><s/></lsql>");
   TLSQLDataset& dataset = Attach("s", "SELECT :a AS a, :B AS b, :c AS c, :missing AS m, :A AS a2");
-  const std::vector<std::string> parameters = {"A=1", "b=", "c=x y", "a=second"};
+  const std::vector<std::string> entries = {"A=1", "b=", "c=x y", "a=second"};
+  const TParameterValues parameters(&entries);
   helper_->BindParameters(dataset, &parameters, Element("s"), nullptr);
   EXPECT_EQ(dataset.Param(0).DataType, ftString);
   EXPECT_EQ(std::get<std::string>(dataset.Param(0).Value), "1");
@@ -113,7 +114,8 @@ TEST_P(HelperTest, PairsComeAfterProjectParametersAndBeforeElementReferences) {
   TLSQLDataset& dataset = Attach("s",
                                  "SELECT :source$id AS id, :source$name AS name, "
                                  ":source$other AS other, :source$gone AS gone");
-  const std::vector<std::string> parameters = {"source$name=from parameters"};
+  const std::vector<std::string> entries = {"source$name=from parameters"};
+  const TParameterValues parameters(&entries);
   const TNameValuePairs pairs = {{"SOURCE$ID", "7"}, {"source$id", "8"}, {"source$name", "Ann"}};
   helper_->BindParameters(dataset, &parameters, Element("s"), &pairs);
   helper_->ExecuteDataset(dataset);

@@ -238,7 +238,8 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
   int64_t affected = 0;
   RunImportSession(ConnectionString(), true, TDatasetWriterOptions{}, ProgressSink(), nullptr, {},
                    root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
-                     const std::vector<std::string> parameters;
+                     const std::vector<std::string> entries;
+                     const TParameterValues parameters(&entries);
                      affected += ExecuteTemplate(templateRoot, &parameters, &records[0], false,
                                                  ProgressSink(), helper);
                      CloseTemplate(templateRoot, false, helper);
@@ -284,7 +285,8 @@ class TemplateTest : public ::testing::Test {
 TEST_F(TemplateTest, ConditionsReplaceLongestNamesFirstThenPairsThenReferences) {
   _xmlNode* root = Load("<lsql><a/><s/></lsql>");
   _xmlNode* s = SelectSingleElement(root, "s");
-  const std::vector<std::string> parameters = {"p=5", "pq=7", "empty="};
+  const std::vector<std::string> entries = {"p=5", "pq=7", "empty="};
+  const TParameterValues parameters(&entries);
   EXPECT_TRUE(EvaluateTest("", s, &parameters, *helper_, nullptr));
   EXPECT_TRUE(EvaluateTest(":pq = 7 and :P = 5", s, &parameters, *helper_, nullptr));
   EXPECT_FALSE(EvaluateTest(":p = 6", s, &parameters, *helper_, nullptr));
