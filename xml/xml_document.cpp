@@ -387,10 +387,10 @@ TChunkReader StreamReader(TStream& stream) {
   return [&stream](char* buffer, size_t size) { return stream.Read(buffer, size); };
 }
 
-TParseResult ParseFile(const std::string& path, bool prohibitDtd) {
+TParseResult ParseFile(const std::string& path, bool prohibitDtd, bool compact = false) {
   try {
     TFileStream file(path, TFileStream::Mode::Read);
-    return ParseXml(StreamReader(file), path, false, prohibitDtd);
+    return ParseXml(StreamReader(file), path, false, prohibitDtd, compact);
   } catch (const EMorvexError& e) {
     TParseResult result;
     result.Doc = NewEmptyDocument(path);
@@ -528,6 +528,11 @@ TXmlDocument LoadXmlFile(const std::string& path) {
 TXmlDocument LoadXmlStream(TStream& stream) {
   stream.SetPosition(0);
   TParseResult parsed = ParseXml(StreamReader(stream), {}, false, DefaultXmlOptions().ProhibitDTD);
+  return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
+}
+
+TXmlDocument LoadXmlFileForReading(const std::string& path) {
+  TParseResult parsed = ParseFile(path, DefaultXmlOptions().ProhibitDTD, true);
   return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
 }
 

@@ -68,10 +68,12 @@ TXmlDocument LoadXmlFile(const std::string& path);
 // LoadXmlStream: reads `stream` from position 0 to its end in chunks. Errors
 // of the stream itself (EMorvexError) propagate.
 TXmlDocument LoadXmlStream(TStream& stream);
-// LoadXmlStreamForReading: LoadXmlStream for a document that is read and
+// LoadXmlStreamForReading, LoadXmlFileForReading: LoadXmlStream and
+// LoadXmlFile for a document that is read and
 // never changed (a selection's or a transformation's source): small texts
 // are kept inside their nodes, which saves memory on large inputs.
 TXmlDocument LoadXmlStreamForReading(TStream& stream);
+TXmlDocument LoadXmlFileForReading(const std::string& path);
 // LoadXmlText: `text` is UTF-8; an encoding named in its declaration is
 // ignored, as the text is already decoded.
 TXmlDocument LoadXmlText(std::string_view text);
