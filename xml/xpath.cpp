@@ -247,7 +247,14 @@ class TFileOutput final : public TSelectionOutput {
     file_ = std::make_unique<TFileStream>(path_, TFileStream::Mode::Create);
     return *file_;
   }
-  bool CanRestart() override { return true; }
+  // A regular file is created afresh; what went to a device or a pipe
+  // cannot be taken back.
+  bool CanRestart() override {
+    std::error_code error;
+    const auto status = std::filesystem::status(path_, error);
+    return status.type() == std::filesystem::file_type::not_found ||
+           (!error && status.type() == std::filesystem::file_type::regular);
+  }
   void Restart() override {}  // Open() creates the file afresh
   void Close() override {
     if (file_) file_->Close();

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <libxml/tree.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
 #include "text/stream.h"
 #include "xml/dom.h"
 #include "xml/streaming_select.h"
@@ -273,6 +275,32 @@ TEST(SelectionOutput, StreamsOnlyWhatOnePassCanSelect) {
                          "//r[string(..)]"}) {
     EXPECT_FALSE(IsStreamableSelection(no, ns)) << no;
   }
+}
+
+// A source that breaks after many records: what the one pass wrote is taken
+// back, and the failure reads as the document path tells it.
+TEST(SelectionOutput, FailureLateInTheInputTakesTheOutputBack) {
+  std::string source = "<root>";
+  for (int i = 0; i < 5000; ++i) source += "<r><id>" + std::to_string(i) + "</id></r>";
+  source += "<r></root>";
+  ASSERT_TRUE(IsStreamableSelection("//r[id > 2]", ""));
+  const TSelectionRun document = Select(source, "//r[id > 2] | /none", nullptr, "", "", "");
+  EXPECT_EQ(document.Count, -1);
+  EXPECT_NE(document.Message.find("[line: 1"), std::string::npos) << document.Message;
+
+  TMemoryStream input{std::string(source)};
+  TMemoryStream output{std::string("kept")};
+  output.Seek(0, SeekOrigin::End);
+  std::string message;
+  EXPECT_EQ(SelectXmlToDocument(input, output, "//r[id > 2]", nullptr, "", "", "", message), -1);
+  EXPECT_EQ(message, document.Message);
+  EXPECT_EQ(output.Data(), "kept");
+
+  TTempDir dir;
+  const std::string path = dir.File("out.xml");
+  EXPECT_EQ(SelectXmlToDocument(input, path, "//r[id > 2]", nullptr, "", "", "", message), -1);
+  EXPECT_EQ(message, document.Message);
+  EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace
