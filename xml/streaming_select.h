@@ -8,7 +8,8 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "xml/selection_path.h"
 
 struct _xmlNode;
 
@@ -17,11 +18,6 @@ namespace morvex {
 class TStream;
 class TXmlContainerSave;
 struct TXmlOptions;
-
-// The expressions of a selection text: one per line when it holds a line
-// end (lines end at CR, LF or CR LF, a final line end adds no empty line),
-// else the whole text.
-std::vector<std::string> SelectionLines(std::string_view text);
 
 // True when every line of `expressions` (lines as SelectXmlToDocument splits
 // them) is an absolute location path of child (/) and descendant (//) steps

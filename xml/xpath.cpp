@@ -181,14 +181,17 @@ struct TOutputTree {
   xmlNode* Target = nullptr;
 };
 
-TOutputTree MakeOutputTree(const TXmlOptions* options, std::string_view rootAttributes,
-                           const std::string& rootPath) {
-  TOutputTree tree;
-  tree.Document = CreateXmlDocument(options, true);
-  if (!tree.Document) throw EMorvexError("The output document could not be created");
-  tree.Target = CreateElementPath(tree.Document.get(), rootPath);
-  SetAttributesFromText(xmlDocGetRootElement(tree.Document.get()), rootAttributes);
-  return tree;
+TXmlDocument NewOutputDocument(const TXmlOptions* options) {
+  TXmlDocument document = CreateXmlDocument(options, true);
+  if (!document) throw EMorvexError("The output document could not be created");
+  return document;
+}
+
+xmlNode* AddRootPath(xmlDoc* document, std::string_view rootAttributes,
+                     const std::string& rootPath) {
+  xmlNode* target = CreateElementPath(document, rootPath);
+  SetAttributesFromText(xmlDocGetRootElement(document), rootAttributes);
+  return target;
 }
 
 // Where the selection goes: a stream, or a file created only once the
@@ -282,11 +285,10 @@ int SelectFromDocument(const TXmlDocument& source, std::string_view expressions,
   }
   std::string path(rootPath);
   if (path.empty()) path = QualifiedName(xmlDocGetRootElement(source.get()));
-  // The output tree first: its errors come before those of the expressions.
-  TXmlDocument probe = CreateXmlDocument(options, true);
-  if (!probe) throw EMorvexError("The output document could not be created");
+  TOutputTree tree;
+  tree.Document = NewOutputDocument(options);
   if (!selectionNamespaces.empty()) SetSelectionNamespaces(source.get(), selectionNamespaces);
-  TOutputTree tree = MakeOutputTree(options, rootAttributes, path);
+  tree.Target = AddRootPath(tree.Document.get(), rootAttributes, path);
   // Selected attributes go on the target, so every selection is known before
   // the target's start tag is written.
   int count = 0;
@@ -318,7 +320,9 @@ class TStreamedSelection final : public TStreamingSelection {
 
   void Prepare(const std::string& rootName) override {
     if (save_) return;
-    tree_ = MakeOutputTree(options_, rootAttributes_, rootPath_.empty() ? rootName : rootPath_);
+    tree_.Document = NewOutputDocument(options_);
+    tree_.Target = AddRootPath(tree_.Document.get(), rootAttributes_,
+                               rootPath_.empty() ? rootName : rootPath_);
     save_ = std::make_unique<TXmlContainerSave>(tree_.Document.get(), tree_.Target, output_.Open(),
                                                 options_);
   }
@@ -345,7 +349,6 @@ class TStreamedSelection final : public TStreamingSelection {
 int SelectInOnePass(TStream& source, std::string_view expressions, const TXmlOptions* options,
                     std::string_view rootAttributes, std::string_view selectionNamespaces,
                     std::string_view rootPath, TSelectionOutput& output) {
-  if (!CreateXmlDocument(options, true)) throw EMorvexError("No output document");
   TStreamedSelection selection(options, rootAttributes, rootPath, output);
   int count = 0;
   for (const std::string& line : SelectionLines(expressions)) {
