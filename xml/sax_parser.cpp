@@ -218,54 +218,52 @@ void AttributeValue(const xmlDoc* document, const xmlAttr* attribute, std::strin
 
 }  // namespace
 
-void TXMLParser::ParseDocument(const _xmlDoc* document) {
-  if (document == nullptr) throw EMorvexError("No XML document to read");
-  std::string qName;
-  std::vector<const xmlNs*> declared;
+void TXMLParser::ParseStartTag(const _xmlNode* node) {
+  locator_ = TXMLLocator{static_cast<int>(node->line), 0};
+  for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
+    StartPrefixMapping(View(ns->prefix), View(ns->href));
+  }
+  if (!OnStartElement && !(writing && output_ != nullptr)) return;
+  std::vector<TAttribute>& items = attributes_.items_;
+  size_t count = 0;
+  for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
+    if (count == items.size()) items.emplace_back();
+    TAttribute& item = items[count++];
+    item.URI.assign(a->ns != nullptr ? View(a->ns->href) : std::string_view());
+    item.LocalName.assign(View(a->name));
+    item.QName.assign(NodeQName(a->ns, a->name, qName_));
+    item.Type.assign("CDATA");
+    AttributeValue(node->doc, a, item.Value);
+  }
+  items.resize(count);
+  StartElement(node->ns != nullptr ? View(node->ns->href) : std::string_view(), View(node->name),
+               NodeQName(node->ns, node->name, qName_), &attributes_);
+}
 
-  const auto startElement = [&](const xmlNode* node) {
-    locator_ = TXMLLocator{static_cast<int>(node->line), 0};
-    for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) {
-      StartPrefixMapping(View(ns->prefix), View(ns->href));
-    }
-    if (!OnStartElement && !(writing && output_ != nullptr)) return;
-    std::vector<TAttribute>& items = attributes_.items_;
-    size_t count = 0;
-    for (const xmlAttr* a = node->properties; a != nullptr; a = a->next) {
-      if (count == items.size()) items.emplace_back();
-      TAttribute& item = items[count++];
-      item.URI.assign(a->ns != nullptr ? View(a->ns->href) : std::string_view());
-      item.LocalName.assign(View(a->name));
-      item.QName.assign(NodeQName(a->ns, a->name, qName));
-      item.Type.assign("CDATA");
-      AttributeValue(document, a, item.Value);
-    }
-    items.resize(count);
-    StartElement(node->ns != nullptr ? View(node->ns->href) : std::string_view(), View(node->name),
-                 NodeQName(node->ns, node->name, qName), &attributes_);
-  };
-  const auto endElement = [&](const xmlNode* node) {
-    EndElement(node->ns != nullptr ? View(node->ns->href) : std::string_view(), View(node->name),
-               NodeQName(node->ns, node->name, qName));
-    declared.clear();
-    for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) declared.push_back(ns);
-    for (auto it = declared.rbegin(); it != declared.rend(); ++it)
-      EndPrefixMapping(View((*it)->prefix));
-  };
+void TXMLParser::ParseEndTag(const _xmlNode* node) {
+  EndElement(node->ns != nullptr ? View(node->ns->href) : std::string_view(), View(node->name),
+             NodeQName(node->ns, node->name, qName_));
+  declared_.clear();
+  for (const xmlNs* ns = node->nsDef; ns != nullptr; ns = ns->next) declared_.push_back(ns);
+  for (auto it = declared_.rbegin(); it != declared_.rend(); ++it) {
+    EndPrefixMapping(View((*it)->prefix));
+  }
+}
 
-  StartDocument();
-  // Iterative walk in document order: documents can nest deeper than the stack.
-  const xmlNode* node = document->children;
-  const xmlNode* const top = reinterpret_cast<const xmlNode*>(document);
+// Iterative walk in document order from `first` until the walk climbs back to
+// `top`; with `siblings` off only `first` and its subtree are reported.
+// Documents can nest deeper than the stack.
+void TXMLParser::Walk(const _xmlNode* first, const _xmlNode* top, bool siblings) {
+  const xmlNode* node = first;
   while (node != nullptr) {
     bool descend = false;
     switch (node->type) {
       case XML_ELEMENT_NODE:
-        startElement(node);
+        ParseStartTag(node);
         if (node->children != nullptr) {
           descend = true;
         } else {
-          endElement(node);
+          ParseEndTag(node);
         }
         break;
       case XML_TEXT_NODE:
@@ -294,17 +292,29 @@ void TXMLParser::ParseDocument(const _xmlDoc* document) {
       node = node->children;
       continue;
     }
-    while (node != nullptr && node->next == nullptr) {
+    while (node != nullptr && node != first && node->next == nullptr) {
       node = node->parent;
       if (node == nullptr || node == top) {
         node = nullptr;
         break;
       }
-      endElement(node);
+      ParseEndTag(node);
     }
+    if (node == first && !siblings) break;
     if (node != nullptr) node = node->next;
   }
+}
+
+void TXMLParser::ParseDocument(const _xmlDoc* document) {
+  if (document == nullptr) throw EMorvexError("No XML document to read");
+  StartDocument();
+  Walk(document->children, reinterpret_cast<const xmlNode*>(document), true);
   EndDocument();
+}
+
+void TXMLParser::ParseNode(const _xmlNode* node) {
+  if (node == nullptr) throw EMorvexError("No XML node to read");
+  Walk(node, node->parent, false);
 }
 
 // --- direct writing helpers ---

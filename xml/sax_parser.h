@@ -27,6 +27,8 @@
 #include <vector>
 
 struct _xmlDoc;
+struct _xmlNode;
+struct _xmlNs;
 
 namespace morvex {
 
@@ -119,6 +121,14 @@ class TXMLParser {
   // Walks a finished document and reports its content (the XML declaration
   // is not content and is not reported).
   void ParseDocument(const _xmlDoc* document);
+  // Reports one node with its subtree as ParseDocument reports it inside a
+  // document (no start or end of document).
+  void ParseNode(const _xmlNode* node);
+  // Report only an element's start (its prefix mappings, then the start tag
+  // with its attributes) or only its end, so that a caller can write an
+  // element whose content comes from elsewhere.
+  void ParseStartTag(const _xmlNode* element);
+  void ParseEndTag(const _xmlNode* element);
   const TXMLLocator& Locator() const { return locator_; }
 
   // --- writer settings ---
@@ -160,6 +170,9 @@ class TXMLParser {
   TStream* output_ = nullptr;
   TXMLLocator locator_;
   TXMLAttributes attributes_;  // reused for every start-element event read
+  std::string qName_;          // scratch for the tree walk's qualified names
+  std::vector<const _xmlNs*> declared_;
+  void Walk(const _xmlNode* first, const _xmlNode* top, bool siblings);
   friend class Reader;
 };
 

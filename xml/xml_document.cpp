@@ -90,6 +90,7 @@ std::string_view TrimMessage(const char* message) {
 
 struct TParseState {
   xmlParserCtxt* Ctxt = nullptr;
+  detail::TTreeHooks* Hooks = nullptr;
   bool ProhibitDtd = true;
   bool Failed = false;
   TXMLDOMParseError Error;
@@ -222,6 +223,37 @@ void OnStartElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, 
   }
   xmlSAX2StartElementNs(ctx, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
                         defaultedCount, attributes);
+  if (state && state->Hooks && ctxt->node) state->Hooks->Started(ctxt, ctxt->node);
+}
+
+void OnEndElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
+  auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+  xmlNode* ended = ctxt->node;
+  xmlSAX2EndElementNs(ctx, localName, prefix, uri);
+  TParseState* state = activeParse;
+  if (state && state->Hooks && ended) state->Hooks->Ended(ctxt, ended);
+}
+
+// Content outside the elements a hooked parse keeps is not built at all.
+bool KeepsContent() {
+  TParseState* state = activeParse;
+  return !state || !state->Hooks || state->Hooks->Building();
+}
+
+void OnCharacters(void* ctx, const xmlChar* chars, int length) {
+  if (KeepsContent()) xmlSAX2Characters(ctx, chars, length);
+}
+
+void OnCData(void* ctx, const xmlChar* chars, int length) {
+  if (KeepsContent()) xmlSAX2CDataBlock(ctx, chars, length);
+}
+
+void OnComment(void* ctx, const xmlChar* chars) {
+  if (KeepsContent()) xmlSAX2Comment(ctx, chars);
+}
+
+void OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
+  if (KeepsContent()) xmlSAX2ProcessingInstruction(ctx, target, data);
 }
 
 void OnInternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalId,
@@ -304,15 +336,24 @@ int ReadChunk(void* context, char* buffer, int size) {
 // means the bytes are UTF-8 whatever the declaration says. Exceptions of
 // `read` propagate.
 TParseResult ParseXml(const TChunkReader& read, const std::string& url, bool textInput,
-                      bool prohibitDtd) {
+                      bool prohibitDtd, bool compact = false, detail::TTreeHooks* hooks = nullptr) {
   DefaultXmlOptions();  // makes sure the secure loaders are installed
   TParseState state;
   state.ProhibitDtd = prohibitDtd;
+  state.Hooks = hooks;
   xml_ptr<xmlParserCtxt> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw EMorvexError("Out of memory creating the XML parser");
   ctxt->sax->serror = OnParserError;
   ctxt->sax->internalSubset = OnInternalSubset;
   ctxt->sax->startElementNs = OnStartElement;
+  if (hooks) {
+    ctxt->sax->endElementNs = OnEndElement;
+    ctxt->sax->characters = OnCharacters;
+    ctxt->sax->ignorableWhitespace = OnCharacters;
+    ctxt->sax->cdataBlock = OnCData;
+    ctxt->sax->comment = OnComment;
+    ctxt->sax->processingInstruction = OnProcessingInstruction;
+  }
   state.Ctxt = ctxt.get();
 
   TReadContext reader{&read, nullptr};
@@ -321,7 +362,8 @@ TParseResult ParseXml(const TChunkReader& read, const std::string& url, bool tex
     TActiveParse active(state);
     parsed.reset(xmlCtxtReadIO(ctxt.get(), ReadChunk, nullptr, &reader,
                                url.empty() ? nullptr : url.c_str(), textInput ? "UTF-8" : nullptr,
-                               kParseOptions | (textInput ? XML_PARSE_IGNORE_ENC : 0)));
+                               kParseOptions | (textInput ? XML_PARSE_IGNORE_ENC : 0) |
+                                   (compact ? XML_PARSE_COMPACT : 0)));
   }
   if (reader.Error) std::rethrow_exception(reader.Error);
 
@@ -345,10 +387,10 @@ TChunkReader StreamReader(TStream& stream) {
   return [&stream](char* buffer, size_t size) { return stream.Read(buffer, size); };
 }
 
-TParseResult ParseFile(const std::string& path, bool prohibitDtd) {
+TParseResult ParseFile(const std::string& path, bool prohibitDtd, bool compact = false) {
   try {
     TFileStream file(path, TFileStream::Mode::Read);
-    return ParseXml(StreamReader(file), path, false, prohibitDtd);
+    return ParseXml(StreamReader(file), path, false, prohibitDtd, compact);
   } catch (const EMorvexError& e) {
     TParseResult result;
     result.Doc = NewEmptyDocument(path);
@@ -489,6 +531,18 @@ TXmlDocument LoadXmlStream(TStream& stream) {
   return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
 }
 
+TXmlDocument LoadXmlFileForReading(const std::string& path) {
+  TParseResult parsed = ParseFile(path, DefaultXmlOptions().ProhibitDTD, true);
+  return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
+}
+
+TXmlDocument LoadXmlStreamForReading(TStream& stream) {
+  stream.SetPosition(0);
+  TParseResult parsed =
+      ParseXml(StreamReader(stream), {}, false, DefaultXmlOptions().ProhibitDTD, true);
+  return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
+}
+
 TXmlDocument LoadXmlText(std::string_view text) {
   size_t offset = 0;
   TChunkReader read = [text, &offset](char* buffer, size_t size) {
@@ -538,6 +592,12 @@ std::vector<TNamespaceBinding> SelectionNamespaces(const _xmlDoc* document) {
 }
 
 namespace detail {
+
+TXmlDocument ParseXmlStreamWithHooks(TStream& stream, TTreeHooks& hooks) {
+  TParseResult parsed =
+      ParseXml(StreamReader(stream), {}, false, DefaultXmlOptions().ProhibitDTD, true, &hooks);
+  return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
+}
 
 void InstallSecureLoaders() {
   xmlSetExternalEntityLoader(RefuseExternalEntity);

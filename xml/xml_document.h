@@ -23,6 +23,7 @@
 
 struct _xmlDoc;
 struct _xmlNode;
+struct _xmlParserCtxt;
 
 namespace morvex {
 
@@ -67,6 +68,12 @@ TXmlDocument LoadXmlFile(const std::string& path);
 // LoadXmlStream: reads `stream` from position 0 to its end in chunks. Errors
 // of the stream itself (EMorvexError) propagate.
 TXmlDocument LoadXmlStream(TStream& stream);
+// LoadXmlStreamForReading, LoadXmlFileForReading: LoadXmlStream and
+// LoadXmlFile for a document that is read and
+// never changed (a selection's or a transformation's source): small texts
+// are kept inside their nodes, which saves memory on large inputs.
+TXmlDocument LoadXmlStreamForReading(TStream& stream);
+TXmlDocument LoadXmlFileForReading(const std::string& path);
 // LoadXmlText: `text` is UTF-8; an encoding named in its declaration is
 // ignored, as the text is already decoded.
 TXmlDocument LoadXmlText(std::string_view text);
@@ -99,6 +106,26 @@ std::vector<TNamespaceBinding> SelectionNamespaces(const _xmlDoc* document);
 std::vector<TNamespaceBinding> ParseSelectionNamespaces(std::string_view text);
 
 namespace detail {
+
+// Listens to the tree a parse builds, for a reader that keeps only parts of
+// it. None of these may raise: they stop the parser (xmlStopParser) instead.
+class TTreeHooks {
+ public:
+  virtual ~TTreeHooks() = default;
+  // An element was added to the tree (its attributes and declarations set).
+  virtual void Started(_xmlParserCtxt* parser, _xmlNode* element) noexcept = 0;
+  // An element is complete; the parser has moved on to its parent. The
+  // listener may unlink and free it (never the document element).
+  virtual void Ended(_xmlParserCtxt* parser, _xmlNode* element) noexcept = 0;
+  // Whether character data, CDATA, comments and processing instructions
+  // are to be built at the current position.
+  virtual bool Building() const noexcept = 0;
+};
+
+// LoadXmlStreamForReading with `hooks` told of every element; the stream is
+// read from its position.
+TXmlDocument ParseXmlStreamWithHooks(TStream& stream, TTreeHooks& hooks);
+
 // Installs the process-wide loaders that keep every parse local and safe: an
 // entity loader that refuses everything, and a loader for stylesheet imports
 // and document() that reads local files only, through the same parser. Called

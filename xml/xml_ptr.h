@@ -24,6 +24,7 @@ struct XmlDeleter {
   }
   void operator()(xmlXPathContext* p) const noexcept { xmlXPathFreeContext(p); }
   void operator()(xmlXPathObject* p) const noexcept { xmlXPathFreeObject(p); }
+  void operator()(xmlXPathCompExpr* p) const noexcept { xmlXPathFreeCompExpr(p); }
   void operator()(xmlSaveCtxt* p) const noexcept { xmlSaveClose(p); }
   void operator()(xmlOutputBuffer* p) const noexcept { xmlOutputBufferClose(p); }
   void operator()(xmlChar* p) const noexcept { xmlFree(p); }

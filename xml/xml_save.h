@@ -2,10 +2,13 @@
 // byte-order mark and the XML declaration.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 struct _xmlDoc;
+struct _xmlNode;
+struct _xmlSaveCtxt;
 
 namespace morvex {
 
@@ -36,6 +39,35 @@ std::string XmlDeclarationEncoding(std::string_view encodingName);
 //     through the TXMLParser writer, indented when the options say so.
 // Errors of the writer or the stream (EMorvexError) propagate.
 void SaveXmlToStream(_xmlDoc* document, TStream& stream, const TXmlOptions* options);
+
+// Saves a document one of whose elements, `container`, gets its content piece
+// by piece: the bytes are those SaveXmlToStream(document, stream, options)
+// would write had every node passed to Write() been appended to `container`
+// in turn, yet no such tree is built. `container` must have no children; its
+// attributes and declarations may change until the first Write() or
+// Finish(). Nothing is written before the first Write() or Finish(), and the
+// output is complete only after Finish(). Errors of the writer or the stream
+// (EMorvexError) propagate.
+class TXmlContainerSave {
+ public:
+  TXmlContainerSave(_xmlDoc* document, _xmlNode* container, TStream& stream,
+                    const TXmlOptions* options);
+  ~TXmlContainerSave();
+  TXmlContainerSave(const TXmlContainerSave&) = delete;
+  TXmlContainerSave& operator=(const TXmlContainerSave&) = delete;
+
+  // Writes `node` and its subtree, from any document, as the container's next
+  // child. The node's namespace prefixes are written as they stand: a node
+  // that uses a declaration of an ancestor outside it must be copied into
+  // the container's tree first (and may be freed once written).
+  void Write(const _xmlNode* node);
+  void Finish();
+
+ private:
+  struct State;
+  void Begin();
+  std::unique_ptr<State> state_;
+};
 
 // Writes `text` converted to `encoding` (the system ANSI encoding when
 // nullptr), after the encoding's preamble when `withPreamble` is set. An

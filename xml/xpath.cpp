@@ -9,9 +9,13 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
+#include <filesystem>
+#include <memory>
+
 #include "text/error.h"
 #include "text/stream.h"
 #include "xml/dom.h"
+#include "xml/streaming_select.h"
 #include "xml/xml_document.h"
 #include "xml/xml_errors.h"
 #include "xml/xml_options.h"
@@ -82,23 +86,6 @@ void AppendClone(xmlNode* target, xmlNode* node, bool deep) {
   }
 }
 
-// The lines of a multi-expression text: ends at CR, LF or CR LF; a final
-// line end adds no empty line.
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.emplace_back(text.substr(start));
-      break;
-    }
-    lines.emplace_back(text.substr(start, end - start));
-    start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-  }
-  return lines;
-}
-
 std::string QualifiedName(const xmlNode* element) {
   std::string name = reinterpret_cast<const char*>(element->name);
   if (element->ns && element->ns->prefix) {
@@ -107,51 +94,292 @@ std::string QualifiedName(const xmlNode* element) {
   return name;
 }
 
-TXmlDocument LoadSourceFile(const std::string& path) {
-  TFileStream file(path, TFileStream::Mode::Read);
-  return LoadXmlStream(file);
+// True when `node` or anything in its subtree is in a namespace or declares
+// one: only then does a copy under another parent differ from the node
+// itself (declarations in scope are added, redundant ones dropped).
+bool UsesNamespaces(const xmlNode* node) {
+  if (node->type != XML_ELEMENT_NODE) return false;
+  const xmlNode* current = node;
+  while (current != nullptr) {
+    if (current->type == XML_ELEMENT_NODE) {
+      if (current->ns || current->nsDef) return true;
+      for (const xmlAttr* a = current->properties; a; a = a->next) {
+        if (a->ns) return true;
+      }
+      if (current->children) {
+        current = current->children;
+        continue;
+      }
+    }
+    while (current != node && !current->next) current = current->parent;
+    if (current == node) break;
+    current = current->next;
+  }
+  return false;
 }
 
-// Builds the output document from `source` and hands it to `save`; the
-// shared body of the four SelectXmlToDocument variants.
-template <typename Save>
-int SelectInto(const TXmlDocument& source, std::string_view expressions, const TXmlOptions* options,
-               std::string_view rootAttributes, std::string_view selectionNamespaces,
-               std::string_view rootPath, Save&& save) {
+size_t CountDeclarations(const xmlNode* element) {
+  size_t count = 0;
+  for (const xmlNs* ns = element->nsDef; ns; ns = ns->next) ++count;
+  return count;
+}
+
+// One node to write under the target, with the number of declarations the
+// target had when the node's turn came (a later selected attribute may add
+// one, which the node's copy must not see).
+struct TSelectedNode {
+  xmlNode* Node = nullptr;
+  size_t TargetDeclarations = 0;
+};
+
+// Writes `selected.Node` under `target` as its copy would stand there. A node
+// whose subtree uses no namespace is written straight from the source; any
+// other is copied under the target, written and freed, one at a time.
+void WriteSelected(TXmlContainerSave& save, xmlNode* target, const TSelectedNode& selected) {
+  xmlNode* node = selected.Node;
+  if (!UsesNamespaces(node)) {
+    save.Write(node);
+    return;
+  }
+  // Hide the declarations added after this node's turn while it is copied.
+  xmlNs* cut = nullptr;
+  xmlNs* hidden = nullptr;
+  if (selected.TargetDeclarations == 0) {
+    hidden = target->nsDef;
+    target->nsDef = nullptr;
+  } else {
+    cut = target->nsDef;
+    for (size_t i = 1; i < selected.TargetDeclarations && cut; ++i) cut = cut->next;
+    if (cut) {
+      hidden = cut->next;
+      cut->next = nullptr;
+    }
+  }
+  const auto restore = [&] {
+    if (cut) {
+      cut->next = hidden;
+    } else if (selected.TargetDeclarations == 0) {
+      target->nsDef = hidden;
+    }
+  };
+  try {
+    AppendClone(target, node, true);
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  xml_ptr<xmlNode> copy(target->last);
+  xmlUnlinkNode(copy.get());
+  save.Write(copy.get());
+}
+
+// The output document: the root path with its attributes, and the element
+// the selected nodes go under.
+struct TOutputTree {
+  TXmlDocument Document;
+  xmlNode* Target = nullptr;
+};
+
+TXmlDocument NewOutputDocument(const TXmlOptions* options) {
+  TXmlDocument document = CreateXmlDocument(options, true);
+  if (!document) throw EMorvexError("The output document could not be created");
+  return document;
+}
+
+xmlNode* AddRootPath(xmlDoc* document, std::string_view rootAttributes,
+                     const std::string& rootPath) {
+  xmlNode* target = CreateElementPath(document, rootPath);
+  SetAttributesFromText(xmlDocGetRootElement(document), rootAttributes);
+  return target;
+}
+
+// Where the selection goes: a stream, or a file created only once the
+// selection is known (and removed again when writing it fails).
+class TSelectionOutput {
+ public:
+  virtual ~TSelectionOutput() = default;
+  // The stream to write to; called again after Restart().
+  virtual TStream& Open() = 0;
+  // Whether what Open() wrote can be taken back.
+  virtual bool CanRestart() = 0;
+  // Takes back everything written since the first Open().
+  virtual void Restart() = 0;
+  virtual void Close() {}
+};
+
+class TStreamOutput final : public TSelectionOutput {
+ public:
+  explicit TStreamOutput(TStream& stream) : stream_(stream) {}
+  TStream& Open() override {
+    if (start_ < 0) start_ = stream_.Position();
+    return stream_;
+  }
+  // Only a stream written at its end: what lies beyond the position would
+  // be overwritten.
+  bool CanRestart() override {
+    try {
+      return stream_.Position() == stream_.Size();
+    } catch (const EMorvexError&) {
+      return false;
+    }
+  }
+  void Restart() override {
+    if (start_ < 0) return;
+    stream_.SetSize(start_);
+    stream_.SetPosition(start_);
+  }
+
+ private:
+  TStream& stream_;
+  int64_t start_ = -1;
+};
+
+class TFileOutput final : public TSelectionOutput {
+ public:
+  explicit TFileOutput(const std::string& path) : path_(path) {}
+  ~TFileOutput() override {
+    if (file_ && !closed_) {
+      file_.reset();
+      std::error_code ignored;
+      std::filesystem::remove(path_, ignored);
+    }
+  }
+  TStream& Open() override {
+    file_.reset();
+    file_ = std::make_unique<TFileStream>(path_, TFileStream::Mode::Create);
+    return *file_;
+  }
+  // A regular file is created afresh; what went to a device or a pipe
+  // cannot be taken back.
+  bool CanRestart() override {
+    std::error_code error;
+    const auto status = std::filesystem::status(path_, error);
+    return status.type() == std::filesystem::file_type::not_found ||
+           (!error && status.type() == std::filesystem::file_type::regular);
+  }
+  void Restart() override {}  // Open() creates the file afresh
+  void Close() override {
+    if (file_) file_->Close();
+    closed_ = true;
+  }
+
+ private:
+  std::string path_;
+  std::unique_ptr<TFileStream> file_;
+  bool closed_ = false;
+};
+
+// Selects the nodes of the loaded `source` and writes them under the output
+// root; the document path, for any expression. Nothing is opened before
+// every expression has been evaluated.
+int SelectFromDocument(const TXmlDocument& source, std::string_view expressions,
+                       const TXmlOptions* options, std::string_view rootAttributes,
+                       std::string_view selectionNamespaces, std::string_view rootPath,
+                       TSelectionOutput& output) {
   if (!HasDocumentElement(source.get())) {
     TXMLDOMParseError error = GetParseError(source.get());
     throw EMorvexError(error.ErrorCode != 0
                            ? ParseErrorMessage(error)
                            : std::string("The XML source has no document element"));
   }
-  TXmlDocument output = CreateXmlDocument(options, true);
-  if (!output) throw EMorvexError("The output document could not be created");
   std::string path(rootPath);
   if (path.empty()) path = QualifiedName(xmlDocGetRootElement(source.get()));
+  TOutputTree tree;
+  tree.Document = NewOutputDocument(options);
   if (!selectionNamespaces.empty()) SetSelectionNamespaces(source.get(), selectionNamespaces);
-  xmlNode* target = CreateElementPath(output.get(), path);
-  SetAttributesFromText(xmlDocGetRootElement(output.get()), rootAttributes);
+  tree.Target = AddRootPath(tree.Document.get(), rootAttributes, path);
+  // Selected attributes go on the target, so every selection is known before
+  // the target's start tag is written.
   int count = 0;
-  if (expressions.find_first_of("\r\n") != std::string_view::npos) {
-    for (const std::string& line : SplitLines(expressions)) {
-      count += CopySelectedNodes(source.get(), target, line, true);
+  std::vector<TSelectedNode> selected;
+  for (const std::string& line : SelectionLines(expressions)) {
+    std::vector<xmlNode*> nodes = SelectNodes(source.get(), line);
+    count += static_cast<int>(nodes.size());
+    for (xmlNode* node : nodes) {
+      if (node->type == XML_ATTRIBUTE_NODE || node->type == XML_DOCUMENT_NODE ||
+          node->type == XML_HTML_DOCUMENT_NODE) {
+        AppendClone(tree.Target, node, true);  // a document node is refused with its message
+      } else {
+        selected.push_back(TSelectedNode{node, CountDeclarations(tree.Target)});
+      }
     }
-  } else {
-    count = CopySelectedNodes(source.get(), target, expressions, true);
   }
-  save(output.get());
+  TXmlContainerSave save(tree.Document.get(), tree.Target, output.Open(), options);
+  for (const TSelectedNode& node : selected) WriteSelected(save, tree.Target, node);
+  save.Finish();
   return count;
 }
 
-template <typename LoadSource, typename Save>
-int RunSelect(LoadSource&& load, std::string_view expressions, const TXmlOptions* options,
+// The selected elements of a one-pass selection, written as they come.
+class TStreamedSelection final : public TStreamingSelection {
+ public:
+  TStreamedSelection(const TXmlOptions* options, std::string_view rootAttributes,
+                     std::string_view rootPath, TSelectionOutput& output)
+      : options_(options), rootAttributes_(rootAttributes), rootPath_(rootPath), output_(output) {}
+
+  void Prepare(const std::string& rootName) override {
+    if (save_) return;
+    tree_.Document = NewOutputDocument(options_);
+    tree_.Target = AddRootPath(tree_.Document.get(), rootAttributes_,
+                               rootPath_.empty() ? rootName : rootPath_);
+    save_ = std::make_unique<TXmlContainerSave>(tree_.Document.get(), tree_.Target, output_.Open(),
+                                                options_);
+  }
+  void Write(xmlNode* element) override {
+    WriteSelected(*save_, tree_.Target, TSelectedNode{element, CountDeclarations(tree_.Target)});
+  }
+  void Finish() {
+    if (!save_) throw EMorvexError("The XML source has no document element");
+    save_->Finish();
+  }
+
+ private:
+  const TXmlOptions* options_;
+  std::string rootAttributes_;
+  std::string rootPath_;
+  TSelectionOutput& output_;
+  TOutputTree tree_;
+  std::unique_ptr<TXmlContainerSave> save_;
+};
+
+// One pass over the source per line. Raises on any failure; the caller then
+// takes the output back and runs the document path, which gives the
+// failure's own message.
+int SelectInOnePass(TStream& source, std::string_view expressions, const TXmlOptions* options,
+                    std::string_view rootAttributes, std::string_view selectionNamespaces,
+                    std::string_view rootPath, TSelectionOutput& output) {
+  TStreamedSelection selection(options, rootAttributes, rootPath, output);
+  int count = 0;
+  for (const std::string& line : SelectionLines(expressions)) {
+    source.SetPosition(0);
+    count += SelectStreaming(source, line, selectionNamespaces, selection);
+  }
+  selection.Finish();
+  return count;
+}
+
+// Streams the selection when the expressions allow it, else (or when
+// streaming fails) loads the whole source.
+template <typename WithSource>
+int RunSelect(WithSource&& withSource, std::string_view expressions, const TXmlOptions* options,
               std::string_view rootAttributes, std::string_view selectionNamespaces,
-              std::string_view rootPath, Save&& save, std::string& message) {
+              std::string_view rootPath, TSelectionOutput& output, std::string& message) {
   message.clear();
   try {
-    TXmlDocument source = load();
-    return SelectInto(source, expressions, options, rootAttributes, selectionNamespaces, rootPath,
-                      save);
+    return withSource([&](TStream& source) {
+      if (IsStreamableSelection(expressions, selectionNamespaces) && output.CanRestart()) {
+        try {
+          return SelectInOnePass(source, expressions, options, rootAttributes, selectionNamespaces,
+                                 rootPath, output);
+        } catch (const std::exception&) {
+          output.Restart();
+        }
+      }
+      TXmlDocument document = LoadXmlStreamForReading(source);
+      return SelectFromDocument(document, expressions, options, rootAttributes, selectionNamespaces,
+                                rootPath, output);
+    });
   } catch (const std::exception& e) {
     message = e.what();
     if (message.empty()) message = "The XPath selection failed";
@@ -159,18 +387,43 @@ int RunSelect(LoadSource&& load, std::string_view expressions, const TXmlOptions
   }
 }
 
-auto SaveToStream(TStream& destination, const TXmlOptions* options) {
-  return [&destination, options](xmlDoc* document) {
-    SaveXmlToStream(document, destination, options);
+auto FromStream(TStream& source) {
+  return [&source](auto&& select) { return select(source); };
+}
+
+auto FromFile(const std::string& path) {
+  return [&path](auto&& select) {
+    TFileStream file(path, TFileStream::Mode::Read);
+    return select(file);
   };
 }
 
-auto SaveToFile(const std::string& path, const TXmlOptions* options) {
-  return [&path, options](xmlDoc* document) {
-    TFileStream file(path, TFileStream::Mode::Create);
-    SaveXmlToStream(document, file, options);
+template <typename WithSource>
+int SelectToFile(WithSource&& withSource, const std::string& destinationFile,
+                 std::string_view expressions, const TXmlOptions* options,
+                 std::string_view rootAttributes, std::string_view selectionNamespaces,
+                 std::string_view rootPath, std::string& message) {
+  TFileOutput file(destinationFile);
+  const int count = RunSelect(withSource, expressions, options, rootAttributes, selectionNamespaces,
+                              rootPath, file, message);
+  if (count < 0) return count;
+  try {
     file.Close();
-  };
+  } catch (const std::exception& e) {
+    message = e.what();
+    return -1;
+  }
+  return count;
+}
+
+template <typename WithSource>
+int SelectToStream(WithSource&& withSource, TStream& destination, std::string_view expressions,
+                   const TXmlOptions* options, std::string_view rootAttributes,
+                   std::string_view selectionNamespaces, std::string_view rootPath,
+                   std::string& message) {
+  TStreamOutput stream(destination);
+  return RunSelect(withSource, expressions, options, rootAttributes, selectionNamespaces, rootPath,
+                   stream, message);
 }
 
 template <typename Load>
@@ -265,36 +518,32 @@ int SelectXmlToDocument(TStream& source, TStream& destination, std::string_view 
                         const TXmlOptions* options, std::string_view rootAttributes,
                         std::string_view selectionNamespaces, std::string_view rootPath,
                         std::string& message) {
-  return RunSelect([&source] { return LoadXmlStream(source); }, expressions, options,
-                   rootAttributes, selectionNamespaces, rootPath,
-                   SaveToStream(destination, options), message);
+  return SelectToStream(FromStream(source), destination, expressions, options, rootAttributes,
+                        selectionNamespaces, rootPath, message);
 }
 
 int SelectXmlToDocument(TStream& source, const std::string& destinationFile,
                         std::string_view expressions, const TXmlOptions* options,
                         std::string_view rootAttributes, std::string_view selectionNamespaces,
                         std::string_view rootPath, std::string& message) {
-  return RunSelect([&source] { return LoadXmlStream(source); }, expressions, options,
-                   rootAttributes, selectionNamespaces, rootPath,
-                   SaveToFile(destinationFile, options), message);
+  return SelectToFile(FromStream(source), destinationFile, expressions, options, rootAttributes,
+                      selectionNamespaces, rootPath, message);
 }
 
 int SelectXmlToDocument(const std::string& sourceFile, const std::string& destinationFile,
                         std::string_view expressions, const TXmlOptions* options,
                         std::string_view rootAttributes, std::string_view selectionNamespaces,
                         std::string_view rootPath, std::string& message) {
-  return RunSelect([&sourceFile] { return LoadSourceFile(sourceFile); }, expressions, options,
-                   rootAttributes, selectionNamespaces, rootPath,
-                   SaveToFile(destinationFile, options), message);
+  return SelectToFile(FromFile(sourceFile), destinationFile, expressions, options, rootAttributes,
+                      selectionNamespaces, rootPath, message);
 }
 
 int SelectXmlToDocument(const std::string& sourceFile, TStream& destination,
                         std::string_view expressions, const TXmlOptions* options,
                         std::string_view rootAttributes, std::string_view selectionNamespaces,
                         std::string_view rootPath, std::string& message) {
-  return RunSelect([&sourceFile] { return LoadSourceFile(sourceFile); }, expressions, options,
-                   rootAttributes, selectionNamespaces, rootPath,
-                   SaveToStream(destination, options), message);
+  return SelectToStream(FromFile(sourceFile), destination, expressions, options, rootAttributes,
+                        selectionNamespaces, rootPath, message);
 }
 
 int CopySelectedNodes(_xmlDoc* document, _xmlNode* target, std::string_view expression, bool deep) {

@@ -54,8 +54,18 @@ bool EvaluateXPathText(const std::string& sourceFile, std::string_view expressio
 // Returns the number of nodes copied, or -1 with `message` set; nothing is
 // raised. A source stream is read from position 0 and the destination stream
 // written at its position; a destination file is created, replacing an
-// existing one, only when the copy succeeded. A source that is not
-// well-formed XML is an error.
+// existing one, only once the selection is known, and removed again when
+// writing it fails. A source that is not well-formed XML is an error.
+//
+// No copy of the selection is built: the nodes are written from the source
+// (a node whose subtree uses namespaces is copied and freed on its own, so
+// that its declarations come out as its copy under the root would have
+// them). When every line is a path that one pass can select
+// (IsStreamableSelection) and the destination is a regular file or a stream
+// written at its end, the source is read in one pass per line that builds
+// only each candidate's subtree, so memory stays flat; should that fail, its
+// output is taken back and the whole document is loaded instead, which gives
+// the same bytes or the failure's own message.
 int SelectXmlToDocument(TStream& source, TStream& destination, std::string_view expressions,
                         const TXmlOptions* options, std::string_view rootAttributes,
                         std::string_view selectionNamespaces, std::string_view rootPath,

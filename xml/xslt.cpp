@@ -220,8 +220,9 @@ class TTransformRun {
   std::shared_ptr<void> scripts_;  // released first: it registered into context_
 };
 
-TXmlDocument LoadSource(const std::string& path) { return LoadXmlFile(path); }
-TXmlDocument LoadSource(TStream& stream) { return LoadXmlStream(stream); }
+// Sources are only read: small texts stay inside their nodes.
+TXmlDocument LoadSource(const std::string& path) { return LoadXmlFileForReading(path); }
+TXmlDocument LoadSource(TStream& stream) { return LoadXmlStreamForReading(stream); }
 TXmlDocument LoadStylesheet(const std::string& path) { return LoadXmlFile(path); }
 TXmlDocument LoadStylesheet(TStylesheetText stylesheet) { return LoadXmlText(stylesheet.Text); }
 
