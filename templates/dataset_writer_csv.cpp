@@ -83,23 +83,28 @@ void AppendHeader(std::string& line, const TLSQLDataset& dataset,
   }
 }
 
+// `scratch` holds the converted texts; it keeps its capacity from one
+// record to the next.
 void AppendRecord(std::string& line, const TLSQLDataset& dataset,
-                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options) {
+                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options,
+                  std::string& scratch) {
+  const std::string_view delimiter = options.Delimiter;
+  const std::string_view quote = options.Quote;
+  std::string_view text;
   for (size_t i = 0; i < classes.size(); ++i) {
-    if (i > 0) line += options.Delimiter;
-    const int index = static_cast<int>(i);
+    if (i > 0) line.append(delimiter);
     const TFieldClass typeClass = classes[i];
-    if (dataset.IsNull(index)) {
-      if (!IsBareClass(typeClass)) AppendCsvQuoted(line, {}, options.Quote);
+    const bool bare = IsBareClass(typeClass);
+    if (!FieldText(dataset, static_cast<int>(i), typeClass, TFieldTextTarget::Csv, scratch, text)) {
+      if (!bare) AppendCsvQuoted(line, {}, quote);
       continue;
     }
-    const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Csv);
     // Long texts and binary values are written whole: a value cut short
     // would be lost without a word.
-    if (IsBareClass(typeClass)) {
-      line += text;
+    if (bare) {
+      line.append(text);
     } else {
-      AppendCsvQuoted(line, text, options.Quote);
+      AppendCsvQuoted(line, text, quote);
     }
   }
 }
@@ -125,7 +130,7 @@ class TCsvRecordWriter : public TTemplateVisitor {
 
   void RecordStart(TWalkStatement& statement) override {
     if (!statement.Write) return;
-    AppendRecord(output_.Text(), *statement.Dataset, statement.Classes, options_);
+    AppendRecord(output_.Text(), *statement.Dataset, statement.Classes, options_, scratch_);
     output_.EndLine();
   }
 
@@ -139,6 +144,7 @@ class TCsvRecordWriter : public TTemplateVisitor {
   TCsvOutput& output_;
   const TDatasetWriterOptions& options_;
   bool headerDecided_ = false;
+  std::string scratch_;
 };
 
 }  // namespace
