@@ -91,21 +91,17 @@ void WriteParameters(TXmlStreamWriter& writer, const std::vector<std::string>& p
   }
 }
 
-// One field element of the current record; a null field has no content.
-// `scratch` holds converted texts between fields.
+// One field element of the current record, whose name has been checked; a
+// null field has no content. `scratch` holds converted texts between fields.
 void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index,
                 TFieldClass typeClass, std::string& scratch) {
-  const std::string& name = dataset.FieldName(index);
-  WriteStartTag(writer, name);
   std::string_view text;
+  const bool cdata = IsCDataClass(typeClass);
   if (FieldText(dataset, index, typeClass, TFieldTextTarget::Xml, scratch, text)) {
-    if (IsCDataClass(typeClass)) {
-      WriteCDataText(writer, text);
-    } else {
-      WriteCharacters(writer.Parser(), text);
-    }
+    WriteTextElement(writer, dataset.FieldName(index), text, cdata);
+  } else {
+    WriteTextElement(writer, dataset.FieldName(index), {}, false);
   }
-  WriteEndTag(writer, name);
 }
 
 // An element per statement (unless no-write), a record element per record

@@ -406,6 +406,49 @@ void TXMLParser::Writer::CDataText(sv chars) {
   staged_.clear();
 }
 
+void TXMLParser::Writer::TextElement(sv name, sv text, bool cdata) {
+  EnsureStarted();
+  if (!pendingPrefixes_.empty() || inCData_) {
+    StartElement(name, name, nullptr);
+    if (cdata) StartCData();
+    Characters(text);
+    if (cdata) EndCData();
+    EndElement(name, name);
+    return;
+  }
+  CloseStartTag();
+  Level& parent = levels_.back();
+  if (owner_.indent && !parent.Mixed) NewLine(levels_.size() - 1);
+  parent.Markup = true;
+  Out() += '<';
+  Out().append(name);
+  if (cdata) {
+    Out() += "><![CDATA[";
+    if (!text.empty()) {
+      cdataBrackets_ = 0;
+      CDataText(XmlSafe(text));
+    }
+    Out() += "]]></";
+  } else if (text.empty()) {
+    Out() += "/>";
+    lineStart_ = false;
+    Spill();
+    return;
+  } else {
+    Out() += '>';
+    if (owner_.disableOutputEscaping) {
+      Out().append(XmlSafe(text));
+    } else {
+      AppendEscaped(Out(), XmlSafe(text), kText);
+    }
+    Out() += "</";
+  }
+  Out().append(name);
+  Out() += '>';
+  lineStart_ = false;
+  Spill();
+}
+
 void TXMLParser::Writer::StartCData() {
   EnsureStarted();
   CloseStartTag();
