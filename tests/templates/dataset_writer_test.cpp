@@ -362,6 +362,50 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndWholeValues) {
             "A,1\r\n");
 }
 
+// Values that take the writers' quick ways (texts read in place, integers
+// formatted directly, one writer call per field) next to those that do not:
+// separators, quotes, line breaks, controls, non-ASCII text, the extreme
+// 64-bit integers, empty texts beside nulls, and bytes that are no UTF-8.
+TEST_P(DatasetWriterTest, TrickyValuesKeepTheirBytesInBothWriters) {
+  const std::string chr = IsSqlite() ? "char" : "chr";
+  CreateTable("tricky",
+              "s VARCHAR(60), u VARCHAR(30), hi BIGINT, lo BIGINT, e VARCHAR(5), n VARCHAR(5), "
+              "ni BIGINT");
+  Exec("insert into {tricky} values ('a;b,\"c\" ' || " + chr + "(13) || " + chr +
+       "(10) || 'x' || " + chr + "(9) || " + chr +
+       "(1) || '<]]>  ', 'Z\xC3\xBCrich \xE2\x9C\x93', 9223372036854775807,"
+       " -9223372036854775807 - 1, '', null, null)");
+  const std::string query = "<lsql><q>select * from {tricky}</q></lsql>";
+  TDatasetWriterOptions xml = XmlOptions();
+  xml.Indent = true;
+  EXPECT_EQ(Xml(query, xml),
+            kXmlHead +
+                "\n<morvex_data>\n\t<q>\n\t\t<r>\n"
+                "\t\t\t<s>a;b,\"c\" &#13;\nx\t\xEF\xBF\xBD&lt;]]&gt;</s>\n"
+                "\t\t\t<u>Z\xC3\xBCrich \xE2\x9C\x93</u>\n"
+                "\t\t\t<hi>9223372036854775807</hi>\n\t\t\t<lo>-9223372036854775808</lo>\n"
+                "\t\t\t<e/>\n\t\t\t<n/>\n\t\t\t<ni/>\n\t\t</r>\n\t</q>\n</morvex_data>");
+  EXPECT_EQ(Csv(query), kBom +
+                            "\"s\";\"u\";hi;lo;\"e\";\"n\";ni\r\n"
+                            "\"a;b,\"\"c\"\" \r\nx\t\x01<]]>\";\"Z\xC3\xBCrich \xE2\x9C\x93\";"
+                            "9223372036854775807;-9223372036854775808;\"\";\"\";\r\n");
+
+  // SQLite keeps bytes that are no UTF-8 in a text; both writers put U+FFFD
+  // in their place, the XML writer also where XML cannot hold a character.
+  if (IsSqlite()) {
+    const std::string bad =
+        "<lsql><q>select cast(x'41FF42C3' as text) as t, cast(x'E29C93FE' as text) || 'ok' as m"
+        "</q></lsql>";
+    EXPECT_EQ(Xml(bad), kXmlHead +
+                            "<morvex_data><q><r><t>A\xEF\xBF\xBD"
+                            "B\xEF\xBF\xBD</t><m>\xE2\x9C\x93\xEF\xBF\xBDok</m></r></q>"
+                            "</morvex_data>");
+    EXPECT_EQ(Csv(bad), kBom +
+                            "\"t\";\"m\"\r\n\"A\xEF\xBF\xBD"
+                            "B\xEF\xBF\xBD\";\"\xE2\x9C\x93\xEF\xBF\xBDok\"\r\n");
+  }
+}
+
 TEST_P(DatasetWriterTest, CsvKeepsLongMemosAndConvertsTheEncoding) {
   Exec("insert into {items} (note) values (" + Repeat("\xC3\xA9", 300) + ")");
   TDatasetWriterOptions options = CsvOptions();
