@@ -164,6 +164,28 @@ bool DecodeDbDateTime(double value, TDbDateTimeParts& parts) {
 }
 
 bool ParseDbDateTime(std::string_view text, double& value) {
+  // The common "yyyy-mm-dd" alone, read at once.
+  if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+    int parts[3] = {0, 0, 0};
+    const size_t starts[3] = {0, 5, 8};
+    const size_t lengths[3] = {4, 2, 2};
+    bool digits = true;
+    for (int p = 0; p < 3 && digits; ++p) {
+      for (size_t i = starts[p]; i < starts[p] + lengths[p]; ++i) {
+        if (!IsDigit(text[i])) {
+          digits = false;
+          break;
+        }
+        parts[p] = parts[p] * 10 + (text[i] - '0');
+      }
+    }
+    if (digits) {
+      long long days = 0;
+      if (!DaysOfDate(parts[0], parts[1], parts[2], days)) return false;
+      value = CombineDateTime(days, 0);
+      return true;
+    }
+  }
   text = Trim(text);
   size_t pos = 0;
   long long days = 0;

@@ -1,7 +1,6 @@
 #include "templates/field_text.h"
 
 #include <charconv>
-#include <chrono>
 #include <cmath>
 
 #include "db/db_values.h"
@@ -38,29 +37,41 @@ bool SplitDateTime(double x, long long& day, int& seconds) {
   return day <= static_cast<long long>(kMaxDay);
 }
 
-void Append2(std::string& out, int value) {
-  out.push_back(static_cast<char>('0' + value / 10));
-  out.push_back(static_cast<char>('0' + value % 10));
+void Put2(char* at, int value) {
+  at[0] = static_cast<char>('0' + value / 10);
+  at[1] = static_cast<char>('0' + value % 10);
 }
 
+// "yyyy-mm-dd" of a day since 1899-12-30 (the civil calendar from a day
+// count, as in Howard Hinnant's days_from_civil algorithms).
 void AppendDate(std::string& out, long long day) {
-  const std::chrono::year_month_day date{
-      std::chrono::sys_days{std::chrono::days{day + kDayZeroSince1970}}};
-  const int year = static_cast<int>(date.year());
-  Append2(out, year / 100);
-  Append2(out, year % 100);
-  out.push_back('-');
-  Append2(out, static_cast<int>(static_cast<unsigned>(date.month())));
-  out.push_back('-');
-  Append2(out, static_cast<int>(static_cast<unsigned>(date.day())));
+  long long z = day + kDayZeroSince1970 + 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  const int dayOfMonth = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+  char text[10];
+  Put2(text, year / 100);
+  Put2(text + 2, year % 100);
+  text[4] = '-';
+  Put2(text + 5, month);
+  text[7] = '-';
+  Put2(text + 8, dayOfMonth);
+  out.append(text, sizeof text);
 }
 
 void AppendTime(std::string& out, int seconds) {
-  Append2(out, seconds / 3600);
-  out.push_back(':');
-  Append2(out, seconds / 60 % 60);
-  out.push_back(':');
-  Append2(out, seconds % 60);
+  char text[8];
+  Put2(text, seconds / 3600);
+  text[2] = ':';
+  Put2(text + 3, seconds / 60 % 60);
+  text[5] = ':';
+  Put2(text + 6, seconds % 60);
+  out.append(text, sizeof text);
 }
 
 }  // namespace
@@ -112,7 +123,8 @@ bool AppendShortDecimalText(std::string& out, double x) {
   for (int k = 0; k < 16; ++k) {
     const double scaled = magnitude * kPowers[k];
     if (scaled >= 1e15) return false;
-    const double whole = std::nearbyint(scaled);
+    // Any whole number near `scaled` will do: the test below is exact.
+    const double whole = static_cast<double>(static_cast<long long>(scaled + 0.5));
     if (whole / kPowers[k] != magnitude) continue;
     auto n = static_cast<long long>(whole);
     int decimals = k;
@@ -146,8 +158,7 @@ namespace {
 
 // Exact decimals (a database's numeric text, a 64-bit integer) are written
 // with every digit; only true floating-point values take the general form.
-std::string FloatFieldText(const TLSQLDataset& dataset, int index) {
-  const TDbValue value = dataset.AsValue(index);
+std::string FloatFieldText(const TLSQLDataset& dataset, int index, const TDbValue& value) {
   if (const auto* d = std::get_if<double>(&value)) {
     std::string text;
     if (AppendShortDecimalText(text, *d)) return text;
@@ -164,8 +175,8 @@ std::string FloatFieldText(const TLSQLDataset& dataset, int index) {
 // A date-time the drivers could not place on the date-time scale (infinity,
 // a date before Christ, a year beyond 9999, 24:00:00, or a text that is no
 // date at all) comes as text: it is written as the database gave it.
-std::string DateTimeClassText(const TLSQLDataset& dataset, int index, TFieldClass typeClass) {
-  const TDbValue value = dataset.AsValue(index);
+std::string DateTimeClassText(const TLSQLDataset& dataset, int index, TFieldClass typeClass,
+                              const TDbValue& value) {
   if (const auto* text = std::get_if<std::string>(&value)) {
     double dateTime = 0;
     if (!ParseDbDateTime(*text, dateTime)) return *text;
@@ -193,12 +204,15 @@ bool FieldText(const TLSQLDataset& dataset, int index, TFieldClass typeClass,
     case fcFloat:
     case fcDate:
     case fcTime:
-    case fcDateTime:
-      if (dataset.IsNull(index)) return false;
-      scratch = typeClass == fcFloat ? FloatFieldText(dataset, index)
-                                     : DateTimeClassText(dataset, index, typeClass);
+    case fcDateTime: {
+      // A null field reads as TDbNull: the null state is asked only then.
+      const TDbValue value = dataset.AsValue(index);
+      if (std::holds_alternative<TDbNull>(value) && dataset.IsNull(index)) return false;
+      scratch = typeClass == fcFloat ? FloatFieldText(dataset, index, value)
+                                     : DateTimeClassText(dataset, index, typeClass, value);
       text = scratch;
       return true;
+    }
     case fcBinary: {
       std::string_view bytes;
       if (!dataset.FieldText(index, scratch, bytes)) return false;
