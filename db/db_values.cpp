@@ -30,13 +30,18 @@ double CombineDateTime(long long days, long long msOfDay) {
 }
 
 bool DaysOfDate(int year, int month, int day, long long& days) {
-  std::chrono::year_month_day ymd{std::chrono::year{year},
-                                  std::chrono::month{static_cast<unsigned>(month)},
-                                  std::chrono::day{static_cast<unsigned>(day)}};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || !ymd.ok()) {
-    return false;
-  }
-  days = (std::chrono::sys_days{ymd} - kDayZero).count();
+  static constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (day > kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+  // Days from 1970-01-01 by the civil calendar (Howard Hinnant's
+  // days_from_civil), then from day 0.
+  const long long y = year - (month <= 2 ? 1 : 0);
+  const long long era = y / 400;  // years are positive here
+  const long long yoe = y - era * 400;
+  const long long doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  days = era * 146097 + doe - 719468 - kDayZero.time_since_epoch().count();
   return true;
 }
 

@@ -26,7 +26,8 @@ constexpr size_t kBlockBytes = 64 * 1024;
 // dropped by DropLine.
 class TCsvOutput {
  public:
-  TCsvOutput(TStream& stream, const TEncoding& encoding) : stream_(stream), encoder_(encoding) {}
+  TCsvOutput(TStream& stream, const TEncoding& encoding)
+      : stream_(stream), encoder_(encoding), utf8_(encoding.IsUtf8()) {}
 
   // The text being built; a line is complete after EndLine.
   std::string& Text() { return text_; }
@@ -39,7 +40,13 @@ class TCsvOutput {
 
   // Writes the complete lines collected so far.
   void Flush() {
-    encoder_.Encode(text_, bytes_);
+    // UTF-8 text that is valid as built is the output as it stands: it
+    // changes places with the (empty) byte buffer instead of being copied.
+    if (utf8_ && bytes_.empty() && IsValidUtf8(text_)) {
+      bytes_.swap(text_);
+    } else {
+      encoder_.Encode(text_, bytes_);
+    }
     text_.clear();
     lineStart_ = 0;
     WriteBytes();
@@ -65,6 +72,7 @@ class TCsvOutput {
 
   TStream& stream_;
   TEncoder encoder_;
+  const bool utf8_;
   std::string text_;
   std::string bytes_;
   size_t lineStart_ = 0;

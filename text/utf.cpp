@@ -128,6 +128,8 @@ std::string SanitizeUtf8(std::string_view text) {
   return out;
 }
 
+bool IsValidUtf8(std::string_view text) { return ValidUtf8Prefix(text) == text.size(); }
+
 void AppendSanitizedUtf8(std::string& out, std::string_view text) {
   size_t pos = ValidUtf8Prefix(text);
   out.append(text.substr(0, pos));

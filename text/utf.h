@@ -30,6 +30,8 @@ void AppendUtf8(std::string& out, char32_t c);
 
 // `text` with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string SanitizeUtf8(std::string_view text);
+// True when SanitizeUtf8 would give `text` back unchanged.
+bool IsValidUtf8(std::string_view text);
 // Appends SanitizeUtf8(text) to `out` without a copy in between.
 void AppendSanitizedUtf8(std::string& out, std::string_view text);
 

@@ -1,6 +1,7 @@
 // Field type classes and the value conversions the drivers share.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -72,6 +73,28 @@ TEST(DbDateTime, DaysSince1899WithTheTimeAsFraction) {
   EXPECT_EQ(p.Hour + p.Minute + p.Second + p.Millisecond, 0);
   EXPECT_FALSE(DecodeDbDateTime(std::nan(""), p));
   EXPECT_FALSE(DecodeDbDateTime(1e12, p));
+}
+
+// Every day of the years 1 to 9999 (and the days that do not exist) against
+// the standard library's calendar.
+TEST(DbDateTime, EveryCalendarDayEncodesAndDecodesBack) {
+  for (int y = 1; y <= 9999; ++y) {
+    for (int m = 1; m <= 12; ++m) {
+      for (int d = 1; d <= 31; ++d) {
+        const std::chrono::year_month_day ymd{std::chrono::year{y},
+                                              std::chrono::month{static_cast<unsigned>(m)},
+                                              std::chrono::day{static_cast<unsigned>(d)}};
+        double value = -1e9;
+        const bool encoded = EncodeDbDateTime({y, m, d}, value);
+        ASSERT_EQ(encoded, ymd.ok()) << y << "-" << m << "-" << d;
+        if (!encoded) continue;
+        const auto expected =
+            std::chrono::sys_days{ymd} -
+            std::chrono::sys_days{std::chrono::year{1899} / std::chrono::December / 30};
+        ASSERT_EQ(value, static_cast<double>(expected.count())) << y << "-" << m << "-" << d;
+      }
+    }
+  }
 }
 
 TEST(DbDateTime, ParsesTheIsoForms) {
