@@ -131,6 +131,24 @@ bool IsIntegerType(TFieldType type) {
   return FieldTypeClass(type) == fcInteger && type != ftBoolean;
 }
 
+enum class TPlainDate : uint8_t { Valid, Invalid, Other };
+
+// "yyyy-mm-dd" exactly: Valid with its day, Invalid for a day that does not
+// exist, Other for any other text.
+TPlainDate PlainDate(std::string_view text, long long& days) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return TPlainDate::Other;
+  int parts[3] = {0, 0, 0};
+  const size_t starts[3] = {0, 5, 8};
+  const size_t ends[3] = {4, 7, 10};
+  for (int p = 0; p < 3; ++p) {
+    for (size_t i = starts[p]; i < ends[p]; ++i) {
+      if (!IsDigit(text[i])) return TPlainDate::Other;
+      parts[p] = parts[p] * 10 + (text[i] - '0');
+    }
+  }
+  return DaysOfDate(parts[0], parts[1], parts[2], days) ? TPlainDate::Valid : TPlainDate::Invalid;
+}
+
 }  // namespace
 
 bool EncodeDbDateTime(const TDbDateTimeParts& parts, double& value) {
@@ -168,32 +186,26 @@ bool DecodeDbDateTime(double value, TDbDateTimeParts& parts) {
   return true;
 }
 
+bool IsPlainDbDate(std::string_view text) {
+  long long days = 0;
+  return PlainDate(text, days) == TPlainDate::Valid;
+}
+
 bool ParseDbDateTime(std::string_view text, double& value) {
   // The common "yyyy-mm-dd" alone, read at once.
-  if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
-    int parts[3] = {0, 0, 0};
-    const size_t starts[3] = {0, 5, 8};
-    const size_t lengths[3] = {4, 2, 2};
-    bool digits = true;
-    for (int p = 0; p < 3 && digits; ++p) {
-      for (size_t i = starts[p]; i < starts[p] + lengths[p]; ++i) {
-        if (!IsDigit(text[i])) {
-          digits = false;
-          break;
-        }
-        parts[p] = parts[p] * 10 + (text[i] - '0');
-      }
-    }
-    if (digits) {
-      long long days = 0;
-      if (!DaysOfDate(parts[0], parts[1], parts[2], days)) return false;
+  long long days = 0;
+  switch (PlainDate(text, days)) {
+    case TPlainDate::Valid:
       value = CombineDateTime(days, 0);
       return true;
-    }
+    case TPlainDate::Invalid:
+      return false;
+    case TPlainDate::Other:
+      break;
   }
   text = Trim(text);
   size_t pos = 0;
-  long long days = 0;
+  days = 0;
   long long msOfDay = 0;
   bool hasDate = text.size() >= 5 && IsDigit(text[0]) && text.find('-') == 4;
   if (hasDate) {

@@ -285,7 +285,16 @@ class TSqliteResultSet : public TDbResultSet {
       case SQLITE_NULL:
         return false;
       case SQLITE_TEXT:
-        if (column == TColumn::Date) break;
+        if (column == TColumn::Date) {
+          // A date column's own "yyyy-mm-dd" is the text its date gives.
+          if (Field(index).Type != ftDate) break;
+          const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(s, index));
+          const std::string_view date(data != nullptr ? data : "",
+                                      static_cast<size_t>(sqlite3_column_bytes(s, index)));
+          if (!IsPlainDbDate(date)) break;
+          text = date;
+          return true;
+        }
         {
           // sqlite3_column_text before sqlite3_column_bytes: the size is
           // then that of the text form.

@@ -201,8 +201,14 @@ bool FieldText(const TLSQLDataset& dataset, int index, TFieldClass typeClass,
       if (!dataset.FieldText(index, scratch, text)) return false;
       if (target == TFieldTextTarget::Xml) text = TrimTrailingBlanks(text);
       return true;
-    case fcFloat:
     case fcDate:
+      // A date the database layer writes "yyyy-mm-dd" is written as it
+      // stands (but for day 0, which is written empty): its text is the date
+      // part of its value, which is what DateFieldText writes.
+      if (!dataset.FieldText(index, scratch, text)) return false;
+      if (IsPlainDbDate(text) && text != "1899-12-30") return true;
+      [[fallthrough]];
+    case fcFloat:
     case fcTime:
     case fcDateTime: {
       // A null field reads as TDbNull: the null state is asked only then.

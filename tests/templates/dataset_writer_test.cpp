@@ -406,6 +406,33 @@ TEST_P(DatasetWriterTest, TrickyValuesKeepTheirBytesInBothWriters) {
   }
 }
 
+// A date column written from the database's "yyyy-mm-dd" text as it stands
+// must give what the date's value gives: day 0 empty, a time of day dropped
+// (also one that rounds up to the next day), a text that is no date kept.
+TEST_P(DatasetWriterTest, DateColumnsWriteTheDayOfEveryValue) {
+  CreateTable("days", "n INTEGER, d DATE");
+  Exec(
+      "insert into {days} values (1, '2013-05-01'), (2, '1899-12-30'), (3, '0001-01-01'),"
+      " (4, '9999-12-31'), (5, '1899-12-29'), (6, null)");
+  std::string expected =
+      "<r><d>2013-05-01</d></r><r><d/></r><r><d>0001-01-01</d></r><r><d>9999-12-31</d></r>"
+      "<r><d>1899-12-29</d></r><r><d/></r>";
+  if (IsSqlite()) {
+    // SQLite keeps any value in a date column.
+    Exec(
+        "insert into {days} values (7, '2013-05-01 23:59:59.9996'), (8, '2013-02-30'),"
+        " (9, '2013-1-5'), (10, 2456293.99999999), (11, -1), (12, 2415018.25), (13, 'later'),"
+        " (14, '2013-05-01T10:00:00Z'), (15, '0000-01-01'), (16, 2415019.5)");
+    expected +=
+        "<r><d>2013-05-02</d></r><r><d>2013-02-30</d></r><r><d>2013-01-05</d></r>"
+        "<r><d>2013-01-01</d></r><r><d>1969-12-31</d></r><r><d>1899-12-29</d></r>"
+        "<r><d>later</d></r><r><d>2013-05-01</d></r><r><d>0000-01-01</d></r>"
+        "<r><d>1899-12-31</d></r>";
+  }
+  EXPECT_EQ(Xml("<lsql><q>select d from {days} order by n</q></lsql>"),
+            kXmlHead + "<morvex_data><q>" + expected + "</q></morvex_data>");
+}
+
 TEST_P(DatasetWriterTest, CsvKeepsLongMemosAndConvertsTheEncoding) {
   Exec("insert into {items} (note) values (" + Repeat("\xC3\xA9", 300) + ")");
   TDatasetWriterOptions options = CsvOptions();
