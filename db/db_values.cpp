@@ -29,11 +29,15 @@ double CombineDateTime(long long days, long long msOfDay) {
   return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
 }
 
-bool DaysOfDate(int year, int month, int day, long long& days) {
+bool IsValidDate(int year, int month, int day) {
   static constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+  return day <= kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+bool DaysOfDate(int year, int month, int day, long long& days) {
+  if (!IsValidDate(year, month, day)) return false;
   // Days from 1970-01-01 by the civil calendar (Howard Hinnant's
   // days_from_civil), then from day 0.
   const long long y = year - (month <= 2 ? 1 : 0);
@@ -133,20 +137,22 @@ bool IsIntegerType(TFieldType type) {
 
 enum class TPlainDate : uint8_t { Valid, Invalid, Other };
 
-// "yyyy-mm-dd" exactly: Valid with its day, Invalid for a day that does not
-// exist, Other for any other text.
-TPlainDate PlainDate(std::string_view text, long long& days) {
+// "yyyy-mm-dd" exactly: Valid (with its day when `days` is given), Invalid
+// for a day that does not exist, Other for any other text.
+TPlainDate PlainDate(std::string_view text, long long* days) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return TPlainDate::Other;
-  int parts[3] = {0, 0, 0};
-  const size_t starts[3] = {0, 5, 8};
-  const size_t ends[3] = {4, 7, 10};
-  for (int p = 0; p < 3; ++p) {
-    for (size_t i = starts[p]; i < ends[p]; ++i) {
-      if (!IsDigit(text[i])) return TPlainDate::Other;
-      parts[p] = parts[p] * 10 + (text[i] - '0');
-    }
+  auto digit = [&text](size_t i) { return static_cast<unsigned>(text[i]) - '0'; };
+  const unsigned d[8] = {digit(0), digit(1), digit(2), digit(3),
+                         digit(5), digit(6), digit(8), digit(9)};
+  for (unsigned value : d) {
+    if (value > 9) return TPlainDate::Other;
   }
-  return DaysOfDate(parts[0], parts[1], parts[2], days) ? TPlainDate::Valid : TPlainDate::Invalid;
+  const int year = static_cast<int>(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]);
+  const int month = static_cast<int>(d[4] * 10 + d[5]);
+  const int day = static_cast<int>(d[6] * 10 + d[7]);
+  if (days == nullptr)
+    return IsValidDate(year, month, day) ? TPlainDate::Valid : TPlainDate::Invalid;
+  return DaysOfDate(year, month, day, *days) ? TPlainDate::Valid : TPlainDate::Invalid;
 }
 
 }  // namespace
@@ -186,15 +192,12 @@ bool DecodeDbDateTime(double value, TDbDateTimeParts& parts) {
   return true;
 }
 
-bool IsPlainDbDate(std::string_view text) {
-  long long days = 0;
-  return PlainDate(text, days) == TPlainDate::Valid;
-}
+bool IsPlainDbDate(std::string_view text) { return PlainDate(text, nullptr) == TPlainDate::Valid; }
 
 bool ParseDbDateTime(std::string_view text, double& value) {
   // The common "yyyy-mm-dd" alone, read at once.
   long long days = 0;
-  switch (PlainDate(text, days)) {
+  switch (PlainDate(text, &days)) {
     case TPlainDate::Valid:
       value = CombineDateTime(days, 0);
       return true;

@@ -97,6 +97,21 @@ TEST(DbDateTime, EveryCalendarDayEncodesAndDecodesBack) {
   }
 }
 
+TEST(DbDateTime, PlainDatesAreTheDaysThatExist) {
+  for (const char* date : {"2013-05-01", "2019-12-28", "0001-01-01", "9999-12-31", "2012-02-29",
+                           "2000-02-29", "1899-12-30", "1987-06-30"}) {
+    EXPECT_TRUE(IsPlainDbDate(date)) << date;
+    double value = 0;
+    EXPECT_TRUE(ParseDbDateTime(date, value));
+    EXPECT_EQ(DbDateTimeText(value, ftDate), date);
+  }
+  for (const char* text :
+       {"2013-02-30", "1900-02-29", "0000-01-01", "2013-13-01", "2013-00-10", "2013-1-05",
+        " 2013-05-01", "2013-05-01 ", "2013/05/01", "2013-05-0a", "", "2013-05-01T00:00"}) {
+    EXPECT_FALSE(IsPlainDbDate(text)) << text;
+  }
+}
+
 TEST(DbDateTime, ParsesTheIsoForms) {
   struct Case {
     const char* text;
