@@ -29,14 +29,23 @@ double CombineDateTime(long long days, long long msOfDay) {
   return days >= 0 ? static_cast<double>(days) + time : static_cast<double>(days) - time;
 }
 
+bool IsValidDate(int year, int month, int day) {
+  static constexpr int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
 bool DaysOfDate(int year, int month, int day, long long& days) {
-  std::chrono::year_month_day ymd{std::chrono::year{year},
-                                  std::chrono::month{static_cast<unsigned>(month)},
-                                  std::chrono::day{static_cast<unsigned>(day)}};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || !ymd.ok()) {
-    return false;
-  }
-  days = (std::chrono::sys_days{ymd} - kDayZero).count();
+  if (!IsValidDate(year, month, day)) return false;
+  // Days from 1970-01-01 by the civil calendar (Howard Hinnant's
+  // days_from_civil), then from day 0.
+  const long long y = year - (month <= 2 ? 1 : 0);
+  const long long era = y / 400;  // years are positive here
+  const long long yoe = y - era * 400;
+  const long long doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  days = era * 146097 + doe - 719468 - kDayZero.time_since_epoch().count();
   return true;
 }
 
@@ -126,6 +135,26 @@ bool IsIntegerType(TFieldType type) {
   return FieldTypeClass(type) == fcInteger && type != ftBoolean;
 }
 
+enum class TPlainDate : uint8_t { Valid, Invalid, Other };
+
+// "yyyy-mm-dd" exactly: Valid (with its day when `days` is given), Invalid
+// for a day that does not exist, Other for any other text.
+TPlainDate PlainDate(std::string_view text, long long* days) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return TPlainDate::Other;
+  auto digit = [&text](size_t i) { return static_cast<unsigned>(text[i]) - '0'; };
+  const unsigned d[8] = {digit(0), digit(1), digit(2), digit(3),
+                         digit(5), digit(6), digit(8), digit(9)};
+  for (unsigned value : d) {
+    if (value > 9) return TPlainDate::Other;
+  }
+  const int year = static_cast<int>(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]);
+  const int month = static_cast<int>(d[4] * 10 + d[5]);
+  const int day = static_cast<int>(d[6] * 10 + d[7]);
+  if (days == nullptr)
+    return IsValidDate(year, month, day) ? TPlainDate::Valid : TPlainDate::Invalid;
+  return DaysOfDate(year, month, day, *days) ? TPlainDate::Valid : TPlainDate::Invalid;
+}
+
 }  // namespace
 
 bool EncodeDbDateTime(const TDbDateTimeParts& parts, double& value) {
@@ -163,10 +192,23 @@ bool DecodeDbDateTime(double value, TDbDateTimeParts& parts) {
   return true;
 }
 
+bool IsPlainDbDate(std::string_view text) { return PlainDate(text, nullptr) == TPlainDate::Valid; }
+
 bool ParseDbDateTime(std::string_view text, double& value) {
+  // The common "yyyy-mm-dd" alone, read at once.
+  long long days = 0;
+  switch (PlainDate(text, &days)) {
+    case TPlainDate::Valid:
+      value = CombineDateTime(days, 0);
+      return true;
+    case TPlainDate::Invalid:
+      return false;
+    case TPlainDate::Other:
+      break;
+  }
   text = Trim(text);
   size_t pos = 0;
-  long long days = 0;
+  days = 0;
   long long msOfDay = 0;
   bool hasDate = text.size() >= 5 && IsDigit(text[0]) && text.find('-') == 4;
   if (hasDate) {

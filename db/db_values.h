@@ -36,6 +36,11 @@ bool DecodeDbDateTime(double value, TDbDateTimeParts& parts);
 // millisecond are rounded. False for any other text.
 bool ParseDbDateTime(std::string_view text, double& value);
 
+// True for a date written "yyyy-mm-dd" (exactly ten characters) that
+// exists, in the years 1 to 9999: its value is that day at midnight, and
+// DbDateTimeText of that value for ftDate is the text itself.
+bool IsPlainDbDate(std::string_view text);
+
 // "yyyy-mm-dd" for ftDate, "hh:nn:ss" for ftTime, "yyyy-mm-dd hh:nn:ss" for
 // every other type; for ftUnknown the form follows the value (no time of day:
 // the date alone; day 0: the time alone). Times get ".fff" when the

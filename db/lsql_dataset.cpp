@@ -162,6 +162,17 @@ std::string TLSQLDataset::AsText(int index) const {
   return result_->AsText(index);
 }
 
+bool TLSQLDataset::FieldText(int index, std::string& scratch, std::string_view& text) const {
+  if (!result_) return false;
+  if (ReadsKeptRecord()) {
+    const TKeptField* field = KeptField(index);
+    if (!field || field->Null) return false;
+    text = field->Text;
+    return true;
+  }
+  return result_->FieldText(index, scratch, text);
+}
+
 double TLSQLDataset::AsFloat(int index) const {
   if (!result_) return 0;
   if (ReadsKeptRecord()) {

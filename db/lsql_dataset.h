@@ -114,6 +114,11 @@ class TLSQLDataset {
   double AsFloat(int index) const;
   double AsDateTime(int index) const;
   TDbValue AsValue(int index) const;
+  // IsNull and AsText in one call (TDbResultSet::FieldText): false for a
+  // null field; otherwise `text` views AsText's text, which may lie in
+  // `scratch` or in the driver's buffer, until the next FieldText, Next or
+  // Close.
+  bool FieldText(int index, std::string& scratch, std::string_view& text) const;
 
  private:
   struct TKeptField {

@@ -26,7 +26,8 @@ constexpr size_t kBlockBytes = 64 * 1024;
 // dropped by DropLine.
 class TCsvOutput {
  public:
-  TCsvOutput(TStream& stream, const TEncoding& encoding) : stream_(stream), encoder_(encoding) {}
+  TCsvOutput(TStream& stream, const TEncoding& encoding)
+      : stream_(stream), encoder_(encoding), utf8_(encoding.IsUtf8()) {}
 
   // The text being built; a line is complete after EndLine.
   std::string& Text() { return text_; }
@@ -39,7 +40,13 @@ class TCsvOutput {
 
   // Writes the complete lines collected so far.
   void Flush() {
-    encoder_.Encode(text_, bytes_);
+    // UTF-8 text that is valid as built is the output as it stands: it
+    // changes places with the (empty) byte buffer instead of being copied.
+    if (utf8_ && bytes_.empty() && IsValidUtf8(text_)) {
+      bytes_.swap(text_);
+    } else {
+      encoder_.Encode(text_, bytes_);
+    }
     text_.clear();
     lineStart_ = 0;
     WriteBytes();
@@ -65,6 +72,7 @@ class TCsvOutput {
 
   TStream& stream_;
   TEncoder encoder_;
+  const bool utf8_;
   std::string text_;
   std::string bytes_;
   size_t lineStart_ = 0;
@@ -83,23 +91,28 @@ void AppendHeader(std::string& line, const TLSQLDataset& dataset,
   }
 }
 
+// `scratch` holds the converted texts; it keeps its capacity from one
+// record to the next.
 void AppendRecord(std::string& line, const TLSQLDataset& dataset,
-                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options) {
+                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options,
+                  std::string& scratch) {
+  const std::string_view delimiter = options.Delimiter;
+  const std::string_view quote = options.Quote;
+  std::string_view text;
   for (size_t i = 0; i < classes.size(); ++i) {
-    if (i > 0) line += options.Delimiter;
-    const int index = static_cast<int>(i);
+    if (i > 0) line.append(delimiter);
     const TFieldClass typeClass = classes[i];
-    if (dataset.IsNull(index)) {
-      if (!IsBareClass(typeClass)) AppendCsvQuoted(line, {}, options.Quote);
+    const bool bare = IsBareClass(typeClass);
+    if (!FieldText(dataset, static_cast<int>(i), typeClass, TFieldTextTarget::Csv, scratch, text)) {
+      if (!bare) AppendCsvQuoted(line, {}, quote);
       continue;
     }
-    const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Csv);
     // Long texts and binary values are written whole: a value cut short
     // would be lost without a word.
-    if (IsBareClass(typeClass)) {
-      line += text;
+    if (bare) {
+      line.append(text);
     } else {
-      AppendCsvQuoted(line, text, options.Quote);
+      AppendCsvQuoted(line, text, quote);
     }
   }
 }
@@ -125,7 +138,7 @@ class TCsvRecordWriter : public TTemplateVisitor {
 
   void RecordStart(TWalkStatement& statement) override {
     if (!statement.Write) return;
-    AppendRecord(output_.Text(), *statement.Dataset, statement.Classes, options_);
+    AppendRecord(output_.Text(), *statement.Dataset, statement.Classes, options_, scratch_);
     output_.EndLine();
   }
 
@@ -139,6 +152,7 @@ class TCsvRecordWriter : public TTemplateVisitor {
   TCsvOutput& output_;
   const TDatasetWriterOptions& options_;
   bool headerDecided_ = false;
+  std::string scratch_;
 };
 
 }  // namespace

@@ -91,21 +91,17 @@ void WriteParameters(TXmlStreamWriter& writer, const std::vector<std::string>& p
   }
 }
 
-// One field element of the current record; a null field has no content.
+// One field element of the current record, whose name has been checked; a
+// null field has no content. `scratch` holds converted texts between fields.
 void WriteField(TXmlStreamWriter& writer, const TLSQLDataset& dataset, int index,
-                TFieldClass typeClass) {
-  const std::string& name = dataset.FieldName(index);
-  RequireXmlNcName(name);
-  WriteStartTag(writer, name);
-  if (!dataset.IsNull(index)) {
-    const std::string text = FieldText(dataset, index, typeClass, TFieldTextTarget::Xml);
-    if (IsCDataClass(typeClass)) {
-      WriteCDataText(writer, text);
-    } else {
-      WriteCharacters(writer.Parser(), text);
-    }
+                TFieldClass typeClass, std::string& scratch) {
+  std::string_view text;
+  const bool cdata = IsCDataClass(typeClass);
+  if (FieldText(dataset, index, typeClass, TFieldTextTarget::Xml, scratch, text)) {
+    WriteTextElement(writer, dataset.FieldName(index), text, cdata);
+  } else {
+    WriteTextElement(writer, dataset.FieldName(index), {}, false);
   }
-  WriteEndTag(writer, name);
 }
 
 // An element per statement (unless no-write), a record element per record
@@ -132,7 +128,11 @@ class TXmlRecordWriter : public TTemplateVisitor {
     WriteStartTag(writer_, statement.RecordTag);
     for (int i = 0; i < static_cast<int>(statement.Classes.size()); ++i) {
       statement.Field = &statement.Dataset->FieldName(i);
-      WriteField(writer_, *statement.Dataset, i, statement.Classes[static_cast<size_t>(i)]);
+      // The names stay the same from record to record: checked with the
+      // first, so that a name XML cannot hold fails there, naming it.
+      if (statement.Record == 1) RequireXmlNcName(*statement.Field);
+      WriteField(writer_, *statement.Dataset, i, statement.Classes[static_cast<size_t>(i)],
+                 scratch_);
     }
     statement.Field = nullptr;
   }
@@ -148,6 +148,7 @@ class TXmlRecordWriter : public TTemplateVisitor {
  private:
   TXmlStreamWriter& writer_;
   const std::string& recordTag_;
+  std::string scratch_;
 };
 
 }  // namespace

@@ -26,13 +26,22 @@ std::string TimeFieldText(double dateTime);
 // "yyyy-mm-dd hh:nn:ss"; empty for 1899-12-30 at midnight.
 std::string DateTimeFieldText(double dateTime);
 
-// The text form of field `index` of the dataset's current record, which must
-// not be null, for a field of class `typeClass`. Exact numbers (numeric and
+// The text form of field `index` of the dataset's current record for a field
+// of class `typeClass`; false, with `text` untouched, when the field is null.
+// Strings, memos, integers and binary values are read without a copy where
+// the driver holds their text: `text` then views the driver's buffer (or
+// `scratch`) until the next read, Next or Close. Exact numbers (numeric and
 // decimal values, 64-bit integers) keep every digit; date-times that the
 // database writes in a form the date-time scale cannot hold keep the
 // database's text ("infinity", "0044-03-15 BC", "24:00:00").
-std::string FieldText(const TLSQLDataset& dataset, int index, TFieldClass typeClass,
-                      TFieldTextTarget target);
+bool FieldText(const TLSQLDataset& dataset, int index, TFieldClass typeClass,
+               TFieldTextTarget target, std::string& scratch, std::string_view& text);
+
+// FloatToXmlText of `x` when it is a short decimal (at most 15 significant
+// digits, between 1E-4 and 1E15 in magnitude, as prices and measures are):
+// appended to `out`, true. False, with `out` untouched, for any other value,
+// which takes FloatToXmlText.
+bool AppendShortDecimalText(std::string& out, double x);
 
 // The type class (FieldTypeClass) of every field of the active dataset.
 std::vector<TFieldClass> FieldClasses(const TLSQLDataset& dataset);

@@ -607,7 +607,7 @@ struct TEncoder::Impl {
                       const UnencodableHandler& onUnencodable) {
     switch (Kind) {
       case TEncodingKind::Utf8:
-        out.append(SanitizeUtf8(text));
+        AppendSanitizedUtf8(out, text);
         break;
       case TEncodingKind::Utf16Le:
         EncodeUtf16(text, out, false);
@@ -619,7 +619,7 @@ struct TEncoder::Impl {
         if (Cd) {
           EncodeIconv(static_cast<iconv_t>(Cd.get()), text, out, onUnencodable, Replacement);
         } else {
-          out.append(SanitizeUtf8(text));
+          AppendSanitizedUtf8(out, text);
         }
         break;
     }

@@ -1,5 +1,8 @@
 #include "text/utf.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace morvex {
 
 namespace {
@@ -86,24 +89,50 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-std::string SanitizeUtf8(std::string_view text) {
-  // Most text is valid: find the first fault before building a new string.
+namespace {
+
+// Length of the longest prefix of `text` that is valid UTF-8 (a U+FFFD
+// written out counts as valid). Most text is plain ASCII: it is skipped
+// eight bytes at a time.
+size_t ValidUtf8Prefix(std::string_view text) {
+  const char* data = text.data();
+  const size_t size = text.size();
   size_t pos = 0;
-  while (pos < text.size()) {
-    if (static_cast<unsigned char>(text[pos]) < 0x80) {
+  while (pos < size) {
+    constexpr uint64_t kHigh = 0x8080808080808080ULL;
+    while (pos + 8 <= size) {
+      uint64_t word;
+      std::memcpy(&word, data + pos, sizeof word);
+      if ((word & kHigh) != 0) break;
+      pos += 8;
+    }
+    if (pos == size) break;
+    if (static_cast<unsigned char>(data[pos]) < 0x80) {
       ++pos;
       continue;
     }
-    size_t start = pos;
+    const size_t start = pos;
     if (DecodeUtf8Char(text, pos) == kReplacement &&
         !(pos - start == 3 && text.substr(start, 3) == "\xEF\xBF\xBD")) {
-      pos = start;
-      break;
+      return start;
     }
   }
-  std::string out(text.substr(0, pos));
-  if (pos == text.size()) return out;
-  out.reserve(text.size() + 8);
+  return size;
+}
+
+}  // namespace
+
+std::string SanitizeUtf8(std::string_view text) {
+  std::string out;
+  AppendSanitizedUtf8(out, text);
+  return out;
+}
+
+bool IsValidUtf8(std::string_view text) { return ValidUtf8Prefix(text) == text.size(); }
+
+void AppendSanitizedUtf8(std::string& out, std::string_view text) {
+  size_t pos = ValidUtf8Prefix(text);
+  out.append(text.substr(0, pos));
   while (pos < text.size()) {
     size_t start = pos;
     char32_t c = DecodeUtf8Char(text, pos);
@@ -113,7 +142,6 @@ std::string SanitizeUtf8(std::string_view text) {
       out.append(text.substr(start, pos - start));
     }
   }
-  return out;
 }
 
 size_t CompleteUtf8Prefix(std::string_view text) {

@@ -30,6 +30,10 @@ void AppendUtf8(std::string& out, char32_t c);
 
 // `text` with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string SanitizeUtf8(std::string_view text);
+// True when SanitizeUtf8 would give `text` back unchanged.
+bool IsValidUtf8(std::string_view text);
+// Appends SanitizeUtf8(text) to `out` without a copy in between.
+void AppendSanitizedUtf8(std::string& out, std::string_view text);
 
 // Length of the longest prefix of `text` that ends on a character boundary:
 // a trailing sequence that is incomplete but could still be completed by

@@ -174,6 +174,19 @@ void TXMLParser::EndCData() {
   if (writing && output_ != nullptr) writer_->EndCData();
 }
 
+void TXMLParser::TextElement(sv name, sv text, bool cdata) {
+  if (OnStartElement || OnCharacters || OnEndElement || OnStartCData || OnEndCData || !writing ||
+      output_ == nullptr) {
+    StartElement(" ", name, name, nullptr);
+    if (cdata) StartCData();
+    if (!text.empty()) Characters(text);
+    if (cdata) EndCData();
+    EndElement(" ", name, name);
+    return;
+  }
+  writer_->TextElement(name, text, cdata);
+}
+
 void TXMLParser::Comment(sv chars) {
   if (OnComment) OnComment(chars);
   if (writing && output_ != nullptr) writer_->Comment(chars);

@@ -162,6 +162,11 @@ class TXMLParser {
   void StartCData();
   void EndCData();
   void Comment(sv chars);
+  // StartElement (no attributes), Characters (inside StartCData and
+  // EndCData with `cdata`) and EndElement in one call; an empty text writes
+  // no characters. `name` must be an XML name: the writer does not check it
+  // again.
+  void TextElement(sv name, sv text, bool cdata);
 
  private:
   class Writer;

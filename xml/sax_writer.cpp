@@ -151,6 +151,52 @@ std::string ToXmlText(std::string_view text) {
   return out;
 }
 
+// AppendEscaped(out, text, kText) for a text XML can hold whole, in one
+// pass: ASCII without markup characters or controls is skipped eight bytes
+// at a time. False, with `out` as it was, when IsXmlText(text) is false.
+bool AppendXmlTextEscaped(std::string& out, std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  auto hasByte = [](uint64_t word, char c) {
+    const uint64_t x = word ^ (kOnes * static_cast<unsigned char>(c));
+    return ((x - kOnes) & ~x & kHigh) != 0;
+  };
+  const size_t start = out.size();
+  const char* data = text.data();
+  const size_t size = text.size();
+  size_t run = 0;
+  size_t pos = 0;
+  while (pos < size) {
+    while (pos + 8 <= size) {
+      uint64_t word;
+      std::memcpy(&word, data + pos, sizeof word);
+      // Controls and non-ASCII bytes set a high bit here (a borrow may flag
+      // a neighbour too, which then takes the closer look).
+      if (((word | (word - kOnes * 0x20)) & kHigh) != 0 || hasByte(word, '&') ||
+          hasByte(word, '<') || hasByte(word, '>')) {
+        break;
+      }
+      pos += 8;
+    }
+    if (pos >= size) break;
+    const auto c = static_cast<unsigned char>(data[pos]);
+    if ((kEscapeTable[c] & kText) != 0) {
+      out.append(data + run, pos - run);
+      out.append(Replacement(data[pos]));
+      run = ++pos;
+    } else if (kSuspectTable[c]) {
+      if (XmlCharAt(text, pos) == 0) {
+        out.resize(start);
+        return false;
+      }
+    } else {
+      ++pos;
+    }
+  }
+  out.append(data + run, size - run);
+  return true;
+}
+
 }  // namespace
 
 TXMLParser::Writer::Writer(TXMLParser& owner)
@@ -404,6 +450,55 @@ void TXMLParser::Writer::CDataText(sv chars) {
   AppendCData(staged_, chars);
   encoder_->Encode(staged_, bytes_, cdataHandler_);
   staged_.clear();
+}
+
+void TXMLParser::Writer::TextElement(sv name, sv text, bool cdata) {
+  EnsureStarted();
+  if (!pendingPrefixes_.empty() || inCData_) {
+    StartElement(name, name, nullptr);
+    if (cdata) StartCData();
+    Characters(text);
+    if (cdata) EndCData();
+    EndElement(name, name);
+    return;
+  }
+  CloseStartTag();
+  Level& parent = levels_.back();
+  if (owner_.indent && !parent.Mixed) NewLine(levels_.size() - 1);
+  parent.Markup = true;
+  // The same buffer all along: CDataText converts through the staged text
+  // and leaves it empty.
+  std::string& out = Out();
+  if (cdata) {
+    out += '<';
+    out.append(name);
+    out += "><![CDATA[";
+    if (!text.empty()) {
+      cdataBrackets_ = 0;
+      CDataText(XmlSafe(text));
+    }
+    out += "]]></";
+    out.append(name);
+    out += '>';
+  } else if (text.empty()) {
+    out += '<';
+    out.append(name);
+    out += "/>";
+  } else {
+    out += '<';
+    out.append(name);
+    out += '>';
+    if (owner_.disableOutputEscaping) {
+      out.append(XmlSafe(text));
+    } else if (!AppendXmlTextEscaped(out, text)) {
+      AppendEscaped(out, XmlSafe(text), kText);
+    }
+    out += "</";
+    out.append(name);
+    out += '>';
+  }
+  lineStart_ = false;
+  Spill();
 }
 
 void TXMLParser::Writer::StartCData() {

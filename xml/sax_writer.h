@@ -55,6 +55,10 @@ class TXMLParser::Writer {
   void EndCData();
   void Comment(sv chars);
   void ProcessingInstruction(sv target, sv data);
+  // StartElement, Characters (inside StartCData and EndCData with `cdata`)
+  // and EndElement in one call, for an element without attributes whose
+  // name the caller has checked.
+  void TextElement(sv name, sv text, bool cdata);
 
   // Writes the buffered bytes onto the current output (called before the
   // output changes); the document goes on.

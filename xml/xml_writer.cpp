@@ -58,6 +58,11 @@ void WriteCDataText(TXmlStreamWriter& writer, std::string_view text) {
   parser.EndCData();
 }
 
+void WriteTextElement(TXmlStreamWriter& writer, std::string_view name, std::string_view text,
+                      bool cdata) {
+  writer.Parser().TextElement(name, text, cdata);
+}
+
 void WriteXmlField(TXmlStreamWriter& writer, std::string_view name, int typeIndex,
                    bool withTypeAttribute, bool encodeBase64, std::string_view value, bool isNull) {
   if (name.empty()) return;

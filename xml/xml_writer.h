@@ -77,6 +77,13 @@ void WriteXmlField(TXmlStreamWriter& writer, std::string_view name, int typeInde
 // "]]>" as WriteXmlField describes.
 void WriteCDataText(TXmlStreamWriter& writer, std::string_view text);
 
+// An element without attributes holding `text`, in one call: what
+// WriteStartTag, WriteCharacters (with `cdata`: WriteCDataText, so that an
+// empty text still writes an empty section) and WriteEndTag write. The caller
+// has checked `name` (RequireXmlName); it is not checked again.
+void WriteTextElement(TXmlStreamWriter& writer, std::string_view name, std::string_view text,
+                      bool cdata);
+
 // How many values the writer has written with U+FFFD in place of characters
 // XML cannot hold, and the detail line a step reports for them (empty for 0):
 // "<n> value(s) held characters XML cannot hold; each was written as U+FFFD."

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/connection_string.h"
@@ -156,6 +157,90 @@ TEST_P(DriverTest, ParametersOfEveryKindRoundTrip) {
   EXPECT_EQ(result->AsText(10), std::string(5000, 'x'));
   result->Next();
   EXPECT_TRUE(result->Eof());
+}
+
+// FieldText is IsNull and AsText in one call: whatever way a driver takes to
+// the text (a view of its own buffer, a number formatted into the scratch
+// text), it must give the same text, for every field of every record.
+void ExpectFieldTextMatches(TDbResultSet& result) {
+  std::string scratch;
+  int record = 0;
+  for (; !result.Eof(); result.Next()) {
+    ++record;
+    for (int i = 0; i < result.FieldCount(); ++i) {
+      std::string_view text = "untouched";
+      const bool present = result.FieldText(i, scratch, text);
+      EXPECT_EQ(present, !result.IsNull(i)) << "record " << record << ", " << result.Field(i).Name;
+      if (present) {
+        EXPECT_EQ(text, result.AsText(i)) << "record " << record << ", " << result.Field(i).Name;
+      } else {
+        EXPECT_EQ(text, "untouched");
+      }
+    }
+  }
+  EXPECT_GT(record, 0);
+  std::string_view text;
+  for (int i = 0; i < result.FieldCount(); ++i) EXPECT_FALSE(result.FieldText(i, scratch, text));
+  EXPECT_THROW(result.FieldText(result.FieldCount(), scratch, text), EMorvexError);
+  EXPECT_THROW(result.FieldText(-1, scratch, text), EMorvexError);
+}
+
+TEST_P(DriverTest, FieldTextGivesIsNullAndAsTextForEveryClass) {
+  std::string t = Table("texts",
+                        "i INTEGER, big BIGINT, flag BOOLEAN, f DOUBLE PRECISION, num "
+                        "NUMERIC(20,2), d DATE, tm TIME, ts TIMESTAMP, memo TEXT, vc "
+                        "VARCHAR(40), bin " +
+                            BlobType());
+  const std::string sql = "INSERT INTO " + t + " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+  std::vector<TDbParameter> nulls(11);
+  Exec(sql, nulls);
+  Exec(sql, {{int64_t{7}, ftInteger},
+             {int64_t{9223372036854775807}, ftLargeint},
+             {true, ftBoolean},
+             {0.1, ftFloat},
+             {std::string("12.50"), ftBCD},
+             {std::string("2013-05-01"), ftDate},
+             {std::string("14:30:00"), ftTime},
+             {std::string("2013-05-01 14:30:00.250"), ftDateTime},
+             {std::string("line 1\r\nline 2, \"quoted\";  "), ftMemo},
+             {std::string("Z\xc3\xbcrich \xe2\x9c\x93  "), ftString},
+             {TDbBytes{std::string("\x00\xff\x41", 3)}, ftBlob}});
+  Exec(sql, {{int64_t{-1}, ftInteger},
+             {int64_t{-9223372036854775807 - 1}, ftLargeint},
+             {false, ftBoolean},
+             {-1.5e300, ftFloat},
+             {std::string("-0.50"), ftBCD},
+             {std::string("0001-01-01"), ftDate},
+             {std::string("00:00:00"), ftTime},
+             {std::string("1899-12-30 00:00:00"), ftDateTime},
+             {std::string(""), ftMemo},
+             {std::string(""), ftString},
+             {TDbBytes{}, ftBlob}});
+  int64_t rows = 0;
+  auto result = db_->Prepare("SELECT * FROM " + t + " ORDER BY i", 0)->Execute({}, rows);
+  ASSERT_TRUE(result);
+  ExpectFieldTextMatches(*result);
+}
+
+// SQLite keeps any value in any column: the text of a value whose storage
+// class differs from the declared type still follows AsText (dates parsed,
+// booleans "1" and "0", numbers in a text column, bytes that are no UTF-8).
+TEST_P(DriverTest, FieldTextFollowsAsTextForEveryStorageClass) {
+  if (!IsSqlite()) GTEST_SKIP() << "only SQLite mixes storage classes in a column";
+  std::string t = Table("mixed",
+                        "d DATE, tm TIME, ts DATETIME, memo TEXT, n INTEGER, flag BOOLEAN, "
+                        "f REAL, num NUMERIC, b BLOB");
+  Exec("INSERT INTO " + t +
+       " VALUES (1700000000, 0.5, 2456293.75, 42, 'abc', 2, 'x', '12.50', 'text'),"
+       " (2456293.5, 'later', '', 4.5, X'6869', 0, X'00', 3, 7),"
+       " ('2013-01-01', '24:00:00', '2013-01-01T10:00:00Z', X'C3A9FF00', 3.25, 'yes', 1e300,"
+       "  9223372036854775807, 2.5),"
+       " ('2013-02-30', X'31', -1, CAST(X'FF41' AS TEXT), -9223372036854775808, -1, -0.0,"
+       "  -1, NULL)");
+  int64_t rows = 0;
+  auto result = db_->Prepare("SELECT *, n + 1, memo || 'x' FROM " + t, 0)->Execute({}, rows);
+  ASSERT_TRUE(result);
+  ExpectFieldTextMatches(*result);
 }
 
 TEST_P(DriverTest, TypedParametersConvertTheirText) {

@@ -1,6 +1,7 @@
 // Field type classes and the value conversions the drivers share.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -72,6 +73,43 @@ TEST(DbDateTime, DaysSince1899WithTheTimeAsFraction) {
   EXPECT_EQ(p.Hour + p.Minute + p.Second + p.Millisecond, 0);
   EXPECT_FALSE(DecodeDbDateTime(std::nan(""), p));
   EXPECT_FALSE(DecodeDbDateTime(1e12, p));
+}
+
+// Every day of the years 1 to 9999 (and the days that do not exist) against
+// the standard library's calendar.
+TEST(DbDateTime, EveryCalendarDayEncodesAndDecodesBack) {
+  for (int y = 1; y <= 9999; ++y) {
+    for (int m = 1; m <= 12; ++m) {
+      for (int d = 1; d <= 31; ++d) {
+        const std::chrono::year_month_day ymd{std::chrono::year{y},
+                                              std::chrono::month{static_cast<unsigned>(m)},
+                                              std::chrono::day{static_cast<unsigned>(d)}};
+        double value = -1e9;
+        const bool encoded = EncodeDbDateTime({y, m, d}, value);
+        ASSERT_EQ(encoded, ymd.ok()) << y << "-" << m << "-" << d;
+        if (!encoded) continue;
+        const auto expected =
+            std::chrono::sys_days{ymd} -
+            std::chrono::sys_days{std::chrono::year{1899} / std::chrono::December / 30};
+        ASSERT_EQ(value, static_cast<double>(expected.count())) << y << "-" << m << "-" << d;
+      }
+    }
+  }
+}
+
+TEST(DbDateTime, PlainDatesAreTheDaysThatExist) {
+  for (const char* date : {"2013-05-01", "2019-12-28", "0001-01-01", "9999-12-31", "2012-02-29",
+                           "2000-02-29", "1899-12-30", "1987-06-30"}) {
+    EXPECT_TRUE(IsPlainDbDate(date)) << date;
+    double value = 0;
+    EXPECT_TRUE(ParseDbDateTime(date, value));
+    EXPECT_EQ(DbDateTimeText(value, ftDate), date);
+  }
+  for (const char* text :
+       {"2013-02-30", "1900-02-29", "0000-01-01", "2013-13-01", "2013-00-10", "2013-1-05",
+        " 2013-05-01", "2013-05-01 ", "2013/05/01", "2013-05-0a", "", "2013-05-01T00:00"}) {
+    EXPECT_FALSE(IsPlainDbDate(text)) << text;
+  }
 }
 
 TEST(DbDateTime, ParsesTheIsoForms) {

@@ -362,6 +362,77 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndWholeValues) {
             "A,1\r\n");
 }
 
+// Values that take the writers' quick ways (texts read in place, integers
+// formatted directly, one writer call per field) next to those that do not:
+// separators, quotes, line breaks, controls, non-ASCII text, the extreme
+// 64-bit integers, empty texts beside nulls, and bytes that are no UTF-8.
+TEST_P(DatasetWriterTest, TrickyValuesKeepTheirBytesInBothWriters) {
+  const std::string chr = IsSqlite() ? "char" : "chr";
+  CreateTable("tricky",
+              "s VARCHAR(60), u VARCHAR(30), hi BIGINT, lo BIGINT, e VARCHAR(5), n VARCHAR(5), "
+              "ni BIGINT");
+  Exec("insert into {tricky} values ('a;b,\"c\" ' || " + chr + "(13) || " + chr +
+       "(10) || 'x' || " + chr + "(9) || " + chr +
+       "(1) || '<]]>  ', 'Z\xC3\xBCrich \xE2\x9C\x93', 9223372036854775807,"
+       " -9223372036854775807 - 1, '', null, null)");
+  const std::string query = "<lsql><q>select * from {tricky}</q></lsql>";
+  TDatasetWriterOptions xml = XmlOptions();
+  xml.Indent = true;
+  EXPECT_EQ(Xml(query, xml),
+            kXmlHead +
+                "\n<morvex_data>\n\t<q>\n\t\t<r>\n"
+                "\t\t\t<s>a;b,\"c\" &#13;\nx\t\xEF\xBF\xBD&lt;]]&gt;</s>\n"
+                "\t\t\t<u>Z\xC3\xBCrich \xE2\x9C\x93</u>\n"
+                "\t\t\t<hi>9223372036854775807</hi>\n\t\t\t<lo>-9223372036854775808</lo>\n"
+                "\t\t\t<e/>\n\t\t\t<n/>\n\t\t\t<ni/>\n\t\t</r>\n\t</q>\n</morvex_data>");
+  EXPECT_EQ(Csv(query), kBom +
+                            "\"s\";\"u\";hi;lo;\"e\";\"n\";ni\r\n"
+                            "\"a;b,\"\"c\"\" \r\nx\t\x01<]]>\";\"Z\xC3\xBCrich \xE2\x9C\x93\";"
+                            "9223372036854775807;-9223372036854775808;\"\";\"\";\r\n");
+
+  // SQLite keeps bytes that are no UTF-8 in a text; both writers put U+FFFD
+  // in their place, the XML writer also where XML cannot hold a character.
+  if (IsSqlite()) {
+    const std::string bad =
+        "<lsql><q>select cast(x'41FF42C3' as text) as t, cast(x'E29C93FE' as text) || 'ok' as m"
+        "</q></lsql>";
+    EXPECT_EQ(Xml(bad), kXmlHead +
+                            "<morvex_data><q><r><t>A\xEF\xBF\xBD"
+                            "B\xEF\xBF\xBD</t><m>\xE2\x9C\x93\xEF\xBF\xBDok</m></r></q>"
+                            "</morvex_data>");
+    EXPECT_EQ(Csv(bad), kBom +
+                            "\"t\";\"m\"\r\n\"A\xEF\xBF\xBD"
+                            "B\xEF\xBF\xBD\";\"\xE2\x9C\x93\xEF\xBF\xBDok\"\r\n");
+  }
+}
+
+// A date column written from the database's "yyyy-mm-dd" text as it stands
+// must give what the date's value gives: day 0 empty, a time of day dropped
+// (also one that rounds up to the next day), a text that is no date kept.
+TEST_P(DatasetWriterTest, DateColumnsWriteTheDayOfEveryValue) {
+  CreateTable("days", "n INTEGER, d DATE");
+  Exec(
+      "insert into {days} values (1, '2013-05-01'), (2, '1899-12-30'), (3, '0001-01-01'),"
+      " (4, '9999-12-31'), (5, '1899-12-29'), (6, null)");
+  std::string expected =
+      "<r><d>2013-05-01</d></r><r><d/></r><r><d>0001-01-01</d></r><r><d>9999-12-31</d></r>"
+      "<r><d>1899-12-29</d></r><r><d/></r>";
+  if (IsSqlite()) {
+    // SQLite keeps any value in a date column.
+    Exec(
+        "insert into {days} values (7, '2013-05-01 23:59:59.9996'), (8, '2013-02-30'),"
+        " (9, '2013-1-5'), (10, 2456293.99999999), (11, -1), (12, 2415018.25), (13, 'later'),"
+        " (14, '2013-05-01T10:00:00Z'), (15, '0000-01-01'), (16, 2415019.5)");
+    expected +=
+        "<r><d>2013-05-02</d></r><r><d>2013-02-30</d></r><r><d>2013-01-05</d></r>"
+        "<r><d>2013-01-01</d></r><r><d>1969-12-31</d></r><r><d>1899-12-29</d></r>"
+        "<r><d>later</d></r><r><d>2013-05-01</d></r><r><d>0000-01-01</d></r>"
+        "<r><d>1899-12-31</d></r>";
+  }
+  EXPECT_EQ(Xml("<lsql><q>select d from {days} order by n</q></lsql>"),
+            kXmlHead + "<morvex_data><q>" + expected + "</q></morvex_data>");
+}
+
 TEST_P(DatasetWriterTest, CsvKeepsLongMemosAndConvertsTheEncoding) {
   Exec("insert into {items} (note) values (" + Repeat("\xC3\xA9", 300) + ")");
   TDatasetWriterOptions options = CsvOptions();

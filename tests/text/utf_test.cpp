@@ -71,5 +71,28 @@ TEST(Utf, TrimmingKeepsWhatIsInside) {
   EXPECT_EQ(TrimTrailingBlanks("   "), "");
 }
 
+// SanitizeUtf8 skips ASCII eight bytes at a time: faults at every offset
+// around those steps, next to valid sequences, give what a character by
+// character reading gives.
+TEST(Utf, SanitizingFindsFaultsAtEveryOffset) {
+  const std::string pieces[] = {"\xFF",         "\xC3\xA9", "\xE2\x9C",
+                                "\xEF\xBF\xBD", "\x80",     "\xF0\x9F\x98\x80",
+                                "\xED\xA0\x80", "\xC0\xAF", std::string(1, '\0')};
+  for (const std::string& piece : pieces) {
+    for (size_t before = 0; before < 20; ++before) {
+      for (size_t after : {0, 1, 7, 9}) {
+        const std::string text = std::string(before, 'a') + piece + std::string(after, 'b');
+        std::string expected;
+        size_t pos = 0;
+        while (pos < text.size()) AppendUtf8(expected, DecodeUtf8Char(text, pos));
+        EXPECT_EQ(SanitizeUtf8(text), expected) << before << " " << after;
+        std::string appended = "x";
+        AppendSanitizedUtf8(appended, text);
+        EXPECT_EQ(appended, "x" + expected);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvex

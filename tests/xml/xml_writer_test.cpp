@@ -280,5 +280,72 @@ TEST(XmlWriter, IndentedOutputReadsBackWithTheSameContent) {
             "<n type=integer isNull=1></n></r></root>");
 }
 
+// A field element written in one call is what the separate calls write,
+// byte for byte, in every encoding and layout: escapes, CDATA sections split
+// around "]]>", U+FFFD for what XML cannot hold, "&#N;" for what the code
+// page cannot hold, indentation, and an element that opens after text.
+TEST(XmlWriter, OneCallTextElementsWriteWhatSeparateCallsWrite) {
+  const std::string texts[] = {"",
+                               "plain",
+                               "a<b&c>\r\n\t\"'",
+                               "]]>",
+                               "x]]",
+                               ">y",
+                               "]]]>>",
+                               "bad \xFF byte",
+                               "ctl \x01",
+                               "\xE2\x82\xAC and \xE6\x97\xA5",
+                               "caf\xC3\xA9  ",
+                               "sixteen letters&more than eight<bytes>\r\n\tand tabs \x7F",
+                               "eight ok\xEF\xBF\xBE",
+                               "eight ok\xEF\xBF\xBDok \xF0\x9F\x98\x80"};
+  for (const char* encoding : {"utf-8", "iso-8859-1", "utf-16", "us-ascii"}) {
+    for (bool indent : {false, true}) {
+      TXmlOptions options = OptionsWithEncoding(encoding);
+      options.Indent = indent;
+      auto write = [&](bool oneCall, size_t& replaced) {
+        TMemoryStream out;
+        auto writer = BeginXmlWriter(out, &options, nullptr, "root");
+        WriteStartTag(*writer, "r");
+        for (const std::string& text : texts) {
+          for (bool cdata : {false, true}) {
+            if (oneCall) {
+              WriteTextElement(*writer, "f", text, cdata);
+            } else {
+              WriteStartTag(*writer, "f");
+              if (cdata) {
+                WriteCDataText(*writer, text);
+              } else {
+                WriteCharacters(writer->Parser(), text);
+              }
+              WriteEndTag(*writer, "f");
+            }
+          }
+        }
+        WriteEndTag(*writer, "r");
+        // After character data the parent is mixed: no indentation.
+        WriteStartTag(*writer, "m");
+        WriteCharacters(writer->Parser(), "text");
+        if (oneCall) {
+          WriteTextElement(*writer, "f", "x", false);
+        } else {
+          WriteStartTag(*writer, "f");
+          WriteCharacters(writer->Parser(), "x");
+          WriteEndTag(*writer, "f");
+        }
+        WriteEndTag(*writer, "m");
+        replaced = ReplacedValueCount(*writer);
+        EndXmlWriter(std::move(writer), "root");
+        return out.Data();
+      };
+      size_t separateReplaced = 0, oneCallReplaced = 0;
+      const std::string separate = write(false, separateReplaced);
+      EXPECT_EQ(write(true, oneCallReplaced), separate) << encoding << " indent " << indent;
+      EXPECT_EQ(oneCallReplaced, separateReplaced);
+      EXPECT_EQ(separateReplaced, 6u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace morvex
