@@ -63,9 +63,9 @@ bool FlushRecords(TLSQLConnHelper& helper, int64_t record, int64_t& rows, TRecor
   return false;
 }
 
-bool RunRecord(_xmlNode* root, const TParameterValues* parameters,
-               const TNameValuePairs* pairs, const ProgressSink& progress, TLSQLConnHelper& helper,
-               int64_t record, int64_t& rows, TRecordFailure& failure) {
+bool RunRecord(_xmlNode* root, const TParameterValues* parameters, const TNameValuePairs* pairs,
+               const ProgressSink& progress, TLSQLConnHelper& helper, int64_t record, int64_t& rows,
+               TRecordFailure& failure) {
   helper.QueueRecord = record;
   bool done = false;
   try {

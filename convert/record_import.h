@@ -148,9 +148,9 @@ void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& he
 // records. Adds the rows affected to `rows`. On a failure returns false with
 // `failure` naming the record it belongs to: an earlier record whose queued
 // statement failed comes before this one.
-bool RunRecord(_xmlNode* root, const TParameterValues* parameters,
-               const TNameValuePairs* pairs, const ProgressSink& progress, TLSQLConnHelper& helper,
-               int64_t record, int64_t& rows, TRecordFailure& failure);
+bool RunRecord(_xmlNode* root, const TParameterValues* parameters, const TNameValuePairs* pairs,
+               const ProgressSink& progress, TLSQLConnHelper& helper, int64_t record, int64_t& rows,
+               TRecordFailure& failure);
 
 // Waits for the queued statements, adding the rows they affected to `rows`;
 // false with `failure` set when one failed (or the wait failed: then it is
