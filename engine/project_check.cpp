@@ -130,7 +130,7 @@ class TProjectCheck {
       : project_(project),
         parameterTexts_(parameterTexts),
         baseDirectory_(baseDirectory),
-        streams_([] { return std::string(); }) {}
+        streams_([] { return std::make_unique<TMemoryStream>(); }) {}
 
   std::vector<TProjectProblem> Run();
 

@@ -1,9 +1,12 @@
 #include "engine/streams.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -35,14 +38,48 @@ TStream& StreamOf(const TXSourceInfo& info) {
   return *info.Stream;
 }
 
+// Standard input beyond this size is kept in a temporary file. The memory
+// buffer is reserved whole (pages never written cost nothing), so that it is
+// never copied while it grows.
+constexpr size_t kStdInMemoryLimit = 8u << 20;
+
+// An unlinked read-write file in the temporary directory.
+std::unique_ptr<TFileStream> SpoolFile() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // File systems without O_TMPFILE: a named file, removed at once.
+    std::string path = dir + "/morvex-stdin-XXXXXX";
+    fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(path.c_str());
+  }
+  if (fd < 0) {
+    throw EMorvexError("Cannot keep standard input in a temporary file in " + dir + ": " +
+                       std::strerror(errno));
+  }
+  return std::make_unique<TFileStream>(fd, "StdIn", true);
+}
+
 }  // namespace
 
-std::string ReadStandardInput() {
+std::unique_ptr<TStream> ReadStandardInput() {
   std::string content;
+  std::unique_ptr<TFileStream> spool;
   char buffer[65536];
+  content.reserve(kStdInMemoryLimit + sizeof buffer);
   for (;;) {
     const size_t count = std::fread(buffer, 1, sizeof buffer, stdin);
-    content.append(buffer, count);
+    if (spool) {
+      spool->Write(buffer, count);
+    } else {
+      content.append(buffer, count);
+      if (content.size() > kStdInMemoryLimit) {
+        spool = SpoolFile();
+        spool->Write(content);
+        std::string().swap(content);
+      }
+    }
     if (count < sizeof buffer) break;
   }
   if (std::ferror(stdin)) {
@@ -50,7 +87,10 @@ std::string ReadStandardInput() {
     std::clearerr(stdin);
     throw EMorvexError(std::string("Cannot read standard input: ") + std::strerror(error));
   }
-  return content;
+  if (!spool) return std::make_unique<TMemoryStream>(std::move(content));
+  spool->Flush();
+  spool->SetPosition(0);
+  return spool;
 }
 
 TStreamRegistry::TStreamRegistry(StdInReader readStdIn) : readStdIn_(std::move(readStdIn)) {
@@ -79,8 +119,8 @@ TStream* TStreamRegistry::FindStream(std::string_view name) {
   auto found = entries_.find(NameKey(name));
   if (found != entries_.end()) return found->second.get();
   if (!SameName(name, kStdInName)) return nullptr;
-  std::string content = readStdIn_ ? readStdIn_() : std::string();
-  return &GetOrCreateStream(kStdInName, std::make_unique<TMemoryStream>(std::move(content)));
+  std::unique_ptr<TStream> content = readStdIn_ ? readStdIn_() : nullptr;
+  return &GetOrCreateStream(kStdInName, std::move(content));
 }
 
 void TStreamRegistry::ReleaseStreams() { entries_.clear(); }

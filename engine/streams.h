@@ -22,12 +22,15 @@ namespace morvex {
 class TEncoding;
 
 // Returns the whole remaining content of standard input (read to its end;
-// pipes have no length). Raises EMorvexError when reading fails.
-std::string ReadStandardInput();
+// pipes have no length), positioned at its start: a memory stream for up to
+// 8 MiB, beyond that an unlinked temporary file in $TMPDIR (or /tmp), so
+// that a large piped input costs disk space, not memory. Raises
+// EMorvexError when reading or spooling fails.
+std::unique_ptr<TStream> ReadStandardInput();
 
 class TStreamRegistry {
  public:
-  using StdInReader = std::function<std::string()>;
+  using StdInReader = std::function<std::unique_ptr<TStream>()>;
 
   // Registers the empty stream "xStream". `readStdIn` supplies the content of
   // "StdIn" when it is first looked up; tests inject their own.
@@ -44,8 +47,8 @@ class TStreamRegistry {
   TStream& GetOrCreateStream(std::string_view name, std::unique_ptr<TStream> stream = nullptr);
 
   // A registered name gives its stream as it is (position included). An
-  // unregistered "StdIn" (any letter case) registers a memory stream named
-  // "StdIn" holding all of standard input and returns it. Anything else gives
+  // unregistered "StdIn" (any letter case) registers a stream named "StdIn"
+  // holding all of standard input (ReadStandardInput) and returns it. Anything else gives
   // null. Raises EMorvexError when standard input cannot be read.
   TStream* FindStream(std::string_view name);
 

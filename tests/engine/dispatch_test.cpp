@@ -40,7 +40,7 @@ class DispatchTest : public ::testing::Test {
   TParameterList parameters_;
   TTransformParameters transformParameters_;
   std::vector<std::string> texts_;
-  TStreamRegistry streams_{[] { return std::string(); }};
+  TStreamRegistry streams_{[] { return std::make_unique<TMemoryStream>(); }};
   TOutputCallback output_ = [](const std::string&, int64_t) {};
 };
 

@@ -88,7 +88,7 @@ TEST(ParameterListTest, CommaTextQuotesEntriesWithSpecialCharacters) {
 
 class SubstituteTestTest : public ::testing::Test {
  protected:
-  SubstituteTestTest() : streams_([] { return std::string("piped"); }) {}
+  SubstituteTestTest() : streams_([] { return std::make_unique<TMemoryStream>("piped"); }) {}
   std::string Substitute(std::string_view text) { return SubstituteTest(text, list_, streams_); }
 
   TParameterList list_;

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,7 +23,7 @@ namespace fs = std::filesystem;
 using morvex::testing::TempPath;
 
 TEST(StreamRegistryTest, NamesIgnoreCaseAndGetOrCreateEmptiesInPlace) {
-  TStreamRegistry registry([] { return std::string(); });
+  TStreamRegistry registry([] { return std::make_unique<TMemoryStream>(); });
   ASSERT_NE(registry.FindStream("XSTREAM"), nullptr);
 
   TStream& out = registry.GetOrCreateStream("Out");
@@ -48,7 +53,7 @@ TEST(StreamRegistryTest, StdInIsReadOnce) {
   int reads = 0;
   TStreamRegistry registry([&] {
     ++reads;
-    return std::string("piped\ndata");
+    return std::make_unique<TMemoryStream>("piped\ndata");
   });
   TStream* first = registry.FindStream("stdin");
   ASSERT_NE(first, nullptr);
@@ -57,6 +62,77 @@ TEST(StreamRegistryTest, StdInIsReadOnce) {
   EXPECT_EQ(reads, 1);
   first->SetPosition(0);
   EXPECT_EQ(first->ReadToEnd(), "piped\ndata");
+}
+
+// Runs ReadStandardInput with `bytes` (kept in `dir`) as standard input and
+// TMPDIR set to `tmpdir`; both are put back afterwards.
+std::unique_ptr<TStream> ReadAsStandardInput(const std::string& bytes, const fs::path& dir,
+                                             const fs::path& tmpdir) {
+  const fs::path input = dir / "stdin.bin";
+  std::ofstream(input, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  const char* oldTmp = std::getenv("TMPDIR");
+  const std::string savedTmp = oldTmp ? oldTmp : "";
+  ::setenv("TMPDIR", tmpdir.c_str(), 1);
+  const int saved = ::dup(0);
+  const int fd = ::open(input.c_str(), O_RDONLY);
+  if (fd < 0) throw EMorvexError("cannot open " + input.string());
+  ::dup2(fd, 0);
+  ::close(fd);
+  std::clearerr(stdin);
+  std::unique_ptr<TStream> stream;
+  std::string error;
+  try {
+    stream = ReadStandardInput();
+  } catch (const EMorvexError& e) {
+    error = e.what();
+  }
+  ::dup2(saved, 0);
+  ::close(saved);
+  std::clearerr(stdin);
+  if (oldTmp) {
+    ::setenv("TMPDIR", savedTmp.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  if (!error.empty()) throw EMorvexError(error);
+  return stream;
+}
+
+// Standard input is held in memory while small; a large one is kept in an
+// unlinked temporary file, so piping gigabytes costs no memory, and reads
+// back byte for byte.
+TEST(StreamRegistryTest, LargeStandardInputIsSpooledToATemporaryFile) {
+  const fs::path dir = TempPath("morvex_streams_stdin");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+
+  std::unique_ptr<TStream> small = ReadAsStandardInput("a,b\r\n1,2\r\n", dir, dir);
+  ASSERT_NE(dynamic_cast<TMemoryStream*>(small.get()), nullptr);
+  EXPECT_EQ(small->ReadToEnd(), "a,b\r\n1,2\r\n");
+
+  std::string big;
+  for (uint32_t i = 0; big.size() < (9u << 20); ++i) big += std::to_string(i * 2654435761u) + ',';
+  std::unique_ptr<TStream> spooled = ReadAsStandardInput(big, dir, dir);
+  ASSERT_NE(dynamic_cast<TFileStream*>(spooled.get()), nullptr);
+  EXPECT_EQ(spooled->Position(), 0);
+  EXPECT_EQ(spooled->Size(), static_cast<int64_t>(big.size()));
+  EXPECT_TRUE(spooled->ReadToEnd() == big);
+  // Nothing is left behind in the temporary directory but the input itself.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+  EXPECT_THROW(
+      {
+        try {
+          ReadAsStandardInput(big, dir, dir / "missing");
+        } catch (const EMorvexError& e) {
+          EXPECT_NE(std::string(e.what()).find("Cannot keep standard input in a temporary file"),
+                    std::string::npos);
+          throw;
+        }
+      },
+      EMorvexError);
+  fs::remove_all(dir);
 }
 
 class StreamFilesTest : public ::testing::Test {
