@@ -24,7 +24,10 @@
 #   BENCH_KEEP     when set, the last task's outputs stay (for a look).
 #   BENCH_SECTION  "main" (default), or "memory": the memory section runs
 #                  only the streaming paths, only Morvex, and counts records
-#                  without parsing.
+#                  without parsing. There a Morvex run may use at most
+#                  BENCH_MEMORY_LIMIT_KB of address space (default 4 GB), so
+#                  that a path that does not stream at ten million records
+#                  fails quickly instead of exhausting the machine.
 #
 # Result line, tab-separated: section, task, status (ok, FAIL or skipped),
 # Morvex wall s, CPU s, peak RSS KB, peer name, peer wall s, CPU s, peak RSS
@@ -91,21 +94,25 @@ bench_task() {
   return 0
 }
 
-# Runs `bash -c COMMAND` under GNU time with its output discarded; sets
-# b_wall, b_cpu (user + system), b_kb (peak RSS) and b_rc.
+# Runs `bash -c COMMAND` under GNU time; sets b_wall, b_cpu (user +
+# system), b_kb (peak RSS), b_rc and, for a failed run, b_err: the last lines
+# of its error output, or of its console output when it wrote no errors.
 bench_measure() {
-  local report err
+  local report out err
   report=$(mktemp)
+  out=$(mktemp)
   err=$(mktemp)
   b_rc=0
-  /usr/bin/time -f "%e %U %S %M" -o "$report" bash -c "$1" >/dev/null 2>"$err" || b_rc=$?
+  /usr/bin/time -f "%e %U %S %M" -o "$report" bash -c "$1" >"$out" 2>"$err" || b_rc=$?
   local wall=0 user=0 sys=0 kb=0
   # GNU time writes "Command exited with non-zero status N" before the figures.
   read -r wall user sys kb < <(tail -n 1 "$report") || true
   b_wall=$wall b_kb=$kb
   b_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf("%.2f", u + s) }')
-  b_err=$( (grep -v "^$" "$err" || true) | tail -n 2 | tr "\n" " " | cut -c1-160)
-  rm -f "$report" "$err"
+  local messages=$err
+  [[ -s $err ]] || messages=$out
+  b_err=$( (grep -v "^ *$" "$messages" || true) | tail -n 2 | tr "\n" " " | cut -c1-200)
+  rm -f "$report" "$out" "$err"
 }
 
 # Runs a count command; sets b_count and b_sum (empty when the command failed).
@@ -120,7 +127,11 @@ bench_count() {
 
 bench_morvex() {
   [[ -n $b_active ]] || return 0
-  bench_measure "$1"
+  if bench_memory_only; then
+    bench_measure "ulimit -v ${BENCH_MEMORY_LIMIT_KB:-4194304} && $1"
+  else
+    bench_measure "$1"
+  fi
   b_m_wall=$b_wall b_m_cpu=$b_cpu b_m_kb=$b_kb b_m_rc=$b_rc
   if ((b_rc != 0)); then
     b_detail="morvex failed (exit $b_rc): $b_err"
