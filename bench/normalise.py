@@ -24,8 +24,10 @@ an empty value against a missing element (NULL). Record order counts.
 
 import csv
 import hashlib
+import html
 import io
 import json
+import re
 import sys
 import xml.etree.ElementTree as ElementTree
 
@@ -90,43 +92,80 @@ def normalise_split(delimiter, columns, path):
     return digest
 
 
+ATTRIBUTE = re.compile(r'([^\s=]+)\s*=\s*(?:"([^"]*)"|\'([^\']*)\')')
+CHILD = re.compile(r"<([^\s/>!?]+)(\s[^>]*)?(?:/>|>((?:[^<]|<!\[CDATA\[.*?\]\]>)*)</\1\s*>)",
+                   re.DOTALL)
+CDATA = re.compile(r"<!\[CDATA\[(.*?)\]\]>", re.DOTALL)
+
+
+def xml_text(raw):
+    """Character data as written (escaped text and CDATA sections) to text."""
+    if "<" not in raw:
+        return html.unescape(raw) if "&" in raw else raw
+    parts = []
+    last = 0
+    for match in CDATA.finditer(raw):
+        parts.append(html.unescape(raw[last:match.start()]))
+        parts.append(match.group(1))
+        last = match.end()
+    parts.append(html.unescape(raw[last:]))
+    return "".join(parts)
+
+
+def record_fields(attributes, body):
+    """The named fields of one record: its attributes, then its child
+    elements. None when a child holds elements of its own: ElementTree reads
+    such a record."""
+    fields = []
+    if attributes:
+        for name, double, single in sorted(ATTRIBUTE.findall(attributes)):
+            fields.append(("@" + name, value(xml_text(double or single))))
+    position = 0
+    for match in CHILD.finditer(body):
+        if body[position:match.start()].strip():
+            return None
+        fields.append((match.group(1), value(xml_text(match.group(3) or ""))))
+        position = match.end()
+    if body[position:].strip():
+        return None
+    return fields
+
+
+def element_fields(text):
+    element = ElementTree.fromstring(text)
+    fields = [("@" + name, value(item)) for name, item in sorted(element.attrib.items())]
+    fields += [(child.tag, value("".join(child.itertext()))) for child in element]
+    return fields
+
+
 def normalise_xml(tag, path):
-    """Feeds the file into a wrapper element, so that a fragment of several
-    top-level elements (as xmllint --xpath prints) parses like a document."""
+    """Every element `tag` of a document or a fragment of several top-level
+    elements (as xmllint --xpath prints), read by pattern in chunks: records
+    of this kind do not nest. A record whose fields hold elements is read by
+    ElementTree."""
     digest = Digest()
-    parser = ElementTree.XMLPullParser(events=("start", "end"))
-    parser.feed("<normalise-root>")
-    depth = 0
-    started = False
-    with open_binary(path) as source:
+    name = re.escape(tag)
+    record = re.compile(r"<%s(\s[^>]*)?(?:/>|>(.*?)</%s\s*>)" % (name, name), re.DOTALL)
+    pending = ""
+    with open_text(path) as source:
         while True:
             chunk = source.read(CHUNK)
+            text = pending + chunk
+            position = 0
+            for match in record.finditer(text):
+                if chunk and match.end() > len(text) - 2 * len(tag) - 8:
+                    break  # it may end in the next chunk
+                fields = record_fields(match.group(1), match.group(2) or "")
+                if fields is None:
+                    fields = element_fields(match.group(0))
+                digest.add_named(fields)
+                position = match.end()
+            pending = text[position:]
             if not chunk:
                 break
-            if not started:
-                started = True
-                if chunk.startswith(b"\xef\xbb\xbf"):
-                    chunk = chunk[3:]
-                chunk = chunk.lstrip()
-                if chunk.startswith(b"<?xml"):
-                    chunk = chunk[chunk.index(b"?>") + 2:]
-            parser.feed(chunk)
-            for event, element in parser.read_events():
-                if element.tag != tag:
-                    continue
-                if event == "start":
-                    depth += 1
-                else:
-                    depth -= 1
-                    if depth == 0:
-                        fields = [("@" + name, value(text))
-                                  for name, text in sorted(element.attrib.items())]
-                        fields += [(child.tag, value("".join(child.itertext())))
-                                   for child in element]
-                        digest.add_named(fields)
-                        element.clear()
-    parser.feed("</normalise-root>")
-    parser.close()
+            # A record's start seen but not its end: keep from there.
+            start = pending.find("<" + tag)
+            pending = pending[start:] if start >= 0 else pending[-len(tag) - 2:]
     return digest
 
 
