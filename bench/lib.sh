@@ -10,6 +10,8 @@
 #                                              # but not in that section
 #   bench_morvex "command" "count command"     # bash command lines
 #   bench_peer "sqlite3 -csv" "command" "count command"
+#   bench_target 0.6                           # optional: the aim for the
+#                                              # CPU ratio, shown, not enforced
 #   bench_done ["note"]
 # A count command prints "COUNT" or "COUNT CHECKSUM" of what the run wrote
 # (bench/normalise.py makes both); the row fails when the counts differ, or
@@ -32,8 +34,9 @@
 # Result line, tab-separated: section, task, status (ok, FAIL or skipped),
 # Morvex wall s, CPU s, peak RSS KB, peer name, peer wall s, CPU s, peak RSS
 # KB, Morvex count, peer count, note, and the task's kind (yes for a
-# streaming path, ceiling or no, as bench_task takes it) and the size of the
-# input in records (bench_rows, set by the script). Empty fields are "-".
+# streaming path, ceiling or no, as bench_task takes it), the size of the
+# input in records (bench_rows, set by the script) and the target ratio.
+# Empty fields are "-".
 
 bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 bench_ceiling_kb=$((64 * 1024))
@@ -89,7 +92,7 @@ bench_task() {
   [[ -z $bench_work ]] || { rm -rf "$bench_work" && mkdir -p "$bench_work"; }
   b_m_wall= b_m_cpu= b_m_kb= b_m_rc= b_m_count= b_m_sum= b_m_counted=
   b_peer= b_p_wall= b_p_cpu= b_p_kb= b_p_rc= b_p_count= b_p_sum= b_p_counted=
-  b_detail= b_failed=
+  b_detail= b_failed= b_target=
   [[ -n $b_active ]] && echo "bench: $BENCH_SECTION: $b_task ..." >&2
   return 0
 }
@@ -157,6 +160,10 @@ bench_peer() {
   b_p_count=$b_count b_p_sum=$b_sum
 }
 
+# The aim for the current row's CPU ratio; timing is noisy, so it is shown
+# beside the ratio and never fails the row.
+bench_target() { b_target=$1; }
+
 # Fails the current row with a reason (a check of the script's own).
 bench_fail() {
   b_failed=yes
@@ -195,7 +202,7 @@ bench_done() {
   fi
   [[ -z $b_detail ]] || note="${note:+$note; }$b_detail"
   bench_emit "$BENCH_SECTION" "$b_task" "$status" "$b_m_wall" "$b_m_cpu" "$b_m_kb" \
-    "$b_peer" "$b_p_wall" "$b_p_cpu" "$b_p_kb" "$b_m_count" "$b_p_count" "$note" "$b_streaming" "$bench_rows"
+    "$b_peer" "$b_p_wall" "$b_p_cpu" "$b_p_kb" "$b_m_count" "$b_p_count" "$note" "$b_streaming" "$bench_rows" "$b_target"
   [[ -n ${BENCH_KEEP:-} || -z $bench_work ]] || rm -rf "$bench_work"
 }
 
