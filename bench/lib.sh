@@ -10,6 +10,9 @@
 #                                              # but not in that section
 #   bench_morvex "command" "count command"     # bash command lines
 #   bench_peer "sqlite3 -csv" "command" "count command"
+#   bench_server_cpu                           # optional, before the runs: the
+#                                              # task talks to the PostgreSQL
+#                                              # server, whose CPU is added
 #   bench_target 0.6                           # optional: the aim for the
 #                                              # CPU ratio, shown, not enforced
 #   bench_done ["note"]
@@ -23,6 +26,11 @@
 #                  script prints its own table at exit (bench_finish).
 #   BENCH_DATA     where inputs are generated and kept, and outputs written
 #                  (default bench/data, which git ignores).
+#   BENCH_PG_PID   the PostgreSQL postmaster's process id (bench/run-all
+#                  sets it): the CPU that the server's backends used for a
+#                  run is added to the run's own, since a server-side loader
+#                  such as COPY does its work there. Without it the CPU
+#                  columns of PostgreSQL rows are the client's alone.
 #   BENCH_KEEP     when set, the last task's outputs stay (for a look).
 #   BENCH_SECTION  "main" (default), or "memory": the memory section runs
 #                  only the streaming paths, only Morvex, and counts records
@@ -92,7 +100,7 @@ bench_task() {
   [[ -z $bench_work ]] || { rm -rf "$bench_work" && mkdir -p "$bench_work"; }
   b_m_wall= b_m_cpu= b_m_kb= b_m_rc= b_m_count= b_m_sum= b_m_counted=
   b_peer= b_p_wall= b_p_cpu= b_p_kb= b_p_rc= b_p_count= b_p_sum= b_p_counted=
-  b_detail= b_failed= b_target=
+  b_detail= b_failed= b_target= b_server=
   [[ -n $b_active ]] && echo "bench: $BENCH_SECTION: $b_task ..." >&2
   return 0
 }
@@ -118,6 +126,41 @@ bench_measure() {
   rm -f "$report" "$out" "$err"
 }
 
+# CPU seconds of the PostgreSQL server's ended backends so far, in clock
+# ticks: the postmaster's reaped children (fields cutime and cstime of
+# /proc/PID/stat). Empty without BENCH_PG_PID.
+bench_server_ticks() {
+  [[ -n ${BENCH_PG_PID:-} && -r /proc/$BENCH_PG_PID/stat ]] || return 0
+  awk '{ print $16 + $17 }' "/proc/$BENCH_PG_PID/stat"
+}
+
+bench_server_cpu() {
+  b_server=yes
+  if [[ -n ${BENCH_PG_PID:-} ]]; then
+    b_detail="${b_detail:+$b_detail; }cpu includes the server's"
+  else
+    b_detail="${b_detail:+$b_detail; }cpu is the client's alone"
+  fi
+}
+
+# bench_measure, with the server's CPU for the run added to b_cpu when the
+# task asked for it. A backend ends after its client, so the server's figure
+# is read when the postmaster has reaped it.
+bench_measure_task() {
+  local before after
+  if [[ -n $b_server ]]; then
+    sleep 0.5 # the backends of earlier statements end first
+    before=$(bench_server_ticks)
+  fi
+  bench_measure "$1"
+  if [[ -n $b_server && -n $before ]]; then
+    sleep 0.5
+    after=$(bench_server_ticks)
+    b_cpu=$(awk -v c="$b_cpu" -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" \
+      'BEGIN { printf("%.2f", c + t / hz) }')
+  fi
+}
+
 # Runs a count command; sets b_count and b_sum (empty when the command failed).
 bench_count() {
   local out
@@ -131,9 +174,9 @@ bench_count() {
 bench_morvex() {
   [[ -n $b_active ]] || return 0
   if bench_memory_only; then
-    bench_measure "ulimit -v ${BENCH_MEMORY_LIMIT_KB:-4194304} && $1"
+    bench_measure_task "ulimit -v ${BENCH_MEMORY_LIMIT_KB:-4194304} && $1"
   else
-    bench_measure "$1"
+    bench_measure_task "$1"
   fi
   b_m_wall=$b_wall b_m_cpu=$b_cpu b_m_kb=$b_kb b_m_rc=$b_rc
   if ((b_rc != 0)); then
@@ -149,7 +192,7 @@ bench_peer() {
   [[ -n $b_active ]] || return 0
   bench_memory_only && return 0
   b_peer=$1
-  bench_measure "$2"
+  bench_measure_task "$2"
   b_p_wall=$b_wall b_p_cpu=$b_cpu b_p_kb=$b_kb b_p_rc=$b_rc
   if ((b_rc != 0)); then
     b_detail="${b_detail:+$b_detail; }peer failed (exit $b_rc): $b_err"
