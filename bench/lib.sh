@@ -67,6 +67,7 @@ bench_memory_only() { [[ $BENCH_SECTION == memory ]]; }
 # Prints the table when this script owns the result file; returns 1 when a
 # row failed. Call last: `bench_finish; exit $?`.
 bench_finish() {
+  [[ -n ${BENCH_KEEP:-} || -z $bench_work ]] || rm -rf "$bench_work"
   [[ -n $bench_own_results ]] || return 0
   local rc=0
   python3 "$bench_dir/print-table" "$BENCH_RESULTS" || rc=$?
@@ -97,7 +98,10 @@ bench_task() {
   b_task=$1 b_streaming=$2
   b_active=yes
   bench_memory_only && [[ $b_streaming != yes ]] && b_active=
-  [[ -z $bench_work ]] || { rm -rf "$bench_work" && mkdir -p "$bench_work"; }
+  if [[ -n $bench_work ]]; then
+    rm -rf "$bench_work"
+    [[ -z $b_active ]] || mkdir -p "$bench_work"
+  fi
   b_m_wall= b_m_cpu= b_m_kb= b_m_rc= b_m_count= b_m_sum= b_m_counted=
   b_peer= b_p_wall= b_p_cpu= b_p_kb= b_p_rc= b_p_count= b_p_sum= b_p_counted=
   b_detail= b_failed= b_target= b_server=
