@@ -44,12 +44,13 @@ test-asan: build-asan
 test-asan-e2e: build-asan
 	@ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 scripts/run-tests build-asan -L e2e -E large-values-read-back -j2
 
+# One table of every benchmark beside its peer on ROWS orders, then the
+# streaming paths' memory on BIG orders (BIG=0 leaves that part out), e.g.
+# `make bench ROWS=20000 BIG=0`. See bench/run-all.
+ROWS ?= 1000000
+BIG  ?= 10000000
 bench: build
-	@bench/run-xml-bench $(BUILD)
-	@bench/run-db-bench $(BUILD)
-	@bench/run-startup-bench $(BUILD)
-	@bench/run-convert-bench $(BUILD)
-	@bench/run-import-bench $(BUILD)
+	@bench/run-all $(BUILD) $(ROWS) $(BIG)
 
 # Installs bin/morvex, the man page, the bash completion and share/doc/morvex
 # under PREFIX (DESTDIR is honoured for staged installs).
