@@ -37,8 +37,9 @@ bool StartsWithAt(std::string_view text, size_t pos, std::string_view part) {
 
 }  // namespace
 
-TCsvReader::TCsvReader(TStream& input, std::string_view delimiter, std::string_view quote)
-    : input_(std::make_unique<TTextInput>(input)),
+TCsvReader::TCsvReader(TStream& input, std::string_view delimiter, std::string_view quote,
+                       std::string_view encoding)
+    : input_(std::make_unique<TTextInput>(input, encoding)),
       separator_(delimiter.empty() ? std::string(";") : FirstCharacter(delimiter)),
       quote_(FirstCharacter(Trim(quote))) {}
 
@@ -174,7 +175,7 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
   }
 }
 
-bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view /*encodingName*/,
+bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view encodingName,
                   std::string_view delimiter, std::string_view quote, TArrayOfArrayOfString& table,
                   std::string& message) {
   table.clear();
@@ -185,7 +186,7 @@ bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view /*e
       file = std::make_unique<TFileStream>(path, TFileStream::Mode::Read);
       stream = file.get();
     }
-    TCsvReader reader(*stream, delimiter, quote);
+    TCsvReader reader(*stream, delimiter, quote, encodingName);
     std::vector<std::string> cells;
     size_t width = 0;
     while (reader.Next(cells)) {

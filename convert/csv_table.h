@@ -22,8 +22,10 @@ class TTextInput;
 // Reads records one at a time from a stream (see TTextInput for decoding).
 class TCsvReader {
  public:
-  // `quote` is trimmed; an all-blank quote switches quoting off.
-  TCsvReader(TStream& input, std::string_view delimiter, std::string_view quote);
+  // `quote` is trimmed; an all-blank quote switches quoting off. `encoding`
+  // is the source's declared encoding (see TTextInput).
+  TCsvReader(TStream& input, std::string_view delimiter, std::string_view quote,
+             std::string_view encoding = {});
   ~TCsvReader();
   TCsvReader(const TCsvReader&) = delete;
   TCsvReader& operator=(const TCsvReader&) = delete;

@@ -58,7 +58,8 @@ bool CsvToXml(const TConvertEndpoint& source, const TConvertEndpoint& destinatio
       return false;  // an unreadable source fails like an empty one
     }
     std::unique_ptr<TStream> copy;
-    TCsvReader reader(SeekableInput(input->Stream(), copy), options.Delimiter, options.Quote);
+    TCsvReader reader(SeekableInput(input->Stream(), copy), options.Delimiter, options.Quote,
+                      source.Encoding);
     std::vector<std::string> cells;
     size_t width = 0;
     while (reader.Next(cells)) width = std::max(width, cells.size());

@@ -171,7 +171,7 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   const size_t highest = HighestColumnNumber(root, helper);
   std::unique_ptr<TStream> copy;
   TStream& stream = highest > 0 ? SeekableInput(input->Stream(), copy) : input->Stream();
-  TCsvReader reader(stream, options.Delimiter, options.Quote);
+  TCsvReader reader(stream, options.Delimiter, options.Quote, source.Encoding);
   std::vector<std::string> cells;
   if (!reader.Next(cells)) throw EMorvexError("");
   size_t width = cells.size();

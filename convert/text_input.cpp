@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
@@ -28,9 +29,46 @@ bool IsAscii(std::string_view text) {
   return (high & 0x8080808080808080ULL) == 0;
 }
 
+// The encoding a source names when it is one the input may be decoded in:
+// neither unknown nor a Unicode form nor the system encoding (UTF-8).
+const TEncoding* DeclaredEncoding(std::string_view name) {
+  if (name.empty()) return nullptr;
+  const TEncoding* encoding = nullptr;
+  try {
+    encoding = &EncodingForName(name);
+  } catch (const EMorvexError&) {
+    return nullptr;
+  }
+  const std::string& iconvName = encoding->IconvName();
+  if (iconvName.empty() || iconvName.starts_with("UTF-")) return nullptr;
+  return encoding;
+}
+
 }  // namespace
 
-TTextInput::TTextInput(TStream& stream) : stream_(stream) {
+TTextInput::~TTextInput() = default;
+
+bool TTextInput::InvalidUtf8() {
+  std::string piece = pending_;
+  bool invalid = false;
+  for (;;) {
+    const size_t n = stream_.Read(readBuffer_.get(), kChunkBytes);
+    piece.append(readBuffer_.get(), n);
+    const size_t complete = n == 0 ? piece.size() : CompleteUtf8Prefix(piece);
+    if (!IsAscii(std::string_view(piece).substr(0, complete)) &&
+        !IsValidUtf8(std::string_view(piece).substr(0, complete))) {
+      invalid = true;
+      break;
+    }
+    piece.erase(0, complete);
+    if (n == 0) break;
+  }
+  stream_.SetPosition(start_);
+  pending_.clear();
+  return invalid;
+}
+
+TTextInput::TTextInput(TStream& stream, std::string_view declaredEncoding) : stream_(stream) {
   char mark[3] = {0, 0, 0};
   size_t got = 0;
   while (got < 3) {
@@ -56,12 +94,21 @@ TTextInput::TTextInput(TStream& stream) : stream_(stream) {
   } catch (const EMorvexError&) {
     start_ = -1;
   }
+  if (skip == 0 && start_ >= 0) declared_ = DeclaredEncoding(declaredEncoding);
+  if (declared_ != nullptr) {
+    readBuffer_ = std::make_unique_for_overwrite<char[]>(kChunkBytes);
+    if (InvalidUtf8()) {
+      form_ = Form::Declared;
+      decoder_ = std::make_unique<TDecoder>(*declared_);
+    }
+  }
 }
 
 void TTextInput::Rewind() {
   if (start_ < 0) throw EMorvexError("The input cannot be read a second time.");
   stream_.SetPosition(start_);
   pending_.clear();
+  if (form_ == Form::Declared) decoder_ = std::make_unique<TDecoder>(*declared_);
 }
 
 bool TTextInput::Next(std::string& chunk) {
@@ -75,7 +122,10 @@ bool TTextInput::Next(std::string& chunk) {
     buffer_.append(readBuffer_.get(), n);
     if (buffer_.empty()) return false;
 
-    if (form_ == Form::Utf8) {
+    if (form_ == Form::Declared) {
+      const size_t used = decoder_->Decode(buffer_, atEnd, chunk);
+      pending_.assign(buffer_, used);
+    } else if (form_ == Form::Utf8) {
       const size_t complete = atEnd ? buffer_.size() : CompleteUtf8Prefix(buffer_);
       pending_.assign(buffer_, complete);
       buffer_.resize(complete);

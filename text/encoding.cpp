@@ -591,6 +591,39 @@ bool LoadTextFileUtf8(std::string& text, const std::string& fileName) {
 
 // ---------------------------------------------------------------- TEncoder
 
+struct TDecoder::Impl {
+  TIconvPtr Cd;  // the decoder's own descriptor: it keeps the shift state
+};
+
+TDecoder::TDecoder(const TEncoding& encoding) : impl_(std::make_unique<Impl>()) {
+  impl_->Cd = OpenIconv("UTF-8", encoding.IconvName());
+  if (!impl_->Cd) {
+    throw EMorvexError("Cannot read text in the encoding " + encoding.IconvName());
+  }
+}
+
+TDecoder::~TDecoder() = default;
+
+size_t TDecoder::Decode(std::string_view bytes, bool atEnd, std::string& out) {
+  iconv_t cd = impl_->Cd.get();
+  const char* in = bytes.data();
+  size_t inLeft = bytes.size();
+  while (inLeft > 0) {
+    const TConvertStop stop = RunIconv(cd, in, inLeft, out);
+    if (stop == TConvertStop::Done) break;
+    if (stop == TConvertStop::Incomplete && !atEnd) break;
+    out.append(kUtf8Replacement);
+    if (stop == TConvertStop::Incomplete) {
+      inLeft = 0;
+      break;
+    }
+    ++in;
+    --inLeft;
+  }
+  if (atEnd) FinishIconv(cd, out);
+  return bytes.size() - inLeft;
+}
+
 struct TEncoder::Impl {
   const TEncoding& Encoding;
   TEncodingKind Kind;

@@ -81,6 +81,29 @@ class TEncoder {
   std::unique_ptr<Impl> impl_;
 };
 
+// Decodes bytes in an iconv encoding to UTF-8 piece by piece, for inputs too
+// large to hold whole: a character cut at the end of one piece is completed
+// by the next, and stateful encodings (ISO-2022) keep their shift state.
+// Bytes the encoding rejects become U+FFFD.
+class TDecoder {
+ public:
+  // Raises EMorvexError when glibc cannot convert from `encoding`.
+  explicit TDecoder(const TEncoding& encoding);
+  ~TDecoder();
+  TDecoder(const TDecoder&) = delete;
+  TDecoder& operator=(const TDecoder&) = delete;
+
+  // Appends the UTF-8 of `bytes` to `out` and returns how many bytes it used:
+  // the rest start a character the piece cuts, to be passed again in front
+  // of the next piece. With `atEnd` every byte is used (a cut character
+  // becomes U+FFFD).
+  size_t Decode(std::string_view bytes, bool atEnd, std::string& out);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 // 0 gives the system ANSI encoding (UTF-8 without preamble); 1200 UTF-16LE;
 // 1201 UTF-16BE; 20127 US-ASCII; 65000 UTF-7; 65001 UTF-8 (with preamble);
 // 1 the system OEM code page; 2 the system Macintosh code page; any other

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/convert/convert_test_util.h"
 #include "tests/support/temp_dir.h"
+#include "text/encoding.h"
 #include "text/stream.h"
 
 namespace morvex {
@@ -120,6 +122,62 @@ TEST(CsvReader, RewindStartsAgain) {
   reader.Rewind();
   ASSERT_TRUE(reader.Next(cells));
   EXPECT_EQ(cells, (std::vector<std::string>{"a", "b"}));
+}
+
+// Text that is not valid UTF-8 is read in the encoding its source names, so
+// that a legacy file keeps its letters; valid UTF-8, a name that means
+// UTF-8 or the system encoding, an unknown name and a pipe keep the UTF-8
+// reading (invalid bytes become U+FFFD).
+TEST(CsvReader, DeclaredEncodingDecodesTextThatIsNotUtf8) {
+  const std::string czech = "1;Dvořák Černá Plzeň\r\n2;plain\r\n";
+  const std::string cp1250 = EncodingForName("windows-1250").GetBytes(czech);
+  ASSERT_NE(cp1250, czech);
+  auto firstRow = [](TStream& stream, std::string_view encoding) {
+    TCsvReader reader(stream, ";", "\"", encoding);
+    std::vector<std::string> cells;
+    EXPECT_TRUE(reader.Next(cells));
+    return cells.size() == 2 ? cells[1] : std::string();
+  };
+  const std::string lost =
+      "Dvo\xEF\xBF\xBD\xEF\xBF\xBDk \xEF\xBF\xBD"
+      "ern\xEF\xBF\xBD Plze\xEF\xBF\xBD";
+  for (const char* name : {"windows-1250", "WINDOWS-1250", "cp1250"}) {
+    TMemoryStream stream(cp1250);
+    EXPECT_EQ(firstRow(stream, name), "Dvořák Černá Plzeň") << name;
+  }
+  for (const char* name : {"", "utf-8", "ansi", "utf-16", "no-such-encoding"}) {
+    TMemoryStream stream(cp1250);
+    EXPECT_EQ(firstRow(stream, name), lost) << name;
+  }
+  TMemoryStream utf8(czech);
+  EXPECT_EQ(firstRow(utf8, "windows-1250"), "Dvořák Černá Plzeň");
+  TMemoryStream marked("\xEF\xBB\xBF" + cp1250);  // the mark says UTF-8
+  EXPECT_EQ(firstRow(marked, "windows-1250"), lost);
+  std::unique_ptr<TFileStream> pipe = testing::PipeHolding(cp1250);
+  ASSERT_TRUE(pipe);
+  EXPECT_EQ(firstRow(*pipe, "windows-1250"), lost);
+}
+
+// A multi-byte legacy encoding over many chunks: characters cut at a
+// chunk's end are completed by the next one, and a second reading gives
+// the same records.
+TEST(CsvReader, DeclaredMultiByteEncodingSurvivesChunkEnds) {
+  std::string text;
+  for (int i = 0; i < 60000; ++i)
+    text += std::to_string(i) + ";東京の注文 " + std::to_string(i % 97) + "\r\n";
+  TMemoryStream stream(EncodingForName("shift_jis").GetBytes(text));
+  TCsvReader reader(stream, ";", "\"", "shift_jis");
+  std::vector<std::string> cells;
+  for (int pass = 0; pass < 2; ++pass) {
+    int count = 0;
+    while (reader.Next(cells)) {
+      ASSERT_EQ(cells, (std::vector<std::string>{std::to_string(count),
+                                                 "東京の注文 " + std::to_string(count % 97)}));
+      ++count;
+    }
+    EXPECT_EQ(count, 60000);
+    reader.Rewind();
+  }
 }
 
 }  // namespace
