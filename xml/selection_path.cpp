@@ -157,10 +157,21 @@ class TPredicateCheck {
                   const std::vector<TNamespaceBinding>& prefixes)
       : tokens_(tokens), pos_(pos), prefixes_(prefixes) {}
 
-  std::optional<TType> Expr() { return Or(); }
+  // An expression nested deeper than kMaxNesting (parentheses, predicates,
+  // function arguments) is refused, so that no expression can exhaust the
+  // stack here; the document path takes it, under libxml2's own limits.
+  std::optional<TType> Expr() {
+    if (depth_ >= kMaxNesting) return std::nullopt;
+    ++depth_;
+    std::optional<TType> type = Or();
+    --depth_;
+    return type;
+  }
   size_t Position() const { return pos_; }
 
  private:
+  static constexpr int kMaxNesting = 64;
+
   const TToken& Peek() const { return tokens_[pos_]; }
   bool IsOp(std::string_view op) const { return Peek().Kind == TTok::Op && Peek().Text == op; }
 
@@ -375,6 +386,7 @@ class TPredicateCheck {
   const std::vector<TToken>& tokens_;
   size_t pos_;
   const std::vector<TNamespaceBinding>& prefixes_;
+  int depth_ = 0;  // Expr calls in progress
 };
 
 }  // namespace
