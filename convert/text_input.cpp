@@ -1,6 +1,5 @@
 #include "convert/text_input.h"
 
-#include <cstring>
 #include <string_view>
 
 #include "text/encoding.h"
@@ -15,19 +14,6 @@ namespace {
 constexpr size_t kChunkBytes = 256 * 1024;
 
 bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-
-// Eight bytes at a time: every chunk of the input passes here.
-bool IsAscii(std::string_view text) {
-  uint64_t high = 0;
-  size_t i = 0;
-  for (; i + 8 <= text.size(); i += 8) {
-    uint64_t word = 0;
-    std::memcpy(&word, text.data() + i, 8);
-    high |= word;
-  }
-  for (; i < text.size(); ++i) high |= static_cast<unsigned char>(text[i]);
-  return (high & 0x8080808080808080ULL) == 0;
-}
 
 // The encoding a source names when it is one the input may be decoded in:
 // neither unknown nor a Unicode form nor the system encoding (UTF-8).
@@ -55,8 +41,7 @@ bool TTextInput::InvalidUtf8() {
     const size_t n = stream_.Read(readBuffer_.get(), kChunkBytes);
     piece.append(readBuffer_.get(), n);
     const size_t complete = n == 0 ? piece.size() : CompleteUtf8Prefix(piece);
-    if (!IsAscii(std::string_view(piece).substr(0, complete)) &&
-        !IsValidUtf8(std::string_view(piece).substr(0, complete))) {
+    if (!IsValidUtf8(std::string_view(piece).substr(0, complete))) {
       invalid = true;
       break;
     }
@@ -129,8 +114,8 @@ bool TTextInput::Next(std::string& chunk) {
       const size_t complete = atEnd ? buffer_.size() : CompleteUtf8Prefix(buffer_);
       pending_.assign(buffer_, complete);
       buffer_.resize(complete);
-      // Plain ASCII needs no checking.
-      if (IsAscii(buffer_)) {
+      // Valid text is the chunk as it stands: no copy.
+      if (IsValidUtf8(buffer_)) {
         chunk.swap(buffer_);
       } else {
         chunk = SanitizeUtf8(buffer_);

@@ -37,10 +37,12 @@ bool ElementRefersTo(const _xmlNode* element, std::string_view tag, TLSQLConnHel
   return false;
 }
 
-bool HasStatementBelow(const _xmlNode* element, TLSQLConnHelper& helper) {
+// True when a statement element is nested in `element` (statement elements
+// are only ever children of statement elements).
+bool HasNestedStatement(const _xmlNode* element, TLSQLConnHelper& helper) {
   for (const _xmlNode* child = NextChildElement(element, nullptr); child;
        child = NextChildElement(element, child)) {
-    if (helper.DatasetOf(child) || HasStatementBelow(child, helper)) return true;
+    if (helper.DatasetOf(child)) return true;
   }
   return false;
 }
@@ -50,8 +52,10 @@ bool HasStatementBelow(const _xmlNode* element, TLSQLConnHelper& helper) {
 // nested statements run only while their parent is on a record). Those that
 // name it get its last record; keeping it costs a copy of every record, so
 // no other statement pays for it.
-// A statement directly under the root, with no statement below it and not
-// named by a later one, may be queued: nothing reads its outcome.
+// A statement with no statement nested in it is read while nothing else runs
+// on the connection, so its result may stream. One directly under the root
+// that is also not named by a later one may be queued: nothing reads its
+// outcome.
 void MarkKeptRecords(const _xmlNode* element, TLSQLConnHelper& helper, bool root) {
   for (const _xmlNode* child = NextChildElement(element, nullptr); child;
        child = NextChildElement(element, child)) {
@@ -63,8 +67,10 @@ void MarkKeptRecords(const _xmlNode* element, TLSQLConnHelper& helper, bool root
          later = NextChildElement(element, later)) {
       referred = ElementRefersTo(later, tag, helper);
     }
+    const bool nested = HasNestedStatement(child, helper);
     dataset->SetKeepLastRecord(referred);
-    dataset->Queueable = root && !referred && !HasStatementBelow(child, helper);
+    dataset->SetReadAlone(!nested);
+    dataset->Queueable = root && !referred && !nested;
     MarkKeptRecords(child, helper, false);
   }
 }
@@ -85,16 +91,8 @@ void PrepareChildren(_xmlNode* element, const _xmlNode* declarations, TLSQLConnH
       helper.HasBeforeClose = true;
     }
     dataset->Tag = phase;
-    TLSQLDataset& attached = helper.AttachDataset(child, std::move(dataset));
+    helper.AttachDataset(child, std::move(dataset));
     PrepareChildren(child, declarations, helper);
-    // Statements run on one connection; only one with no statement nested in
-    // it can have its result streamed while nothing else runs.
-    bool nested = false;
-    for (const _xmlNode* below = NextChildElement(child, nullptr); below && !nested;
-         below = NextChildElement(child, below)) {
-      nested = helper.DatasetOf(below) != nullptr;
-    }
-    attached.SetReadAlone(!nested);
   }
 }
 
