@@ -10,105 +10,18 @@
 
 namespace morvex {
 
-namespace {
-
-// The date-time scale's days 0001-01-01 and 9999-12-31.
-constexpr double kMinDay = -693593;
-constexpr double kMaxDay = 2958465;
-constexpr int kSecondsPerDay = 86400;
-// Day 0 (1899-12-30) counted from 1970-01-01.
-constexpr long long kDayZeroSince1970 = -25569;
-
-// A date-time as a day and the whole seconds of its time of day, the way
-// DateTimeToXmlText splits it: the time rounded to the millisecond, then cut
-// to the second; a time that rounds up to 24:00 moves to the next day. False
-// outside the years 1 to 9999 or for a value that is not a number.
-bool SplitDateTime(double x, long long& day, int& seconds) {
-  if (!std::isfinite(x)) return false;
-  const double whole = std::trunc(x);
-  if (whole < kMinDay || whole > kMaxDay) return false;
-  const long long millis = std::llround(std::fabs(x - whole) * kSecondsPerDay * 1000.0);
-  day = static_cast<long long>(whole);
-  seconds = static_cast<int>(millis / 1000);
-  if (seconds >= kSecondsPerDay) {
-    seconds = 0;
-    ++day;
-  }
-  return day <= static_cast<long long>(kMaxDay);
-}
-
-void Put2(char* at, int value) {
-  at[0] = static_cast<char>('0' + value / 10);
-  at[1] = static_cast<char>('0' + value % 10);
-}
-
-// "yyyy-mm-dd" of a day since 1899-12-30 (the civil calendar from a day
-// count, as in Howard Hinnant's days_from_civil algorithms).
-void AppendDate(std::string& out, long long day) {
-  long long z = day + kDayZeroSince1970 + 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long long doe = z - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  const int dayOfMonth = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  const int year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
-  char text[10];
-  Put2(text, year / 100);
-  Put2(text + 2, year % 100);
-  text[4] = '-';
-  Put2(text + 5, month);
-  text[7] = '-';
-  Put2(text + 8, dayOfMonth);
-  out.append(text, sizeof text);
-}
-
-void AppendTime(std::string& out, int seconds) {
-  char text[8];
-  Put2(text, seconds / 3600);
-  text[2] = ':';
-  Put2(text + 3, seconds / 60 % 60);
-  text[5] = ':';
-  Put2(text + 6, seconds % 60);
-  out.append(text, sizeof text);
-}
-
-}  // namespace
-
-// These three give what DateTimeToXmlText gives with the patterns
-// "yyyy-mm-dd", "hh:nn:ss" and "yyyy-mm-dd hh:nn:ss", without reading a
-// pattern for every value.
 std::string DateFieldText(double dateTime) {
   // A value before 1899-12-30 carries its time of day as a negative fraction,
   // so truncation toward zero gives its day in both directions.
-  const double date = std::trunc(dateTime);
-  std::string out;
-  long long day = 0;
-  int seconds = 0;
-  if (date != 0 && SplitDateTime(date, day, seconds)) AppendDate(out, day);
-  return out;
+  return DateTimeToXmlText("yyyy-mm-dd", std::trunc(dateTime));
 }
 
 std::string TimeFieldText(double dateTime) {
-  const double time = std::fabs(dateTime - std::trunc(dateTime));
-  std::string out;
-  long long day = 0;
-  int seconds = 0;
-  if (time != 0 && SplitDateTime(time, day, seconds)) AppendTime(out, seconds);
-  return out;
+  return DateTimeToXmlText("hh:nn:ss", std::fabs(dateTime - std::trunc(dateTime)));
 }
 
 std::string DateTimeFieldText(double dateTime) {
-  std::string out;
-  long long day = 0;
-  int seconds = 0;
-  if (dateTime != 0 && SplitDateTime(dateTime, day, seconds)) {
-    AppendDate(out, day);
-    out.push_back(' ');
-    AppendTime(out, seconds);
-  }
-  return out;
+  return DateTimeToXmlText("yyyy-mm-dd hh:nn:ss", dateTime);
 }
 
 bool AppendShortDecimalText(std::string& out, double x) {

@@ -312,7 +312,17 @@ std::string DateTimeToXmlText(std::string_view pattern, double x) {
   const std::optional<TDayAndSeconds> v = SplitDateTime(x);
   if (!v) return {};
   std::string out;
-  if (pattern != "yyyy-mm-ddThh:nn:ss") {
+  // The patterns of typed XML values and of dataset fields are written
+  // without reading the pattern.
+  if (pattern == "yyyy-mm-dd") {
+    AppendDate(out, v->Day);
+  } else if (pattern == "hh:nn:ss") {
+    AppendTime(out, v->Seconds);
+  } else if (pattern == "yyyy-mm-dd hh:nn:ss") {
+    AppendDate(out, v->Day);
+    out.push_back(' ');
+    AppendTime(out, v->Seconds);
+  } else if (pattern != "yyyy-mm-ddThh:nn:ss") {
     FormatWithPattern(out, pattern, *v);
   } else if (v->Day == 0) {
     AppendTime(out, v->Seconds);

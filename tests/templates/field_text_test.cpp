@@ -81,9 +81,11 @@ TEST(FieldText, ShortDecimalsAreWrittenAsTheGeneralFormWritesThem) {
 
 TEST(FieldText, DateTimesAreWrittenAsTheirPatternsWriteThem) {
   auto expectSame = [](double x) {
-    EXPECT_EQ(DateFieldText(x), DateTimeToXmlText("yyyy-mm-dd", std::trunc(x))) << x;
-    EXPECT_EQ(TimeFieldText(x), DateTimeToXmlText("hh:nn:ss", std::fabs(x - std::trunc(x)))) << x;
-    EXPECT_EQ(DateTimeFieldText(x), DateTimeToXmlText("yyyy-mm-dd hh:nn:ss", x)) << x;
+    // Upper-case patterns mean the same and go the general way, which reads
+    // the pattern letter by letter.
+    EXPECT_EQ(DateFieldText(x), DateTimeToXmlText("YYYY-MM-DD", std::trunc(x))) << x;
+    EXPECT_EQ(TimeFieldText(x), DateTimeToXmlText("HH:NN:SS", std::fabs(x - std::trunc(x)))) << x;
+    EXPECT_EQ(DateTimeFieldText(x), DateTimeToXmlText("YYYY-MM-DD HH:NN:SS", x)) << x;
   };
   // Day 0, the ends of the scale and beyond, a time just before midnight,
   // times before day 0, values that are no number.
