@@ -40,6 +40,9 @@ class TLSQLDataset {
 
   // Free for the caller; the template session keeps the phase here.
   int Tag = 0;
+  // Free for the caller; the template walk notes here that it has warned
+  // about the statement's `test`, so that the warning comes once per step.
+  bool TestWarned = false;
 
   // Where the connection helper found each parameter's value when it last
   // bound them, so that a statement run once per record looks its names up

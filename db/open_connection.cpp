@@ -55,12 +55,21 @@ std::unique_ptr<TDbConnection> OpenSqlite(const std::vector<TConnectionStringIte
 
 // OLE DB names of the connection settings onto libpq's keywords; anything
 // else passes through as a libpq keyword (sslmode, connect_timeout, ...).
+// A postgresql:// address as the Data Source (or Server, Host) is a
+// connection URI, never a host name: it goes first, to be expanded, so that
+// the other items of the string override what it says (libpq uses the last
+// value of a keyword); of several such addresses the last counts.
 std::unique_ptr<TDbConnection> OpenPostgres(const std::vector<TConnectionStringItem>& items) {
   std::vector<std::pair<std::string, std::string>> keywords;
+  const std::string* uri = nullptr;
   for (const auto& item : items) {
     std::string keyword;
     if (ConnectionKeyIs(item.Key, {"provider", "persist security info"})) continue;
     if (ConnectionKeyIs(item.Key, {"data source", "server", "host"})) {
+      if (IsPostgresAddress(TrimBlanks(item.Value))) {
+        uri = &item.Value;
+        continue;
+      }
       keyword = "host";
     } else if (ConnectionKeyIs(item.Key, {"initial catalog", "database", "dbname"})) {
       keyword = "dbname";
@@ -75,7 +84,8 @@ std::unique_ptr<TDbConnection> OpenPostgres(const std::vector<TConnectionStringI
     }
     keywords.emplace_back(std::move(keyword), item.Value);
   }
-  return OpenPostgresConnection(keywords, false);
+  if (uri) keywords.emplace(keywords.begin(), "dbname", std::string(TrimBlanks(*uri)));
+  return OpenPostgresConnection(keywords, uri != nullptr);
 }
 
 // A value in ODBC syntax: braces around values that hold separators or

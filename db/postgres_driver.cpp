@@ -497,9 +497,12 @@ std::unique_ptr<TDbConnection> OpenPostgresConnection(
   for (const auto& [key, value] : keywords) {
     if (key == "password") session->Password = value;
   }
-  // The passwords as written in a URI, before percent-decoding: libpq's
-  // messages about a malformed URI may quote them.
+  // The passwords written in addresses, as written and percent-decoded:
+  // libpq's messages may quote any value, a malformed URI's among them.
   std::vector<std::string> uriPasswords;
+  for (const auto& [key, value] : keywords) {
+    for (std::string& password : UriPasswords(value)) uriPasswords.push_back(std::move(password));
+  }
   auto scrub = [&](std::string message) {
     message = ScrubSecret(std::move(message), session->Password);
     for (const std::string& password : uriPasswords) message = ScrubSecret(message, password);
@@ -508,7 +511,6 @@ std::unique_ptr<TDbConnection> OpenPostgresConnection(
   if (expandDbname) {
     for (const auto& [key, value] : keywords) {
       if (key != "dbname") continue;
-      uriPasswords = UriPasswords(value);
       char* error = nullptr;
       std::unique_ptr<PQconninfoOption, TPgConninfoFreer> options(
           PQconninfoParse(value.c_str(), &error));

@@ -12,7 +12,8 @@ namespace morvex {
 
 // Connects with libpq keyword/value pairs (host, port, dbname, user,
 // password, sslmode, ...). With `expandDbname` the value of the first
-// "dbname" may be a whole connection string or a postgresql:// URI. The
+// "dbname" may be a whole connection string or a postgresql:// URI, whose
+// settings the later pairs override. The
 // session talks UTF-8 and ISO dates; server notices are dropped. A failure
 // raises EMorvexError "Cannot connect to database! <libpq's reason>", on one
 // line and without the password.

@@ -157,9 +157,7 @@ void TProjectRun::RunScript(_xmlNode* script) {
     // A condition refused by a bound of the evaluator may well be meant to
     // hold; skipping its script without a word would hide that.
     if (!exceededLimit.empty()) {
-      output_("Warning: script " + label + ": the test exceeds the evaluator's " + exceededLimit +
-                  " and counts as false.",
-              LevelHeadline);
+      output_(LimitWarning("script " + label, exceededLimit), LevelHeadline);
     }
     output_("Skipped", LevelDetail);
     output_("", LevelDetail);

@@ -71,6 +71,15 @@ std::string LocationOf(_xmlNode* element, uint8_t kind, const TStepContext& cont
   }
 }
 
+// True when the first character that is not white space or a control
+// character is "<".
+bool StartsWithTag(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) > ' ') return c == '<';
+  }
+  return false;
+}
+
 bool HasContent(uint8_t kind) {
   return kind == tkXslt || kind == tkXPath || kind == tkScript || kind == tkZqScript ||
          kind == tkJPath;
@@ -289,9 +298,11 @@ void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& con
     if (!LoadTextFile(query.QueryText, steps.QueryLabel)) throw EMorvexError("Cannot load file!");
   }
   // Text without template tags, not even in comments, is bare SQL: it runs
-  // as one statement also when it is not well-formed markup.
+  // as one statement also when it is not well-formed markup. SQL never
+  // starts with "<": text that does is a template, and must be well-formed.
   std::string plainText;
-  const bool bare = wrap && query.QueryText.find("<lsql") == std::string::npos;
+  const bool bare =
+      wrap && query.QueryText.find("<lsql") == std::string::npos && !StartsWithTag(query.QueryText);
   if (bare) plainText = query.QueryText;
   query.QueryText = UnwrapQueryText(std::move(query.QueryText));
   const bool plain = bare && query.QueryText == plainText;

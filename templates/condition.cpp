@@ -28,6 +28,15 @@ bool EvaluateCondition(std::string_view text, std::string& exceededLimit) noexce
   }
 }
 
+std::string LimitWarning(std::string_view subject, std::string_view limit) {
+  std::string line = "Warning: ";
+  line += subject;
+  line += ": the test exceeds the evaluator's ";
+  line += limit;
+  line += " and counts as false.";
+  return line;
+}
+
 bool EvaluateCondition(std::string_view text) noexcept {
   std::string ignored;
   return EvaluateCondition(text, ignored);

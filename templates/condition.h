@@ -19,6 +19,12 @@ bool EvaluateCondition(std::string_view text) noexcept;
 // operations in a row)") so the caller can warn; otherwise it is emptied.
 bool EvaluateCondition(std::string_view text, std::string& exceededLimit) noexcept;
 
+// The warning for a `test` that counts as false only because it exceeds the
+// evaluator's `limit` (as EvaluateCondition names it): "Warning: <subject>:
+// the test exceeds the evaluator's <limit> and counts as false." Scripts and
+// template statements say it alike; `subject` names the one skipped.
+std::string LimitWarning(std::string_view subject, std::string_view limit);
+
 // The result text of a condition, for tests and diagnostics: the evaluator
 // is set up with ";" as argument separator, "." as decimal separator and
 // "#" as hexadecimal prefix; see ExpressionResultText (expr_parser.h).

@@ -8,8 +8,9 @@
 
 namespace morvex {
 
-// Receives one progress or summary line per call (shown at the detail level);
-// an empty sink means no progress lines at all.
+// Receives one progress or summary line per call (shown at the detail level),
+// or a warning line starting with "Warning: " (shown always); an empty sink
+// means no lines at all.
 using ProgressSink = std::function<void(const std::string&)>;
 
 // Which output a query step produces: nothing (the statements only run and

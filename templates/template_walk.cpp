@@ -111,6 +111,21 @@ std::string WrappedMessage(const TWalkStatement& statement, std::string_view mes
   return text;
 }
 
+// The statement's `test`. One refused by a bound of the evaluator may well
+// be meant to hold, so the walk's sink gets a warning, once per statement
+// and step: the test is the same for every record.
+bool TestHolds(const TWalkStatement& statement, const TTemplateWalk& walk,
+               TLSQLConnHelper& helper) {
+  std::string exceededLimit;
+  const bool holds = EvaluateTest(GetAttributeText(statement.Element, "test"), statement.Element,
+                                  walk.Parameters, helper, walk.Pairs, exceededLimit);
+  if (!exceededLimit.empty() && !statement.Dataset->TestWarned) {
+    statement.Dataset->TestWarned = true;
+    if (walk.Sink && *walk.Sink) (*walk.Sink)(LimitWarning(statement.Tag, exceededLimit));
+  }
+  return holds;
+}
+
 }  // namespace
 
 void PrepareTemplate(_xmlNode* element, const _xmlNode* declarations, TLSQLConnHelper& helper) {
@@ -137,8 +152,7 @@ int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisit
     statement.Dataset = dataset;
     statement.Tag = TagName(element);
     try {
-      if (!dataset->Active() && EvaluateTest(GetAttributeText(element, "test"), element,
-                                             walk.Parameters, helper, walk.Pairs)) {
+      if (!dataset->Active() && TestHolds(statement, walk, helper)) {
         helper.BindParameters(*dataset, walk.Parameters, element, walk.Pairs);
         if (!helper.QueueDataset(*dataset, element)) total += helper.ExecuteDataset(*dataset);
       }
@@ -201,10 +215,12 @@ void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexce
   }
 }
 
-bool EvaluateTest(std::string_view text, const _xmlNode* element,
-                  const TParameterValues* parameters, TLSQLConnHelper& helper,
-                  const TNameValuePairs* pairs) {
-  if (text.empty()) return true;
+namespace {
+
+// The `test` text with its references replaced as EvaluateTest says.
+std::string SubstituteTest(std::string_view text, const _xmlNode* element,
+                           const TParameterValues* parameters, TLSQLConnHelper& helper,
+                           const TNameValuePairs* pairs) {
   std::string condition(text);
   const std::vector<std::string> names = ExtractParameterNames(text);
 
@@ -253,7 +269,24 @@ bool EvaluateTest(std::string_view text, const _xmlNode* element,
 
   if (!remaining.empty()) helper.SubstituteReferences(condition, remaining, element);
   for (const std::string& name : remaining) ReplaceReference(condition, name, "");
-  return EvaluateCondition(condition);
+  return condition;
+}
+
+}  // namespace
+
+bool EvaluateTest(std::string_view text, const _xmlNode* element,
+                  const TParameterValues* parameters, TLSQLConnHelper& helper,
+                  const TNameValuePairs* pairs) {
+  std::string exceededLimit;
+  return EvaluateTest(text, element, parameters, helper, pairs, exceededLimit);
+}
+
+bool EvaluateTest(std::string_view text, const _xmlNode* element,
+                  const TParameterValues* parameters, TLSQLConnHelper& helper,
+                  const TNameValuePairs* pairs, std::string& exceededLimit) {
+  exceededLimit.clear();
+  if (text.empty()) return true;
+  return EvaluateCondition(SubstituteTest(text, element, parameters, helper, pairs), exceededLimit);
 }
 
 bool IsTemplateRoot(const _xmlNode* element) { return IsElementNamed(element, "lsql"); }

@@ -79,7 +79,9 @@ struct TTemplateWalk {
 
 // The one walk over the statements of the helper's Phase among the children
 // of `parent`, in document order. A dataset that is not active runs when its
-// `test` holds (bound with the walk's parameters and pairs, executed); an
+// `test` holds (bound with the walk's parameters and pairs, executed); a
+// `test` false only because it exceeds an evaluator limit sends LimitWarning
+// (condition.h) with the tag to the sink, once per statement and step; an
 // active one is read to its end, and with Nested each record runs the nested
 // statements (this walk again) and closes them after, so that they run
 // afresh for the next record. Every 10000th record of an element gives
@@ -115,6 +117,11 @@ void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexce
 bool EvaluateTest(std::string_view text, const _xmlNode* element,
                   const TParameterValues* parameters, TLSQLConnHelper& helper,
                   const TNameValuePairs* pairs);
+// EvaluateTest that also names the evaluator limit a false condition
+// exceeded (EvaluateCondition), emptied otherwise.
+bool EvaluateTest(std::string_view text, const _xmlNode* element,
+                  const TParameterValues* parameters, TLSQLConnHelper& helper,
+                  const TNameValuePairs* pairs, std::string& exceededLimit);
 
 // True when the element's local name is exactly "lsql".
 bool IsTemplateRoot(const _xmlNode* element);

@@ -78,6 +78,22 @@ TEST_P(QueryFileTest, PlainSqlWithMarkupCharactersAndUntypedParametersRuns) {
   EXPECT_EQ(Read("out.csv"), "\xEF\xBB\xBFid\r\n1\r\n");
 }
 
+TEST_P(QueryFileTest, FileStartingWithATagIsATemplateThatMustBeWellFormed) {
+  // The "<" in the statement makes it no well-formed markup; as the file
+  // starts with a tag, that is the error, not the database's on "<orders>".
+  Write("broken.lsql", "\r\n  <cheap>select id from {orders} where amount < 500</cheap>\r\n");
+  const std::vector<std::string> errors = Run("broken.lsql", {});
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("Wrong (L)SQL syntax! [line: 3, col: ", 0), 0u) << errors[0];
+  EXPECT_NE(errors[0].find("] StartTag: invalid element name"), std::string::npos) << errors[0];
+  EXPECT_FALSE(fs::exists(dir_ / "out.csv"));
+
+  // Plain SQL that holds "<" after other text still runs as it stands.
+  Write("plain.sql", "-- <cheap> orders\nselect id from {orders} where amount < 500");
+  EXPECT_EQ(Run("plain.sql", {}), std::vector<std::string>{});
+  EXPECT_EQ(Read("out.csv"), "\xEF\xBB\xBFid\r\n1\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, QueryFileTest, testing::AllTestDbs(), testing::TestDbParamName);
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,37 @@ TEST_P(TemplateWalkTest, ErrorNamesEveryElementRecordAndFieldOutermostFirst) {
   }
   EXPECT_THAT(visitor.calls, ElementsAre("start orders", "record orders #1", "start items",
                                          "record items #1", "failed items", "failed orders"));
+}
+
+TEST_P(TemplateWalkTest, TestBeyondAnEvaluatorLimitWarnsOncePerStatementAndStep) {
+  // The nested test is refused by the nesting limit for each of the two
+  // orders; the top-level one by the size limit. A plainly false test
+  // (`none` of the fixture) says nothing.
+  std::string deep = "1";
+  for (int i = 0; i < 300; ++i) deep = "-(" + deep + ")";
+  std::string chain = "0";
+  for (int i = 0; i < 1100; ++i) chain += " + 0";
+  detail::xml_ptr<xmlDoc> doc;
+  _xmlNode* root = testing::LoadTemplateDocument(
+      Sql("<lsql><orders>select id from {orders} order by id<items test=\"" + deep +
+          " = 1\">select qty from {items}</items></orders><wide test=\"" + chain +
+          " = 0\">select 1</wide><none test=\"1 = 2\">select 1</none></lsql>"),
+      doc);
+  PrepareTemplate(root, nullptr, *helper_);
+  TRecordingVisitor visitor;
+  std::vector<std::string> lines;
+  const ProgressSink sink = [&](const std::string& line) { lines.push_back(line); };
+  TTemplateWalk walk;
+  walk.Sink = &sink;
+  WalkTemplate(root, walk, visitor, *helper_);
+  CloseTemplate(root, false, *helper_);
+  WalkTemplate(root, walk, visitor, *helper_);  // the same step runs its statements again
+  CloseTemplate(root, true, *helper_);
+  EXPECT_THAT(lines, ElementsAre("Warning: items: the test exceeds the evaluator's nesting depth "
+                                 "limit (256 levels) and counts as false.",
+                                 "Warning: wide: the test exceeds the evaluator's expression size "
+                                 "limit (1024 operations in a row) and counts as false."));
+  EXPECT_EQ(std::count(visitor.calls.begin(), visitor.calls.end(), "start items"), 0);
 }
 
 // What each record of each statement gives as its first field.
