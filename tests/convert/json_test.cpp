@@ -12,6 +12,7 @@
 #include "convert/json_writer.h"
 #include "tests/convert/convert_test_util.h"
 #include "text/encoding.h"
+#include "text/error.h"
 
 namespace morvex {
 namespace {
@@ -172,16 +173,21 @@ TEST(JsonValue, KeysSortByUtf16CodeUnits) {
             "{\"a\":4,\"ab\":3,\"\xF0\x9F\x98\x80\":2,\"\xEF\xBD\x9E\":1}");
 }
 
-TEST(JsonPath, Selection) {
-  TMemoryStream in("{\"orders\":[{\"id\":1,\"items\":[\"a\",\"b\"]},{\"id\":2}],\"x.y\":1}");
+// The compact text of what `path` selects in `json`; "none" for nothing.
+std::string Selected(const std::string& json, std::string_view path) {
+  TMemoryStream in(json);
   const auto document = ParseJsonInput(in);
-  ASSERT_TRUE(document);
-  const auto select = [&](std::string_view path) -> std::string {
-    const TSuperObject* value = SelectJsonPath(*document, *document->Root(), path);
-    if (!value) return "none";
-    std::string text;
-    AppendJsonText(*document, *value, false, text);
-    return text;
+  if (!document) return "unparsed";
+  const TSuperObject* value = SelectJsonPath(*document, *document->Root(), path);
+  if (!value) return "none";
+  std::string text;
+  AppendJsonText(*document, *value, false, text);
+  return text;
+}
+
+TEST(JsonPath, Selection) {
+  const auto select = [](std::string_view path) {
+    return Selected("{\"orders\":[{\"id\":1,\"items\":[\"a\",\"b\"]},{\"id\":2}],\"x.y\":1}", path);
   };
   EXPECT_EQ(select("orders[0].items"), "[\"a\",\"b\"]");
   EXPECT_EQ(select("orders[0].items[1]"), "\"b\"");
@@ -189,10 +195,49 @@ TEST(JsonPath, Selection) {
   EXPECT_EQ(select(".orders[1]"), "{\"id\":2}");
   EXPECT_EQ(select("")[0], '{');
   EXPECT_EQ(select("orders[2]"), "none");
-  EXPECT_EQ(select("orders[x]"), "none");
-  EXPECT_EQ(select("orders[]"), "none");
+  EXPECT_THROW(select("orders[x]"), EMorvexError);
+  EXPECT_THROW(select("orders[]"), EMorvexError);
   EXPECT_EQ(select("orders.id"), "none");
   EXPECT_EQ(select("missing"), "none");
+}
+
+TEST(JsonPath, SyntaxOfOtherDialectsIsRefused) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"orders[*]", "[*]"},
+      {"orders[-1]", "[-1]"},
+      {"orders[?(@.id>1)].id", "[?(@.id>1)]"},
+      {"orders[?(@.a[0]>1)]", "[?(@.a[0]>1)]"},
+      {"orders[0,1]", "[0,1]"},
+      {"orders['id']", "['id']"},
+      {"orders[1:]", "[1:]"},
+      {"orders[ 0 ]", "[ 0 ]"},
+      {"missing[*]", "[*]"},
+      {"orders[0", "[0"},
+      {"$.orders[0]", "$"},
+      {"$[0]", "$"},
+      {"orders..id", ".."},
+      {"..id", ".."},
+      {"orders[0].*", ".*"},
+      {"*", "*"},
+  };
+  for (const auto& [path, syntax] : cases) {
+    try {
+      Selected("{\"orders\":[{\"id\":1},{\"id\":2}]}", path);
+      ADD_FAILURE() << path << " was not refused";
+    } catch (const EMorvexError& error) {
+      EXPECT_EQ(error.what(), std::string("The path ") + path +
+                                  " uses syntax JSON path does not support: " + syntax);
+    }
+  }
+}
+
+TEST(JsonPath, MemberNamesThatLookLikeOtherSyntaxStillSelect) {
+  const std::string json = "{\"$\":{\"*\":[\"a\",\"b\"]},\"\":{\"x\":3},\"a]b\":4,\"@id\":5}";
+  const std::pair<const char*, const char*> cases[] = {
+      {"$.*[1]", "\"b\""}, {"..x", "3"},     {"a]b", "4"},
+      {"@id", "5"},        {"$[0]", "none"}, {"[0]", "none"},
+  };
+  for (const auto& [path, selected] : cases) EXPECT_EQ(Selected(json, path), selected) << path;
 }
 
 TEST(JPathTransform, WritesTheSelection) {
@@ -228,6 +273,12 @@ TEST(JPathTransform, Failures) {
       JPathTransform(missing.Source, missing.Destination, missing.Options, missing.Message));
   EXPECT_EQ(missing.Message, "The path b selects nothing.");
   EXPECT_EQ(missing.Result(), kUtf8Mark);
+
+  TConversionRun foreign("{\"a\":[1]}");
+  foreign.Options.Content = "a\na[*]";
+  EXPECT_FALSE(
+      JPathTransform(foreign.Source, foreign.Destination, foreign.Options, foreign.Message));
+  EXPECT_EQ(foreign.Message, "The path a[*] uses syntax JSON path does not support: [*]");
 }
 
 // Every conversion writes a number with the digits the writer gives it.
