@@ -1,8 +1,6 @@
 #include "convert/json_parser.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include <charconv>
 #include <optional>
 #include <vector>
 
@@ -105,6 +103,42 @@ std::optional<int64_t> CurrencyValue(std::string_view text) {
     value *= 10;
   }
   return negative ? -value : value;
+}
+
+// The JSON text of a number that from_chars read whole: "-" if negative,
+// the integer digits without leading zeros ("0" when there are none), the
+// decimals when there are any, and "E" with the exponent without "+" or
+// leading zeros. Reading this text again gives the same text.
+std::string CanonicalNumberText(std::string_view text) {
+  const auto digitsEnd = [text](size_t from) {
+    while (from < text.size() && text[from] >= '0' && text[from] <= '9') ++from;
+    return from;
+  };
+  const auto withoutLeadingZeros = [](std::string_view digits) {
+    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
+    return digits.empty() ? std::string_view("0") : digits;
+  };
+  std::string out;
+  size_t at = 0;
+  if (text[at] == '-') out += text[at++];
+  size_t end = digitsEnd(at);
+  out += withoutLeadingZeros(text.substr(at, end - at));
+  at = end;
+  if (at < text.size() && text[at] == '.') {
+    end = digitsEnd(++at);
+    if (end > at) {
+      out += '.';
+      out += text.substr(at, end - at);
+    }
+    at = end;
+  }
+  if (at < text.size()) {  // the exponent: "e" or "E", a sign, digits
+    out += 'E';
+    if (text[++at] == '-') out += '-';
+    if (text[at] == '-' || text[at] == '+') ++at;
+    out += withoutLeadingZeros(text.substr(at));
+  }
+  return out;
 }
 
 class TJsonParser {
@@ -339,21 +373,26 @@ class TJsonParser {
       }
       number_.push_back(static_cast<char>(c));
     }
-    const char* begin = number_.c_str();
-    char* end = nullptr;
-    errno = 0;
+    const char* begin = number_.data();
+    const char* end = begin + number_.size();
+    std::from_chars_result read{};
     if (!dot && !exponent) {
-      const long long value = std::strtoll(begin, &end, 10);
-      if (end == begin + number_.size() && errno == 0) return TJsonDocument::MakeInteger(value);
-    } else if (dot && !exponent && decimals <= 4) {
-      if (const auto scaled = CurrencyValue(number_)) return TJsonDocument::MakeCurrency(*scaled);
+      int64_t value = 0;
+      read = std::from_chars(begin, end, value);
+      if (read.ptr == end && read.ec == std::errc()) return TJsonDocument::MakeInteger(value);
+    } else {
+      if (dot && !exponent && decimals <= 4) {
+        if (const auto scaled = CurrencyValue(number_)) return TJsonDocument::MakeCurrency(*scaled);
+      }
+      double value = 0;
+      read = std::from_chars(begin, end, value);
+      if (read.ptr == end && read.ec == std::errc()) return TJsonDocument::MakeDouble(value);
     }
-    errno = 0;
-    const double value = std::strtod(begin, &end);
-    if (end != begin + number_.size() || number_.empty() || !std::isfinite(value)) {
-      Fail("invalid number '" + number_ + "'");
+    // Beyond int64 or beyond the range of a double: the digits are kept.
+    if (read.ptr == end && read.ec == std::errc::result_out_of_range) {
+      return document_.MakeNumberText(CanonicalNumberText(number_));
     }
-    return TJsonDocument::MakeDouble(value);
+    Fail("invalid number '" + number_ + "'");
   }
 
   TCharSource& source_;

@@ -13,7 +13,10 @@ namespace morvex {
 // 0-based array position in square brackets right after the step it applies
 // to ("orders[0].items"). Each step descends from the value the previous one
 // reached; a step that finds nothing gives nullptr. An empty path selects the
-// value itself.
+// value itself. Raises EMorvexError ("The path X uses syntax JSON path does
+// not support: [*]") for brackets holding anything but a position, and for
+// the steps "$", "*" and ".." of other dialects when no member of that name
+// exists.
 const TSuperObject* SelectJsonPath(const TJsonDocument& document, const TSuperObject& value,
                                    std::string_view path);
 

@@ -70,7 +70,14 @@ char* TJsonDocument::Allocate(size_t bytes, size_t alignment) {
 }
 
 std::string_view TJsonDocument::String(const TSuperObject& value) {
-  if (value.Kind != TJsonKind::String) return {};
+  return value.Kind == TJsonKind::String ? Text(value) : std::string_view();
+}
+
+std::string_view TJsonDocument::NumberText(const TSuperObject& value) {
+  return value.Kind == TJsonKind::NumberText ? Text(value) : std::string_view();
+}
+
+std::string_view TJsonDocument::Text(const TSuperObject& value) {
   uint32_t length;
   std::memcpy(&length, value.Text - sizeof length, sizeof length);
   return {value.Text, length};
@@ -111,13 +118,21 @@ TSuperObject TJsonDocument::MakeCurrency(int64_t timesTenThousand) {
 }
 
 TSuperObject TJsonDocument::MakeString(std::string_view text) {
+  return MakeText(TJsonKind::String, text);
+}
+
+TSuperObject TJsonDocument::MakeNumberText(std::string_view text) {
+  return MakeText(TJsonKind::NumberText, text);
+}
+
+TSuperObject TJsonDocument::MakeText(TJsonKind kind, std::string_view text) {
   const auto length = static_cast<uint32_t>(text.size());
   // Texts are read with memcpy: they need no alignment.
   char* at = Allocate(sizeof length + text.size(), 1);
   std::memcpy(at, &length, sizeof length);
   std::memcpy(at + sizeof length, text.data(), text.size());
   TSuperObject v;
-  v.Kind = TJsonKind::String;
+  v.Kind = kind;
   v.Text = at + sizeof length;
   return v;
 }

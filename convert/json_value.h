@@ -9,6 +9,10 @@
 // An object's members are kept in ascending key order, keys compared as
 // UTF-16 code units (unsigned), a shorter key before a longer one it begins;
 // putting a key twice keeps the last value. Texts are UTF-8.
+//
+// A number that no machine type holds exactly enough (an integer beyond
+// 64 bits, a number beyond the range of a double) is kept as its decimal
+// text (NumberText), so that its digits are written out as they came in.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +26,17 @@
 
 namespace morvex {
 
-enum class TJsonKind : uint8_t { Null, Boolean, Double, Currency, Integer, Object, Array, String };
+enum class TJsonKind : uint8_t {
+  Null,
+  Boolean,
+  Double,
+  Currency,
+  Integer,
+  Object,
+  Array,
+  String,
+  NumberText
+};
 
 // One value. Read it through the accessors of TJsonDocument.
 struct TSuperObject {
@@ -32,7 +46,7 @@ struct TSuperObject {
     bool Boolean;
     double Double;
     int64_t Integer;               // also a currency value times 10000
-    const char* Text;              // string: UTF-8 bytes, preceded by their uint32 length
+    const char* Text;              // string or number text: bytes preceded by their uint32 length
     const TSuperObject* Children;  // object or array: preceded by their uint64 count
   };
   TSuperObject() : Integer(0) {}
@@ -55,6 +69,9 @@ class TJsonDocument {
 
   // --- reading ---
   static std::string_view String(const TSuperObject& value);
+  // The decimal text of a NumberText value ("-123456789012345678901",
+  // "1E400"); empty for every other kind.
+  static std::string_view NumberText(const TSuperObject& value);
   // Members of an object (in key order) or items of an array; empty otherwise.
   static std::span<const TSuperObject> Children(const TSuperObject& value);
   std::string_view KeyOf(const TSuperObject& member) const { return keys_[member.Key]; }
@@ -68,6 +85,8 @@ class TJsonDocument {
   static TSuperObject MakeDouble(double value);
   static TSuperObject MakeCurrency(int64_t timesTenThousand);
   TSuperObject MakeString(std::string_view text);
+  // A number kept as its text, which must be a JSON number.
+  TSuperObject MakeNumberText(std::string_view text);
   // An array of `items`, in order.
   TSuperObject MakeArray(std::span<const TSuperObject> items);
   // An object of `members` whose Key fields are set (InternKey); sorted here,
@@ -79,6 +98,8 @@ class TJsonDocument {
 
  private:
   char* Allocate(size_t bytes, size_t alignment);
+  TSuperObject MakeText(TJsonKind kind, std::string_view text);
+  static std::string_view Text(const TSuperObject& value);
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* free_ = nullptr;

@@ -1,6 +1,6 @@
 #include "convert/json_writer.h"
 
-#include <cstdio>
+#include <charconv>
 
 #include "convert/conversion_io.h"
 #include "text/encoding.h"
@@ -24,6 +24,28 @@ void AppendEscaped(std::string& out, std::string_view text) {
   out.append(text, from);
 }
 
+// Appends the text of a number of any kind; nothing for other kinds.
+void AppendNumberText(const TSuperObject& value, std::string& out) {
+  switch (value.Kind) {
+    case TJsonKind::Integer: {
+      char buffer[24];
+      out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value.Integer).ptr);
+      break;
+    }
+    case TJsonKind::Double:
+      out += JsonDoubleText(value.Double);
+      break;
+    case TJsonKind::Currency:
+      out += JsonCurrencyText(value.Integer);
+      break;
+    case TJsonKind::NumberText:
+      out += TJsonDocument::NumberText(value);
+      break;
+    default:
+      break;
+  }
+}
+
 // Writes a value's text, handing full blocks to `flush`.
 template <typename Flush>
 class TJsonTextWriter {
@@ -40,13 +62,10 @@ class TJsonTextWriter {
         out_ += value.Boolean ? "true" : "false";
         break;
       case TJsonKind::Integer:
-        out_ += std::to_string(value.Integer);
-        break;
       case TJsonKind::Double:
-        out_ += JsonDoubleText(value.Double);
-        break;
       case TJsonKind::Currency:
-        out_ += JsonCurrencyText(value.Integer);
+      case TJsonKind::NumberText:
+        AppendNumberText(value, out_);
         break;
       case TJsonKind::String:
         out_ += '"';
@@ -123,19 +142,42 @@ class TJsonTextWriter {
 std::string JsonDoubleText(double value) {
   // A negative zero ("-.0") is written "0": "-0" would read back as the
   // integer 0 and write differently the second time.
-  if (value == 0) value = 0;
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.15g", value);
-  std::string text = buffer;
+  if (value == 0) return "0";
+  // The shortest digits that read back to the same double, "d.ddde+XX".
+  char buffer[32];
+  const std::to_chars_result written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  const std::string_view text(buffer, static_cast<size_t>(written.ptr - buffer));
   const size_t e = text.find('e');
-  if (e == std::string::npos) return text;
-  // "1e+20" is written "1E20", "1e-05" "1E-5".
-  std::string mantissa = text.substr(0, e);
-  size_t at = e + 1;
-  const bool negative = text[at] == '-';
-  if (text[at] == '+' || text[at] == '-') ++at;
-  while (at + 1 < text.size() && text[at] == '0') ++at;
-  return mantissa + "E" + (negative ? "-" : "") + text.substr(at);
+  const bool negative = text[0] == '-';
+  std::string digits;
+  for (const char c : text.substr(0, e)) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  int exponent = 0;
+  std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(),
+                  exponent);
+  // Laid out as printf's "%.15g" does, so every number of up to 15 digits is
+  // written as before: fixed from 1E-4 up to below 1E15, else "1.5E20", "1E-5".
+  std::string out = negative ? "-" : "";
+  if (exponent < -4 || exponent >= 15) {
+    out += digits[0];
+    if (digits.size() > 1) out += '.' + digits.substr(1);
+    out += 'E' + std::to_string(exponent);
+  } else if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<size_t>(-exponent - 1), '0');
+    out += digits;
+  } else {
+    const auto whole = static_cast<size_t>(exponent) + 1;
+    if (digits.size() <= whole) {
+      out += digits;
+      out.append(whole - digits.size(), '0');
+    } else {
+      out += digits.substr(0, whole) + '.' + digits.substr(whole);
+    }
+  }
+  return out;
 }
 
 std::string JsonCurrencyText(int64_t timesTenThousand) {
@@ -181,11 +223,13 @@ std::string JsonValueText(const TJsonDocument& document, const TSuperObject& val
     case TJsonKind::Boolean:
       return value.Boolean ? "true" : "false";
     case TJsonKind::Integer:
-      return std::to_string(value.Integer);
     case TJsonKind::Double:
-      return JsonDoubleText(value.Double);
     case TJsonKind::Currency:
-      return JsonCurrencyText(value.Integer);
+    case TJsonKind::NumberText: {
+      std::string text;
+      AppendNumberText(value, text);
+      return text;
+    }
     case TJsonKind::String:
       return std::string(TJsonDocument::String(value));
     default: {

@@ -1,8 +1,9 @@
 // The JSON writer. Strings and keys escape only the double quote (\"), the
 // backslash (\\) and the character 0 (\u0000); every other character, line
-// breaks and non-ASCII text included, is written as it is. Doubles are
-// written with up to 15 significant digits, currency values with up to four
-// decimals, "." always the decimal separator.
+// breaks and non-ASCII text included, is written as it is. Integers keep
+// their exact digits; doubles are written with the fewest digits that read
+// back to the same double, currency values with up to four decimals, "."
+// always the decimal separator.
 //
 // Compact layout: no spaces or line breaks. Indented layout: a line break is
 // CR LF followed by one space per level; each object member stands on its own
@@ -31,8 +32,9 @@ void AppendJsonText(const TJsonDocument& document, const TSuperObject& value, bo
 void WriteJsonOutput(const TJsonDocument& document, const TSuperObject& value, TStream& stream,
                      const TEncoding& encoding, bool indent);
 
-// The text of a double ("1.5", "1E20", "1E-5") and of a currency value
-// given times 10000 ("1.25", "-3").
+// The text of a double ("1.5", "1E20", "1E-5", "0.30000000000000004": the
+// fewest digits that read back to the same double, fixed from 1E-4 up to
+// below 1E15) and of a currency value given times 10000 ("1.25", "-3").
 std::string JsonDoubleText(double value);
 std::string JsonCurrencyText(int64_t timesTenThousand);
 

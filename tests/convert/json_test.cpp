@@ -1,11 +1,18 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstring>
+#include <random>
+
 #include "convert/json_parser.h"
 #include "convert/json_path.h"
+#include "convert/json_to_csv.h"
+#include "convert/json_to_xml.h"
 #include "convert/json_writer.h"
 #include "tests/convert/convert_test_util.h"
 #include "text/encoding.h"
+#include "text/error.h"
 
 namespace morvex {
 namespace {
@@ -43,10 +50,10 @@ TEST(JsonReader, RelaxedSyntax) {
       {"[nulls]", "none"},
       {"[1,-2,1.5,1.25,-0.0001,1.00001,1e3,2E-2,9223372036854775807]",
        "[1,-2,1.5,1.25,-0.0001,1.00001,1000,0.02,9223372036854775807]"},
-      {"[99999999999999999999]", "[1E20]"},
+      {"[99999999999999999999]", "[99999999999999999999]"},
       {"[87777000100133.6, 87777000100133.60318, -0.5, 1.]",
-       "[87777000100133.6,87777000100133.6,-0.5,1]"},
-      {"[0.00001, 123456789012345678.5]", "[1E-5,1.23456789012346E17]"},
+       "[87777000100133.6,87777000100133.61,-0.5,1]"},
+      {"[0.00001, 123456789012345678.5]", "[1E-5,1.2345678901234568E17]"},
       {"[1.2.3]", "none"},
       {"\b\f[1]", "[1]"},
       {"", "none"},
@@ -96,7 +103,7 @@ TEST(JsonWriter, NumberTexts) {
   EXPECT_EQ(JsonDoubleText(1.5), "1.5");
   EXPECT_EQ(JsonDoubleText(1e20), "1E20");
   EXPECT_EQ(JsonDoubleText(-2.5e-7), "-2.5E-7");
-  EXPECT_EQ(JsonDoubleText(0.1 + 0.2), "0.3");
+  EXPECT_EQ(JsonDoubleText(0.1 + 0.2), "0.30000000000000004");
   // Negative zero reads back the same way it is written (found by fuzzing).
   EXPECT_EQ(JsonDoubleText(-0.0), "0");
   EXPECT_EQ(Rewrite("[-.0,-0,-0e0]", false), "[0,0,0]");
@@ -104,6 +111,48 @@ TEST(JsonWriter, NumberTexts) {
   EXPECT_EQ(JsonCurrencyText(15000), "1.5");
   EXPECT_EQ(JsonCurrencyText(-1), "-0.0001");
   EXPECT_EQ(JsonCurrencyText(20000), "2");
+}
+
+TEST(JsonNumbers, IntegersKeepTheirDigits) {
+  const std::string digits400 = "1" + std::string(399, '7');
+  const std::pair<std::string, std::string> cases[] = {
+      {"{\"id\":12345678901234567890}", "{\"id\":12345678901234567890}"},
+      {"[9223372036854775807,9223372036854775808,-9223372036854775808,-9223372036854775809]",
+       "[9223372036854775807,9223372036854775808,-9223372036854775808,-9223372036854775809]"},
+      {"[-98765432109876543210987654321,000012345678901234567890123,007,-0]",
+       "[-98765432109876543210987654321,12345678901234567890123,7,0]"},
+      {"[" + digits400 + "]", "[" + digits400 + "]"},
+  };
+  for (const auto& [input, output] : cases) EXPECT_EQ(Rewrite(input), output) << input;
+}
+
+TEST(JsonNumbers, DoublesTakeTheShortestTextThatReadsBack) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"[3.141592653589793,0.30000000000000004,2.718281828459045e-10,1.7976931348623157e308]",
+       "[3.141592653589793,0.30000000000000004,2.718281828459045E-10,1.7976931348623157E308]"},
+      // Short decimals are written as they always were.
+      {"[0.12345,1.5e-4,1e5,1e15,123456789012345.6,-2.5E-7,5e-324]",
+       "[0.12345,0.00015,100000,1E15,123456789012345.6,-2.5E-7,5E-324]"},
+      // Beyond the range of a double the number keeps its text.
+      {"[1e400,-1.50e+0400,-.5e-400,1.e400,00.0e-0400,0e-999]",
+       "[1E400,-1.50E400,-0.5E-400,1E400,0,0]"},
+      {"[1e400x]", "none"},
+      {"[1e+-5,--1,1-2]", "none"},
+  };
+  for (const auto& [input, output] : cases) EXPECT_EQ(Rewrite(input), output) << input;
+
+  // Any double: its text reads back to the same double, and written again
+  // gives the same text.
+  std::mt19937_64 random(19);
+  for (int i = 0; i < 20000; ++i) {
+    const uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    if (!std::isfinite(value)) continue;
+    const std::string text = JsonDoubleText(value);
+    ASSERT_EQ(std::strtod(text.c_str(), nullptr), value == 0 ? 0 : value) << text;
+    ASSERT_EQ(Rewrite(text), text);
+  }
 }
 
 TEST(JsonWriter, EncodingsAndUtf16) {
@@ -124,16 +173,21 @@ TEST(JsonValue, KeysSortByUtf16CodeUnits) {
             "{\"a\":4,\"ab\":3,\"\xF0\x9F\x98\x80\":2,\"\xEF\xBD\x9E\":1}");
 }
 
-TEST(JsonPath, Selection) {
-  TMemoryStream in("{\"orders\":[{\"id\":1,\"items\":[\"a\",\"b\"]},{\"id\":2}],\"x.y\":1}");
+// The compact text of what `path` selects in `json`; "none" for nothing.
+std::string Selected(const std::string& json, std::string_view path) {
+  TMemoryStream in(json);
   const auto document = ParseJsonInput(in);
-  ASSERT_TRUE(document);
-  const auto select = [&](std::string_view path) -> std::string {
-    const TSuperObject* value = SelectJsonPath(*document, *document->Root(), path);
-    if (!value) return "none";
-    std::string text;
-    AppendJsonText(*document, *value, false, text);
-    return text;
+  if (!document) return "unparsed";
+  const TSuperObject* value = SelectJsonPath(*document, *document->Root(), path);
+  if (!value) return "none";
+  std::string text;
+  AppendJsonText(*document, *value, false, text);
+  return text;
+}
+
+TEST(JsonPath, Selection) {
+  const auto select = [](std::string_view path) {
+    return Selected("{\"orders\":[{\"id\":1,\"items\":[\"a\",\"b\"]},{\"id\":2}],\"x.y\":1}", path);
   };
   EXPECT_EQ(select("orders[0].items"), "[\"a\",\"b\"]");
   EXPECT_EQ(select("orders[0].items[1]"), "\"b\"");
@@ -141,10 +195,49 @@ TEST(JsonPath, Selection) {
   EXPECT_EQ(select(".orders[1]"), "{\"id\":2}");
   EXPECT_EQ(select("")[0], '{');
   EXPECT_EQ(select("orders[2]"), "none");
-  EXPECT_EQ(select("orders[x]"), "none");
-  EXPECT_EQ(select("orders[]"), "none");
+  EXPECT_THROW(select("orders[x]"), EMorvexError);
+  EXPECT_THROW(select("orders[]"), EMorvexError);
   EXPECT_EQ(select("orders.id"), "none");
   EXPECT_EQ(select("missing"), "none");
+}
+
+TEST(JsonPath, SyntaxOfOtherDialectsIsRefused) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"orders[*]", "[*]"},
+      {"orders[-1]", "[-1]"},
+      {"orders[?(@.id>1)].id", "[?(@.id>1)]"},
+      {"orders[?(@.a[0]>1)]", "[?(@.a[0]>1)]"},
+      {"orders[0,1]", "[0,1]"},
+      {"orders['id']", "['id']"},
+      {"orders[1:]", "[1:]"},
+      {"orders[ 0 ]", "[ 0 ]"},
+      {"missing[*]", "[*]"},
+      {"orders[0", "[0"},
+      {"$.orders[0]", "$"},
+      {"$[0]", "$"},
+      {"orders..id", ".."},
+      {"..id", ".."},
+      {"orders[0].*", ".*"},
+      {"*", "*"},
+  };
+  for (const auto& [path, syntax] : cases) {
+    try {
+      Selected("{\"orders\":[{\"id\":1},{\"id\":2}]}", path);
+      ADD_FAILURE() << path << " was not refused";
+    } catch (const EMorvexError& error) {
+      EXPECT_EQ(error.what(), std::string("The path ") + path +
+                                  " uses syntax JSON path does not support: " + syntax);
+    }
+  }
+}
+
+TEST(JsonPath, MemberNamesThatLookLikeOtherSyntaxStillSelect) {
+  const std::string json = "{\"$\":{\"*\":[\"a\",\"b\"]},\"\":{\"x\":3},\"a]b\":4,\"@id\":5}";
+  const std::pair<const char*, const char*> cases[] = {
+      {"$.*[1]", "\"b\""}, {"..x", "3"},     {"a]b", "4"},
+      {"@id", "5"},        {"$[0]", "none"}, {"[0]", "none"},
+  };
+  for (const auto& [path, selected] : cases) EXPECT_EQ(Selected(json, path), selected) << path;
 }
 
 TEST(JPathTransform, WritesTheSelection) {
@@ -180,6 +273,39 @@ TEST(JPathTransform, Failures) {
       JPathTransform(missing.Source, missing.Destination, missing.Options, missing.Message));
   EXPECT_EQ(missing.Message, "The path b selects nothing.");
   EXPECT_EQ(missing.Result(), kUtf8Mark);
+
+  TConversionRun foreign("{\"a\":[1]}");
+  foreign.Options.Content = "a\na[*]";
+  EXPECT_FALSE(
+      JPathTransform(foreign.Source, foreign.Destination, foreign.Options, foreign.Message));
+  EXPECT_EQ(foreign.Message, "The path a[*] uses syntax JSON path does not support: [*]");
+}
+
+// Every conversion writes a number with the digits the writer gives it.
+TEST(JsonNumbers, ConversionsKeepTheDigits) {
+  const std::string input =
+      "[{\"id\":12345678901234567890,\"pi\":3.141592653589793,\"big\":1e400,\"price\":12.50}]";
+  TConversionRun path(input);
+  path.Options.Content = "[0]";
+  ASSERT_TRUE(JPathTransform(path.Source, path.Destination, path.Options, path.Message));
+  EXPECT_EQ(path.Result(),
+            std::string(kUtf8Mark) +
+                "{\"big\":1E400,\"id\":12345678901234567890,\"pi\":3.141592653589793,"
+                "\"price\":12.5}");
+
+  TConversionRun xml(input);
+  ASSERT_TRUE(JsonToXml(xml.Source, xml.Destination, xml.Options, xml.Message)) << xml.Message;
+  EXPECT_EQ(xml.Result(), std::string(kUtf8Mark) +
+                              "<?xml version=\"1.0\"?>\r\n<morvex_data ><r><big>1E400</big><id>"
+                              "12345678901234567890</id><pi>3.141592653589793</pi><price>12.5"
+                              "</price></r>\r\n</morvex_data>");
+
+  TConversionRun csv(input);
+  ASSERT_TRUE(JsonToCsv(csv.Source, csv.Destination, csv.Options, csv.Progress(), csv.Message));
+  EXPECT_EQ(csv.Result(),
+            std::string(kUtf8Mark) +
+                "\"big\";\"id\";\"pi\";\"price\"\r\n"
+                "\"1E400\";\"12345678901234567890\";\"3.141592653589793\";\"12.5\"\r\n");
 }
 
 }  // namespace
