@@ -103,6 +103,31 @@ TEST(XmlToJsonTree, DeepNestingFailsCleanly) {
   EXPECT_NE(Packed(fine), "none");
 }
 
+// Repeated elements add an array to each level of the packed value: XML
+// every reader accepts can pack into JSON deeper than any reader accepts,
+// which is refused, naming the limit.
+TEST(XmlToJsonTree, PackedValueKeepsTheReadersNestingLimit) {
+  const auto pairs = [](int depth) {
+    std::string xml;
+    for (int i = 0; i < depth; ++i) xml += "<i><i>z</i>";
+    for (int i = 0; i < depth; ++i) xml += "</i>";
+    return xml;
+  };
+  EXPECT_NE(Packed(pairs(1000)), "none");
+  TConversionRun run(pairs(1100));
+  EXPECT_FALSE(XmlToJson(run.Source, run.Destination, run.Options, run.Message));
+  EXPECT_EQ(run.Message,
+            "Cannot convert XML document to JSON! orders, its JSON would nest deeper than 2048 "
+            "levels, more than any reader accepts.");
+  std::string open;
+  for (int i = 0; i < 2049; ++i) open += "<a>";
+  TConversionRun deep(open);
+  EXPECT_FALSE(XmlToJson(deep.Source, deep.Destination, deep.Options, deep.Message));
+  EXPECT_EQ(deep.Message,
+            "Cannot convert XML document to JSON! orders, line 1, column 6147: the document nests "
+            "deeper than 2048 levels");
+}
+
 TEST(XmlToJsonTree, Decoding) {
   // Without a mark, a declared encoding from the table decodes the text.
   EXPECT_EQ(Packed("<?xml version='1.0' encoding='ISO-8859-2'?><r><a>\xB5</a></r>"),
