@@ -9,12 +9,13 @@
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
+#include "xml/input_policy.h"
 
 namespace morvex {
 
 namespace {
 
-constexpr int kMaxDepth = 32;
+constexpr int kMaxDepth = kMaxNestingDepth;
 
 struct TJsonSyntaxError {
   std::string Reason;
@@ -205,7 +206,7 @@ class TJsonParser {
   }
 
   void CheckDepth(int depth) {
-    if (depth > kMaxDepth) Fail("arrays and objects nest deeper than 32 levels");
+    if (depth > kMaxDepth) Fail(NestingTooDeepReason());
   }
 
   // Passes the opening bracket of a list that closes with `close`; false

@@ -6,7 +6,7 @@
 // White space is space, TAB, LF, CR, FF and the character 8. Numbers without
 // "." and exponent are integers, with "." and at most four decimals and no
 // exponent currency values, any other doubles. Arrays and objects nest at
-// most 32 levels deep.
+// most kMaxNestingDepth levels deep, as elements of XML input.
 #pragma once
 
 #include <memory>

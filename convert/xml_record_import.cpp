@@ -4,6 +4,7 @@
 #include "templates/template_walk.h"
 #include "text/error.h"
 #include "xml/sax_parser.h"
+#include "xml/xml_document.h"
 
 namespace morvex {
 
@@ -164,6 +165,17 @@ void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   TConvertInput input(source);
   TXMLSaxDBHelper sink(options, root, parameters, helper, progress);
   TXMLParser parser;
+  // A broken source is named as the document loaders name it:
+  // "<source>: [line: L, col: C] <reason>".
+  std::string parseError;
+  parser.OnFatalError = [&](const TXMLLocator& where, std::string_view reason, int) {
+    TXMLDOMParseError error;
+    error.Line = where.Line;
+    error.LinePos = where.Column;
+    error.Reason = reason;
+    error.URL = source.Location;
+    parseError = ParseErrorMessage(error);
+  };
   parser.OnStartElement = [&sink](std::string_view, std::string_view localName,
                                   std::string_view qName,
                                   const TXMLAttributes&) { sink.StartElement(localName, qName); };
@@ -181,6 +193,7 @@ void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& opt
     // A template failure is reported with its own message, whatever the
     // reader made of it.
     if (!sink.LastError().empty()) throw EMorvexError(sink.LastError());
+    if (!parseError.empty()) throw EMorvexError(parseError);
     throw;
   }
   if (!sink.FlushRecords()) {

@@ -1,121 +1,48 @@
-// The reader turns each element into a builder on a stack; when the element
-// ends it is packed into its parent's builder and, when it stays an object,
-// frozen into the document. Memory therefore holds the decoded text, the
-// builders of the open elements and the finished values.
+// The packed form is built from the events of the SAX reader every XML input
+// goes through (the same encodings, DTD refusal and depth limit). Each
+// element becomes a builder on a stack; when the element ends it is packed
+// into its parent's builder and, when it stays an object, frozen into the
+// document. Memory holds the builders of the open elements, the text run
+// being read and the finished values.
+//
+// Text keeps the conversion's own rules, which work on the text as written:
+// white space from a character reference ("&#13;", which the XML writers
+// write for CR) is content, never a line break or blank to drop, so the
+// reader tells the two apart (CharactersFromReference).
 #include "convert/xml_to_json.h"
 
+#include <algorithm>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "convert/conversion_io.h"
 #include "convert/json_parser.h"
 #include "convert/json_writer.h"
-#include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
-#include "text/utf.h"
+#include "xml/input_policy.h"
+#include "xml/sax_parser.h"
 
 namespace morvex {
 
 namespace {
 
-// The code pages of the encodings a declaration may name, in the JSON form
-// the value tree reads.
-constexpr std::string_view kEncodingTable =
-    "{iso-8859-1: 28591, iso-8859-2: 28592, iso-8859-3: 28593, iso-8859-4: 28594, "
-    "iso-8859-5: 28595, iso-8859-6: 28596, iso-8859-7: 28597, iso-8859-8: 28598, "
-    "iso-8859-9: 28599, iso-8859-15: 28605, iso-2022-jp: 50220, shift_jis: 932, "
-    "euc-jp: 20932, ascii: 20127, windows-1251: 1251, windows-1252: 1252}";
-
-// Deeper documents are refused: the values are written recursively.
-constexpr size_t kMaxDepth = 1000;
-
-struct TXmlInputError {
-  std::string Reason;
-};
-
-std::optional<uint16_t> TableCodePage(std::string_view name) {
-  static const std::unique_ptr<TJsonDocument> table = ParseJsonText(kEncodingTable);
-  const TSuperObject* entry = table->Member(*table->Root(), name);
-  if (entry == nullptr || entry->Kind != TJsonKind::Integer) return std::nullopt;
-  return static_cast<uint16_t>(entry->Integer);
-}
-
-std::string_view TrimmedView(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
-  return text;
-}
-
-// The encoding pseudo-attribute of a leading declaration, trimmed and
-// lower-cased; nullopt when there is no declaration or no such attribute.
-std::optional<std::string> DeclaredEncoding(std::string_view text) {
-  if (text.substr(0, 5) != "<?xml") return std::nullopt;
-  const size_t end = text.find("?>");
-  if (end == std::string_view::npos) return std::nullopt;
-  const std::string_view declaration = text.substr(0, end);
-  const size_t at = declaration.find("encoding");
-  if (at == std::string_view::npos) return std::nullopt;
-  size_t pos = declaration.find('=', at);
-  if (pos == std::string_view::npos) return std::nullopt;
-  ++pos;
-  while (pos < declaration.size() && declaration[pos] == ' ') ++pos;
-  if (pos >= declaration.size()) return std::nullopt;
-  const char quote = declaration[pos];
-  if (quote != '"' && quote != '\'') return std::nullopt;
-  const size_t close = declaration.find(quote, pos + 1);
-  if (close == std::string_view::npos) return std::nullopt;
-  return AsciiLower(TrimmedView(declaration.substr(pos + 1, close - pos - 1)));
-}
-
-std::string DecodeUtf16(std::string_view bytes, bool littleEndian) {
-  std::u16string units;
-  units.reserve(bytes.size() / 2);
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto a = static_cast<unsigned char>(bytes[i]);
-    const auto b = static_cast<unsigned char>(bytes[i + 1]);
-    units.push_back(static_cast<char16_t>(littleEndian ? (a | b << 8) : (a << 8 | b)));
-  }
-  return Utf16ToUtf8(units);
-}
-
-// The whole input as UTF-8 text, by the decoding rules above.
-std::string DecodeXmlInput(std::string bytes) {
-  const auto starts = [&](std::string_view mark) {
-    return bytes.compare(0, mark.size(), mark) == 0;
-  };
-  if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
-    std::string text = DecodeUtf16(std::string_view(bytes).substr(2), starts("\xFF\xFE"));
-    const auto declared = DeclaredEncoding(text);
-    if (declared && *declared != "utf-16" && *declared != "unicode") {
-      throw TXmlInputError{"the declaration names " + *declared + " in a UTF-16 text"};
-    }
-    return text;
-  }
-  if (starts("\xEF\xBB\xBF")) {
-    std::string text = SanitizeUtf8(std::string_view(bytes).substr(3));
-    const auto declared = DeclaredEncoding(text);
-    if (declared && *declared != "utf-8") {
-      throw TXmlInputError{"the declaration names " + *declared + " in a UTF-8 text"};
-    }
-    return text;
-  }
-  const auto declared = DeclaredEncoding(bytes);
-  if (declared) {
-    if (const auto codePage = TableCodePage(*declared)) {
-      return EncodingForCodePage(*codePage).GetString(bytes);
-    }
-  }
-  return SanitizeUtf8(bytes);
-}
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // A member value while its element is open: a value, or an array that may
-// still grow.
+// still grow. Depth counts the arrays and objects nested in Value (or in
+// the deepest item), so that the finished value's nesting is known.
 struct TBuildValue {
   TSuperObject Value;
   std::vector<TSuperObject> Items;
   bool IsArray = false;
+  int Depth = 0;
 };
+
+// The nesting of the value a builder value freezes into.
+int DepthOf(const TBuildValue& value) { return value.IsArray ? value.Depth + 1 : value.Depth; }
 
 struct TBuildMember {
   uint32_t Key;
@@ -126,223 +53,113 @@ struct TElementBuilder {
   std::string Name;
   std::vector<TBuildMember> Members;   // "@" attributes, child elements, "#text"
   std::vector<TSuperObject> Children;  // the text pieces ("#children")
-  bool HasChildrenList = false;
-  bool HasAttributes = false;
 };
 
-class TSuperXMLParser {
+class TPackedXmlReader {
  public:
-  TSuperXMLParser(std::string_view text, TJsonDocument& document)
-      : text_(text), document_(document), textKey_(document.InternKey("#text")) {}
+  explicit TPackedXmlReader(TJsonDocument& document)
+      : document_(document), textKey_(document.InternKey("#text")) {}
 
-  const TSuperObject* Read() {
-    while (pos_ < text_.size()) {
-      start_ = pos_;
-      if (text_[pos_] == '<') {
-        Markup();
+  void Connect(TXMLParser& parser) {
+    parser.OnStartPrefixMapping = [this](std::string_view prefix, std::string_view uri) {
+      namespaces_.emplace_back(
+          prefix.empty() ? std::string("@xmlns") : "@xmlns:" + std::string(prefix),
+          std::string(uri));
+    };
+    parser.OnStartElement = [this](std::string_view, std::string_view, std::string_view qName,
+                                   const TXMLAttributes& attributes) {
+      StartElement(qName, attributes);
+    };
+    parser.OnEndElement = [this](std::string_view, std::string_view, std::string_view) {
+      EndRun();
+      Close();
+    };
+    parser.OnCharacters = [this, &parser](std::string_view chars) {
+      if (inCData_) {
+        cdata_.append(chars);
       } else {
-        Text();
+        Characters(chars, parser.CharactersFromReference());
       }
-    }
-    if (!open_.empty()) Fail("the element " + open_.back().Name + " is not closed");
-    if (!root_) Fail("the document has no root element");
-    return document_.Store(*root_);
+    };
+    parser.OnStartCData = [this] {
+      EndRun();
+      inCData_ = true;
+      cdata_.clear();
+    };
+    parser.OnEndCData = [this] {
+      inCData_ = false;
+      if (!open_.empty()) AddPiece(cdata_);
+    };
+    parser.OnComment = [this](std::string_view) { EndRun(); };
+    parser.OnProcessingInstruction = [this](std::string_view, std::string_view) { EndRun(); };
+    parser.OnEndDocument = [this] { EndRun(); };
   }
 
-  // Where the markup or text being read when an error struck begins.
-  size_t Position() const { return start_; }
+  // The packed root; nullopt when the document had none. Its nesting is
+  // RootDepth().
+  const std::optional<TSuperObject>& Root() const { return root_; }
+  int RootDepth() const { return rootDepth_; }
 
  private:
-  [[noreturn]] void Fail(const std::string& reason) { throw TXmlInputError{reason}; }
-
-  bool At(std::string_view part) const { return text_.compare(pos_, part.size(), part) == 0; }
-
-  size_t FindOrFail(std::string_view part, const char* what) {
-    const size_t at = text_.find(part, pos_);
-    if (at == std::string_view::npos) Fail(std::string("unterminated ") + what);
-    return at;
-  }
-
-  void Markup() {
-    if (At("<!--")) {
-      pos_ = FindOrFail("-->", "comment") + 3;
-    } else if (At("<![CDATA[")) {
-      const size_t start = pos_ + 9;
-      const size_t end = FindOrFail("]]>", "CDATA section");
-      if (open_.empty()) Fail("a CDATA section outside the root element");
-      AddPiece(text_.substr(start, end - start));
-      pos_ = end + 3;
-    } else if (At("<?")) {
-      pos_ = FindOrFail("?>", "processing instruction") + 2;
-    } else if (At("<!DOCTYPE")) {
-      SkipDoctype();
-    } else if (At("</")) {
-      EndTag();
-    } else {
-      StartTag();
-    }
-  }
-
-  void SkipDoctype() {
-    int depth = 0;
-    for (; pos_ < text_.size(); ++pos_) {
-      const char c = text_[pos_];
-      if (c == '[') ++depth;
-      if (c == ']') --depth;
-      if (c == '>' && depth <= 0) {
-        ++pos_;
-        return;
-      }
-    }
-    Fail("unterminated document type declaration");
-  }
-
-  static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-  void SkipSpaces() {
-    while (pos_ < text_.size() && IsSpace(text_[pos_])) ++pos_;
-  }
-
-  std::string_view Name() {
-    const size_t start = pos_;
-    while (pos_ < text_.size() && !IsSpace(text_[pos_]) && text_[pos_] != '>' &&
-           text_[pos_] != '/' && text_[pos_] != '=' && text_[pos_] != '<') {
-      ++pos_;
-    }
-    if (pos_ == start) Fail("a name is missing");
-    return text_.substr(start, pos_ - start);
-  }
-
-  void StartTag() {
-    ++pos_;
-    if (root_) Fail("a second root element");
-    if (open_.size() >= kMaxDepth) Fail("elements nest deeper than 1000 levels");
+  void StartElement(std::string_view qName, const TXMLAttributes& attributes) {
+    EndRun();
     TElementBuilder element;
-    element.Name = Name();
-    while (true) {
-      SkipSpaces();
-      if (pos_ >= text_.size()) Fail("unterminated start tag " + element.Name);
-      if (text_[pos_] == '>') {
-        ++pos_;
-        open_.push_back(std::move(element));
-        return;
-      }
-      if (At("/>")) {
-        pos_ += 2;
-        open_.push_back(std::move(element));
-        Close();
-        return;
-      }
-      const std::string key = "@" + std::string(Name());
-      SkipSpaces();
-      if (pos_ >= text_.size() || text_[pos_] != '=') Fail("'=' expected after " + key);
-      ++pos_;
-      SkipSpaces();
-      if (pos_ >= text_.size() || (text_[pos_] != '"' && text_[pos_] != '\'')) {
-        Fail("a quoted value expected for " + key);
-      }
-      const char quote = text_[pos_++];
-      const size_t close = FindOrFail(std::string_view(&quote, 1), "attribute value");
-      std::string value = DecodeEntities(text_.substr(pos_, close - pos_));
-      for (char& c : value) {
-        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-      }
-      pos_ = close + 1;
-      const uint32_t id = document_.InternKey(key);
-      for (const TBuildMember& member : element.Members) {
-        if (member.Key == id) Fail("the attribute " + key.substr(1) + " is repeated");
-      }
-      element.Members.push_back({id, {document_.MakeString(value), {}, false}});
-      element.HasAttributes = true;
+    element.Name = qName;
+    // Namespace declarations were attributes as written: they stay members.
+    for (const auto& [key, uri] : namespaces_) AddAttribute(element, key, uri);
+    namespaces_.clear();
+    for (int i = 0; i < attributes.Length(); ++i) {
+      const TAttribute& attribute = attributes.Item(i);
+      AddAttribute(element, "@" + attribute.QName, attribute.Value);
     }
+    open_.push_back(std::move(element));
   }
 
-  void EndTag() {
-    pos_ += 2;
-    const std::string_view name = Name();
-    SkipSpaces();
-    if (pos_ >= text_.size() || text_[pos_] != '>') Fail("unterminated end tag");
-    ++pos_;
-    if (open_.empty() || open_.back().Name != name) {
-      Fail("the end tag " + std::string(name) + " does not match");
+  void AddAttribute(TElementBuilder& element, const std::string& key, std::string value) {
+    for (char& c : value) {
+      if (c == '\t' || c == '\r' || c == '\n') c = ' ';
     }
-    Close();
+    element.Members.push_back({document_.InternKey(key), {document_.MakeString(value), {}, false}});
   }
 
-  // A text run: leading white space skipped, each line break with the spaces
-  // before it and the white space after it made one space, trailing white
-  // space removed; entities decoded afterwards.
-  void Text() {
-    const size_t end = std::min(text_.find('<', pos_), text_.size());
-    const std::string_view raw = text_.substr(pos_, end - pos_);
-    pos_ = end;
-    std::string out;
-    size_t i = 0;
-    while (i < raw.size() && IsSpace(raw[i])) ++i;
-    for (; i < raw.size(); ++i) {
-      const char c = raw[i];
+  // A text run, in the pieces the reader delivers: leading white space
+  // skipped, each line break with the blanks before it and the white space
+  // after it made one space, trailing blanks removed (EndRun). Only literal
+  // white space counts; characters from references are kept as they are.
+  void Characters(std::string_view chars, bool fromReference) {
+    if (fromReference) {
+      run_.append(chars);
+      trailingBlanks_ = 0;
+      skipping_ = false;
+      return;
+    }
+    for (const char c : chars) {
+      if (skipping_ && IsSpace(c)) continue;
+      skipping_ = false;
       if (c == '\r' || c == '\n') {
-        while (!out.empty() && out.back() == ' ') out.pop_back();
-        out.push_back(' ');
-        while (i + 1 < raw.size() && IsSpace(raw[i + 1])) ++i;
+        run_.resize(run_.size() - trailingBlanks_);
+        run_.push_back(' ');
+        trailingBlanks_ = 1;
+        skipping_ = true;
       } else {
-        out.push_back(c);
+        run_.push_back(c);
+        trailingBlanks_ = c == ' ' ? trailingBlanks_ + 1 : 0;
       }
     }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    if (out.empty()) return;
-    if (open_.empty()) Fail("text outside the root element");
-    AddPiece(DecodeEntities(out));
   }
 
-  std::string DecodeEntities(std::string_view text) {
-    std::string out;
-    size_t from = 0;
-    for (size_t amp = text.find('&'); amp != std::string_view::npos; amp = text.find('&', from)) {
-      out.append(text, from, amp - from);
-      const size_t semi = text.find(';', amp);
-      if (semi == std::string_view::npos) Fail("an entity reference is not closed");
-      const std::string_view name = text.substr(amp + 1, semi - amp - 1);
-      if (name == "lt") {
-        out += '<';
-      } else if (name == "gt") {
-        out += '>';
-      } else if (name == "amp") {
-        out += '&';
-      } else if (name == "quot") {
-        out += '"';
-      } else if (name == "apos") {
-        out += '\'';
-      } else if (name.size() > 1 && name[0] == '#') {
-        const bool hex = name[1] == 'x';
-        const std::string_view digits = name.substr(hex ? 2 : 1);
-        if (digits.empty() || digits.size() > 8) Fail("invalid character reference");
-        uint32_t code = 0;
-        for (char d : digits) {
-          int v;
-          if (d >= '0' && d <= '9') {
-            v = d - '0';
-          } else if (hex && ((d | 0x20) >= 'a' && (d | 0x20) <= 'f')) {
-            v = (d | 0x20) - 'a' + 10;
-          } else {
-            Fail("invalid character reference");
-          }
-          code = code * (hex ? 16 : 10) + static_cast<uint32_t>(v);
-        }
-        AppendUtf8(out, code);
-      } else {
-        Fail("unknown entity &" + std::string(name) + ";");
-      }
-      from = semi + 1;
-    }
-    out.append(text, from);
-    return out;
+  void EndRun() {
+    run_.resize(run_.size() - trailingBlanks_);
+    // Text made only of white space adds nothing; the reader refuses other
+    // text outside the root element.
+    if (!run_.empty() && !open_.empty()) AddPiece(run_);
+    run_.clear();
+    trailingBlanks_ = 0;
+    skipping_ = true;
   }
 
   void AddPiece(std::string_view piece) {
-    TElementBuilder& element = open_.back();
-    element.Children.push_back(document_.MakeString(piece));
-    element.HasChildrenList = true;
+    open_.back().Children.push_back(document_.MakeString(piece));
   }
 
   TSuperObject Freeze(TBuildValue& value) {
@@ -350,15 +167,18 @@ class TSuperXMLParser {
     return document_.MakeArray(value.Items);
   }
 
-  TSuperObject FreezeObject(TElementBuilder& element) {
+  // The object of an element's members, and its nesting.
+  TBuildValue FreezeObject(TElementBuilder& element) {
     std::vector<TSuperObject> members;
     members.reserve(element.Members.size());
+    int depth = 0;
     for (TBuildMember& member : element.Members) {
       TSuperObject value = Freeze(member.Value);
       value.Key = member.Key;
       members.push_back(value);
+      depth = std::max(depth, DepthOf(member.Value));
     }
-    return document_.MakeObject(members);
+    return {document_.MakeObject(members), {}, false, depth + 1};
   }
 
   void Close() {
@@ -379,14 +199,14 @@ class TSuperXMLParser {
           members[0].Key = document_.InternKey("#name");
           members[1] = text;
           members[1].Key = textKey_;
-          Finish(document_.MakeObject(members));
+          Finish({document_.MakeObject(members), {}, false, 1});
         }
         return;
       }
       AddBuilt(element, nameKey, {text, {}, false});
-      const TSuperObject object = FreezeObject(element);
+      const TBuildValue object = FreezeObject(element);
       if (parent) {
-        AddBuilt(*parent, nameKey, {object, {}, false});
+        AddBuilt(*parent, nameKey, object);
       } else {
         Finish(object);
       }
@@ -403,7 +223,7 @@ class TSuperXMLParser {
     if (memberCount == 2 && element.Members[0].Key == textKey_) {
       AddBuilt(*parent, nameKey, std::move(element.Members[0].Value));
     } else if (memberCount > 1) {
-      AddBuilt(*parent, nameKey, {FreezeObject(element), {}, false});
+      AddBuilt(*parent, nameKey, FreezeObject(element));
     }
   }
 
@@ -422,56 +242,59 @@ class TSuperXMLParser {
         old.IsArray = true;
       }
       old.Items.push_back(value.IsArray ? document_.MakeArray(value.Items) : value.Value);
+      old.Depth = std::max(old.Depth, DepthOf(value));
       return;
     }
     element.Members.push_back({key, std::move(value)});
   }
 
-  void Finish(const TSuperObject& root) { root_ = root; }
+  void Finish(const TBuildValue& root) {
+    root_ = root.Value;
+    rootDepth_ = root.Depth;
+  }
 
-  std::string_view text_;
-  size_t pos_ = 0;
-  size_t start_ = 0;
   TJsonDocument& document_;
   uint32_t textKey_;
   std::vector<TElementBuilder> open_;
+  std::vector<std::pair<std::string, std::string>> namespaces_;  // of the next element
+  std::string run_;
+  size_t trailingBlanks_ = 0;  // literal blanks ending run_
+  bool skipping_ = true;       // literal white space is skipped here
+  bool inCData_ = false;
+  std::string cdata_;
   std::optional<TSuperObject> root_;
+  int rootDepth_ = 0;
 };
-
-// Line and column of a byte offset, for messages.
-std::string PositionText(std::string_view text, size_t offset) {
-  int line = 1, column = 1;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      column = 1;
-    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-      ++column;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
 
 }  // namespace
 
 std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error) {
   RewindIfSeekable(stream);
-  std::string text;
-  try {
-    text = DecodeXmlInput(stream.ReadToEnd());
-  } catch (const TXmlInputError& failure) {
-    if (error) *error = failure.Reason;
-    return nullptr;
-  }
   auto document = std::make_unique<TJsonDocument>();
-  TSuperXMLParser reader(text, *document);
+  TPackedXmlReader reader(*document);
+  TXMLParser parser;
+  reader.Connect(parser);
+  std::string reason;
+  parser.OnFatalError = [&reason](const TXMLLocator& where, std::string_view message, int) {
+    reason = "line " + std::to_string(where.Line) + ", column " + std::to_string(where.Column) +
+             ": " + std::string(message);
+  };
   try {
-    document->SetRoot(reader.Read());
-    return document;
-  } catch (const TXmlInputError& failure) {
-    if (error) *error = PositionText(text, reader.Position()) + ": " + failure.Reason;
+    parser.Parse(stream);
+  } catch (const EMorvexError&) {
+    if (reason.empty()) throw;  // not the input's fault (the stream failed)
+  }
+  if (reason.empty() && !reader.Root()) reason = "the document has no root element";
+  // Whatever reads the JSON back refuses what nests deeper.
+  if (reason.empty() && reader.RootDepth() > kMaxNestingDepth) {
+    reason = OutputTooDeepMessage("its JSON");
+  }
+  if (!reason.empty()) {
+    if (error) *error = std::move(reason);
     return nullptr;
   }
+  document->SetRoot(document->Store(*reader.Root()));
+  return document;
 }
 
 bool XmlToJson(const TConvertEndpoint& source, const TConvertEndpoint& destination,

@@ -1,6 +1,6 @@
-// XML into the packed JSON form, read by a reader of its own (not the XML
-// service): elements become members, repeated elements arrays, attributes
-// "@" members and text among elements "#text".
+// XML into the packed JSON form, read through the SAX reader every XML input
+// goes through: elements become members, repeated elements arrays,
+// attributes "@" members and text among elements "#text".
 #pragma once
 
 #include <memory>
@@ -14,11 +14,12 @@ namespace morvex {
 class TStream;
 
 // Reads the XML text of `stream` from its start into a packed value (the
-// document's root). The text is decoded by its byte-order mark (UTF-16LE,
-// UTF-16BE, UTF-8); without one, by the encoding its declaration names when
-// the built-in table knows it, else as UTF-8. A declaration that contradicts
-// the mark, malformed markup, an unknown entity or a repeated attribute give
-// nullptr, with the reason and position in `error`.
+// document's root). The input is decoded as every XML reader decodes it (its
+// byte-order mark, else the encoding its declaration names). Malformed
+// markup, a DTD, an unknown entity, a repeated attribute, nesting deeper than
+// kMaxNestingDepth, or a packed value that would nest deeper than that give
+// nullptr, with "line L, column C: <reason>" (or the reason alone) in
+// `error`. Errors of the stream itself (EMorvexError) propagate.
 std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error = nullptr);
 
 // The packed value of the XML source written as JSON (options: Encoding,

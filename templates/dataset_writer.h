@@ -48,6 +48,8 @@ class TLSQLConnHelper;
 // current Phase. `parameters` are the run's "name=value" entries. Used options:
 // Encoding (empty: the default charset; a name without a conversion fails
 // before anything is written), Indent, RecordTag, Namespaces, IncludeParams.
+// A template whose records could nest deeper than any reader accepts
+// (kMaxNestingDepth) fails before anything runs or is written.
 void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,
                      const TDatasetWriterOptions& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper);

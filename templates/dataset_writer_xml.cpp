@@ -22,8 +22,10 @@
 #include "text/error.h"
 #include "text/utf.h"
 #include "xml/dom.h"
+#include "xml/input_policy.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_names.h"
+#include "xml/xml_nodes.h"
 #include "xml/xml_options.h"
 #include "xml/xml_writer.h"
 
@@ -151,6 +153,24 @@ class TXmlRecordWriter : public TTemplateVisitor {
   std::string scratch_;
 };
 
+// How many element levels the statements among the children of `parent`
+// (those of the walk's phase) can write below the element they are written
+// into: a written statement adds its element and a record element holding
+// its fields and its nested statements; a no-write statement writes only
+// what its nested statements write.
+int WrittenDepth(const _xmlNode* parent, TLSQLConnHelper& helper) {
+  int deepest = 0;
+  for (const _xmlNode* child = NextChildElement(parent, nullptr); child;
+       child = NextChildElement(parent, child)) {
+    const TLSQLDataset* dataset = helper.DatasetOf(child);
+    if (!dataset || dataset->Tag != helper.Phase) continue;
+    const int nested = WrittenDepth(child, helper);
+    const bool written = !GetAttributeBool(child, "no-write", false);
+    deepest = std::max(deepest, written ? 2 + std::max(1, nested) : nested);
+  }
+  return deepest;
+}
+
 }  // namespace
 
 void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
@@ -175,6 +195,13 @@ void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string
     RequireXmlNcName(path.Record);
   } catch (const EMorvexError& e) {
     throw EMorvexError(std::string("record-tag: ") + e.what());
+  }
+  // A template whose records would nest deeper than any reader accepts
+  // fails before its first statement runs, naming the limit (the writer
+  // would refuse the element anyway, deep inside the walk).
+  const int depth = 1 + static_cast<int>(path.Wrappers.size()) + WrittenDepth(root, helper);
+  if (depth > kMaxNestingDepth) {
+    throw EMorvexError(OutputTooDeepMessage("The dataset XML of this template"));
   }
   TXmlOptions xmlOptions = DefaultXmlOptions();
   xmlOptions.Encoding = options.Encoding;  // empty: BeginXmlWriter takes the default charset

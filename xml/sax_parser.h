@@ -130,6 +130,10 @@ class TXMLParser {
   void ParseStartTag(const _xmlNode* element);
   void ParseEndTag(const _xmlNode* element);
   const TXMLLocator& Locator() const { return locator_; }
+  // During OnCharacters of a parse: true when the characters are the value
+  // of a character reference ("&#10;") rather than literal text, for a
+  // reader that treats literal white space in its own way.
+  bool CharactersFromReference() const { return fromReference_; }
 
   // --- writer settings ---
   bool writing = false;
@@ -174,6 +178,7 @@ class TXMLParser {
   std::unique_ptr<Writer> writer_;
   TStream* output_ = nullptr;
   TXMLLocator locator_;
+  bool fromReference_ = false;
   TXMLAttributes attributes_;  // reused for every start-element event read
   std::string qName_;          // scratch for the tree walk's qualified names
   std::vector<const _xmlNs*> declared_;

@@ -1,13 +1,17 @@
 #include "xml/sax_reader.h"
 
 #include <libxml/entities.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
+#include <cctype>
 #include <cstring>
 #include <vector>
 
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/input_policy.h"
+#include "xml/xml_options.h"
 #include "xml/xml_ptr.h"
 
 namespace morvex {
@@ -48,18 +52,6 @@ void ResolveAmpersands(std::string& value) {
     }
   }
   value.resize(to);
-}
-
-// A byte-order mark, or "<?" in UTF-16, decides the encoding. The encoding
-// declaration is then ignored: libxml2 would otherwise switch to the declared
-// name, and a file that declares the charset name "unicode" (UTF-16 with a
-// mark) would be decoded with the wrong byte order.
-bool EncodingKnownFromStart(const char* bytes, size_t size) {
-  using namespace std::string_view_literals;
-  const std::string_view head(bytes, size);
-  return head.starts_with("\xFF\xFE"sv) || head.starts_with("\xFE\xFF"sv) ||
-         head.starts_with("\xEF\xBB\xBF"sv) || head.starts_with("<\0?\0"sv) ||
-         head.starts_with("\0<\0?"sv);
 }
 
 std::string TrimmedMessage(const char* message) {
@@ -122,6 +114,24 @@ void TXMLParser::Reader::Track() {
     owner_.locator_.Line = input->line;
     owner_.locator_.Column = input->col;
   }
+}
+
+// libxml2 hands the value of a character reference over from a buffer of
+// its own, right after reading "&#...;" (literal text comes from the input
+// buffer, or from a copy that never ends in such a reference: a run of text
+// stops at "&").
+bool TXMLParser::Reader::FromCharacterReference(const xmlChar* chars) const {
+  const xmlParserInputPtr input = ctxt_->input;
+  if (input == nullptr || input->base == nullptr || input->cur == nullptr) return false;
+  if (chars >= input->base && chars <= input->end) return false;
+  const xmlChar* p = input->cur;
+  if (p - input->base < 4 || p[-1] != ';') return false;
+  --p;
+  const xmlChar* digitsEnd = p;
+  while (p > input->base && std::isxdigit(p[-1])) --p;
+  if (p == digitsEnd || p == input->base) return false;
+  if (p[-1] == 'x') --p;
+  return p - input->base >= 2 && p[-1] == '#' && p[-2] == '&';
 }
 
 // libxml2 may deliver one CDATA section in several blocks; the section is
@@ -220,23 +230,35 @@ void TXMLParser::Reader::Check(int status) {
 }
 
 void TXMLParser::Reader::Parse(TStream& input) {
+  DefaultXmlOptions();  // the table's charset names are known to libxml2
   std::vector<char> buffer(kChunkSize);
-  // The first four bytes let libxml2 recognise a byte-order mark or the
-  // encoding family before anything is parsed.
+  // The first four bytes tell the encoding family (InspectXmlInputStart)
+  // before anything is parsed.
   size_t head = 0;
   while (head < 4) {
     const size_t n = input.Read(buffer.data() + head, 4 - head);
     if (n == 0) break;
     head += n;
   }
+  const TXmlInputStart start = InspectXmlInputStart(std::string_view(buffer.data(), head));
+  const char* first = buffer.data() + start.SkipBytes;
+  const int firstSize = static_cast<int>(head - start.SkipBytes);
+  // libxml2 detects the encoding from the first chunk it is created with;
+  // an encoding it would get wrong is set before any byte arrives.
+  const bool forced = start.Encoding != nullptr;
   detail::xml_ptr<xmlParserCtxt> context(
-      xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&Handler()), this, buffer.data(),
-                              static_cast<int>(head), nullptr));
+      xmlCreatePushParserCtxt(const_cast<xmlSAXHandler*>(&Handler()), this,
+                              forced ? nullptr : first, forced ? 0 : firstSize, nullptr));
   if (!context) throw EMorvexError("Cannot create the XML reader");
   ctxt_ = context.get();
-  xmlCtxtUseOptions(
-      ctxt_,
-      kParseOptions | (EncodingKnownFromStart(buffer.data(), head) ? XML_PARSE_IGNORE_ENC : 0));
+  xmlCtxtUseOptions(ctxt_, kParseOptions | (start.IgnoreDeclaration ? XML_PARSE_IGNORE_ENC : 0));
+  if (forced) {
+    xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(start.Encoding);
+    if (handler == nullptr || xmlSwitchToEncoding(ctxt_, handler) != 0) {
+      throw EMorvexError(std::string("Cannot read XML in ") + start.Encoding);
+    }
+    if (firstSize > 0) Check(xmlParseChunk(ctxt_, first, firstSize, 0));
+  }
   if (head == 4) {
     for (;;) {
       const size_t n = input.Read(buffer.data(), buffer.size());
@@ -276,7 +298,10 @@ void TXMLParser::Reader::OnStartElement(void* self, const xmlChar* localName, co
   r->Guard([&] {
     r->Track();
     r->CloseCData();
-    ++r->depth_;
+    if (++r->depth_ > kMaxNestingDepth) {
+      r->Refuse(NestingTooDeepReason().c_str());
+      return;
+    }
     r->rootSeen_ = true;
     for (int i = 0; i < namespaceCount; ++i) {
       r->prefixes_.emplace_back(r->depth_, namespaces[2 * i]);
@@ -313,7 +338,9 @@ void TXMLParser::Reader::OnCharacters(void* self, const xmlChar* chars, int leng
   r->Guard([&] {
     r->Track();
     r->CloseCData();
+    r->owner_.fromReference_ = r->FromCharacterReference(chars);
     r->owner_.Characters(View(chars, static_cast<size_t>(length)));
+    r->owner_.fromReference_ = false;
   });
 }
 
@@ -393,12 +420,12 @@ void TXMLParser::Reader::OnError(void* self, xmlErrorPtr error) {
 }
 
 void TXMLParser::Reader::OnDocType(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
-  static_cast<Reader*>(self)->Refuse("DTD is prohibited.");
+  static_cast<Reader*>(self)->Refuse(kDtdProhibited);
 }
 
 void TXMLParser::Reader::OnEntityDecl(void* self, const xmlChar*, int, const xmlChar*,
                                       const xmlChar*, xmlChar*) {
-  static_cast<Reader*>(self)->Refuse("DTD is prohibited.");
+  static_cast<Reader*>(self)->Refuse(kDtdProhibited);
 }
 
 xmlEntityPtr TXMLParser::Reader::OnGetEntity(void*, const xmlChar* name) {

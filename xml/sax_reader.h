@@ -40,6 +40,7 @@ class TXMLParser::Reader {
   template <typename F>
   void Guard(F&& body) noexcept;
   void Track();
+  bool FromCharacterReference(const xmlChar* chars) const;
   void CloseCData();
   bool WriterActive() const { return owner_.writing && owner_.output_ != nullptr; }
   std::string_view QName(const xmlChar* prefix, const xmlChar* localName);

@@ -7,6 +7,7 @@
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
+#include "xml/input_policy.h"
 #include "xml/xml_names.h"
 #include "xml/xml_save.h"
 
@@ -314,8 +315,16 @@ void TXMLParser::Writer::StartPrefixMapping(sv prefix, sv uri) {
   pendingPrefixes_.emplace_back(prefix, uri);
 }
 
+// Open elements are the levels after the document's own.
+void TXMLParser::Writer::RequireRoomForElement() const {
+  if (levels_.size() > static_cast<size_t>(kMaxNestingDepth)) {
+    throw EMorvexError(OutputTooDeepMessage("The XML output"));
+  }
+}
+
 void TXMLParser::Writer::StartElement(sv localName, sv qName, const TXMLAttributes* attributes) {
   EnsureStarted();
+  RequireRoomForElement();
   CloseStartTag();
   Level& parent = levels_.back();
   if (owner_.indent && !parent.Mixed) NewLine(levels_.size() - 1);
@@ -454,6 +463,7 @@ void TXMLParser::Writer::CDataText(sv chars) {
 
 void TXMLParser::Writer::TextElement(sv name, sv text, bool cdata) {
   EnsureStarted();
+  RequireRoomForElement();
   if (!pendingPrefixes_.empty() || inCData_) {
     StartElement(name, name, nullptr);
     if (cdata) StartCData();

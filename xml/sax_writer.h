@@ -47,6 +47,8 @@ class TXMLParser::Writer {
   void EndDocument();
   // The mapping is declared as an xmlns attribute of the next start tag.
   void StartPrefixMapping(sv prefix, sv uri);
+  // An element that would nest deeper than kMaxNestingDepth fails
+  // (EMorvexError naming the limit), so that all output reads back.
   void StartElement(sv localName, sv qName, const TXMLAttributes* attributes);
   void EndElement(sv localName, sv qName);
   // Empty text writes nothing (an element stays empty: <a/>).
@@ -78,6 +80,9 @@ class TXMLParser::Writer {
   };
 
   void EnsureStarted();
+  // Raises EMorvexError (OutputTooDeepMessage) when a new element would nest
+  // deeper than any reader accepts (kMaxNestingDepth).
+  void RequireRoomForElement() const;
   void Begin();
   std::string& Out() { return passthrough_ ? bytes_ : staged_; }
   void CloseStartTag();

@@ -29,6 +29,7 @@
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
+#include "xml/input_policy.h"
 #include "xml/xml_options.h"
 #include "xml/xml_ptr.h"
 
@@ -43,11 +44,8 @@ using detail::xml_ptr;
 // option opens no expansion attack: it only lifts libxml2's size limits, so
 // that every document this system writes (a 10 MB base64 field, a long text
 // value) reads back. It also lifts libxml2's depth limit, so nesting is
-// limited here (kMaxDepth) instead.
+// limited here (kMaxNestingDepth) instead.
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_HUGE;
-// Deeper documents are refused: code that walks a tree recursively (libxml2's
-// copy and save, libxslt) must not run out of stack.
-constexpr int kMaxDepth = 2048;
 constexpr size_t kSrcTextRadius = 100;
 constexpr const char* kNoDocumentElement = "XML document must have a top level element.";
 
@@ -164,17 +162,13 @@ void RecordError(TParseState& state, int code, int line, int column,
   }
 }
 
-std::string DepthReason() {
-  return "the document nests deeper than " + std::to_string(kMaxDepth) + " levels";
-}
-
 // libxml2's limit messages advise a parser option ("..., use XML_PARSE_HUGE
 // option"), which is nothing a user can set: the advice is dropped, and a
 // depth limit is told in this system's words.
 std::string OwnReason(const char* message) {
   std::string reason(TrimMessage(message));
   if (reason.find("XML_PARSE_HUGE") == std::string::npos) return reason;
-  if (reason.find("depth") != std::string::npos) return DepthReason();
+  if (reason.find("depth") != std::string::npos) return NestingTooDeepReason();
   const size_t advice = reason.find("use XML_PARSE_HUGE");
   reason.erase(advice);
   while (!reason.empty() && (reason.back() == ' ' || reason.back() == ',')) reason.pop_back();
@@ -204,17 +198,17 @@ void OnStrayError(void* data, xmlError* error) {
 }
 
 // Builds the element as libxml2 would, and stops the parse at the first
-// element deeper than kMaxDepth (its ancestors are the open elements).
+// element deeper than kMaxNestingDepth (its ancestors are the open elements).
 void OnStartElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri,
                     int namespaceCount, const xmlChar** namespaces, int attributeCount,
                     int defaultedCount, const xmlChar** attributes) {
   auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
   TParseState* state = activeParse;
-  if (state && state->Ctxt == ctxt && ctxt->nameNr >= kMaxDepth) {
+  if (state && state->Ctxt == ctxt && ctxt->nameNr >= kMaxNestingDepth) {
     int line = ctxt->input ? ctxt->input->line : 0;
     int column = ctxt->input ? ctxt->input->col : 0;
     try {
-      RecordError(*state, kXmlErrorTooDeep, line, column, DepthReason());
+      RecordError(*state, kXmlErrorTooDeep, line, column, NestingTooDeepReason());
     } catch (...) {
       RecordError(*state, kXmlErrorTooDeep, line, column, {});
     }
@@ -263,8 +257,7 @@ void OnInternalSubset(void* ctx, const xmlChar* name, const xmlChar* externalId,
   if (state && state->Ctxt == ctxt && state->ProhibitDtd) {
     int line = ctxt->input ? ctxt->input->line : 0;
     int column = ctxt->input ? ctxt->input->col : 0;
-    RecordError(*state, kXmlErrorDtdProhibited, line, column,
-                "DTD is prohibited: the document has a document type declaration.");
+    RecordError(*state, kXmlErrorDtdProhibited, line, column, kDtdProhibited);
     xmlStopParser(ctxt);
     return;
   }
@@ -333,8 +326,9 @@ int ReadChunk(void* context, char* buffer, int size) {
 }
 
 // Parses everything `read` delivers (libxml2 pulls it in chunks). `textInput`
-// means the bytes are UTF-8 whatever the declaration says. Exceptions of
-// `read` propagate.
+// means the bytes are UTF-8 whatever the declaration says; otherwise the
+// first bytes decide as for every reader (InspectXmlInputStart). Exceptions
+// of `read` propagate.
 TParseResult ParseXml(const TChunkReader& read, const std::string& url, bool textInput,
                       bool prohibitDtd, bool compact = false, detail::TTreeHooks* hooks = nullptr) {
   DefaultXmlOptions();  // makes sure the secure loaders are installed
@@ -356,13 +350,39 @@ TParseResult ParseXml(const TChunkReader& read, const std::string& url, bool tex
   }
   state.Ctxt = ctxt.get();
 
-  TReadContext reader{&read, nullptr};
+  // The first bytes tell the encoding family (InspectXmlInputStart); they
+  // go to the parser first, without a mark it does not know.
+  char head[4];
+  size_t headSize = 0;
+  TXmlInputStart start;
+  if (textInput) {
+    start.Encoding = "UTF-8";
+    start.IgnoreDeclaration = true;
+  } else {
+    while (headSize < sizeof(head)) {
+      const size_t n = read(head + headSize, sizeof(head) - headSize);
+      if (n == 0) break;
+      headSize += n;
+    }
+    start = InspectXmlInputStart(std::string_view(head, headSize));
+  }
+  size_t headPos = start.SkipBytes;
+  const TChunkReader readFromHead = [&](char* buffer, size_t size) -> size_t {
+    if (headPos >= headSize) return read(buffer, size);
+    const size_t count = std::min(size, headSize - headPos);
+    std::copy_n(head + headPos, count, buffer);
+    headPos += count;
+    return count;
+  };
+
+  TReadContext reader{&readFromHead, nullptr};
   xml_ptr<xmlDoc> parsed;
   {
     TActiveParse active(state);
     parsed.reset(xmlCtxtReadIO(ctxt.get(), ReadChunk, nullptr, &reader,
-                               url.empty() ? nullptr : url.c_str(), textInput ? "UTF-8" : nullptr,
-                               kParseOptions | (textInput ? XML_PARSE_IGNORE_ENC : 0) |
+                               url.empty() ? nullptr : url.c_str(), start.Encoding,
+                               kParseOptions |
+                                   (start.IgnoreDeclaration ? XML_PARSE_IGNORE_ENC : 0) |
                                    (compact ? XML_PARSE_COMPACT : 0)));
   }
   if (reader.Error) std::rethrow_exception(reader.Error);

@@ -25,6 +25,7 @@
 
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/input_policy.h"
 #include "xml/output_sink.h"
 #include "xml/xml_document.h"
 #include "xml/xml_errors.h"
@@ -143,6 +144,10 @@ class TTransformRun {
     security_ = TransformSecurity();
     context_.reset(xsltNewTransformContext(style_.get(), source));
     if (!context_) throw EMorvexError(errors.Message("The transformation could not be set up"));
+    // libxslt counts about two nested template calls per level of an
+    // identity transformation: its infinite-recursion guard (3000) would
+    // refuse documents every reader accepts. Far below the stack's limit.
+    context_->maxTemplateDepth = std::max(context_->maxTemplateDepth, 2 * kMaxNestingDepth + 1000);
     if (xsltSetCtxtSecurityPrefs(security_.get(), context_.get()) != 0) {
       throw EMorvexError(errors.Message("The XSLT security preferences could not be set"));
     }

@@ -65,14 +65,19 @@ TEST(JsonReader, RelaxedSyntax) {
   for (const auto& [input, output] : cases) EXPECT_EQ(Rewrite(input), output) << input;
 }
 
-TEST(JsonReader, NestingLimitIsThirtyTwoLevels) {
-  EXPECT_NE(Rewrite(std::string(32, '[') + std::string(32, ']')), "none");
-  EXPECT_EQ(Rewrite(std::string(33, '[') + std::string(33, ']')), "none");
+// The limit of every reader, XML and JSON alike: what XML to JSON writes from
+// the deepest XML any reader accepts reads back.
+TEST(JsonReader, NestingLimitIsTheReadersLimit) {
+  EXPECT_NE(Rewrite(std::string(2048, '[') + std::string(2048, ']')), "none");
+  EXPECT_EQ(Rewrite(std::string(2049, '[') + std::string(2049, ']')), "none");
   EXPECT_EQ(Rewrite(std::string(100000, '[') + std::string(100000, ']')), "none");
   std::string objects;
-  for (int i = 0; i < 33; ++i) objects += "{\"a\":";
-  objects += "1" + std::string(33, '}');
-  EXPECT_EQ(Rewrite(objects), "none");
+  for (int i = 0; i < 2049; ++i) objects += "{\"a\":";
+  objects += "1" + std::string(2049, '}');
+  TMemoryStream stream(objects);
+  std::string error;
+  EXPECT_EQ(ParseJsonInput(stream, &error), nullptr);
+  EXPECT_EQ(error, "line 1, column 10241: the document nests deeper than 2048 levels");
 }
 
 TEST(JsonReader, ErrorsNameLineAndColumn) {

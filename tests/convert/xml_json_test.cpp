@@ -40,10 +40,21 @@ TEST(XmlToJsonTree, PackingRules) {
       {"<r>\n  <t>  two\n   lines  \r\n here </t>\n</r>", "{\"t\":\"two lines here\"}"},
       {"<r><t><![CDATA[ <raw>\n ]]></t></r>", "{\"t\":\" <raw>\n \"}"},
       {"<r><t>&lt;&amp;&gt;&quot;&apos;&#65;&#x42;</t></r>", "{\"t\":\"<&>\\\"'AB\"}"},
-      {"<?xml version='1.0'?><!DOCTYPE r [<!ELEMENT r ANY>]><?pi x?><r><a>1</a></r><!-- end -->",
-       "{\"a\":\"1\"}"},
+      {"<?xml version='1.0'?><?pi x?><r><a>1</a></r><!-- end -->", "{\"a\":\"1\"}"},
       {"<r><a>1</a><b>2</b><a>3</a></r>", "{\"a\":[\"1\",\"3\"],\"b\":\"2\"}"},
       {"<r x='a&amp;b\tc'/>", "{\"@x\":\"a&b c\"}"},
+      // White space written as a reference is content: the CR the writers
+      // write as "&#13;" before a line break stays, and so do blanks and tabs
+      // at the ends of a text; literal white space follows the text rules.
+      {"<r><t>a&#13;\n  b</t><u>&#32;x&#9;</u><v> y&#10;\t</v></r>",
+       "{\"t\":\"a\r b\",\"u\":\" x\t\",\"v\":\"y\n\t\"}"},
+      {"<r><t>a &amp; b\n &lt;c&gt; </t><u>x&#x20; \r\n y</u></r>",
+       "{\"t\":\"a & b <c>\",\"u\":\"x  y\"}"},
+      {"<r a='x&#10;y&#9;' b='1&#13;&#10;2'/>", "{\"@a\":\"x y \",\"@b\":\"1  2\"}"},
+      // Namespace declarations are attributes as written.
+      {"<x:r xmlns:x='urn:x' xmlns='urn:d' a='1'><x:b>t</x:b><c>u</c></x:r>",
+       "{\"@a\":\"1\",\"@xmlns\":\"urn:d\",\"@xmlns:x\":\"urn:x\",\"c\":\"u\",\"x:b\":\"t\"}"},
+      {"<r><t><![CDATA[a\r\nb]]></t><e><![CDATA[]]></e></r>", "{\"e\":\"\",\"t\":\"a\r\nb\"}"},
   };
   for (const auto& [xml, json] : cases) EXPECT_EQ(Packed(xml), json) << xml;
 }
@@ -57,7 +68,24 @@ TEST(XmlToJsonTree, MalformedInputGivesNone) {
   TMemoryStream stream("<r>\n<a>&nope;</a></r>");
   std::string error;
   EXPECT_EQ(XmlToJsonTree(stream, &error), nullptr);
-  EXPECT_EQ(error, "line 2, column 4: unknown entity &nope;");
+  EXPECT_EQ(error, "line 2, column 10: Entity 'nope' not defined");
+}
+
+// A document type declaration is refused as by every other XML reader, with
+// the same reason, whether it holds declarations or names an external DTD.
+TEST(XmlToJsonTree, DtdIsProhibited) {
+  for (const char* xml : {"<?xml version='1.0'?><!DOCTYPE r [<!ELEMENT r ANY>]><r><a>1</a></r>",
+                          "<!DOCTYPE r SYSTEM 'r.dtd'><r/>", "<!DOCTYPE r><r/>",
+                          "<!DOCTYPE r [<!ENTITY e 'x'>]><r>&e;</r>"}) {
+    TMemoryStream stream(xml);
+    std::string error;
+    EXPECT_EQ(XmlToJsonTree(stream, &error), nullptr) << xml;
+    EXPECT_NE(error.find(": DTD is prohibited."), std::string::npos) << error;
+  }
+  TConversionRun run("<!DOCTYPE d [<!ENTITY big 'x'>]><d>&big;</d>");
+  EXPECT_FALSE(XmlToJson(run.Source, run.Destination, run.Options, run.Message));
+  EXPECT_EQ(run.Message,
+            "Cannot convert XML document to JSON! orders, line 1, column 13: DTD is prohibited.");
 }
 
 TEST(XmlToJsonTree, DeepNestingFailsCleanly) {
@@ -75,25 +103,55 @@ TEST(XmlToJsonTree, DeepNestingFailsCleanly) {
   EXPECT_NE(Packed(fine), "none");
 }
 
+// Repeated elements add an array to each level of the packed value: XML
+// every reader accepts can pack into JSON deeper than any reader accepts,
+// which is refused, naming the limit.
+TEST(XmlToJsonTree, PackedValueKeepsTheReadersNestingLimit) {
+  const auto pairs = [](int depth) {
+    std::string xml;
+    for (int i = 0; i < depth; ++i) xml += "<i><i>z</i>";
+    for (int i = 0; i < depth; ++i) xml += "</i>";
+    return xml;
+  };
+  EXPECT_NE(Packed(pairs(1000)), "none");
+  TConversionRun run(pairs(1100));
+  EXPECT_FALSE(XmlToJson(run.Source, run.Destination, run.Options, run.Message));
+  EXPECT_EQ(run.Message,
+            "Cannot convert XML document to JSON! orders, its JSON would nest deeper than 2048 "
+            "levels, more than any reader accepts.");
+  std::string open;
+  for (int i = 0; i < 2049; ++i) open += "<a>";
+  TConversionRun deep(open);
+  EXPECT_FALSE(XmlToJson(deep.Source, deep.Destination, deep.Options, deep.Message));
+  EXPECT_EQ(deep.Message,
+            "Cannot convert XML document to JSON! orders, line 1, column 6147: the document nests "
+            "deeper than 2048 levels");
+}
+
 TEST(XmlToJsonTree, Decoding) {
   // Without a mark, a declared encoding from the table decodes the text.
-  EXPECT_EQ(Packed("<?xml version='1.0' encoding=' ISO-8859-2 '?><r><a>\xB5</a></r>"),
+  EXPECT_EQ(Packed("<?xml version='1.0' encoding='ISO-8859-2'?><r><a>\xB5</a></r>"),
             "{\"a\":\"\xC4\xBE\"}");
-  // One the table does not hold leaves the text UTF-8.
+  // So does any other the writers write: the bytes C3 A4 are two letters in
+  // windows-1250, and koi8-r text keeps its Cyrillic letters.
   EXPECT_EQ(Packed("<?xml version='1.0' encoding='windows-1250'?><r><a>\xC3\xA4</a></r>"),
-            "{\"a\":\"\xC3\xA4\"}");
+            "{\"a\":\"\xC4\x82\xC2\xA4\"}");
+  EXPECT_EQ(Packed("<?xml version=\"1.0\" encoding=\"koi8-r\"?><r><t>\xE1\xD2\xD5\xC2\xC1</t></r>"),
+            "{\"t\":\"\xD0\x90\xD1\x80\xD1\x83\xD0\xB1\xD0\xB0\"}");
   EXPECT_EQ(Packed("\xEF\xBB\xBF<?xml version='1.0' encoding='UTF-8'?><r><a>\xC3\xA4</a></r>"),
             "{\"a\":\"\xC3\xA4\"}");
-  EXPECT_EQ(Packed("\xEF\xBB\xBF<?xml version='1.0' encoding='iso-8859-2'?><r/>"), "none");
+  // A byte-order mark settles the encoding, as for every XML reader.
+  EXPECT_EQ(Packed("\xEF\xBB\xBF<?xml version='1.0' encoding='iso-8859-2'?><r/>"), "{}");
   const auto utf16 = [](std::string_view ascii) {
     std::string bytes = "\xFF\xFE";
     for (char c : ascii) bytes += std::string{c, '\0'};
     return bytes;
   };
   EXPECT_EQ(Packed(utf16("<r>\xE4</r>")), "{\"#name\":\"r\",\"#text\":\"\xC3\xA4\"}");
-  EXPECT_EQ(Packed(utf16("<?xml encoding='unicode'?><r/>")), "{}");
-  const std::string wrong = utf16("<?xml encoding='utf-8'?><r/>");
-  EXPECT_EQ(Packed(wrong), "none");
+  EXPECT_EQ(Packed(utf16("<?xml version='1.0' encoding='unicode'?><r/>")), "{}");
+  EXPECT_EQ(Packed(utf16("<?xml version='1.0' encoding='utf-8'?><r/>")), "{}");
+  // A declaration without its version is malformed.
+  EXPECT_EQ(Packed(utf16("<?xml encoding='utf-8'?><r/>")), "none");
 }
 
 TEST(XmlToJson, WritesThePackedValue) {
@@ -105,8 +163,8 @@ TEST(XmlToJson, WritesThePackedValue) {
   TConversionRun bad("<d>");
   EXPECT_FALSE(XmlToJson(bad.Source, bad.Destination, bad.Options, bad.Message));
   EXPECT_EQ(bad.Message,
-            "Cannot convert XML document to JSON! orders, line 1, column 1: the element d is not "
-            "closed");
+            "Cannot convert XML document to JSON! orders, line 1, column 4: Premature end of data "
+            "in tag d");
 }
 
 std::string JsonXml(const std::string& json, bool indent = false, std::string recordTag = "",

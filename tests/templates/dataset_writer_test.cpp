@@ -5,7 +5,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
 #include <libxml/tree.h>
+#include <algorithm>
 
 #include <stdexcept>
 #include <string>
@@ -267,6 +269,40 @@ TEST_P(DatasetWriterTest, XmlNestsDetailRecordsInsideTheirMasterRecord) {
   options.IncludeParams = false;
   EXPECT_THAT(Xml("<lsql><q>select 1 as x</q></lsql>", options, {"city=Prague"}),
               HasSubstr("<morvex_data xmlns=\"urn:x\" xmlns:p=\"urn:p\"><q>"));
+}
+
+// Each written statement adds its element and a record element: 1023
+// nested statements write 2048 levels (with the root and the fields), which
+// every reader reads; one more fails before any statement runs, naming the
+// limit, as does a wrapper that adds the level.
+TEST_P(DatasetWriterTest, XmlRefusesTemplatesThatWouldNestDeeperThanReadersRead) {
+  const auto deep = [](int statements, const char* innermost) {
+    std::string xml = "<lsql>";
+    for (int i = 0; i < statements; ++i) xml += "<s>select 1 as x";
+    xml += innermost;
+    for (int i = 0; i < statements; ++i) xml += "</s>";
+    return xml + "</lsql>";
+  };
+  const std::string written = Xml(deep(1023, ""));
+  size_t fields = 0;
+  for (size_t at = written.find("<x>1</x>"); at != std::string::npos;
+       at = written.find("<x>1</x>", at + 1)) {
+    ++fields;
+  }
+  EXPECT_EQ(fields, 1023u);
+  const std::string tooDeep =
+      "The dataset XML of this template would nest deeper than 2048 levels, more than any "
+      "reader accepts.";
+  TMemoryStream out;
+  EXPECT_EQ(ErrorOf(deep(1024, ""), XmlOptions(), out), tooDeep);
+  EXPECT_EQ(out.Data(), "");
+  TDatasetWriterOptions wrapped = XmlOptions();
+  wrapped.RecordTag = "root/wrapper/r";
+  EXPECT_EQ(ErrorOf(deep(1023, ""), wrapped, out), tooDeep);
+  // No-write statements add no level.
+  EXPECT_NE(Xml(deep(1022, "<n no-write='yes'>select 2 as y<m>select 3 as z</m></n>"))
+                .find("<m><r><z>3</z></r></m>"),
+            std::string::npos);
 }
 
 TEST_P(DatasetWriterTest, XmlRecordTagNamesRootWrappersAndRecords) {

@@ -204,6 +204,33 @@ TEST(SaxReader, DecodesByByteOrderMarkAndDeclaration) {
                                       "text \xE2\x82\xAC", "</r {}", "end-document"}));
 }
 
+// UTF-32 as the writers write it: "utf-32" with the mark FF FE 00 00 (which
+// libxml2 alone takes for UTF-16LE), and both byte orders without a mark.
+TEST(SaxReader, DecodesUtf32WithAndWithoutAMark) {
+  const std::string text = "<?xml version=\"1.0\" encoding=\"utf-32\"?><r>\xD0\x90\xE6\x9D\xB1</r>";
+  const std::vector<std::string> expected = {"start-document", "<r {}r",
+                                             "text \xD0\x90\xE6\x9D\xB1", "</r {}", "end-document"};
+  for (const char* name : {"utf-32", "utf-32le", "utf-32be"}) {
+    const TEncoding& encoding = EncodingForName(name);
+    TOneByteStream input(std::string(encoding.Preamble()) + encoding.GetBytes(text));
+    EXPECT_EQ(ReadEvents(input), expected) << name;
+  }
+  EXPECT_EQ(ReadEvents(std::string("\0\0\xFE\xFF", 4) + EncodingForName("utf-32be").GetBytes(text)),
+            expected);
+}
+
+TEST(SaxReader, RefusesNestingDeeperThanEveryReaderAccepts) {
+  const auto nested = [](int depth) {
+    std::string xml;
+    for (int i = 0; i < depth; ++i) xml += "<a>";
+    for (int i = 0; i < depth; ++i) xml += "</a>";
+    return xml;
+  };
+  EXPECT_EQ(ReadEvents(nested(2048)).size(), 2u * 2048 + 2);
+  EXPECT_EQ(ParseError(nested(2049)), "the document nests deeper than 2048 levels [line: 1, col: " +
+                                          std::to_string(2049 * 3) + "]");
+}
+
 TEST(SaxReader, MalformedInputRaisesTheReasonWithLineAndColumn) {
   std::vector<std::string> events;
   EXPECT_EQ(ParseError("<r>\n  <a></r>", &events),
@@ -431,6 +458,28 @@ TEST(SaxWriter, DirectWritingHelpersUseASpaceForEmptyNamesAndSkipEmptyText) {
 // Element and attribute names often come from data (column names, CSV
 // headers); one that XML cannot hold must fail loudly, not produce a document
 // nobody can read.
+// What is written reads back: an element deeper than every reader accepts
+// fails, naming the limit, before anything of it is written.
+TEST(SaxWriter, RefusesToNestDeeperThanEveryReaderAccepts) {
+  TMemoryStream out;
+  TXMLParser writer;
+  writer.SetOutput(&out);
+  writer.writing = true;
+  writer.omitXMLDeclaration = true;
+  for (int i = 0; i < 2047; ++i) WriteStartElement(writer, "", "a", "a", nullptr);
+  writer.TextElement("b", "x", false);
+  WriteStartElement(writer, "", "b", "b", nullptr);
+  try {
+    WriteStartElement(writer, "", "c", "c", nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const EMorvexError& error) {
+    EXPECT_STREQ(error.what(),
+                 "The XML output would nest deeper than 2048 levels, more than any reader "
+                 "accepts.");
+  }
+  EXPECT_THROW(writer.TextElement("c", "x", false), EMorvexError);
+}
+
 TEST(SaxWriter, RefusesNamesXmlCannotHold) {
   for (const char* bad : {"count(*)", "order id", "1st", "-x", "a<b", " "}) {
     TMemoryStream out;
