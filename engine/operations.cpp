@@ -48,10 +48,13 @@ TScriptTransformInfo ScriptTransformInfo(const TXTransformInfo& t) {
           t.FlatText,  t.Indent,        t.Language};
 }
 
-// Progress and summary lines of the sessions are detail lines.
+// Progress and summary lines of the sessions are detail lines; a warning
+// ("Warning: ...") is shown without -v too.
 ProgressSink DetailSink(const TOutputCallback& progress) {
   if (!progress) return {};
-  return [&progress](const std::string& line) { progress(line, LevelDetail); };
+  return [&progress](const std::string& line) {
+    progress(line, line.starts_with(kWarningPrefix) ? LevelHeadline : LevelDetail);
+  };
 }
 
 TConvertEndpoint Endpoint(const TXSourceInfo& info) {
