@@ -120,7 +120,8 @@ bool JsonToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destinati
     // members are the records; when none of them gives a cell, the records
     // are surely one level down.
     const size_t rootMembers = TJsonDocument::Children(root).size();
-    if (header.empty() && rows == &root && root.Kind == TJsonKind::Object && rootMembers > 1) {
+    if (header.empty() && options.RecordTag.empty() && rows == &root &&
+        root.Kind == TJsonKind::Object && rootMembers > 1) {
       throw EMorvexError("record-tag is needed: the root holds " + std::to_string(rootMembers) +
                          " members");
     }
