@@ -1,5 +1,6 @@
 #include "convert/conversion_io.h"
 
+#include "templates/field_text.h"
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
@@ -142,9 +143,24 @@ TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy) {
     input.Position();
     return input;
   } catch (const EMorvexError&) {
-    copy = std::make_unique<TMemoryStream>(input.ReadToEnd());
-    return *copy;
   }
+  std::unique_ptr<TFileStream> file = CreateTemporaryFile("input", "the input");
+  const auto buffer = std::make_unique_for_overwrite<char[]>(kBlockBytes);
+  while (const size_t count = input.Read(buffer.get(), kBlockBytes)) {
+    file->Write(buffer.get(), count);
+  }
+  file->SetPosition(0);
+  copy = std::move(file);
+  return *copy;
+}
+
+void AppendCsvLine(std::string& line, const std::vector<std::string>& cells,
+                   std::string_view delimiter, std::string_view quote) {
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (i > 0) line += delimiter;
+    AppendCsvQuoted(line, cells[i], quote);
+  }
+  line += "\r\n";
 }
 
 void ReportProgress(const ProgressSink& progress, int64_t count) {

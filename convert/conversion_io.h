@@ -17,8 +17,11 @@ namespace morvex {
 class TStream;
 class TEncoding;
 
-// One line of progress or summary text; an empty sink produces nothing.
+// One line of progress or summary text; an empty sink produces nothing. A
+// line that starts with kWarningPrefix is a warning, which the runner shows
+// also when it leaves progress lines out.
 using ProgressSink = std::function<void(const std::string&)>;
+inline constexpr std::string_view kWarningPrefix = "Warning: ";
 
 // A source or a destination: a named stream when `Stream` is set (then
 // `Location` is the stream's name), otherwise the file at `Location`.
@@ -111,9 +114,15 @@ std::vector<std::string_view> OptionItems(std::string_view text, char separator)
 // opened) is left where it is.
 void RewindIfSeekable(TStream& stream);
 
-// `input` itself when it can seek, otherwise `copy` filled with the rest of
-// its bytes, for readers that pass over their input twice.
+// `input` itself when it can seek, otherwise `copy`: an unnamed temporary
+// file (CreateTemporaryFile) holding the rest of its bytes, for readers that
+// pass over their input twice without holding it in memory.
 TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy);
+
+// Appends one CSV line: each cell enclosed in `quote` with the quotes inside
+// doubled, the cells joined by `delimiter`, and CR LF.
+void AppendCsvLine(std::string& line, const std::vector<std::string>& cells,
+                   std::string_view delimiter, std::string_view quote);
 
 // "<count> records processed ..." every 10000 records.
 void ReportProgress(const ProgressSink& progress, int64_t count);

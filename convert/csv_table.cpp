@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "convert/conversion_io.h"
 #include "convert/text_input.h"
+#include "text/error.h"
 #include "text/stream.h"
 
 namespace morvex {
@@ -51,7 +53,23 @@ void TCsvReader::Rewind() {
   pos_ = 0;
   atEnd_ = false;
   field_.clear();
-  inQuotes_ = skipLf_ = recordOpen_ = false;
+  inQuotes_ = skipLf_ = recordOpen_ = afterCr_ = fieldReplaced_ = false;
+  line_ = 1;
+  quoteLine_ = 0;
+  nextReplaced_ = 0;
+  replacedValues_ = 0;
+}
+
+std::string TCsvReader::ReplacedValuesWarning() const {
+  if (replacedValues_ == 0) return {};
+  const std::string form = input_->FormName();
+  std::string line = std::string(kWarningPrefix) + std::to_string(replacedValues_) +
+                     " value(s) of the CSV input held bytes that are not valid " + form +
+                     "; each was read with U+FFFD in their place.";
+  if (form == "UTF-8") {
+    line += " Name the input's code page in the encoding attribute of <source> to read them.";
+  }
+  return line;
 }
 
 bool TCsvReader::Fill() {
@@ -63,6 +81,7 @@ bool TCsvReader::Fill() {
     return false;
   }
   sawText_ = true;
+  nextReplaced_ = 0;
   return true;
 }
 
@@ -75,6 +94,10 @@ void TCsvReader::EndField(std::vector<std::string>& cells, size_t& used) {
   // not allocated again for every record.
   if (used == cells.size()) cells.emplace_back();
   std::string& cell = cells[used++];
+  if (fieldReplaced_) {
+    fieldReplaced_ = false;
+    ++replacedValues_;
+  }
   if (quote_.empty() || !StartsWithAt(field_, 0, quote_)) {
     cell.swap(field_);
     field_.clear();
@@ -110,6 +133,10 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
         cells.clear();
         return false;
       }
+      if (InQuotedValue()) {
+        throw EMorvexError("The quoted value that opens on line " + std::to_string(quoteLine_) +
+                           " is not closed at the end of the CSV input.");
+      }
       EndField(cells, used);
       cells.resize(used);
       recordOpen_ = false;
@@ -117,6 +144,7 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
       return true;
     }
     const std::string_view text = chunk_;
+    const std::vector<size_t>& replaced = input_->Replaced();
     while (pos_ < text.size()) {
       const char c = text[pos_];
       const auto u = static_cast<unsigned char>(c);
@@ -128,11 +156,15 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
       skipLf_ = false;
       if (c == '\r' || c == '\n') {
         if (InQuotedValue()) {
+          if (c == '\r' || !afterCr_) ++line_;
+          afterCr_ = c == '\r';
           field_.push_back(c);
           recordOpen_ = true;
           ++pos_;
           continue;
         }
+        ++line_;
+        afterCr_ = false;
         ++pos_;
         skipLf_ = c == '\r';
         EndField(cells, used);
@@ -142,6 +174,7 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
         return true;
       }
       recordOpen_ = true;
+      afterCr_ = false;
       if (c == sep0 && StartsWithAt(text, pos_, separator_)) {
         pos_ += separator_.size();
         if (inQuotes_) {
@@ -154,6 +187,7 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
       if (quoting && c == quote0 && StartsWithAt(text, pos_, quote_)) {
         pos_ += quote_.size();
         inQuotes_ = !inQuotes_;
+        if (inQuotes_) quoteLine_ = line_;
         field_.append(quote_);
         continue;
       }
@@ -169,6 +203,10 @@ bool TCsvReader::Next(std::vector<std::string>& cells) {
         if (static_cast<unsigned char>(d) < 32 || d == sep0 || (quoting && d == quote0)) break;
         ++end;
       }
+      // Replacements are ordinary characters: only a run can hold one.
+      for (; nextReplaced_ < replaced.size() && replaced[nextReplaced_] < end; ++nextReplaced_) {
+        if (replaced[nextReplaced_] >= pos_) fieldReplaced_ = true;
+      }
       field_.append(text, pos_, end - pos_);
       pos_ = end;
     }
@@ -180,12 +218,16 @@ bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view enc
                   std::string& message) {
   table.clear();
   message.clear();
-  try {
-    std::unique_ptr<TFileStream> file;
-    if (stream == nullptr) {
+  std::unique_ptr<TFileStream> file;
+  if (stream == nullptr) {
+    try {
       file = std::make_unique<TFileStream>(path, TFileStream::Mode::Read);
-      stream = file.get();
+    } catch (const EMorvexError&) {
+      return false;  // an input that cannot be opened fails with an empty message
     }
+    stream = file.get();
+  }
+  try {
     TCsvReader reader(*stream, delimiter, quote, encodingName);
     std::vector<std::string> cells;
     size_t width = 0;
@@ -193,12 +235,15 @@ bool ReadCsvTable(const std::string& path, TStream* stream, std::string_view enc
       width = std::max(width, cells.size());
       table.push_back(std::move(cells));
     }
-    if (table.empty()) return false;
+    if (table.empty()) {
+      message = kEmptyCsvMessage;
+      return false;
+    }
     for (auto& row : table) row.resize(width);
     return true;
-  } catch (const std::exception&) {
-    // An unreadable input fails like an empty one.
+  } catch (const EMorvexError& error) {
     table.clear();
+    message = error.what();
     return false;
   }
 }

@@ -63,7 +63,7 @@ bool CsvToXml(const TConvertEndpoint& source, const TConvertEndpoint& destinatio
     std::vector<std::string> cells;
     size_t width = 0;
     while (reader.Next(cells)) width = std::max(width, cells.size());
-    if (reader.InputWasEmpty()) return false;
+    if (reader.InputWasEmpty()) throw EMorvexError(kEmptyCsvMessage);
     reader.Rewind();
 
     const TCsvXmlNames names = NamesFor(source, options.RecordTag);
@@ -100,6 +100,8 @@ bool CsvToXml(const TConvertEndpoint& source, const TConvertEndpoint& destinatio
       ReportProgress(progress, count);
     }
     if (progress) {
+      const std::string warning = reader.ReplacedValuesWarning();
+      if (!warning.empty()) progress(warning);
       std::string path;
       for (const std::string& wrapper : names.Wrappers) {
         if (!path.empty()) path += '/';

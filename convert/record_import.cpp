@@ -153,8 +153,8 @@ size_t HighestColumnNumber(const _xmlNode* element, const TLSQLConnHelper& helpe
 void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& options,
                       _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
                       const std::vector<std::string>& parameters) {
-  // An empty or unreadable input fails with an empty message, as the CSV
-  // conversions do.
+  // An input that cannot be opened fails with an empty message, an empty
+  // one with kEmptyCsvMessage, as the CSV conversions do.
   std::unique_ptr<TConvertInput> input;
   try {
     input = std::make_unique<TConvertInput>(source);
@@ -173,7 +173,7 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   TStream& stream = highest > 0 ? SeekableInput(input->Stream(), copy) : input->Stream();
   TCsvReader reader(stream, options.Delimiter, options.Quote, source.Encoding);
   std::vector<std::string> cells;
-  if (!reader.Next(cells)) throw EMorvexError("");
+  if (!reader.Next(cells)) throw EMorvexError(kEmptyCsvMessage);
   size_t width = cells.size();
   if (highest > width) {
     while (reader.Next(cells)) width = std::max(width, cells.size());
@@ -187,7 +187,19 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   int64_t affected = 0;
   import_detail::TRecordFailure failure;
   bool firstIsData = !options.HeaderRow;
-  while (firstIsData || reader.Next(cells)) {
+  while (true) {
+    if (!firstIsData) {
+      bool more = false;
+      try {
+        more = reader.Next(cells);
+      } catch (const EMorvexError& error) {
+        failure = {count + 1, error.what()};
+        // A statement queued for an earlier record may have failed first.
+        import_detail::FlushRecords(helper, count, affected, failure);
+        break;
+      }
+      if (!more) break;
+    }
     firstIsData = false;
     cells.resize(width);
     list.SetCells(cells);
@@ -199,6 +211,8 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
     ReportProgress(progress, count);
   }
   if (failure.Record == 0 && import_detail::FlushRecords(helper, count, affected, failure)) {
+    const std::string warning = reader.ReplacedValuesWarning();
+    if (!warning.empty() && progress) progress(warning);
     import_detail::ReportSummary(progress, count, affected);
     return;
   }

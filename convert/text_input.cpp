@@ -13,7 +13,11 @@ namespace {
 
 constexpr size_t kChunkBytes = 256 * 1024;
 
-bool IsHighSurrogate(unsigned unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
 
 // The encoding a source names when it is one the input may be decoded in:
 // neither unknown nor a Unicode form nor the system encoding (UTF-8).
@@ -54,17 +58,25 @@ bool TTextInput::InvalidUtf8() {
 }
 
 TTextInput::TTextInput(TStream& stream, std::string_view declaredEncoding) : stream_(stream) {
-  char mark[3] = {0, 0, 0};
+  char mark[4] = {0, 0, 0, 0};
   size_t got = 0;
-  while (got < 3) {
-    const size_t n = stream_.Read(mark + got, 3 - got);
+  while (got < 4) {
+    const size_t n = stream_.Read(mark + got, 4 - got);
     if (n == 0) break;
     got += n;
   }
   const std::string_view head(mark, got);
   size_t skip = 0;
+  // FF FE 00 00 is the UTF-32LE mark before it is a UTF-16LE text that
+  // starts with U+0000.
   if (head.starts_with("\xEF\xBB\xBF")) {
     skip = 3;
+  } else if (head.starts_with(std::string_view("\xFF\xFE\0\0", 4))) {
+    form_ = Form::Utf32Le;
+    skip = 4;
+  } else if (head.starts_with(std::string_view("\0\0\xFE\xFF", 4))) {
+    form_ = Form::Utf32Be;
+    skip = 4;
   } else if (head.starts_with("\xFF\xFE")) {
     form_ = Form::Utf16Le;
     skip = 2;
@@ -96,8 +108,80 @@ void TTextInput::Rewind() {
   if (form_ == Form::Declared) decoder_ = std::make_unique<TDecoder>(*declared_);
 }
 
+std::string TTextInput::FormName() const {
+  switch (form_) {
+    case Form::Utf8:
+      return "UTF-8";
+    case Form::Utf16Le:
+      return "UTF-16LE";
+    case Form::Utf16Be:
+      return "UTF-16BE";
+    case Form::Utf32Le:
+      return "UTF-32LE";
+    case Form::Utf32Be:
+      return "UTF-32BE";
+    case Form::Declared:
+      break;
+  }
+  return declared_->IconvName();
+}
+
+size_t TTextInput::DecodeUtf8Replacing(std::string& chunk) {
+  // As SanitizeUtf8, noting where each replacement goes.
+  const std::string_view bytes = buffer_;
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    const size_t start = pos;
+    if (DecodeUtf8Char(bytes, pos) == kReplacementCharacter &&
+        bytes.substr(start, pos - start) != kReplacementUtf8) {
+      replaced_.push_back(chunk.size());
+      chunk.append(kReplacementUtf8);
+    } else {
+      chunk.append(bytes, start, pos - start);
+    }
+  }
+  return bytes.size();
+}
+
+size_t TTextInput::DecodeUnits(std::string& chunk, bool atEnd) {
+  const bool wide = form_ == Form::Utf32Le || form_ == Form::Utf32Be;
+  const bool le = form_ == Form::Utf16Le || form_ == Form::Utf32Le;
+  const size_t width = wide ? 4 : 2;
+  const auto unit = [&](size_t at) {
+    char32_t value = 0;
+    for (size_t i = 0; i < width; ++i) {
+      const auto byte = static_cast<unsigned char>(buffer_[at + (le ? width - 1 - i : i)]);
+      value = value << 8 | byte;
+    }
+    return value;
+  };
+  const size_t end = buffer_.size() / width * width;
+  size_t at = 0;
+  while (at < end) {
+    char32_t c = unit(at);
+    size_t used = width;
+    if (!wide && IsHighSurrogate(c)) {
+      if (at + 2 >= end && !atEnd) break;  // its pair comes with the next read
+      if (at + 2 < end && IsLowSurrogate(unit(at + 2))) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
+        used = 4;
+      }
+    }
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      replaced_.push_back(chunk.size());
+      chunk.append(kReplacementUtf8);
+    } else {
+      AppendUtf8(chunk, c);
+    }
+    at += used;
+  }
+  // Bytes that cannot form a unit at the very end are dropped.
+  return atEnd ? buffer_.size() : at;
+}
+
 bool TTextInput::Next(std::string& chunk) {
   chunk.clear();
+  replaced_.clear();
   if (!readBuffer_) readBuffer_ = std::make_unique_for_overwrite<char[]>(kChunkBytes);
   while (chunk.empty()) {
     const size_t n = stream_.Read(readBuffer_.get(), kChunkBytes);
@@ -118,26 +202,10 @@ bool TTextInput::Next(std::string& chunk) {
       if (IsValidUtf8(buffer_)) {
         chunk.swap(buffer_);
       } else {
-        chunk = SanitizeUtf8(buffer_);
+        DecodeUtf8Replacing(chunk);
       }
     } else {
-      const size_t units = buffer_.size() / 2;
-      std::u16string text;
-      text.reserve(units);
-      const bool le = form_ == Form::Utf16Le;
-      for (size_t i = 0; i < units; ++i) {
-        const auto a = static_cast<unsigned char>(buffer_[2 * i]);
-        const auto b = static_cast<unsigned char>(buffer_[2 * i + 1]);
-        text.push_back(static_cast<char16_t>(le ? (a | b << 8) : (a << 8 | b)));
-      }
-      size_t keepFrom = units * 2;
-      if (!atEnd && !text.empty() && IsHighSurrogate(text.back())) {
-        text.pop_back();
-        keepFrom -= 2;
-      }
-      // An odd byte at the very end cannot form a character: it is dropped.
-      if (!atEnd) pending_.assign(buffer_, keepFrom);
-      chunk = Utf16ToUtf8(text);
+      pending_.assign(buffer_, DecodeUnits(chunk, atEnd));
     }
     if (atEnd && chunk.empty()) return false;
   }

@@ -48,13 +48,12 @@ TScriptTransformInfo ScriptTransformInfo(const TXTransformInfo& t) {
           t.FlatText,  t.Indent,        t.Language};
 }
 
-// Progress and summary lines of the operations are detail lines; a line
-// that starts with "Warning: " is shown without -v too, as the runner's own
-// warnings are.
+// Progress and summary lines of the sessions are detail lines; a warning
+// ("Warning: ...") is shown without -v too.
 ProgressSink DetailSink(const TOutputCallback& progress) {
   if (!progress) return {};
   return [&progress](const std::string& line) {
-    progress(line, line.starts_with("Warning: ") ? LevelHeadline : LevelDetail);
+    progress(line, line.starts_with(kWarningPrefix) ? LevelHeadline : LevelDetail);
   };
 }
 

@@ -43,24 +43,6 @@ TStream& StreamOf(const TXSourceInfo& info) {
 // never copied while it grows.
 constexpr size_t kStdInMemoryLimit = 8u << 20;
 
-// An unlinked read-write file in the temporary directory.
-std::unique_ptr<TFileStream> SpoolFile() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    // File systems without O_TMPFILE: a named file, removed at once.
-    std::string path = dir + "/morvex-stdin-XXXXXX";
-    fd = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(path.c_str());
-  }
-  if (fd < 0) {
-    throw EMorvexError("Cannot keep standard input in a temporary file in " + dir + ": " +
-                       std::strerror(errno));
-  }
-  return std::make_unique<TFileStream>(fd, "StdIn", true);
-}
-
 }  // namespace
 
 std::unique_ptr<TStream> ReadStandardInput() {
@@ -75,7 +57,7 @@ std::unique_ptr<TStream> ReadStandardInput() {
     } else {
       content.append(buffer, count);
       if (content.size() > kStdInMemoryLimit) {
-        spool = SpoolFile();
+        spool = CreateTemporaryFile("StdIn", "standard input");
         spool->Write(content);
         std::string().swap(content);
       }

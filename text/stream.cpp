@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -329,6 +330,23 @@ void TFileStream::SetSize(int64_t size) {
   if (rc != 0) RaiseFileError("set the size of", path_, errno);
   off_t position = ::lseek(fd_, 0, SEEK_CUR);
   if (position > size) ::lseek(fd_, static_cast<off_t>(size), SEEK_SET);
+}
+
+std::unique_ptr<TFileStream> CreateTemporaryFile(std::string name, std::string_view what) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    // File systems without O_TMPFILE: a named file, removed at once.
+    std::string path = dir + "/morvex-XXXXXX";
+    fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(path.c_str());
+  }
+  if (fd < 0) {
+    throw EMorvexError("Cannot keep " + std::string(what) + " in a temporary file in " + dir +
+                       ": " + std::strerror(errno));
+  }
+  return std::make_unique<TFileStream>(fd, std::move(name), true);
 }
 
 }  // namespace morvex

@@ -123,4 +123,10 @@ class TFileStream final : public TStream {
   size_t rpos_ = 0, rlen_ = 0;  // unread bytes of rbuf_
 };
 
+// A new, empty read-write file in $TMPDIR (else /tmp) that has no name in
+// the file system, so that it goes away when closed, however the process
+// ends. `name` names it in errors; raises EMorvexError
+// "Cannot keep <what> in a temporary file in <dir>: <reason>".
+std::unique_ptr<TFileStream> CreateTemporaryFile(std::string name, std::string_view what);
+
 }  // namespace morvex

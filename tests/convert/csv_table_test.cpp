@@ -33,7 +33,6 @@ TEST(CsvTable, Dialect) {
        "a;\"b;c\";\"x\"\"y\"\"z\"",
        {{"a", "b;c", "x\"y\"z"}}},
       {"text after the closing quote is dropped", "\"ab\"cd;e", {{"ab", "e"}}},
-      {"an unclosed quote runs to the end", "\"ab;c", {{"ab;c"}}},
       {"short rows are filled", "a;b\r\nc;d;e\r\n", {{"a", "b", ""}, {"c", "d", "e"}}},
       {"CR LF, lone CR and lone LF end records", "a\r\nb\rc\nd", {{"a"}, {"b"}, {"c"}, {"d"}}},
       {"an empty line is one empty cell", "a;b\r\n\r\nc;d", {{"a", "b"}, {"", ""}, {"c", "d"}}},
@@ -53,6 +52,30 @@ TEST(CsvTable, Dialect) {
     SCOPED_TRACE(c.Name);
     EXPECT_EQ(Read(c.Text), c.Expected);
   }
+}
+
+// A quoted value still open at the end of the text would take in every line
+// after its quote: it fails, naming the line where that quote opened. Lines
+// end at CR LF, LF and a lone CR, inside quoted values too.
+TEST(CsvTable, QuotedValueOpenAtTheEndFailsNamingItsLine) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"line 1", "\"ab;c"},
+      {"line 2", "a;b\r\n1;\"x\r\n2;y\r\n3;z\r\n"},
+      {"line 4", "\"1\r\n2\n3\r4\";\"open\r\nrest"},
+      {"line 3", "a\n\"x\r\ny\"z\"w\nq"},
+  };
+  for (const auto& [line, text] : cases) {
+    TMemoryStream stream(text);
+    Rows table;
+    std::string message;
+    EXPECT_FALSE(ReadCsvTable("", &stream, "", ";", "\"", table, message)) << text;
+    EXPECT_EQ(message, std::string("The quoted value that opens on ") + line +
+                           " is not closed at the end of the CSV input.");
+    EXPECT_TRUE(table.empty());
+  }
+  // Closed quotes, a stray quote inside an unquoted cell, and no quoting.
+  EXPECT_EQ(Read("\"a\";b\"c\nd"), (Rows{{"a", "b\"c"}, {"d", ""}}));
+  EXPECT_EQ(Read("\"a;b", ";", ""), (Rows{{"\"a", "b"}}));
 }
 
 TEST(CsvTable, DelimiterAndQuoteOptions) {
@@ -75,15 +98,65 @@ TEST(CsvTable, DecodesByByteOrderMark) {
                              8)),
             (Rows{{"a", "\xC3\xA4"}}));
   EXPECT_EQ(Read(std::string("\xFE\xFF\0a\0;\0\xE4", 8)), (Rows{{"a", "\xC3\xA4"}}));
+  // UTF-32 in both byte orders, with a character beyond the BMP.
+  const std::string text = "a;\xC3\xA4\r\n\xF0\x9F\x98\x80;b";
+  const Rows rows{{"a", "\xC3\xA4"}, {"\xF0\x9F\x98\x80", "b"}};
+  EXPECT_EQ(Read(EncodingForName("utf-32le").GetBytes("\xEF\xBB\xBF" + text)), rows);
+  EXPECT_EQ(Read(EncodingForName("utf-32be").GetBytes("\xEF\xBB\xBF" + text)), rows);
 }
 
-TEST(CsvTable, EmptyOrUnreadableInputFailsWithEmptyMessage) {
+std::string ReplacementWarning(const std::string& bytes, int64_t& count) {
+  TMemoryStream stream(bytes);
+  TCsvReader reader(stream, ";", "\"");
+  std::vector<std::string> cells;
+  while (reader.Next(cells)) {
+  }
+  count = reader.ReplacedValueCount();
+  return reader.ReplacedValuesWarning();
+}
+
+// Values that hold U+FFFD in place of input that was not valid are counted
+// once each; a U+FFFD the input itself holds is not counted.
+TEST(CsvReader, CountsValuesReadWithReplacements) {
+  int64_t count = -1;
+  EXPECT_EQ(ReplacementWarning("a;\xEF\xBF\xBD\r\n\xC3\xA4;b", count), "");
+  EXPECT_EQ(count, 0);
+  const std::string latin1 =
+      "id;name\r\n1;caf\xE9\r\n2;\xE9t\xE9\r\n3;\"x\xFF\ny\";\xEF\xBF\xBD\r\n";
+  EXPECT_EQ(ReplacementWarning(latin1, count),
+            "Warning: 3 value(s) of the CSV input held bytes that are not valid UTF-8; each was "
+            "read with U+FFFD in their place. Name the input's code page in the encoding "
+            "attribute of <source> to read them.");
+  EXPECT_EQ(count, 3);
+  // Past a read chunk's end, and once per reading.
+  std::string big(300 * 1024, 'x');
+  big += ";\xE9\r\n";
+  TMemoryStream stream(big + big);
+  TCsvReader reader(stream, ";", "\"");
+  std::vector<std::string> cells;
+  for (int pass = 0; pass < 2; ++pass) {
+    while (reader.Next(cells)) {
+    }
+    EXPECT_EQ(reader.ReplacedValueCount(), 2);
+    reader.Rewind();
+  }
+  // A lone surrogate in UTF-16.
+  EXPECT_EQ(ReplacementWarning(std::string("\xFF\xFE"
+                                           "a\0;\0\0\xD8"
+                                           "b\0",
+                                           10),
+                               count),
+            "Warning: 1 value(s) of the CSV input held bytes that are not valid UTF-16LE; each "
+            "was read with U+FFFD in their place.");
+}
+
+TEST(CsvTable, EmptyInputFailsSayingSoAndUnreadableWithEmptyMessage) {
   for (std::string text : {std::string(), std::string("\xEF\xBB\xBF")}) {
     TMemoryStream stream(text);
     Rows table;
     std::string message = "unset";
     EXPECT_FALSE(ReadCsvTable("", &stream, "", ";", "\"", table, message));
-    EXPECT_EQ(message, "");
+    EXPECT_EQ(message, "The CSV input is empty.");
   }
   Rows table;
   std::string message = "unset";

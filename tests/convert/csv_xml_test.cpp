@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <thread>
 
 #include "convert/csv_to_xml.h"
 #include "convert/xml_to_csv.h"
@@ -90,13 +94,33 @@ TEST(CsvToXml, ProgressEveryTenThousandRecords) {
                                       "orders: 20001 record(s) processed."}));
 }
 
-TEST(CsvToXml, EmptySourceFailsWithEmptyMessageAndWritesNothing) {
-  TConversionRun run("");
-  run.Message = "unset";
-  EXPECT_FALSE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
-  EXPECT_EQ(run.Message, "");
-  EXPECT_EQ(run.Result(), "");
-  EXPECT_TRUE(run.Lines.empty());
+TEST(CsvToXml, EmptyOrUnclosedSourceFailsAndWritesNothing) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "The CSV input is empty."},
+      {"a;b\r\n1;\"open\r\n2;x\r\n",
+       "The quoted value that opens on line 2 is not closed at the end of the CSV input."},
+  };
+  for (const auto& [csv, expected] : cases) {
+    TConversionRun run(csv);
+    EXPECT_FALSE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+    EXPECT_EQ(run.Message, expected);
+    EXPECT_EQ(run.Result(), "");
+    EXPECT_TRUE(run.Lines.empty());
+  }
+}
+
+// Input that is not valid UTF-8 and names no encoding: one warning line
+// counts the values that hold U+FFFD, before the summary.
+TEST(CsvToXml, WarnsOnceOfValuesReadWithReplacements) {
+  TConversionRun run("a;b\r\n\xE9;\xE9\xE9\r\nok;\xE9\r\n");
+  CsvToXmlText(run);
+  ASSERT_EQ(run.Lines.size(), 2u);
+  EXPECT_EQ(run.Lines[0].rfind("Warning: 3 value(s) of the CSV input held bytes that are not "
+                               "valid UTF-8;",
+                               0),
+            0u)
+      << run.Lines[0];
+  EXPECT_EQ(run.Lines[1], "orders: 2 record(s) processed.");
 }
 
 TEST(CsvToXml, InvalidRecordTagFailsWithTheWritersMessage) {
@@ -126,7 +150,77 @@ TEST(XmlToCsv, RecordsNamedLikeTheRootsFirstChild) {
       "<shop><order a='x'><id>1</id></order><note>n</note><sub><order><id>2</id><extra>e</extra>"
       "</order></sub></shop>");
   run.Options.HeaderRow = false;
-  EXPECT_EQ(XmlToCsvText(run), std::string(kUtf8Mark) + "\"1\"\r\n\"2\";\"e\"\r\n");
+  EXPECT_EQ(XmlToCsvText(run), std::string(kUtf8Mark) + "\"1\";\"\"\r\n\"2\";\"e\"\r\n");
+}
+
+// Each cell goes under its own column: the columns are the child names in
+// the order first seen over all records, a name a record repeats has a
+// column per occurrence, and every line has a cell per column.
+TEST(XmlToCsv, CellsStayUnderTheirColumns) {
+  const char* xml =
+      "<d><r><a>1</a><b>2</b></r><r><b>3</b><c>4</c></r><r/>"
+      "<r><x:a xmlns:x='urn:x'>5</x:a><c>6</c><a>7</a><a>8</a></r><r><b>9</b><b>10</b></r></d>";
+  TConversionRun run(xml);
+  EXPECT_EQ(XmlToCsvText(run), std::string(kUtf8Mark) +
+                                   "\"a\";\"b\";\"c\";\"a\";\"a\";\"b\"\r\n"
+                                   "\"1\";\"2\";\"\";\"\";\"\";\"\"\r\n"
+                                   "\"\";\"3\";\"4\";\"\";\"\";\"\"\r\n"
+                                   "\"\";\"\";\"\";\"\";\"\";\"\"\r\n"
+                                   "\"7\";\"\";\"6\";\"5\";\"8\";\"\"\r\n"
+                                   "\"\";\"9\";\"\";\"\";\"\";\"10\"\r\n");
+  EXPECT_EQ(run.Lines, (std::vector<std::string>{"5 record(s) processed."}));
+  // Records that repeat a name in the same way keep their cells in order.
+  TConversionRun repeated("<d><r><a>1</a><a>2</a></r><r><a>3</a></r></d>");
+  EXPECT_EQ(XmlToCsvText(repeated),
+            std::string(kUtf8Mark) + "\"a\";\"a\"\r\n\"1\";\"2\"\r\n\"3\";\"\"\r\n");
+}
+
+// A column that first comes after many records: the lines written so far
+// are written again with it, progress lines are not repeated, and the same
+// comes out of a pipe that is read once into a temporary file and into an
+// output that cannot be taken back.
+TEST(XmlToCsv, LateColumnRewritesTheLines) {
+  std::string xml = "<d>";
+  std::string expected = std::string(kUtf8Mark) + "\"id\";\"late\"\r\n";
+  for (int i = 1; i <= 20001; ++i) {
+    const std::string id = std::to_string(i);
+    xml += "<r><id>" + id + "</id>" + (i == 20001 ? "<late>L</late>" : "") + "</r>";
+    expected += "\"" + id + "\";\"" + (i == 20001 ? "L" : "") + "\"\r\n";
+  }
+  xml += "</d>";
+  const std::vector<std::string> lines{"10000 records processed ...", "20000 records processed ...",
+                                       "20001 record(s) processed."};
+  TConversionRun run(xml);
+  EXPECT_EQ(XmlToCsvText(run), expected);
+  EXPECT_EQ(run.Lines, lines);
+
+  TTempDir dir;
+  const std::string fifo = dir.File("out.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = TTempDir::Read(fifo); });
+  TConversionRun piped("");
+  const std::string input = dir.Write("in.xml", xml);
+  std::ifstream file(input, std::ios::binary);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer([&] {
+    char buffer[4096];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+      if (::write(fds[1], buffer, static_cast<size_t>(file.gcount())) < 0) break;
+    }
+    ::close(fds[1]);
+  });
+  TFileStream pipe(fds[0], "pipe", true);
+  piped.Source.Stream = &pipe;
+  piped.Destination = {fifo, nullptr, ""};
+  const bool done =
+      XmlToCsv(piped.Source, piped.Destination, piped.Options, piped.Progress(), piped.Message);
+  writer.join();
+  reader.join();
+  EXPECT_TRUE(done) << piped.Message;
+  EXPECT_EQ(received, expected);
+  EXPECT_EQ(piped.Lines, lines);
 }
 
 TEST(XmlToCsv, RecordTagAndTextOptions) {
@@ -170,6 +264,12 @@ TEST(XmlToCsv, ParseErrorKeepsEarlierRecordsAndNamesThePlace) {
   EXPECT_NE(run.Message.find("line: 1"), std::string::npos) << run.Message;
   EXPECT_EQ(run.Result(), std::string(kUtf8Mark) + "\"a\"\r\n\"1\"\r\n");
   EXPECT_TRUE(run.Lines.empty());
+  // The records before the fault get the columns found before it.
+  TConversionRun late("<d><r><a>1</a></r><r><b>2</b></r><r><a>3</b></r></d>");
+  EXPECT_FALSE(
+      XmlToCsv(late.Source, late.Destination, late.Options, late.Progress(), late.Message));
+  EXPECT_NE(late.Message.find("line: 1"), std::string::npos) << late.Message;
+  EXPECT_EQ(late.Result(), std::string(kUtf8Mark) + "\"a\";\"b\"\r\n\"1\";\"\"\r\n\"\";\"2\"\r\n");
 }
 
 TEST(XmlToCsv, MissingSourceFileFails) {

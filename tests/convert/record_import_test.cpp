@@ -126,8 +126,8 @@ TEST_P(ImportTest, CsvWithoutHeaderRowAndWithoutDataRows) {
   options_.HeaderRow = true;
   EXPECT_EQ(Import(TFormat::Csv, "id\r\n", kInsertIdName),
             (Lines{"0 record(s) processed.", "0 record(s) affected."}));
-  // An empty input fails with an empty message and runs nothing.
-  EXPECT_EQ(ImportError(TFormat::Csv, "", kInsertIdName, false), "");
+  // An empty input fails saying so and runs nothing.
+  EXPECT_EQ(ImportError(TFormat::Csv, "", kInsertIdName, false), "The CSV input is empty.");
 }
 
 // A failing record stops the import: with one-transaction the table is
@@ -183,6 +183,27 @@ TEST_P(ImportTest, MalformedXmlKeepsOrRollsBackTheRecordsBeforeIt) {
   EXPECT_NE(message.find("[line: 2, col: "), std::string::npos) << message;
   EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"1", "2"}));
   EXPECT_EQ(lines_, (Lines{"2 record(s) processed.", "2 record(s) affected."}));
+}
+
+// A quoted value never closed fails at the end of the input, naming its
+// line; the records before it are kept, or rolled back with one-transaction.
+TEST_P(ImportTest, UnclosedCsvQuoteKeepsOrRollsBackTheRecordsBeforeIt) {
+  CreateTable("t", "id INTEGER, name VARCHAR(20)");
+  const std::string input = "id;name\r\n1;a\r\n2;b\r\n3;\"c\r\n4;d\r\n";
+  const std::string expected =
+      "The quoted value that opens on line 4 is not closed at the end of the CSV input.";
+  EXPECT_EQ(ImportError(TFormat::Csv, input, kInsertIdName, true), expected);
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"0"});
+  EXPECT_EQ(ImportError(TFormat::Csv, input, kInsertIdName, false), expected);
+  EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"1", "2"}));
+  EXPECT_EQ(lines_, (Lines{"2 record(s) processed.", "2 record(s) affected."}));
+
+  // Bytes that are not UTF-8: one warning line before the totals.
+  Exec("DELETE FROM {t}");
+  const Lines lines = Import(TFormat::Csv, "id;name\r\n5;caf\xE9\r\n", kInsertIdName);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].rfind("Warning: 1 value(s) of the CSV input held bytes", 0), 0u) << lines[0];
+  EXPECT_EQ(Rows("id, name"), Lines{"5|caf\xEF\xBF\xBD"});
 }
 
 // A table written as CSV and as dataset XML and imported back into an empty

@@ -250,8 +250,8 @@ TEST(JsonToCsv, RecordsAndCells) {
       "{\"orders\":[{\"id\":1,\"name\":\"a\\\"b\",\"x\":null,\"o\":{\"k\":1},\"ok\":true},"
       "{\"id\":2.5,\"name\":\"c\",\"extra\":\"e\"},[],5]}");
   EXPECT_EQ(JsonCsv(run),
-            "\"id\";\"name\";\"o\";\"ok\"\r\n\"1\";\"a\"\"b\";\"\";\"true\"\r\n"
-            "\"e\";\"2.5\";\"c\"\r\n");
+            "\"extra\";\"id\";\"name\";\"o\";\"ok\"\r\n\"\";\"1\";\"a\"\"b\";\"\";\"true\"\r\n"
+            "\"e\";\"2.5\";\"c\";\"\";\"\"\r\n");
   EXPECT_EQ(run.Lines, (std::vector<std::string>{"2 record(s) processed."}));
 }
 
@@ -259,7 +259,7 @@ TEST(JsonToCsv, ArrayRecordsAndOptions) {
   TConversionRun arrays("[[1,[2],null,{\"a\":1},\"s\"],[3]]");
   EXPECT_EQ(JsonCsv(arrays),
             "\"1\";\"col_2\";\"col_3\";\"4\"\r\n"
-            "\"1\";\"\";\"\";\"s\"\r\n\"3\"\r\n");
+            "\"1\";\"\";\"\";\"s\"\r\n\"3\";\"\";\"\";\"\"\r\n");
 
   TConversionRun json("{\"a\":{\"r1\":[1,{\"x\":[true]}],\"r0\":{\"k\":\"v\"}},\"b\":1}");
   json.Options.RecordTag = "a";
@@ -267,12 +267,48 @@ TEST(JsonToCsv, ArrayRecordsAndOptions) {
   json.Options.FlatText = false;
   json.Options.Delimiter = ",";
   json.Options.Quote = "'";
-  EXPECT_EQ(JsonCsv(json), "'v'\r\n'1','{\"x\":[true]}'\r\n");
+  // Member columns first, then positions: "k", 1, 2.
+  EXPECT_EQ(JsonCsv(json), "'v','',''\r\n'','1','{\"x\":[true]}'\r\n");
 
   TConversionRun none("{\"a\":1}");
   none.Options.RecordTag = "nothing";
   EXPECT_EQ(JsonCsv(none), "");
   EXPECT_EQ(none.Lines, (std::vector<std::string>{"0 record(s) processed."}));
+}
+
+// Members that come and go keep their columns: the header is every name
+// some record has with a value that is not null, in key order, and each
+// line has one cell per column.
+TEST(JsonToCsv, MembersThatComeAndGoKeepTheirColumns) {
+  TConversionRun run(
+      "[{\"id\":1,\"last_login\":null,\"name\":\"a\"},"
+      "{\"id\":2,\"last_login\":\"2024-05-01\",\"name\":\"b\"},"
+      "{\"zip\":\"602\",\"Name\":\"c\"},{\"gone\":null},{\"\u00e9\":1,\"z\":2}]");
+  EXPECT_EQ(JsonCsv(run),
+            "\"Name\";\"id\";\"last_login\";\"name\";\"z\";\"zip\";\"\xC3\xA9\"\r\n"
+            "\"\";\"1\";\"\";\"a\";\"\";\"\";\"\"\r\n"
+            "\"\";\"2\";\"2024-05-01\";\"b\";\"\";\"\";\"\"\r\n"
+            "\"c\";\"\";\"\";\"\";\"\";\"602\";\"\"\r\n"
+            "\"\";\"\";\"\";\"\";\"2\";\"\";\"1\"\r\n");
+  EXPECT_EQ(run.Lines, (std::vector<std::string>{"4 record(s) processed."}));
+}
+
+// Without a record tag, the member values of a root with several members
+// are the records; when none gives a cell the records are one level down,
+// and the conversion says so instead of writing an empty file.
+TEST(JsonToCsv, RootOfSeveralMembersWithoutRecordsNeedsARecordTag) {
+  for (const char* json : {"{\"count\":2,\"items\":null,\"next\":\"x\"}", "{\"a\":[],\"b\":{}}"}) {
+    TConversionRun run(json);
+    EXPECT_FALSE(JsonToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+    EXPECT_EQ(run.Message, std::string("record-tag is needed: the root holds ") +
+                               (json[2] == 'c' ? "3" : "2") + " members");
+    EXPECT_EQ(run.Result(), "");
+  }
+  // Records keyed by id are member values that give cells.
+  TConversionRun keyed("{\"7\":{\"n\":\"a\"},\"9\":{\"n\":\"b\"}}");
+  EXPECT_EQ(JsonCsv(keyed), "\"n\"\r\n\"a\"\r\n\"b\"\r\n");
+  TConversionRun empty("{}");
+  EXPECT_EQ(JsonCsv(empty), "");
 }
 
 TEST(JsonToCsv, ProgressAndFailure) {
