@@ -23,11 +23,11 @@ std::string ProjectFilePath(std::string_view project, std::string_view baseDirec
 TProjectDocument LoadProject(const std::string& project, const std::string& baseDirectory) {
   TProjectDocument result;
   if (IsProjectSource(project)) {
-    result.Document = LoadXmlText(project);
+    result.Document = LoadXmlText(project, TCDataSections::Separate);
     result.ProjectPath = baseDirectory + std::string(kInlineProjectName);
   } else {
     result.ProjectPath = ProjectFilePath(project, baseDirectory);
-    result.Document = LoadXmlFile(result.ProjectPath);
+    result.Document = LoadXmlFile(result.ProjectPath, TCDataSections::Separate);
   }
   if (!HasDocumentElement(result.Document.get())) {
     const TXMLDOMParseError error = GetParseError(result.Document.get());

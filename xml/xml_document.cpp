@@ -90,6 +90,7 @@ struct TParseState {
   xmlParserCtxt* Ctxt = nullptr;
   detail::TTreeHooks* Hooks = nullptr;
   bool ProhibitDtd = true;
+  TCDataSections Sections = TCDataSections::Merged;
   bool Failed = false;
   TXMLDOMParseError Error;
 };
@@ -238,8 +239,19 @@ void OnCharacters(void* ctx, const xmlChar* chars, int length) {
   if (KeepsContent()) xmlSAX2Characters(ctx, chars, length);
 }
 
+// libxml2 appends a section to a CDATA node just before it; Separate gives
+// each section its own node. The whole-document parser hands a section over
+// in one call, so one call is one section.
 void OnCData(void* ctx, const xmlChar* chars, int length) {
-  if (KeepsContent()) xmlSAX2CDataBlock(ctx, chars, length);
+  if (!KeepsContent()) return;
+  TParseState* state = activeParse;
+  auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+  if (!state || state->Sections == TCDataSections::Merged || ctxt->node == nullptr) {
+    xmlSAX2CDataBlock(ctx, chars, length);
+    return;
+  }
+  xmlNode* section = xmlNewCDataBlock(ctxt->myDoc, chars, length);
+  if (section != nullptr && xmlAddChild(ctxt->node, section) == nullptr) xmlFreeNode(section);
 }
 
 void OnComment(void* ctx, const xmlChar* chars) {
@@ -330,21 +342,23 @@ int ReadChunk(void* context, char* buffer, int size) {
 // first bytes decide as for every reader (InspectXmlInputStart). Exceptions
 // of `read` propagate.
 TParseResult ParseXml(const TChunkReader& read, const std::string& url, bool textInput,
-                      bool prohibitDtd, bool compact = false, detail::TTreeHooks* hooks = nullptr) {
+                      bool prohibitDtd, bool compact = false, detail::TTreeHooks* hooks = nullptr,
+                      TCDataSections sections = TCDataSections::Merged) {
   DefaultXmlOptions();  // makes sure the secure loaders are installed
   TParseState state;
   state.ProhibitDtd = prohibitDtd;
+  state.Sections = sections;
   state.Hooks = hooks;
   xml_ptr<xmlParserCtxt> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw EMorvexError("Out of memory creating the XML parser");
   ctxt->sax->serror = OnParserError;
   ctxt->sax->internalSubset = OnInternalSubset;
   ctxt->sax->startElementNs = OnStartElement;
+  ctxt->sax->cdataBlock = OnCData;
   if (hooks) {
     ctxt->sax->endElementNs = OnEndElement;
     ctxt->sax->characters = OnCharacters;
     ctxt->sax->ignorableWhitespace = OnCharacters;
-    ctxt->sax->cdataBlock = OnCData;
     ctxt->sax->comment = OnComment;
     ctxt->sax->processingInstruction = OnProcessingInstruction;
   }
@@ -407,10 +421,11 @@ TChunkReader StreamReader(TStream& stream) {
   return [&stream](char* buffer, size_t size) { return stream.Read(buffer, size); };
 }
 
-TParseResult ParseFile(const std::string& path, bool prohibitDtd, bool compact = false) {
+TParseResult ParseFile(const std::string& path, bool prohibitDtd, bool compact = false,
+                       TCDataSections sections = TCDataSections::Merged) {
   try {
     TFileStream file(path, TFileStream::Mode::Read);
-    return ParseXml(StreamReader(file), path, false, prohibitDtd, compact);
+    return ParseXml(StreamReader(file), path, false, prohibitDtd, compact, nullptr, sections);
   } catch (const EMorvexError& e) {
     TParseResult result;
     result.Doc = NewEmptyDocument(path);
@@ -540,8 +555,8 @@ TXmlDocument CreateXmlDocument(const TXmlOptions* options, bool withDeclaration)
   }
 }
 
-TXmlDocument LoadXmlFile(const std::string& path) {
-  TParseResult parsed = ParseFile(path, DefaultXmlOptions().ProhibitDTD);
+TXmlDocument LoadXmlFile(const std::string& path, TCDataSections sections) {
+  TParseResult parsed = ParseFile(path, DefaultXmlOptions().ProhibitDTD, false, sections);
   return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
 }
 
@@ -563,7 +578,7 @@ TXmlDocument LoadXmlStreamForReading(TStream& stream) {
   return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
 }
 
-TXmlDocument LoadXmlText(std::string_view text) {
+TXmlDocument LoadXmlText(std::string_view text, TCDataSections sections) {
   size_t offset = 0;
   TChunkReader read = [text, &offset](char* buffer, size_t size) {
     size_t count = std::min(size, text.size() - offset);
@@ -571,7 +586,8 @@ TXmlDocument LoadXmlText(std::string_view text) {
     offset += count;
     return count;
   };
-  TParseResult parsed = ParseXml(read, {}, true, DefaultXmlOptions().ProhibitDTD);
+  TParseResult parsed =
+      ParseXml(read, {}, true, DefaultXmlOptions().ProhibitDTD, false, nullptr, sections);
   return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
 }
 

@@ -64,7 +64,13 @@ TXmlDocument CreateXmlDocument(const TXmlOptions* options, bool withDeclaration)
 // document element and GetParseError() tells why.
 //
 // LoadXmlFile: a file that cannot be opened or read is a parse failure too.
-TXmlDocument LoadXmlFile(const std::string& path);
+// How adjacent CDATA sections load: Merged joins `<![CDATA[a]]><![CDATA[b]]>`
+// into one node, as XPath's data model sees text; Separate keeps one node per
+// section, for documents whose sections each carry a text of their own (a
+// project's script and its second text).
+enum class TCDataSections { Merged, Separate };
+
+TXmlDocument LoadXmlFile(const std::string& path, TCDataSections sections = TCDataSections::Merged);
 // LoadXmlStream: reads `stream` from position 0 to its end in chunks. Errors
 // of the stream itself (EMorvexError) propagate.
 TXmlDocument LoadXmlStream(TStream& stream);
@@ -76,7 +82,7 @@ TXmlDocument LoadXmlStreamForReading(TStream& stream);
 TXmlDocument LoadXmlFileForReading(const std::string& path);
 // LoadXmlText: `text` is UTF-8; an encoding named in its declaration is
 // ignored, as the text is already decoded.
-TXmlDocument LoadXmlText(std::string_view text);
+TXmlDocument LoadXmlText(std::string_view text, TCDataSections sections = TCDataSections::Merged);
 
 // False for nullptr and for a document whose load failed.
 bool HasDocumentElement(const _xmlDoc* document);
