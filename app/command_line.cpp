@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/inline_project.h"
 #include "engine/names.h"
 #include "engine/paths.h"
+#include "engine/project_inputs.h"
 #include "text/utf.h"
 
 namespace morvex {
@@ -38,6 +40,22 @@ bool IsConnectionString(std::string_view lowered) {
     if (lowered.find(";" + std::string(key)) != std::string_view::npos) return true;
   }
   return false;
+}
+
+// What the existing file `path` is to the run the options describe ("the
+// project file", "a source file", ...), or empty text when the run neither
+// reads it nor changes it in place.
+std::string RunInputRole(const RunOptions& options, const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return {};
+  const std::string project = options.Positionals.size() >= 2
+                                  ? BuildInlineProject(options.Positionals)
+                                  : options.ProjectArgument;
+  for (const TProjectInput& input : ProjectInputFiles(project, options.BaseDirectory)) {
+    std::error_code error;
+    if (std::filesystem::equivalent(path, input.Path, error) && !error) return input.Role;
+  }
+  return {};
 }
 
 std::string CurrentDirectoryWithSeparator(std::string_view currentDirectory) {
@@ -140,14 +158,9 @@ void OpenLogFile(RunOptions& options, const std::string& path) {
     options.LogEnabled = false;
     options.LogWarning = warning;
   };
-  const std::string_view project = options.ProjectArgument;
-  if (!project.empty() && project.substr(0, kProjectSourceStart.size()) != kProjectSourceStart) {
-    std::error_code error;
-    if (std::filesystem::equivalent(path, ResolvePath(options.BaseDirectory, project), error) &&
-        !error) {
-      switchOff("Warning: log file " + path + " is the project file; logging is off.");
-      return;
-    }
+  if (const std::string role = RunInputRole(options, path); !role.empty()) {
+    switchOff("Warning: log file " + path + " is " + role + "; logging is off.");
+    return;
   }
   try {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();

@@ -63,9 +63,13 @@ std::string ChooseLogPath(const RunOptions& options);
 // Creates the missing directories of `path` and the file itself, replacing an
 // existing one; stores the path in LogPath and the file in LogStream. On any
 // failure logging is switched off (LogEnabled false, no LogStream) and
-// nothing is reported, except that a path naming the project file or an
-// existing symbolic link is never opened (so a planted link cannot make the
-// run truncate another file): logging is off and LogWarning says why.
+// nothing is reported, except that a path naming a file the run reads (the
+// project file, a source, query file, stylesheet, script or expression file,
+// a SQLite database: ProjectInputFiles of the project or inline options) or
+// an existing symbolic link is never opened (so a mistyped -l or a planted
+// link cannot make the run truncate another file): logging is off and
+// LogWarning says why ("Warning: log file <path> is a source file; logging is
+// off.").
 void OpenLogFile(RunOptions& options, const std::string& path);
 
 // The usage text, one line per element.

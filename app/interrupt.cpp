@@ -12,8 +12,6 @@ namespace morvex {
 
 namespace {
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
 volatile sig_atomic_t gLogFd = -1;
 
 const char* SignalName(int signal) {
@@ -24,6 +22,18 @@ const char* SignalName(int signal) {
       return "SIGTERM";
     case SIGHUP:
       return "SIGHUP";
+    case SIGQUIT:
+      return "SIGQUIT";
+    case SIGALRM:
+      return "SIGALRM";
+    case SIGUSR1:
+      return "SIGUSR1";
+    case SIGUSR2:
+      return "SIGUSR2";
+    case SIGXCPU:
+      return "SIGXCPU";
+    case SIGXFSZ:
+      return "SIGXFSZ";
     default:
       return "a signal";
   }
@@ -60,18 +70,30 @@ void OnInterrupt(int signal) {
   ::_exit(128 + signal);
 }
 
+// A console that can no longer be written (its reader is gone) is no reason
+// to stop the data work: the write fails with EPIPE instead of ending the
+// process, and the console stops. A handler rather than SIG_IGN, so that
+// programs a step starts get the default action back.
+void OnBrokenPipe(int) {}
+
 }  // namespace
 
 void InstallInterruptHandlers() {
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  for (const int signal : kSignals) sigaddset(&action.sa_mask, signal);
-  for (const int signal : kSignals) {
+  for (const int signal : kRunEndingSignals) sigaddset(&action.sa_mask, signal);
+  const auto install = [](int signal, const struct sigaction& handler) {
     struct sigaction previous {};
-    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
-    ::sigaction(signal, &action, nullptr);
-  }
+    if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) return;
+    ::sigaction(signal, &handler, nullptr);
+  };
+  for (const int signal : kRunEndingSignals) install(signal, action);
+  struct sigaction brokenPipe {};
+  brokenPipe.sa_handler = OnBrokenPipe;
+  brokenPipe.sa_flags = SA_RESTART;
+  sigemptyset(&brokenPipe.sa_mask);
+  install(SIGPIPE, brokenPipe);
 }
 
 void SetInterruptLog(int fd) {

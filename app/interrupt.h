@@ -1,14 +1,19 @@
-// How SIGINT, SIGTERM and SIGHUP end a run.
+// How signals end a run, and why a closed console does not.
 #pragma once
 
 namespace morvex {
 
-// Makes SIGINT, SIGTERM and SIGHUP end the run at once: the temporary file of
-// the output being written is removed (the old destination is already gone,
-// so no partial file is left that looks complete), "The run was interrupted by SIGTERM." (or
-// SIGINT, SIGHUP) is written to standard output and to the log given to SetInterruptLog, and the
-// process exits with 128 + the signal number: 130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP. A
-// signal the process was started ignoring (nohup) stays ignored.
+// Makes SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU
+// and SIGXFSZ end the run at once: the temporary file of the output being
+// written is removed (the old destination is already gone, so no partial
+// file is left that looks complete), "The run was interrupted by SIGTERM."
+// (or the name of the other signal) is written to standard output and to the
+// log given to SetInterruptLog, and the process exits with 128 + the signal
+// number: 130 for SIGINT, 143 for SIGTERM, 129 for SIGHUP, 131 for SIGQUIT.
+// SIGPIPE does not end the run: a write to a pipe without a reader fails
+// instead, so a console whose reader has gone (morvex ... | head -1) stops
+// being written while the data work goes on to its own exit code. A signal
+// the process was started ignoring (nohup) stays ignored.
 void InstallInterruptHandlers();
 
 // The log file descriptor the interrupt message is also written to, with

@@ -497,11 +497,13 @@ std::unique_ptr<TDbConnection> OpenPostgresConnection(
   for (const auto& [key, value] : keywords) {
     if (key == "password") session->Password = value;
   }
-  // The passwords written in addresses, as written and percent-decoded:
-  // libpq's messages may quote any value, a malformed URI's among them.
+  // The passwords written in addresses, as written and percent-decoded, and
+  // the other secrets (sslpassword): libpq's messages may quote any value, a
+  // malformed URI's among them.
   std::vector<std::string> uriPasswords;
   for (const auto& [key, value] : keywords) {
     for (std::string& password : UriPasswords(value)) uriPasswords.push_back(std::move(password));
+    if (key != "password" && IsPasswordKey(key)) uriPasswords.push_back(value);
   }
   auto scrub = [&](std::string message) {
     message = ScrubSecret(std::move(message), session->Password);

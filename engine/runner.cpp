@@ -9,9 +9,10 @@
 // order source, query step, transformation, destination (each resolved and
 // reported), then the checks that precede execution (stylesheet or script
 // file present, the destination line, no input of the run named as the
-// destination, the old destination file deleted), typed stylesheet
-// parameters on first need, DispatchScript (a file destination written
-// through a temporary file that replaces it only when the step succeeds),
+// destination, the old destination file deleted, its mode and owner kept for
+// the new one), typed stylesheet parameters on first need, DispatchScript (a
+// file destination written through a temporary file that replaces it only
+// when the step succeeds),
 // "o.k.". The first error anywhere ends the project with its message at the
 // error level.
 //
@@ -24,14 +25,15 @@
 #include "engine/runner.h"
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
-#include "db/connection_string.h"
 #include "engine/destination_file.h"
 #include "engine/dispatch.h"
 #include "engine/names.h"
 #include "engine/parameters.h"
 #include "engine/paths.h"
+#include "engine/project_inputs.h"
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
@@ -64,25 +66,6 @@ bool SameFile(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, error) && !error;
 }
 
-// The database file a SQLite connection string opens; empty text for other
-// drivers, an in-memory database or a string that does not parse.
-std::string SqliteDatabaseFile(const std::string& connectionString) {
-  std::vector<TConnectionStringItem> items;
-  try {
-    items = ParseConnectionString(connectionString);
-  } catch (const EMorvexError&) {
-    return {};
-  }
-  if (const std::string* provider = FindConnectionValue(items, {"provider"})) {
-    const std::string name = AsciiLower(TrimText(*provider));
-    if (name.substr(0, name.find('.')) != "sqlite") return {};
-  } else if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) {
-    return {};
-  }
-  const std::string* path = FindConnectionValue(items, {"data source"});
-  return path && *path != ":memory:" ? *path : std::string();
-}
-
 bool UsesTransformParameters(uint8_t kind) {
   return kind == tkXslt || kind == tkXsltInline || IsScriptKind(kind);
 }
@@ -103,7 +86,9 @@ class TProjectRun {
 
  private:
   void RunScript(_xmlNode* script);
-  void ReportAndCheck(TScriptSteps& steps);
+  // Returns the attributes of the old destination file it deleted, which
+  // its replacement keeps.
+  std::optional<TFileAttributes> ReportAndCheck(TScriptSteps& steps);
   void CheckDestinationIsNoInput(const TScriptSteps& steps, const std::string& scriptFile) const;
 
   const std::string& project_;
@@ -170,16 +155,17 @@ void TProjectRun::RunScript(_xmlNode* script) {
   ResolveQuery(script, steps, context);
   ResolveTransform(script, steps, context);
   ResolveDestination(script, steps, context);
-  ReportAndCheck(steps);
+  const std::optional<TFileAttributes> replaced = ReportAndCheck(steps);
 
   const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
                                   parameterTexts_,    streams_,    output_};
-  WriteDestination(steps.Destination, [&] { DispatchScript(steps, dispatch); });
+  WriteDestination(
+      steps.Destination, [&] { DispatchScript(steps, dispatch); }, replaced);
   output_("o.k.", LevelDetail);
   output_("", LevelDetail);
 }
 
-void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
+std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) {
   TXTransformInfo& transform = steps.Transform;
   if (!steps.TransformLabel.empty()) {
     const bool import = steps.Source.Kind != skOledb && steps.Destination.Kind == skOledb;
@@ -199,12 +185,13 @@ void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
     }
   }
 
+  std::optional<TFileAttributes> replaced;
   const TXSourceInfo& destination = steps.Destination;
   if (destination.Kind != skNone) {
     output_("Destination:    " + DisplayedLocation(destination), LevelDetail);
     if (destination.Kind == skFile) {
       CheckDestinationIsNoInput(steps, scriptFile);
-      DeleteOldDestinationFile(destination.Location);
+      replaced = DeleteOldDestinationFile(destination.Location);
     } else if (destination.Kind == skStream) {
       CheckStreamsDiffer(steps.Source, destination);
     }
@@ -215,6 +202,7 @@ void TProjectRun::ReportAndCheck(TScriptSteps& steps) {
     transformParameters_ = BuildTransformParameters(parameters_, parametersElement_);
     transformParametersBuilt_ = true;
   }
+  return replaced;
 }
 
 // The old destination file is deleted before the step runs and the new one

@@ -48,14 +48,6 @@ TStream* NamedStream(const std::string& name, TStreamRegistry& streams) {
   return stream;
 }
 
-// A file path written in the project: against the current directory first,
-// then against the project file's directory.
-std::string ResolveProjectFile(const std::string& path, const TStepContext& context) {
-  std::string resolved = ResolvePath(context.BaseDirectory, path);
-  if (!FileExists(resolved)) resolved = ResolvePath(context.ProjectPath, path);
-  return resolved;
-}
-
 // Step texts are trimmed: a project laid out over several lines
 // (<source>\n  in.xml\n</source>) names the same file as one written on one.
 std::string LocationOf(_xmlNode* element, uint8_t kind, const TStepContext& context) {
@@ -135,6 +127,12 @@ void ResolveTransformContent(_xmlNode* element, const std::string& keyword,
 }
 
 }  // namespace
+
+std::string ResolveProjectFile(const std::string& path, const TStepContext& context) {
+  std::string resolved = ResolvePath(context.BaseDirectory, path);
+  if (!FileExists(resolved)) resolved = ResolvePath(context.ProjectPath, path);
+  return resolved;
+}
 
 std::string FileDoesNotExistMessage(std::string_view path) {
   std::string message = "File does not exist!";

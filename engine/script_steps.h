@@ -40,6 +40,11 @@ struct TStepContext {
   const TOutputCallback& OnOutput;
 };
 
+// A query file, stylesheet, script or expression file the project names:
+// `path` against BaseDirectory, or against ProjectPath when that names no
+// existing file.
+std::string ResolveProjectFile(const std::string& path, const TStepContext& context);
+
 // "File does not exist!" followed by ": " and the path that was looked for;
 // the bare message when no path was given at all.
 std::string FileDoesNotExistMessage(std::string_view path);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "tests/support/temp_path.h"
 
@@ -203,6 +204,56 @@ TEST(OpenLogFileTest, NeverTruncatesTheProjectOrWhatALinkNames) {
   EXPECT_NE(options.LogStream, nullptr);
   EXPECT_GE(options.LogDescriptor, 0);
   EXPECT_EQ(options.LogWarning, "");
+  fs::remove_all(dir);
+}
+
+TEST(OpenLogFileTest, NeverTruncatesAFileTheRunReads) {
+  const fs::path dir = TempPath("morvex_log_inputs");
+  fs::remove_all(dir);
+  fs::create_directories(dir / "jobs");
+  std::ofstream(dir / "jobs/p.morvex")
+      << "<?xml version=\"1.0\"?><morvex>"
+         "<script><source>in.xml</source><lsql>q.sql</lsql>"
+         "<transform kind=\"xslt\">style.xsl</transform><destination>a.xml</destination></script>"
+         "<script><source kind=\"oledb\"><connection-string>Data Source=shop.db"
+         "</connection-string></source><lsql kind=\"inline\">select 1</lsql>"
+         "<transform kind=\"xml\"/><destination>b.xml</destination></script>"
+         "<script><source>in.xml</source><transform kind=\"JScript\">jobs/s.js</transform>"
+         "<destination>c.txt</destination></script>"
+         "<script><source>in.xml</source><transform kind=\"xpath\">paths.txt</transform>"
+         "<destination>d.xml</destination></script>"
+         "</morvex>";
+  const std::map<std::string, std::string> inputs{
+      {"in.xml", "a source file"},        {"jobs/q.sql", "a query file"},
+      {"jobs/style.xsl", "a stylesheet"}, {"shop.db", "a database file"},
+      {"jobs/s.js", "a script file"},     {"jobs/paths.txt", "an expression file"}};
+  for (const auto& [name, role] : inputs) std::ofstream(dir / name) << "precious";
+
+  for (const auto& [name, role] : inputs) {
+    const RunOptions options = Parse({"jobs/p.morvex", "-l" + name}, dir.string());
+    EXPECT_FALSE(options.LogEnabled) << name;
+    EXPECT_EQ(options.LogStream, nullptr);
+    EXPECT_EQ(options.LogWarning,
+              "Warning: log file " + (dir / name).string() + " is " + role + "; logging is off.");
+    EXPECT_EQ(fs::file_size(dir / name), 8u) << name;
+  }
+
+  // Inline options name their inputs too (they look for files in the
+  // process's current directory).
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir);
+  RunOptions options = Parse({"in.xml", "out.xml", "-lin.xml"}, dir.string());
+  fs::current_path(previous);
+  EXPECT_EQ(options.LogWarning, "Warning: log file " + (dir / "in.xml").string() +
+                                    " is a source file; logging is off.");
+  EXPECT_EQ(fs::file_size(dir / "in.xml"), 8u);
+
+  // A file the run does not read is a log like any other.
+  std::ofstream(dir / "old.log") << "yesterday";
+  options = Parse({"jobs/p.morvex", "-lold.log"}, dir.string());
+  EXPECT_NE(options.LogStream, nullptr);
+  EXPECT_EQ(options.LogWarning, "");
+  EXPECT_EQ(fs::file_size(dir / "old.log"), 0u);
   fs::remove_all(dir);
 }
 

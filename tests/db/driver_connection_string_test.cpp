@@ -101,6 +101,14 @@ TEST(MaskConnectionPasswords, HidesPasswordsWhereverTheyStand) {
        "http://u:********@h/?password=********"},
       {"postgresql://db/shop?passwordx=1&apassword=2",
        "postgresql://db/shop?passwordx=1&apassword=2"},
+      // Every item whose key holds "password" or "pwd" is a secret, and the
+      // sslpassword of an address.
+      {"Provider=PostgreSQL;Data Source=db;sslpassword=k3y;sslmode=require",
+       "Provider=PostgreSQL;Data Source=db;sslpassword=********;sslmode=require"},
+      {"Driver=x;ProxyPwd={p;q};Old Password='a';PWDHint=b;Pass=c",
+       "Driver=x;ProxyPwd=********;Old Password=********;PWDHint=********;Pass=c"},
+      {"postgresql://me@db/shop?sslpassword=k3y&sslmode=require",
+       "postgresql://me@db/shop?sslpassword=********&sslmode=require"},
   };
   for (const auto& c : cases) EXPECT_EQ(MaskConnectionPasswords(c.text), c.shown) << c.text;
 }

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -210,6 +212,134 @@ TEST(DestinationFileTest, StepErrorsNameTheDestinationAndSignalsRemoveTheOutput)
   }
   EXPECT_EQ(TTempDir::Read(dir.File("out.xml")), "replaced");
   EXPECT_EQ(Names(dir.File("")), std::vector<std::string>{"out.xml"});
+}
+
+// The user "nobody" for files another user owns; tests that need one run as
+// root.
+struct passwd* Nobody() {
+  if (::geteuid() != 0) return nullptr;
+  return ::getpwnam("nobody");
+}
+
+TEST(DestinationFileTest, ReplacedFileKeepsItsModeOwnerAndGroup) {
+  TTempDir dir;
+  const std::string out = dir.Write("export.csv", "yesterday");
+  ASSERT_EQ(::chmod(out.c_str(), 0640), 0);
+  const struct passwd* nobody = Nobody();
+  if (nobody) {
+    ASSERT_EQ(::chown(out.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  }
+  struct stat before;
+  ASSERT_EQ(::stat(out.c_str(), &before), 0);
+
+  const std::optional<TFileAttributes> replaced = DeleteOldDestinationFile(out);
+  ASSERT_TRUE(replaced.has_value());
+  EXPECT_FALSE(fs::exists(out));
+  TXSourceInfo destination{skFile, out, "", nullptr};
+  WriteDestination(
+      destination,
+      [&] {
+        // Not readable by others while the new content is written.
+        EXPECT_EQ(fs::status(destination.Location).permissions(), static_cast<fs::perms>(0600));
+        WriteFile(destination.Location, "today");
+      },
+      replaced);
+  struct stat after;
+  ASSERT_EQ(::stat(out.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_uid, before.st_uid);
+  EXPECT_EQ(after.st_gid, before.st_gid);
+  EXPECT_EQ(TTempDir::Read(out), "today");
+
+  // Set-id bits are not handed on to new content.
+  ASSERT_EQ(::chmod(out.c_str(), 06750), 0);
+  WriteDestination(
+      destination, [&] { WriteFile(destination.Location, "again"); },
+      DeleteOldDestinationFile(out));
+  ASSERT_EQ(::stat(out.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0750u);
+
+  // A new file has nothing to keep: 0666 less the umask.
+  EXPECT_FALSE(DeleteOldDestinationFile(dir.File("new.csv")).has_value());
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  TXSourceInfo fresh{skFile, dir.File("new.csv"), "", nullptr};
+  WriteDestination(fresh, [&] { WriteFile(fresh.Location, "new"); });
+  EXPECT_EQ(fs::status(dir.File("new.csv")).permissions(), static_cast<fs::perms>(0666 & ~mask));
+  if (!nobody) GTEST_SKIP() << "owner and group checked only as root";
+}
+
+TEST(DestinationFileTest, PlantedLinksInStickyDirectoriesAreNotFollowed) {
+  const struct passwd* nobody = Nobody();
+  if (!nobody) GTEST_SKIP() << "needs root to make a link another user owns";
+  TTempDir dir;
+  const std::string shared = dir.File("shared");
+  fs::create_directories(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  const std::string victim = dir.Write("victim.txt", "precious");
+  const std::string planted = shared + "/report.xml";
+  fs::create_symlink(victim, planted);
+  ASSERT_EQ(::lchown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  // A chain: the process's own link leads to the planted one.
+  const std::string own = dir.File("mine.xml");
+  fs::create_symlink(planted, own);
+
+  const std::string refusal = "Cannot write destination file: " + planted + ": the symbolic link " +
+                              planted +
+                              " belongs to another user in a sticky world-writable directory";
+  EXPECT_EQ(ErrorOf([&] { DeleteOldDestinationFile(planted); }), refusal);
+  EXPECT_EQ(ErrorOf([&] { TDestinationFile output(planted); }), refusal);
+  EXPECT_NE(ErrorOf([&] { DeleteOldDestinationFile(own); }).find(" the symbolic link " + planted),
+            std::string::npos);
+  TXSourceInfo destination{skFile, planted, "", nullptr};
+  bool ran = false;
+  EXPECT_EQ(ErrorOf([&] { WriteDestination(destination, [&] { ran = true; }); }), refusal);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(TTempDir::Read(victim), "precious");
+  EXPECT_EQ(Names(shared), std::vector<std::string>{"report.xml"});
+
+  // Followed where the kernel would follow it: a link of the directory's
+  // owner, or one in a directory that is not sticky and world-writable.
+  ASSERT_EQ(::lchown(planted.c_str(), 0, 0), 0);
+  EXPECT_EQ(FollowSymbolicLinks(planted), victim);
+  const std::string open = dir.File("open");
+  fs::create_directories(open);
+  ASSERT_EQ(::chmod(open.c_str(), 0777), 0);
+  fs::create_symlink(victim, open + "/report.xml");
+  ASSERT_EQ(::lchown((open + "/report.xml").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  EXPECT_EQ(FollowSymbolicLinks(open + "/report.xml"), victim);
+}
+
+// A process id that no process has: a child that has ended and been reaped.
+pid_t EndedProcess() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return child;
+}
+
+TEST(DestinationFileTest, TemporaryNamesCarryThePidAndLeftoversOfEndedRunsGo) {
+  TTempDir dir;
+  const pid_t ended = EndedProcess();
+  const std::string stale = dir.Write(".out.xml.morvex-" + std::to_string(ended) + "-abc123", "x");
+  const std::string live =
+      dir.Write(".out.xml.morvex-" + std::to_string(::getppid()) + "-abc123", "x");
+  const std::string other =
+      dir.Write(".other.xml.morvex-" + std::to_string(ended) + "-abc123", "x");
+  const std::string unlike = dir.Write(".out.xml.morvex-" + std::to_string(ended) + "-notes", "x");
+  {
+    TDestinationFile output(dir.File("out.xml"));
+    EXPECT_EQ(fs::path(output.WritePath())
+                  .filename()
+                  .string()
+                  .rfind(".out.xml.morvex-" + std::to_string(::getpid()) + "-", 0),
+              0u);
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live));
+  }
+  EXPECT_TRUE(fs::exists(other));
+  EXPECT_TRUE(fs::exists(unlike));
 }
 
 }  // namespace
