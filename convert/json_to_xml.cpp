@@ -8,6 +8,7 @@
 #include "text/stream.h"
 #include "text/utf.h"
 #include "xml/dom.h"
+#include "xml/input_policy.h"
 #include "xml/xml_names.h"
 
 namespace morvex {
@@ -65,8 +66,8 @@ void AppendEscaped(std::string& out, std::string_view text) {
 
 class TXmlTextWriter {
  public:
-  TXmlTextWriter(const TJsonDocument& document, const TXmlTextSink& out)
-      : document_(document), out_(out) {}
+  TXmlTextWriter(const TJsonDocument& document, const TXmlTextSink& out, int openElements)
+      : document_(document), out_(out), openElements_(openElements) {}
 
   void Write(const TSuperObject& value, std::string_view name, int level,
              std::string_view rootAttributes) {
@@ -95,10 +96,12 @@ class TXmlTextWriter {
         }
         text_ += '>';
         Flush();
+        ++openElements_;
         for (const TSuperObject& member : TJsonDocument::Children(value)) {
           const std::string_view key = document_.KeyOf(member);
           if (!key.starts_with('@')) Write(member, key, level < 0 ? level : level + 1, {});
         }
+        --openElements_;
         Emit(prefix + "</" + std::string(name) + ">");
         return;
       case TJsonKind::Array:
@@ -127,6 +130,9 @@ class TXmlTextWriter {
   // Begins the start tag of `name` with the root attributes in the pending text.
   void StartTag(const std::string& prefix, std::string_view name, std::string_view rootAttributes) {
     CheckElementName(name);
+    if (openElements_ >= kMaxNestingDepth) {
+      throw EMorvexError(OutputTooDeepMessage("The XML output"));
+    }
     text_ = prefix + "<" + std::string(name);
     if (!rootAttributes.empty()) {
       text_ += ' ';
@@ -145,6 +151,7 @@ class TXmlTextWriter {
 
   const TJsonDocument& document_;
   const TXmlTextSink& out_;
+  int openElements_;
   std::string text_;
 };
 
@@ -152,8 +159,8 @@ class TXmlTextWriter {
 
 void WriteJsonAsXml(const TJsonDocument& document, const TSuperObject& value,
                     const TXmlTextSink& out, std::string_view name, int level,
-                    std::string_view rootAttributes) {
-  TXmlTextWriter(document, out).Write(value, name, level, rootAttributes);
+                    std::string_view rootAttributes, int openElements) {
+  TXmlTextWriter(document, out, openElements).Write(value, name, level, rootAttributes);
 }
 
 void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& options,
@@ -181,7 +188,7 @@ void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& opti
     case TJsonKind::Array:
       out("\r\n<morvex_data " + rootAttributes + ">");
       for (const TSuperObject& item : TJsonDocument::Children(*value)) {
-        WriteJsonAsXml(document, item, out, "r", options.Indent ? 1 : -1, {});
+        WriteJsonAsXml(document, item, out, "r", options.Indent ? 1 : -1, {}, 1);
       }
       out("\r\n</morvex_data>");
       break;

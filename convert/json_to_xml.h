@@ -24,10 +24,13 @@ using TXmlTextSink = std::function<void(std::string_view)>;
 // and attribute values escape ", &, < and >; characters XML cannot hold
 // become U+FFFD. `rootAttributes` (name="value" text) goes onto the element
 // written for `name`, or onto each member's element when there is no name.
-// Raises EMorvexError for a member name that cannot be an element name.
+// `openElements` counts the elements already open around the output.
+// Raises EMorvexError for a member name that cannot be an element name, and
+// for an element that would nest deeper than any XML reader accepts
+// (kMaxNestingDepth).
 void WriteJsonAsXml(const TJsonDocument& document, const TSuperObject& value,
                     const TXmlTextSink& out, std::string_view name, int level,
-                    std::string_view rootAttributes);
+                    std::string_view rootAttributes, int openElements = 0);
 
 // The declaration and the root chosen for `value` (see JsonToXml), with the
 // value selected by the options' RecordTag path when it is not empty.

@@ -13,6 +13,7 @@
 #include "tests/convert/convert_test_util.h"
 #include "text/encoding.h"
 #include "text/error.h"
+#include "xml/xml_document.h"
 
 namespace morvex {
 namespace {
@@ -331,6 +332,39 @@ TEST(JsonReader, ReadsAPipeFromWhereItIs) {
   std::string out;
   AppendJsonText(*document, *document->Root(), false, out);
   EXPECT_EQ(out, "{\"a\":[1]}");
+}
+
+}  // namespace
+}  // namespace morvex
+
+namespace morvex {
+namespace {
+
+using testing::TConversionRun;
+
+// "a" objects nested `depth` deep around the number 1.
+std::string NestedObjects(int depth) {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += "{\"a\":";
+  text += "1";
+  text.append(static_cast<size_t>(depth), '}');
+  return text;
+}
+
+// JSON to XML writes what the XML readers read back: as deep as they
+// accept, and no deeper (array items sit two elements down, under
+// morvex_data and r, one more than their JSON depth).
+TEST(JsonToXmlDepth, WritesNoDeeperThanTheReadersAccept) {
+  TConversionRun deepest(NestedObjects(2048));
+  ASSERT_TRUE(JsonToXml(deepest.Source, deepest.Destination, deepest.Options, deepest.Message))
+      << deepest.Message;
+  const TXmlDocument readBack = LoadXmlText(deepest.Result().substr(3));
+  EXPECT_TRUE(HasDocumentElement(readBack.get())) << GetParseError(readBack.get()).Reason;
+
+  TConversionRun tooDeep("[" + NestedObjects(2047) + "]");
+  EXPECT_FALSE(JsonToXml(tooDeep.Source, tooDeep.Destination, tooDeep.Options, tooDeep.Message));
+  EXPECT_EQ(tooDeep.Message,
+            "The XML output would nest deeper than 2048 levels, more than any reader accepts.");
 }
 
 }  // namespace
