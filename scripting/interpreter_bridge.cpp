@@ -251,6 +251,12 @@ bool RunExternalScript(const TScriptSourceInfo& source, const TScriptSourceInfo&
       errorText = result;
       return false;
     }
+    // An interpreter that reports success after a failed read or write of
+    // the content does not make the step a success.
+    if (!root.ContentError().empty()) {
+      errorText = root.ContentError();
+      return false;
+    }
     return true;
   } catch (const std::exception& e) {
     errorText = e.what();
