@@ -102,6 +102,22 @@ TEST_F(InterpreterBridgeTest, IncompleteLibraryNeverRuns) {
   EXPECT_STREQ(getenv("MORVEX_TEST_INTERPRETER_LOADED"), "ECL");
 }
 
+// An interpreter that reports success after a failed write (here "upper",
+// which does not look at the result of its assignment) fails the step.
+TEST_F(InterpreterBridgeTest, FailedWritesFailTheStep) {
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
+  TTempDir dir;
+  const std::string missing = dir.File("no/such/dir/out.txt");
+  destination_ = {TScriptContentKind::File, missing, "", nullptr};
+  EXPECT_FALSE(Run("upper"));
+  EXPECT_EQ(error_, "Cannot open file " + missing + ": No such file or directory");
+  const std::string full = dir.Device("full", 1, 7);
+  if (full.empty()) GTEST_SKIP() << "device nodes cannot be made here";
+  destination_ = {TScriptContentKind::File, full, "", nullptr};
+  EXPECT_FALSE(Run("upper"));
+  EXPECT_EQ(error_, "Cannot write file " + full + ": No space left on device");
+}
+
 TEST_F(InterpreterBridgeTest, ResultCodes) {
   ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
   EXPECT_FALSE(Run("result 1"));
