@@ -6,7 +6,9 @@
 #include <deque>
 #include <filesystem>
 
+#include "scripting/library_search.h"
 #include "scripting/morvex_interpreter.h"
+#include "scripting/shared_library_file.h"
 #include "text/error.h"
 #include "text/utf.h"
 
@@ -15,10 +17,16 @@ namespace morvex {
 namespace {
 
 constexpr int32_t kNotFound = -4;
+constexpr std::string_view kEntryPoints[] = {"zqScriptInlineEx", "zqScriptInlineExLib",
+                                             "zqsFreeMem"};
 
 // The one interpreter library of the process; never unloaded.
 struct TInterpreterLibrary {
   void* Handle = nullptr;
+  // A library was found that lacks an entry point: it was never loaded (its
+  // code never ran), and it stands for the interpreter as a loaded one
+  // would, so that no other library is tried after it.
+  bool Refused = false;
   zqScriptInlineEx_fn InlineEx = nullptr;
   zqScriptInlineExLib_fn InlineExLib = nullptr;
   zqsFreeMem_fn FreeMem = nullptr;
@@ -38,23 +46,35 @@ std::string ProgramDirectory() {
   return error ? std::string() : program.parent_path().string();
 }
 
-// Loads `fileName` when no library is loaded yet: the usual search first,
-// then the test directory and the program's own directory. A failed load
-// leaves the handle empty, to be tried again on the next call.
+// Loads `fileName` when no library is loaded yet: the usual search first
+// (see FindLibraryFiles), then the test directory and the program's own
+// directory. The first file this process could load is the library; it is
+// inspected before it is loaded, and refused unloaded when it lacks an entry
+// point. A failed load leaves the handle empty, to be tried again on the
+// next call.
 void Load(const char* fileName) {
   TInterpreterLibrary& library = Library();
-  if (library.Handle) return;
-  void* handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
-  for (const std::string& directory : {library.TestDirectory, ProgramDirectory()}) {
-    if (handle || directory.empty()) continue;
-    handle = dlopen((std::filesystem::path(directory) / fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library.Handle || library.Refused) return;
+  for (const std::string& path :
+       FindLibraryFiles(fileName, {library.TestDirectory, ProgramDirectory()})) {
+    switch (InspectSharedLibrary(path, kEntryPoints)) {
+      case TSharedLibraryFit::NotLoadable:
+        continue;
+      case TSharedLibraryFit::LacksFunctions:
+        library.Refused = true;
+        return;
+      case TSharedLibraryFit::Fits:
+        break;
+    }
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return;
+    library.Handle = handle;
+    library.InlineEx = reinterpret_cast<zqScriptInlineEx_fn>(dlsym(handle, "zqScriptInlineEx"));
+    library.InlineExLib =
+        reinterpret_cast<zqScriptInlineExLib_fn>(dlsym(handle, "zqScriptInlineExLib"));
+    library.FreeMem = reinterpret_cast<zqsFreeMem_fn>(dlsym(handle, "zqsFreeMem"));
+    return;
   }
-  if (!handle) return;
-  library.Handle = handle;
-  library.InlineEx = reinterpret_cast<zqScriptInlineEx_fn>(dlsym(handle, "zqScriptInlineEx"));
-  library.InlineExLib =
-      reinterpret_cast<zqScriptInlineExLib_fn>(dlsym(handle, "zqScriptInlineExLib"));
-  library.FreeMem = reinterpret_cast<zqsFreeMem_fn>(dlsym(handle, "zqsFreeMem"));
 }
 
 // Calls the interpreter; the library name is never given by this program.
@@ -223,7 +243,16 @@ class THost {
 std::string InterpreterCommand(uintptr_t hostInterface,
                                const std::vector<std::string>& parameterTexts) {
   std::string command = "\"/zqs{host-interface=" + std::to_string(hostInterface) + ",MORVEX;}\" ";
-  for (const std::string& text : parameterTexts) command += "\"" + text + "\" ";
+  for (const std::string& text : parameterTexts) {
+    // A quote inside a text is doubled: the text stays one item, whatever it
+    // holds (a parameter value cannot add an item of its own).
+    command += '"';
+    for (const char c : text) {
+      command += c;
+      if (c == '"') command += '"';
+    }
+    command += "\" ";
+  }
   return command;
 }
 
@@ -249,6 +278,12 @@ bool RunExternalScript(const TScriptSourceInfo& source, const TScriptSourceInfo&
     }
     if (code == 1 || code == -3) {
       errorText = result;
+      return false;
+    }
+    // An interpreter that reports success after a failed read or write of
+    // the content does not make the step a success.
+    if (!root.ContentError().empty()) {
+      errorText = root.ContentError();
       return false;
     }
     return true;

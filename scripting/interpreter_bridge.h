@@ -1,7 +1,8 @@
 // The bridge to the external zqScript interpreter: a shared library loaded
 // once per process with dlopen ("libzqScriptECL.so" for console scripts,
 // "libzqScriptE.so" otherwise; searched the usual way, then in the
-// program's own directory) that stays loaded until the program ends. The
+// program's own directory, and loaded only when its file exports the entry
+// points) that stays loaded until the program ends. The
 // interpreter reaches the MORVEX objects through the host interface of
 // scripting/morvex_interpreter.h.
 #pragma once
@@ -14,7 +15,7 @@
 namespace morvex {
 
 // The command string: "\"/zqs{host-interface=N,MORVEX;}\" " followed by each
-// parameter text in double quotes and one space.
+// parameter text in double quotes, its own quotes doubled, and one space.
 std::string InterpreterCommand(uintptr_t hostInterface,
                                const std::vector<std::string>& parameterTexts);
 

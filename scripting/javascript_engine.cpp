@@ -156,8 +156,47 @@ std::string SafeString(duk_context* ctx, duk_idx_t index) {
   return FromCesu8(std::string_view(text, length));
 }
 
-// A JavaScript value as a script value: arrays of numbers and buffers are
-// bytes; other objects become their string form.
+// Safe-call body: replaces the value on top of the stack (a safe call runs
+// in its caller's stack frame) by what the objects take: an array by a
+// buffer of its bytes, any other object but a buffer by its string form.
+// Runs script code (toString, getters), so it may throw.
+duk_ret_t NormalizeValue(duk_context* ctx, void*) {
+  const duk_idx_t value = duk_get_top_index(ctx);
+  if (duk_is_symbol(ctx, value)) {
+    return duk_type_error(ctx, "A symbol cannot be passed to the MORVEX objects.");
+  }
+  if (!duk_is_object(ctx, value) || duk_is_buffer_data(ctx, value)) return 1;
+  if (!duk_is_array(ctx, value)) {
+    duk_to_string(ctx, value);
+    return 1;
+  }
+  const duk_size_t length = duk_get_length(ctx, value);
+  auto* bytes = static_cast<uint8_t*>(duk_push_fixed_buffer(ctx, length));
+  for (duk_size_t i = 0; i < length; ++i) {
+    duk_get_prop_index(ctx, value, static_cast<duk_uarridx_t>(i));
+    const double number = duk_is_number(ctx, -1) ? duk_get_number(ctx, -1) : -1;
+    duk_pop(ctx);
+    if (!(number >= 0 && number <= 255)) {
+      return duk_range_error(ctx, "An array of bytes holds only numbers from 0 to 255.");
+    }
+    bytes[i] = static_cast<uint8_t>(number);
+  }
+  return 1;
+}
+
+// Normalizes the value at `index` in place (see NormalizeValue). False, with
+// the thrown value pushed, when the script code it ran threw: a value whose
+// conversion fails must fail, never reach the output as an error's text.
+// Called before any C++ object lives in the calling frame.
+bool Normalize(duk_context* ctx, duk_idx_t index) {
+  index = duk_normalize_index(ctx, index);
+  duk_dup(ctx, index);
+  if (duk_safe_call(ctx, NormalizeValue, nullptr, 1, 1) != DUK_EXEC_SUCCESS) return false;
+  duk_replace(ctx, index);
+  return true;
+}
+
+// A normalized JavaScript value (see Normalize) as a script value.
 TScriptValue ValueAt(duk_context* ctx, duk_idx_t index) {
   switch (duk_get_type(ctx, index)) {
     case DUK_TYPE_UNDEFINED:
@@ -168,29 +207,21 @@ TScriptValue ValueAt(duk_context* ctx, duk_idx_t index) {
       return static_cast<bool>(duk_get_boolean(ctx, index));
     case DUK_TYPE_NUMBER:
       return duk_get_number(ctx, index);
+    case DUK_TYPE_STRING: {
+      duk_size_t length = 0;
+      const char* text = duk_get_lstring(ctx, index, &length);
+      return FromCesu8(std::string_view(text, length));
+    }
     default:
       break;
   }
   if (duk_is_buffer_data(ctx, index)) {
     duk_size_t size = 0;
     const void* data = duk_get_buffer_data(ctx, index, &size);
+    if (!data) return TScriptBytes{};
     return TScriptBytes{std::string(static_cast<const char*>(data), size)};
   }
-  if (duk_is_array(ctx, index)) {
-    TScriptBytes bytes;
-    const duk_size_t length = duk_get_length(ctx, index);
-    for (duk_size_t i = 0; i < length; ++i) {
-      duk_get_prop_index(ctx, index, static_cast<duk_uarridx_t>(i));
-      const double number = duk_is_number(ctx, -1) ? duk_get_number(ctx, -1) : -1;
-      duk_pop(ctx);
-      if (!(number >= 0 && number <= 255)) {
-        throw EMorvexError("An array of bytes holds only numbers from 0 to 255.");
-      }
-      bytes.Bytes += static_cast<char>(static_cast<uint8_t>(number));
-    }
-    return bytes;
-  }
-  return SafeString(ctx, index);
+  throw EMorvexError("This value cannot be passed to the MORVEX objects.");
 }
 
 TScriptObject* ObjectOf(duk_context* ctx, duk_idx_t index) {
@@ -209,6 +240,9 @@ bool IsConversionName(std::string_view name) {
 
 duk_ret_t CallMember(duk_context* ctx) {
   const duk_idx_t count = duk_get_top(ctx);
+  for (duk_idx_t i = 0; i < count; ++i) {
+    if (!Normalize(ctx, i)) return duk_throw(ctx);
+  }
   duk_push_current_function(ctx);
   duk_get_prop_string(ctx, -1, DUK_HIDDEN_SYMBOL("object"));
   auto* object = static_cast<TScriptObject*>(duk_get_pointer(ctx, -1));
@@ -249,6 +283,7 @@ duk_ret_t TrapGet(duk_context* ctx) {
 
 // set(target, key, value, receiver)
 duk_ret_t TrapSet(duk_context* ctx) {
+  if (!Normalize(ctx, 2)) return duk_throw(ctx);
   TScriptObject* object = ObjectOf(ctx, 0);
   const char* key = duk_is_symbol(ctx, 1) ? "" : duk_to_string(ctx, 1);
   const bool done = Guarded(ctx, [&] { object->Set(key, ValueAt(ctx, 2)); });
@@ -337,8 +372,7 @@ class TJavaScriptEngine final : public TScriptEngine {
 
   void Execute(std::string_view text) override {
     duk_context* ctx = heap_.get();
-    // This Duktape build has no interrupt check: Ctrl+C ends the program.
-    const TScriptInterruptGuard interrupts(false);
+    const TScriptInterruptGuard interrupts;
     try {
       const std::string source = ToCesu8(text);
       duk_push_lstring(ctx, source.data(), source.size());
@@ -376,7 +410,8 @@ class TJavaScriptEngine final : public TScriptEngine {
     const std::string cesuName = ToCesu8(name);
     duk_get_global_lstring(ctx, cesuName.data(), cesuName.size());
     for (const TScriptValue& argument : arguments) PushValue(ctx, argument);
-    const bool ok = duk_pcall(ctx, static_cast<duk_idx_t>(arguments.size())) == DUK_EXEC_SUCCESS;
+    const bool ok = duk_pcall(ctx, static_cast<duk_idx_t>(arguments.size())) == DUK_EXEC_SUCCESS &&
+                    Normalize(ctx, -1);
     TScriptValue result;
     bool failed = false;
     std::string error;

@@ -172,19 +172,14 @@ int ToString(lua_State* L) {
   return 1;
 }
 
-// Every few thousand instructions: stops the script after Ctrl+C.
-void CheckInterrupt(lua_State* L, lua_Debug*) {
-  if (InterruptRequested()) luaL_error(L, "%s", kScriptInterruptedMessage);
-}
-
-// The message handler of the protected call: notes the line of the
-// innermost script function on the stack.
 // os.exit would end the whole run from inside a step: the step's temporary
 // output file would stay behind and the exit code would be the script's.
 int RefuseExit(lua_State* L) {
   return luaL_error(L, "os.exit cannot end the run; a script fails its step with error()");
 }
 
+// The message handler of the protected call: notes the line of the
+// innermost script function on the stack.
 int NoteErrorLine(lua_State* L) {
   auto* state = static_cast<TLuaState*>(lua_touserdata(L, lua_upvalueindex(1)));
   lua_Debug ar;
@@ -198,17 +193,37 @@ int NoteErrorLine(lua_State* L) {
   return 1;
 }
 
-// An error value as a description; "script:N: " in front of a message moves
-// into the error's line.
+// Protected-call body: the value at index 1 as text through its __tostring.
+int TextThroughToString(lua_State* L) {
+  luaL_tolstring(L, 1, nullptr);
+  return 1;
+}
+
+// The error value on top of the stack as a description; "script:N: " in
+// front of a message moves into the error's line. An error object's
+// __tostring is script code that may fail in turn: it runs under a
+// protected call, since a Lua error outside one ends the process.
 TScriptError DescribeError(lua_State* L, int knownLine) {
   TScriptError error{knownLine, 0, {}};
-  if (lua_type(L, -1) == LUA_TSTRING) {
-    error.Description = lua_tostring(L, -1);
-  } else if (luaL_callmeta(L, -1, "__tostring") && lua_type(L, -1) == LUA_TSTRING) {
-    error.Description = lua_tostring(L, -1);
+  const int value = lua_gettop(L);
+  const std::string kind = std::string("(error object is a ") + luaL_typename(L, value) + " value";
+  if (lua_type(L, value) == LUA_TSTRING) {
+    error.Description = lua_tostring(L, value);
+  } else if (lua_checkstack(L, 3) && luaL_getmetafield(L, value, "__tostring") != LUA_TNIL) {
     lua_pop(L, 1);
+    lua_pushcfunction(L, TextThroughToString);
+    lua_pushvalue(L, value);
+    if (lua_pcall(L, 1, 1, 0) == LUA_OK) {
+      error.Description = lua_tostring(L, -1);
+    } else {
+      error.Description = kind + "; its __tostring failed";
+      if (lua_type(L, -1) == LUA_TSTRING)
+        error.Description += std::string(": ") + lua_tostring(L, -1);
+      error.Description += ")";
+    }
+    lua_settop(L, value);
   } else {
-    error.Description = std::string("(error object is a ") + luaL_typename(L, -1) + " value)";
+    error.Description = kind + ")";
   }
   static const std::regex kPosition(std::string("^") + kSourceName + R"(:(\d+): )");
   std::smatch match;
@@ -217,6 +232,27 @@ TScriptError DescribeError(lua_State* L, int knownLine) {
     error.Description.erase(0, static_cast<size_t>(match.length(0)));
   }
   return error;
+}
+
+// A call of a global function from the host, with its result converted.
+struct TGlobalCall {
+  const std::string& Name;
+  const std::vector<TScriptValue>& Arguments;
+  TScriptValue Result;
+};
+
+// Protected-call body of TLuaEngine::CallFunction: every step (finding the
+// function, pushing the arguments, the call, reading the result through
+// metamethods) may raise a Lua error.
+int CallGlobal(lua_State* L) {
+  auto* call = static_cast<TGlobalCall*>(lua_touserdata(L, 1));
+  lua_getglobal(L, call->Name.c_str());
+  for (const TScriptValue& argument : call->Arguments) PushValue(L, argument);
+  lua_call(L, static_cast<int>(call->Arguments.size()), 1);
+  return Guarded(L, [&] {
+    call->Result = ValueAt(L, -1);
+    return 0;
+  });
 }
 
 class TLuaEngine final : public TScriptEngine {
@@ -245,8 +281,7 @@ class TLuaEngine final : public TScriptEngine {
 
   void Execute(std::string_view text) override {
     lua_State* L = lua_.get();
-    const TScriptInterruptGuard interrupts(true);
-    lua_sethook(L, CheckInterrupt, LUA_MASKCOUNT, 10000);
+    const TScriptInterruptGuard interrupts;
     const int base = lua_gettop(L);
     lua_pushlightuserdata(L, state_.get());
     lua_pushcclosure(L, NoteErrorLine, 1);
@@ -278,25 +313,15 @@ class TLuaEngine final : public TScriptEngine {
                             const std::vector<TScriptValue>& arguments) override {
     lua_State* L = lua_.get();
     const int base = lua_gettop(L);
-    lua_getglobal(L, name.c_str());
-    for (const TScriptValue& argument : arguments) PushValue(L, argument);
-    TScriptValue result;
-    bool failed = false;
+    TGlobalCall call{name, arguments, {}};
+    lua_pushcfunction(L, CallGlobal);
+    lua_pushlightuserdata(L, &call);
     std::string error;
-    if (lua_pcall(L, static_cast<int>(arguments.size()), 1, 0) != LUA_OK) {
-      error = DescribeError(L, 0).Description;
-      failed = true;
-    } else {
-      try {
-        result = ValueAt(L, -1);
-      } catch (const std::exception& e) {
-        error = e.what();
-        failed = true;
-      }
-    }
+    const bool failed = lua_pcall(L, 1, 0, 0) != LUA_OK;
+    if (failed) error = DescribeError(L, 0).Description;
     lua_settop(L, base);
     if (failed) throw EMorvexError(error);
-    return result;
+    return std::move(call.Result);
   }
 
  private:

@@ -2,14 +2,18 @@
  * The interface between morvex and an external zqScript interpreter library
  * ("libzqScriptECL.so", the console variant, or "libzqScriptE.so"). The
  * library exports the three entry points below; morvex loads it once per
- * run with dlopen and calls them on its own thread.
+ * run with dlopen and calls them on its own thread. A library whose dynamic
+ * symbol table lacks one of them is refused without being loaded.
  *
  * All texts are zero-terminated UTF-16 (char16_t).
  *
  * The command string morvex passes reads
  *   "/zqs{host-interface=N,MORVEX;}" "name=value" ...
- * (each part in double quotes and followed by one space): N is the decimal
- * address of a morvex_host, then the command line's parameter texts in order.
+ * (each item in double quotes and followed by one space; a double quote
+ * inside an item is doubled, so "a=say ""hi""" is the item a=say "hi"): N is
+ * the decimal address of a morvex_host, then the command line's parameter
+ * texts in order. Only the first item carries the host interface; a
+ * parameter text that looks like one is a parameter.
  * Through that host the interpreter reaches the MORVEX object model: the
  * source, the transform options, the destination and the parameters.
  */

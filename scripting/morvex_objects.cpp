@@ -82,20 +82,24 @@ bool Is(const TScriptMember& member, std::string_view name) { return member.Name
 std::span<const TScriptMember> TMorvexStream::Members() const { return kStreamMembers; }
 
 TScriptValue TMorvexStream::GetProperty(const TScriptMember& member) {
-  if (Is(member, "Position")) return stream_.Position();
-  return stream_.Size();
+  return errors_.Note([&]() -> TScriptValue {
+    if (Is(member, "Position")) return stream_.Position();
+    return stream_.Size();
+  });
 }
 
 void TMorvexStream::SetProperty(const TScriptMember&, const TScriptValue& value) {
   const int64_t position = ScriptValueInteger(value, "Position");
   if (position < 0) throw EMorvexError("Position must not be negative.");
-  stream_.SetPosition(position);
+  errors_.Note([&] { stream_.SetPosition(position); });
 }
 
 TScriptValue TMorvexStream::CallMethod(const TScriptMember& member,
                                        std::span<const TScriptValue> arguments) {
   if (Is(member, "Read")) {
-    if (arguments.empty() || IsNull(arguments[0])) return TScriptBytes{stream_.ReadToEnd()};
+    if (arguments.empty() || IsNull(arguments[0])) {
+      return TScriptBytes{errors_.Note([&] { return stream_.ReadToEnd(); })};
+    }
     RequireArguments(member, arguments, 1);
     const int64_t count = ScriptValueInteger(arguments[0], "The count of bytes to read");
     if (count < 0) throw EMorvexError("The count of bytes to read must not be negative.");
@@ -106,7 +110,7 @@ TScriptValue TMorvexStream::CallMethod(const TScriptMember& member,
     while (static_cast<int64_t>(bytes.size()) < count) {
       const size_t want =
           static_cast<size_t>(std::min<int64_t>(count - bytes.size(), sizeof buffer));
-      const size_t got = stream_.Read(buffer, want);
+      const size_t got = errors_.Note([&] { return stream_.Read(buffer, want); });
       if (got == 0) break;
       bytes.append(buffer, got);
     }
@@ -115,7 +119,7 @@ TScriptValue TMorvexStream::CallMethod(const TScriptMember& member,
   if (Is(member, "Write")) {
     RequireArguments(member, arguments, 1);
     const std::string bytes = ScriptValueBytes(arguments[0], "The data to write");
-    stream_.Write(bytes);
+    errors_.Note([&] { stream_.Write(bytes); });
     return static_cast<int64_t>(bytes.size());
   }
   // Seek(offset[, origin])
@@ -125,19 +129,22 @@ TScriptValue TMorvexStream::CallMethod(const TScriptMember& member,
   if (origin < 0 || origin > 2) {
     throw EMorvexError("The origin must be 0 (start), 1 (current position) or 2 (end).");
   }
-  return stream_.Seek(offset, origin == 0   ? SeekOrigin::Begin
-                              : origin == 1 ? SeekOrigin::Current
-                                            : SeekOrigin::End);
+  return errors_.Note([&] {
+    return stream_.Seek(offset, origin == 0   ? SeekOrigin::Begin
+                                : origin == 1 ? SeekOrigin::Current
+                                              : SeekOrigin::End);
+  });
 }
 
 // --- TMorvexSourceDest ---
 
-TMorvexSourceDest::TMorvexSourceDest(const TScriptSourceInfo& info) : info_(info) {}
+TMorvexSourceDest::TMorvexSourceDest(const TScriptSourceInfo& info, TContentErrors& errors)
+    : info_(info), errors_(errors) {}
 
 TMorvexSourceDest::~TMorvexSourceDest() = default;
 
 void TMorvexSourceDest::Close() {
-  if (file_) file_->Close();
+  if (file_) errors_.Note([&] { file_->Close(); });
 }
 
 bool TMorvexSourceDest::EnsureStream() {
@@ -148,34 +155,30 @@ bool TMorvexSourceDest::EnsureStream() {
 }
 
 std::string TMorvexSourceDest::ReadText(const TEncoding& fallback) {
-  try {
+  const TScriptValue bytes = ReadBytes();
+  if (IsNull(bytes)) return {};
+  return DecodeWithPreamble(std::get<TScriptBytes>(bytes).Bytes, fallback);
+}
+
+TScriptValue TMorvexSourceDest::ReadBytes() {
+  return errors_.Note([&]() -> TScriptValue {
     if (info_.Kind == Kind::File) {
-      const std::string bytes = file_ ? ReadFromStart(*file_) : ReadWholeFile(info_.Location);
-      return DecodeWithPreamble(bytes, fallback);
+      if (file_) return TScriptBytes{ReadFromStart(*file_)};
+      if (info_.Location.empty()) return {};
+      return TScriptBytes{ReadWholeFile(info_.Location)};
     }
     if (info_.Kind == Kind::Stream && info_.Stream) {
-      return DecodeWithPreamble(ReadFromStart(*info_.Stream), fallback);
+      return TScriptBytes{ReadFromStart(*info_.Stream)};
     }
-  } catch (const std::exception&) {
-    // Reading Text never fails: unreadable content is empty text.
-  }
-  return {};
+    return {};
+  });
 }
 
 TScriptValue TMorvexSourceDest::GetProperty(const TScriptMember& member) {
   if (Is(member, "Kind")) return KindName(info_.Kind);
   if (Is(member, "Name")) return info_.ShownName.empty() ? info_.Location : info_.ShownName;
   if (Is(member, "Text")) return ReadText(SystemAnsiEncoding());
-  // Value
-  if (info_.Kind == Kind::File) {
-    if (file_) return TScriptBytes{ReadFromStart(*file_)};
-    if (info_.Location.empty()) return {};
-    return TScriptBytes{ReadWholeFile(info_.Location)};
-  }
-  if (info_.Kind == Kind::Stream && info_.Stream) {
-    return TScriptBytes{ReadFromStart(*info_.Stream)};
-  }
-  return {};
+  return ReadBytes();
 }
 
 TScriptValue TMorvexSourceDest::CallMethod(const TScriptMember& member,
@@ -184,14 +187,14 @@ TScriptValue TMorvexSourceDest::CallMethod(const TScriptMember& member,
   RequireArguments(member, arguments, 0);
   if (!wrapper_) {
     TStream* stream = nullptr;
-    if (info_.Kind == Kind::File && EnsureStream()) {
+    if (info_.Kind == Kind::File && errors_.Note([&] { return EnsureStream(); })) {
       stream = file_.get();
     } else if (info_.Kind == Kind::Stream) {
       stream = info_.Stream;
     }
     if (!stream) return {};
-    stream->SetPosition(0);
-    wrapper_ = std::make_unique<TMorvexStream>(*stream);
+    errors_.Note([&] { stream->SetPosition(0); });
+    wrapper_ = std::make_unique<TMorvexStream>(*stream, errors_);
   }
   return static_cast<TScriptObject*>(wrapper_.get());
 }
@@ -213,8 +216,9 @@ TScriptValue TMorvexSource::GetProperty(const TScriptMember& member) {
 
 // --- TMorvexDestination ---
 
-TMorvexDestination::TMorvexDestination(const TScriptSourceInfo& info, std::string encodingName)
-    : TMorvexSourceDest(info), encodingName_(std::move(encodingName)) {}
+TMorvexDestination::TMorvexDestination(const TScriptSourceInfo& info, TContentErrors& errors,
+                                       std::string encodingName)
+    : TMorvexSourceDest(info, errors), encodingName_(std::move(encodingName)) {}
 
 std::span<const TScriptMember> TMorvexDestination::Members() const { return kDestinationMembers; }
 
@@ -231,49 +235,40 @@ bool TMorvexDestination::EnsureStream() {
 
 void TMorvexDestination::SetProperty(const TScriptMember& member, const TScriptValue& value) {
   if (Is(member, "Text")) {
-    WriteText(ScriptValueText(value));
-  } else {
-    WriteBytes(ScriptValueBytes(value, "Value"));
-  }
-}
-
-void TMorvexDestination::WriteText(const std::string& text) {
-  const TEncoding& encoding = EncodingForName(encodingName_);
-  // The byte-order mark only begins content: text added behind earlier
-  // content through an open file carries none.
-  const auto encode = [&](bool atStart) {
-    std::string bytes = atStart ? std::string(encoding.Preamble()) : std::string();
-    bytes += encoding.GetBytes(text);
-    return bytes;
-  };
-  try {
-    if (info_.Kind == Kind::File) {
+    const std::string text = ScriptValueText(value);
+    const TEncoding& encoding = EncodingForName(encodingName_);
+    // The byte-order mark only begins content: text added behind earlier
+    // content through an open file carries none.
+    const auto encode = [&](bool atStart) {
+      std::string bytes = atStart ? std::string(encoding.Preamble()) : std::string();
+      if (!text.empty()) bytes += encoding.GetBytes(text);
+      return bytes;
+    };
+    // An empty text writes nothing, but still creates (truncates) the file.
+    errors_.Note([&] {
       if (file_) {
         if (!text.empty()) file_->Write(encode(file_->Position() == 0));
-      } else if (!info_.Location.empty()) {
-        TFileStream file(info_.Location, TFileStream::Mode::Create);
-        if (!text.empty()) file.Write(encode(true));
-        file.Close();
+      } else {
+        Replace(text.empty() ? std::string() : encode(true));
       }
-    } else if (info_.Kind == Kind::Stream && info_.Stream) {
-      info_.Stream->SetSize(0);
-      info_.Stream->SetPosition(0);
-      if (!text.empty()) info_.Stream->Write(encode(true));
-    }
-  } catch (const std::exception&) {
-    // Assigning Text never fails: a file that cannot be written is skipped.
+    });
+  } else {
+    const std::string bytes = ScriptValueBytes(value, "Value");
+    errors_.Note([&] {
+      if (file_) {
+        file_->Write(bytes);
+      } else {
+        Replace(bytes);
+      }
+    });
   }
 }
 
-void TMorvexDestination::WriteBytes(const std::string& bytes) {
-  if (info_.Kind == Kind::File) {
-    if (file_) {
-      file_->Write(bytes);
-    } else if (!info_.Location.empty()) {
-      TFileStream file(info_.Location, TFileStream::Mode::Create);
-      file.Write(bytes);
-      file.Close();
-    }
+void TMorvexDestination::Replace(const std::string& bytes) {
+  if (info_.Kind == Kind::File && !info_.Location.empty()) {
+    TFileStream file(info_.Location, TFileStream::Mode::Create);
+    file.Write(bytes);
+    file.Close();
   } else if (info_.Kind == Kind::Stream && info_.Stream) {
     info_.Stream->SetSize(0);
     info_.Stream->SetPosition(0);
@@ -305,9 +300,9 @@ TMorvexWSHIntf::TMorvexWSHIntf(const TScriptSourceInfo& source,
                                const TScriptTransformInfo& transform,
                                const TScriptSourceInfo& destination)
     : parameters_(parameters),
-      source_(source),
+      source_(source, errors_),
       transform_(transform),
-      destination_(destination, transform.Encoding) {}
+      destination_(destination, errors_, transform.Encoding) {}
 
 std::span<const TScriptMember> TMorvexWSHIntf::Members() const { return kRootMembers; }
 

@@ -4,6 +4,7 @@
 // the external interpreter.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,12 +48,34 @@ struct TScriptTransformInfo {
   std::string Language;
 };
 
+// The first read or write error of a step's source or destination content.
+// A script may catch the error it raised; the step still fails with it, so
+// that a partly written or unread content is never reported as success.
+class TContentErrors {
+ public:
+  // Runs `access` (a read or write of content); notes its failure, the first
+  // one only, before letting it propagate.
+  template <class Access>
+  decltype(auto) Note(Access&& access) {
+    try {
+      return access();
+    } catch (const std::exception& e) {
+      if (first_.empty()) first_ = e.what();
+      throw;
+    }
+  }
+  const std::string& First() const { return first_; }
+
+ private:
+  std::string first_;
+};
+
 // Sequential access to a source's or destination's content: Read(count)
 // (all the rest without a count), Write(bytes or text), Seek(offset,
 // origin 0 start / 1 current / 2 end), Position (read-write) and Size.
 class TMorvexStream final : public TScriptObject {
  public:
-  explicit TMorvexStream(TStream& stream) : stream_(stream) {}
+  TMorvexStream(TStream& stream, TContentErrors& errors) : stream_(stream), errors_(errors) {}
   std::string_view ClassName() const override { return "TMorvexStream"; }
   std::span<const TScriptMember> Members() const override;
 
@@ -64,14 +87,17 @@ class TMorvexStream final : public TScriptObject {
 
  private:
   TStream& stream_;
+  TContentErrors& errors_;
 };
 
 // What sources and destinations share: Kind, Name, Text, Value, GetStream.
 // Kinds "oledb" and none have no content: Text is empty, Value null,
-// GetStream null, and assignments do nothing.
+// GetStream null, and assignments do nothing. Every read or write failure
+// raises EMorvexError naming the file and the system's reason, and is noted
+// in `errors` (owned by the caller, outliving the object).
 class TMorvexSourceDest : public TScriptObject {
  public:
-  explicit TMorvexSourceDest(const TScriptSourceInfo& info);
+  TMorvexSourceDest(const TScriptSourceInfo& info, TContentErrors& errors);
   ~TMorvexSourceDest() override;
 
   // Flushes and closes a file the script opened through GetStream. Raises
@@ -88,11 +114,14 @@ class TMorvexSourceDest : public TScriptObject {
   virtual bool EnsureStream();
 
   // The content as text, decoded by its byte-order mark, else with
-  // `fallback`; never fails (unreadable content is empty text).
+  // `fallback`; empty when there is no content.
   std::string ReadText(const TEncoding& fallback);
+  // The content as bytes; null when there is no content.
+  TScriptValue ReadBytes();
 
   TScriptSourceInfo info_;
   std::unique_ptr<TFileStream> file_;
+  TContentErrors& errors_;
 
  private:
   std::unique_ptr<TMorvexStream> wrapper_;
@@ -112,7 +141,8 @@ class TMorvexSource final : public TMorvexSourceDest {
 // encoding (`encodingName`); GetStream creates (truncates) the file.
 class TMorvexDestination final : public TMorvexSourceDest {
  public:
-  TMorvexDestination(const TScriptSourceInfo& info, std::string encodingName);
+  TMorvexDestination(const TScriptSourceInfo& info, TContentErrors& errors,
+                     std::string encodingName);
   std::string_view ClassName() const override { return "TMorvexDestination"; }
   std::span<const TScriptMember> Members() const override;
 
@@ -122,8 +152,9 @@ class TMorvexDestination final : public TMorvexSourceDest {
   bool EnsureStream() override;
 
  private:
-  void WriteText(const std::string& text);
-  void WriteBytes(const std::string& bytes);
+  // Makes `bytes` the whole content (a file destination without an open
+  // stream is created or truncated).
+  void Replace(const std::string& bytes);
 
   std::string encodingName_;
 };
@@ -167,6 +198,10 @@ class TMorvexWSHIntf final : public TScriptObject {
   // Closes the source's and destination's files (see TMorvexSourceDest).
   void Close();
 
+  // The first read or write error of the source's or destination's content
+  // during the step, caught by the script or not; empty when none.
+  const std::string& ContentError() const { return errors_.First(); }
+
  protected:
   TScriptValue GetProperty(const TScriptMember& member) override;
   TScriptValue CallMethod(const TScriptMember& member,
@@ -174,6 +209,7 @@ class TMorvexWSHIntf final : public TScriptObject {
 
  private:
   const std::vector<std::string>* parameters_;
+  TContentErrors errors_;
   TMorvexSource source_;
   TMorvexTransform transform_;
   TMorvexDestination destination_;

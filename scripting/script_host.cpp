@@ -65,6 +65,11 @@ bool RunActiveScript(const TScriptSourceInfo& source, const TScriptSourceInfo& d
       errorText = helper.ErrorText();
       return false;
     }
+    // A read or write error the script caught still fails the step.
+    if (!root.ContentError().empty()) {
+      errorText = root.ContentError();
+      return false;
+    }
     return true;
   } catch (const std::exception& e) {
     errorText = e.what();

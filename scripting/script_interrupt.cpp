@@ -8,17 +8,11 @@ namespace morvex {
 
 namespace {
 
-volatile sig_atomic_t gInterrupted = 0;
-volatile sig_atomic_t gCanPoll = 0;
 // The handler the guard replaced: the run's own interrupt handling, which
 // removes the temporary output file and ends the run with 128 + SIGINT.
 void (*gRunHandler)(int) = nullptr;
 
 void OnInterrupt(int signal) {
-  if (gCanPoll) {
-    gInterrupted = 1;
-    return;
-  }
   static const char kLine[] = "\nThe script was stopped by the user (Ctrl+C).\n";
   ssize_t ignored = write(STDERR_FILENO, kLine, sizeof kLine - 1);
   (void)ignored;
@@ -28,13 +22,12 @@ void OnInterrupt(int signal) {
 
 }  // namespace
 
-TScriptInterruptGuard::TScriptInterruptGuard(bool engineCanPoll) {
-  gInterrupted = 0;
-  gCanPoll = engineCanPoll ? 1 : 0;
+TScriptInterruptGuard::TScriptInterruptGuard() {
+  if (sigaction(SIGINT, nullptr, &previous_) != 0 || previous_.sa_handler == SIG_IGN) return;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  installed_ = sigaction(SIGINT, &action, &previous_) == 0;
+  installed_ = sigaction(SIGINT, &action, nullptr) == 0;
   const bool runHandles = installed_ && !(previous_.sa_flags & SA_SIGINFO) &&
                           previous_.sa_handler != SIG_DFL && previous_.sa_handler != SIG_IGN;
   gRunHandler = runHandles ? previous_.sa_handler : nullptr;
@@ -43,9 +36,6 @@ TScriptInterruptGuard::TScriptInterruptGuard(bool engineCanPoll) {
 TScriptInterruptGuard::~TScriptInterruptGuard() {
   if (installed_) sigaction(SIGINT, &previous_, nullptr);
   gRunHandler = nullptr;
-  gInterrupted = 0;
 }
-
-bool InterruptRequested() { return gInterrupted != 0; }
 
 }  // namespace morvex

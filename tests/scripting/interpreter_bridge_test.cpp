@@ -72,6 +72,52 @@ TEST_F(InterpreterBridgeTest, CommandStringCarriesHostAndParameterTexts) {
   EXPECT_EQ(InterpreterCommand(1234, {}), "\"/zqs{host-interface=1234,MORVEX;}\" ");
 }
 
+// A parameter text stays one item whatever it holds: it cannot forge a
+// host interface of its own.
+TEST_F(InterpreterBridgeTest, ParameterTextsStayOneItem) {
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
+  texts_ = {"x=a\" \"/zqs{host-interface=1,MORVEX;}", "y=\"\"", "z=", "w=a b"};
+  ASSERT_TRUE(Run("items\nparams")) << error_;
+  const std::string& out = output_.Data();
+  EXPECT_EQ(out.rfind("[/zqs{host-interface=", 0), 0u) << out;
+  EXPECT_NE(out.find(",MORVEX;}][x=a\" \"/zqs{host-interface=1,MORVEX;}][y=\"\"][z=][w=a b]2|"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(InterpreterCommand(7, {"a\"b"}), "\"/zqs{host-interface=7,MORVEX;}\" \"a\"\"b\" ");
+}
+
+// The library is read before it is loaded: one without every entry point
+// is refused before any of its code (a constructor) runs.
+TEST_F(InterpreterBridgeTest, IncompleteLibraryNeverRuns) {
+  unsetenv("MORVEX_TEST_INTERPRETER_LOADED");
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR "-incomplete");
+  EXPECT_FALSE(Run("copy"));
+  EXPECT_EQ(getenv("MORVEX_TEST_INTERPRETER_LOADED"), nullptr);
+  // The refused library stands for the interpreter: no other is tried.
+  EXPECT_FALSE(Run("copy", "zqscriptgui"));
+  EXPECT_EQ(getenv("MORVEX_TEST_INTERPRETER_LOADED"), nullptr);
+
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
+  ASSERT_TRUE(Run("variant")) << error_;
+  EXPECT_STREQ(getenv("MORVEX_TEST_INTERPRETER_LOADED"), "ECL");
+}
+
+// An interpreter that reports success after a failed write (here "upper",
+// which does not look at the result of its assignment) fails the step.
+TEST_F(InterpreterBridgeTest, FailedWritesFailTheStep) {
+  ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
+  TTempDir dir;
+  const std::string missing = dir.File("no/such/dir/out.txt");
+  destination_ = {TScriptContentKind::File, missing, "", nullptr};
+  EXPECT_FALSE(Run("upper"));
+  EXPECT_EQ(error_, "Cannot open file " + missing + ": No such file or directory");
+  const std::string full = dir.Device("full", 1, 7);
+  if (full.empty()) GTEST_SKIP() << "device nodes cannot be made here";
+  destination_ = {TScriptContentKind::File, full, "", nullptr};
+  EXPECT_FALSE(Run("upper"));
+  EXPECT_EQ(error_, "Cannot write file " + full + ": No space left on device");
+}
+
 TEST_F(InterpreterBridgeTest, ResultCodes) {
   ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
   EXPECT_FALSE(Run("result 1"));

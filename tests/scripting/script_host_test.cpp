@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "tests/support/temp_dir.h"
+#include "text/error.h"
 #include "text/stream.h"
 
 namespace morvex {
@@ -188,10 +189,78 @@ TEST_F(ScriptHostTest, JavaScriptErrorsCarryLineAndSourceLine) {
 
 TEST_F(ScriptHostTest, ValueOfAMissingFileFailsTheRun) {
   source_ = {TScriptContentKind::File, dir_.File("missing.txt"), "", nullptr};
-  const TRun run = Run("JScript", "if (MORVEX.Source.Text !== '') throw 1;\nMORVEX.Source.Value;");
+  const TRun run = Run("JScript", "var x = 1;\nMORVEX.Source.Value;");
   EXPECT_FALSE(run.Ok);
   EXPECT_EQ(run.ErrorText.rfind("[line: 2, col: 0] Error: Cannot open file ", 0), 0u)
       << run.ErrorText;
+}
+
+// Every read or write failure of the content fails the step with the
+// system's reason and the path, in both languages, even when the script
+// catches the error.
+TEST_F(ScriptHostTest, ContentErrorsFailTheStep) {
+  const std::string full = dir_.Device("full", 1, 7);
+  if (full.empty()) GTEST_SKIP() << "device nodes cannot be made here";
+  const std::string noSpace = "Cannot write file " + full + ": No space left on device";
+  destination_ = {TScriptContentKind::File, full, "", nullptr};
+  const std::pair<const char*, const char*> writes[] = {
+      {"JScript", "MORVEX.Destination.Text = 'x';"},
+      {"LuaScript", "MORVEX.Destination.Text = 'x'"},
+      {"JScript", "try { MORVEX.Destination.Text = 'x'; } catch (e) {}"},
+      {"LuaScript", "pcall(function() MORVEX.Destination.Text = 'x' end)"},
+      {"JScript", "try { MORVEX.Destination.Value = [1]; } catch (e) {}"},
+      {"LuaScript",
+       "local s = MORVEX.Destination:GetStream()\n"
+       "pcall(s.Write, s, string.rep('x', 100000))"},
+  };
+  for (const auto& [language, script] : writes) {
+    const TRun run = Run(language, script);
+    EXPECT_FALSE(run.Ok) << script;
+    EXPECT_NE(run.ErrorText.find(noSpace), std::string::npos) << run.ErrorText;
+  }
+
+  const std::string missing = dir_.File("no/such/dir/out.txt");
+  destination_ = {TScriptContentKind::File, missing, "", nullptr};
+  TRun run = Run("LuaScript", "MORVEX.Destination.Text = 'x'");
+  EXPECT_EQ(run.ErrorText, "[line: 1, col: 0] Cannot open file " + missing +
+                               ": No such file or directory MORVEX.Destination.Text = 'x'");
+
+  // An unreadable source (a directory) fails Text as it fails Value.
+  source_ = {TScriptContentKind::File, dir_.File(""), "", nullptr};
+  StreamDestination();
+  run = Run("JScript",
+            "var t = '';\ntry { t = MORVEX.Source.Text; } catch (e) {}\n"
+            "MORVEX.Destination.Text = t;");
+  EXPECT_FALSE(run.Ok);
+  EXPECT_EQ(run.ErrorText, "Cannot open file " + dir_.File("") + ": Is a directory");
+}
+
+// A value whose conversion to text throws fails the assignment; the error's
+// text never becomes content.
+TEST_F(ScriptHostTest, ConversionErrorsAreErrors) {
+  StreamDestination();
+  output_.Write("previous");
+  const std::string thrower = "var v = {toString: function () { throw new Error('no text'); }};\n";
+  TRun run = Run("JScript", thrower + "MORVEX.Destination.Text = v;");
+  EXPECT_EQ(run.ErrorText, "[line: 2, col: 0] Error: no text MORVEX.Destination.Text = v;");
+  run = Run("JScript", thrower + "MORVEX.Destination.GetStream().Write(v);");
+  EXPECT_FALSE(run.Ok);
+  run = Run("JScript", thrower + "MORVEX.ParamValues(v);");
+  EXPECT_FALSE(run.Ok);
+  run = Run("JScript", "MORVEX.Destination.Value = [1, 256];");
+  EXPECT_EQ(run.ErrorText,
+            "[line: 1, col: 0] RangeError: An array of bytes holds only numbers from 0 to 255. "
+            "MORVEX.Destination.Value = [1, 256];");
+  run = Run("JScript", "MORVEX.Destination.Text = MORVEX.Source;");
+  EXPECT_FALSE(run.Ok);
+  EXPECT_EQ(output_.Data(), "previous");
+  // Objects that convert well still do.
+  ASSERT_TRUE(Run("JScript",
+                  "MORVEX.Destination.Text = {toString: function () { return 'ok'; }};\n"
+                  "var s = MORVEX.Destination.GetStream();\n"
+                  "s.Seek(0, 2);\ns.Write([33]);")
+                  .Ok);
+  EXPECT_EQ(output_.Data(), "\xEF\xBB\xBFok!");
 }
 
 TEST_F(ScriptHostTest, LanguageNames) {
@@ -253,6 +322,20 @@ TEST_F(ScriptHostTest, LuaErrorsCarryLineAndSourceLine) {
   EXPECT_EQ(run.ErrorText, "[line: 3, col: 0] boom error('boom')");
   run = Run("LuaScript", "local function f()\n  error({})\nend\nf()");
   EXPECT_EQ(run.ErrorText, "[line: 2, col: 0] (error object is a table value)   error({})");
+  // An error object's __tostring is script code: it may fail too.
+  run = Run("LuaScript", "error(setmetatable({}, {__tostring = function() return 'told' end}))");
+  EXPECT_EQ(run.ErrorText,
+            "[line: 1, col: 0] told "
+            "error(setmetatable({}, {__tostring = function() return 'told' end}))");
+  run = Run("LuaScript",
+            "local e = setmetatable({}, {__tostring = function() error('inner') end})\nerror(e)");
+  EXPECT_EQ(run.ErrorText,
+            "[line: 2, col: 0] (error object is a table value; its __tostring failed: "
+            "script:1: inner) error(e)");
+  run = Run("LuaScript", "error(setmetatable({}, {__tostring = function() return {} end}))");
+  EXPECT_NE(run.ErrorText.find("its __tostring failed: '__tostring' must return a string"),
+            std::string::npos)
+      << run.ErrorText;
   run = Run("LuaScript", "local x = 1\nlocal n = MORVEX.ParamNames(7)");
   EXPECT_EQ(run.ErrorText,
             "[line: 2, col: 0] Parameter index 7 is out of range (3 parameters). "
@@ -267,6 +350,24 @@ TEST_F(ScriptHostTest, LuaErrorsCarryLineAndSourceLine) {
   EXPECT_EQ(run.ErrorText,
             "[line: 2, col: 0] os.exit cannot end the run; a script fails its step with error() "
             "os.exit(0)");
+}
+
+// The host calls Lua functions (stylesheet functions) under protection: a
+// failing metamethod while the result is read is an error, not an abort.
+TEST(LuaEngine, FunctionCallsFromTheHostFailCleanly) {
+  const std::unique_ptr<TScriptEngine> engine = CreateScriptEngine("LuaScript");
+  engine->Execute(
+      "function f() return setmetatable({}, {__len = function() error('no length') end}) end\n"
+      "function g(a) return a .. '!' end\n"
+      "function h() error(setmetatable({}, {__tostring = function() error('x') end})) end");
+  try {
+    engine->CallFunction("f", {});
+    ADD_FAILURE() << "no error";
+  } catch (const EMorvexError& e) {
+    EXPECT_STREQ(e.what(), "no length");
+  }
+  EXPECT_THROW(engine->CallFunction("h", {}), EMorvexError);
+  EXPECT_EQ(std::get<std::string>(engine->CallFunction("g", {std::string("hi")})), "hi!");
 }
 
 TEST(WSHHelper, JoinsSeveralErrorsWithCrLf) {

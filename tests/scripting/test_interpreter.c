@@ -7,11 +7,15 @@
  *   params    "count|name=value|..." read through param_name and param_value
  *   options   Transform.Delimiter and Transform.HeaderRow through the objects
  *   command   the command string
+ *   items     the items of the command string, each in brackets
  *   second    the second text
  *   variant   which library file this is (VARIANT)
  *   badindex  the error text of MORVEX.ParamNames(99)
  *   flag      the flag as passed
  *   result N  return code N, with the text "result N" (later lines ignored)
+ * Loading the library sets the environment variable
+ * MORVEX_TEST_INTERPRETER_LOADED to its variant, so that tests can tell
+ * whether its code ran.
  */
 #include <stdint.h>
 #include <stdio.h>
@@ -52,13 +56,43 @@ static char16_t* to_u16(const char* text) {
   return out;
 }
 
+__attribute__((constructor)) static void loaded(void) {
+  setenv("MORVEX_TEST_INTERPRETER_LOADED", VARIANT, 1);
+}
+
+/* The next item of a command string at *at: a quoted text whose doubled
+ * quotes stand for one quote, up to the closing quote and the space after
+ * it. Advances *at; false at the end. */
+static int next_item(const char16_t** at, buffer* item) {
+  const char16_t* p = *at;
+  item->size = 0;
+  while (*p == u' ') ++p;
+  if (*p != u'"') return 0;
+  for (++p; *p; ++p) {
+    if (*p == u'"') {
+      if (p[1] != u'"') {
+        ++p;
+        break;
+      }
+      ++p;
+    }
+    char16_t one[2] = {*p, 0};
+    append_u16(item, one);
+  }
+  append(item, "", 1);
+  *at = p;
+  return 1;
+}
+
+/* The host interface: only the first item carries it. */
 static morvex_host* host_of(const char16_t* command) {
-  buffer ascii = {0, 0};
-  append_u16(&ascii, command);
-  append(&ascii, "", 1);
-  const char* at = strstr(ascii.data, "host-interface=");
-  morvex_host* host = at ? (morvex_host*)(uintptr_t)strtoull(at + 15, NULL, 10) : NULL;
-  free(ascii.data);
+  static const char prefix[] = "/zqs{host-interface=";
+  buffer item = {0, 0};
+  morvex_host* host = NULL;
+  if (next_item(&command, &item) && strncmp(item.data, prefix, sizeof prefix - 1) == 0) {
+    host = (morvex_host*)(uintptr_t)strtoull(item.data + sizeof prefix - 1, NULL, 10);
+  }
+  free(item.data);
   return host;
 }
 
@@ -124,6 +158,14 @@ static int32_t run(const char16_t* script, const char16_t* second, const char16_
       append_text(&out, header.type == MORVEX_BOOLEAN && header.boolean ? "|true" : "|false");
     } else if (strcmp(line, "command") == 0) {
       append_u16(&out, command);
+    } else if (strcmp(line, "items") == 0) {
+      buffer item = {0, 0};
+      for (const char16_t* at = command; next_item(&at, &item);) {
+        append_text(&out, "[");
+        append(&out, item.data, item.size - 1);
+        append_text(&out, "]");
+      }
+      free(item.data);
     } else if (strcmp(line, "second") == 0) {
       append_u16(&out, second);
     } else if (strcmp(line, "variant") == 0) {

@@ -49,6 +49,12 @@ TEST(XsltScripts, FailuresFailTheTransformation) {
       << output;
   EXPECT_FALSE(Transform(Stylesheet("function f() { throw new Error('bad value'); }"), output));
   EXPECT_NE(output.find("Script function f: Error: bad value"), std::string::npos) << output;
+  // A result whose conversion to text throws is an error, not its text.
+  EXPECT_FALSE(Transform(
+      Stylesheet(
+          "function f() { return {toString: function () { throw new Error('no text'); }}; }"),
+      output));
+  EXPECT_NE(output.find("Script function f: Error: no text"), std::string::npos) << output;
   EXPECT_FALSE(Transform(Stylesheet("function f( {"), output));
   EXPECT_NE(output.find("Error in the stylesheet's script block: [line: 1, col: 0] SyntaxError"),
             std::string::npos)
