@@ -22,7 +22,10 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) --parallel
 
-example: build
+# The examples run the program alone: the unit tests, the benchmarks and the
+# test libraries are left for `make test`.
+example: configure
+	@cmake --build $(BUILD) --parallel --target morvex
 	@examples/run-examples $(BUILD)/morvex
 
 test: build
