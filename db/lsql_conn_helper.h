@@ -66,10 +66,11 @@ class TLSQLConnectionHelper {
 
   // In `text`, replaces ":" + each name of `names` holding a "$" (letter
   // case ignored) by the referenced field's text with trailing blanks
-  // removed, or by RowsAffected for "rowsaffected"; an unresolved name is
-  // left in the text.
+  // removed, or by RowsAffected for "rowsaffected", through `replace`; an
+  // unresolved name is left in the text.
   virtual void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                                    const _xmlNode* element) = 0;
+                                    const _xmlNode* element,
+                                    TReplaceReference replace = ReplaceReference) = 0;
 
   // Executes `dataset` once; it is active afterwards when the statement
   // returned rows. Returns the rows affected, 0 when the count is unknown.
@@ -99,7 +100,8 @@ class TLSQLConnHelper final : public TLSQLConnectionHelper {
   void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
                       const _xmlNode* element, const TNameValuePairs* pairs) override;
   void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                            const _xmlNode* element) override;
+                            const _xmlNode* element,
+                            TReplaceReference replace = ReplaceReference) override;
   int32_t ExecuteDataset(TLSQLDataset& dataset) override;
   bool QueueDataset(TLSQLDataset& dataset, const _xmlNode* element) override;
 
