@@ -395,9 +395,12 @@ INSTANTIATE_TEST_SUITE_P(Server, QueuedImportTest, ::testing::Values(testing::TT
 
 // Imports `input` into a new SQLite table t (a, b, c) through a template
 // holding `statements`; returns the rows as "a|b|c" texts in table order.
+// The progress lines go to `progress` when given.
 Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& options,
                        const std::string& statements,
-                       const std::vector<std::string>& parameters = {}) {
+                       const std::vector<std::string>& parameters = {}, Lines* progress = nullptr) {
+  ProgressSink sink;
+  if (progress) sink = [progress](const std::string& line) { progress->push_back(line); };
   testing::TTempSqliteFile file;
   const std::string connection = "Provider=SQLite;Data Source=" + file.Path();
   OpenConnection(connection)
@@ -406,15 +409,14 @@ Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& op
   detail::xml_ptr<xmlDoc> doc;
   _xmlNode* root = testing::LoadTemplateDocument("<lsql>" + statements + "</lsql>", doc);
   const TConvertEndpoint source{"input", &input, "utf-8"};
-  RunImportSession(
-      connection, false, TDatasetWriterOptions{}, ProgressSink(), nullptr, parameters, root,
-      [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
-        if (format == TFormat::Csv) {
-          ImportCsvRecords(source, options, templateRoot, ProgressSink(), helper, parameters);
-        } else {
-          ImportXmlRecords(source, options, templateRoot, ProgressSink(), helper, parameters);
-        }
-      });
+  RunImportSession(connection, false, TDatasetWriterOptions{}, ProgressSink(), nullptr, parameters,
+                   root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+                     if (format == TFormat::Csv) {
+                       ImportCsvRecords(source, options, templateRoot, sink, helper, parameters);
+                     } else {
+                       ImportXmlRecords(source, options, templateRoot, sink, helper, parameters);
+                     }
+                   });
   std::unique_ptr<TDbConnection> check = OpenConnection(connection);
   int64_t count = 0;
   auto statement = check->Prepare(
@@ -564,6 +566,68 @@ TEST(CsvRecordImport, ColumnsCountUpToTheWidestRow) {
     ASSERT_TRUE(pipe);
     EXPECT_EQ(ImportIntoSqlite(TFormat::Csv, *pipe, options, c.Statement, parameters), c.Rows);
   }
+}
+
+// A blank line (a record whose cells are all empty, ";;" too) would insert
+// a record of Nulls: it is skipped and counted, with a header row or
+// without one, between records and at the end.
+TEST(CsvRecordImport, BlankLinesAreSkippedAndCounted) {
+  const std::string statement = "<ins>INSERT INTO t VALUES (:source$1, :source$2, 'x')</ins>";
+  for (const bool header : {true, false}) {
+    SCOPED_TRACE(header ? "header row" : "no header row");
+    TConvertOptions options;
+    options.HeaderRow = header;
+    TMemoryStream stream(std::string(header ? "id;name\r\n" : "") +
+                         "\r\n1;a\r\n\n2;\"\"\r\n;\r\n3;c\n\n");
+    Lines progress;
+    EXPECT_EQ(ImportIntoSqlite(TFormat::Csv, stream, options, statement, {}, &progress),
+              (Lines{"1|a|x", "2|<null>|x", "3|c|x"}));
+    EXPECT_EQ(progress, (Lines{"4 blank line(s) skipped.", "3 record(s) processed.",
+                               "3 record(s) affected."}));
+  }
+}
+
+// A "source$" name that no record gives would bind Null for every record:
+// one warning per name, with the nearest name of the header. A header cell
+// with letters beyond ASCII names its column also as written, beside its
+// element name.
+TEST(RecordImport, NamesNoRecordGivesAreWarnedOfOnce) {
+  TConvertOptions options;
+  TMemoryStream csv(
+      std::string("customer_name;M\xC4\x9Bsto;\xC4\x8C\xC3\xA1stka\r\nAnn;Brno;12\r\n"));
+  Lines progress;
+  EXPECT_EQ(
+      ImportIntoSqlite(TFormat::Csv, csv, options,
+                       "<ins>INSERT INTO t VALUES (:source$custmer_name, :source$m\xC4\x9bsto, "
+                       ":source$\xC4\x8C\xC3\xA1STKA || :source$stka || :source$M_sto)</ins>"
+                       "<again test=\"':source$custmer_name' = ''\">INSERT INTO t VALUES "
+                       "(:source$custmer_name, :source$run, :source$9)</again>",
+                       {"source$run=r"}, &progress),
+      (Lines{"<null>|Brno|1212Brno", "<null>|r|<null>"}));
+  EXPECT_EQ(progress,
+            (Lines{"Warning: :source$custmer_name matches no column (did you mean customer_name?)",
+                   "Warning: :source$9 matches no column.", "1 record(s) processed.",
+                   "2 record(s) affected."}));
+
+  TMemoryStream xml(std::string("<x><p><id>1</id><customer_name>Ann</customer_name></p></x>"));
+  progress.clear();
+  EXPECT_EQ(ImportIntoSqlite(TFormat::Xml, xml, options,
+                             "<ins>INSERT INTO t VALUES (:source$id, :source$Customer_Nme, "
+                             ":source$customer_name)</ins>",
+                             {}, &progress),
+            (Lines{"1|<null>|Ann"}));
+  EXPECT_EQ(progress, (Lines{"Warning: :source$Customer_Nme matches no value element of the "
+                             "records (did you mean customer_name?)",
+                             "1 record(s) processed.", "1 record(s) affected."}));
+
+  // An element named "source" may be what such names mean: no warning.
+  TMemoryStream named(std::string("id\r\n1\r\n"));
+  progress.clear();
+  ImportIntoSqlite(TFormat::Csv, named, options,
+                   "<source>SELECT 5 AS n<ins>INSERT INTO t VALUES (:source$id, :source$n, "
+                   "NULL)</ins></source>",
+                   {}, &progress);
+  EXPECT_EQ(progress, (Lines{"1 record(s) processed.", "1 record(s) affected."}));
 }
 
 }  // namespace
