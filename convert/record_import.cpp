@@ -40,7 +40,9 @@ void ReportSummary(const ProgressSink& progress, int64_t records, int64_t rows) 
 
 void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& helper,
                                int64_t records, int64_t rows) {
-  if (helper.Connection && helper.Connection->InTransaction()) return;
+  if (helper.PhaseTransaction || (helper.Connection && helper.Connection->InTransaction())) {
+    return;
+  }
   ReportSummary(progress, records, rows);
 }
 

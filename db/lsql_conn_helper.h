@@ -40,6 +40,11 @@ class TLSQLConnectionHelper {
   int32_t Phase = 0;            // statements run now: 0 main, -1 after-open, -2 before-close
   bool HasAfterOpen = false;    // a statement is marked after-open
   bool HasBeforeClose = false;  // a statement is marked before-close
+  // The phase runs in a transaction of its own (one-transaction): after a
+  // failure nothing of it stays, whatever the connection says of it by
+  // then (a lost connection, or SQLite after a full disk, has no open
+  // transaction left).
+  bool PhaseTransaction = false;
 
   // A new dataset for `statementText` on the helper's connection; parses the
   // parameters, does not execute.

@@ -126,11 +126,15 @@ TEST_P(SessionTest, OneTransactionRollsBackTheFailingPhase) {
       "<c>INSERT INTO {t} VALUES (2)</c></lsql>";
   const std::string message = RunError(xml, true);
   EXPECT_EQ(message.rfind("b: ", 0), 0u) << message;
-  // The after-open phase was committed on its own; nothing of the main phase stays.
+  // The after-open phase was committed on its own; nothing of the main phase
+  // stays, and the message says so on a line of its own.
   EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"0"}));
+  EXPECT_TRUE(message.ends_with("\n" + std::string(kPhaseRolledBack))) << message;
 
   Exec("DELETE FROM {t}");
-  EXPECT_EQ(RunError(xml, false).rfind("b: ", 0), 0u);
+  const std::string kept = RunError(xml, false);
+  EXPECT_EQ(kept.rfind("b: ", 0), 0u);
+  EXPECT_EQ(kept.find(kPhaseRolledBack), std::string::npos);
   EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"0", "1"}));
 }
 
