@@ -155,6 +155,17 @@ struct TOdbcSession {
     throw EMorvexError(message);
   }
 
+  // Runs a statement without parameters or results on its own handle;
+  // false when it fails (its diagnostics are of no use to the caller).
+  bool ExecDirect(std::u16string_view sql) const {
+    SQLHANDLE raw = SQL_NULL_HANDLE;
+    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, Dbc.get(), &raw))) return false;
+    const TOdbcStmtPtr stmt(raw, TOdbcFreer<SQL_HANDLE_STMT>());
+    std::u16string text(sql);
+    const SQLRETURN rc = SQLExecDirectW(raw, WideData(text), static_cast<SQLINTEGER>(text.size()));
+    return Succeeded(rc) || rc == SQL_NO_DATA;
+  }
+
   void SetAutocommit(bool on) const {
     Check(SQLSetConnectAttrW(
               Dbc.get(), SQL_ATTR_AUTOCOMMIT,
@@ -495,6 +506,16 @@ class TOdbcStatement : public TDbStatement {
     }
     SQLHANDLE h = stmt_.get();
     SQLRETURN rc = SQL_SUCCESS;
+    // Inside a transaction, an execution that may still fail for a
+    // parameter's type and be sent again runs under a savepoint: the failure
+    // aborts the transaction, or psqlODBC rolls all of it back, so sending
+    // it again without one would either fail for that reason, hiding the
+    // first error, or run in a new transaction without the records before.
+    const bool guard = session_->Psql && session_->InTransaction && !typesSettled_ &&
+                       !placeholders_.empty() && !chain_;
+    if (guard && !session_->ExecDirect(kSavepoint)) {
+      throw EMorvexError("The ODBC driver could not set a savepoint in the transaction");
+    }
     for (;;) {
       std::string state;
       try {
@@ -508,11 +529,18 @@ class TOdbcStatement : public TDbStatement {
         if (rc != SQL_NO_DATA) session_->Check(rc, SQL_HANDLE_STMT, h, &state);
         break;
       } catch (const EMorvexError& error) {
-        if (state != "42P18" || !SendAsText(error.what())) throw;
+        // The first error is the one reported when the transaction cannot
+        // be taken back to where the statement started.
+        if (state != "42P18" || (guard && !session_->ExecDirect(kRollbackToSavepoint)) ||
+            !SendAsText(error.what())) {
+          throw;
+        }
         SQLFreeStmt(h, SQL_CLOSE);
         SQLFreeStmt(h, SQL_RESET_PARAMS);
       }
     }
+    typesSettled_ = true;
+    if (guard) session_->ExecDirect(kReleaseSavepoint);
 
     std::unique_ptr<TDbResultSet> result;
     bool changed = false;
@@ -661,7 +689,13 @@ class TOdbcStatement : public TDbStatement {
   std::vector<int> placeholders_;
   std::vector<size_t> positions_;  // where each placeholder stands in text_
   std::vector<bool> asText_;       // placeholders sent as CAST(? AS text)
-  bool chain_ = false;             // several statements: results are read into memory
+  bool typesSettled_ = false;      // an execution succeeded: no type is left to find
+  static constexpr std::u16string_view kSavepoint = u"SAVEPOINT morvex_parameter_types";
+  static constexpr std::u16string_view kRollbackToSavepoint =
+      u"ROLLBACK TO SAVEPOINT morvex_parameter_types";
+  static constexpr std::u16string_view kReleaseSavepoint =
+      u"RELEASE SAVEPOINT morvex_parameter_types";
+  bool chain_ = false;  // several statements: results are read into memory
   TOdbcStmtPtr stmt_;
   bool prepared_ = false;
   std::vector<TOdbcParameter> buffers_;

@@ -31,8 +31,9 @@ class ImportTest : public testing::TDatabaseTest {
     TMemoryStream stream(input);
     TConvertEndpoint source{"input", &stream, "utf-8"};
     const ProgressSink sink = [this](const std::string& line) { lines_.push_back(line); };
-    RunImportSession(ConnectionString(), oneTransaction, TDatasetWriterOptions{}, sink, nullptr,
-                     parameters, root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+    RunImportSession(ConnectionString() + connectionSuffix_, oneTransaction,
+                     TDatasetWriterOptions{}, sink, nullptr, parameters, root,
+                     [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
                        if (format == TFormat::Csv) {
                          ImportCsvRecords(source, options_, templateRoot, sink, helper, parameters);
                        } else {
@@ -91,6 +92,7 @@ class ImportTest : public testing::TDatabaseTest {
   }
 
   TConvertOptions options_;
+  std::string connectionSuffix_;  // added to the connection string
   Lines lines_;
   detail::xml_ptr<xmlDoc> doc_;
 };
@@ -321,6 +323,45 @@ TEST_P(ServerRollbackTest, FailedTransactionSaysNothingOfThePhaseWasStored) {
 
 INSTANTIATE_TEST_SUITE_P(Server, ServerRollbackTest,
                          ::testing::Values(testing::TTestDb::PostgreSQL, testing::TTestDb::Odbc),
+                         testing::TestDbParamName);
+
+// psqlODBC finds the type of a parameter that PostgreSQL cannot infer only
+// by failing; the statement is then sent again with the parameter as text.
+// Inside a transaction the failure aborts it (Protocol=7.4-0) or psqlODBC
+// rolls all of it back (7.4-1): sent again under the driver's savepoint,
+// the statement runs where it failed, and where the transaction is gone the
+// first error is reported instead of running on without the records before.
+class OdbcTransactionTest : public ImportTest {};
+
+TEST_P(OdbcTransactionTest, UntypedParameterInATransactionNeverLosesEarlierRecords) {
+  CreateTable("t", "id INTEGER, name VARCHAR(20)");
+  const std::string xml =
+      "<lsql><a>INSERT INTO {t} VALUES (CAST(:source$id AS INTEGER), 'a')</a>"
+      "<b>INSERT INTO {t} SELECT CAST(:source$id AS INTEGER), 'b' WHERE :source$name IS NOT "
+      "NULL</b></lsql>";
+  const std::string input = "id;name\r\n1;x\r\n2;\r\n3;y\r\n";
+  const Lines all{"1a", "1b", "2a", "3a", "3b"};
+  const std::string rows = "SELECT CAST(id AS VARCHAR(5)) || name FROM {t} ORDER BY 1";
+  for (const char* protocol : {"", ";Protocol=7.4-0", ";Protocol=7.4-2"}) {
+    SCOPED_TRACE(protocol);
+    Exec("DELETE FROM {t}");
+    connectionSuffix_ = protocol;
+    Import(TFormat::Csv, input, xml, true);
+    EXPECT_EQ(Column(rows), all);
+  }
+  Exec("DELETE FROM {t}");
+  connectionSuffix_ = ";Protocol=7.4-1";
+  const std::string message = ImportError(TFormat::Csv, input, xml, true);
+  EXPECT_EQ(message.rfind("Record #1: b: could not determine data type of parameter", 0), 0u)
+      << message;
+  EXPECT_TRUE(message.ends_with(kPhaseRolledBack)) << message;
+  EXPECT_EQ(Column(rows), Lines{});
+  // Without a transaction every statement stands alone.
+  Import(TFormat::Csv, input, xml, false);
+  EXPECT_EQ(Column(rows), all);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, OdbcTransactionTest, ::testing::Values(testing::TTestDb::Odbc),
                          testing::TestDbParamName);
 
 // Inside one transaction the PostgreSQL driver queues the statements that
