@@ -48,8 +48,9 @@ TStream* NamedStream(const std::string& name, TStreamRegistry& streams) {
   return stream;
 }
 
-// A file path written in the project: against the current directory first,
-// then against the project file's directory.
+// A file the project reads (a source, query file, stylesheet or script):
+// against the current directory first, then against the project file's
+// directory.
 std::string ResolveProjectFile(const std::string& path, const TStepContext& context) {
   std::string resolved = ResolvePath(context.BaseDirectory, path);
   if (!FileExists(resolved)) resolved = ResolvePath(context.ProjectPath, path);
@@ -58,12 +59,22 @@ std::string ResolveProjectFile(const std::string& path, const TStepContext& cont
 
 // Step texts are trimmed: a project laid out over several lines
 // (<source>\n  in.xml\n</source>) names the same file as one written on one.
-std::string LocationOf(_xmlNode* element, uint8_t kind, const TStepContext& context) {
+// A source file is found as every file the project reads is
+// (ResolveProjectFile); its text stays as written when it names no file, as
+// it may name a stream. A destination is written relative to the current
+// directory.
+std::string LocationOf(_xmlNode* element, uint8_t kind, bool source, const TStepContext& context) {
   switch (kind) {
     case skOledb:
       return TrimText(ElementText(FirstChildElement(element, "connection-string")));
-    case skFile:
-      return ResolveExistingPath(context.BaseDirectory, TrimText(ElementText(element)));
+    case skFile: {
+      const std::string text = TrimText(ElementText(element));
+      if (source) {
+        std::string path = ResolveProjectFile(text, context);
+        if (FileExists(path)) return path;
+      }
+      return ResolveExistingPath(context.BaseDirectory, text);
+    }
     case skStream:
       return TrimText(ElementText(element));
     default:
@@ -240,7 +251,7 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
   TXSourceInfo& source = steps.Source;
   if (element) {
     source.Kind = SourceKindOf(GetAttributeText(element, "kind"));
-    source.Location = LocationOf(element, source.Kind, context);
+    source.Location = LocationOf(element, source.Kind, true, context);
     source.Encoding = NormalizedEncoding(GetAttributeText(element, "encoding"));
   }
   if (!element || source.Kind == skNone) throw EMorvexError("No source specified!");
@@ -341,7 +352,7 @@ void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContex
   if (!element) return;
   TXSourceInfo& destination = steps.Destination;
   destination.Kind = SourceKindOf(GetAttributeText(element, "kind"));
-  destination.Location = LocationOf(element, destination.Kind, context);
+  destination.Location = LocationOf(element, destination.Kind, false, context);
 }
 
 }  // namespace morvex
