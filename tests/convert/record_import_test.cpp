@@ -342,20 +342,24 @@ TEST_P(OdbcTransactionTest, UntypedParameterInATransactionNeverLosesEarlierRecor
   const std::string input = "id;name\r\n1;x\r\n2;\r\n3;y\r\n";
   const Lines all{"1a", "1b", "2a", "3a", "3b"};
   const std::string rows = "SELECT CAST(id AS VARCHAR(5)) || name FROM {t} ORDER BY 1";
-  for (const char* protocol : {"", ";Protocol=7.4-0", ";Protocol=7.4-2"}) {
+  for (const char* protocol : {"", ";Protocol=7.4-0", ";Protocol=7.4-2", ";UseDeclareFetch=0",
+                               ";UseDeclareFetch=0;Protocol=7.4-0"}) {
     SCOPED_TRACE(protocol);
     Exec("DELETE FROM {t}");
     connectionSuffix_ = protocol;
     Import(TFormat::Csv, input, xml, true);
     EXPECT_EQ(Column(rows), all);
   }
-  Exec("DELETE FROM {t}");
-  connectionSuffix_ = ";Protocol=7.4-1";
-  const std::string message = ImportError(TFormat::Csv, input, xml, true);
-  EXPECT_EQ(message.rfind("Record #1: b: could not determine data type of parameter", 0), 0u)
-      << message;
-  EXPECT_TRUE(message.ends_with(kPhaseRolledBack)) << message;
-  EXPECT_EQ(Column(rows), Lines{});
+  for (const char* protocol : {";Protocol=7.4-1", ";UseDeclareFetch=0;Protocol=7.4-1"}) {
+    SCOPED_TRACE(protocol);
+    Exec("DELETE FROM {t}");
+    connectionSuffix_ = protocol;
+    const std::string message = ImportError(TFormat::Csv, input, xml, true);
+    EXPECT_EQ(message.rfind("Record #1: b: could not determine data type of parameter", 0), 0u)
+        << message;
+    EXPECT_TRUE(message.ends_with(kPhaseRolledBack)) << message;
+    EXPECT_EQ(Column(rows), Lines{});
+  }
   // Without a transaction every statement stands alone.
   Import(TFormat::Csv, input, xml, false);
   EXPECT_EQ(Column(rows), all);
