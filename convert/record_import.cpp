@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <set>
 
 #include "convert/csv_table.h"
 #include "convert/xml_names.h"
@@ -12,11 +13,18 @@
 #include "templates/template_walk.h"
 #include "text/case_fold.h"
 #include "text/error.h"
+#include "text/nearest_name.h"
 #include "text/stream.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
 
 namespace morvex {
+
+namespace {
+
+constexpr std::string_view kSourcePrefix = "source$";
+
+}  // namespace
 
 namespace import_detail {
 
@@ -32,13 +40,71 @@ void ReportSummary(const ProgressSink& progress, int64_t records, int64_t rows) 
 
 void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& helper,
                                int64_t records, int64_t rows) {
-  if (helper.Connection && helper.Connection->InTransaction()) return;
+  if (helper.PhaseTransaction || (helper.Connection && helper.Connection->InTransaction())) {
+    return;
+  }
   ReportSummary(progress, records, rows);
 }
 
 namespace {
 
 constexpr int64_t kFlushInterval = 10000;  // as the progress lines
+
+bool HasSourcePrefix(std::string_view name) {
+  return name.size() > kSourcePrefix.size() &&
+         SameTextIgnoringCase(name.substr(0, kSourcePrefix.size()), kSourcePrefix);
+}
+
+// Adds the "source$" names that the main statements below `element` (and
+// their `test` conditions) use to `names`, each once; false when a statement
+// element is itself named "source", whose fields such names may mean.
+bool CollectSourceNames(const _xmlNode* element, const TLSQLConnHelper& helper,
+                        std::vector<std::string>& names, std::set<std::string>& folded) {
+  const auto add = [&](const std::string& name) {
+    if (HasSourcePrefix(name) && folded.insert(FoldCase(name)).second) names.push_back(name);
+  };
+  for (const _xmlNode* child = NextChildElement(element, nullptr); child;
+       child = NextChildElement(element, child)) {
+    const TLSQLDataset* dataset = helper.DatasetOf(child);
+    if (!dataset) continue;
+    if (SameTextIgnoringCase(TagName(child), "source")) return false;
+    if (dataset->Tag == 0) {
+      for (int i = 0; i < dataset->ParamCount(); ++i) add(dataset->ParamName(i));
+      for (const std::string& name : ExtractParameterNames(GetAttributeText(child, "test"))) {
+        add(name);
+      }
+    }
+    if (!CollectSourceNames(child, helper, names, folded)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void WarnUnprovidedNames(const _xmlNode* root, const TLSQLConnHelper& helper,
+                         const std::function<bool(std::string_view)>& provided,
+                         const std::vector<std::string>& known, std::string_view what,
+                         const ProgressSink& progress) {
+  if (!progress) return;
+  std::vector<std::string> names;
+  std::set<std::string> folded;
+  if (!CollectSourceNames(root, helper, names, folded)) return;
+  for (const std::string& name : names) {
+    if (provided(name)) continue;
+    std::string line(kWarningPrefix);
+    line += ":" + name + " matches no ";
+    line += what;
+    const std::string nearest = NearestName(name.substr(kSourcePrefix.size()), known);
+    line += nearest.empty() ? "." : " (did you mean " + nearest + "?)";
+    progress(line);
+  }
+}
+
+void ReportBlankLines(const ProgressSink& progress, int64_t blankLines) {
+  if (progress && blankLines > 0) progress(std::to_string(blankLines) + " blank line(s) skipped.");
+}
+
+namespace {
 
 // A queued statement's failure, as its own record and element would have
 // failed when run at once.
@@ -95,8 +161,6 @@ namespace {
 
 using import_detail::RecordFailure;
 
-constexpr std::string_view kSourcePrefix = "source$";
-
 // The names of each column: "source$" + the header cell through
 // MakeXmlName (none when that is empty), then "source$" + its number.
 std::vector<std::vector<std::string>> ColumnNames(const std::vector<std::string>* header,
@@ -110,6 +174,27 @@ std::vector<std::vector<std::string>> ColumnNames(const std::vector<std::string>
     names[i].push_back(std::string(kSourcePrefix) + std::to_string(i + 1));
   }
   return names;
+}
+
+// A header cell also names its column as written ("source$Město" beside
+// the element name "source$M_sto"), after every other column name, so that
+// it never hides one. The names a misspelt one is compared with are the
+// element names.
+std::vector<std::string> AddHeaderTexts(const std::vector<std::string>& header,
+                                        TParameterValues& list) {
+  std::vector<std::string> known;
+  for (size_t i = 0; i < header.size(); ++i) {
+    const std::string name = MakeXmlName(header[i]);
+    if (!name.empty()) known.push_back(name);
+    if (!header[i].empty() && !SameTextIgnoringCase(header[i], name)) {
+      list.AddColumnName(std::string(kSourcePrefix) + header[i], static_cast<int>(i));
+    }
+  }
+  return known;
+}
+
+bool IsBlankRecord(const std::vector<std::string>& cells) {
+  return std::all_of(cells.begin(), cells.end(), [](const std::string& c) { return c.empty(); });
 }
 
 // N when `name` is the number name of column N ("source$N" in any letter
@@ -182,9 +267,14 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   }
   cells.resize(width);
   TParameterValues list(ColumnNames(options.HeaderRow ? &cells : nullptr, width), &parameters);
+  std::vector<std::string> known;
+  if (options.HeaderRow) known = AddHeaderTexts(cells, list);
 
   int64_t count = 0;
   int64_t affected = 0;
+  // Blank lines (records whose cells are all empty) would be records of
+  // Nulls: they are skipped and counted.
+  int64_t blankLines = 0;
   import_detail::TRecordFailure failure;
   bool firstIsData = !options.HeaderRow;
   while (true) {
@@ -201,6 +291,17 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
       if (!more) break;
     }
     firstIsData = false;
+    if (IsBlankRecord(cells)) {
+      ++blankLines;
+      continue;
+    }
+    if (count == 0) {
+      // The names are known from the header, but only a record binds them.
+      import_detail::WarnUnprovidedNames(
+          root, helper,
+          [&list](std::string_view name) { return list.Find(name) != TParameterValues::kNoSlot; },
+          known, "column", progress);
+    }
     cells.resize(width);
     list.SetCells(cells);
     ++count;
@@ -213,6 +314,7 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   if (failure.Record == 0 && import_detail::FlushRecords(helper, count, affected, failure)) {
     const std::string warning = reader.ReplacedValuesWarning();
     if (!warning.empty() && progress) progress(warning);
+    import_detail::ReportBlankLines(progress, blankLines);
     import_detail::ReportSummary(progress, count, affected);
     return;
   }

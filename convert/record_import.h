@@ -11,7 +11,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "convert/conversion_io.h"
@@ -25,16 +28,22 @@ namespace morvex {
 // Reads `source` as CSV (options.Delimiter, Quote, HeaderRow) and runs the
 // template under `root` once per data row. Column i (from 1) is offered as
 // "source$i" and, with a header row, also as "source$" + MakeXmlName of its
-// header cell (header name first; none when that name is empty). The run's
-// `parameters` follow, except those whose name (ignoring case) a column
-// already has. Rows shorter than the widest one have empty cells, which bind
-// as Null like any empty parameter. The input is never held whole: it is
-// read once, or twice (first for the widest row) when a statement or `test`
-// names a column by a number beyond the first row's width.
+// header cell (header name first; none when that name is empty) and, after
+// all of those, as "source$" + the header cell as written ("source$Město"
+// beside "source$M_sto"). The run's `parameters` follow, except those whose
+// name (ignoring case) a column already has. Rows shorter than the widest
+// one have empty cells, which bind as Null like any empty parameter; a row
+// whose cells are all empty (a blank line) is skipped. The input is never
+// held whole: it is read once, or twice (first for the widest row) when a
+// statement or `test` names a column by a number beyond the first row's
+// width.
 //
-// With a sink: "<n> records processed ..." every 10000 records, then
-// "<n> record(s) processed." and "<n> record(s) affected.", also for a table
-// without data rows. An empty or unreadable input raises EMorvexError with
+// With a sink: before the first record a warning for each "source$" name
+// that no column has (WarnUnprovidedNames); "<n> records processed ..."
+// every 10000 records,
+// then "<n> blank line(s) skipped." when there were any, "<n> record(s)
+// processed." and "<n> record(s) affected.", also for a table without data
+// rows. An empty or unreadable input raises EMorvexError with
 // an empty message. A failing record raises "Record #<n>: " followed by the
 // template's message; the records before it were run (the summary lines
 // then count them, unless a transaction is open, which the session rolls
@@ -46,7 +55,9 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
 // Reads `source` as XML in one SAX pass and runs the template under `root`
 // once per record element (see TXMLSaxDBHelper), with the run's
 // `parameters` and the record's pairs. Progress and summary lines as for
-// ImportCsvRecords. A document that is not well-formed raises the reader's
+// ImportCsvRecords, after a warning for each "source$" name that no record
+// had once every record was read (WarnUnprovidedNames). A document that is
+// not well-formed raises the reader's
 // message with line and column; a failing record raises "Record #<n>: "
 // followed by the template's message.
 void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
@@ -90,6 +101,10 @@ class TXMLSaxDBHelper {
   // LastError and raised again.
   void EndElement(std::string_view qName);
 
+  // Warns of the "source$" names the statements use that no record so far
+  // had (import_detail::WarnUnprovidedNames).
+  void WarnUnprovidedNames() const;
+
   int64_t RecordCount() const { return recordCount_; }
   int64_t RowsAffected() const { return rowsAffected_; }
   // Records whose statements ran to their end.
@@ -126,12 +141,29 @@ class TXMLSaxDBHelper {
   std::string text_;
   std::string lastError_;
   int64_t failedRecord_ = 0;
+  // The value names the records had, as written and folded.
+  std::vector<std::string> seenNames_;
+  std::set<std::string> foldedNames_;
 };
 
 namespace import_detail {
 
 // The message of a record whose statements failed: "Record #<n>: " + message.
 std::string RecordFailure(int64_t record, const char* message);
+
+// Warns of each "source$" name that the main statements under `root` (or
+// their `test` conditions) use and that `provided` does not know: it would
+// bind Null for every record. One line per name, "Warning: :source$x
+// matches no <what>", followed by " (did you mean <name>?)" when one of
+// `known` is near, else by ".". Nothing when a statement element is named
+// "source" (its fields go by such names).
+void WarnUnprovidedNames(const _xmlNode* root, const TLSQLConnHelper& helper,
+                         const std::function<bool(std::string_view)>& provided,
+                         const std::vector<std::string>& known, std::string_view what,
+                         const ProgressSink& progress);
+
+// "<n> blank line(s) skipped." when n is above 0.
+void ReportBlankLines(const ProgressSink& progress, int64_t blankLines);
 
 // The two closing lines: "<records> record(s) processed." and
 // "<rows> record(s) affected.".

@@ -2,6 +2,7 @@
 
 #include "convert/xml_names.h"
 #include "templates/template_walk.h"
+#include "text/case_fold.h"
 #include "text/error.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_document.h"
@@ -107,6 +108,9 @@ void TXMLSaxDBHelper::StoreValue() {
       pairs_.resize(pairCount_);
       value = &pairs_.emplace_back(std::string(name), std::string()).second;
       ++pairCount_;
+      // A name is new only here: in any other place it is the previous
+      // record's.
+      if (foldedNames_.insert(FoldCase(name)).second) seenNames_.emplace_back(name);
     }
   }
   if (text_.find('\n') == std::string::npos && text_.find('\r') == std::string::npos) {
@@ -153,6 +157,19 @@ bool TXMLSaxDBHelper::FlushRecords() {
   return false;
 }
 
+void TXMLSaxDBHelper::WarnUnprovidedNames() const {
+  std::vector<std::string> known;
+  known.reserve(seenNames_.size());
+  for (const std::string& name : seenNames_) known.push_back(name.substr(kSourceName.size() + 1));
+  import_detail::WarnUnprovidedNames(
+      root_, helper_,
+      [this](std::string_view name) {
+        return foldedNames_.count(FoldCase(name)) > 0 ||
+               parameters_.Find(name) != TParameterValues::kNoSlot;
+      },
+      known, "value element of the records", progress_);
+}
+
 void TXMLSaxDBHelper::Fail(import_detail::TRecordFailure& failure) {
   failedRecord_ = failure.Record;
   lastError_ = std::move(failure.Message);
@@ -196,7 +213,10 @@ void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& opt
     if (!parseError.empty()) throw EMorvexError(parseError);
     throw;
   }
-  if (!sink.FlushRecords()) {
+  // Only now is it known which names no record gives.
+  const bool flushed = sink.FlushRecords();
+  sink.WarnUnprovidedNames();
+  if (!flushed) {
     import_detail::ReportSummaryAfterFailure(progress, helper, sink.RecordsDone(),
                                              sink.RowsAffected());
     throw EMorvexError(sink.LastError());

@@ -208,7 +208,7 @@ void TLSQLConnHelper::BindParameters(TLSQLDataset& dataset, const TParameterValu
 }
 
 void TLSQLConnHelper::SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                                           const _xmlNode* element) {
+                                           const _xmlNode* element, TReplaceReference replace) {
   for (const std::string& name : names) {
     const size_t dollar = name.find('$');
     if (dollar == std::string::npos) continue;
@@ -223,9 +223,9 @@ void TLSQLConnHelper::SubstituteReferences(std::string& text, const std::vector<
     const int field = source->Active() ? source->FindField(reference.Field) : -1;
     if (field >= 0) {
       const std::string value = source->IsNull(field) ? std::string() : source->AsText(field);
-      ReplaceReference(text, name, TrimTrailingBlanks(value));
+      replace(text, name, TrimTrailingBlanks(value));
     } else if (SameTextIgnoringCase(reference.Field, kRowsAffectedField)) {
-      ReplaceReference(text, name, std::to_string(source->RowsAffected));
+      replace(text, name, std::to_string(source->RowsAffected));
     }
   }
 }

@@ -40,6 +40,11 @@ class TLSQLConnectionHelper {
   int32_t Phase = 0;            // statements run now: 0 main, -1 after-open, -2 before-close
   bool HasAfterOpen = false;    // a statement is marked after-open
   bool HasBeforeClose = false;  // a statement is marked before-close
+  // The phase runs in a transaction of its own (one-transaction): after a
+  // failure nothing of it stays, whatever the connection says of it by
+  // then (a lost connection, or SQLite after a full disk, has no open
+  // transaction left).
+  bool PhaseTransaction = false;
 
   // A new dataset for `statementText` on the helper's connection; parses the
   // parameters, does not execute.
@@ -66,10 +71,11 @@ class TLSQLConnectionHelper {
 
   // In `text`, replaces ":" + each name of `names` holding a "$" (letter
   // case ignored) by the referenced field's text with trailing blanks
-  // removed, or by RowsAffected for "rowsaffected"; an unresolved name is
-  // left in the text.
+  // removed, or by RowsAffected for "rowsaffected", through `replace`; an
+  // unresolved name is left in the text.
   virtual void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                                    const _xmlNode* element) = 0;
+                                    const _xmlNode* element,
+                                    TReplaceReference replace = ReplaceReference) = 0;
 
   // Executes `dataset` once; it is active afterwards when the statement
   // returned rows. Returns the rows affected, 0 when the count is unknown.
@@ -99,7 +105,8 @@ class TLSQLConnHelper final : public TLSQLConnectionHelper {
   void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
                       const _xmlNode* element, const TNameValuePairs* pairs) override;
   void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                            const _xmlNode* element) override;
+                            const _xmlNode* element,
+                            TReplaceReference replace = ReplaceReference) override;
   int32_t ExecuteDataset(TLSQLDataset& dataset) override;
   bool QueueDataset(TLSQLDataset& dataset, const _xmlNode* element) override;
 

@@ -155,6 +155,27 @@ struct TOdbcSession {
     throw EMorvexError(message);
   }
 
+  // Runs a statement without parameters on its own handle; false when it
+  // fails (its diagnostics are of no use to the caller). With `value`, the
+  // statement returns a row whose first field is read into it.
+  bool ExecDirect(std::u16string_view sql, std::string* value = nullptr) const {
+    SQLHANDLE raw = SQL_NULL_HANDLE;
+    if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, Dbc.get(), &raw))) return false;
+    const TOdbcStmtPtr stmt(raw, TOdbcFreer<SQL_HANDLE_STMT>());
+    std::u16string text(sql);
+    const SQLRETURN rc = SQLExecDirectW(raw, WideData(text), static_cast<SQLINTEGER>(text.size()));
+    if (!value) return Succeeded(rc) || rc == SQL_NO_DATA;
+    char buffer[64] = {};
+    SQLLEN indicator = 0;
+    if (!Succeeded(rc) || !Succeeded(SQLFetch(raw)) ||
+        !Succeeded(SQLGetData(raw, 1, SQL_C_CHAR, buffer, sizeof buffer, &indicator)) ||
+        indicator < 0) {
+      return false;
+    }
+    value->assign(buffer);
+    return true;
+  }
+
   void SetAutocommit(bool on) const {
     Check(SQLSetConnectAttrW(
               Dbc.get(), SQL_ATTR_AUTOCOMMIT,
@@ -495,6 +516,28 @@ class TOdbcStatement : public TDbStatement {
     }
     SQLHANDLE h = stmt_.get();
     SQLRETURN rc = SQL_SUCCESS;
+    // Inside a transaction, an execution that may still fail for a
+    // parameter's type and be sent again must find the transaction as it
+    // was: the failure aborts it (psqlODBC's Protocol=7.4-0), psqlODBC takes
+    // back the statement alone (7.4-2, its default, which also releases a
+    // savepoint set after its own) or all of the transaction (7.4-1). It is
+    // sent again when a savepoint set before it takes the transaction back,
+    // or when the transaction is still the one it ran in; otherwise the
+    // first error is reported, rather than running on in a new transaction
+    // without the statements before, or failing for the aborted one.
+    const bool guard = session_->Psql && session_->InTransaction && !typesSettled_ &&
+                       !placeholders_.empty() && !chain_;
+    std::string transaction;
+    if (guard && (!session_->ExecDirect(kTransactionId, &transaction) ||
+                  !session_->ExecDirect(kSavepoint))) {
+      throw EMorvexError("The ODBC driver could not set a savepoint in the transaction");
+    }
+    const auto takenBack = [&] {
+      if (!guard || session_->ExecDirect(kRollbackToSavepoint)) return true;
+      std::string now;
+      return session_->ExecDirect(kTransactionId, &now) && now == transaction &&
+             session_->ExecDirect(kSavepoint);
+    };
     for (;;) {
       std::string state;
       try {
@@ -508,11 +551,13 @@ class TOdbcStatement : public TDbStatement {
         if (rc != SQL_NO_DATA) session_->Check(rc, SQL_HANDLE_STMT, h, &state);
         break;
       } catch (const EMorvexError& error) {
-        if (state != "42P18" || !SendAsText(error.what())) throw;
+        if (state != "42P18" || !takenBack() || !SendAsText(error.what())) throw;
         SQLFreeStmt(h, SQL_CLOSE);
         SQLFreeStmt(h, SQL_RESET_PARAMS);
       }
     }
+    typesSettled_ = true;
+    if (guard) session_->ExecDirect(kReleaseSavepoint);
 
     std::unique_ptr<TDbResultSet> result;
     bool changed = false;
@@ -661,7 +706,14 @@ class TOdbcStatement : public TDbStatement {
   std::vector<int> placeholders_;
   std::vector<size_t> positions_;  // where each placeholder stands in text_
   std::vector<bool> asText_;       // placeholders sent as CAST(? AS text)
-  bool chain_ = false;             // several statements: results are read into memory
+  bool typesSettled_ = false;      // an execution succeeded: no type is left to find
+  static constexpr std::u16string_view kTransactionId = u"SELECT txid_current()";
+  static constexpr std::u16string_view kSavepoint = u"SAVEPOINT morvex_parameter_types";
+  static constexpr std::u16string_view kRollbackToSavepoint =
+      u"ROLLBACK TO SAVEPOINT morvex_parameter_types";
+  static constexpr std::u16string_view kReleaseSavepoint =
+      u"RELEASE SAVEPOINT morvex_parameter_types";
+  bool chain_ = false;  // several statements: results are read into memory
   TOdbcStmtPtr stmt_;
   bool prepared_ = false;
   std::vector<TOdbcParameter> buffers_;

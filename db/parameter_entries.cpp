@@ -63,11 +63,17 @@ std::string_view TParameterValues::Value(int slot) const {
 }
 
 void ReplaceReference(std::string& text, std::string_view name, std::string_view value) {
+  ReplaceReference(text, name, value, value);
+}
+
+void ReplaceReference(std::string& text, std::string_view name, std::string_view value,
+                      std::string_view insideQuotes) {
   std::string pattern = ":";
   for (const char c : name) pattern.push_back(AsciiUpper(c));
   std::string result;
   size_t i = 0;
   bool replaced = false;
+  bool quoted = false;
   while (i < text.size()) {
     bool match = text.size() - i >= pattern.size();
     for (size_t k = 0; match && k < pattern.size(); ++k) {
@@ -79,9 +85,10 @@ void ReplaceReference(std::string& text, std::string_view name, std::string_view
         result.append(text, 0, i);
         replaced = true;
       }
-      result.append(value);
+      result.append(quoted ? insideQuotes : value);
       i += pattern.size();
     } else {
+      if (text[i] == '\'') quoted = !quoted;
       if (replaced) result.push_back(text[i]);
       ++i;
     }

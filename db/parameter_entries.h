@@ -27,6 +27,18 @@ std::string_view ParameterEntryValue(std::string_view entry);
 // again.
 void ReplaceReference(std::string& text, std::string_view name, std::string_view value);
 
+// ReplaceReference that puts `insideQuotes` in place of an occurrence that
+// stands inside single quotes ('...', two quotes in a row counting as two)
+// and `value` elsewhere. Inserted texts must hold quotes in pairs, so that
+// they leave the quoting of the text after them as it was.
+void ReplaceReference(std::string& text, std::string_view name, std::string_view value,
+                      std::string_view insideQuotes);
+
+// How a reference is replaced by a value: ReplaceReference, or a rule of the
+// text's own language (a `test` condition's literals).
+using TReplaceReference = void (*)(std::string& text, std::string_view name,
+                                   std::string_view value);
+
 // The parameter list that statements are bound from: the run's name=value
 // entries, optionally led by the columns of an imported CSV record. A column
 // goes by names fixed for the whole import (its header name, then its
@@ -57,6 +69,13 @@ class TParameterValues {
   int Find(std::string_view name) const;
   // The value in `slot` for the current record.
   std::string_view Value(int slot) const;
+  // True when `slot` holds a column of the record rather than a run entry.
+  bool IsColumn(int slot) const { return slot >= 0 && slot < columnCount_; }
+  // Adds `name` for `column` after every name the list has so far, so that
+  // it never hides an earlier one.
+  void AddColumnName(std::string name, int column) {
+    columnNames_.emplace_back(std::move(name), column);
+  }
 
   // Identifies the names of this list among all lists of the process, so
   // that a slot found in one list is never read from another.

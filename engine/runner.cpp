@@ -26,6 +26,8 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 #include "engine/destination_file.h"
@@ -254,8 +256,18 @@ bool RunProject(const std::string& project, const std::vector<std::string>& para
     return true;
   } catch (const std::exception& error) {
     // Not only EMorvexError: a failure of any kind inside a step (a library
-    // error, memory exhausted) ends the project like a step error does.
-    output(error.what(), LevelError);
+    // error, memory exhausted) ends the project like a step error does. A
+    // message of several lines (a server's detail, the note of a rolled-back
+    // transaction) is shown line by line, so that the log keeps CR LF ends.
+    std::string_view message = error.what();
+    while (true) {
+      const size_t end = message.find('\n');
+      std::string_view line = message.substr(0, end);
+      if (line.ends_with('\r')) line.remove_suffix(1);
+      output(std::string(line), LevelError);
+      if (end == std::string_view::npos) break;
+      message.remove_prefix(end + 1);
+    }
     return false;
   }
 }

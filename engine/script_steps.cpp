@@ -50,12 +50,22 @@ TStream* NamedStream(const std::string& name, TStreamRegistry& streams) {
 
 // Step texts are trimmed: a project laid out over several lines
 // (<source>\n  in.xml\n</source>) names the same file as one written on one.
-std::string LocationOf(_xmlNode* element, uint8_t kind, const TStepContext& context) {
+// A source file is found as every file the project reads is
+// (ResolveProjectFile); its text stays as written when it names no file, as
+// it may name a stream. A destination is written relative to the current
+// directory.
+std::string LocationOf(_xmlNode* element, uint8_t kind, bool source, const TStepContext& context) {
   switch (kind) {
     case skOledb:
       return TrimText(ElementText(FirstChildElement(element, "connection-string")));
-    case skFile:
-      return ResolveExistingPath(context.BaseDirectory, TrimText(ElementText(element)));
+    case skFile: {
+      const std::string text = TrimText(ElementText(element));
+      if (source) {
+        std::string path = ResolveProjectFile(text, context);
+        if (FileExists(path)) return path;
+      }
+      return ResolveExistingPath(context.BaseDirectory, text);
+    }
     case skStream:
       return TrimText(ElementText(element));
     default:
@@ -238,7 +248,7 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
   TXSourceInfo& source = steps.Source;
   if (element) {
     source.Kind = SourceKindOf(GetAttributeText(element, "kind"));
-    source.Location = LocationOf(element, source.Kind, context);
+    source.Location = LocationOf(element, source.Kind, true, context);
     source.Encoding = NormalizedEncoding(GetAttributeText(element, "encoding"));
   }
   if (!element || source.Kind == skNone) throw EMorvexError("No source specified!");
@@ -339,7 +349,7 @@ void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContex
   if (!element) return;
   TXSourceInfo& destination = steps.Destination;
   destination.Kind = SourceKindOf(GetAttributeText(element, "kind"));
-  destination.Location = LocationOf(element, destination.Kind, context);
+  destination.Location = LocationOf(element, destination.Kind, false, context);
 }
 
 }  // namespace morvex

@@ -30,9 +30,10 @@ struct TScriptSteps {
   TXSourceInfo Destination;    // Kind skNone when there is none
 };
 
-// What resolving reads from the run. Relative source and destination paths
-// are taken against BaseDirectory; query files, stylesheets and scripts
-// against BaseDirectory first and then against ProjectPath.
+// What resolving reads from the run. Every file the project reads (source,
+// query file, stylesheet, script) is taken against BaseDirectory first and,
+// when no such file is there, against ProjectPath's directory; destinations
+// against BaseDirectory alone, since they are written where the run is.
 struct TStepContext {
   const std::string& BaseDirectory;
   const std::string& ProjectPath;

@@ -165,15 +165,22 @@ std::vector<TExprLexeme> SplitExpression(std::string_view text, const TExprSynta
       lexeme.Kind = EExprLexemeKind::Number;
       lexeme.Value = static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(value)));
     } else if (c == '\'') {
-      const size_t close = text.find('\'', i + 1);
-      if (close == std::string_view::npos) {
-        throw EParserException("Error in math expression: unterminated string " +
-                               std::string(text.substr(start)));
+      // Two quotes in a row inside a string stand for one quote: that is how
+      // a value holding a quote is pasted into a condition as one literal.
+      for (size_t close = text.find('\'', i + 1);; close = text.find('\'', close + 2)) {
+        if (close == std::string_view::npos) {
+          throw EParserException("Error in math expression: unterminated string " +
+                                 std::string(text.substr(start)));
+        }
+        lexeme.StringValue.append(text.substr(i + 1, close - i - 1));
+        i = close;
+        if (close + 1 >= n || text[close + 1] != '\'') break;
+        lexeme.StringValue.push_back('\'');
+        i = close + 1;
       }
-      i = close + 1;
+      ++i;
       lexeme.Kind = EExprLexemeKind::String;
       lexeme.Text = std::string(text.substr(start, i - start));
-      lexeme.StringValue = std::string(text.substr(start + 1, close - start - 1));
     } else if (IsNameStart(c)) {
       while (i < n && IsNameChar(text[i])) ++i;
       lexeme.Kind = EExprLexemeKind::Name;

@@ -52,14 +52,29 @@ class TTemplateSession {
   // Runs `body` as the statements of `phase`, inside a transaction of its
   // own with one-transaction. The phase's datasets are closed before the
   // commit: nothing reads them afterwards, and a server cursor must not
-  // outlive the transaction that opened it.
+  // outlive the transaction that opened it. A failure inside the
+  // transaction, the commit's included, says after its message that none
+  // of the phase was stored: the lines reported before it counted records
+  // that the rollback took back.
   template <typename Body>
   void RunPhase(int32_t phase, Body&& body) {
-    if (oneTransaction_) connection_->BeginTransaction();
     helper_->Phase = phase;
-    body();
-    CloseTemplate(root_, false, *helper_);
-    if (oneTransaction_ && connection_->InTransaction()) connection_->Commit();
+    if (!oneTransaction_) {
+      body();
+      CloseTemplate(root_, false, *helper_);
+      return;
+    }
+    connection_->BeginTransaction();
+    helper_->PhaseTransaction = true;
+    try {
+      body();
+      CloseTemplate(root_, false, *helper_);
+      if (connection_->InTransaction()) connection_->Commit();
+    } catch (const EMorvexError& error) {
+      helper_->PhaseTransaction = false;
+      throw EMorvexError(std::string(error.what()) + "\n" + std::string(kPhaseRolledBack));
+    }
+    helper_->PhaseTransaction = false;
   }
 
   // The after-open phase, `main` as phase 0, then the before-close phase.

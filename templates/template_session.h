@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/lsql_conn_helper.h"
@@ -29,6 +30,11 @@ namespace morvex {
 
 class TStream;
 
+// The line after the message of an error that rolled back a phase's
+// transaction.
+inline constexpr std::string_view kPhaseRolledBack =
+    "The transaction was rolled back: no record of this phase was stored.";
+
 // Runs a whole query step: opens the connection (raises "Cannot connect to
 // database!" or the driver's message), prepares the template under `root`,
 // runs the after-open phase, then the main phase by
@@ -37,7 +43,8 @@ class TStream;
 // DatasetXml: WriteDatasetXml onto `output`), then the before-close phase.
 // With `oneTransaction` each phase runs in its own transaction, committed at
 // its end; on any failure the open transaction is rolled back, so nothing of
-// the failing phase stays. The datasets and the connection are released on
+// the failing phase stays, and the error's message gets a second line that
+// says so (kPhaseRolledBack). The datasets and the connection are released on
 // every path; errors propagate as EMorvexError.
 // `parametersElement` holds the typed parameter declarations (may be null);
 // `parameters` are the run's "name=value" entries.

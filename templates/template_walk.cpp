@@ -230,10 +230,14 @@ std::string SubstituteTest(std::string_view text, const _xmlNode* element,
   remaining.reserve(names.size());
   for (auto name = names.rbegin(); name != names.rend(); ++name) {
     const int slot = parameters ? parameters->Find(*name) : TParameterValues::kNoSlot;
-    if (slot != TParameterValues::kNoSlot) {
-      ReplaceReference(condition, *name, parameters->Value(slot));
-    } else {
+    if (slot == TParameterValues::kNoSlot) {
       remaining.push_back(*name);
+    } else if (parameters->IsColumn(slot)) {
+      ReplaceByLiteral(condition, *name, parameters->Value(slot));
+    } else {
+      // A run parameter is the user's own text, part of the condition as the
+      // project is.
+      ReplaceReference(condition, *name, parameters->Value(slot));
     }
   }
 
@@ -262,12 +266,14 @@ std::string SubstituteTest(std::string_view text, const _xmlNode* element,
           value.push_back(raw[i]);
         }
       }
-      ReplaceReference(condition, name, value);
+      ReplaceByLiteral(condition, name, value);
     }
     remaining = std::move(unpaired);
   }
 
-  if (!remaining.empty()) helper.SubstituteReferences(condition, remaining, element);
+  if (!remaining.empty()) {
+    helper.SubstituteReferences(condition, remaining, element, ReplaceByLiteral);
+  }
   for (const std::string& name : remaining) ReplaceReference(condition, name, "");
   return condition;
 }

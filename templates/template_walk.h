@@ -110,10 +110,13 @@ int64_t ExecuteTemplate(_xmlNode* parent, const TParameterValues* parameters,
 void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexcept;
 
 // True when the `test` condition `text` of `element` holds: an empty text is
-// true. References ":name" are replaced as text, longest name first: project
-// parameters, then `pairs` (CR LF in a value becomes a blank), then element
-// references (SubstituteReferences); what is left is removed. The result
-// goes to EvaluateCondition; a condition that does not evaluate is false.
+// true. References ":name" are replaced, longest name first: run parameters
+// as text (they are part of the project), then the values of the record
+// (the columns in `parameters`, `pairs` with CR LF turned into a blank, then
+// element references through SubstituteReferences) each as one literal
+// (ReplaceByLiteral), so that no value changes the condition; what is left is
+// removed. The result goes to EvaluateCondition; a condition that does not
+// evaluate is false.
 bool EvaluateTest(std::string_view text, const _xmlNode* element,
                   const TParameterValues* parameters, TLSQLConnHelper& helper,
                   const TNameValuePairs* pairs);

@@ -31,8 +31,9 @@ class ImportTest : public testing::TDatabaseTest {
     TMemoryStream stream(input);
     TConvertEndpoint source{"input", &stream, "utf-8"};
     const ProgressSink sink = [this](const std::string& line) { lines_.push_back(line); };
-    RunImportSession(ConnectionString(), oneTransaction, TDatasetWriterOptions{}, sink, nullptr,
-                     parameters, root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+    RunImportSession(ConnectionString() + connectionSuffix_, oneTransaction,
+                     TDatasetWriterOptions{}, sink, nullptr, parameters, root,
+                     [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
                        if (format == TFormat::Csv) {
                          ImportCsvRecords(source, options_, templateRoot, sink, helper, parameters);
                        } else {
@@ -91,6 +92,7 @@ class ImportTest : public testing::TDatabaseTest {
   }
 
   TConvertOptions options_;
+  std::string connectionSuffix_;  // added to the connection string
   Lines lines_;
   detail::xml_ptr<xmlDoc> doc_;
 };
@@ -192,7 +194,9 @@ TEST_P(ImportTest, UnclosedCsvQuoteKeepsOrRollsBackTheRecordsBeforeIt) {
   const std::string input = "id;name\r\n1;a\r\n2;b\r\n3;\"c\r\n4;d\r\n";
   const std::string expected =
       "The quoted value that opens on line 4 is not closed at the end of the CSV input.";
-  EXPECT_EQ(ImportError(TFormat::Csv, input, kInsertIdName, true), expected);
+  // With one-transaction the message says that the rollback kept nothing.
+  EXPECT_EQ(ImportError(TFormat::Csv, input, kInsertIdName, true),
+            expected + "\n" + std::string(kPhaseRolledBack));
   EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"0"});
   EXPECT_EQ(ImportError(TFormat::Csv, input, kInsertIdName, false), expected);
   EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"1", "2"}));
@@ -278,6 +282,90 @@ TEST_P(ServerImportTest, ValueNotValidForItsColumnFailsWithTheServerMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, ServerImportTest, ::testing::Values(testing::TTestDb::PostgreSQL),
+                         testing::TestDbParamName);
+
+// A phase whose transaction fails says that nothing of it was stored, also
+// when the connection itself was lost (the server ended the transaction)
+// and when the commit fails after every record ran; the closing lines that
+// would count records are left out when the failure comes first.
+class ServerRollbackTest : public ImportTest {};
+
+TEST_P(ServerRollbackTest, FailedTransactionSaysNothingOfThePhaseWasStored) {
+  CreateTable("t", "id INTEGER PRIMARY KEY, name VARCHAR(20)");
+  const std::string rolledBack = "\n" + std::string(kPhaseRolledBack);
+  for (const TFormat format : {TFormat::Csv, TFormat::Xml}) {
+    SCOPED_TRACE(format == TFormat::Csv ? "CSV" : "XML");
+    const std::string input = format == TFormat::Csv ? NumberedCsv(3) : NumberedXml(3);
+    const std::string message = ImportError(
+        format, input,
+        "<lsql><ins>INSERT INTO {t} (id, name) VALUES (:source$id, :source$name)</ins>"
+        "<kill test=':source$id = 2'>SELECT pg_terminate_backend(pg_backend_pid())</kill></lsql>",
+        true);
+    EXPECT_EQ(message.rfind("Record #2: kill: ", 0), 0u) << message;
+    EXPECT_TRUE(message.ends_with(rolledBack)) << message;
+    EXPECT_EQ(lines_, Lines{});
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"0"});
+  }
+
+  CreateTable("parent", "id INTEGER PRIMARY KEY");
+  CreateTable("child",
+              "id INTEGER REFERENCES {parent} (id) DEFERRABLE INITIALLY DEFERRED, name "
+              "VARCHAR(20)");
+  const std::string message = ImportError(
+      TFormat::Csv, NumberedCsv(2),
+      "<lsql><ins>INSERT INTO {child} VALUES (:source$id, :source$name)</ins></lsql>", true);
+  EXPECT_NE(message.find("foreign key"), std::string::npos) << message;
+  EXPECT_TRUE(message.ends_with(rolledBack)) << message;
+  EXPECT_EQ(lines_, (Lines{"2 record(s) processed.", "2 record(s) affected."}));
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {child}"), Lines{"0"});
+  Exec("DROP TABLE {child}");  // before its parent, which the fixture drops first
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, ServerRollbackTest,
+                         ::testing::Values(testing::TTestDb::PostgreSQL, testing::TTestDb::Odbc),
+                         testing::TestDbParamName);
+
+// psqlODBC finds the type of a parameter that PostgreSQL cannot infer only
+// by failing; the statement is then sent again with the parameter as text.
+// Inside a transaction the failure aborts it (Protocol=7.4-0) or psqlODBC
+// rolls all of it back (7.4-1): sent again under the driver's savepoint,
+// the statement runs where it failed, and where the transaction is gone the
+// first error is reported instead of running on without the records before.
+class OdbcTransactionTest : public ImportTest {};
+
+TEST_P(OdbcTransactionTest, UntypedParameterInATransactionNeverLosesEarlierRecords) {
+  CreateTable("t", "id INTEGER, name VARCHAR(20)");
+  const std::string xml =
+      "<lsql><a>INSERT INTO {t} VALUES (CAST(:source$id AS INTEGER), 'a')</a>"
+      "<b>INSERT INTO {t} SELECT CAST(:source$id AS INTEGER), 'b' WHERE :source$name IS NOT "
+      "NULL</b></lsql>";
+  const std::string input = "id;name\r\n1;x\r\n2;\r\n3;y\r\n";
+  const Lines all{"1a", "1b", "2a", "3a", "3b"};
+  const std::string rows = "SELECT CAST(id AS VARCHAR(5)) || name FROM {t} ORDER BY 1";
+  for (const char* protocol : {"", ";Protocol=7.4-0", ";Protocol=7.4-2", ";UseDeclareFetch=0",
+                               ";UseDeclareFetch=0;Protocol=7.4-0"}) {
+    SCOPED_TRACE(protocol);
+    Exec("DELETE FROM {t}");
+    connectionSuffix_ = protocol;
+    Import(TFormat::Csv, input, xml, true);
+    EXPECT_EQ(Column(rows), all);
+  }
+  for (const char* protocol : {";Protocol=7.4-1", ";UseDeclareFetch=0;Protocol=7.4-1"}) {
+    SCOPED_TRACE(protocol);
+    Exec("DELETE FROM {t}");
+    connectionSuffix_ = protocol;
+    const std::string message = ImportError(TFormat::Csv, input, xml, true);
+    EXPECT_EQ(message.rfind("Record #1: b: could not determine data type of parameter", 0), 0u)
+        << message;
+    EXPECT_TRUE(message.ends_with(kPhaseRolledBack)) << message;
+    EXPECT_EQ(Column(rows), Lines{});
+  }
+  // Without a transaction every statement stands alone.
+  Import(TFormat::Csv, input, xml, false);
+  EXPECT_EQ(Column(rows), all);
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, OdbcTransactionTest, ::testing::Values(testing::TTestDb::Odbc),
                          testing::TestDbParamName);
 
 // Inside one transaction the PostgreSQL driver queues the statements that
@@ -395,9 +483,12 @@ INSTANTIATE_TEST_SUITE_P(Server, QueuedImportTest, ::testing::Values(testing::TT
 
 // Imports `input` into a new SQLite table t (a, b, c) through a template
 // holding `statements`; returns the rows as "a|b|c" texts in table order.
+// The progress lines go to `progress` when given.
 Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& options,
                        const std::string& statements,
-                       const std::vector<std::string>& parameters = {}) {
+                       const std::vector<std::string>& parameters = {}, Lines* progress = nullptr) {
+  ProgressSink sink;
+  if (progress) sink = [progress](const std::string& line) { progress->push_back(line); };
   testing::TTempSqliteFile file;
   const std::string connection = "Provider=SQLite;Data Source=" + file.Path();
   OpenConnection(connection)
@@ -406,15 +497,14 @@ Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& op
   detail::xml_ptr<xmlDoc> doc;
   _xmlNode* root = testing::LoadTemplateDocument("<lsql>" + statements + "</lsql>", doc);
   const TConvertEndpoint source{"input", &input, "utf-8"};
-  RunImportSession(
-      connection, false, TDatasetWriterOptions{}, ProgressSink(), nullptr, parameters, root,
-      [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
-        if (format == TFormat::Csv) {
-          ImportCsvRecords(source, options, templateRoot, ProgressSink(), helper, parameters);
-        } else {
-          ImportXmlRecords(source, options, templateRoot, ProgressSink(), helper, parameters);
-        }
-      });
+  RunImportSession(connection, false, TDatasetWriterOptions{}, ProgressSink(), nullptr, parameters,
+                   root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+                     if (format == TFormat::Csv) {
+                       ImportCsvRecords(source, options, templateRoot, sink, helper, parameters);
+                     } else {
+                       ImportXmlRecords(source, options, templateRoot, sink, helper, parameters);
+                     }
+                   });
   std::unique_ptr<TDbConnection> check = OpenConnection(connection);
   int64_t count = 0;
   auto statement = check->Prepare(
@@ -564,6 +654,68 @@ TEST(CsvRecordImport, ColumnsCountUpToTheWidestRow) {
     ASSERT_TRUE(pipe);
     EXPECT_EQ(ImportIntoSqlite(TFormat::Csv, *pipe, options, c.Statement, parameters), c.Rows);
   }
+}
+
+// A blank line (a record whose cells are all empty, ";;" too) would insert
+// a record of Nulls: it is skipped and counted, with a header row or
+// without one, between records and at the end.
+TEST(CsvRecordImport, BlankLinesAreSkippedAndCounted) {
+  const std::string statement = "<ins>INSERT INTO t VALUES (:source$1, :source$2, 'x')</ins>";
+  for (const bool header : {true, false}) {
+    SCOPED_TRACE(header ? "header row" : "no header row");
+    TConvertOptions options;
+    options.HeaderRow = header;
+    TMemoryStream stream(std::string(header ? "id;name\r\n" : "") +
+                         "\r\n1;a\r\n\n2;\"\"\r\n;\r\n3;c\n\n");
+    Lines progress;
+    EXPECT_EQ(ImportIntoSqlite(TFormat::Csv, stream, options, statement, {}, &progress),
+              (Lines{"1|a|x", "2|<null>|x", "3|c|x"}));
+    EXPECT_EQ(progress, (Lines{"4 blank line(s) skipped.", "3 record(s) processed.",
+                               "3 record(s) affected."}));
+  }
+}
+
+// A "source$" name that no record gives would bind Null for every record:
+// one warning per name, with the nearest name of the header. A header cell
+// with letters beyond ASCII names its column also as written, beside its
+// element name.
+TEST(RecordImport, NamesNoRecordGivesAreWarnedOfOnce) {
+  TConvertOptions options;
+  TMemoryStream csv(
+      std::string("customer_name;M\xC4\x9Bsto;\xC4\x8C\xC3\xA1stka\r\nAnn;Brno;12\r\n"));
+  Lines progress;
+  EXPECT_EQ(
+      ImportIntoSqlite(TFormat::Csv, csv, options,
+                       "<ins>INSERT INTO t VALUES (:source$custmer_name, :source$m\xC4\x9bsto, "
+                       ":source$\xC4\x8C\xC3\xA1STKA || :source$stka || :source$M_sto)</ins>"
+                       "<again test=\"':source$custmer_name' = ''\">INSERT INTO t VALUES "
+                       "(:source$custmer_name, :source$run, :source$9)</again>",
+                       {"source$run=r"}, &progress),
+      (Lines{"<null>|Brno|1212Brno", "<null>|r|<null>"}));
+  EXPECT_EQ(progress,
+            (Lines{"Warning: :source$custmer_name matches no column (did you mean customer_name?)",
+                   "Warning: :source$9 matches no column.", "1 record(s) processed.",
+                   "2 record(s) affected."}));
+
+  TMemoryStream xml(std::string("<x><p><id>1</id><customer_name>Ann</customer_name></p></x>"));
+  progress.clear();
+  EXPECT_EQ(ImportIntoSqlite(TFormat::Xml, xml, options,
+                             "<ins>INSERT INTO t VALUES (:source$id, :source$Customer_Nme, "
+                             ":source$customer_name)</ins>",
+                             {}, &progress),
+            (Lines{"1|<null>|Ann"}));
+  EXPECT_EQ(progress, (Lines{"Warning: :source$Customer_Nme matches no value element of the "
+                             "records (did you mean customer_name?)",
+                             "1 record(s) processed.", "1 record(s) affected."}));
+
+  // An element named "source" may be what such names mean: no warning.
+  TMemoryStream named(std::string("id\r\n1\r\n"));
+  progress.clear();
+  ImportIntoSqlite(TFormat::Csv, named, options,
+                   "<source>SELECT 5 AS n<ins>INSERT INTO t VALUES (:source$id, :source$n, "
+                   "NULL)</ins></source>",
+                   {}, &progress);
+  EXPECT_EQ(progress, (Lines{"1 record(s) processed.", "1 record(s) affected."}));
 }
 
 }  // namespace

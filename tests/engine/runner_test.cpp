@@ -287,6 +287,35 @@ TEST_F(RunProjectTest, MissingFilesAreNamedByThePathLookedFor) {
       (TLines{{"File does not exist!: " + dir_.parent_path().string() + "/q.sql", LevelError}}));
 }
 
+// Every file a project reads (source, query file, stylesheet, script) is
+// looked for in the current directory first and then beside the project;
+// destinations are written in the current directory.
+TEST_F(RunProjectTest, FilesTheProjectReadsAreFoundBesideItFromAnotherDirectory) {
+  fs::create_directories(dir_ / "jobs");
+  Write("jobs/data.xml", "<rows><r>beside</r></rows>");
+  Write("jobs/in.xml", "<rows><r>shadowed</r></rows>");
+  Write("jobs/style.xsl",
+        "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+        "<xsl:output method=\"text\"/><xsl:template match=\"/\">"
+        "<xsl:value-of select=\"//r\"/></xsl:template></xsl:stylesheet>");
+  Write("jobs/up.lua", "MORVEX.Destination.Text = string.upper(MORVEX.Source.Text)");
+  Write("jobs/p.morvex",
+        Project("<script><source>data.xml</source><transform kind=\"xslt\">style.xsl</transform>"
+                "<destination>out.txt</destination></script>"
+                "<script><source>in.xml</source><destination>copy.xml</destination></script>"
+                "<script><source>data.xml</source><transform kind=\"LuaScript\">up.lua</transform>"
+                "<destination>up.txt</destination></script>"));
+  EXPECT_TRUE(Run("jobs/p.morvex")) << (Errors().empty() ? "" : Errors()[0].first);
+  EXPECT_EQ(Read("out.txt"), "beside");
+  EXPECT_EQ(Read("copy.xml"), Read("in.xml"));  // the current directory's comes first
+  EXPECT_EQ(Read("up.txt"), "\xEF\xBB\xBF<ROWS><R>BESIDE</R></ROWS>");
+  EXPECT_FALSE(fs::exists(dir_ / "jobs/out.txt"));
+  EXPECT_NE(std::find(lines_.begin(), lines_.end(),
+                      std::pair<std::string, int64_t>(
+                          "Source:         " + dir_.string() + "/jobs/data.xml", LevelDetail)),
+            lines_.end());
+}
+
 TEST_F(RunProjectTest, AnyFailureInsideTheRunIsReportedOnceAsAnError) {
   // A failure that is not an EMorvexError (here raised by the output callback
   // itself) still ends the project with its message at the error level.

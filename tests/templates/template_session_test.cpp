@@ -126,11 +126,15 @@ TEST_P(SessionTest, OneTransactionRollsBackTheFailingPhase) {
       "<c>INSERT INTO {t} VALUES (2)</c></lsql>";
   const std::string message = RunError(xml, true);
   EXPECT_EQ(message.rfind("b: ", 0), 0u) << message;
-  // The after-open phase was committed on its own; nothing of the main phase stays.
+  // The after-open phase was committed on its own; nothing of the main phase
+  // stays, and the message says so on a line of its own.
   EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"0"}));
+  EXPECT_TRUE(message.ends_with("\n" + std::string(kPhaseRolledBack))) << message;
 
   Exec("DELETE FROM {t}");
-  EXPECT_EQ(RunError(xml, false).rfind("b: ", 0), 0u);
+  const std::string kept = RunError(xml, false);
+  EXPECT_EQ(kept.rfind("b: ", 0), 0u);
+  EXPECT_EQ(kept.find(kPhaseRolledBack), std::string::npos);
   EXPECT_EQ(Column("SELECT id FROM {t} ORDER BY id"), (Lines{"0", "1"}));
 }
 
@@ -302,6 +306,51 @@ TEST_F(TemplateTest, ConditionsReplaceLongestNamesFirstThenPairsThenReferences) 
   helper_->ExecuteDataset(*helper_->DatasetOf(SelectSingleElement(root, "a")));
   EXPECT_TRUE(EvaluateTest("':a$f' = 'x'", s, &parameters, *helper_, nullptr));
   EXPECT_TRUE(EvaluateTest("':a$none' = ''", s, &parameters, *helper_, nullptr));
+}
+
+// Values of the record (CSV columns, XML pairs, fields of other statements)
+// enter a condition as one literal each: a value cannot add operators.
+// Run parameters stay text of the condition.
+TEST_F(TemplateTest, RecordValuesEnterConditionsAsOneLiteral) {
+  _xmlNode* root = Load("<lsql><a/><s/></lsql>");
+  _xmlNode* s = SelectSingleElement(root, "s");
+  const std::vector<std::string> entries = {"expr=1 or 1"};
+  TParameterValues columns({{"source$v"}, {"source$n"}, {"source$t"}}, &entries);
+  std::vector<std::string> cells;
+  const auto holds = [&](std::string_view test, std::vector<std::string> values) {
+    cells = std::move(values);
+    columns.SetCells(cells);
+    return EvaluateTest(test, s, &columns, *helper_, nullptr);
+  };
+  // Hostile values: outside quotes they are a text, inside quotes their own
+  // quotes are doubled.
+  EXPECT_FALSE(holds(":source$v = 5", {"1 or 1", "", ""}));
+  EXPECT_FALSE(holds("':source$v' = 'y'", {"x' = 'x", "", ""}));
+  EXPECT_TRUE(holds("':source$v' = 'x'' = ''x'", {"x' = 'x", "", ""}));
+  EXPECT_TRUE(holds(":source$v = 'o''brien'", {"O'Brien", "", ""}));
+  // What works today keeps working: numbers compare as numbers, quoted
+  // values as texts; a text outside quotes is now a text too.
+  EXPECT_TRUE(holds(":source$n > 4 and :source$n < 6", {"", " 5 ", ""}));
+  EXPECT_TRUE(holds(":source$n * 2 = 3", {"", "1.5", ""}));
+  EXPECT_TRUE(holds("-:source$n = 3 and :source$n + 1 = -2", {"", "-3", ""}));
+  EXPECT_TRUE(holds(":source$n = 1e3", {"", "1E3", ""}));
+  EXPECT_TRUE(holds("':source$t' = 'Brno'", {"", "", "brno"}));
+  EXPECT_TRUE(holds(":source$t = 'Brno'", {"", "", "brno"}));
+  EXPECT_FALSE(holds(":source$t = 5", {"", "", "5x"}));
+  EXPECT_TRUE(holds("':source$t' = ''", {"", "", ""}));
+  EXPECT_TRUE(holds(":expr", {"", "", ""}));  // a run parameter is condition text
+
+  const TNameValuePairs pairs = {{"source$v", "1 or 1"}, {"source$q", "it's"}};
+  EXPECT_FALSE(EvaluateTest(":source$v = 5", s, nullptr, *helper_, &pairs));
+  EXPECT_TRUE(EvaluateTest(":source$q = 'it''s'", s, nullptr, *helper_, &pairs));
+  EXPECT_TRUE(EvaluateTest("':source$q' = 'it''s'", s, nullptr, *helper_, &pairs));
+
+  helper_->AttachDataset(SelectSingleElement(root, "a"),
+                         helper_->CreateDataset("SELECT '1 or 1' AS f, 7 AS n"));
+  helper_->ExecuteDataset(*helper_->DatasetOf(SelectSingleElement(root, "a")));
+  EXPECT_FALSE(EvaluateTest(":a$f = 5", s, nullptr, *helper_, nullptr));
+  EXPECT_TRUE(EvaluateTest(":a$f = '1 OR 1'", s, nullptr, *helper_, nullptr));
+  EXPECT_TRUE(EvaluateTest(":a$n = 7", s, nullptr, *helper_, nullptr));
 }
 
 TEST_F(TemplateTest, PreparationFindsStatementElementsAndTheirPhases) {

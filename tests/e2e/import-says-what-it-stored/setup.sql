@@ -1,0 +1,1 @@
+CREATE TABLE orders (id INTEGER PRIMARY KEY, customer TEXT, note TEXT);
