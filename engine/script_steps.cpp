@@ -54,8 +54,12 @@ std::string LocationOf(_xmlNode* element, uint8_t kind, const TStepContext& cont
   switch (kind) {
     case skOledb:
       return TrimText(ElementText(FirstChildElement(element, "connection-string")));
-    case skFile:
-      return ResolveExistingPath(context.BaseDirectory, TrimText(ElementText(element)));
+    case skFile: {
+      // "-" is standard input or output, never a file of that name.
+      const std::string text = TrimText(ElementText(element));
+      if (text == kStandardStreamName) return text;
+      return ResolveExistingPath(context.BaseDirectory, text);
+    }
     case skStream:
       return TrimText(ElementText(element));
     default:
@@ -245,7 +249,7 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
   context.OnOutput("Source:         " + DisplayedLocation(source), LevelDetail);
 
   if (source.Kind == skFile) {
-    if (FileExists(source.Location)) return;
+    if (source.Location != kStandardStreamName && FileExists(source.Location)) return;
     source.Stream = context.Streams.FindStream(source.Location);
     if (!source.Stream) {
       throw EMorvexError(
@@ -340,6 +344,9 @@ void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContex
   TXSourceInfo& destination = steps.Destination;
   destination.Kind = SourceKindOf(GetAttributeText(element, "kind"));
   destination.Location = LocationOf(element, destination.Kind, context);
+  if (destination.Kind == skFile && destination.Location == kStandardStreamName) {
+    destination.Location = kStandardOutputPath;
+  }
 }
 
 }  // namespace morvex
