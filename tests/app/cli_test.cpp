@@ -133,8 +133,16 @@ TEST_F(CliTest, DataOnStandardOutputAndTheConsoleOnStandardError) {
   EXPECT_EQ(RunSplit("in.xml =//b[2] - -q", "quiet.out", "quiet.err"), 0);
   EXPECT_EQ(Bytes(dir_ / "quiet.out"), "2");
   EXPECT_EQ(Bytes(dir_ / "quiet.err"), "");
+  // Warnings and errors of a quiet run go to standard error.
+  EXPECT_EQ(RunSplit("in.xml warn.xml -q -x", "warn.out", "warn.err"), 0);
+  EXPECT_EQ(Bytes(dir_ / "warn.out"), "");
+  EXPECT_EQ(Bytes(dir_ / "warn.err"), "Warning: unknown switch -x is ignored.\n");
+  EXPECT_EQ(RunSplit("missing.morvex -q", "fail.out", "fail.err"), 1);
+  EXPECT_EQ(Bytes(dir_ / "fail.out"), "");
+  EXPECT_EQ(Bytes(dir_ / "fail.err"), "Project: missing.morvex\nFile does not exist!: " +
+                                          dir_.string() + "/missing.morvex\n");
   // Without data on standard output the console stays there.
-  EXPECT_EQ(RunSplit("in.xml out.xml", "plain.out", "plain.err"), 0);
+  EXPECT_EQ(RunSplit("in.xml plain.xml", "plain.out", "plain.err"), 0);
   EXPECT_EQ(Bytes(dir_ / "plain.out"),
             banner + "Project: inline\n\nThe project was completed successfully.\n");
   EXPECT_EQ(Bytes(dir_ / "plain.err"), "");
