@@ -67,7 +67,8 @@ bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
 }
 
 // Checks the project of the command line without running it: one line per
-// problem, then a summary; false when there were problems.
+// problem, then a summary (a quiet check that finds nothing prints nothing);
+// false when there were problems.
 bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
   const std::string label = ProjectLabel(options.ProjectArgument);
   const std::vector<TProjectProblem> problems =
@@ -76,7 +77,7 @@ bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
     helper.WriteMessage(ProblemLine(label, problem), true);
   }
   if (problems.empty()) {
-    helper.WriteMessage(label + ": no problems found.", true);
+    helper.WriteMessage(label + ": no problems found.", !options.Quiet);
   } else {
     helper.WriteMessage(label + ": " + std::to_string(problems.size()) + " problem(s) found.",
                         true);
