@@ -5,11 +5,15 @@
 
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "app/inline_project.h"
 #include "engine/names.h"
 #include "engine/paths.h"
+#include "engine/project_check.h"
 #include "engine/project_inputs.h"
+#include "engine/project_loader.h"
+#include "engine/streams.h"
 #include "text/utf.h"
 
 namespace morvex {
@@ -20,7 +24,7 @@ constexpr std::string_view kProjectSourceStart = "<?xml";
 constexpr std::string_view kInlineLogName = "morvex.log";
 
 bool IsSwitch(std::string_view argument) {
-  if (argument.empty()) return false;
+  if (argument.empty() || argument == kStandardStreamName) return false;
   if (argument.front() == '-') return true;
   // A lone "/" is an ignored switch; longer arguments starting with "/" are
   // absolute paths.
@@ -58,6 +62,50 @@ std::string RunInputRole(const RunOptions& options, const std::string& path) {
   return {};
 }
 
+// "Warning: unknown switch <argument> is ignored.", naming the long form a
+// misspelt one was meant to be.
+std::string UnknownSwitchWarning(std::string_view argument) {
+  std::string line = "Warning: unknown switch " + std::string(argument) + " is ignored";
+  if (argument.substr(0, 2) == "--") {
+    const std::string nearest =
+        NearestName(std::string(argument.substr(2)), {"help", "version", "check"});
+    if (!nearest.empty()) return line + " (did you mean --" + nearest + "?)";
+  }
+  return line + ".";
+}
+
+// True when `argument` names a file whose document element is <morvex>. Only
+// the start of the file is read: the first element follows at most a
+// declaration, comments and processing instructions.
+bool IsProjectDocument(const std::string& argument, const std::string& baseDirectory) {
+  if (IsProjectSource(argument)) return false;
+  const std::string path = ResolvePath(baseDirectory, argument);
+  if (!FileExists(path)) return false;
+  std::string start;
+  try {
+    TFileStream file(path, TFileStream::Mode::Read);
+    start.resize(64 * 1024);
+    start.resize(file.Read(start.data(), start.size()));
+  } catch (const std::exception&) {
+    return false;
+  }
+  size_t at = 0;
+  while ((at = start.find('<', at)) != std::string::npos) {
+    const std::string_view rest = std::string_view(start).substr(at + 1);
+    const std::string_view end = rest.starts_with('?')     ? "?>"
+                                 : rest.starts_with("!--") ? "-->"
+                                 : rest.starts_with('!')   ? ">"
+                                                           : "";
+    if (end.empty()) {
+      constexpr std::string_view kRoot = "morvex";
+      return rest.starts_with(kRoot) && rest.size() > kRoot.size() &&
+             std::string_view(" \t\r\n/>").find(rest[kRoot.size()]) != std::string_view::npos;
+    }
+    at = start.find(end, at + 1);
+  }
+  return false;
+}
+
 std::string CurrentDirectoryWithSeparator(std::string_view currentDirectory) {
   std::string directory = currentDirectory.empty() ? std::filesystem::current_path().string()
                                                    : std::string(currentDirectory);
@@ -88,11 +136,20 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     options.WaitForKey = true;
     return options;
   }
+  // The positional argument right after an empty -l: the log path, if the
+  // user put a space after the letter.
+  std::string detachedLogPath;
+  bool afterEmptyLog = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i] ? argv[i] : "";
+    const bool followsEmptyLog = std::exchange(afterEmptyLog, false);
     if (!IsSwitch(argument)) {
-      (IsParameterArgument(argument) ? options.Parameters : options.Positionals)
-          .emplace_back(argument);
+      if (IsParameterArgument(argument)) {
+        options.Parameters.emplace_back(argument);
+        continue;
+      }
+      if (followsEmptyLog && detachedLogPath.empty()) detachedLogPath = argument;
+      options.Positionals.emplace_back(argument);
       continue;
     }
     // The long forms ask for text only: they succeed and never wait.
@@ -107,10 +164,15 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
       options.CheckOnly = true;
       continue;
     }
-    if (argument.size() < 2) continue;
+    if (argument.size() < 2) {
+      options.Warnings.push_back(UnknownSwitchWarning(argument));
+      continue;
+    }
     const char letter = AsciiLower(argument.substr(1, 1))[0];
     if (letter == 'v') {
       options.Verbose = true;
+    } else if (letter == 'q') {
+      options.Quiet = true;
     } else if (letter == 'p') {
       options.PromptForParameters = true;
     } else if (letter == 'w') {
@@ -118,14 +180,18 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     } else if (letter == 'l') {
       options.LogEnabled = true;
       options.LogPath = std::string(argument.substr(2));
+      afterEmptyLog = options.LogPath.empty();
     } else if (letter == '?' || letter == 'h') {
       options.ShowUsage = true;
       for (int j = 1; j < argc && !options.WaitForKey; ++j) {
         if (argv[j] && IsWaitSwitch(argv[j])) options.WaitForKey = true;
       }
       break;
+    } else {
+      options.Warnings.push_back(UnknownSwitchWarning(argument));
     }
   }
+  if (options.Verbose) options.Quiet = false;
   if (options.ShowUsage || options.ShowVersion) return options;
 
   options.BaseDirectory = CurrentDirectoryWithSeparator(currentDirectory);
@@ -134,6 +200,12 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     return options;
   }
   if (options.Positionals.size() == 1) options.ProjectArgument = options.Positionals.front();
+  if (!detachedLogPath.empty() && options.Positionals.size() >= 2 &&
+      (IsProjectDocument(options.Positionals.front(), options.BaseDirectory) ||
+       IsProjectDocument(detachedLogPath, options.BaseDirectory))) {
+    options.Refusal = "-l takes its path attached: -l" + detachedLogPath;
+    return options;
+  }
   if (options.LogEnabled) OpenLogFile(options, ChooseLogPath(options));
   return options;
 }

@@ -14,6 +14,7 @@ namespace morvex {
 // The options of one run, filled by ParseCommandLine.
 struct RunOptions {
   bool Verbose = false;                    // -v: detail messages are shown
+  bool Quiet = false;                      // -q without -v: only warnings and errors
   bool PromptForParameters = false;        // -p: every parameter value is asked for
   bool WaitForKey = false;                 // -w: wait for ENTER before exit
   bool LogEnabled = false;                 // -l: a log file is written
@@ -29,6 +30,8 @@ struct RunOptions {
   std::unique_ptr<TFileStream> LogStream;  // the open log file, if any
   int LogDescriptor = -1;                  // LogStream's descriptor, while it is open
   std::string LogWarning;                  // why a requested log is not written, if shown
+  std::vector<std::string> Warnings;       // about the command line ("Warning: ...")
+  std::string Refusal;                     // why the command line is not run, if refused
 };
 
 // Classifies argv[1..argc-1] (argv[0] is not examined) and, unless the usage
@@ -42,7 +45,19 @@ struct RunOptions {
 // anywhere on the command line still makes the run wait. The whole arguments
 // "--help" and "--version" stop the scan too and never wait, so scripts and
 // package tools can call them. "--check" asks for the project to be checked
-// instead of run; the scan goes on.
+// instead of run; the scan goes on. A lone "-" is a positional argument
+// (standard input as a source, standard output as a destination). "-q"
+// asks for a quiet run; it is dropped when "-v" is also given. Every other
+// switch is ignored with a line in Warnings ("Warning: unknown switch --bogus
+// is ignored.", with a suggestion for a misspelt --help, --version or
+// --check).
+//
+// An empty "-l" directly followed by a positional argument, on a command line
+// whose positional arguments then form inline options with a project document
+// as their first argument or as that one, was almost surely meant as the log
+// path: the inline copy would overwrite it or turn the project into data.
+// Refusal then reads "-l takes its path attached: -l<argument>" and no log
+// file is opened.
 RunOptions ParseCommandLine(int argc, const char* const* argv,
                             std::string_view currentDirectory = {});
 

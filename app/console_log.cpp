@@ -7,6 +7,7 @@
 #include <istream>
 #include <ostream>
 
+#include "convert/conversion_io.h"
 #include "engine/run_callbacks.h"
 
 namespace morvex {
@@ -21,8 +22,8 @@ void ReserveStandardDescriptors() {
 }
 
 void TConsole::Write(std::string_view text) {
-  out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out_.flush();
+  out_->write(text.data(), static_cast<std::streamsize>(text.size()));
+  out_->flush();
 }
 
 bool TConsole::ReadLine(std::string& line) {
@@ -56,7 +57,11 @@ void TConsoleLogHelper::WriteMessage(std::string_view text, bool toConsole) {
 }
 
 void TConsoleLogHelper::OutputMessage(const std::string& text, int64_t level) {
-  if (level == LevelHeadline || level == LevelError || options_.Verbose) WriteMessage(text, true);
+  if (level == LevelError || options_.Verbose) {
+    WriteMessage(text, true);
+  } else if (level == LevelHeadline) {
+    WriteMessage(text, !options_.Quiet || text.starts_with(kWarningPrefix));
+  }
 }
 
 std::string TConsoleLogHelper::PromptParameter(const std::string& name,

@@ -13,21 +13,28 @@
 
 namespace morvex {
 
-// Console output and input. The program uses standard output and standard
-// input; tests pass string streams.
+// Console output and input. The program uses standard output, standard
+// input and standard error; tests pass string streams.
 class TConsole {
  public:
-  TConsole(std::ostream& out, std::istream& in) : out_(out), in_(in) {}
+  TConsole(std::ostream& out, std::istream& in) : TConsole(out, in, out) {}
+  TConsole(std::ostream& out, std::istream& in, std::ostream& err)
+      : out_(&out), err_(err), in_(in) {}
 
   // Writes `text` as it is (no line break added) and flushes.
   void Write(std::string_view text);
+
+  // From now on every line goes to the error stream: standard output carries
+  // the run's data, or the run is quiet.
+  void UseErrorStream() { out_ = &err_; }
 
   // Reads one line without its line end (a trailing CR is dropped too).
   // Returns false, with `line` empty, at the end of input.
   bool ReadLine(std::string& line);
 
  private:
-  std::ostream& out_;
+  std::ostream* out_;
+  std::ostream& err_;
   std::istream& in_;
 };
 
@@ -49,7 +56,9 @@ class TConsoleLogHelper {
   void WriteMessage(std::string_view text, bool toConsole);
 
   // Headlines (-1) and errors (1) are always written; any other level only in
-  // verbose mode, and otherwise reaches neither the console nor the log.
+  // verbose mode, and otherwise reaches neither the console nor the log. A
+  // quiet run shows only errors and warnings (headlines starting with
+  // "Warning: "); its other headlines go to the log alone.
   void OutputMessage(const std::string& text, int64_t level);
 
   // Shows name + " (" + defaultValue + ") : " (or name + " : " without a

@@ -5,6 +5,7 @@
 
 #include "engine/inline_kinds.h"
 #include "engine/paths.h"
+#include "engine/streams.h"
 #include "text/utf.h"
 #include "xml/xml_document.h"
 
@@ -120,6 +121,12 @@ std::string TextTransform(std::string_view kind, std::string_view text) {
 
 bool StartsWith(std::string_view text, char c) { return !text.empty() && text.front() == c; }
 
+// The first argument is a file source when a file of that name exists, or
+// when it is "-", standard input.
+bool IsSourceFile(const std::string& first) {
+  return first == kStandardStreamName || FileExists(first);
+}
+
 // A query step from a file when one of that name exists, else typed inline.
 std::string QueryFileOrInline(const std::string& argument) {
   return FileExists(argument) ? Query("file", argument) : Query("inline", argument);
@@ -127,7 +134,7 @@ std::string QueryFileOrInline(const std::string& argument) {
 
 TInlineScript TwoArguments(const std::string& first, std::string second) {
   TInlineScript script;
-  if (FileExists(first)) {
+  if (IsSourceFile(first)) {
     script.Source = FileSource(first);
     if (FileExists(second)) {
       const std::string language = ScriptLanguageForFile(second);
@@ -192,7 +199,7 @@ TInlineScript ThreeArguments(const std::string& first, std::string second,
     script.Destination = FileDestination(third);
     return script;
   }
-  if (FileExists(first)) {
+  if (IsSourceFile(first)) {
     script.Source = FileSource(first);
     if (const std::string kind = SplitKindPrefix(second); !kind.empty()) {
       script.Transform = TextTransform(kind, second);
@@ -245,7 +252,7 @@ TInlineScript FourArguments(const std::string& first, const std::string& second,
   // A file loaded into a database may also be written as file, kind,
   // database, template file ("orders.csv xml/csv <connection> insert.lsql"),
   // which the first reading would take for a query named like a kind.
-  if (FileExists(first) && IsConversionKeyword(second) && !FileExists(second) &&
+  if (IsSourceFile(first) && IsConversionKeyword(second) && !FileExists(second) &&
       FileExists(fourth)) {
     script.Source = FileSource(first);
     script.Query = Query("file", fourth);
@@ -253,7 +260,7 @@ TInlineScript FourArguments(const std::string& first, const std::string& second,
     script.Destination = DatabaseDestination(third);
     return script;
   }
-  if (FileExists(first)) {
+  if (IsSourceFile(first)) {
     script.Source = FileSource(first);
     script.Query = QueryFileOrInline(second);
     script.Transform = PlainTransform(third, "");

@@ -16,12 +16,12 @@ namespace morvex {
 // - five or more: the head directly followed by the tail (an empty script).
 //
 // Arguments are classified by text tests and by whether a regular file of
-// that name exists (relative names against the current directory); nothing
-// is opened or connected. Every argument gives a well-formed fragment: text
-// that already parses as XML content (markup such as an inline template) is
-// inserted as it is, other text is escaped, kind attribute values are always
-// escaped, and "]]>" inside a character-data section is split across two
-// sections. Never throws for any argument.
+// that name exists (relative names against the current directory); a first
+// argument "-" (standard input) counts as an existing file, and a last one
+// is a file destination (standard output). Nothing is opened or connected. Every argument gives a
+// well-formed fragment: text that already parses as XML content (markup such as an inline template)
+// is inserted as it is, other text is escaped, kind attribute values are always escaped, and "]]>"
+// inside a character-data section is split across two sections. Never throws for any argument.
 std::string BuildInlineProject(const std::vector<std::string>& arguments);
 
 }  // namespace morvex

@@ -7,12 +7,15 @@
 #include <cstring>
 
 #include "engine/destination_file.h"
+#include "text/stream.h"
 
 namespace morvex {
 
 namespace {
 
 volatile sig_atomic_t gLogFd = -1;
+volatile sig_atomic_t gConsoleFd = STDOUT_FILENO;
+constexpr int kOutputPipeClosedExit = 128 + SIGPIPE;
 
 const char* SignalName(int signal) {
   switch (signal) {
@@ -49,26 +52,33 @@ void WriteAll(int fd, const char* text, size_t length) {
   }
 }
 
-void WriteLine(int fd, int signal, const char* lineEnd) {
-  static constexpr char kStart[] = "The run was interrupted by ";
-  const char* name = SignalName(signal);
-  WriteAll(fd, kStart, sizeof kStart - 1);
-  WriteAll(fd, name, std::strlen(name));
-  WriteAll(fd, ".", 1);
-  WriteAll(fd, lineEnd, std::strlen(lineEnd));
-}
+void WriteText(int fd, const char* text) { WriteAll(fd, text, std::strlen(text)); }
 
-void OnInterrupt(int signal) {
+// Ends the process with `exitCode` after removing the step's temporary file
+// and writing `first` + `second` + "." to the console and the log.
+[[noreturn]] void EndRun(const char* first, const char* second, int exitCode) {
   RemovePendingDestinationFile();
   // A console pipe that is gone must not end the process before its exit code.
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, nullptr);
-  WriteLine(STDOUT_FILENO, signal, "\n");
-  const int logFd = gLogFd;
-  if (logFd >= 0) WriteLine(logFd, signal, "\r\n");
-  ::_exit(128 + signal);
+  const int fds[] = {gConsoleFd, gLogFd};
+  const char* lineEnds[] = {"\n", "\r\n"};
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i] < 0) continue;
+    WriteText(fds[i], first);
+    WriteText(fds[i], second);
+    WriteText(fds[i], ".");
+    WriteText(fds[i], lineEnds[i]);
+  }
+  ::_exit(exitCode);
 }
+
+void OnInterrupt(int signal) {
+  EndRun("The run was interrupted by ", SignalName(signal), 128 + signal);
+}
+
+void OnOutputPipeClosed() { EndRun("The output pipe was closed", "", kOutputPipeClosedExit); }
 
 // A console that can no longer be written (its reader is gone) is no reason
 // to stop the data work: the write fails with EPIPE instead of ending the
@@ -94,7 +104,10 @@ void InstallInterruptHandlers() {
   brokenPipe.sa_flags = SA_RESTART;
   sigemptyset(&brokenPipe.sa_mask);
   install(SIGPIPE, brokenPipe);
+  SetClosedPipeHandler(OnOutputPipeClosed);
 }
+
+void SetInterruptConsole(int fd) { gConsoleFd = fd; }
 
 void SetInterruptLog(int fd) {
   const int previous = gLogFd;

@@ -1,4 +1,5 @@
-// How signals end a run, and why a closed console does not.
+// How signals and a closed output pipe end a run, and why a closed console
+// does not.
 #pragma once
 
 namespace morvex {
@@ -14,7 +15,17 @@ namespace morvex {
 // instead, so a console whose reader has gone (morvex ... | head -1) stops
 // being written while the data work goes on to its own exit code. A signal
 // the process was started ignoring (nohup) stays ignored.
+//
+// An output whose reader has gone (morvex in.xml json - | head -c 100) ends
+// the run at once instead: "The output pipe was closed." is written to the
+// console and the log, the temporary file of the step is removed, and the
+// process exits with 141 (128 + SIGPIPE), as other tools killed by SIGPIPE
+// do.
 void InstallInterruptHandlers();
+
+// The descriptor the interrupt and closed-pipe messages go to: standard
+// output (the default) or standard error.
+void SetInterruptConsole(int fd);
 
 // The log file descriptor the interrupt message is also written to, with
 // CR LF; -1 for none. The descriptor is duplicated, so the caller may close

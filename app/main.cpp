@@ -1,4 +1,5 @@
-// Program entry: the run driver on the process's console.
+// Program entry: the run driver on the process's console (standard output,
+// or standard error when standard output carries data).
 #include <iostream>
 
 #include "app/console_log.h"
@@ -8,6 +9,6 @@
 int main(int argc, char** argv) {
   morvex::ReserveStandardDescriptors();
   morvex::InstallInterruptHandlers();
-  morvex::TConsole console(std::cout, std::cin);
+  morvex::TConsole console(std::cout, std::cin, std::cerr);
   return morvex::RunMorvex(argc, argv, console);
 }

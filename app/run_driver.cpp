@@ -1,6 +1,7 @@
 #include "app/run_driver.h"
 
 #include <cxxabi.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <exception>
@@ -14,6 +15,7 @@
 #include "app/interrupt.h"
 #include "app/version_info.h"
 #include "engine/project_check.h"
+#include "engine/project_inputs.h"
 #include "engine/run_callbacks.h"
 #include "engine/runner.h"
 #include "text/error.h"
@@ -53,12 +55,8 @@ class TLogFileCloser {
   RunOptions& options_;
 };
 
-// Runs the project of the command line; false when it failed. Two or more
-// positional arguments describe one script, built into project source here.
+// Runs the project of the command line; false when it failed.
 bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
-  if (options.Positionals.size() >= 2) {
-    options.ProjectArgument = BuildInlineProject(options.Positionals);
-  }
   return RunProject(
       options.ProjectArgument, options.Parameters, options.PromptForParameters,
       options.BaseDirectory,
@@ -69,11 +67,9 @@ bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
 }
 
 // Checks the project of the command line without running it: one line per
-// problem, then a summary; false when there were problems.
+// problem, then a summary (a quiet check that finds nothing prints nothing);
+// false when there were problems.
 bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
-  if (options.Positionals.size() >= 2) {
-    options.ProjectArgument = BuildInlineProject(options.Positionals);
-  }
   const std::string label = ProjectLabel(options.ProjectArgument);
   const std::vector<TProjectProblem> problems =
       CheckProject(options.ProjectArgument, options.Parameters, options.BaseDirectory);
@@ -81,7 +77,7 @@ bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
     helper.WriteMessage(ProblemLine(label, problem), true);
   }
   if (problems.empty()) {
-    helper.WriteMessage(label + ": no problems found.", true);
+    helper.WriteMessage(label + ": no problems found.", !options.Quiet);
   } else {
     helper.WriteMessage(label + ": " + std::to_string(problems.size()) + " problem(s) found.",
                         true);
@@ -108,20 +104,42 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
   RunOptions options;
   TConsoleLogHelper helper(options, console);
   const TLogFileCloser closeLog(options);
+  SetInterruptConsole(STDOUT_FILENO);
   try {
     options = ParseCommandLine(argc, argv, currentDirectory);
     SetInterruptLog(options.LogStream ? options.LogDescriptor : -1);
+    const bool runs = !options.ShowVersion && !options.ShowUsage;
+    // Two or more positional arguments describe one script, built into
+    // project source here.
+    if (runs && options.Positionals.size() >= 2) {
+      options.ProjectArgument = BuildInlineProject(options.Positionals);
+    }
+    // Standard output is left to the data: no line of the console may end up
+    // among them.
+    if (runs && (options.Quiet ||
+                 (!options.CheckOnly && options.Refusal.empty() &&
+                  ProjectWritesStandardOutput(options.ProjectArgument, options.BaseDirectory)))) {
+      console.UseErrorStream();
+      SetInterruptConsole(STDERR_FILENO);
+    }
+    if (runs && options.Quiet) bannerShown = true;
     if (options.ShowVersion) {
       console.Write(banner.front() + "\n");
     } else if (options.ShowUsage) {
       showBanner();
       if (!options.HelpRequested) exitCode = kExitFailure;
       for (const std::string& line : UsageLines()) console.Write(line + "\n");
+    } else if (!options.Refusal.empty()) {
+      showBanner();
+      for (const std::string& line : options.Warnings) console.Write(line + "\n");
+      console.Write(options.Refusal + "\n");
+      exitCode = kExitFailure;
     } else {
       showBanner();
       if (!options.LogWarning.empty()) console.Write(options.LogWarning + "\n");
       for (const std::string& line : banner) helper.WriteMessage(line, false);
       helper.WriteMessage("", false);
+      for (const std::string& line : options.Warnings) helper.WriteMessage(line, true);
       const bool succeeded = options.CheckOnly ? CheckCommandLineProject(options, helper)
                                                : RunCommandLineProject(options, helper);
       if (!succeeded) exitCode = kExitFailure;

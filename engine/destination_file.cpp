@@ -17,7 +17,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/streams.h"
 #include "text/error.h"
+#include "text/stream.h"
 
 namespace morvex {
 
@@ -272,6 +274,10 @@ void TDestinationFile::Commit() {
 std::string TDestinationFile::ShowDestinationPath(std::string message) const {
   if (!WritesInPlace()) ReplaceAll(message, writePath_, path_);
   return message;
+}
+
+bool IsStandardOutput(const std::string& location) {
+  return location == kStandardStreamName || OwnDescriptorOf(location) == STDOUT_FILENO;
 }
 
 void WriteDestination(TXSourceInfo& destination, const std::function<void()>& step,

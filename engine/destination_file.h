@@ -111,6 +111,11 @@ class TDestinationFile {
   void ReleaseFifo();
 };
 
+// True when the file destination `location` is this process's standard
+// output: "-", or a path that leads to descriptor 1 (/dev/stdout, /dev/fd/1,
+// /proc/self/fd/1, a link to one of them).
+bool IsStandardOutput(const std::string& location);
+
 // Runs `step` with a file destination's Location pointing at its write path
 // and commits the output when the step returns; `replaced` is what
 // DeleteOldDestinationFile returned for it. An error the step raises names

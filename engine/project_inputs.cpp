@@ -1,8 +1,10 @@
 #include "engine/project_inputs.h"
 
+#include <functional>
 #include <memory>
 
 #include "db/connection_string.h"
+#include "engine/destination_file.h"
 #include "engine/paths.h"
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
@@ -96,26 +98,56 @@ std::string SqliteDatabaseFile(const std::string& connectionString) {
   return path && *path != ":memory:" ? *path : std::string();
 }
 
-std::vector<TProjectInput> ProjectInputFiles(const std::string& project,
-                                             const std::string& baseDirectory) {
-  TInputList inputs(baseDirectory);
-  if (!IsProjectSource(project)) {
-    const std::string path = ProjectFilePath(project, baseDirectory);
-    if (!FileExists(path)) return inputs.Take();
-    inputs.Add(path, "the project file");
-  }
+namespace {
+
+// Calls `visit` for each root `script` of the project with the context the
+// runner's resolvers need, on streams that stay empty (standard input is never
+// read). Nothing is visited for a project that does not load.
+void ForEachScript(const std::string& project, const std::string& baseDirectory,
+                   const std::function<void(_xmlNode*, const TStepContext&)>& visit) {
   TProjectDocument document;
   try {
     document = LoadProject(project, baseDirectory);
   } catch (const std::exception&) {
-    return inputs.Take();
+    return;
   }
   TStreamRegistry streams([] { return std::make_unique<TMemoryStream>(); });
   const TOutputCallback silent = [](const std::string&, int64_t) {};
   const TStepContext context{baseDirectory, document.ProjectPath, streams, silent};
   _xmlNode* root = DocumentElement(document.Document.get());
-  for (_xmlNode* script : ChildElements(root, "script")) AddScriptInputs(script, context, inputs);
+  for (_xmlNode* script : ChildElements(root, "script")) visit(script, context);
+}
+
+bool ProjectFileMissing(const std::string& project, const std::string& baseDirectory) {
+  return !IsProjectSource(project) && !FileExists(ProjectFilePath(project, baseDirectory));
+}
+
+}  // namespace
+
+std::vector<TProjectInput> ProjectInputFiles(const std::string& project,
+                                             const std::string& baseDirectory) {
+  TInputList inputs(baseDirectory);
+  if (ProjectFileMissing(project, baseDirectory)) return inputs.Take();
+  if (!IsProjectSource(project)) {
+    inputs.Add(ProjectFilePath(project, baseDirectory), "the project file");
+  }
+  ForEachScript(project, baseDirectory, [&inputs](_xmlNode* script, const TStepContext& context) {
+    AddScriptInputs(script, context, inputs);
+  });
   return inputs.Take();
+}
+
+bool ProjectWritesStandardOutput(const std::string& project, const std::string& baseDirectory) {
+  if (ProjectFileMissing(project, baseDirectory)) return false;
+  bool writes = false;
+  ForEachScript(project, baseDirectory, [&writes](_xmlNode* script, const TStepContext& context) {
+    TScriptSteps steps;
+    ResolveDestination(script, steps, context);
+    if (steps.Destination.Kind == skFile && IsStandardOutput(steps.Destination.Location)) {
+      writes = true;
+    }
+  });
+  return writes;
 }
 
 }  // namespace morvex

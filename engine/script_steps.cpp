@@ -59,7 +59,9 @@ std::string LocationOf(_xmlNode* element, uint8_t kind, bool source, const TStep
     case skOledb:
       return TrimText(ElementText(FirstChildElement(element, "connection-string")));
     case skFile: {
+      // "-" is standard input or output, never a file of that name.
       const std::string text = TrimText(ElementText(element));
+      if (text == kStandardStreamName) return text;
       if (source) {
         std::string path = ResolveProjectFile(text, context);
         if (FileExists(path)) return path;
@@ -255,7 +257,7 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
   context.OnOutput("Source:         " + DisplayedLocation(source), LevelDetail);
 
   if (source.Kind == skFile) {
-    if (FileExists(source.Location)) return;
+    if (source.Location != kStandardStreamName && FileExists(source.Location)) return;
     source.Stream = context.Streams.FindStream(source.Location);
     if (!source.Stream) {
       throw EMorvexError(
@@ -350,6 +352,9 @@ void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContex
   TXSourceInfo& destination = steps.Destination;
   destination.Kind = SourceKindOf(GetAttributeText(element, "kind"));
   destination.Location = LocationOf(element, destination.Kind, false, context);
+  if (destination.Kind == skFile && destination.Location == kStandardStreamName) {
+    destination.Location = kStandardOutputPath;
+  }
 }
 
 }  // namespace morvex

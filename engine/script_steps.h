@@ -52,7 +52,8 @@ std::string FileDoesNotExistMessage(std::string_view path);
 
 // The source: kind, location and encoding; reports "Source:         " +
 // location. A file that does not exist is looked up as a stream of that name
-// (this is how "StdIn" works); a stream source is rewound. Raises "No source
+// (this is how "StdIn" works), and a file source "-" is always "StdIn"; a
+// stream source is rewound. Raises "No source
 // specified!", "File does not exist!: <path>", "Stream does not exist!".
 void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
 
@@ -69,7 +70,8 @@ void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& con
 void ResolveTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
 
 // The destination, when the script has a `destination` element: kind and
-// location (nothing is reported or checked here).
+// location (nothing is reported or checked here). A file destination "-" is
+// standard output, kStandardOutputPath.
 void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
 
 // Query text written as SQL comments around markup loses the comment marks:

@@ -98,6 +98,7 @@ TStream& TStreamRegistry::GetOrCreateStream(std::string_view name,
 }
 
 TStream* TStreamRegistry::FindStream(std::string_view name) {
+  if (name == kStandardStreamName) name = kStdInName;
   auto found = entries_.find(NameKey(name));
   if (found != entries_.end()) return found->second.get();
   if (!SameName(name, kStdInName)) return nullptr;
@@ -151,7 +152,11 @@ bool CopyFileTo(const std::string& source, const std::string& target) {
   if (::stat(source.c_str(), &from) != 0 || S_ISDIR(from.st_mode)) return false;
   const bool targetExists = ::stat(target.c_str(), &to) == 0;
   if (targetExists && to.st_dev == from.st_dev && to.st_ino == from.st_ino) return false;
-  if (S_ISREG(from.st_mode) && (!targetExists || S_ISREG(to.st_mode))) {
+  // A descriptor link (/dev/stdout) is written through its descriptor even
+  // when that leads to a regular file: a copy by name would start over at
+  // its beginning.
+  if (S_ISREG(from.st_mode) && (!targetExists || S_ISREG(to.st_mode)) &&
+      OwnDescriptorOf(target) < 0) {
     std::error_code error;
     const bool copied = std::filesystem::copy_file(
         source, target, std::filesystem::copy_options::overwrite_existing, error);

@@ -21,6 +21,13 @@ namespace morvex {
 
 class TEncoding;
 
+// The name that stands for standard input as a source and for standard output
+// as a file destination.
+inline constexpr std::string_view kStandardStreamName = "-";
+
+// The path a file destination "-" is written to.
+inline constexpr std::string_view kStandardOutputPath = "/dev/stdout";
+
 // Returns the whole remaining content of standard input (read to its end;
 // pipes have no length), positioned at its start: a memory stream for up to
 // 8 MiB, beyond that an unlinked temporary file in $TMPDIR (or /tmp), so
@@ -47,8 +54,9 @@ class TStreamRegistry {
   TStream& GetOrCreateStream(std::string_view name, std::unique_ptr<TStream> stream = nullptr);
 
   // A registered name gives its stream as it is (position included). An
-  // unregistered "StdIn" (any letter case) registers a stream named "StdIn"
-  // holding all of standard input (ReadStandardInput) and returns it. Anything else gives
+  // unregistered "StdIn" (any letter case) or "-" registers a stream named
+  // "StdIn" holding all of standard input (ReadStandardInput) and returns it;
+  // "-" is always that stream. Anything else gives
   // null. Raises EMorvexError when standard input cannot be read.
   TStream* FindStream(std::string_view name);
 

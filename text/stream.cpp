@@ -1,6 +1,7 @@
 #include "text/stream.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string_view>
+#include <utility>
 
 #include "text/error.h"
 
@@ -17,6 +20,10 @@ namespace morvex {
 namespace {
 
 constexpr size_t kChunkSize = 64 * 1024;
+constexpr int kMaxLinks = 40;
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+TClosedPipeHandler gClosedPipeHandler = nullptr;
 
 [[noreturn]] void RaiseFileError(const char* action, const std::string& path, int error) {
   throw EMorvexError(std::string("Cannot ") + action + " file " + path + ": " +
@@ -149,9 +156,24 @@ TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
     case Mode::Read:
       flags |= O_RDONLY;
       break;
-    case Mode::Create:
-      flags |= O_RDWR | O_CREAT | O_TRUNC;
+    case Mode::Create: {
+      output_ = true;
+      if (const int own = OwnDescriptorOf(path); own >= 0) {
+        fd_ = ::fcntl(own, F_DUPFD_CLOEXEC, 0);
+        if (fd_ < 0) RaiseFileError("open", path_, errno);
+        streamed_ = dropMark_ = true;
+        return;
+      }
+      struct stat existing {};
+      if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+          !S_ISDIR(existing.st_mode)) {
+        flags |= O_WRONLY;
+        streamed_ = true;
+      } else {
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+      }
       break;
+    }
     case Mode::ReadWrite:
       flags |= O_RDWR;
       break;
@@ -248,13 +270,18 @@ void TFileStream::Write(const void* data, size_t count) {
   if (count == 0) return;
   if (rlen_ > 0) DropReadBuffer();
   const char* bytes = static_cast<const char*>(data);
+  if (std::exchange(dropMark_, false) && std::string_view(bytes, count).starts_with(kUtf8Mark)) {
+    bytes += kUtf8Mark.size();
+    count -= kUtf8Mark.size();
+    if (count == 0) return;
+  }
   if (wbuf_.size() + count < kChunkSize) {
     wbuf_.append(bytes, count);
     return;
   }
   Flush();
   if (count >= kChunkSize) {
-    if (!WriteFully(fd_, bytes, count)) RaiseFileError("write", path_, errno);
+    if (!WriteFully(fd_, bytes, count)) RaiseWriteError(errno);
     return;
   }
   wbuf_.append(bytes, count);
@@ -267,10 +294,16 @@ void TFileStream::Flush() {
   // Bytes that could not be written are dropped so that the destructor does
   // not try again and the error is reported once.
   wbuf_.clear();
-  if (!ok) RaiseFileError("write", path_, error);
+  if (!ok) RaiseWriteError(error);
+}
+
+void TFileStream::RaiseWriteError(int error) {
+  if (error == EPIPE && output_ && gClosedPipeHandler != nullptr) gClosedPipeHandler();
+  RaiseFileError("write", path_, error);
 }
 
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
+  if (streamed_) RaiseFileError("seek", path_, ESPIPE);
   if (origin == SeekOrigin::Current && offset == 0 && !wbuf_.empty()) {
     // A position query while writing need not push the buffer out.
     off_t fileOffset = ::lseek(fd_, 0, SEEK_CUR);
@@ -302,6 +335,7 @@ int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
 }
 
 int64_t TFileStream::Size() {
+  if (streamed_) RaiseFileError("get the size of", path_, "not a regular file");
   Flush();
   struct stat st {};
   if (::fstat(fd_, &st) != 0) RaiseFileError("get the size of", path_, errno);
@@ -320,6 +354,7 @@ int64_t TFileStream::Size() {
 }
 
 void TFileStream::SetSize(int64_t size) {
+  if (streamed_) RaiseFileError("set the size of", path_, ESPIPE);
   Flush();
   DropReadBuffer();
   if (size < 0) RaiseFileError("set the size of", path_, EINVAL);
@@ -331,6 +366,34 @@ void TFileStream::SetSize(int64_t size) {
   off_t position = ::lseek(fd_, 0, SEEK_CUR);
   if (position > size) ::lseek(fd_, static_cast<off_t>(size), SEEK_SET);
 }
+
+int OwnDescriptorOf(const std::string& path) {
+  const std::string ownDescriptors = "/proc/" + std::to_string(::getpid()) + "/fd";
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinks && !current.empty(); ++hop) {
+    const size_t slash = current.rfind('/');
+    const std::string directory = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                                             : current.substr(0, slash);
+    const std::string name = slash == std::string::npos ? current : current.substr(slash + 1);
+    char resolved[PATH_MAX];
+    if (!name.empty() && name.size() <= 9 &&
+        name.find_first_not_of("0123456789") == std::string::npos &&
+        ::realpath(directory.c_str(), resolved) != nullptr && ownDescriptors == resolved) {
+      return std::atoi(name.c_str());
+    }
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return -1;
+    char link[PATH_MAX];
+    const ssize_t length = ::readlink(current.c_str(), link, sizeof link);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof link) return -1;
+    const std::string target(link, static_cast<size_t>(length));
+    current = target.front() == '/' ? target : directory + "/" + target;
+  }
+  return -1;
+}
+
+void SetClosedPipeHandler(TClosedPipeHandler handler) { gClosedPipeHandler = handler; }
 
 std::unique_ptr<TFileStream> CreateTemporaryFile(std::string name, std::string_view what) {
   const char* tmp = std::getenv("TMPDIR");

@@ -86,11 +86,19 @@ class TFileStream final : public TStream {
  public:
   enum class Mode {
     Read,       // existing file, read-only
-    Create,     // create or truncate, read-write
+    Create,     // create or truncate, read-write; see the constructor for other files
     ReadWrite,  // existing file, read-write
   };
 
   // Opens `path`; raises EMorvexError ("Cannot open file <path>: <reason>").
+  // Create writes other files than regular ones in place, as an output that
+  // cannot seek, truncate or be read back: a descriptor link of this process
+  // (/dev/stdout, /dev/fd/N, /proc/self/fd/N) writes through a duplicate of
+  // that descriptor, at its own offset, and drops a UTF-8 byte-order mark
+  // that starts the first write (the programs reading there, JSON parsers
+  // above all, take it for data; UTF-8 has no byte order); an existing device, FIFO or socket
+  // is opened write-only (a read-write open of a FIFO would be a reader of
+  // its own, so a reader that has gone would never be noticed).
   TFileStream(const std::string& path, Mode mode);
   // Wraps an already open descriptor (standard input or output); `owns` tells
   // whether Close() closes it.
@@ -114,14 +122,32 @@ class TFileStream final : public TStream {
 
  private:
   void DropReadBuffer();
+  // Raises the write error `error`, after telling the closed-pipe handler
+  // when an output's reader has gone.
+  [[noreturn]] void RaiseWriteError(int error);
 
   int fd_ = -1;
   bool owns_ = true;
+  bool output_ = false;    // opened by Create: a run's output
+  bool streamed_ = false;  // written in place: never seeks or truncates
+  bool dropMark_ = false;  // the first write's UTF-8 byte-order mark is dropped
   std::string path_;
   std::string wbuf_;  // bytes written but not yet handed to the file
   std::unique_ptr<char[]> rbuf_;
   size_t rpos_ = 0, rlen_ = 0;  // unread bytes of rbuf_
 };
+
+// The descriptor `path` stands for when it is a descriptor link of this
+// process (/dev/stdout, /dev/fd/N, /proc/self/fd/N, or a symbolic link that
+// leads to one), else -1. The descriptor need not be open.
+int OwnDescriptorOf(const std::string& path);
+
+// Called when a write to an output opened with Mode::Create fails because the
+// pipe or FIFO it leads to has no reader any more (EPIPE). The program ends
+// the run there; without a handler, or when it returns, the write raises its
+// error like any other. Null removes the handler.
+using TClosedPipeHandler = void (*)();
+void SetClosedPipeHandler(TClosedPipeHandler handler);
 
 // A new, empty read-write file in $TMPDIR (else /tmp) that has no name in
 // the file system, so that it goes away when closed, however the process

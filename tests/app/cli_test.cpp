@@ -43,6 +43,17 @@ class CliTest : public ::testing::Test {
     fs::remove(output);
     return run;
   }
+  // Runs `arguments` with standard output appended to the file `out` and
+  // standard error written to `err`, both under the test's folder.
+  int RunSplit(const std::string& arguments, const std::string& out, const std::string& err) {
+    const std::string command = "cd '" + dir_.string() + "' && timeout 20 '" MORVEX_BINARY "' " +
+                                arguments + " </dev/null >>" + out + " 2>" + err;
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  void Put(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+  }
   static std::string Bytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
@@ -91,6 +102,50 @@ TEST_F(CliTest, LogFileBytes) {
             "File does not exist!: " +
                 dir_.string() + "/daily.morvex\r\n");
   EXPECT_FALSE(fs::exists(dir_ / "daily.morvex.log"));
+}
+
+// Standard output carries only the data when a destination is standard
+// output by any name; the console goes to standard error. A redirected
+// standard output keeps what it held: no truncation, no run of NUL bytes.
+TEST_F(CliTest, DataOnStandardOutputAndTheConsoleOnStandardError) {
+  Put("in.xml", "<a><b>1</b><b>2</b></a>");
+  const std::string banner =
+      "Morvex v1.2.20\nCommand-line data-transformation runner\n"
+      "Copyright (c) 2026 The Morvex developers\n\n";
+  EXPECT_EQ(RunSplit("in.xml json -", "json.out", "json.err"), 0);
+  EXPECT_EQ(Bytes(dir_ / "json.out"), "{\"b\":[\"1\",\"2\"]}");  // no byte-order mark
+  EXPECT_EQ(Bytes(dir_ / "json.err"),
+            banner + "Project: inline\n\nThe project was completed successfully.\n");
+
+  for (const std::string destination : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    Put("copy.out", "earlier output\n");
+    Put("p.morvex",
+        "<?xml version=\"1.0\"?><morvex><script><source>in.xml</source>"
+        "<destination>" +
+            destination + "</destination></script></morvex>");
+    EXPECT_EQ(RunSplit("p.morvex", "copy.out", "copy.err"), 0) << destination;
+    EXPECT_EQ(Bytes(dir_ / "copy.out"), "earlier output\n<a><b>1</b><b>2</b></a>") << destination;
+    EXPECT_EQ(Bytes(dir_ / "copy.err"),
+              banner + "Project: p.morvex\n\nThe project was completed successfully.\n");
+  }
+
+  // Quiet: nothing but the data, also on standard error.
+  EXPECT_EQ(RunSplit("in.xml =//b[2] - -q", "quiet.out", "quiet.err"), 0);
+  EXPECT_EQ(Bytes(dir_ / "quiet.out"), "2");
+  EXPECT_EQ(Bytes(dir_ / "quiet.err"), "");
+  // Warnings and errors of a quiet run go to standard error.
+  EXPECT_EQ(RunSplit("in.xml warn.xml -q -x", "warn.out", "warn.err"), 0);
+  EXPECT_EQ(Bytes(dir_ / "warn.out"), "");
+  EXPECT_EQ(Bytes(dir_ / "warn.err"), "Warning: unknown switch -x is ignored.\n");
+  EXPECT_EQ(RunSplit("missing.morvex -q", "fail.out", "fail.err"), 1);
+  EXPECT_EQ(Bytes(dir_ / "fail.out"), "");
+  EXPECT_EQ(Bytes(dir_ / "fail.err"), "Project: missing.morvex\nFile does not exist!: " +
+                                          dir_.string() + "/missing.morvex\n");
+  // Without data on standard output the console stays there.
+  EXPECT_EQ(RunSplit("in.xml plain.xml", "plain.out", "plain.err"), 0);
+  EXPECT_EQ(Bytes(dir_ / "plain.out"),
+            banner + "Project: inline\n\nThe project was completed successfully.\n");
+  EXPECT_EQ(Bytes(dir_ / "plain.err"), "");
 }
 
 }  // namespace

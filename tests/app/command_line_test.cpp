@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 
+#include "tests/support/temp_dir.h"
 #include "tests/support/temp_path.h"
 
 namespace morvex {
@@ -54,8 +55,8 @@ TEST(IsParameterArgumentTest, ClassificationTable) {
 }
 
 TEST(ParseCommandLineTest, SwitchesByTheirLetterAndSlashOnlyWhenTwoLong) {
-  const RunOptions options = Parse({"-verbose", "/P", "-x", "-", "/", "/home/x/p.morvex",
-                                    "city=Prague", "-lfirst.log", "-lsecond.log"},
+  const RunOptions options = Parse({"-verbose", "/P", "-x", "/", "/home/x/p.morvex", "city=Prague",
+                                    "-lfirst.log", "-lsecond.log"},
                                    "/");
   EXPECT_TRUE(options.Verbose);
   EXPECT_TRUE(options.PromptForParameters);
@@ -122,6 +123,73 @@ TEST(ParseCommandLineTest, CheckSwitchKeepsTheRestOfTheCommandLine) {
   // Nothing to check is the usage, as for a run.
   EXPECT_TRUE(Parse({"--check"}).ShowUsage);
   EXPECT_FALSE(Parse({"--checks", "p.morvex"}).CheckOnly);
+}
+
+// "-" is standard input or output, a positional argument; -q asks for a
+// quiet run unless -v is given too.
+TEST(ParseCommandLineTest, DashIsPositionalAndVerboseWinsOverQuiet) {
+  RunOptions options = Parse({"-", "json", "-q", "-"});
+  EXPECT_EQ(options.Positionals, (std::vector<std::string>{"-", "json", "-"}));
+  EXPECT_TRUE(options.Quiet);
+  EXPECT_TRUE(options.Warnings.empty());
+  options = Parse({"-quiet", "p.morvex", "-v"});
+  EXPECT_TRUE(options.Verbose);
+  EXPECT_FALSE(options.Quiet);
+  EXPECT_EQ(options.ProjectArgument, "p.morvex");
+}
+
+// A switch the program does not know is still ignored, but said so; a
+// misspelt long form is named.
+TEST(ParseCommandLineTest, UnknownSwitchesAreIgnoredWithAWarning) {
+  const RunOptions options = Parse({"-x", "p.morvex", "--bogus", "--hepl", "--chek", "--verison",
+                                    "--verbose", "--log=x", "/z", "/", "-Verbose"});
+  EXPECT_EQ(options.Warnings,
+            (std::vector<std::string>{
+                "Warning: unknown switch -x is ignored.",
+                "Warning: unknown switch --bogus is ignored.",
+                "Warning: unknown switch --hepl is ignored (did you mean --help?)",
+                "Warning: unknown switch --chek is ignored (did you mean --check?)",
+                "Warning: unknown switch --verison is ignored (did you mean --version?)",
+                "Warning: unknown switch --verbose is ignored.",
+                "Warning: unknown switch --log=x is ignored.",
+                "Warning: unknown switch /z is ignored.",
+                "Warning: unknown switch / is ignored.",
+            }));
+  EXPECT_EQ(options.ProjectArgument, "p.morvex");
+  EXPECT_TRUE(options.Verbose);  // only the letter counts
+  EXPECT_FALSE(options.LogEnabled);
+  EXPECT_FALSE(options.CheckOnly);
+}
+
+// "morvex p.morvex day=1 -l logs/x.log" would copy the project over the
+// log; "morvex in.xml -l p.morvex" would copy the data over the project.
+TEST(ParseCommandLineTest, DetachedLogPathThatMakesAProjectDataIsRefused) {
+  TTempDir dir;
+  const std::string base = dir.File("");
+  dir.Write("p.morvex",
+            "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- <morvex_data> -->\n<morvex name=\"d\"/>");
+  dir.Write("data.xml", "<?xml version=\"1.0\"?><morvex_data/>");
+  const std::string log = dir.Write("x.log", "yesterday");
+  RunOptions options = Parse({"p.morvex", "day=1", "-l", "x.log"}, base);
+  EXPECT_EQ(options.Refusal, "-l takes its path attached: -lx.log");
+  EXPECT_EQ(options.LogStream, nullptr);
+  EXPECT_EQ(TTempDir::Read(log), "yesterday");
+  EXPECT_EQ(Parse({"data.xml", "-l", "p.morvex"}, base).Refusal,
+            "-l takes its path attached: -lp.morvex");
+  EXPECT_EQ(Parse({"-L", base + "p.morvex", "-v", "out.xml"}, base).Refusal,
+            "-l takes its path attached: -l" + base + "p.morvex");
+
+  // An attached path, a lone project and inline options that name no
+  // project are what they always were.
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{"p.morvex", "x.log", "-lrun.log"},
+                                             {"p.morvex", "-l"},
+                                             {"-l", "p.morvex"},
+                                             {"data.xml", "-l", "out.xml"}}) {
+    options = Parse(arguments, base);
+    EXPECT_EQ(options.Refusal, "") << ::testing::PrintToString(arguments);
+    EXPECT_NE(options.LogStream, nullptr) << ::testing::PrintToString(arguments);
+  }
 }
 
 TEST(UsageLinesTest, NamesTheProgramAsInstalled) {

@@ -62,6 +62,35 @@ TEST_F(ConsoleLogTest, LevelsDecideConsoleAndLog) {
   EXPECT_EQ(LogBytes(), "Project: p.morvex\r\nFile does not exist!\r\no.k.\r\n\r\n");
 }
 
+// A quiet run shows errors and warnings only; the log still gets every
+// line a run without -q writes.
+TEST_F(ConsoleLogTest, QuietShowsOnlyWarningsAndErrors) {
+  options_.Quiet = true;
+  helper_.OutputMessage("Project: p.morvex", LevelHeadline);
+  helper_.OutputMessage("Source:         in.xml", LevelDetail);
+  helper_.OutputMessage("Warning: 2 value(s) changed.", LevelHeadline);
+  helper_.OutputMessage("File does not exist!", LevelError);
+  helper_.OutputMessage("The project was completed successfully.", LevelHeadline);
+  EXPECT_EQ(out_.str(), "Warning: 2 value(s) changed.\nFile does not exist!\n");
+  EXPECT_EQ(LogBytes(),
+            "Project: p.morvex\r\nWarning: 2 value(s) changed.\r\nFile does not exist!\r\n"
+            "The project was completed successfully.\r\n");
+}
+
+TEST(ConsoleTest, ErrorStreamTakesEveryLineOnceChosen) {
+  std::ostringstream out;
+  std::ostringstream err;
+  std::istringstream in("typed\n");
+  TConsole console(out, in, err);
+  console.Write("banner\n");
+  console.UseErrorStream();
+  console.Write("name : ");
+  std::string line;
+  EXPECT_TRUE(console.ReadLine(line));
+  EXPECT_EQ(out.str(), "banner\n");
+  EXPECT_EQ(err.str(), "name : ");
+}
+
 TEST_F(ConsoleLogTest, WriteMessageLogOnlyAndUtf8WithoutMark) {
   helper_.WriteMessage("Město: Praha", false);
   EXPECT_EQ(out_.str(), "");

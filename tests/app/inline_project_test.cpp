@@ -182,6 +182,32 @@ TEST_F(InlineProjectTest, FourArguments) {
 
 // Text that is not XML content is escaped so that the project loads and the
 // runner reads back exactly what was typed; markup stays markup.
+// "-" first is standard input, a file source; "-" last is standard output,
+// a file destination.
+TEST_F(InlineProjectTest, DashIsStandardInputOrOutput) {
+  const std::string fromStdIn = "<source kind=\"file\">-</source>";
+  const std::string toStdOut = "<destination kind=\"file\">-</destination>";
+  Check({
+      {{"in.xml", "-"}, kFileIn + toStdOut},
+      {{"-", "out.xml"}, fromStdIn + kToOut},
+      {{"-", "style.xsl", "-"},
+       fromStdIn + "<transform kind=\"xslt\">style.xsl</transform>" + toStdOut},
+      {{"-", "json", "-"}, fromStdIn + "<transform kind=\"json\"></transform>" + toStdOut},
+      {{"-", "=//b", "-"},
+       fromStdIn + "<transform kind=\"xpath\"><![CDATA[=//b]]></transform>" + toStdOut},
+      {{"DSN=x", "select 1", "csv", "-"},
+       kDbX + "<lsql kind=\"inline\">select 1</lsql><transform kind=\"csv\"></transform>" +
+           toStdOut},
+      {{"DSN=x", "select 1", "-"},
+       kDbX + "<lsql kind=\"inline\">select 1</lsql><transform kind=\"xml\"></transform>" +
+           toStdOut},
+      {{"-", "insert.sql", "xml/csv", "DSN=x"},
+       fromStdIn + "<lsql kind=\"inline\">insert.sql</lsql><transform kind=\"xml/csv\"></transform>"
+                   "<destination kind=\"oledb\"><connection-string>DSN=x</connection-string>"
+                   "</destination>"},
+  });
+}
+
 TEST_F(InlineProjectTest, ArgumentsAlwaysGiveAWellFormedProject) {
   Check({
       {{"DSN=x", "select * from t where a < 5 & b > 1"},

@@ -76,6 +76,23 @@ TEST(RunDriverTest, HelpAndVersionSucceedWithoutWaiting) {
 namespace morvex {
 namespace {
 
+// A quiet run shows no banner and no headlines: its warnings and errors go
+// to the error stream, and standard output stays empty.
+TEST(RunDriverTest, QuietRunWritesOnlyWarningsAndErrorsToTheErrorStream) {
+  const std::string project =
+      "<?xml version=\"1.0\"?><morvex><script><source>no-such-input.xml</source>"
+      "<destination>o.xml</destination></script></morvex>";
+  std::vector<const char*> argv{"morvex", project.c_str(), "-x", "-q"};
+  std::ostringstream out;
+  std::ostringstream err;
+  std::istringstream in;
+  TConsole console(out, in, err);
+  EXPECT_EQ(RunMorvex(static_cast<int>(argv.size()), argv.data(), console), 1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "Warning: unknown switch -x is ignored.\nFile does not exist!: " +
+                           (fs::current_path() / "no-such-input.xml").string() + "\n");
+}
+
 TEST(RunDriverTest, CheckReportsProblemsAndLogsThem) {
   const fs::path dir = TempPath("morvex_driver_check");
   fs::create_directories(dir);
@@ -98,6 +115,9 @@ TEST(RunDriverTest, CheckReportsProblemsAndLogsThem) {
   std::ostringstream clean;
   EXPECT_EQ(RunDriver({"--check", "<?xml version=\"1.0\"?><morvex/>"}, clean), 0);
   EXPECT_EQ(clean.str(), std::string(kBanner) + "inline: no problems found.\n");
+  std::ostringstream quiet;
+  EXPECT_EQ(RunDriver({"--check", "<?xml version=\"1.0\"?><morvex/>", "-q"}, quiet), 0);
+  EXPECT_EQ(quiet.str(), "");
   fs::remove_all(dir);
 }
 

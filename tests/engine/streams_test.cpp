@@ -62,6 +62,13 @@ TEST(StreamRegistryTest, StdInIsReadOnce) {
   EXPECT_EQ(reads, 1);
   first->SetPosition(0);
   EXPECT_EQ(first->ReadToEnd(), "piped\ndata");
+  // "-" is standard input too, before and after "StdIn" was read.
+  EXPECT_EQ(registry.FindStream("-"), first);
+  TStreamRegistry other([] { return std::make_unique<TMemoryStream>("typed"); });
+  TStream* dash = other.FindStream("-");
+  ASSERT_NE(dash, nullptr);
+  EXPECT_EQ(other.FindStream("StdIn"), dash);
+  EXPECT_EQ(dash->ReadToEnd(), "typed");
 }
 
 // Runs ReadStandardInput with `bytes` (kept in `dir`) as standard input and
@@ -219,6 +226,21 @@ TEST_F(StreamFilesTest, CopiesWithoutTransform) {
   EXPECT_TRUE(fs::exists(dir_ / "empty.bin"));
   EXPECT_FALSE(CopyFileTo(Path("in.txt"), Path("in.txt")));
   EXPECT_EQ(Bytes("in.txt"), "file bytes");
+}
+
+// A copy to /dev/stdout redirected to a file goes on where the descriptor
+// stands: a copy by name would truncate that file and write from its start.
+TEST_F(StreamFilesTest, CopyToADescriptorLinkWritesThroughTheDescriptor) {
+  Put("in.txt", "file bytes\n");
+  Put("out.txt", "earlier output\n");
+  const int fd = ::open(Path("out.txt").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  const std::string link = "/dev/fd/" + std::to_string(fd);
+  EXPECT_TRUE(CopyFileTo(Path("in.txt"), link));
+  TMemoryStream stream("stream bytes\n");
+  EXPECT_TRUE(SaveStreamToFile(stream, link));
+  ::close(fd);
+  EXPECT_EQ(Bytes("out.txt"), "earlier output\nfile bytes\nstream bytes\n");
 }
 
 TEST_F(StreamFilesTest, DestinationErrorsCarryTheirMessages) {

@@ -1,6 +1,8 @@
 #include "text/stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -176,6 +178,104 @@ TEST(FileStream, WrappedPipeReadsToEndButHasNoSize) {
   source.SetPosition(5);
   EXPECT_EQ(copy.CopyFrom(source), static_cast<int64_t>(bytes.size() - 5));
   EXPECT_EQ(copy.Data(), bytes.substr(5));
+}
+
+TEST(FileStream, DescriptorLinksNameTheirDescriptor) {
+  TTempDir dir;
+  EXPECT_EQ(OwnDescriptorOf("/dev/stdout"), 1);
+  EXPECT_EQ(OwnDescriptorOf("/dev/fd/1"), 1);
+  EXPECT_EQ(OwnDescriptorOf("/proc/self/fd/2"), 2);
+  EXPECT_EQ(OwnDescriptorOf("/proc/" + std::to_string(::getpid()) + "/fd/7"), 7);
+  ASSERT_EQ(::symlink("/dev/stdout", dir.File("console").c_str()), 0);
+  ASSERT_EQ(::symlink("console", dir.File("again").c_str()), 0);
+  EXPECT_EQ(OwnDescriptorOf(dir.File("again")), 1);
+  // Another process's descriptors, plain files and missing paths are no
+  // descriptor of this process.
+  EXPECT_EQ(OwnDescriptorOf("/proc/1/fd/1"), -1);
+  EXPECT_EQ(OwnDescriptorOf(dir.Write("1", "x")), -1);
+  EXPECT_EQ(OwnDescriptorOf(dir.File("none")), -1);
+  EXPECT_EQ(OwnDescriptorOf("-"), -1);
+}
+
+// Standard output redirected to a file ("morvex ... /dev/stdout >> out"):
+// the output goes on where the descriptor stands, the file is neither
+// truncated nor written from its start, and the stream cannot seek back.
+TEST(FileStream, CreateWritesThroughADescriptorAtItsOffset) {
+  TTempDir dir;
+  const std::string path = dir.Write("out", "before\n");
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(fd, 0);
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  {
+    TFileStream out(link, TFileStream::Mode::Create);
+    out.Write("\xEF\xBB\xBF");  // a UTF-8 byte-order mark is no data there
+    out.Write("data\n");
+    EXPECT_EQ(ErrorOf([&] { out.Seek(0, SeekOrigin::Begin); }),
+              "Cannot seek file " + link + ": Illegal seek");
+    EXPECT_EQ(ErrorOf([&] { out.SetSize(0); }),
+              "Cannot set the size of file " + link + ": Illegal seek");
+    EXPECT_EQ(ErrorOf([&] { out.Size(); }),
+              "Cannot get the size of file " + link + ": not a regular file");
+    out.Close();
+  }
+  ASSERT_EQ(::write(fd, "after\n", 6), 6);  // the descriptor itself stays open
+  ::close(fd);
+  EXPECT_EQ(TTempDir::Read(path), "before\ndata\nafter\n");
+
+  // Only a mark that starts the output is dropped; a regular file keeps it.
+  const std::string file = dir.File("file");
+  {
+    TFileStream out(file, TFileStream::Mode::Create);
+    out.Write("\xEF\xBB\xBFx");
+  }
+  EXPECT_EQ(TTempDir::Read(file), "\xEF\xBB\xBFx");
+}
+
+int gClosedPipeCalls = 0;
+
+// A pipe or FIFO output whose reader has gone tells the closed-pipe handler
+// before the write fails: the descriptor is opened write-only, so the run is
+// not a reader of its own output.
+TEST(FileStream, ClosedOutputPipeCallsTheHandler) {
+  struct sigaction ignore {
+  }, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGPIPE, &ignore, &previous);
+  SetClosedPipeHandler([] { ++gClosedPipeCalls; });
+  TTempDir dir;
+
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  const std::string link = "/proc/self/fd/" + std::to_string(fds[1]);
+  gClosedPipeCalls = 0;
+  {
+    TFileStream out(link, TFileStream::Mode::Create);
+    out.Write("lost");
+    EXPECT_EQ(ErrorOf([&] { out.Close(); }), "Cannot write file " + link + ": Broken pipe");
+  }
+  EXPECT_EQ(gClosedPipeCalls, 1);
+  ::close(fds[1]);
+
+  // A FIFO by its own name: opened for writing only.
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  TFileStream out(fifo, TFileStream::Mode::Create);
+  ::close(reader);
+  EXPECT_THROW(out.Write(Pattern(70 * 1024)), EMorvexError);
+  EXPECT_EQ(gClosedPipeCalls, 2);
+
+  // Other writers (a log, a temporary file) are no output of the run.
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  TFileStream wrapped(fds[1], "log", true);
+  EXPECT_THROW(wrapped.Write(Pattern(70 * 1024)), EMorvexError);
+  EXPECT_EQ(gClosedPipeCalls, 2);
+
+  SetClosedPipeHandler(nullptr);
+  ::sigaction(SIGPIPE, &previous, nullptr);
 }
 
 }  // namespace
