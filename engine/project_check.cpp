@@ -28,6 +28,7 @@
 #include "templates/expr_error.h"
 #include "text/case_fold.h"
 #include "text/error.h"
+#include "text/nearest_name.h"
 #include "text/stream.h"
 #include "text/utf.h"
 #include "xml/dom.h"
@@ -79,24 +80,6 @@ std::string Joined(const TNames& names, std::string_view separator) {
     text += name;
   }
   return text;
-}
-
-// Damerau-Levenshtein distance (adjacent transpositions count as one edit)
-// over bytes; names in projects are ASCII.
-size_t EditDistance(std::string_view a, std::string_view b) {
-  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-      }
-    }
-  }
-  return d[a.size()][b.size()];
 }
 
 // `message` followed by ", did you mean <name>?" when a known name is near
@@ -557,20 +540,6 @@ void TProjectCheck::CheckDestination(_xmlNode* script, TScriptSteps& steps,
 }
 
 }  // namespace
-
-std::string NearestName(const std::string& name, const std::vector<std::string>& known) {
-  const std::string lowered = AsciiLower(name);
-  std::string best;
-  size_t bestDistance = 3;
-  for (const std::string& candidate : known) {
-    const size_t distance = EditDistance(lowered, AsciiLower(candidate));
-    if (distance < bestDistance && distance * 2 < candidate.size()) {
-      best = candidate;
-      bestDistance = distance;
-    }
-  }
-  return best;
-}
 
 std::string ProjectLabel(const std::string& project) {
   return IsProjectSource(project) ? std::string("inline") : project;

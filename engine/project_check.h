@@ -55,9 +55,4 @@ std::string ProblemLine(const std::string& projectLabel, const TProjectProblem& 
 // given, or "inline" for project source text.
 std::string ProjectLabel(const std::string& project);
 
-// The known name nearest to `name` (differing by at most two edits, and by
-// fewer than half of the known name's letters, letter case ignored), or an
-// empty text when none is near.
-std::string NearestName(const std::string& name, const std::vector<std::string>& known);
-
 }  // namespace morvex

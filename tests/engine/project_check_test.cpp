@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "text/nearest_name.h"
 
 namespace morvex {
 namespace {
