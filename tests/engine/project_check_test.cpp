@@ -144,7 +144,7 @@ TEST(ProjectCheckTest, StepsAreResolvedWithoutRunningAnything) {
   EXPECT_EQ(problems[0], "4: script 1: File does not exist!: " + dir.File("missing.xml"));
   EXPECT_EQ(problems[1], "7: script 2: <source> connection string: Unknown provider: Oracle");
   EXPECT_EQ(problems[2].substr(0, 35), "8: script 2: Wrong (L)SQL syntax! [");
-  EXPECT_EQ(problems[3], "11: script 3: Stream does not exist!");
+  EXPECT_EQ(problems[3], "11: script 3: Stream does not exist!: nowhere");
   EXPECT_EQ(problems[4].substr(0, 14 + dir.File("broken.xsl").size()),
             "12: script 3: " + dir.File("broken.xsl"));
   EXPECT_EQ(problems[5], "16: script 4: <source> SQLite database file does not exist: no.db");
@@ -234,7 +234,7 @@ TEST(ProjectCheckTest, StreamsFilledByEarlierScriptsAndStandardInputResolve) {
               "</script>\n"));
   EXPECT_EQ(Check(dir, project),
             (std::vector<std::string>{
-                "3: script 1: Stream does not exist!",
+                "3: script 1: Stream does not exist!: early",
                 "6: script 4: no earlier script fills the query stream \"none\"; the script "
                 "would run without a query step",
                 "7: script 5: Source and destination streams must be different!",
