@@ -14,7 +14,9 @@
 // file destination written through a temporary file that replaces it only
 // when the step succeeds),
 // "o.k.". The first error anywhere ends the project with its message at the
-// error level.
+// error level; an error inside a script is preceded by the script's header
+// line as a headline, so that the console and the log of a run without -v
+// say which script failed.
 //
 // Ownership: the run owns the project document, the parameter list, the
 // typed transform parameters and the stream registry; they live until
@@ -149,18 +151,25 @@ void TProjectRun::RunScript(_xmlNode* script) {
     return;
   }
 
-  TScriptSteps steps;
-  const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, output_};
-  ResolveSource(script, steps, context);
-  ResolveQuery(script, steps, context);
-  ResolveTransform(script, steps, context);
-  ResolveDestination(script, steps, context);
-  const std::optional<TFileAttributes> replaced = ReportAndCheck(steps);
+  try {
+    TScriptSteps steps;
+    const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, output_};
+    ResolveSource(script, steps, context);
+    ResolveQuery(script, steps, context);
+    ResolveTransform(script, steps, context);
+    ResolveDestination(script, steps, context);
+    const std::optional<TFileAttributes> replaced = ReportAndCheck(steps);
 
-  const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
-                                  parameterTexts_,    streams_,    output_};
-  WriteDestination(
-      steps.Destination, [&] { DispatchScript(steps, dispatch); }, replaced);
+    const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
+                                    parameterTexts_,    streams_,    output_};
+    WriteDestination(
+        steps.Destination, [&] { DispatchScript(steps, dispatch); }, replaced);
+  } catch (...) {
+    // The error line that follows names no script; a run without -v (and
+    // its log) has not shown the script's header.
+    output_("Script:         " + label, LevelHeadline);
+    throw;
+  }
   output_("o.k.", LevelDetail);
   output_("", LevelDetail);
 }
