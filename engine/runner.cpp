@@ -4,7 +4,8 @@
 // is reported before anything else), then under one error trap: "Project: "
 // line, stream registry ("xStream"), the project document, the root's name,
 // parameter settlement, an empty headline, and each root `script` child in
-// document order. Per script: header line, `test` condition (a false one
+// document order (a command-line parameter the project does not use is
+// warned about before the empty headline). Per script: header line, `test` condition (a false one
 // skips the script but still counts its number), then the steps in the
 // order source, query step, transformation, destination (each resolved and
 // reported), then the checks that precede execution (stylesheet or script
@@ -33,6 +34,7 @@
 #include "engine/destination_file.h"
 #include "engine/dispatch.h"
 #include "engine/names.h"
+#include "engine/parameter_use.h"
 #include "engine/parameters.h"
 #include "engine/paths.h"
 #include "engine/project_inputs.h"
@@ -122,6 +124,10 @@ void TProjectRun::Run() {
   parametersElement_ = FirstChildElement(root, "parameters");
   SettleParameters(parameters_, parametersElement_, parameterTexts_, promptForParameters_,
                    onPrompt_, output_);
+  for (const std::string& warning :
+       UnusedParameterWarnings(parameterTexts_, root, baseDirectory_, document_.ProjectPath)) {
+    output_(warning, LevelHeadline);
+  }
   output_("", LevelHeadline);
 
   for (_xmlNode* script : ChildElements(root, "script")) {
