@@ -196,8 +196,10 @@ std::string MaskConnectionPasswords(std::string_view connectionString) {
     }
     const std::string_view key =
         TrimBlanks(std::string_view(text).substr(itemStart, equals - itemStart));
+    // Blanks before a quote are skipped as the parser skips them, so that a
+    // quoted value holding ";" is masked whole.
     size_t valueStart = equals + 1;
-    while (valueStart < text.size() && text[valueStart] == ' ') ++valueStart;
+    while (valueStart < text.size() && IsBlank(text[valueStart])) ++valueStart;
     // The value ends at the next ";" or, when quoted, at its closing quote.
     size_t valueEnd = text.find(';', valueStart);
     if (valueStart < text.size() &&

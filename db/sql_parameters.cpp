@@ -7,10 +7,12 @@ namespace {
 bool IsQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
 
 // White space of every kind ends a name: a TAB between a name and the next
-// word is as common in hand-written SQL as a space.
+// word is as common in hand-written SQL as a space. So does ":": parameter
+// names are XML names without colons, and a PostgreSQL cast written right
+// after a parameter (:day::::date) must not become part of its name.
 bool EndsName(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == ',' ||
-         c == ';' || c == ')';
+         c == ';' || c == ')' || c == ':';
 }
 
 }  // namespace

@@ -21,9 +21,10 @@ struct TParsedSql {
 // - "::" outside quotes is one literal ":";
 // - ":" followed by a name starts a parameter; the name runs up to, not
 //   including, the first white space (space, TAB, CR, LF, VT, FF), ",",
-//   ";" or ")", or the end of the text (so "$", "=", "-", "." and ":" belong
-//   to a name); a name quoted right
-//   after the colon (:"a b") may hold those delimiters and loses its quotes;
+//   ";", ")" or ":", or the end of the text (so "$", "=", "-" and "." belong
+//   to a name, and ":day::date" is the parameter day followed by a literal
+//   ":"); a name quoted right after the colon (:"a b") may hold those
+//   delimiters and loses its quotes;
 // - a colon with no name after it (followed by a delimiter or at the end)
 //   stays a literal colon.
 TParsedSql ParseSqlParameters(std::string_view sql);

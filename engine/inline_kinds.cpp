@@ -44,6 +44,10 @@ std::string SplitKindPrefix(std::string& argument) {
   if (colon == std::string::npos) return {};
   const size_t position = Utf16Length(std::string_view(argument).substr(0, colon)) + 1;
   if (position < 3 || position > 24) return {};
+  // A kind is one word: text with blanks, quotes, parentheses or "=" before
+  // the colon is a query or an expression ("select :day::::date",
+  // "select now()::::date", "[@id = 'a:b']").
+  if (argument.find_first_of(" \t\r\n\v\f'\"`()=", 0) < colon) return {};
   std::string kind = argument.substr(0, colon);
   argument.erase(0, colon + 1);
   return kind;

@@ -18,10 +18,12 @@ namespace morvex {
 // "OpScript", "lua" "LuaScript"; empty text for any other extension.
 std::string ScriptLanguageForFile(std::string_view fileName);
 
-// When the first ":" of `argument` stands at position 3 to 24 (1-based), the
-// text before it is the kind, returned, and `argument` becomes the text after
-// the colon. Otherwise (no colon, a drive colon at position 2, or a colon
-// further right) returns empty text and leaves `argument` unchanged.
+// When the first ":" of `argument` stands at position 3 to 24 (1-based) and
+// the text before it holds no white space, quote (' " `), parenthesis or
+// "=", that text is the kind, returned, and `argument` becomes the text after
+// the colon. Otherwise (no colon, a drive colon at position 2, a colon
+// further right, or a query such as "select :day::::date") returns empty
+// text and leaves `argument` unchanged.
 std::string SplitKindPrefix(std::string& argument);
 
 // False for empty text. True for a drive path (":" at position 2) or a share

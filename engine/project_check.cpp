@@ -24,9 +24,12 @@
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/template_references.h"
 #include "templates/condition.h"
 #include "templates/expr_error.h"
+#include "templates/parameter_names.h"
 #include "text/case_fold.h"
+#include "text/encoding.h"
 #include "text/error.h"
 #include "text/nearest_name.h"
 #include "text/stream.h"
@@ -153,6 +156,8 @@ class TProjectCheck {
   bool CheckEndpointKind(_xmlNode* element);
   void CheckConnectionString(_xmlNode* element);
   void CheckStylesheet(_xmlNode* element, const TXTransformInfo& transform, bool inlineText);
+  void CheckEncoding(_xmlNode* element);
+  void CheckTemplateReferences(_xmlNode* script, const TScriptSteps& steps);
   void CheckXPath(_xmlNode* element, const TXTransformInfo& transform);
 
   const std::string& project_;
@@ -311,17 +316,32 @@ void TProjectCheck::CheckScript(_xmlNode* script) {
   CheckDestination(script, steps, context);
   // A script with problems of its own (a misspelt step, a step that did not
   // resolve) gives no combination worth judging.
-  if (problems_.size() != problemsBefore) return;
-  try {
-    CheckStepCombination(steps);
-  } catch (const EMorvexError& error) {
-    Add(script, error.what());
+  if (problems_.size() == problemsBefore) {
+    try {
+      CheckStepCombination(steps);
+    } catch (const EMorvexError& error) {
+      Add(script, error.what());
+    }
   }
+  CheckTemplateReferences(script, steps);
 }
 
 void TProjectCheck::CheckTest(_xmlNode* script) {
   const std::string test = GetAttributeText(script, "test");
   if (test.empty()) return;
+  // A token a run cannot replace by a parameter value or a stream's text or
+  // size is replaced by nothing.
+  std::set<std::string> seen;
+  for (const std::string& token : ExtractParameterNames(test)) {
+    if (!seen.insert(NameKey(token)).second || parameters_.IndexOf(token) >= 0) continue;
+    const std::string stream = token.substr(0, token.find('$'));
+    if (SameName(stream, "StdIn") || streams_.FindStream(stream)) continue;
+    TNames known;
+    for (int i = 0; i < parameters_.Count(); ++i) known.push_back(parameters_.Name(i));
+    Add(script, WithSuggestion("the test condition's :" + token +
+                                   " names no parameter or stream, so it is replaced by nothing",
+                               token, known));
+  }
   // What a stream holds is known only when the project runs.
   const std::string key = NameKey(test);
   for (const std::string& stream : producedStreams_) {
@@ -335,9 +355,39 @@ void TProjectCheck::CheckTest(_xmlNode* script) {
   }
 }
 
+void TProjectCheck::CheckEncoding(_xmlNode* element) {
+  if (!HasAttribute(element, "encoding")) return;
+  try {
+    EncodingForName(GetAttributeText(element, "encoding"));
+  } catch (const EMorvexError& error) {
+    Add(element, "<" + TagName(element) + "> encoding: " + error.what());
+  }
+}
+
+void TProjectCheck::CheckTemplateReferences(_xmlNode* script, const TScriptSteps& steps) {
+  _xmlNode* root = DocumentElement(steps.QueryDocument.get());
+  if (!root) return;
+  TTemplateNames names;
+  names.Import = steps.Destination.Kind == skOledb && steps.Source.Kind != skOledb;
+  std::vector<std::string> columns;
+  const TXTransformInfo& transform = steps.Transform;
+  if (names.Import && transform.Kind == tkCsv && transform.HeaderRow &&
+      steps.Source.Kind == skFile &&
+      CsvSourceColumns(steps.Source.Location, transform.Delimiter, transform.Quote,
+                       steps.Source.Encoding, columns)) {
+    names.SourceColumns = &columns;
+    names.SourceLabel = steps.Source.Location;
+  }
+  _xmlNode* element = FirstChildElement(script, "lsql");
+  for (const std::string& problem : TemplateReferenceProblems(root, parameters_, names)) {
+    Add(element, "<lsql> " + problem);
+  }
+}
+
 bool TProjectCheck::CheckEndpoint(_xmlNode* element, const TNames& attributes) {
   CheckAttributes(element, attributes);
   CheckChildren(element, kEndpointChildren);
+  if (Contains(attributes, "encoding")) CheckEncoding(element);
   if (!CheckEndpointKind(element)) return false;
   CheckConnectionString(element);
   return true;
@@ -437,6 +487,7 @@ void TProjectCheck::CheckTransform(_xmlNode* script, TScriptSteps& steps,
   if (!element) return;
   CheckAttributes(element, kTransformAttributes);
   CheckChildren(element, {});
+  CheckEncoding(element);
   for (const std::string& name : kTransformBooleans) CheckBoolean(element, name);
   const std::string kind = GetAttributeText(element, "kind");
   const uint8_t code = TransformKindOf(kind);

@@ -4,7 +4,8 @@
 // is reported before anything else), then under one error trap: "Project: "
 // line, stream registry ("xStream"), the project document, the root's name,
 // parameter settlement, an empty headline, and each root `script` child in
-// document order. Per script: header line, `test` condition (a false one
+// document order (a command-line parameter the project does not use is
+// warned about before the empty headline). Per script: header line, `test` condition (a false one
 // skips the script but still counts its number), then the steps in the
 // order source, query step, transformation, destination (each resolved and
 // reported), then the checks that precede execution (stylesheet or script
@@ -14,7 +15,9 @@
 // file destination written through a temporary file that replaces it only
 // when the step succeeds),
 // "o.k.". The first error anywhere ends the project with its message at the
-// error level.
+// error level; an error inside a script is preceded by the script's header
+// line as a headline, so that the console and the log of a run without -v
+// say which script failed.
 //
 // Ownership: the run owns the project document, the parameter list, the
 // typed transform parameters and the stream registry; they live until
@@ -33,6 +36,7 @@
 #include "engine/destination_file.h"
 #include "engine/dispatch.h"
 #include "engine/names.h"
+#include "engine/parameter_use.h"
 #include "engine/parameters.h"
 #include "engine/paths.h"
 #include "engine/project_inputs.h"
@@ -122,6 +126,10 @@ void TProjectRun::Run() {
   parametersElement_ = FirstChildElement(root, "parameters");
   SettleParameters(parameters_, parametersElement_, parameterTexts_, promptForParameters_,
                    onPrompt_, output_);
+  for (const std::string& warning :
+       UnusedParameterWarnings(parameterTexts_, root, baseDirectory_, document_.ProjectPath)) {
+    output_(warning, LevelHeadline);
+  }
   output_("", LevelHeadline);
 
   for (_xmlNode* script : ChildElements(root, "script")) {
@@ -151,18 +159,25 @@ void TProjectRun::RunScript(_xmlNode* script) {
     return;
   }
 
-  TScriptSteps steps;
-  const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, output_};
-  ResolveSource(script, steps, context);
-  ResolveQuery(script, steps, context);
-  ResolveTransform(script, steps, context);
-  ResolveDestination(script, steps, context);
-  const std::optional<TFileAttributes> replaced = ReportAndCheck(steps);
+  try {
+    TScriptSteps steps;
+    const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, output_};
+    ResolveSource(script, steps, context);
+    ResolveQuery(script, steps, context);
+    ResolveTransform(script, steps, context);
+    ResolveDestination(script, steps, context);
+    const std::optional<TFileAttributes> replaced = ReportAndCheck(steps);
 
-  const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
-                                  parameterTexts_,    streams_,    output_};
-  WriteDestination(
-      steps.Destination, [&] { DispatchScript(steps, dispatch); }, replaced);
+    const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
+                                    parameterTexts_,    streams_,    output_};
+    WriteDestination(
+        steps.Destination, [&] { DispatchScript(steps, dispatch); }, replaced);
+  } catch (...) {
+    // The error line that follows names no script; a run without -v (and
+    // its log) has not shown the script's header.
+    output_("Script:         " + label, LevelHeadline);
+    throw;
+  }
   output_("o.k.", LevelDetail);
   output_("", LevelDetail);
 }

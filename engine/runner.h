@@ -21,7 +21,9 @@ namespace morvex {
 // naming the limit is reported at LevelHeadline (shown without -v too).
 //
 // Returns true when every script ran or was skipped. The first error ends the
-// project: its message is reported once at LevelError and false is returned;
+// project: its message is reported once at LevelError (after the line
+// "Script:         <name> (#<n>)" at LevelHeadline when the error arose
+// inside a script) and false is returned;
 // scripts after it do not run and what earlier scripts wrote stays. Every
 // std::exception raised inside the run (EMorvexError and any other, out of
 // memory included) is turned into that report; only exceptions of other types

@@ -266,7 +266,7 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
     source.Kind = skStream;
   } else if (source.Kind == skStream) {
     source.Stream = context.Streams.FindStream(source.Location);
-    if (!source.Stream) throw EMorvexError("Stream does not exist!");
+    if (!source.Stream) throw EMorvexError(StreamDoesNotExistMessage(source.Location));
   } else {
     return;
   }

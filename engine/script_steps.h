@@ -53,8 +53,8 @@ std::string FileDoesNotExistMessage(std::string_view path);
 // The source: kind, location and encoding; reports "Source:         " +
 // location. A file that does not exist is looked up as a stream of that name
 // (this is how "StdIn" works), and a file source "-" is always "StdIn"; a
-// stream source is rewound. Raises "No source
-// specified!", "File does not exist!: <path>", "Stream does not exist!".
+// stream source is rewound. Raises "No source specified!", "File does not
+// exist!: <path>", "Stream does not exist!: <name>".
 void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
 
 // The query step, when the script has an `lsql` element: its text (inline

@@ -34,8 +34,19 @@ void EmptyStream(TStream& stream) {
 // The stream a stream source or destination refers to. The runner resolves it
 // before any copy; a record without one is a missing stream.
 TStream& StreamOf(const TXSourceInfo& info) {
-  if (!info.Stream) throw EMorvexError("Stream does not exist!");
+  if (!info.Stream) throw EMorvexError(StreamDoesNotExistMessage(info.Location));
   return *info.Stream;
+}
+
+// Why copying to `target` failed when the copy itself gave `error`: a
+// missing directory is named, as that is what the user has to create.
+std::string CopyFailure(const std::string& target, const std::string& error) {
+  const std::filesystem::path parent = std::filesystem::path(target).parent_path();
+  std::error_code ignored;
+  if (!parent.empty() && !std::filesystem::is_directory(parent, ignored)) {
+    return "the directory " + parent.string() + " does not exist";
+  }
+  return error;
 }
 
 // Standard input beyond this size is kept in a temporary file. The memory
@@ -146,12 +157,19 @@ bool SaveTextToFile(std::string_view text, const std::string& path, bool withPre
   }
 }
 
-bool CopyFileTo(const std::string& source, const std::string& target) {
+bool CopyFileTo(const std::string& source, const std::string& target, std::string* reason) {
+  const auto fail = [reason](std::string why) {
+    if (reason) *reason = std::move(why);
+    return false;
+  };
   struct stat from;
   struct stat to;
-  if (::stat(source.c_str(), &from) != 0 || S_ISDIR(from.st_mode)) return false;
+  if (::stat(source.c_str(), &from) != 0) return fail(std::strerror(errno));
+  if (S_ISDIR(from.st_mode)) return fail("the source is a directory");
   const bool targetExists = ::stat(target.c_str(), &to) == 0;
-  if (targetExists && to.st_dev == from.st_dev && to.st_ino == from.st_ino) return false;
+  if (targetExists && to.st_dev == from.st_dev && to.st_ino == from.st_ino) {
+    return fail("source and destination are the same file");
+  }
   // A descriptor link (/dev/stdout) is written through its descriptor even
   // when that leads to a regular file: a copy by name would start over at
   // its beginning.
@@ -160,7 +178,8 @@ bool CopyFileTo(const std::string& source, const std::string& target) {
     std::error_code error;
     const bool copied = std::filesystem::copy_file(
         source, target, std::filesystem::copy_options::overwrite_existing, error);
-    return copied && !error;
+    if (copied && !error) return true;
+    return fail(CopyFailure(target, error ? error.message() : "the file was not copied"));
   }
   // A device, FIFO or socket at either end is read or written in place.
   try {
@@ -169,8 +188,8 @@ bool CopyFileTo(const std::string& source, const std::string& target) {
     output.CopyFrom(input);
     output.Close();
     return true;
-  } catch (const std::exception&) {
-    return false;
+  } catch (const std::exception& error) {
+    return fail(CopyFailure(target, error.what()));
   }
 }
 
@@ -186,6 +205,12 @@ bool SaveStreamToFile(TStream& stream, const std::string& path) {
   }
 }
 
+std::string StreamDoesNotExistMessage(std::string_view name) {
+  std::string message = "Stream does not exist!";
+  if (!name.empty()) message += ": " + std::string(name);
+  return message;
+}
+
 void CheckStreamsDiffer(const TXSourceInfo& source, const TXSourceInfo& destination) {
   if (source.Kind == skStream && destination.Kind == skStream &&
       SameName(source.Location, destination.Location)) {
@@ -199,8 +224,10 @@ void CopySourceToDestination(const TXSourceInfo& source, const TXSourceInfo& des
       if (!SaveStreamToFile(StreamOf(source), destination.Location)) {
         throw EMorvexError("Cannot save stream to destination file!");
       }
-    } else if (!CopyFileTo(source.Location, destination.Location)) {
-      throw EMorvexError("Cannot copy file!");
+    } else if (std::string reason; !CopyFileTo(source.Location, destination.Location, &reason)) {
+      const std::string& shown =
+          destination.ShownLocation.empty() ? destination.Location : destination.ShownLocation;
+      throw EMorvexError("Cannot copy file!: " + source.Location + " -> " + shown + ": " + reason);
     }
     return;
   }

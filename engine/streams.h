@@ -88,12 +88,17 @@ bool SaveTextToFile(std::string_view text, const std::string& path, bool withPre
 
 // Copies a file, replacing an existing target (a device or FIFO target is
 // written in place). False on any error (a missing source, source and target
-// the same file); never raises.
-bool CopyFileTo(const std::string& source, const std::string& target);
+// the same file, a missing target directory), with the reason in `reason`
+// when given ("the directory out does not exist"); never raises.
+bool CopyFileTo(const std::string& source, const std::string& target,
+                std::string* reason = nullptr);
 
 // Creates `path` (replacing an existing file), rewinds `stream` and writes its
 // whole content. False on any error; never raises.
 bool SaveStreamToFile(TStream& stream, const std::string& path);
+
+// "Stream does not exist!", followed by ": " and the name when there is one.
+std::string StreamDoesNotExistMessage(std::string_view name);
 
 // Destination rules applied before and instead of a transformation. Each
 // raises EMorvexError with the message the user reads.
@@ -107,7 +112,8 @@ void CheckStreamsDiffer(const TXSourceInfo& source, const TXSourceInfo& destinat
 // The copy made when a script has no transformation. `source` is a file
 // (Location) or a stream (Stream); `destination` is a file (Location) or a
 // stream (Stream, already emptied by GetOrCreateStream).
-// - file to file: CopyFileTo, failure "Cannot copy file!";
+// - file to file: CopyFileTo, failure "Cannot copy file!: " + source + " -> "
+//   + destination (its ShownLocation when set) + ": " + the reason;
 // - stream to file: SaveStreamToFile, failure "Cannot save stream to
 //   destination file!";
 // - file to stream: the file's bytes; an open failure raises its own message;

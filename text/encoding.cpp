@@ -19,6 +19,7 @@
 
 #include "text/code_pages.h"
 #include "text/error.h"
+#include "text/nearest_name.h"
 #include "text/stream.h"
 #include "text/utf.h"
 
@@ -513,6 +514,32 @@ class TEncodingRegistry {
   std::map<std::string, std::unique_ptr<TEncoding>, std::less<>> named_;
 };
 
+// "Unknown encoding "<name>"", followed by up to three known names near it:
+// the code-page table's charset names and the names people type that iconv
+// knows under them.
+std::string UnknownEncodingMessage(std::string_view name) {
+  std::vector<std::string> known;
+  for (const TCodePageRow& row : CodePageTable) {
+    if (row.CharsetName[0] != '\0') known.emplace_back(row.CharsetName);
+  }
+  known.insert(known.end(), {"ansi", "oem", "dos", "utf8", "utf-16", "utf-16le", "utf-16be",
+                             "utf-32", "utf-32le", "utf-32be", "latin1", "latin2", "ascii"});
+  std::vector<std::string> nearest;
+  for (int n = 0; n < 3; ++n) {
+    const std::string next = NearestName(std::string(name), known);
+    if (next.empty()) break;
+    nearest.push_back(next);
+    std::erase_if(known, [&](const std::string& k) { return EqualsIgnoringAsciiCase(k, next); });
+  }
+  std::string message = "Unknown encoding \"" + std::string(name) + "\"";
+  for (size_t i = 0; i < nearest.size(); ++i) {
+    message += i == 0 ? " (did you mean " : i + 1 == nearest.size() ? " or " : ", ";
+    message += nearest[i];
+  }
+  if (!nearest.empty()) message += "?)";
+  return message;
+}
+
 }  // namespace
 
 std::string TEncoding::GetBytes(std::string_view text) const {
@@ -553,7 +580,7 @@ const TEncoding& EncodingForName(std::string_view name) {
     return encoding != nullptr ? *encoding : registry.Ansi();
   }
   if (const TEncoding* encoding = registry.FindIconvName(name)) return *encoding;
-  throw EMorvexError("Unknown encoding \"" + std::string(name) + "\"");
+  throw EMorvexError(UnknownEncodingMessage(name));
 }
 
 const char* IconvNameOfCodePage(uint16_t codePage) {

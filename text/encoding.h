@@ -120,7 +120,9 @@ const TEncoding& EncodingForCodePage(uint16_t codePage);
 //     order mark; "utf-16le/be", "utf-32le/be" and "utf8" have no preamble.
 // A table row glibc cannot convert gives the system encoding (UTF-8 without
 // a mark; writers then declare UTF-8). Throws EMorvexError naming `name`
-// when the name is neither in the table nor known to iconv.
+// when the name is neither in the table nor known to iconv: "Unknown
+// encoding "utf-99" (did you mean utf-8 or utf-7?)", the suggestion only when
+// known names are near.
 const TEncoding& EncodingForName(std::string_view name);
 
 // The iconv name the code-page table's code page is converted with; nullptr

@@ -84,9 +84,10 @@ TEST_F(InlineProjectTest, TwoArguments) {
       {{"DSN=x", "query.sql"}, kDbX + "<lsql kind=\"file\">query.sql</lsql>"},
       {{"DSN=x", "calc.js"}, kDbX + "<transform kind=\"JScript\">calc.js</transform>"},
       {{"DSN=x", "missing.js"}, kDbX + "<lsql kind=\"inline\">missing.js</lsql>"},
-      // Split even where a query was meant.
-      {{"DSN=x", "select a:b from t"},
-       kDbX + "<transform kind=\"select a\"><![CDATA[b from t]]></transform>"},
+      // A kind is one word: a query with a colon stays a query.
+      {{"DSN=x", "select a:b from t"}, kDbX + "<lsql kind=\"inline\">select a:b from t</lsql>"},
+      {{"DSN=x", "select now()::::date"},
+       kDbX + "<lsql kind=\"inline\">select now()::::date</lsql>"},
   });
 }
 
@@ -214,9 +215,14 @@ TEST_F(InlineProjectTest, ArgumentsAlwaysGiveAWellFormedProject) {
        kDbX + "<lsql kind=\"inline\">select * from t where a &lt; 5 &amp; b &gt; 1</lsql>"},
       {{"DSN=x", "<orders>select * from o</orders>"},
        kDbX + "<lsql kind=\"inline\"><orders>select * from o</orders></lsql>"},
+      {{"R&D.xml", "a&b<c:x]]>y", "R&D out.xml"},
+       "<source kind=\"file\">R&amp;D.xml</source>"
+       "<transform kind=\"a&amp;b&lt;c\"><![CDATA[x]]]]><![CDATA[>y]]></transform>"
+       "<destination kind=\"file\">R&amp;D out.xml</destination>"},
+      // A quote before the colon: no kind, an expression.
       {{"R&D.xml", "a\"b<c:x]]>y", "R&D out.xml"},
        "<source kind=\"file\">R&amp;D.xml</source>"
-       "<transform kind=\"a&quot;b&lt;c\"><![CDATA[x]]]]><![CDATA[>y]]></transform>"
+       "<transform kind=\"xpath\"><![CDATA[a\"b<c:x]]]]><![CDATA[>y]]></transform>"
        "<destination kind=\"file\">R&amp;D out.xml</destination>"},
   });
 

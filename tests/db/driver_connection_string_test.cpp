@@ -109,6 +109,14 @@ TEST(MaskConnectionPasswords, HidesPasswordsWhereverTheyStand) {
        "Driver=x;ProxyPwd=********;Old Password=********;PWDHint=********;Pass=c"},
       {"postgresql://me@db/shop?sslpassword=k3y&sslmode=require",
        "postgresql://me@db/shop?sslpassword=********&sslmode=require"},
+      // A quoted value holding ";" is masked whole, whatever blanks stand
+      // before its quote.
+      {"Provider=PostgreSQL;Password=\"a;b\";User ID=u",
+       "Provider=PostgreSQL;Password=********;User ID=u"},
+      {"Driver=x;PWD={a;b};UID=u", "Driver=x;PWD=********;UID=u"},
+      {"Provider=PostgreSQL;Password=\t\"a;b\";User ID=u",
+       "Provider=PostgreSQL;Password=\t********;User ID=u"},
+      {"Driver=x;PWD=\r\n {a;b} ;UID=u", "Driver=x;PWD=\r\n ********;UID=u"},
   };
   for (const auto& c : cases) EXPECT_EQ(MaskConnectionPasswords(c.text), c.shown) << c.text;
 }

@@ -44,8 +44,24 @@ TEST(SqlParameters, DoubleColonIsOneLiteralColon) {
   EXPECT_EQ(parsed.Names, (Names{"b"}));
   EXPECT_TRUE(parsed.HasLiteralColon);
 
-  // In quotes and inside a name "::" is no literal colon of the statement.
-  EXPECT_FALSE(ParseSqlParameters("SELECT '::', :a::int").HasLiteralColon);
+  // In quotes "::" is no literal colon of the statement.
+  EXPECT_FALSE(ParseSqlParameters("SELECT '::', :a").HasLiteralColon);
+}
+
+TEST(SqlParameters, AColonEndsAName) {
+  // A PostgreSQL cast right after a parameter: the name is "day", and the
+  // four colons send "::" to the database.
+  TParsedSql parsed = ParseSqlParameters("SELECT :day::::date AS d, :n::::int + 1");
+  EXPECT_EQ(parsed.Text, "SELECT ?::date AS d, ?::int + 1");
+  EXPECT_EQ(parsed.Names, (Names{"day", "n"}));
+  EXPECT_TRUE(parsed.HasLiteralColon);
+
+  // Written with two colons it reaches the database as one, and the syntax
+  // error that follows gets the CAST hint.
+  parsed = ParseSqlParameters("SELECT :a::int, :orders$id::x");
+  EXPECT_EQ(parsed.Text, "SELECT ?:int, ?:x");
+  EXPECT_EQ(parsed.Names, (Names{"a", "orders$id"}));
+  EXPECT_TRUE(parsed.HasLiteralColon);
 }
 
 TEST(SqlParameters, QuotedNameAfterTheColon) {

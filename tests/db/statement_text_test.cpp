@@ -120,10 +120,18 @@ TEST_P(StatementTextTest, SyntaxErrorsNearALiteralColonSayHowToCast) {
   EXPECT_NE(missingTable.find("no_such_table_here"), std::string::npos) << missingTable;
   EXPECT_EQ(missingTable.find("CAST"), std::string::npos) << missingTable;
 
-  // The written form of a cast works where the database has one.
+  // The written form of a cast works where the database has one, also
+  // right after a parameter; with two colons there the hint names the cure.
   if (!IsSqlite()) {
     TLSQLDataset cast(Connection(), Sql("SELECT id::::text || 'x' FROM {orders} WHERE id = 1"));
     EXPECT_EQ(Rows(cast, {}), (Lines{"1x"}));
+    TLSQLDataset parameter(Connection(),
+                           Sql("SELECT :day::::date + 1 FROM {orders} WHERE id = :id::::int"));
+    ASSERT_EQ(parameter.ParamCount(), 2);
+    EXPECT_EQ(parameter.ParamName(0), "day");
+    EXPECT_EQ(Rows(parameter, {"2026-01-31", "1"}), (Lines{"2026-02-01"}));
+    const std::string oneCast = ErrorOf("SELECT :day::date FROM {orders}");
+    EXPECT_TRUE(oneCast.ends_with(hint)) << oneCast;
   }
 }
 

@@ -27,6 +27,14 @@ TEST(SplitKindPrefixTest, SplitsAtPositionsThreeToTwentyFour) {
       {"C:\\data\\style.xsl", "", "C:\\data\\style.xsl"},
       {"é:x", "", "é:x"},
       {":abc", "", ":abc"},
+      // A kind holds no white space, quote, parenthesis or "=".
+      {"select :day::::date", "", "select :day::::date"},
+      {"select now()::::date", "", "select now()::::date"},
+      {"sum(x):y", "", "sum(x):y"},
+      {"r[@a='b']:c", "", "r[@a='b']:c"},
+      {"r[@a=1]:c", "", "r[@a=1]:c"},
+      {"a\tb:c", "", "a\tb:c"},
+      {"\"ab\":c", "", "\"ab\":c"},
       {"no colon", "", "no colon"},
   };
   for (const auto& c : cases) {

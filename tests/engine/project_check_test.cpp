@@ -29,6 +29,10 @@ constexpr const char* kStylesheet =
     "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
     "<xsl:template match=\"/\"><out/></xsl:template></xsl:stylesheet>";
 
+// A source reading the SQLite database shop.db.
+constexpr const char* kShopSource =
+    "<source kind='oledb'><connection-string>Data Source=shop.db</connection-string></source>";
+
 TEST(ProjectCheckTest, CleanProjectHasNoProblems) {
   TTempDir dir;
   dir.Write("in.xml", "<a/>");
@@ -144,7 +148,7 @@ TEST(ProjectCheckTest, StepsAreResolvedWithoutRunningAnything) {
   EXPECT_EQ(problems[0], "4: script 1: File does not exist!: " + dir.File("missing.xml"));
   EXPECT_EQ(problems[1], "7: script 2: <source> connection string: Unknown provider: Oracle");
   EXPECT_EQ(problems[2].substr(0, 35), "8: script 2: Wrong (L)SQL syntax! [");
-  EXPECT_EQ(problems[3], "11: script 3: Stream does not exist!");
+  EXPECT_EQ(problems[3], "11: script 3: Stream does not exist!: nowhere");
   EXPECT_EQ(problems[4].substr(0, 14 + dir.File("broken.xsl").size()),
             "12: script 3: " + dir.File("broken.xsl"));
   EXPECT_EQ(problems[5], "16: script 4: <source> SQLite database file does not exist: no.db");
@@ -160,8 +164,7 @@ TEST(ProjectCheckTest, StepCombinationsThatCannotRunAreReported) {
   dir.Write("in.xml", "<a/>");
   dir.Write("style.xsl", kStylesheet);
   dir.Write("shop.db", "");
-  const std::string db =
-      "<source kind='oledb'><connection-string>Data Source=shop.db</connection-string></source>";
+  const std::string db = kShopSource;
   const std::string project = dir.Write(
       "p.morvex",
       Project("<script><source>in.xml</source><transform kind='xslt'>style.xsl</transform>"
@@ -192,6 +195,7 @@ TEST(ProjectCheckTest, StepCombinationsThatCannotRunAreReported) {
                 "is not supported!",
                 "5: script 3: Transformation must be specified in this context!",
                 "6: script 4: Import from JSON format is not currently supported!",
+                "6: script 4: <lsql> <q>: :a names no parameter, so it is bound as Null",
             }));
 }
 
@@ -234,7 +238,7 @@ TEST(ProjectCheckTest, StreamsFilledByEarlierScriptsAndStandardInputResolve) {
               "</script>\n"));
   EXPECT_EQ(Check(dir, project),
             (std::vector<std::string>{
-                "3: script 1: Stream does not exist!",
+                "3: script 1: Stream does not exist!: early",
                 "6: script 4: no earlier script fills the query stream \"none\"; the script "
                 "would run without a query step",
                 "7: script 5: Source and destination streams must be different!",
@@ -273,6 +277,58 @@ TEST(ProjectCheckTest, ParametersSettleBeforeTestsAreEvaluated) {
                 "3: parameter ok: the value \"maybe\" is not a boolean; stylesheets and scripts "
                 "receive it as text",
             }));
+}
+
+TEST(ProjectCheckTest, ReferencesNothingCanSatisfyAreNamed) {
+  TTempDir dir;
+  dir.Write("shop.db", "");
+  dir.Write("in.csv", "id;Customer Name;2nd\n1;a;b\n");
+  dir.Write("q.sql", "select :region, :day from t");
+  const std::string database = kShopSource;
+  const std::string project = dir.Write(
+      "p.morvex",
+      Project("<parameters><day>1</day></parameters>\n"
+              "<script test=\"':dya' = '' and :xStream$size = 0 and :day = 1\">" +
+              database +
+              "<lsql kind='inline'><orders test=':ok = 1 and :day = 1'>select :dya, :day, :given\n"
+              "<items>select :orders$id, :ORDERS$x, :order$id, :items$id</items></orders>\n"
+              "<later>select :orders$rowsaffected</later>"
+              "<wrap><never>select :never</never></wrap></lsql>"
+              "<transform kind='csv'/><destination>o.csv</destination></script>\n"
+              "<script>" +
+              database +
+              "<lsql>q.sql</lsql>"
+              "<transform kind='csv'/><destination>o.csv</destination></script>\n"
+              "<script><source encoding='latin-99'>in.csv</source>"
+              "<lsql kind='inline'><r>insert into t values (:source$id, :source$Customer_Name, "
+              ":\"SOURCE$customer name\", :source$nd, :source$2nd, :source$9, :source$custmer_name)"
+              "</r></lsql><transform kind='csv' encoding='utf-99'/>"
+              "<destination kind='oledb'><connection-string>Data Source=shop.db"
+              "</connection-string></destination></script>\n"
+              "<script><source>in.xml</source><lsql kind='inline'><r>select :source$anything"
+              "</r></lsql><transform kind='xml'/><destination kind='oledb'><connection-string>"
+              "Data Source=shop.db</connection-string></destination></script>\n"));
+  dir.Write("in.xml", "<a/>");
+  EXPECT_EQ(
+      Check(dir, project, {"given=1"}),
+      (std::vector<std::string>{
+          "4: script 1: the test condition's :dya names no parameter or stream, so it is "
+          "replaced by nothing, did you mean day?",
+          "4: script 1: <lsql> <orders>: :dya names no parameter, so it is bound as Null, did "
+          "you mean day?",
+          "4: script 1: <lsql> <orders>: :ok names no parameter, so it is replaced by nothing in "
+          "its test",
+          "4: script 1: <lsql> <items>: :order$id names no earlier or enclosing statement "
+          "<order>, so it is bound as Null",
+          "4: script 1: <lsql> <items>: :items$id names no earlier or enclosing statement "
+          "<items>, so it is bound as Null",
+          "7: script 2: <lsql> <INLINE_SQL>: :region names no parameter, so it is bound as Null",
+          "8: script 3: <source> encoding: Unknown encoding \"latin-99\"",
+          "8: script 3: <transform> encoding: Unknown encoding \"utf-99\" (did you mean utf-7, "
+          "utf-8 or utf-16?)",
+          "8: script 3: <lsql> <r>: :source$custmer_name names no column of the CSV header of " +
+              dir.File("in.csv") + ", so it is bound as Null, did you mean source$Customer_Name?",
+      }));
 }
 
 TEST(ProjectCheckTest, ProjectThatCannotBeLoaded) {

@@ -204,6 +204,8 @@ TEST_F(RunProjectTest, FirstErrorEndsTheProjectAndEarlierOutputStays) {
   const std::string missing = "File does not exist!: " + dir_.string() + "/gone.xml";
   EXPECT_EQ(Errors(), (TLines{{missing, LevelError}}));
   EXPECT_EQ(lines_.back().first, missing);
+  EXPECT_EQ(lines_[lines_.size() - 2],
+            (std::pair<std::string, int64_t>("Script:         #2", LevelHeadline)));
   EXPECT_EQ(Read("one.xml"), Read("in.xml"));
   EXPECT_FALSE(fs::exists(dir_ / "three.xml"));
 }
@@ -254,6 +256,8 @@ TEST_F(RunProjectTest, QueryStepsAreResolvedAndReported) {
                            {"", LevelDetail},
                            {"Script:         #3", LevelDetail},
                            {"Source:         " + base + "in.xml", LevelDetail},
+                           // Shown without -v too: the error names no script.
+                           {"Script:         #3", LevelHeadline},
                            {"File does not exist!", LevelError}};  // no name, no path
   EXPECT_EQ(lines_, expected);
 }

@@ -253,11 +253,30 @@ TEST_F(StreamFilesTest, DestinationErrorsCarryTheirMessages) {
     return std::string("no error");
   };
   TMemoryStream stream("x");
+  Put("in.txt", "x");
   const TXSourceInfo missingFile{skFile, Path("missing.txt"), "", nullptr};
   const TXSourceInfo badFile{skFile, Path("no/dir/out.txt"), "", nullptr};
   const TXSourceInfo streamOut{skStream, "Out", "", &stream};
   const TXSourceInfo streamOutLower{skStream, "out", "", &stream};
-  EXPECT_EQ(messageOf([&] { CopySourceToDestination(missingFile, badFile); }), "Cannot copy file!");
+  // The copy names both files and why it failed, a missing directory by name.
+  EXPECT_EQ(messageOf([&] { CopySourceToDestination(missingFile, badFile); }),
+            "Cannot copy file!: " + Path("missing.txt") + " -> " + Path("no/dir/out.txt") +
+                ": No such file or directory");
+  const TXSourceInfo inFile{skFile, Path("in.txt"), "", nullptr};
+  EXPECT_EQ(messageOf([&] { CopySourceToDestination(inFile, badFile); }),
+            "Cannot copy file!: " + Path("in.txt") + " -> " + Path("no/dir/out.txt") +
+                ": the directory " + Path("no/dir") + " does not exist");
+  TXSourceInfo pending{skFile, Path("no/.out.txt.morvex-1-abcdef"), "", nullptr};
+  pending.ShownLocation = "no/out.txt";
+  EXPECT_EQ(messageOf([&] { CopySourceToDestination(inFile, pending); }),
+            "Cannot copy file!: " + Path("in.txt") + " -> no/out.txt: the directory " + Path("no") +
+                " does not exist");
+  EXPECT_EQ(messageOf([&] { CopySourceToDestination(inFile, inFile); }),
+            "Cannot copy file!: " + Path("in.txt") + " -> " + Path("in.txt") +
+                ": source and destination are the same file");
+  const TXSourceInfo missingStream{skStream, "Early", "", nullptr};
+  EXPECT_EQ(messageOf([&] { CopySourceToDestination(missingStream, streamOut); }),
+            "Stream does not exist!: Early");
   EXPECT_EQ(messageOf([&] { CopySourceToDestination(streamOut, badFile); }),
             "Cannot save stream to destination file!");
   EXPECT_NE(messageOf([&] { CopySourceToDestination(missingFile, streamOut); }).find("missing.txt"),

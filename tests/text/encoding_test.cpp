@@ -183,7 +183,14 @@ TEST(Encoding, UnknownNamesFailNamingThem) {
   EXPECT_EQ(messageOf("no-such-charset"), "Unknown encoding \"no-such-charset\"");
   // iconv reads "//" and "," as conversion flags; such a name is no name.
   EXPECT_EQ(messageOf("latin1//TRANSLIT"), "Unknown encoding \"latin1//TRANSLIT\"");
-  EXPECT_EQ(messageOf("utf-8 "), "Unknown encoding \"utf-8 \"");
+  // Known names near a misspelt one are named, nearest first.
+  EXPECT_EQ(messageOf("utf-8 "),
+            "Unknown encoding \"utf-8 \" (did you mean utf-8, utf-7 or utf-16?)");
+  EXPECT_EQ(messageOf("UTF-99"),
+            "Unknown encoding \"UTF-99\" (did you mean utf-7, utf-8 or utf-16?)");
+  EXPECT_EQ(messageOf("windows-1205"),
+            "Unknown encoding \"windows-1205\" (did you mean windows-1250, windows-1255 or "
+            "windows-1256?)");
   // A table name glibc has no conversion for gives the system encoding.
   EXPECT_EQ(messageOf("x-mac-greek"), "no error");
   EXPECT_EQ(&EncodingForName("x-mac-greek"), &SystemAnsiEncoding());
