@@ -14,6 +14,7 @@
 #include "engine/project_inputs.h"
 #include "engine/project_loader.h"
 #include "engine/streams.h"
+#include "text/nearest_name.h"
 #include "text/utf.h"
 
 namespace morvex {

@@ -57,7 +57,9 @@ void TConsoleLogHelper::WriteMessage(std::string_view text, bool toConsole) {
 }
 
 void TConsoleLogHelper::OutputMessage(const std::string& text, int64_t level) {
-  if (level == LevelError || options_.Verbose) {
+  if (level == LevelErrorContext) {
+    if (!options_.Verbose) WriteMessage(text, true);
+  } else if (level == LevelError || options_.Verbose) {
     WriteMessage(text, true);
   } else if (level == LevelHeadline) {
     WriteMessage(text, !options_.Quiet || text.starts_with(kWarningPrefix));

@@ -175,7 +175,7 @@ void TProjectRun::RunScript(_xmlNode* script) {
   } catch (...) {
     // The error line that follows names no script; a run without -v (and
     // its log) has not shown the script's header.
-    output_("Script:         " + label, LevelHeadline);
+    output_("Script:         " + label, LevelErrorContext);
     throw;
   }
   output_("o.k.", LevelDetail);

@@ -22,7 +22,7 @@ namespace morvex {
 //
 // Returns true when every script ran or was skipped. The first error ends the
 // project: its message is reported once at LevelError (after the line
-// "Script:         <name> (#<n>)" at LevelHeadline when the error arose
+// "Script:         <name> (#<n>)" at LevelErrorContext when the error arose
 // inside a script) and false is returned;
 // scripts after it do not run and what earlier scripts wrote stays. Every
 // std::exception raised inside the run (EMorvexError and any other, out of

@@ -62,6 +62,20 @@ TEST_F(ConsoleLogTest, LevelsDecideConsoleAndLog) {
   EXPECT_EQ(LogBytes(), "Project: p.morvex\r\nFile does not exist!\r\no.k.\r\n\r\n");
 }
 
+// The script line before an error: a verbose run showed it already as a
+// detail line, so only a run without -v (quiet ones too) gets it again.
+TEST_F(ConsoleLogTest, ErrorContextOnlyWithoutVerbose) {
+  for (const bool quiet : {false, true}) {
+    options_.Quiet = quiet;
+    helper_.OutputMessage("Script:         #2", LevelErrorContext);
+  }
+  options_.Quiet = false;
+  options_.Verbose = true;
+  helper_.OutputMessage("Script:         #2", LevelErrorContext);
+  EXPECT_EQ(out_.str(), "Script:         #2\nScript:         #2\n");
+  EXPECT_EQ(LogBytes(), "Script:         #2\r\nScript:         #2\r\n");
+}
+
 // A quiet run shows errors and warnings only; the log still gets every
 // line a run without -q writes.
 TEST_F(ConsoleLogTest, QuietShowsOnlyWarningsAndErrors) {

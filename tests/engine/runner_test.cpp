@@ -205,7 +205,7 @@ TEST_F(RunProjectTest, FirstErrorEndsTheProjectAndEarlierOutputStays) {
   EXPECT_EQ(Errors(), (TLines{{missing, LevelError}}));
   EXPECT_EQ(lines_.back().first, missing);
   EXPECT_EQ(lines_[lines_.size() - 2],
-            (std::pair<std::string, int64_t>("Script:         #2", LevelHeadline)));
+            (std::pair<std::string, int64_t>("Script:         #2", LevelErrorContext)));
   EXPECT_EQ(Read("one.xml"), Read("in.xml"));
   EXPECT_FALSE(fs::exists(dir_ / "three.xml"));
 }
@@ -257,7 +257,7 @@ TEST_F(RunProjectTest, QueryStepsAreResolvedAndReported) {
                            {"Script:         #3", LevelDetail},
                            {"Source:         " + base + "in.xml", LevelDetail},
                            // Shown without -v too: the error names no script.
-                           {"Script:         #3", LevelHeadline},
+                           {"Script:         #3", LevelErrorContext},
                            {"File does not exist!", LevelError}};  // no name, no path
   EXPECT_EQ(lines_, expected);
 }
