@@ -58,7 +58,7 @@ void TConsoleLogHelper::WriteMessage(std::string_view text, bool toConsole) {
 
 void TConsoleLogHelper::OutputMessage(const std::string& text, int64_t level) {
   if (level == LevelErrorContext) {
-    if (!options_.Verbose) WriteMessage(text, true);
+    if (!options_.Verbose) WriteMessage(text, !options_.Quiet);
   } else if (level == LevelError || options_.Verbose) {
     WriteMessage(text, true);
   } else if (level == LevelHeadline) {

@@ -13,8 +13,8 @@ namespace morvex {
 // Message levels. Headlines and errors are always shown; detail lines (0 and
 // any value other than -2, -1 and 1) only in verbose mode. An error context
 // line names where the error that follows it arose, which a verbose run has
-// shown already as a detail line: it is shown (and logged) only without -v,
-// with -q too, as it belongs to the error.
+// shown already as a detail line: it is shown (and logged) only without -v;
+// -q, which shows only warnings and errors, logs it without showing it.
 constexpr int64_t LevelErrorContext = -2;
 constexpr int64_t LevelHeadline = -1;
 constexpr int64_t LevelDetail = 0;

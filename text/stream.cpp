@@ -269,6 +269,7 @@ size_t TFileStream::Read(void* buffer, size_t count) {
 void TFileStream::Write(const void* data, size_t count) {
   if (count == 0) return;
   if (rlen_ > 0) DropReadBuffer();
+  streamedBytes_ += static_cast<int64_t>(count);
   const char* bytes = static_cast<const char*>(data);
   if (std::exchange(dropMark_, false) && std::string_view(bytes, count).starts_with(kUtf8Mark)) {
     bytes += kUtf8Mark.size();
@@ -303,7 +304,12 @@ void TFileStream::RaiseWriteError(int error) {
 }
 
 int64_t TFileStream::Seek(int64_t offset, SeekOrigin origin) {
-  if (streamed_) RaiseFileError("seek", path_, ESPIPE);
+  if (streamed_) {
+    const bool stays = (origin == SeekOrigin::Current && offset == 0) ||
+                       (origin == SeekOrigin::Begin && offset == streamedBytes_);
+    if (!stays) RaiseFileError("seek", path_, ESPIPE);
+    return streamedBytes_;
+  }
   if (origin == SeekOrigin::Current && offset == 0 && !wbuf_.empty()) {
     // A position query while writing need not push the buffer out.
     off_t fileOffset = ::lseek(fd_, 0, SEEK_CUR);

@@ -130,6 +130,9 @@ class TFileStream final : public TStream {
   bool owns_ = true;
   bool output_ = false;    // opened by Create: a run's output
   bool streamed_ = false;  // written in place: never seeks or truncates
+  // Bytes handed to a streamed output: its position, which a writer may ask
+  // for (or seek to) though the descriptor cannot seek.
+  int64_t streamedBytes_ = 0;
   bool dropMark_ = false;  // the first write's UTF-8 byte-order mark is dropped
   std::string path_;
   std::string wbuf_;  // bytes written but not yet handed to the file

@@ -63,7 +63,8 @@ TEST_F(ConsoleLogTest, LevelsDecideConsoleAndLog) {
 }
 
 // The script line before an error: a verbose run showed it already as a
-// detail line, so only a run without -v (quiet ones too) gets it again.
+// detail line, so only a run without -v gets it again (a quiet one in its
+// log alone).
 TEST_F(ConsoleLogTest, ErrorContextOnlyWithoutVerbose) {
   for (const bool quiet : {false, true}) {
     options_.Quiet = quiet;
@@ -72,7 +73,7 @@ TEST_F(ConsoleLogTest, ErrorContextOnlyWithoutVerbose) {
   options_.Quiet = false;
   options_.Verbose = true;
   helper_.OutputMessage("Script:         #2", LevelErrorContext);
-  EXPECT_EQ(out_.str(), "Script:         #2\nScript:         #2\n");
+  EXPECT_EQ(out_.str(), "Script:         #2\n");
   EXPECT_EQ(LogBytes(), "Script:         #2\r\nScript:         #2\r\n");
 }
 

@@ -161,6 +161,23 @@ TEST(FileStream, FullDiskIsReportedByCloseNotByTheDestructor) {
   EXPECT_THROW(full.Write(Pattern(70 * 1024)), EMorvexError);
 }
 
+// A device written in place cannot seek, yet its writers still ask where
+// they are (a text's byte-order mark goes only at the start): the position
+// is the count of bytes written, and only a seek to it succeeds.
+TEST(FileStream, DeviceOutputKnowsItsPositionWithoutSeeking) {
+  TTempDir dir;
+  const std::string device = dir.Device("null", 1, 3);
+  if (device.empty()) GTEST_SKIP() << "no device node can be made here";
+  TFileStream out(device, TFileStream::Mode::Create);
+  EXPECT_EQ(out.Position(), 0);
+  out.Write("abc");
+  EXPECT_EQ(out.Position(), 3);
+  out.SetPosition(3);
+  EXPECT_EQ(ErrorOf([&] { out.SetPosition(0); }),
+            "Cannot seek file " + device + ": Illegal seek");
+  out.Close();
+}
+
 TEST(FileStream, WrappedPipeReadsToEndButHasNoSize) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
