@@ -173,8 +173,7 @@ TEST(FileStream, DeviceOutputKnowsItsPositionWithoutSeeking) {
   out.Write("abc");
   EXPECT_EQ(out.Position(), 3);
   out.SetPosition(3);
-  EXPECT_EQ(ErrorOf([&] { out.SetPosition(0); }),
-            "Cannot seek file " + device + ": Illegal seek");
+  EXPECT_EQ(ErrorOf([&] { out.SetPosition(0); }), "Cannot seek file " + device + ": Illegal seek");
   out.Close();
 }
 
