@@ -6,6 +6,7 @@
 #include "engine/inline_kinds.h"
 #include "engine/paths.h"
 #include "engine/streams.h"
+#include "text/nearest_name.h"
 #include "text/utf.h"
 #include "xml/xml_document.h"
 
@@ -180,9 +181,10 @@ void QueryOutput(TInlineScript& script, std::string third) {
   script.Destination = FileDestination(third);
 }
 
+constexpr std::array<std::string_view, 8> kKeywords{"xml/csv", "xml/json", "csv/xml",  "xml",
+                                                    "csv",     "json",     "json/csv", "json/xml"};
+
 bool IsConversionKeyword(std::string_view argument) {
-  static constexpr std::array<std::string_view, 8> kKeywords{
-      "xml/csv", "xml/json", "csv/xml", "xml", "csv", "json", "json/csv", "json/xml"};
   const std::string lower = AsciiLower(argument);
   for (const std::string_view keyword : kKeywords) {
     if (lower == keyword) return true;
@@ -295,6 +297,30 @@ TInlineScript FourArguments(const std::string& first, const std::string& second,
 }
 
 }  // namespace
+
+std::string InlineKeywordWarning(const std::vector<std::string>& arguments) {
+  if (arguments.size() < 3 || arguments.size() > 4) return {};
+  const std::vector<std::string> keywords(kKeywords.begin(), kKeywords.end());
+  for (size_t i = 1; i + 1 < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    // Only texts shaped like a keyword: letters and one "/".
+    if (argument.find('/') == std::string::npos || IsConversionKeyword(argument) ||
+        FileExists(argument)) {
+      continue;
+    }
+    bool keywordShape = true;
+    for (const char c : argument) {
+      if (c != '/' && !(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z')) keywordShape = false;
+    }
+    if (!keywordShape) continue;
+    const std::string nearest = NearestName(AsciiLower(argument), keywords);
+    if (!nearest.empty()) {
+      return "Warning: " + argument + " is taken as an XPath expression (did you mean " + nearest +
+             "?)";
+    }
+  }
+  return {};
+}
 
 std::string BuildInlineProject(const std::vector<std::string>& arguments) {
   if (arguments.empty()) return {};

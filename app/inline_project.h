@@ -24,4 +24,11 @@ namespace morvex {
 // inside a character-data section is split across two sections. Never throws for any argument.
 std::string BuildInlineProject(const std::vector<std::string>& arguments);
 
+// "Warning: <argument> is taken as an XPath expression (did you mean
+// <keyword>?)" for a middle argument that is no conversion keyword and names
+// no file, but is one or two edits from a keyword ("xml/cvs"): the inline
+// form runs such a text as an expression, which selects nothing and
+// succeeds. Empty when there is nothing to say.
+std::string InlineKeywordWarning(const std::vector<std::string>& arguments);
+
 }  // namespace morvex

@@ -113,6 +113,9 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
     // project source here.
     if (runs && options.Positionals.size() >= 2) {
       options.ProjectArgument = BuildInlineProject(options.Positionals);
+      if (std::string warning = InlineKeywordWarning(options.Positionals); !warning.empty()) {
+        options.Warnings.push_back(std::move(warning));
+      }
     }
     // Standard output is left to the data: no line of the console may end up
     // among them.

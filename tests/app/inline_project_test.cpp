@@ -240,3 +240,24 @@ TEST_F(InlineProjectTest, ArgumentsAlwaysGiveAWellFormedProject) {
 
 }  // namespace
 }  // namespace morvex
+
+namespace morvex {
+namespace {
+
+// A misspelt conversion keyword is a valid XPath expression that selects
+// nothing; the run says which keyword it likely meant.
+TEST(InlineKeywordWarning, NamesTheKeywordAMisspeltArgumentLooksLike) {
+  EXPECT_EQ(InlineKeywordWarning({"in.xml", "xml/cvs", "out.csv"}),
+            "Warning: xml/cvs is taken as an XPath expression (did you mean xml/csv?)");
+  EXPECT_EQ(InlineKeywordWarning({"in.json", "JSON/CVS", "out.csv"}),
+            "Warning: JSON/CVS is taken as an XPath expression (did you mean json/csv?)");
+  EXPECT_EQ(InlineKeywordWarning({"Data Source=a.db", "select 1", "xml/jsno", "out.json"}),
+            "Warning: xml/jsno is taken as an XPath expression (did you mean xml/json?)");
+  for (const std::string expression : {"xml/csv", "//r/a", "orders/order", "r/a", "csv"}) {
+    EXPECT_EQ(InlineKeywordWarning({"in.xml", expression, "out.csv"}), "") << expression;
+  }
+  EXPECT_EQ(InlineKeywordWarning({"in.xml", "xml/cvs"}), "");
+}
+
+}  // namespace
+}  // namespace morvex
