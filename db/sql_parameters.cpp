@@ -1,19 +1,12 @@
 #include "db/sql_parameters.h"
 
+#include "text/parameter_name.h"
+
 namespace morvex {
 
 namespace {
 
 bool IsQuote(char c) { return c == '\'' || c == '"' || c == '`'; }
-
-// White space of every kind ends a name: a TAB between a name and the next
-// word is as common in hand-written SQL as a space. So does ":": parameter
-// names are XML names without colons, and a PostgreSQL cast written right
-// after a parameter (:day::::date) must not become part of its name.
-bool EndsName(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == ',' ||
-         c == ';' || c == ')' || c == ':';
-}
 
 }  // namespace
 
@@ -56,8 +49,7 @@ TParsedSql ParseSqlParameters(std::string_view sql) {
       i = close == std::string_view::npos ? sql.size() : close + 1;
       continue;
     }
-    size_t end = start;
-    while (end < sql.size() && !EndsName(sql[end])) ++end;
+    const size_t end = ParameterNameEnd(sql, start, TNameSyntax::Statement);
     if (end == start) {
       parsed.Text.push_back(':');
       ++i;

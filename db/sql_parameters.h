@@ -19,12 +19,12 @@ struct TParsedSql {
 // - an apostrophe, a double quote or a backquote opens a quoted stretch that
 //   the same character closes; nothing inside is a parameter;
 // - "::" outside quotes is one literal ":";
-// - ":" followed by a name starts a parameter; the name runs up to, not
-//   including, the first white space (space, TAB, CR, LF, VT, FF), ",",
-//   ";", ")" or ":", or the end of the text (so "$", "=", "-" and "." belong
-//   to a name, and ":day::date" is the parameter day followed by a literal
-//   ":"); a name quoted right after the colon (:"a b") may hold those
-//   delimiters and loses its quotes;
+// - ":" followed by a name starts a parameter; the name ends as
+//   TNameSyntax::Statement says: at the first white space (space, TAB, CR,
+//   LF, VT, FF), ",", ";", ")" or ":", or the end of the text (so "$", "=",
+//   "-" and "." belong to a name, and ":day::date" is the parameter day
+//   followed by a literal ":"); a name quoted right after the colon (:"a b")
+//   may hold those delimiters and loses its quotes;
 // - a colon with no name after it (followed by a delimiter or at the end)
 //   stays a literal colon.
 TParsedSql ParseSqlParameters(std::string_view sql);

@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+// IsParameterName, for the callers that check names users write.
+#include "text/parameter_name.h"
+
 namespace morvex {
 
 // `name` lower-cased character by character (invalid UTF-8 becomes U+FFFD).
@@ -16,9 +19,5 @@ std::string NameKey(std::string_view name);
 
 // True when `a` and `b` are the same name ignoring letter case.
 bool SameName(std::string_view a, std::string_view b);
-
-// True when `name` is not empty and consists only of letters of any script,
-// digits, "_", "$", "-" and "." (the characters a parameter name may hold).
-bool IsParameterName(std::string_view name);
 
 }  // namespace morvex

@@ -7,10 +7,10 @@
 
 namespace morvex {
 
-// The names after every colon: a colon followed by a letter A-Z, a-z or "_"
-// starts a name that runs on over A-Z, a-z, 0-9, "_" and "$" (any other
-// character, a non-ASCII letter too, ends it); the scan goes on after the
-// name, or after the colon when no name follows. A name occurs as often as
+// The names after every colon, read as TNameSyntax::Condition says (a letter
+// of any script or "_" starts a name, which runs on over letters, digits,
+// "_" and "$"); the scan goes on after the name, or after the colon when no
+// name follows. A name occurs as often as
 // it is referenced. The list is sorted by length, shortest first, names of
 // equal length in the order they appear: replacing from the end handles a
 // longer name before a shorter one that is its prefix.

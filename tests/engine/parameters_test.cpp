@@ -103,6 +103,8 @@ TEST_F(SubstituteTestTest, ParametersLongestFirstIgnoringCase) {
   EXPECT_EQ(Substitute("':City' = 'x'"), "'O'Hara' = 'x'");  // inserted unchanged
   EXPECT_EQ(Substitute(":missing = 0 and :x1$y + :a"), " = 0 and  + 1");
   EXPECT_EQ(Substitute("10:30 : :1"), "10:30 : :1");  // no name after these colons
+  list_.Add("m\xC4\x9Bsto=Brno", "");                 // město
+  EXPECT_EQ(Substitute("':M\xC4\x9Asto' = 'Brno'"), "'Brno' = 'Brno'");
 }
 
 TEST_F(SubstituteTestTest, StreamSizesAndShortTexts) {

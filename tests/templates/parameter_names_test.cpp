@@ -20,8 +20,15 @@ TEST(ExtractParameterNames, SkipsColonsWithoutAName) {
   EXPECT_EQ(ExtractParameterNames("::a"), (Names{"a"}));
   EXPECT_EQ(ExtractParameterNames(":1 :$x :"), Names{});
   EXPECT_EQ(ExtractParameterNames("x := 1"), Names{});
-  // A non-ASCII letter neither starts nor continues a name.
-  EXPECT_EQ(ExtractParameterNames(":\xC3\xA9t\xC3\xA9 :ab\xC3\xA9"), (Names{"ab"}));
+}
+
+// Names in conditions are the names statements bind: letters of any script
+// start and continue them.
+TEST(ExtractParameterNames, ReadsNamesInAnyScript) {
+  EXPECT_EQ(ExtractParameterNames(":\xC3\xA9t\xC3\xA9 :ab\xC3\xA9"),
+            (Names{"ab\xC3\xA9", "\xC3\xA9t\xC3\xA9"}));  // été, abé
+  EXPECT_EQ(ExtractParameterNames("':m\xC4\x9Bsto' = 'Brno' and :m\xC4\x9Bsta$n\xC3\xA1zev"),
+            (Names{"m\xC4\x9Bsto", "m\xC4\x9Bsta$n\xC3\xA1zev"}));
 }
 
 TEST(ExtractParameterNames, KeepsRepeatsSortedShortestFirstInOrderOfAppearance) {

@@ -308,6 +308,26 @@ TEST_F(TemplateTest, ConditionsReplaceLongestNamesFirstThenPairsThenReferences) 
   EXPECT_TRUE(EvaluateTest("':a$none' = ''", s, &parameters, *helper_, nullptr));
 }
 
+// A name in any script reads in a condition as it binds in a statement: a
+// run parameter, a record's pair, a field of an earlier statement.
+TEST_F(TemplateTest, ConditionsReadNamesInAnyScript) {
+  _xmlNode* root = Load("<lsql><m\xC4\x9Bsta/><s/></lsql>");  // <města/>
+  _xmlNode* s = SelectSingleElement(root, "s");
+  const std::vector<std::string> entries = {"M\xC4\x9ASTO=Brno"};  // MĚSTO
+  const TParameterValues parameters(&entries);
+  EXPECT_TRUE(EvaluateTest("':m\xC4\x9Bsto' = 'Brno'", s, &parameters, *helper_, nullptr));
+  EXPECT_FALSE(EvaluateTest("':m\xC4\x9Bsto' = ''", s, &parameters, *helper_, nullptr));
+
+  const TNameValuePairs pairs = {{"zdroj$\xC4\x8D\xC3\xADslo", "7"}};  // zdroj$číslo
+  EXPECT_TRUE(EvaluateTest(":zdroj$\xC4\x8D\xC3\xADslo = 7", s, nullptr, *helper_, &pairs));
+
+  _xmlNode* mesta = SelectSingleElement(root, "m\xC4\x9Bsta");
+  helper_->AttachDataset(mesta, helper_->CreateDataset("SELECT 'Plze\xC5\x88' AS n\xC3\xA1zev"));
+  helper_->ExecuteDataset(*helper_->DatasetOf(mesta));
+  EXPECT_TRUE(
+      EvaluateTest("':m\xC4\x9Bsta$n\xC3\xA1zev' = 'Plze\xC5\x88'", s, nullptr, *helper_, nullptr));
+}
+
 // Values of the record (CSV columns, XML pairs, fields of other statements)
 // enter a condition as one literal each: a value cannot add operators.
 // Run parameters stay text of the condition.
