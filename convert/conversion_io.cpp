@@ -1,6 +1,6 @@
 #include "convert/conversion_io.h"
 
-#include "templates/field_text.h"
+#include "text/csv_quote.h"
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"

@@ -9,6 +9,7 @@
 #include "templates/dataset_writer.h"
 #include "templates/field_text.h"
 #include "templates/template_walk.h"
+#include "text/csv_quote.h"
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"

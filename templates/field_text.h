@@ -46,8 +46,4 @@ bool AppendShortDecimalText(std::string& out, double x);
 // The type class (FieldTypeClass) of every field of the active dataset.
 std::vector<TFieldClass> FieldClasses(const TLSQLDataset& dataset);
 
-// Appends `value` enclosed in `quote`, with every occurrence of `quote`
-// inside it doubled so that CSV readers get the value back unchanged.
-void AppendCsvQuoted(std::string& out, std::string_view value, std::string_view quote);
-
 }  // namespace morvex
