@@ -66,23 +66,16 @@ TTextInput::TTextInput(TStream& stream, std::string_view declaredEncoding) : str
     got += n;
   }
   const std::string_view head(mark, got);
-  size_t skip = 0;
-  // FF FE 00 00 is the UTF-32LE mark before it is a UTF-16LE text that
-  // starts with U+0000.
-  if (head.starts_with("\xEF\xBB\xBF")) {
-    skip = 3;
-  } else if (head.starts_with(std::string_view("\xFF\xFE\0\0", 4))) {
+  const TByteOrderMark bom = ByteOrderMarkOf(head);
+  const size_t skip = bom.Length;
+  if (bom.IconvName == "UTF-32LE") {
     form_ = Form::Utf32Le;
-    skip = 4;
-  } else if (head.starts_with(std::string_view("\0\0\xFE\xFF", 4))) {
+  } else if (bom.IconvName == "UTF-32BE") {
     form_ = Form::Utf32Be;
-    skip = 4;
-  } else if (head.starts_with("\xFF\xFE")) {
+  } else if (bom.IconvName == "UTF-16LE") {
     form_ = Form::Utf16Le;
-    skip = 2;
-  } else if (head.starts_with("\xFE\xFF")) {
+  } else if (bom.IconvName == "UTF-16BE") {
     form_ = Form::Utf16Be;
-    skip = 2;
   }
   // The bytes read after the mark are kept, so that pipes need no seeking.
   pending_.assign(head.substr(skip));

@@ -7,6 +7,8 @@
 // advances by at least one byte whatever iconv thinks of the input.
 #include "text/encoding.h"
 
+#include <array>
+
 #include <errno.h>
 #include <iconv.h>
 
@@ -589,17 +591,26 @@ const char* IconvNameOfCodePage(uint16_t codePage) {
   return it != names.end() ? it->second : nullptr;
 }
 
+TByteOrderMark ByteOrderMarkOf(std::string_view bytes) {
+  using namespace std::string_view_literals;
+  // The four-byte marks first: FF FE 00 00 also starts with the UTF-16LE one.
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 5> kMarks{{
+      {"\xFF\xFE\0\0"sv, "UTF-32LE"},
+      {"\0\0\xFE\xFF"sv, "UTF-32BE"},
+      {kUtf8Bom, "UTF-8"},
+      {kUtf16LeBom, "UTF-16LE"},
+      {kUtf16BeBom, "UTF-16BE"},
+  }};
+  for (const auto& [mark, name] : kMarks) {
+    if (bytes.starts_with(mark)) return {mark.size(), name};
+  }
+  return {};
+}
+
 std::string DecodeWithPreamble(std::string_view bytes, const TEncoding& fallback) {
-  if (bytes.starts_with(kUtf16LeBom)) {
-    return EncodingForCodePage(1200).GetString(bytes.substr(kUtf16LeBom.size()));
-  }
-  if (bytes.starts_with(kUtf16BeBom)) {
-    return EncodingForCodePage(1201).GetString(bytes.substr(kUtf16BeBom.size()));
-  }
-  if (bytes.starts_with(kUtf8Bom)) {
-    return EncodingForCodePage(65001).GetString(bytes.substr(kUtf8Bom.size()));
-  }
-  return fallback.GetString(bytes);
+  const TByteOrderMark mark = ByteOrderMarkOf(bytes);
+  if (mark.Length == 0) return fallback.GetString(bytes);
+  return EncodingForName(mark.IconvName).GetString(bytes.substr(mark.Length));
 }
 
 bool LoadTextFileUtf8(std::string& text, const std::string& fileName) {

@@ -138,8 +138,18 @@ const TEncoding& SystemAnsiEncoding();
 // was on any error.
 bool LoadTextFileUtf8(std::string& text, const std::string& fileName);
 
-// Decodes `bytes` by their byte-order mark (UTF-16LE, UTF-16BE, UTF-8), or
-// with `fallback` when they have none. The mark is not part of the result.
+// The byte-order mark at the start of `bytes`: its length (0 when there is
+// none) and the iconv name of the encoding it marks ("UTF-8", "UTF-16LE",
+// "UTF-16BE", "UTF-32LE", "UTF-32BE"). FF FE 00 00 is the UTF-32LE mark, not
+// a UTF-16LE text that starts with U+0000.
+struct TByteOrderMark {
+  size_t Length = 0;
+  std::string_view IconvName;
+};
+TByteOrderMark ByteOrderMarkOf(std::string_view bytes);
+
+// Decodes `bytes` by their byte-order mark (ByteOrderMarkOf), or with
+// `fallback` when they have none. The mark is not part of the result.
 std::string DecodeWithPreamble(std::string_view bytes, const TEncoding& fallback);
 
 }  // namespace morvex

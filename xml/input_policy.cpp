@@ -1,5 +1,7 @@
 #include "xml/input_policy.h"
 
+#include "text/encoding.h"
+
 namespace morvex {
 
 std::string NestingTooDeepReason() {
@@ -14,17 +16,14 @@ std::string OutputTooDeepMessage(std::string_view what) {
 TXmlInputStart InspectXmlInputStart(std::string_view head) {
   using namespace std::string_view_literals;
   TXmlInputStart start;
-  if (head.starts_with("\xFF\xFE\0\0"sv)) {
-    start = {4, "UTF-32LE", true};
-  } else if (head.starts_with("\0\0\xFE\xFF"sv)) {
-    start = {4, "UTF-32BE", true};
+  const TByteOrderMark mark = ByteOrderMarkOf(head);
+  if (mark.Length == 4) {
+    start = {4, mark.IconvName.data(), true};
   } else if (head.starts_with("<\0\0\0"sv)) {
     start = {0, "UTF-32LE", true};
   } else if (head.starts_with("\0\0\0<"sv)) {
     start = {0, "UTF-32BE", true};
-  } else if (head.starts_with("\xFF\xFE"sv) || head.starts_with("\xFE\xFF"sv) ||
-             head.starts_with("\xEF\xBB\xBF"sv) || head.starts_with("<\0?\0"sv) ||
-             head.starts_with("\0<\0?"sv)) {
+  } else if (mark.Length > 0 || head.starts_with("<\0?\0"sv) || head.starts_with("\0<\0?"sv)) {
     start.IgnoreDeclaration = true;
   }
   return start;

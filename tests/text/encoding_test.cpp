@@ -254,6 +254,9 @@ TEST(Encoding, DecodeWithPreambleAndLoadTextFile) {
                                latin),
             "a");
   EXPECT_EQ(DecodeWithPreamble(std::string("\xFE\xFF\0a", 4), latin), "a");
+  // UTF-32 marks: FF FE 00 00 is not UTF-16LE text starting with U+0000.
+  EXPECT_EQ(DecodeWithPreamble(std::string("\xFF\xFE\0\0a\0\0\0", 8), latin), "a");
+  EXPECT_EQ(DecodeWithPreamble(std::string("\0\0\xFE\xFF\0\0\0a", 8), latin), "a");
   EXPECT_EQ(DecodeWithPreamble("\xE9", latin), "\xC3\xA9");
 
   TTempDir dir;
