@@ -19,6 +19,10 @@ namespace morvex {
 
 namespace {
 
+// Parameter names are short words: two letters of slack in NearestName's
+// bound let "date" find "day".
+constexpr size_t kParameterNameSlack = 2;
+
 // The names a project uses; `Every` when any name may be used.
 struct TUsedNames {
   bool Every = false;
@@ -153,19 +157,6 @@ TUsedNames UsedNames(_xmlNode* root, const std::string& baseDirectory,
   return used;
 }
 
-// The used name nearest to `name`. Parameter names are short words, so the
-// bound of NearestName (fewer edits than half the known name's letters) is
-// widened by two letters of slack appended to every name: "date" then finds
-// "day". The slack is equal on both sides and costs no edit.
-std::string NearestParameterName(const std::string& name, const std::vector<std::string>& used) {
-  static constexpr std::string_view kSlack = "\x01\x01";
-  std::vector<std::string> padded;
-  padded.reserve(used.size());
-  for (const std::string& candidate : used) padded.push_back(candidate + std::string(kSlack));
-  const std::string nearest = NearestName(name + std::string(kSlack), padded);
-  return nearest.substr(0, nearest.size() - std::min(nearest.size(), kSlack.size()));
-}
-
 }  // namespace
 
 std::vector<std::string> UnusedParameterWarnings(const std::vector<std::string>& parameterTexts,
@@ -181,7 +172,7 @@ std::vector<std::string> UnusedParameterWarnings(const std::vector<std::string>&
     const std::string key = NameKey(name);
     if (used.Keys.count(key) || !warned.insert(key).second) continue;
     std::string warning = "Warning: parameter " + name + " is not used by the project";
-    const std::string nearest = NearestParameterName(name, used.Spelled);
+    const std::string nearest = NearestName(name, used.Spelled, kParameterNameSlack);
     if (!nearest.empty()) warning += " (did you mean " + nearest + "?)";
     warnings.push_back(std::move(warning));
   }

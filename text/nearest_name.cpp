@@ -29,13 +29,14 @@ size_t EditDistance(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-std::string NearestName(const std::string& name, const std::vector<std::string>& known) {
+std::string NearestName(const std::string& name, const std::vector<std::string>& known,
+                        size_t slack) {
   const std::string lowered = AsciiLower(name);
   std::string best;
   size_t bestDistance = 3;
   for (const std::string& candidate : known) {
     const size_t distance = EditDistance(lowered, AsciiLower(candidate));
-    if (distance < bestDistance && distance * 2 < candidate.size()) {
+    if (distance < bestDistance && distance * 2 < candidate.size() + slack) {
       best = candidate;
       bestDistance = distance;
     }
