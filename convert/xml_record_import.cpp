@@ -1,4 +1,4 @@
-#include "convert/record_import.h"
+#include "convert/xml_record_import.h"
 
 #include "convert/xml_names.h"
 #include "templates/template_walk.h"

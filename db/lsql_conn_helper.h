@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -33,11 +34,18 @@ class TDbConnection;
 // looked up here first.
 using TNameValuePairs = std::vector<std::pair<std::string, std::string>>;
 
-class TLSQLConnectionHelper {
+class TLSQLConnHelper {
  public:
-  virtual ~TLSQLConnectionHelper() = default;
+  // The session owns `connection` and keeps it open while the helper lives.
+  explicit TLSQLConnHelper(TDbConnection& connection) : Connection(&connection) {}
+  ~TLSQLConnHelper();
 
-  int32_t Phase = 0;            // statements run now: 0 main, -1 after-open, -2 before-close
+  TLSQLConnHelper(const TLSQLConnHelper&) = delete;
+  TLSQLConnHelper& operator=(const TLSQLConnHelper&) = delete;
+
+  TDbConnection* Connection;
+
+  TPhase Phase = TPhase::Main;  // the statements that run now
   bool HasAfterOpen = false;    // a statement is marked after-open
   bool HasBeforeClose = false;  // a statement is marked before-close
   // The phase runs in a transaction of its own (one-transaction): after a
@@ -48,14 +56,14 @@ class TLSQLConnectionHelper {
 
   // A new dataset for `statementText` on the helper's connection; parses the
   // parameters, does not execute.
-  virtual std::unique_ptr<TLSQLDataset> CreateDataset(std::string_view statementText) = 0;
+  std::unique_ptr<TLSQLDataset> CreateDataset(std::string_view statementText);
 
   // Gives parameters still of type ftUnknown the type declared for them in
   // `declarations` (the project's parameters element; nothing happens when
   // null): the name with "$" turned into "-" names a child element (tried
   // as written, then upper-cased), whose `kind` attribute is the value type
   // name (FieldTypeOfClass).
-  virtual void PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNode* declarations) = 0;
+  void PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNode* declarations);
 
   // Sets every parameter of `dataset` before an execution, in order:
   // 1. a project parameter of that name (ignoring case) with a non-empty
@@ -66,49 +74,24 @@ class TLSQLConnectionHelper {
   // 3. anything else, an empty project parameter among them: Null.
   // `parameters` and `pairs` may be null. The names are looked up once per
   // parameter list, pair names and element (see TLSQLDataset::BindPlan).
-  virtual void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
-                              const _xmlNode* element, const TNameValuePairs* pairs) = 0;
+  void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
+                      const _xmlNode* element, const TNameValuePairs* pairs);
 
   // In `text`, replaces ":" + each name of `names` holding a "$" (letter
   // case ignored) by the referenced field's text with trailing blanks
   // removed, or by RowsAffected for "rowsaffected", through `replace`; an
   // unresolved name is left in the text.
-  virtual void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                                    const _xmlNode* element,
-                                    TReplaceReference replace = ReplaceReference) = 0;
+  void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
+                            const _xmlNode* element, TReplaceReference replace = ReplaceReference);
 
   // Executes `dataset` once; it is active afterwards when the statement
   // returned rows. Returns the rows affected, 0 when the count is unknown.
-  virtual int32_t ExecuteDataset(TLSQLDataset& dataset) = 0;
+  int32_t ExecuteDataset(TLSQLDataset& dataset);
 
   // Queues the execution of `element`'s dataset instead (TLSQLDataset::
   // TryQueue) while an importer runs a record (QueueRecord) and the dataset
   // is Queueable; true when queued.
-  virtual bool QueueDataset(TLSQLDataset& /*dataset*/, const _xmlNode* /*element*/) {
-    return false;
-  }
-};
-
-class TLSQLConnHelper final : public TLSQLConnectionHelper {
- public:
-  // The session owns `connection` and keeps it open while the helper lives.
-  explicit TLSQLConnHelper(TDbConnection& connection) : Connection(&connection) {}
-  ~TLSQLConnHelper() override;
-
-  TLSQLConnHelper(const TLSQLConnHelper&) = delete;
-  TLSQLConnHelper& operator=(const TLSQLConnHelper&) = delete;
-
-  TDbConnection* Connection;
-
-  std::unique_ptr<TLSQLDataset> CreateDataset(std::string_view statementText) override;
-  void PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNode* declarations) override;
-  void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
-                      const _xmlNode* element, const TNameValuePairs* pairs) override;
-  void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                            const _xmlNode* element,
-                            TReplaceReference replace = ReplaceReference) override;
-  int32_t ExecuteDataset(TLSQLDataset& dataset) override;
-  bool QueueDataset(TLSQLDataset& dataset, const _xmlNode* element) override;
+  bool QueueDataset(TLSQLDataset& dataset, const _xmlNode* element);
 
   // The record an importer runs the template for, 0 when none: executions
   // are queued only then, tagged with the record and the element.

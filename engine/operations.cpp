@@ -1,10 +1,11 @@
 #include "engine/operations.h"
 
+#include "convert/csv_record_import.h"
 #include "convert/csv_to_xml.h"
 #include "convert/json_path.h"
 #include "convert/json_to_csv.h"
 #include "convert/json_to_xml.h"
-#include "convert/record_import.h"
+#include "convert/xml_record_import.h"
 #include "convert/xml_to_csv.h"
 #include "convert/xml_to_json.h"
 #include "engine/parameters.h"

@@ -163,7 +163,7 @@ int WrittenDepth(const _xmlNode* parent, TLSQLConnHelper& helper) {
   for (const _xmlNode* child = NextChildElement(parent, nullptr); child;
        child = NextChildElement(parent, child)) {
     const TLSQLDataset* dataset = helper.DatasetOf(child);
-    if (!dataset || dataset->Tag != helper.Phase) continue;
+    if (!dataset || dataset->Phase != helper.Phase) continue;
     const int nested = WrittenDepth(child, helper);
     const bool written = !GetAttributeBool(child, "no-write", false);
     deepest = std::max(deepest, written ? 2 + std::max(1, nested) : nested);

@@ -57,7 +57,7 @@ class TTemplateSession {
   // of the phase was stored: the lines reported before it counted records
   // that the rollback took back.
   template <typename Body>
-  void RunPhase(int32_t phase, Body&& body) {
+  void RunPhase(TPhase phase, Body&& body) {
     helper_->Phase = phase;
     if (!oneTransaction_) {
       body();
@@ -77,16 +77,19 @@ class TTemplateSession {
     helper_->PhaseTransaction = false;
   }
 
-  // The after-open phase, `main` as phase 0, then the before-close phase.
+  // The after-open phase, `main` as the main phase, then the before-close
+  // phase.
   template <typename Main>
   void Run(const std::vector<std::string>& parameters, const ProgressSink& sink, Main&& main) {
     const TParameterValues list(&parameters);
     if (helper_->HasAfterOpen) {
-      RunPhase(-1, [&] { ExecuteTemplate(root_, &list, nullptr, true, sink, *helper_); });
+      RunPhase(TPhase::AfterOpen,
+               [&] { ExecuteTemplate(root_, &list, nullptr, true, sink, *helper_); });
     }
-    RunPhase(0, main);
+    RunPhase(TPhase::Main, main);
     if (helper_->HasBeforeClose) {
-      RunPhase(-2, [&] { ExecuteTemplate(root_, &list, nullptr, true, sink, *helper_); });
+      RunPhase(TPhase::BeforeClose,
+               [&] { ExecuteTemplate(root_, &list, nullptr, true, sink, *helper_); });
     }
   }
 

@@ -6,10 +6,10 @@
 // Order of a session:
 //   open the connection
 //   PrepareTemplate(root)
-//   [after-open]   begin?  Phase=-1  ExecuteTemplate  close datasets  commit?
-//   [main]         begin?  Phase=0   execute-only walk | CSV | dataset XML
-//                                    | importer        close datasets  commit?
-//   [before-close] begin?  Phase=-2  ExecuteTemplate  close datasets  commit?
+//   [after-open]   begin?  AfterOpen    ExecuteTemplate  close datasets  commit?
+//   [main]         begin?  Main         execute-only walk | CSV | dataset XML
+//                                       | importer       close datasets  commit?
+//   [before-close] begin?  BeforeClose  ExecuteTemplate  close datasets  commit?
 //   always:        free the datasets, roll back an open transaction, close
 //                  the connection
 // ("?": only with one-transaction.)

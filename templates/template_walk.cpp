@@ -82,15 +82,13 @@ void PrepareChildren(_xmlNode* element, const _xmlNode* declarations, TLSQLConnH
     if (text.empty()) continue;
     std::unique_ptr<TLSQLDataset> dataset = helper.CreateDataset(text);
     helper.PrepareParameterTypes(*dataset, declarations);
-    int phase = 0;
     if (GetAttributeBool(child, "after-open", false)) {
-      phase = -1;
+      dataset->Phase = TPhase::AfterOpen;
       helper.HasAfterOpen = true;
     } else if (GetAttributeBool(child, "before-close", false)) {
-      phase = -2;
+      dataset->Phase = TPhase::BeforeClose;
       helper.HasBeforeClose = true;
     }
-    dataset->Tag = phase;
     helper.AttachDataset(child, std::move(dataset));
     PrepareChildren(child, declarations, helper);
   }
@@ -146,7 +144,7 @@ int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisit
   for (_xmlNode* element = NextChildElement(parent, nullptr); element;
        element = NextChildElement(parent, element)) {
     TLSQLDataset* dataset = helper.DatasetOf(element);
-    if (!dataset || dataset->Tag != helper.Phase) continue;
+    if (!dataset || dataset->Phase != helper.Phase) continue;
     TWalkStatement statement;
     statement.Element = element;
     statement.Dataset = dataset;

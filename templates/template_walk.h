@@ -8,7 +8,7 @@
 // nodes together) without leading white space. Statement elements nest: a
 // nested statement runs once per record of its parent. Elements without
 // statement text, and everything below them, are not statements. Each walk
-// considers only statements whose phase (the dataset's Tag) equals the
+// considers only statements whose phase (the dataset's Phase) equals the
 // helper's Phase, at every depth.
 #pragma once
 
@@ -25,9 +25,10 @@ struct _xmlNode;
 namespace morvex {
 
 // Creates the dataset of every statement element below `element` (depth
-// first, document order), types its parameters from `declarations`, tags it
-// with its phase (-1 after-open, -2 before-close, 0 otherwise; sets the
-// helper's HasAfterOpen/HasBeforeClose) and attaches it to the element. The
+// first, document order), types its parameters from `declarations`, sets its
+// phase (AfterOpen for after-open="true", BeforeClose for
+// before-close="true", Main otherwise; sets the helper's HasAfterOpen and
+// HasBeforeClose) and attaches it to the element. The
 // first error ends the preparation silently: later statement elements stay
 // without a handle and never run.
 void PrepareTemplate(_xmlNode* element, const _xmlNode* declarations, TLSQLConnHelper& helper);

@@ -1,6 +1,7 @@
 // CSV and XML records imported into real tables through the template
 // session: a SQLite file, and the PostgreSQL server through libpq and ODBC.
-#include "convert/record_import.h"
+#include "convert/csv_record_import.h"
+#include "convert/xml_record_import.h"
 
 #include <gtest/gtest.h>
 #include <libxml/tree.h>

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "convert/csv_record_import.h"
 #include "convert/json_value.h"
-#include "convert/record_import.h"
+#include "convert/xml_record_import.h"
 #include "convert/xml_to_csv.h"
 #include "convert/xml_to_json.h"
 #include "templates/template_session.h"

@@ -385,8 +385,8 @@ TEST_F(TemplateTest, PreparationFindsStatementElementsAndTheirPhases) {
   TLSQLDataset* a = helper_->DatasetOf(SelectSingleElement(root, "a"));
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->StatementText(), "SELECT 1");
-  EXPECT_EQ(a->Tag, 0);
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "a/b"))->Tag, -1);
+  EXPECT_EQ(a->Phase, TPhase::Main);
+  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "a/b"))->Phase, TPhase::AfterOpen);
   EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "wrapper")), nullptr);
   EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "wrapper/c")), nullptr);
   // CDATA is statement text like plain text, also in the middle of it.
@@ -400,7 +400,7 @@ TEST_F(TemplateTest, PreparationFindsStatementElementsAndTheirPhases) {
   TLSQLDataset* e = helper_->DatasetOf(SelectSingleElement(root, "e"));
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->StatementText(), "SELECT 5 ");
-  EXPECT_EQ(e->Tag, -2);
+  EXPECT_EQ(e->Phase, TPhase::BeforeClose);
   EXPECT_TRUE(helper_->HasAfterOpen);
   EXPECT_TRUE(helper_->HasBeforeClose);
 
