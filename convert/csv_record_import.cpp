@@ -12,8 +12,6 @@
 #include "text/case_fold.h"
 #include "text/error.h"
 #include "text/stream.h"
-#include "xml/dom.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 
@@ -75,21 +73,20 @@ size_t ColumnNumber(std::string_view name) {
   return number;
 }
 
-// The highest column number that a statement below `element` or its `test`
+// The highest column number that a statement below `parent` or its `test`
 // names; 0 when none names a column by number.
-size_t HighestColumnNumber(const _xmlNode* element, const TLSQLConnHelper& helper) {
+size_t HighestColumnNumber(const TTemplateStatement& parent, const TLSQLConnHelper& helper) {
   size_t highest = 0;
-  for (const _xmlNode* child = NextChildElement(element, nullptr); child;
-       child = NextChildElement(element, child)) {
-    if (const TLSQLDataset* dataset = helper.DatasetOf(child)) {
+  for (const auto& child : parent.Children) {
+    if (const TLSQLDataset* dataset = helper.DatasetOf(child->Index)) {
       for (int i = 0; i < dataset->ParamCount(); ++i) {
         highest = std::max(highest, ColumnNumber(dataset->ParamName(i)));
       }
-      for (const std::string& name : ExtractParameterNames(GetAttributeText(child, "test"))) {
+      for (const std::string& name : ExtractParameterNames(child->Test)) {
         highest = std::max(highest, ColumnNumber(name));
       }
     }
-    highest = std::max(highest, HighestColumnNumber(child, helper));
+    highest = std::max(highest, HighestColumnNumber(*child, helper));
   }
   return highest;
 }
@@ -97,8 +94,8 @@ size_t HighestColumnNumber(const _xmlNode* element, const TLSQLConnHelper& helpe
 }  // namespace
 
 void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& options,
-                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
-                      const std::vector<std::string>& parameters) {
+                      const TTemplateTree& tree, const ProgressSink& progress,
+                      TLSQLConnHelper& helper, const std::vector<std::string>& parameters) {
   // An input that cannot be opened fails with an empty message, an empty
   // one with kEmptyCsvMessage, as the CSV conversions do.
   std::unique_ptr<TConvertInput> input;
@@ -114,7 +111,7 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   // reference): only then is the input read twice, first for the widest row.
   // Header names exist only for the first row's cells, so they never depend
   // on it.
-  const size_t highest = HighestColumnNumber(root, helper);
+  const size_t highest = HighestColumnNumber(tree.Root(), helper);
   std::unique_ptr<TStream> copy;
   TStream& stream = highest > 0 ? SeekableInput(input->Stream(), copy) : input->Stream();
   TCsvReader reader(stream, options.Delimiter, options.Quote, source.Encoding);
@@ -146,7 +143,7 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
       } catch (const EMorvexError& error) {
         failure = {count + 1, error.what()};
         // A statement queued for an earlier record may have failed first.
-        import_detail::FlushRecords(helper, count, affected, failure);
+        import_detail::FlushRecords(tree, helper, count, affected, failure);
         break;
       }
       if (!more) break;
@@ -159,20 +156,20 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
     if (count == 0) {
       // The names are known from the header, but only a record binds them.
       import_detail::WarnUnprovidedNames(
-          root, helper,
+          tree, helper,
           [&list](std::string_view name) { return list.Find(name) != TParameterValues::kNoSlot; },
           known, "column", progress);
     }
     cells.resize(width);
     list.SetCells(cells);
     ++count;
-    if (!import_detail::RunRecord(root, &list, nullptr, progress, helper, count, affected,
+    if (!import_detail::RunRecord(tree, &list, nullptr, progress, helper, count, affected,
                                   failure)) {
       break;
     }
     ReportProgress(progress, count);
   }
-  if (failure.Record == 0 && import_detail::FlushRecords(helper, count, affected, failure)) {
+  if (failure.Record == 0 && import_detail::FlushRecords(tree, helper, count, affected, failure)) {
     const std::string warning = reader.ReplacedValuesWarning();
     if (!warning.empty() && progress) progress(warning);
     import_detail::ReportBlankLines(progress, blankLines);

@@ -6,13 +6,12 @@
 
 #include "convert/conversion_io.h"
 #include "db/lsql_conn_helper.h"
-
-struct _xmlNode;
+#include "templates/template_tree.h"
 
 namespace morvex {
 
 // Reads `source` as CSV (options.Delimiter, Quote, HeaderRow) and runs the
-// template under `root` once per data row. Column i (from 1) is offered as
+// template `tree` once per data row. Column i (from 1) is offered as
 // "source$i" and, with a header row, also as "source$" + MakeXmlName of its
 // header cell (header name first; none when that name is empty) and, after
 // all of those, as "source$" + the header cell as written ("source$Město"
@@ -35,7 +34,7 @@ namespace morvex {
 // then count them, unless a transaction is open, which the session rolls
 // back).
 void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& options,
-                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
-                      const std::vector<std::string>& parameters);
+                      const TTemplateTree& tree, const ProgressSink& progress,
+                      TLSQLConnHelper& helper, const std::vector<std::string>& parameters);
 
 }  // namespace morvex

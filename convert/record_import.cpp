@@ -9,8 +9,6 @@
 #include "text/case_fold.h"
 #include "text/error.h"
 #include "text/nearest_name.h"
-#include "xml/dom.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 
@@ -43,40 +41,37 @@ bool HasSourcePrefix(std::string_view name) {
          SameTextIgnoringCase(name.substr(0, kSourcePrefix.size()), kSourcePrefix);
 }
 
-// Adds the "source$" names that the main statements below `element` (and
+// Adds the "source$" names that the main statements below `parent` (and
 // their `test` conditions) use to `names`, each once; false when a statement
-// element is itself named "source", whose fields such names may mean.
-bool CollectSourceNames(const _xmlNode* element, const TLSQLConnHelper& helper,
+// is itself named "source", whose fields such names may mean.
+bool CollectSourceNames(const TTemplateStatement& parent, const TLSQLConnHelper& helper,
                         std::vector<std::string>& names, std::set<std::string>& folded) {
   const auto add = [&](const std::string& name) {
     if (HasSourcePrefix(name) && folded.insert(FoldCase(name)).second) names.push_back(name);
   };
-  for (const _xmlNode* child = NextChildElement(element, nullptr); child;
-       child = NextChildElement(element, child)) {
-    const TLSQLDataset* dataset = helper.DatasetOf(child);
+  for (const auto& child : parent.Children) {
+    const TLSQLDataset* dataset = helper.DatasetOf(child->Index);
     if (!dataset) continue;
-    if (SameTextIgnoringCase(TagName(child), "source")) return false;
+    if (SameTextIgnoringCase(child->Tag, "source")) return false;
     if (dataset->Phase == TPhase::Main) {
       for (int i = 0; i < dataset->ParamCount(); ++i) add(dataset->ParamName(i));
-      for (const std::string& name : ExtractParameterNames(GetAttributeText(child, "test"))) {
-        add(name);
-      }
+      for (const std::string& name : ExtractParameterNames(child->Test)) add(name);
     }
-    if (!CollectSourceNames(child, helper, names, folded)) return false;
+    if (!CollectSourceNames(*child, helper, names, folded)) return false;
   }
   return true;
 }
 
 }  // namespace
 
-void WarnUnprovidedNames(const _xmlNode* root, const TLSQLConnHelper& helper,
+void WarnUnprovidedNames(const TTemplateTree& tree, const TLSQLConnHelper& helper,
                          const std::function<bool(std::string_view)>& provided,
                          const std::vector<std::string>& known, std::string_view what,
                          const ProgressSink& progress) {
   if (!progress) return;
   std::vector<std::string> names;
   std::set<std::string> folded;
-  if (!CollectSourceNames(root, helper, names, folded)) return;
+  if (!CollectSourceNames(tree.Root(), helper, names, folded)) return;
   for (const std::string& name : names) {
     if (provided(name)) continue;
     std::string line(kWarningPrefix);
@@ -96,38 +91,41 @@ namespace {
 
 // A queued statement's failure, as its own record and element would have
 // failed when run at once.
-TRecordFailure QueuedFailure(const EDbQueuedError& error, const TLSQLConnHelper& helper) {
+TRecordFailure QueuedFailure(const EDbQueuedError& error, const TTemplateTree& tree) {
   const int64_t record = TLSQLConnHelper::QueuedRecord(error.Tag);
-  const _xmlNode* element = helper.QueuedElement(error.Tag);
-  const std::string message = (element ? TagName(element) + ": " : std::string()) + error.what();
+  const size_t statement = TLSQLConnHelper::QueuedStatement(error.Tag);
+  const std::string message =
+      (statement < tree.StatementCount() ? tree.Statement(statement).Tag + ": " : std::string()) +
+      error.what();
   return {record, RecordFailure(record, message.c_str())};
 }
 
 }  // namespace
 
-bool FlushRecords(TLSQLConnHelper& helper, int64_t record, int64_t& rows, TRecordFailure& failure) {
+bool FlushRecords(const TTemplateTree& tree, TLSQLConnHelper& helper, int64_t record, int64_t& rows,
+                  TRecordFailure& failure) {
   try {
     rows += helper.FlushQueue();
     return true;
   } catch (const EDbQueuedError& error) {
-    failure = QueuedFailure(error, helper);
+    failure = QueuedFailure(error, tree);
   } catch (const EMorvexError& error) {
     failure = {record, RecordFailure(record, error.what())};
   }
   return false;
 }
 
-bool RunRecord(_xmlNode* root, const TParameterValues* parameters, const TNameValuePairs* pairs,
-               const ProgressSink& progress, TLSQLConnHelper& helper, int64_t record, int64_t& rows,
-               TRecordFailure& failure) {
+bool RunRecord(const TTemplateTree& tree, const TParameterValues* parameters,
+               const TNameValuePairs* pairs, const ProgressSink& progress, TLSQLConnHelper& helper,
+               int64_t record, int64_t& rows, TRecordFailure& failure) {
   helper.QueueRecord = record;
   bool done = false;
   try {
-    rows += ExecuteTemplate(root, parameters, pairs, false, progress, helper);
-    CloseTemplate(root, false, helper);
-    done = record % kFlushInterval != 0 || FlushRecords(helper, record, rows, failure);
+    rows += ExecuteTemplate(tree.Root(), parameters, pairs, false, progress, helper);
+    CloseTemplate(tree.Root(), false, helper);
+    done = record % kFlushInterval != 0 || FlushRecords(tree, helper, record, rows, failure);
   } catch (const EDbQueuedError& error) {
-    failure = QueuedFailure(error, helper);
+    failure = QueuedFailure(error, tree);
   } catch (const EMorvexError& error) {
     failure = {record, RecordFailure(record, error.what())};
     // A queued statement of an earlier record that failed comes first; any
@@ -135,7 +133,7 @@ bool RunRecord(_xmlNode* root, const TParameterValues* parameters, const TNameVa
     try {
       rows += helper.FlushQueue();
     } catch (const EDbQueuedError& queued) {
-      failure = QueuedFailure(queued, helper);
+      failure = QueuedFailure(queued, tree);
     } catch (const EMorvexError&) {
     }
   }

@@ -18,8 +18,8 @@
 
 #include "convert/conversion_io.h"
 #include "db/lsql_conn_helper.h"
-
-struct _xmlNode;
+#include "db/parameter_entries.h"
+#include "templates/template_tree.h"
 
 namespace morvex {
 
@@ -37,13 +37,13 @@ struct TRecordFailure {
 // The message of a record whose statements failed: "Record #<n>: " + message.
 std::string RecordFailure(int64_t record, const char* message);
 
-// Warns of each "source$" name that the main statements under `root` (or
+// Warns of each "source$" name that the main statements of `tree` (or
 // their `test` conditions) use and that `provided` does not know: it would
 // bind Null for every record. One line per name, "Warning: :source$x
 // matches no <what>", followed by " (did you mean <name>?)" when one of
-// `known` is near, else by ".". Nothing when a statement element is named
-// "source" (its fields go by such names).
-void WarnUnprovidedNames(const _xmlNode* root, const TLSQLConnHelper& helper,
+// `known` is near, else by ".". Nothing when a statement is named "source"
+// (its fields go by such names).
+void WarnUnprovidedNames(const TTemplateTree& tree, const TLSQLConnHelper& helper,
                          const std::function<bool(std::string_view)>& provided,
                          const std::vector<std::string>& known, std::string_view what,
                          const ProgressSink& progress);
@@ -60,20 +60,21 @@ void ReportSummary(const ProgressSink& progress, int64_t records, int64_t rows);
 void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& helper,
                                int64_t records, int64_t rows);
 
-// Runs the template under `root` for record number `record` and closes it;
+// Runs the template `tree` for record number `record` and closes it;
 // statements that only change data are queued where the driver can (see
 // TLSQLConnHelper::QueueRecord), and the queue is waited for every 10000
 // records. Adds the rows affected to `rows`. On a failure returns false with
 // `failure` naming the record it belongs to: an earlier record whose queued
 // statement failed comes before this one.
-bool RunRecord(_xmlNode* root, const TParameterValues* parameters, const TNameValuePairs* pairs,
-               const ProgressSink& progress, TLSQLConnHelper& helper, int64_t record, int64_t& rows,
-               TRecordFailure& failure);
+bool RunRecord(const TTemplateTree& tree, const TParameterValues* parameters,
+               const TNameValuePairs* pairs, const ProgressSink& progress, TLSQLConnHelper& helper,
+               int64_t record, int64_t& rows, TRecordFailure& failure);
 
 // Waits for the queued statements, adding the rows they affected to `rows`;
 // false with `failure` set when one failed (or the wait failed: then it is
-// given to `record`).
-bool FlushRecords(TLSQLConnHelper& helper, int64_t record, int64_t& rows, TRecordFailure& failure);
+// given to `record`). A failed statement is named by its tag in `tree`.
+bool FlushRecords(const TTemplateTree& tree, TLSQLConnHelper& helper, int64_t record, int64_t& rows,
+                  TRecordFailure& failure);
 
 }  // namespace import_detail
 

@@ -11,22 +11,19 @@
 #include "convert/record_import.h"
 #include "convert/record_path.h"
 #include "db/lsql_conn_helper.h"
-
-struct _xmlNode;
+#include "templates/template_tree.h"
 
 namespace morvex {
 
-// Reads `source` as XML in one SAX pass and runs the template under `root`
-// once per record element (see TXMLSaxDBHelper), with the run's
-// `parameters` and the record's pairs. Progress and summary lines as for
-// ImportCsvRecords, after a warning for each "source$" name that no record
-// had once every record was read (WarnUnprovidedNames). A document that is
-// not well-formed raises the reader's
+// Reads `source` as XML in one SAX pass and runs the template `tree` once per record element (see
+// TXMLSaxDBHelper), with the run's `parameters` and the record's pairs. Progress and summary lines
+// as for ImportCsvRecords, after a warning for each "source$" name that no record had once every
+// record was read (WarnUnprovidedNames). A document that is not well-formed raises the reader's
 // message with line and column; a failing record raises "Record #<n>: "
 // followed by the template's message.
 void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
-                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
-                      const std::vector<std::string>& parameters);
+                      const TTemplateTree& tree, const ProgressSink& progress,
+                      TLSQLConnHelper& helper, const std::vector<std::string>& parameters);
 
 // The event sink of the XML import: finds the record elements, gathers each
 // record's values as pairs and runs the template when a record ends.
@@ -45,7 +42,7 @@ void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& opt
 // A record without value elements has no pairs and still runs the template.
 class TXMLSaxDBHelper {
  public:
-  TXMLSaxDBHelper(const TConvertOptions& options, _xmlNode* root,
+  TXMLSaxDBHelper(const TConvertOptions& options, const TTemplateTree& tree,
                   const std::vector<std::string>& parameters, TLSQLConnHelper& helper,
                   const ProgressSink& progress);
 
@@ -74,7 +71,7 @@ class TXMLSaxDBHelper {
   void RunRecord();
   [[noreturn]] void Fail(import_detail::TRecordFailure& failure);
 
-  _xmlNode* root_;
+  const TTemplateTree& tree_;
   TParameterValues parameters_;
   TLSQLConnHelper& helper_;
   const ProgressSink& progress_;

@@ -1,30 +1,21 @@
 // The connection helper: the one object through which query templates and
-// the import reach a database. It creates the datasets of template
-// statements, types and binds their ":name" parameters, replaces element
-// references in `test` conditions, executes statements, and keeps the
-// statement handles that tie template elements to their datasets.
-//
-// References ":element$field" are resolved from the template document: the
-// preceding siblings of the statement's element, nearest first, then its
-// ancestors, nearest first. Binding a parameter looks past a candidate that
-// cannot supply the value; text substitution stops at the first element with
-// the right name and a statement handle. The pseudo-field "rowsaffected"
-// gives the candidate's RowsAffected in both, also when its dataset is not
-// active (a statement that only changes data leaves it inactive).
+// the import reach a database. It creates and executes the datasets of
+// template statements, keeps them by statement number for the session,
+// queues executions while an importer runs a record, and knows the phase
+// that runs now. What a statement's parameters are bound to, and where an
+// ":element$field" reference points, the templates decide
+// (templates/statement_binding.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "db/lsql_dataset.h"
-#include "db/parameter_entries.h"
-
-struct _xmlNode;
 
 namespace morvex {
 
@@ -58,70 +49,39 @@ class TLSQLConnHelper {
   // parameters, does not execute.
   std::unique_ptr<TLSQLDataset> CreateDataset(std::string_view statementText);
 
-  // Gives parameters still of type ftUnknown the type declared for them in
-  // `declarations` (the project's parameters element; nothing happens when
-  // null): the name with "$" turned into "-" names a child element (tried
-  // as written, then upper-cased), whose `kind` attribute is the value type
-  // name (FieldTypeOfClass).
-  void PrepareParameterTypes(TLSQLDataset& dataset, const _xmlNode* declarations);
-
-  // Sets every parameter of `dataset` before an execution, in order:
-  // 1. a project parameter of that name (ignoring case) with a non-empty
-  //    value: that text (type ftString unless typed already);
-  // 2. a name with "$": the first pair of that whole name (ignoring case),
-  //    then the reference element$field resolved from `element`'s position
-  //    (the field's current value and type, or RowsAffected as ftInteger);
-  // 3. anything else, an empty project parameter among them: Null.
-  // `parameters` and `pairs` may be null. The names are looked up once per
-  // parameter list, pair names and element (see TLSQLDataset::BindPlan).
-  void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
-                      const _xmlNode* element, const TNameValuePairs* pairs);
-
-  // In `text`, replaces ":" + each name of `names` holding a "$" (letter
-  // case ignored) by the referenced field's text with trailing blanks
-  // removed, or by RowsAffected for "rowsaffected", through `replace`; an
-  // unresolved name is left in the text.
-  void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                            const _xmlNode* element, TReplaceReference replace = ReplaceReference);
-
   // Executes `dataset` once; it is active afterwards when the statement
   // returned rows. Returns the rows affected, 0 when the count is unknown.
   int32_t ExecuteDataset(TLSQLDataset& dataset);
 
-  // Queues the execution of `element`'s dataset instead (TLSQLDataset::
-  // TryQueue) while an importer runs a record (QueueRecord) and the dataset
-  // is Queueable; true when queued.
-  bool QueueDataset(TLSQLDataset& dataset, const _xmlNode* element);
+  // Queues the execution of the dataset of statement number `statement`
+  // instead (TLSQLDataset::TryQueue) while an importer runs a record
+  // (QueueRecord) and the dataset is Queueable; true when queued.
+  bool QueueDataset(TLSQLDataset& dataset, size_t statement);
 
   // The record an importer runs the template for, 0 when none: executions
-  // are queued only then, tagged with the record and the element.
+  // are queued only then, tagged with the record and the statement number.
   int64_t QueueRecord = 0;
   // Waits for the queued executions (TDbConnection::Flush); the rows they
   // affected. Raises EDbQueuedError for one that failed.
   int64_t FlushQueue();
-  // The record and the element of a queued execution's tag.
+  // The record and the statement number of a queued execution's tag.
   static int64_t QueuedRecord(uint64_t tag);
-  const _xmlNode* QueuedElement(uint64_t tag) const;
+  static size_t QueuedStatement(uint64_t tag);
 
-  // Statement handles. The helper owns the dataset of each template element
-  // and hands out a handle number, written into the element's `morvex-qptr`
-  // attribute for the user's eye only: lookups go by the element itself, so
-  // a `morvex-qptr` that the user wrote never counts as a handle.
-  //
-  // Attaches `dataset` to `element` (replacing an earlier one), sets the
-  // attribute, and returns the dataset.
-  TLSQLDataset& AttachDataset(_xmlNode* element, std::unique_ptr<TLSQLDataset> dataset);
-  // The dataset attached to `element`, or nullptr when it has no handle.
-  TLSQLDataset* DatasetOf(const _xmlNode* element) const;
-  // Frees the dataset of `element` (its handle is gone afterwards).
-  void FreeDataset(const _xmlNode* element);
+  // The datasets of the session, by statement number (TTemplateStatement::
+  // Index). Attaches `dataset` to statement `statement` (replacing an
+  // earlier one) and returns it.
+  TLSQLDataset& AttachDataset(size_t statement, std::unique_ptr<TLSQLDataset> dataset);
+  // The dataset of statement `statement`, or nullptr when it has none (the
+  // preparation stopped before it, or it was freed).
+  TLSQLDataset* DatasetOf(size_t statement) const;
+  // Frees the dataset of statement `statement`.
+  void FreeDataset(size_t statement);
   // Frees every dataset; the connection stays open.
   void FreeAllDatasets();
 
  private:
-  std::unordered_map<const _xmlNode*, std::unique_ptr<TLSQLDataset>> datasets_;
-  int nextHandle_ = 1;
-  std::vector<const _xmlNode*> queuedElements_;  // indexed by the tags' low bits
+  std::vector<std::unique_ptr<TLSQLDataset>> datasets_;
 };
 
 }  // namespace morvex

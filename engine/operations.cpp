@@ -13,6 +13,7 @@
 #include "scripting/script_host.h"
 #include "templates/template_session.h"
 #include "text/error.h"
+#include "xml/dom.h"
 
 namespace morvex::operations {
 
@@ -75,8 +76,8 @@ void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
                       TStream& output, const _xmlNode* parametersElement,
                       const TParameterList& parameters, _xmlNode* templateRoot) {
   ::morvex::RunQueryTemplate(source.Location, query.OneTransaction, WriterOptions(transform),
-                             DetailSink(progress), output, parametersElement, parameters.Entries(),
-                             templateRoot);
+                             DetailSink(progress), output, ElementView(parametersElement),
+                             parameters.Entries(), ElementView(templateRoot));
 }
 
 void RunImportSession(const TXSourceInfo& destination, const TLSQLInfo& query,
@@ -89,12 +90,13 @@ void RunImportSession(const TXSourceInfo& destination, const TLSQLInfo& query,
   const std::vector<std::string>& entries = parameters.Entries();
   const bool csv = transform.Kind == tkCsv;
   ::morvex::RunImportSession(destination.Location, query.OneTransaction, WriterOptions(transform),
-                             sink, parametersElement, entries, templateRoot,
-                             [&](TLSQLConnHelper& helper, _xmlNode* root) {
+                             sink, ElementView(parametersElement), entries,
+                             ElementView(templateRoot),
+                             [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
                                if (csv) {
-                                 ImportCsvRecords(source, options, root, sink, helper, entries);
+                                 ImportCsvRecords(source, options, tree, sink, helper, entries);
                                } else {
-                                 ImportXmlRecords(source, options, root, sink, helper, entries);
+                                 ImportXmlRecords(source, options, tree, sink, helper, entries);
                                }
                              });
 }

@@ -379,7 +379,8 @@ void TProjectCheck::CheckTemplateReferences(_xmlNode* script, const TScriptSteps
     names.SourceLabel = steps.Source.Location;
   }
   _xmlNode* element = FirstChildElement(script, "lsql");
-  for (const std::string& problem : TemplateReferenceProblems(root, parameters_, names)) {
+  for (const std::string& problem :
+       TemplateReferenceProblems(ElementView(root), parameters_, names)) {
     Add(element, "<lsql> " + problem);
   }
 }
