@@ -176,28 +176,28 @@ void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
   }
 }
 
-void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                          const TTemplateStatement& statement, const TLSQLConnHelper& helper,
-                          TReplaceReference replace) {
-  for (const std::string& name : names) {
-    const size_t dollar = name.find('$');
-    if (dollar == std::string::npos) continue;
-    const TReference reference = SplitReference(name, dollar);
-    const TLSQLDataset* source = nullptr;
-    VisitReferenceCandidates(statement, [&](const TTemplateStatement& candidate) {
-      if (!SameTextIgnoringCase(candidate.Tag, reference.Element)) return false;
-      source = helper.DatasetOf(candidate.Index);
-      return source != nullptr;
-    });
-    if (!source) continue;
-    const int field = source->Active() ? source->FindField(reference.Field) : -1;
-    if (field >= 0) {
-      const std::string value = source->IsNull(field) ? std::string() : source->AsText(field);
-      replace(text, name, TrimTrailingBlanks(value));
-    } else if (SameTextIgnoringCase(reference.Field, kRowsAffectedField)) {
-      replace(text, name, std::to_string(source->RowsAffected));
-    }
+std::optional<std::string> ResolveReference(std::string_view name,
+                                            const TTemplateStatement& statement,
+                                            const TLSQLConnHelper& helper) {
+  const size_t dollar = name.find('$');
+  if (dollar == std::string_view::npos) return std::nullopt;
+  const TReference reference = SplitReference(name, dollar);
+  const TLSQLDataset* source = nullptr;
+  VisitReferenceCandidates(statement, [&](const TTemplateStatement& candidate) {
+    if (!SameTextIgnoringCase(candidate.Tag, reference.Element)) return false;
+    source = helper.DatasetOf(candidate.Index);
+    return source != nullptr;
+  });
+  if (!source) return std::nullopt;
+  const int field = source->Active() ? source->FindField(reference.Field) : -1;
+  if (field >= 0) {
+    if (source->IsNull(field)) return std::string();
+    return std::string(TrimTrailingBlanks(source->AsText(field)));
   }
+  if (SameTextIgnoringCase(reference.Field, kRowsAffectedField)) {
+    return std::to_string(source->RowsAffected);
+  }
+  return std::nullopt;
 }
 
 }  // namespace morvex

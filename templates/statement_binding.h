@@ -8,7 +8,9 @@
 // statement that only changes data leaves it inactive).
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/lsql_conn_helper.h"
@@ -39,12 +41,13 @@ void BindParameters(TLSQLDataset& dataset, const TParameterValues* parameters,
                     const TTemplateStatement& statement, const TNameValuePairs* pairs,
                     const TLSQLConnHelper& helper);
 
-// In `text`, replaces ":" + each name of `names` holding a "$" (letter case
-// ignored) by the referenced field's text with trailing blanks removed, or by
-// RowsAffected for "rowsaffected", through `replace`; an unresolved name is
-// left in the text.
-void SubstituteReferences(std::string& text, const std::vector<std::string>& names,
-                          const TTemplateStatement& statement, const TLSQLConnHelper& helper,
-                          TReplaceReference replace = ReplaceReference);
+// The text of the reference `name` ("element$field", letter case ignored)
+// from `statement`'s place: the field's text with trailing blanks removed
+// (empty for Null), or RowsAffected for "rowsaffected"; nothing for a name
+// without "$", or when the first statement of that name with a dataset has
+// no such field.
+std::optional<std::string> ResolveReference(std::string_view name,
+                                            const TTemplateStatement& statement,
+                                            const TLSQLConnHelper& helper);
 
 }  // namespace morvex

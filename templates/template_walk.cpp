@@ -1,6 +1,7 @@
 #include "templates/template_walk.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "db/driver.h"
@@ -211,61 +212,26 @@ namespace {
 std::string SubstituteTest(std::string_view text, const TTemplateStatement& statement,
                            const TParameterValues* parameters, const TLSQLConnHelper& helper,
                            const TNameValuePairs* pairs) {
-  std::string condition(text);
-  const std::vector<std::string> names = ExtractParameterNames(text);
-
-  // Longest first, so that a name is replaced before a shorter one that is
-  // its prefix.
-  std::vector<std::string> remaining;
-  remaining.reserve(names.size());
-  for (auto name = names.rbegin(); name != names.rend(); ++name) {
-    const int slot = parameters ? parameters->Find(*name) : TParameterValues::kNoSlot;
-    if (slot == TParameterValues::kNoSlot) {
-      remaining.push_back(*name);
-    } else if (parameters->IsColumn(slot)) {
-      ReplaceByLiteral(condition, *name, parameters->Value(slot));
-    } else {
-      // A run parameter is the user's own text, part of the condition as the
-      // project is.
-      ReplaceReference(condition, *name, parameters->Value(slot));
-    }
-  }
-
-  if (!remaining.empty() && pairs) {
-    std::vector<std::string> unpaired;
-    for (const std::string& name : remaining) {
-      const std::pair<std::string, std::string>* found = nullptr;
-      for (const auto& pair : *pairs) {
-        if (SameTextIgnoringCase(pair.first, name)) {
-          found = &pair;
-          break;
+  return ReplaceParameterReferences(
+      text, [&](const std::string& name) -> std::optional<TReferenceText> {
+        const int slot = parameters ? parameters->Find(name) : TParameterValues::kNoSlot;
+        if (slot != TParameterValues::kNoSlot) {
+          // A run parameter is the user's own text, part of the condition as
+          // the project is; a column of the record is a value.
+          if (parameters->IsColumn(slot)) return ConditionLiteral(parameters->Value(slot));
+          const std::string value(parameters->Value(slot));
+          return TReferenceText{value, value};
         }
-      }
-      if (!found) {
-        unpaired.push_back(name);
-        continue;
-      }
-      std::string value;
-      value.reserve(found->second.size());
-      const std::string& raw = found->second;
-      for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
-          value.push_back(' ');
-          ++i;
-        } else {
-          value.push_back(raw[i]);
+        if (pairs) {
+          for (const auto& [pairName, value] : *pairs) {
+            if (SameTextIgnoringCase(pairName, name)) return ConditionLiteral(CrLfToBlank(value));
+          }
         }
-      }
-      ReplaceByLiteral(condition, name, value);
-    }
-    remaining = std::move(unpaired);
-  }
-
-  if (!remaining.empty()) {
-    SubstituteReferences(condition, remaining, statement, helper, ReplaceByLiteral);
-  }
-  for (const std::string& name : remaining) ReplaceReference(condition, name, "");
-  return condition;
+        if (const std::optional<std::string> value = ResolveReference(name, statement, helper)) {
+          return ConditionLiteral(*value);
+        }
+        return TReferenceText{};  // what matches nothing is removed
+      });
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <libxml/tree.h>
 
 #include "db/lsql_conn_helper.h"
+#include "templates/parameter_names.h"
 #include "tests/support/template_document.h"
 #include "tests/support/test_database.h"
 #include "text/error.h"
@@ -49,6 +50,18 @@ class HelperTest : public testing::TDatabaseTest {
   // template preparation does.
   TLSQLDataset& Attach(const std::string& path, const std::string& statement) {
     return helper_->AttachDataset(Element(path).Index, helper_->CreateDataset(Sql(statement)));
+  }
+
+  // Replaces each reference in `text` that resolves from `statement` by its
+  // text (ResolveReference); the others stay as written.
+  void SubstituteReferences(std::string& text, const TTemplateStatement& statement) {
+    text = ReplaceParameterReferences(text, [&](const std::string& name) {
+      std::optional<TReferenceText> replacement;
+      if (const auto value = ResolveReference(name, statement, *helper_)) {
+        replacement = TReferenceText{*value, *value};
+      }
+      return replacement;
+    });
   }
 
   std::unique_ptr<TLSQLConnHelper> helper_;
@@ -164,13 +177,13 @@ TEST_P(HelperTest, BindingSearchesSiblingsThenAncestorsPastUnfitCandidates) {
   // Text substitution stops at the first element named a with a handle (the
   // inactive A): no field there, so the reference stays; its row count works.
   std::string text = ":a$c|:a$b|:a$rowsaffected|:after$z";
-  SubstituteReferences(text, {"a$c", "a$b", "a$rowsaffected", "after$z"}, Element("a/s"), *helper_);
+  SubstituteReferences(text, Element("a/s"));
   EXPECT_EQ(text, ":a$c|:a$b|2|:after$z");
 
   // Without the A in the way the sibling answers first, then nothing further.
   helper_->FreeDataset(Element("a/A").Index);
   text = ":a$c|:a$b";
-  SubstituteReferences(text, {"a$c", "a$b"}, Element("a/s"), *helper_);
+  SubstituteReferences(text, Element("a/s"));
   EXPECT_EQ(text, "sibling|:a$b");
 }
 
