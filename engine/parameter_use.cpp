@@ -9,6 +9,7 @@
 #include "engine/project_defs.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "templates/parameter_names.h"
 #include "text/nearest_name.h"
 #include "xml/dom.h"
@@ -97,7 +98,7 @@ void UseQuery(TUsedNames& used, _xmlNode* element, const TStepContext& context) 
 }
 
 void UseTransform(TUsedNames& used, _xmlNode* element, const TStepContext& context) {
-  const uint8_t kind = TransformKindOf(GetAttributeText(element, "kind"));
+  const TTransformKind kind = TransformKindOf(GetAttributeText(element, "kind"));
   if (IsScriptKind(kind)) {
     used.Every = true;  // MORVEX.ParamValues reads any name
     return;
@@ -125,7 +126,8 @@ void UseTransform(TUsedNames& used, _xmlNode* element, const TStepContext& conte
 bool WritesParameterList(_xmlNode* script, _xmlNode* transform) {
   const _xmlNode* source = FirstChildElement(script, "source");
   return source && SourceKindOf(GetAttributeText(source, "kind")) == skOledb &&
-         TransformKindOf(GetAttributeText(transform, "kind")) != tkCsv &&
+         TransformKindRow(TransformKindOf(GetAttributeText(transform, "kind"))).QueryWrites ==
+             TQueryOutputKind::DatasetXml &&
          GetAttributeBool(transform, "include-params", true);
 }
 

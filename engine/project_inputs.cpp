@@ -9,6 +9,7 @@
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
@@ -34,8 +35,8 @@ class TInputList {
  public:
   explicit TInputList(const std::string& baseDirectory) : baseDirectory_(baseDirectory) {}
 
-  void Add(const std::string& path, const char* role) {
-    if (!path.empty()) inputs_.push_back({path, role});
+  void Add(const std::string& path, std::string_view role) {
+    if (!path.empty()) inputs_.push_back({path, std::string(role)});
   }
 
   void AddDatabase(const TXSourceInfo& endpoint) {
@@ -61,17 +62,15 @@ void AddScriptInputs(_xmlNode* script, const TStepContext& context, TInputList& 
     inputs.Add(steps.QueryLabel, "a query file");
   }
   if (Resolves(ResolveTransform, script, steps, context)) {
-    const TXTransformInfo& transform = steps.Transform;
-    if (transform.Kind == tkXslt) {
-      inputs.Add(transform.Content, "a stylesheet");
-    } else if (transform.Kind == tkScript || transform.Kind == tkZqScript) {
-      inputs.Add(transform.Content, "a script file");
-    } else if (transform.Kind == tkXPath || transform.Kind == tkJPath) {
+    const TTransformKindRow& row = TransformKindRow(steps.Transform.Kind);
+    if (NamesContentFile(row.Kind)) {
+      inputs.Add(steps.Transform.Content, row.ContentFile);
+    } else if (row.Content == TContentRule::Expressions) {
       // The resolver keeps the expressions, not the file they came from.
       _xmlNode* element = FirstChildElement(script, "transform");
       const std::string path = ResolveProjectFile(TrimText(ElementText(element)), context);
       if (CDataSections(element).empty() && FileExists(path)) {
-        inputs.Add(path, "an expression file");
+        inputs.Add(path, row.ContentFile);
       }
     }
   }

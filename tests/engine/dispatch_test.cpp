@@ -14,7 +14,7 @@ namespace {
 // database, a file or a stream.
 class DispatchTest : public ::testing::Test {
  protected:
-  std::string Dispatch(uint8_t sourceKind, bool withQuery, uint8_t transformKind,
+  std::string Dispatch(uint8_t sourceKind, bool withQuery, TTransformKind transformKind,
                        uint8_t destinationKind) {
     TScriptSteps steps;
     steps.Source.Kind = sourceKind;
@@ -50,14 +50,15 @@ constexpr const char* kNotSupported =
 TEST_F(DispatchTest, DatabaseSourceWithQuery) {
   EXPECT_EQ(Dispatch(skOledb, true, tkNone, skFile),
             "Transformation must be specified in this context!");
-  for (uint8_t kind : {tkXml, tkXslt, tkXsltInline, tkCsv, tkXPath, tkJson}) {
-    EXPECT_EQ(Dispatch(skOledb, true, kind, skNone), "Destination must be specified!") << int(kind);
+  for (TTransformKind kind : {tkXml, tkXslt, tkXsltInline, tkCsv, tkXPath, tkJson}) {
+    EXPECT_EQ(Dispatch(skOledb, true, kind, skNone), "Destination must be specified!")
+        << static_cast<int>(kind);
     EXPECT_EQ(Dispatch(skOledb, true, kind, skOledb),
               "Database like destination is not allowed in this context!")
-        << int(kind);
+        << static_cast<int>(kind);
   }
-  for (uint8_t kind : {tkJsonXml, tkJsonCsv, tkJPath}) {
-    EXPECT_EQ(Dispatch(skOledb, true, kind, skFile), kNotSupported) << int(kind);
+  for (TTransformKind kind : {tkJsonXml, tkJsonCsv, tkJPath}) {
+    EXPECT_EQ(Dispatch(skOledb, true, kind, skFile), kNotSupported) << static_cast<int>(kind);
   }
   // The stream destination is not created for a rejected script.
   Dispatch(skOledb, true, tkJPath, skStream);
@@ -65,28 +66,30 @@ TEST_F(DispatchTest, DatabaseSourceWithQuery) {
 }
 
 TEST_F(DispatchTest, DatabaseSourceWithoutQuery) {
-  for (uint8_t kind : {tkNone, tkXml, tkXslt, tkCsv, tkXPath, tkJson, tkJsonXml, tkJPath}) {
-    EXPECT_EQ(Dispatch(skOledb, false, kind, skFile), kNotSupported) << int(kind);
+  for (TTransformKind kind : {tkNone, tkXml, tkXslt, tkCsv, tkXPath, tkJson, tkJsonXml, tkJPath}) {
+    EXPECT_EQ(Dispatch(skOledb, false, kind, skFile), kNotSupported) << static_cast<int>(kind);
   }
 }
 
 TEST_F(DispatchTest, FileSourceChecks) {
-  for (uint8_t kind : {tkNone, tkXml, tkXslt, tkCsv, tkXPath, tkJson, tkJsonCsv, tkJPath}) {
-    EXPECT_EQ(Dispatch(skFile, false, kind, skNone), "Destination must be specified!") << int(kind);
+  for (TTransformKind kind : {tkNone, tkXml, tkXslt, tkCsv, tkXPath, tkJson, tkJsonCsv, tkJPath}) {
+    EXPECT_EQ(Dispatch(skFile, false, kind, skNone), "Destination must be specified!")
+        << static_cast<int>(kind);
     EXPECT_EQ(Dispatch(skFile, false, kind, skOledb),
               "Database destination requires sql script specification in this context!")
-        << int(kind);
+        << static_cast<int>(kind);
   }
-  for (uint8_t kind : {tkNone, tkXslt, tkXsltInline, tkXPath, tkJsonXml, tkJsonCsv, tkJPath}) {
+  for (TTransformKind kind :
+       {tkNone, tkXslt, tkXsltInline, tkXPath, tkJsonXml, tkJsonCsv, tkJPath}) {
     EXPECT_EQ(Dispatch(skFile, true, kind, skOledb),
               "Database like destination is not allowed in this context!")
-        << int(kind);
+        << static_cast<int>(kind);
   }
   EXPECT_EQ(Dispatch(skFile, true, tkJson, skOledb),
             "Import from JSON format is not currently supported!");
 }
 
-TEST_F(DispatchTest, MissingOperationsFailWithTheirStepPrefix) {
+TEST_F(DispatchTest, FailedOperationsCarryTheirStepPrefix) {
   EXPECT_EQ(Dispatch(skFile, false, tkXml, skFile).rfind("CSV to XML transformation error: ", 0),
             0u);
   EXPECT_EQ(
