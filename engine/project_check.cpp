@@ -27,6 +27,7 @@
 #include "engine/template_references.h"
 #include "engine/transform_kinds.h"
 #include "scripting/script_engine.h"
+#include "scripting/script_host.h"
 #include "templates/condition.h"
 #include "templates/expr_error.h"
 #include "templates/parameter_names.h"
@@ -92,9 +93,7 @@ std::string WithSuggestion(std::string message, const std::string& name, const T
 // A script language this program runs; a "gui" suffix selects the windowed
 // variant of the same engine.
 bool IsScriptLanguage(std::string_view keyword) {
-  std::string language = AsciiLower(keyword);
-  if (language.size() > 3 && language.ends_with("gui")) language.resize(language.size() - 3);
-  return FindScriptLanguage(language) != nullptr;
+  return FindScriptLanguage(ScriptLanguageOf(keyword)) != nullptr;
 }
 
 // The line of a load failure ("... [line: 5, col: 3] reason"); 0 when the

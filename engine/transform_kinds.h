@@ -39,8 +39,8 @@ enum class TLabelRule : uint8_t {
   FileOrLanguage,  // the file's path, else the language, else Label
 };
 
-// The data a kind reads or writes; documents the row, and the dispatcher
-// reads `Input` to decide whether query output (dataset XML) can feed it.
+// The data a kind reads and writes. Query output is dataset XML, so a kind
+// whose input is JSON refuses a query step (its QueryUse is Refused).
 enum class TDataFormat : uint8_t { None, Xml, Csv, Json, Text, Any };
 
 // What a query template on a database source does for the kind.

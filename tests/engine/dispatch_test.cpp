@@ -21,14 +21,22 @@ class DispatchTest : public ::testing::Test {
     TScriptSteps steps;
     steps.Source.Kind = sourceKind;
     steps.Source.Location = sourceKind == skOledb ? "Provider=SQLite;Data Source=x" : "in.xml";
-    if (withQuery) {
-      steps.Query.Kind = qkInline;
-      steps.Query.QueryText = "<lsql><q>select 1</q></lsql>";
-      steps.QueryDocument = ParseQueryDocument(steps.Query);
-    }
+    if (withQuery) SetQuery(steps, "<q>select 1</q>");
     steps.Transform.Kind = transformKind;
     steps.Destination.Kind = destinationKind;
     steps.Destination.Location = destinationKind == skStream ? "out" : "";
+    return Outcome(steps);
+  }
+
+  // An inline query template of `statements`.
+  static void SetQuery(TScriptSteps& steps, const std::string& statements) {
+    steps.Query.Kind = qkInline;
+    steps.Query.QueryText = "<lsql>" + statements + "</lsql>";
+    steps.QueryDocument = ParseQueryDocument(steps.Query);
+  }
+
+  // Dispatches `steps`: "ran", or the message of the error raised.
+  std::string Outcome(TScriptSteps& steps) {
     const TDispatchContext context{nullptr, parameters_, transformParameters_,
                                    texts_,  streams_,    output_};
     try {
@@ -136,22 +144,11 @@ class DispatchRunTest : public DispatchTest {
       steps.Source.Location = source;
       steps.Source.Stream = streams_.FindStream(source);
     }
-    if (!query.empty()) {
-      steps.Query.Kind = qkInline;
-      steps.Query.QueryText = "<lsql>" + query + "</lsql>";
-      steps.QueryDocument = ParseQueryDocument(steps.Query);
-    }
+    if (!query.empty()) SetQuery(steps, query);
     steps.Transform.Kind = kind;
     steps.Destination.Kind = destinationKind;
     steps.Destination.Location = destinationKind == skOledb ? connection_ : destination;
-    const TDispatchContext context{nullptr, parameters_, transformParameters_,
-                                   texts_,  streams_,    output_};
-    try {
-      DispatchScript(steps, context);
-      return "ran";
-    } catch (const EMorvexError& error) {
-      return error.what();
-    }
+    return Outcome(steps);
   }
 
   void Fill(const std::string& name, const std::string& text) {

@@ -85,6 +85,8 @@ TEST(TransformKindsTest, RowsAnswerWhatCodeRangesUsedTo) {
     EXPECT_EQ(IsScriptKind(kind), code >= 7 && code <= 10) << code;
     EXPECT_EQ(row.UsesParameters, code == 2 || code == 3 || (code >= 7 && code <= 10)) << code;
     EXPECT_EQ(row.QueryUse == TQueryUse::Refused, code >= 11) << code;
+    // Query output is dataset XML: a kind that reads JSON cannot take it.
+    EXPECT_EQ(row.QueryUse == TQueryUse::Refused, row.Input == TDataFormat::Json) << code;
     EXPECT_EQ(row.QueryUse == TQueryUse::ResultIsOutput, code == 1 || code == 4) << code;
     EXPECT_EQ(row.QueryWrites, code == 0   ? TQueryOutputKind::None
                                : code == 4 ? TQueryOutputKind::Csv
