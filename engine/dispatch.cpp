@@ -146,8 +146,8 @@ void CheckFileOrStreamCombination(const TScriptSteps& steps) {
   }
 }
 
-// C: file or stream source. A database destination is an import: the kind's
-// input records, one template run each, with the session's own messages.
+// C: file or stream source. A database destination is an import (the row's
+// Import), whose failures are the session's own messages.
 void DispatchFileOrStream(TScriptSteps& steps, const TDispatchContext& context) {
   const TTransformKindRow& row = TransformKindRow(steps.Transform.Kind);
   PrepareDestinationStream(steps.Destination, context.Streams);

@@ -75,8 +75,9 @@ struct TTransformKindRow {
   std::string_view ErrorPrefix;  // put before the message of a failed Run
   operations::TOperation Run;    // a file or stream source, or query output
   // A database destination with a query template: the import the kind
-  // selects (the records of its input format, one template run each), or
-  // null with the message that refuses it (empty: the common refusal).
+  // selects (the records of the format its keyword names: xml imports XML
+  // records, csv CSV records; one template run each), or null with the
+  // message that refuses it (empty: the common refusal).
   operations::TOperation Import;
   std::string_view ImportRefusal;
 };
