@@ -41,7 +41,7 @@ enum class TLabelRule : uint8_t {
 
 // The data a kind reads and writes. Query output is dataset XML, so a kind
 // whose input is JSON refuses a query step (its QueryUse is Refused).
-enum class TDataFormat : uint8_t { None, Xml, Csv, Json, Text, Any };
+enum class TDataFormat : uint8_t { Xml, Csv, Json, Any };
 
 // What a query template on a database source does for the kind.
 enum class TQueryUse : uint8_t {
