@@ -208,8 +208,8 @@ void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context)
     queryOutput = std::make_unique<TMemoryStream>();
   }
   operations::RunQueryTemplate(steps.Source, steps.Query, steps.Transform, context.OnOutput,
-                               *queryOutput, context.ParametersElement, context.Parameters,
-                               DocumentElement(steps.QueryDocument.get()));
+                               *queryOutput, context.Project, context.Parameters,
+                               steps.QueryDocument);
   // An output file is only closed: a FIFO or device cannot be rewound.
   if (outputFile) {
     outputFile->Close();
@@ -287,8 +287,7 @@ void DispatchFileOrStream(TScriptSteps& steps, const TDispatchContext& context) 
   std::string message;
   const auto import = [&] {
     operations::RunImportSession(destination, steps.Query, transform, context.OnOutput,
-                                 context.ParametersElement, context.Parameters,
-                                 DocumentElement(steps.QueryDocument.get()), source);
+                                 context.Project, context.Parameters, steps.QueryDocument, source);
   };
   switch (transform.Kind) {
     case tkNone:

@@ -8,10 +8,12 @@
 #include "convert/xml_to_csv.h"
 #include "convert/xml_to_json.h"
 #include "engine/parameters.h"
+#include "engine/project_loader.h"
 #include "scripting/interpreter_bridge.h"
 #include "scripting/script_host.h"
 #include "templates/template_session.h"
 #include "text/error.h"
+#include "xml/xml_nodes.h"
 
 namespace morvex::operations {
 
@@ -67,28 +69,44 @@ TConvertOptions ConvertOptions(const TXTransformInfo& transform) {
           transform.Namespaces, transform.FlatText,  transform.Indent};
 }
 
+// What the template layer builds a query template from: the root of the
+// script's query document, and the project's `parameters` element for the
+// declared parameter types. The one place where the engine's records are
+// handed over as document nodes.
+struct TTemplateInput {
+  _xmlNode* Root;
+  const _xmlNode* Declarations;
+};
+
+TTemplateInput TemplateInput(const TProject& project, const TXmlDocument& queryDocument) {
+  return {DocumentElement(queryDocument.get()),
+          FirstChildElement(DocumentElement(project.Document.get()), "parameters")};
+}
+
 }  // namespace
 
 void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
                       const TXTransformInfo& transform, const TOutputCallback& progress,
-                      TStream& output, const _xmlNode* parametersElement,
-                      const TParameterList& parameters, _xmlNode* templateRoot) {
+                      TStream& output, const TProject& project, const TParameterList& parameters,
+                      const TXmlDocument& queryDocument) {
+  const TTemplateInput input = TemplateInput(project, queryDocument);
   ::morvex::RunQueryTemplate(source.Location, query.OneTransaction, WriterOptions(transform),
-                             DetailSink(progress), output, parametersElement, parameters.Entries(),
-                             templateRoot);
+                             DetailSink(progress), output, input.Declarations, parameters.Entries(),
+                             input.Root);
 }
 
 void RunImportSession(const TXSourceInfo& destination, const TLSQLInfo& query,
                       const TXTransformInfo& transform, const TOutputCallback& progress,
-                      const _xmlNode* parametersElement, const TParameterList& parameters,
-                      _xmlNode* templateRoot, const TXSourceInfo& input) {
+                      const TProject& project, const TParameterList& parameters,
+                      const TXmlDocument& queryDocument, const TXSourceInfo& input) {
+  const TTemplateInput templateInput = TemplateInput(project, queryDocument);
   const TConvertEndpoint source = Endpoint(input);
   const TConvertOptions options = ConvertOptions(transform);
   const ProgressSink sink = DetailSink(progress);
   const std::vector<std::string>& entries = parameters.Entries();
   const bool csv = transform.Kind == tkCsv;
   ::morvex::RunImportSession(destination.Location, query.OneTransaction, WriterOptions(transform),
-                             sink, parametersElement, entries, templateRoot,
+                             sink, templateInput.Declarations, entries, templateInput.Root,
                              [&](TLSQLConnHelper& helper, _xmlNode* root) {
                                if (csv) {
                                  ImportCsvRecords(source, options, root, sink, helper, entries);

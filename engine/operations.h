@@ -16,30 +16,32 @@
 
 #include "engine/project_defs.h"
 #include "engine/run_callbacks.h"
-
-struct _xmlNode;
+#include "xml/xml_document.h"
 
 namespace morvex {
 
 class TParameterList;
 class TStream;
+struct TProject;
 
 namespace operations {
 
 // Runs a query template against the source's database and writes its
 // results to `output` (dataset XML, or CSV for the csv kinds; nothing more
-// than the statements' counts without a transformation).
+// than the statements' counts without a transformation). The template is
+// built from `queryDocument`, its parameter types from the project's
+// declarations.
 void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
                       const TXTransformInfo& transform, const TOutputCallback& progress,
-                      TStream& output, const _xmlNode* parametersElement,
-                      const TParameterList& parameters, _xmlNode* templateRoot);
+                      TStream& output, const TProject& project, const TParameterList& parameters,
+                      const TXmlDocument& queryDocument);
 
 // Imports the XML or CSV records of `input` into the destination's database,
 // running the template once per record.
 void RunImportSession(const TXSourceInfo& destination, const TLSQLInfo& query,
                       const TXTransformInfo& transform, const TOutputCallback& progress,
-                      const _xmlNode* parametersElement, const TParameterList& parameters,
-                      _xmlNode* templateRoot, const TXSourceInfo& input);
+                      const TProject& project, const TParameterList& parameters,
+                      const TXmlDocument& queryDocument, const TXSourceInfo& input);
 
 bool CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
               const TXTransformInfo& transform, const TOutputCallback& progress,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/parameters.h"
+#include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "text/error.h"
@@ -27,8 +28,8 @@ class DispatchTest : public ::testing::Test {
     steps.Transform.Kind = transformKind;
     steps.Destination.Kind = destinationKind;
     steps.Destination.Location = destinationKind == skStream ? "out" : "";
-    const TDispatchContext context{nullptr, parameters_, transformParameters_,
-                                   texts_,  streams_,    output_};
+    const TDispatchContext context{project_, parameters_, transformParameters_,
+                                   texts_,   streams_,    output_};
     try {
       DispatchScript(steps, context);
       return "ran";
@@ -37,6 +38,7 @@ class DispatchTest : public ::testing::Test {
     }
   }
 
+  TProject project_;
   TParameterList parameters_;
   TTransformParameters transformParameters_;
   std::vector<std::string> texts_;

@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/project_loader.h"
 #include "tests/support/temp_dir.h"
-#include "xml/xml_document.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 namespace {
@@ -16,9 +15,9 @@ using Lines = std::vector<std::string>;
 
 // The warnings for `parameters` on the project `body`, files taken from `dir`.
 Lines Warnings(const TTempDir& dir, const std::string& body, const Lines& parameters) {
-  const TXmlDocument project = LoadXmlText("<?xml version=\"1.0\"?><morvex>" + body + "</morvex>");
-  return UnusedParameterWarnings(parameters, DocumentElement(project.get()), dir.File(""),
-                                 dir.File("p.morvex"));
+  TProject project = LoadProject("<?xml version=\"1.0\"?><morvex>" + body + "</morvex>", "");
+  project.Path = dir.File("p.morvex");
+  return UnusedParameterWarnings(parameters, project, dir.File(""));
 }
 
 std::string Unused(const std::string& name, const std::string& suggestion = "") {
