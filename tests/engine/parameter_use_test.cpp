@@ -59,6 +59,32 @@ TEST(UnusedParameterWarnings, NamesWhatNothingUsesOnceWithTheNearestUsedName) {
             (Lines{Unused("date", "day"), Unused("citi", "city"), Unused("local"), Unused("x")}));
 }
 
+// An inline query template uses the names of its statements and conditions
+// at every depth, however its text is written.
+TEST(UnusedParameterWarnings, InlineTemplatesAtEveryDepth) {
+  TTempDir dir;
+  const std::string head =
+      "<script><source kind=\"oledb\"><connection-string>Data Source=x.db</connection-string>"
+      "</source><lsql kind=\"inline\">";
+  const std::string tail = "</lsql><transform kind=\"csv\"/></script>";
+  const struct {
+    const char* lsql;
+    Lines unused;
+  } cases[] = {
+      {"<a test=\":used &gt; 0\"><b><c>select :deep</c></b></a>", {"other"}},
+      {"<a><![CDATA[select :used, ]]>:deep</a>", {"other"}},
+      {"<a>select 1<b test=\":deep = 1\">select :used</b></a>", {"other"}},
+      {"<p:a xmlns:p=\"urn:p\">select :used<p:b>select :deep</p:b></p:a>", {"other"}},
+      {"select :used", {"deep", "other"}},
+  };
+  for (const auto& c : cases) {
+    Lines expected;
+    for (const std::string& name : c.unused) expected.push_back(Unused(name));
+    EXPECT_EQ(Warnings(dir, head + c.lsql + tail, {"used=1", "deep=1", "other=1"}), expected)
+        << c.lsql;
+  }
+}
+
 TEST(UnusedParameterWarnings, NoWarningWhereAnyNameMayBeUsed) {
   TTempDir dir;
   dir.Write("importing.xsl",
