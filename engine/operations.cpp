@@ -11,6 +11,7 @@
 #include "convert/xml_to_json.h"
 #include "engine/dispatch.h"
 #include "engine/parameters.h"
+#include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "engine/transform_kinds.h"
@@ -77,6 +78,20 @@ TConvertOptions ConvertOptions(const TXTransformInfo& transform) {
           transform.Namespaces, transform.FlatText,  transform.Indent};
 }
 
+// What the template layer builds a query template from: the root of the
+// script's query document, and the project's `parameters` element for the
+// declared parameter types. The one place where the engine's records are
+// handed over as document nodes.
+struct TTemplateInput {
+  _xmlNode* Root;
+  const _xmlNode* Declarations;
+};
+
+TTemplateInput TemplateInput(const TProject& project, const TXmlDocument& queryDocument) {
+  return {DocumentElement(queryDocument.get()),
+          FirstChildElement(DocumentElement(project.Document.get()), "parameters")};
+}
+
 // The operations of the lower folders report failure as false with a
 // message; an operation here raises it.
 void RaiseUnless(bool done, std::string& message) {
@@ -92,9 +107,9 @@ void ImportRecords(const TOperationCall& call, Importer importer) {
   const TConvertOptions options = ConvertOptions(transform);
   const ProgressSink sink = DetailSink(call.Context.OnOutput);
   const std::vector<std::string>& entries = call.Context.Parameters.Entries();
+  const TTemplateInput input = TemplateInput(call.Context.Project, call.Steps.QueryDocument);
   RunImportSession(call.Destination.Location, call.Steps.Query.OneTransaction,
-                   WriterOptions(transform), sink, call.Context.ParametersElement, entries,
-                   DocumentElement(call.Steps.QueryDocument.get()),
+                   WriterOptions(transform), sink, input.Declarations, entries, input.Root,
                    [&](TLSQLConnHelper& helper, _xmlNode* root) {
                      importer(source, options, root, sink, helper, entries);
                    });
@@ -157,10 +172,10 @@ TScriptSourceInfo ScriptDestination(const TXSourceInfo& destination) {
 }  // namespace
 
 void RunQuerySession(const TScriptSteps& steps, const TDispatchContext& context, TStream& output) {
+  const TTemplateInput input = TemplateInput(context.Project, steps.QueryDocument);
   RunQueryTemplate(steps.Source.Location, steps.Query.OneTransaction,
                    WriterOptions(steps.Transform), DetailSink(context.OnOutput), output,
-                   context.ParametersElement, context.Parameters.Entries(),
-                   DocumentElement(steps.QueryDocument.get()));
+                   input.Declarations, context.Parameters.Entries(), input.Root);
 }
 
 void CopyUnchanged(const TOperationCall& call) {

@@ -39,7 +39,9 @@ using TOperation = void (*)(const TOperationCall& call);
 
 // Runs the query template of `steps` against the source's database and
 // writes its results to `output` (dataset XML, or CSV, or nothing more than
-// the statements' counts, as the kind's row says).
+// the statements' counts, as the kind's row says). The template is built
+// from the script's query document, its parameter types from the project's
+// declarations.
 void RunQuerySession(const TScriptSteps& steps, const TDispatchContext& context, TStream& output);
 
 // No transformation: the source copied to the destination unchanged.

@@ -31,13 +31,6 @@ std::string NormalizedEncoding(std::string_view name) {
   return encoding;
 }
 
-// An attribute's value when the attribute is written (even empty), else
-// `defaultValue`.
-std::string AttributeOr(const _xmlNode* element, std::string_view name,
-                        std::string_view defaultValue) {
-  return HasAttribute(element, name) ? GetAttributeText(element, name) : std::string(defaultValue);
-}
-
 // The registered stream a query step or transform names, rewound so that its
 // whole text is read; nullptr when the text cannot be a stream name or no
 // such stream exists.
@@ -55,13 +48,14 @@ TStream* NamedStream(const std::string& name, TStreamRegistry& streams) {
 // (ResolveProjectFile); its text stays as written when it names no file, as
 // it may name a stream. A destination is written relative to the current
 // directory.
-std::string LocationOf(_xmlNode* element, uint8_t kind, bool source, const TStepContext& context) {
+std::string LocationOf(const TEndpointElement& element, uint8_t kind, bool source,
+                       const TStepContext& context) {
   switch (kind) {
     case skOledb:
-      return TrimText(ElementText(FirstChildElement(element, "connection-string")));
+      return element.ConnectionString ? TrimText(element.ConnectionString->Text) : std::string();
     case skFile: {
       // "-" is standard input or output, never a file of that name.
-      const std::string text = TrimText(ElementText(element));
+      const std::string text = TrimText(element.Text);
       if (text == kStandardStreamName) return text;
       if (source) {
         std::string path = ResolveProjectFile(text, context);
@@ -70,7 +64,7 @@ std::string LocationOf(_xmlNode* element, uint8_t kind, bool source, const TStep
       return ResolveExistingPath(context.BaseDirectory, text);
     }
     case skStream:
-      return TrimText(ElementText(element));
+      return TrimText(element.Text);
     default:
       return {};
   }
@@ -86,10 +80,10 @@ bool StartsWithTag(std::string_view text) {
 }
 
 // The content of a kind that has one (its row's content rule).
-void ResolveTransformContent(_xmlNode* element, const std::string& keyword,
+void ResolveTransformContent(const TTransformElement& element, const std::string& keyword,
                              TXTransformInfo& transform, const TStepContext& context) {
   const TTransformKindRow& row = TransformKindRow(transform.Kind);
-  const std::vector<std::string> sections = CDataSections(element);
+  const std::vector<std::string>& sections = element.Sections;
   if (!sections.empty()) {
     transform.Content = TrimText(sections[0]);
     transform.Kind = row.InlineForm;
@@ -99,7 +93,7 @@ void ResolveTransformContent(_xmlNode* element, const std::string& keyword,
     }
     return;
   }
-  const std::string text = TrimText(ElementText(element));
+  const std::string text = TrimText(element.Text);
   if (TStream* stream = NamedStream(text, context.Streams)) {
     std::string content;
     if (ReadStreamText(*stream, content)) transform.Content = std::move(content);
@@ -218,13 +212,13 @@ std::string MakeTransformLabel(const TXTransformInfo& transform) {
   return label;
 }
 
-void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "source");
+void ResolveSource(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
+  const std::optional<TEndpointElement>& element = script.Source;
   TXSourceInfo& source = steps.Source;
   if (element) {
-    source.Kind = SourceKindOf(GetAttributeText(element, "kind"));
-    source.Location = LocationOf(element, source.Kind, true, context);
-    source.Encoding = NormalizedEncoding(GetAttributeText(element, "encoding"));
+    source.Kind = SourceKindOf(element->Kind);
+    source.Location = LocationOf(*element, source.Kind, true, context);
+    source.Encoding = NormalizedEncoding(element->Encoding.value_or(std::string()));
   }
   if (!element || source.Kind == skNone) throw EMorvexError("No source specified!");
   context.OnOutput("Source:         " + DisplayedLocation(source), LevelDetail);
@@ -246,28 +240,28 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
   source.Stream->SetPosition(0);
 }
 
-void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "lsql");
-  if (!element) return;
+void ResolveQuery(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
+  if (!script.Query) return;
+  const TQueryElement& element = *script.Query;
   TLSQLInfo& query = steps.Query;
-  query.Kind = QueryKindOf(GetAttributeText(element, "kind"));
-  query.CommandId = GetAttributeText(element, "cmd-id");
+  query.Kind = QueryKindOf(element.Kind);
+  query.CommandId = element.CommandId;
   if (query.CommandId.empty()) query.CommandId = kDefaultCommandId;
-  query.OneTransaction = GetAttributeBool(element, "one-transaction", false);
+  query.OneTransaction = element.OneTransaction;
 
   bool wrap = true;
   if (query.Kind == qkInline) {
-    query.QueryText = ElementMarkup(element);
+    query.QueryText = element.Markup;
     steps.QueryLabel = "inline";
     wrap = false;
   } else if (query.Kind == qkStream) {
-    steps.QueryLabel = TrimText(ElementText(element));
+    steps.QueryLabel = TrimText(element.Text);
     if (TStream* stream = NamedStream(steps.QueryLabel, context.Streams)) {
       std::string text;
       if (ReadStreamText(*stream, text)) query.QueryText = std::move(text);
     }
   } else {
-    const std::string text = TrimText(ElementText(element));
+    const std::string text = TrimText(element.Text);
     if (text.empty()) {
       if (query.Kind == qkFile) throw EMorvexError(FileDoesNotExistMessage({}));
       query.Kind = qkNone;
@@ -295,24 +289,23 @@ void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& con
   steps.QueryDocument = ParseQueryDocument(query, plain ? &plainText : nullptr);
 }
 
-void ResolveTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "transform");
-  if (!element) return;
+void ResolveTransform(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
+  if (!script.Transform) return;
+  const TTransformElement& element = *script.Transform;
   TXTransformInfo& transform = steps.Transform;
-  const std::string keyword = GetAttributeText(element, "kind");
+  const std::string& keyword = element.Kind;
   transform.Kind = TransformKindOf(keyword);
-  transform.Encoding = HasAttribute(element, "encoding")
-                           ? NormalizedEncoding(GetAttributeText(element, "encoding"))
-                           : std::string("utf-8");
-  transform.Delimiter = AttributeOr(element, "delimiter", ";");
-  transform.Quote = AttributeOr(element, "quote", "\"");
-  transform.HeaderRow = GetAttributeBool(element, "header-row", true);
-  transform.RecordTag = GetAttributeText(element, "record-tag");
-  transform.Namespaces = GetAttributeText(element, "namespaces");
-  transform.SelNamespaces = GetAttributeText(element, "sel-namespaces");
-  transform.IncludeParams = GetAttributeBool(element, "include-params", true);
-  transform.FlatText = GetAttributeBool(element, "flat-text", true);
-  transform.Indent = GetAttributeBool(element, "indent", false);
+  transform.Encoding =
+      element.Encoding ? NormalizedEncoding(*element.Encoding) : std::string("utf-8");
+  transform.Delimiter = element.Delimiter.value_or(";");
+  transform.Quote = element.Quote.value_or("\"");
+  transform.HeaderRow = element.HeaderRow;
+  transform.RecordTag = element.RecordTag;
+  transform.Namespaces = element.Namespaces;
+  transform.SelNamespaces = element.SelNamespaces;
+  transform.IncludeParams = element.IncludeParams;
+  transform.FlatText = element.FlatText;
+  transform.Indent = element.Indent;
   if (IsScriptKind(transform.Kind)) transform.Language = keyword;
 
   if (TransformKindRow(transform.Kind).Content != TContentRule::None) {
@@ -321,12 +314,11 @@ void ResolveTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext&
   steps.TransformLabel = MakeTransformLabel(transform);
 }
 
-void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "destination");
-  if (!element) return;
+void ResolveDestination(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
+  if (!script.Destination) return;
   TXSourceInfo& destination = steps.Destination;
-  destination.Kind = SourceKindOf(GetAttributeText(element, "kind"));
-  destination.Location = LocationOf(element, destination.Kind, false, context);
+  destination.Kind = SourceKindOf(script.Destination->Kind);
+  destination.Location = LocationOf(*script.Destination, destination.Kind, false, context);
   if (destination.Kind == skFile && destination.Location == kStandardStreamName) {
     destination.Location = kStandardOutputPath;
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/parameters.h"
+#include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "engine/transform_kinds.h"
@@ -37,8 +38,8 @@ class DispatchTest : public ::testing::Test {
 
   // Dispatches `steps`: "ran", or the message of the error raised.
   std::string Outcome(TScriptSteps& steps) {
-    const TDispatchContext context{nullptr, parameters_, transformParameters_,
-                                   texts_,  streams_,    output_};
+    const TDispatchContext context{project_, parameters_, transformParameters_,
+                                   texts_,   streams_,    output_};
     try {
       DispatchScript(steps, context);
       return "ran";
@@ -47,6 +48,7 @@ class DispatchTest : public ::testing::Test {
     }
   }
 
+  TProject project_;
   TParameterList parameters_;
   TTransformParameters transformParameters_;
   std::vector<std::string> texts_;
