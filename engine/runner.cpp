@@ -19,7 +19,7 @@
 // line as a headline, so that the console and the log of a run without -v
 // say which script failed.
 //
-// Ownership: the run owns the project document, the parameter list, the
+// Ownership: the run owns the project records, the parameter list, the
 // typed transform parameters and the stream registry; they live until
 // RunProject returns. Each script owns its steps record and its query
 // document for that script only; streams are the only data that pass from
@@ -43,11 +43,10 @@
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "templates/condition.h"
 #include "text/error.h"
 #include "text/utf.h"
-#include "xml/dom.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 
@@ -72,10 +71,6 @@ bool SameFile(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, error) && !error;
 }
 
-bool UsesTransformParameters(uint8_t kind) {
-  return kind == tkXslt || kind == tkXsltInline || IsScriptKind(kind);
-}
-
 class TProjectRun {
  public:
   TProjectRun(const std::string& project, const std::vector<std::string>& parameterTexts,
@@ -91,7 +86,7 @@ class TProjectRun {
   void Run();
 
  private:
-  void RunScript(_xmlNode* script);
+  void RunScript(const TScript& script);
   // Returns the attributes of the old destination file it deleted, which
   // its replacement keeps.
   std::optional<TFileAttributes> ReportAndCheck(TScriptSteps& steps);
@@ -105,8 +100,7 @@ class TProjectRun {
   const TOutputCallback& output_;
 
   TStreamRegistry streams_;
-  TProjectDocument document_;
-  _xmlNode* parametersElement_ = nullptr;
+  TProject loaded_;
   TParameterList parameters_;
   TTransformParameters transformParameters_;
   bool transformParametersBuilt_ = false;
@@ -116,36 +110,34 @@ class TProjectRun {
 void TProjectRun::Run() {
   output_("Project: " + (IsProjectSource(project_) ? std::string("inline") : project_),
           LevelHeadline);
-  document_ = LoadProject(project_, baseDirectory_);
-  _xmlNode* root = DocumentElement(document_.Document.get());
+  loaded_ = LoadProject(project_, baseDirectory_);
 
-  const std::string name = GetAttributeText(root, "name");
-  if (!name.empty() && !SameName(name, FileStem(document_.ProjectPath))) {
+  const std::string& name = loaded_.Name;
+  if (!name.empty() && !SameName(name, FileStem(loaded_.Path))) {
     output_("         " + name, LevelDetail);
   }
-  parametersElement_ = FirstChildElement(root, "parameters");
-  SettleParameters(parameters_, parametersElement_, parameterTexts_, promptForParameters_,
+  SettleParameters(parameters_, loaded_.Parameters, parameterTexts_, promptForParameters_,
                    onPrompt_, output_);
   for (const std::string& warning :
-       UnusedParameterWarnings(parameterTexts_, root, baseDirectory_, document_.ProjectPath)) {
+       UnusedParameterWarnings(parameterTexts_, loaded_, baseDirectory_)) {
     output_(warning, LevelHeadline);
   }
   output_("", LevelHeadline);
 
-  for (_xmlNode* script : ChildElements(root, "script")) {
+  for (const TScript& script : loaded_.Scripts) {
     ++scriptNumber_;
     RunScript(script);
   }
   output_("The project was completed successfully.", LevelHeadline);
 }
 
-void TProjectRun::RunScript(_xmlNode* script) {
+void TProjectRun::RunScript(const TScript& script) {
   const std::string number = std::to_string(scriptNumber_);
-  const std::string name = GetAttributeText(script, "name");
+  const std::string& name = script.Name;
   const std::string label = name.empty() ? "#" + number : name + " (#" + number + ")";
   output_("Script:         " + label, LevelDetail);
 
-  const std::string test = GetAttributeText(script, "test");
+  const std::string& test = script.Test;
   std::string exceededLimit;
   if (!test.empty() &&
       !EvaluateCondition(SubstituteTest(test, parameters_, streams_), exceededLimit)) {
@@ -161,15 +153,15 @@ void TProjectRun::RunScript(_xmlNode* script) {
 
   try {
     TScriptSteps steps;
-    const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, output_};
+    const TStepContext context{baseDirectory_, loaded_.Path, streams_, output_};
     ResolveSource(script, steps, context);
     ResolveQuery(script, steps, context);
     ResolveTransform(script, steps, context);
     ResolveDestination(script, steps, context);
     const std::optional<TFileAttributes> replaced = ReportAndCheck(steps);
 
-    const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
-                                    parameterTexts_,    streams_,    output_};
+    const TDispatchContext dispatch{loaded_,         parameters_, transformParameters_,
+                                    parameterTexts_, streams_,    output_};
     WriteDestination(
         steps.Destination, [&] { DispatchScript(steps, dispatch); }, replaced);
   } catch (...) {
@@ -190,11 +182,12 @@ std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) 
             LevelDetail);
   }
   std::string scriptFile;
-  if (transform.Kind == tkXslt || transform.Kind == tkScript || transform.Kind == tkZqScript) {
+  if (NamesContentFile(transform.Kind)) {
     if (!FileExists(transform.Content)) {
       throw EMorvexError(FileDoesNotExistMessage(transform.Content));
     }
-    if (transform.Kind != tkXslt) {
+    // A script's text is loaded here; a stylesheet is read by its operation.
+    if (IsScriptKind(transform.Kind)) {
       std::string script;
       if (!LoadTextFile(script, transform.Content)) throw EMorvexError("Cannot load file!");
       scriptFile = std::move(transform.Content);
@@ -214,9 +207,9 @@ std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) 
     }
   }
 
-  if (UsesTransformParameters(transform.Kind) && !transformParametersBuilt_ &&
+  if (TransformKindRow(transform.Kind).UsesParameters && !transformParametersBuilt_ &&
       !parameters_.Empty()) {
-    transformParameters_ = BuildTransformParameters(parameters_, parametersElement_);
+    transformParameters_ = BuildTransformParameters(parameters_, loaded_.Parameters);
     transformParametersBuilt_ = true;
   }
   return replaced;
@@ -238,7 +231,7 @@ void TProjectRun::CheckDestinationIsNoInput(const TScriptSteps& steps,
            "Source and destination files must be different!");
   }
   if (!IsProjectSource(project_)) {
-    refuse(document_.ProjectPath, "Project and destination files must be different!");
+    refuse(loaded_.Path, "Project and destination files must be different!");
   }
   if (steps.Query.Kind == qkFile) {
     refuse(steps.QueryLabel, "Query and destination files must be different!");

@@ -105,11 +105,12 @@ void CloseTemplate(const TTemplateStatement& statement, bool free,
                    TLSQLConnHelper& helper) noexcept;
 
 // True when the `test` condition `text` of `statement` holds: an empty text is
-// true. References ":name" are replaced, longest name first: run parameters
-// as text (they are part of the project), then the values of the record
+// true. References ":name" are replaced in one pass (ReplaceParameterReferences),
+// each name by the first that has it: run parameters as text (they are part
+// of the project), then the values of the record
 // (the columns in `parameters`, `pairs` with CR LF turned into a blank, then
-// element references through SubstituteReferences) each as one literal
-// (ReplaceByLiteral), so that no value changes the condition; what is left is
+// element references through ResolveReference) each as one literal
+// (ConditionLiteral), so that no value changes the condition; what is left is
 // removed. The result goes to EvaluateCondition; a condition that does not
 // evaluate is false.
 bool EvaluateTest(std::string_view text, const TTemplateStatement& statement,
