@@ -1,6 +1,7 @@
 #include "db/lsql_conn_helper.h"
 
 #include "db/driver.h"
+#include "text/case_fold.h"
 
 namespace morvex {
 
@@ -12,6 +13,13 @@ constexpr int kStatementBits = 16;
 constexpr uint64_t kStatementMask = (uint64_t{1} << kStatementBits) - 1;
 
 }  // namespace
+
+int FindPair(const TNameValuePairs& pairs, std::string_view name) {
+  for (size_t p = 0; p < pairs.size(); ++p) {
+    if (SameTextIgnoringCase(pairs[p].first, name)) return static_cast<int>(p);
+  }
+  return -1;
+}
 
 TLSQLConnHelper::~TLSQLConnHelper() { FreeAllDatasets(); }
 

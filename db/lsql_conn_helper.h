@@ -25,6 +25,10 @@ class TDbConnection;
 // looked up here first.
 using TNameValuePairs = std::vector<std::pair<std::string, std::string>>;
 
+// The index of the first pair named `name` (letter case ignored, as every
+// parameter name), or -1.
+int FindPair(const TNameValuePairs& pairs, std::string_view name);
+
 class TLSQLConnHelper {
  public:
   // The session owns `connection` and keeps it open while the helper lives.

@@ -80,11 +80,8 @@ std::optional<bool> ParseBoolean(std::string_view text) {
 }  // namespace
 
 int TParameterList::IndexOf(std::string_view name) const {
-  const std::string key = NameKey(name);
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    if (NameKey(NameOfEntry(entries_[i])) == key) return static_cast<int>(i);
-  }
-  return -1;
+  const std::string* entry = FindParameterEntry(entries_, name);
+  return entry ? static_cast<int>(entry - entries_.data()) : -1;
 }
 
 std::string TParameterList::Name(int index) const {

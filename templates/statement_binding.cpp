@@ -48,14 +48,7 @@ void FindPairs(TLSQLDataset::TBindPlan& plan, const TLSQLDataset& dataset,
                const TNameValuePairs& pairs) {
   for (int i = 0; i < dataset.ParamCount(); ++i) {
     TLSQLDataset::TBindPlan::TParam& found = plan.Params[i];
-    found.Pair = -1;
-    if (!found.Dollar) continue;
-    for (size_t p = 0; p < pairs.size(); ++p) {
-      if (SameTextIgnoringCase(pairs[p].first, dataset.ParamName(i))) {
-        found.Pair = static_cast<int>(p);
-        break;
-      }
-    }
+    found.Pair = found.Dollar ? FindPair(pairs, dataset.ParamName(i)) : -1;
   }
   plan.PairNames.resize(pairs.size());
   for (size_t p = 0; p < pairs.size(); ++p) plan.PairNames[p].assign(pairs[p].first);

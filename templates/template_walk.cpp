@@ -222,10 +222,8 @@ std::string SubstituteTest(std::string_view text, const TTemplateStatement& stat
           const std::string value(parameters->Value(slot));
           return TReferenceText{value, value};
         }
-        if (pairs) {
-          for (const auto& [pairName, value] : *pairs) {
-            if (SameTextIgnoringCase(pairName, name)) return ConditionLiteral(CrLfToBlank(value));
-          }
+        if (const int pair = pairs ? FindPair(*pairs, name) : -1; pair >= 0) {
+          return ConditionLiteral(CrLfToBlank((*pairs)[pair].second));
         }
         if (const std::optional<std::string> value = ResolveReference(name, statement, helper)) {
           return ConditionLiteral(*value);
