@@ -56,9 +56,13 @@ std::unique_ptr<TScriptEngine> CreateScriptEngine(std::string_view language, siz
     if (EqualsIgnoringAsciiCase(language, name)) return CreateJavaScriptEngine(memoryLimit);
   }
   if (EqualsIgnoringAsciiCase(language, "LuaScript")) return CreateLuaEngine(memoryLimit);
+  if (PythonAvailable() && EqualsIgnoringAsciiCase(language, "PythonScript")) {
+    return CreatePythonEngine();
+  }
   throw EMorvexError("The script language \"" + std::string(language) +
                      "\" is not available; available languages: JScript, JavaScript, "
-                     "ECMAScript, LuaScript.");
+                     "ECMAScript, LuaScript" +
+                     std::string(PythonAvailable() ? ", PythonScript." : "."));
 }
 
 }  // namespace morvex

@@ -60,8 +60,8 @@ class TScriptEngine {
 // the script sees as an out-of-memory error).
 inline constexpr size_t kDefaultScriptMemoryLimit = size_t{512} << 20;
 
-// "JScript", "JavaScript", "ECMAScript" (Duktape) and "LuaScript" (Lua),
-// letter case ignored. Raises EMorvexError naming the language and the
+// "JScript", "JavaScript", "ECMAScript" (Duktape), "LuaScript" (Lua) and
+// "PythonScript" (CPython, in a build that has it), letter case ignored. Raises EMorvexError naming the language and the
 // available ones for any other name.
 std::unique_ptr<TScriptEngine> CreateScriptEngine(std::string_view language,
                                                   size_t memoryLimit = kDefaultScriptMemoryLimit);
@@ -69,6 +69,12 @@ std::unique_ptr<TScriptEngine> CreateScriptEngine(std::string_view language,
 // Engine factories; CreateScriptEngine picks one of them.
 std::unique_ptr<TScriptEngine> CreateJavaScriptEngine(size_t memoryLimit);
 std::unique_ptr<TScriptEngine> CreateLuaEngine(size_t memoryLimit);
+// Python allocates through its own allocator, outside the memory budget.
+// Raises EMorvexError when the build has no Python or its runtime cannot
+// start.
+std::unique_ptr<TScriptEngine> CreatePythonEngine();
+// False in a build without the Python runtime.
+bool PythonAvailable();
 
 // An allocation budget shared by the engines' allocators: every block keeps
 // its size in a header so that frees and reallocations give the budget back.
