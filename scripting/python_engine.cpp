@@ -216,7 +216,8 @@ PyObject* CallBoundMethod(PyObject* self, PyObject* args, PyObject* kwargs) {
   return Guarded(PyExc_RuntimeError, [&]() -> PyObject* {
     std::vector<TScriptValue> arguments;
     const Py_ssize_t count = PyTuple_GET_SIZE(args);
-    for (Py_ssize_t i = 0; i < count; ++i) arguments.push_back(FromPython(PyTuple_GET_ITEM(args, i)));
+    for (Py_ssize_t i = 0; i < count; ++i)
+      arguments.push_back(FromPython(PyTuple_GET_ITEM(args, i)));
     return ToPython(method->Object->Call(method->Name, arguments));
   });
 }
@@ -284,8 +285,8 @@ PyObject* ObjectDir(PyObject* self, PyObject*) {
   TPyRef list = Own(PyList_New(0));
   if (!list) return nullptr;
   for (const TScriptMember& member : object->Members()) {
-    TPyRef name = Own(
-        PyUnicode_FromStringAndSize(member.Name.data(), static_cast<Py_ssize_t>(member.Name.size())));
+    TPyRef name = Own(PyUnicode_FromStringAndSize(member.Name.data(),
+                                                  static_cast<Py_ssize_t>(member.Name.size())));
     if (!name || PyList_Append(list.get(), name.get()) != 0) return nullptr;
   }
   return list.release();
@@ -341,8 +342,8 @@ int ScriptLineOf(PyObject* traceback) {
 // with the module in front of types that are not built in.
 std::string ExceptionLine(PyObject* type, PyObject* value) {
   TPyRef module = Own(PyImport_ImportModule("traceback"));
-  TPyRef lines = module ? Own(PyObject_CallMethod(module.get(), "format_exception_only", "OO",
-                                                  type, value ? value : Py_None))
+  TPyRef lines = module ? Own(PyObject_CallMethod(module.get(), "format_exception_only", "OO", type,
+                                                  value ? value : Py_None))
                         : nullptr;
   std::string text;
   if (lines && PyList_Check(lines.get()) && PyList_GET_SIZE(lines.get()) > 0) {
@@ -381,7 +382,8 @@ TScriptError TakeError() {
   }
   error.Line = ScriptLineOf(traceback.get());
   if (PyErr_GivenExceptionMatches(type.get(), PyExc_SystemExit)) {
-    error.Description = "sys.exit cannot end the run; a script fails its step by raising an exception";
+    error.Description =
+        "sys.exit cannot end the run; a script fails its step by raising an exception";
   } else {
     error.Description = ExceptionLine(type.get(), value.get());
   }
@@ -404,7 +406,8 @@ class TPythonEngine final : public TScriptEngine {
     ++gStep;
     CreateTypes();
     module_ = Own(PyModule_New("__main__"));
-    if (!module_ || PyModule_AddObjectRef(module_.get(), "__builtins__", PyEval_GetBuiltins()) != 0) {
+    if (!module_ ||
+        PyModule_AddObjectRef(module_.get(), "__builtins__", PyEval_GetBuiltins()) != 0) {
       PyErr_Clear();
       throw EMorvexError("The Python runtime cannot create a module for the script.");
     }
@@ -465,7 +468,7 @@ class TPythonEngine final : public TScriptEngine {
     return FromPython(result.get());
   }
 
- ~TPythonEngine() override {
+  ~TPythonEngine() override {
     // The step's objects die with the engine; wrappers a script kept refuse
     // use from now on. The module's globals go too, unless something else
     // holds them.

@@ -86,7 +86,8 @@ TEST_F(PythonEngine, ValuesAndMembersCross) {
   // A text with bytes that are not UTF-8 comes back unchanged.
   probe_.Stored = std::string("a\xFF");
   RunPython("P.Value = P.Value + 'b'", probe_);
-  EXPECT_EQ(probe_.Stored, TScriptValue(std::string("a\xFF" "b")));
+  EXPECT_EQ(probe_.Stored, TScriptValue(std::string("a\xFF"
+                                                    "b")));
 }
 
 // Errors give the script's line, Python's column for syntax errors, and the
@@ -102,8 +103,7 @@ TEST_F(PythonEngine, ErrorsNameTheScriptLine) {
       {"x = 1\ny = x / 0\n", 2, 0, "ZeroDivisionError: division by zero"},
       {"def f():\n  raise ValueError('bad')\n\nf()\n", 2, 0, "ValueError: bad"},
       {"x = 1\ndef f(:\n", 2, 7, "SyntaxError: invalid syntax"},
-      {"import json\njson.loads('{')",
-       2, 0,
+      {"import json\njson.loads('{')", 2, 0,
        "json.decoder.JSONDecodeError: Expecting property name enclosed in double quotes: line 1 "
        "column 2 (char 1)"},
       {"P.Fixed = 'x'", 1, 0, "AttributeError: Property TProbe.Fixed is read-only."},
@@ -148,12 +148,13 @@ TEST_F(PythonEngine, StepsDoNotShareGlobals) {
 
 // The host calls a script's functions (stylesheet scripts do).
 TEST_F(PythonEngine, FunctionCallsFromTheHost) {
-  TPythonRun run = RunPython("def twice(a):\n  return a * 2\ndef fail():\n  raise KeyError('k')\n",
-                             probe_);
+  TPythonRun run =
+      RunPython("def twice(a):\n  return a * 2\ndef fail():\n  raise KeyError('k')\n", probe_);
   std::vector<std::string> names = run.Engine->GlobalFunctionNames();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"fail", "twice"}));
-  EXPECT_EQ(run.Engine->CallFunction("twice", {std::string("ab")}), TScriptValue(std::string("abab")));
+  EXPECT_EQ(run.Engine->CallFunction("twice", {std::string("ab")}),
+            TScriptValue(std::string("abab")));
   try {
     run.Engine->CallFunction("fail", {});
     ADD_FAILURE() << "no error";
