@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "convert/csv_bulk_insert.h"
 #include "convert/csv_table.h"
 #include "convert/record_import.h"
 #include "convert/xml_names.h"
@@ -134,6 +135,16 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
   // Nulls: they are skipped and counted.
   int64_t blankLines = 0;
   import_detail::TRecordFailure failure;
+  const auto runRecord = [&](const std::vector<std::string>& record, int64_t number) {
+    list.SetCells(record);
+    if (!import_detail::RunRecord(tree, &list, nullptr, progress, helper, number, affected,
+                                  failure)) {
+      return false;
+    }
+    ReportProgress(progress, number);
+    return true;
+  };
+  const std::unique_ptr<TCsvBulkInsert> bulk = TCsvBulkInsert::Open(tree, helper, list);
   bool firstIsData = !options.HeaderRow;
   while (true) {
     if (!firstIsData) {
@@ -141,6 +152,8 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
       try {
         more = reader.Next(cells);
       } catch (const EMorvexError& error) {
+        // The records before it come first.
+        if (bulk && !bulk->Send(count, affected, runRecord, progress)) break;
         failure = {count + 1, error.what()};
         // A statement queued for an earlier record may have failed first.
         import_detail::FlushRecords(tree, helper, count, affected, failure);
@@ -161,14 +174,18 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
           known, "column", progress);
     }
     cells.resize(width);
-    list.SetCells(cells);
     ++count;
-    if (!import_detail::RunRecord(tree, &list, nullptr, progress, helper, count, affected,
-                                  failure)) {
-      break;
+    if (!bulk) {
+      if (!runRecord(cells, count)) break;
+      continue;
     }
-    ReportProgress(progress, count);
+    list.SetCells(cells);
+    bulk->Add(cells, list);
+    if (count % import_detail::kFlushInterval == 0 &&
+        !bulk->Send(count, affected, runRecord, progress))
+      break;
   }
+  if (failure.Record == 0 && bulk) bulk->Send(count, affected, runRecord, progress);
   if (failure.Record == 0 && import_detail::FlushRecords(tree, helper, count, affected, failure)) {
     const std::string warning = reader.ReplacedValuesWarning();
     if (!warning.empty() && progress) progress(warning);

@@ -34,8 +34,6 @@ void ReportSummaryAfterFailure(const ProgressSink& progress, TLSQLConnHelper& he
 
 namespace {
 
-constexpr int64_t kFlushInterval = 10000;  // as the progress lines
-
 bool HasSourcePrefix(std::string_view name) {
   return name.size() > kSourcePrefix.size() &&
          SameTextIgnoringCase(name.substr(0, kSourcePrefix.size()), kSourcePrefix);

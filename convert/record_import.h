@@ -28,6 +28,9 @@ namespace import_detail {
 // The prefix of the names record values go by.
 inline constexpr std::string_view kSourcePrefix = "source$";
 
+// Records between two waits for the import queue, as between progress lines.
+inline constexpr int64_t kFlushInterval = 10000;
+
 // A record whose statements failed: its number and "Record #<n>: ...".
 struct TRecordFailure {
   int64_t Record = 0;

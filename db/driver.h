@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -180,6 +181,24 @@ class TDbStatement {
   bool readAlone_ = false;
 };
 
+// Rows streamed into one table in batches (PostgreSQL's COPY FROM STDIN),
+// inside the connection's transaction. Each batch is a unit: a batch that
+// fails is taken back whole and leaves the transaction usable, so that the
+// caller can run the same rows another way and find which one fails.
+class TDbBulkInsert {
+ public:
+  virtual ~TDbBulkInsert() = default;
+  // Adds a row to the batch, one value per column in order; none for NULL.
+  // A value must not hold a zero byte. Starts a batch when none is open.
+  virtual void AddRow(const std::vector<std::optional<std::string_view>>& values) = 0;
+  // Ends the batch with none of its rows stored.
+  virtual void AbandonBatch() = 0;
+  // Ends the batch: the rows it stored (rows a trigger skipped not
+  // counted), 0 for no batch. Raises EMorvexError when it failed, after
+  // taking back what the batch did.
+  virtual int64_t FinishBatch() = 0;
+};
+
 class TDbConnection {
  public:
   virtual ~TDbConnection() = default;
@@ -200,6 +219,18 @@ class TDbConnection {
   // queue as well, and raises the same way; Rollback drops the queue's
   // failure.
   virtual int64_t Flush() { return 0; }
+
+  // Streams rows into `table` as the statement
+  //   INSERT INTO table (columns) VALUES (one value per column)
+  // run once per row would store them (no column list: the table's first
+  // `valueCount` columns), triggers and constraints included; `table` and
+  // `columns` are written as in SQL. Null when the driver cannot promise
+  // that for this table, or no transaction is open: then run the INSERT.
+  virtual std::unique_ptr<TDbBulkInsert> OpenBulkInsert(const std::string& /*table*/,
+                                                        const std::vector<std::string>& /*columns*/,
+                                                        size_t /*valueCount*/) {
+    return nullptr;
+  }
 
   // The driver's name for messages ("SQLite", "PostgreSQL", "ODBC").
   virtual std::string DriverName() const = 0;

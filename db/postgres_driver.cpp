@@ -46,6 +46,7 @@
 
 #include "db/connection_string.h"
 #include "db/db_values.h"
+#include "db/postgres_copy.h"
 #include "db/postgres_result.h"
 #include "db/postgres_session.h"
 #include "db/sql_scan.h"
@@ -480,6 +481,12 @@ class TPgConnection : public TDbConnection {
   void Close() override { session_->Conn.reset(); }
 
   std::string DriverName() const override { return "PostgreSQL"; }
+
+  std::unique_ptr<TDbBulkInsert> OpenBulkInsert(const std::string& table,
+                                                const std::vector<std::string>& columns,
+                                                size_t valueCount) override {
+    return OpenPgBulkInsert(session_, table, columns, valueCount);
+  }
 
  private:
   TPgSessionPtr session_;
