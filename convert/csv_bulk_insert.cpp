@@ -32,8 +32,13 @@ std::unique_ptr<TCsvBulkInsert> TCsvBulkInsert::Open(const TTemplateTree& tree,
     if (type != ftUnknown && type != ftString) return nullptr;
     slots.push_back(list.Find(dataset->ParamName(i)));
   }
-  std::unique_ptr<TDbBulkInsert> bulk =
-      helper.Connection->OpenBulkInsert(insert->Table, insert->Columns, insert->ValueCount);
+  std::unique_ptr<TDbBulkInsert> bulk;
+  try {
+    bulk = helper.Connection->OpenBulkInsert(insert->Table, insert->Columns, insert->ValueCount);
+  } catch (const EMorvexError&) {
+    // The per-record path meets the same trouble and words it as always.
+    return nullptr;
+  }
   if (!bulk) return nullptr;
   return std::make_unique<TCsvBulkInsert>(std::move(bulk), std::move(slots));
 }

@@ -152,6 +152,31 @@ TEST_P(BulkInsertTest, RunParametersColumnNumbersAndNamesNoColumnHas) {
   EXPECT_EQ(outcome.Rows, (Lines{"1|<null>|n1|dflt", "2|<null>|n2|dflt"}));
 }
 
+// A schema before the table and quoted names reach COPY as written; a
+// zero byte in a value ends alike.
+TEST_P(BulkInsertTest, NamesAsWrittenAndAZeroByte) {
+  CreateLoggedTable("\"Mixed Col\" INTEGER, b TEXT, c INTEGER");
+  const TOutcome outcome =
+      Both(Csv(3),
+           "INSERT INTO public.{t} (\"Mixed Col\", b, c) VALUES (:source$a, :source$b, :source$c)",
+           "\"Mixed Col\", b, c");
+  EXPECT_EQ(outcome.Output, (Lines{"3 record(s) processed.", "3 record(s) affected."}));
+  CreateLoggedTable("a INTEGER, b TEXT, c INTEGER");
+  // However the reader and the server treat it, both paths alike.
+  Both(std::string("a;b;c\r\n1;x\0y;1\r\n", 16), kInsertAbc);
+}
+
+// Without one-transaction each record stands alone, as before: the records
+// before a failure stay.
+TEST_P(BulkInsertTest, WithoutOneTransactionRecordsGoOneByOne) {
+  CreateLoggedTable("a INTEGER, b TEXT, c INTEGER CHECK (c < 5)");
+  const std::string message = ImportError(
+      TFormat::Csv, Csv(6), "<lsql><ins>" + std::string(kInsertAbc) + "</ins></lsql>", false);
+  EXPECT_EQ(message.rfind("Record #5: ins: ", 0), 0u) << message;
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {t}"), Lines{"4"});
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM {log} WHERE q LIKE 'COPY%'"), Lines{"0"});
+}
+
 // Failures at the first record, in the middle of a batch, at a batch's
 // last record, in a later batch and at the very last record, of each kind:
 // one the server finds converting the value, a constraint, a unique index,
