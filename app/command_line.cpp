@@ -11,6 +11,7 @@
 #include "engine/names.h"
 #include "engine/paths.h"
 #include "engine/project_check.h"
+#include "engine/project_graph.h"
 #include "engine/project_inputs.h"
 #include "engine/project_loader.h"
 #include "engine/streams.h"
@@ -23,6 +24,7 @@ namespace {
 
 constexpr std::string_view kProjectSourceStart = "<?xml";
 constexpr std::string_view kInlineLogName = "morvex.log";
+constexpr std::string_view kGraphSwitch = "--graph";
 
 bool IsSwitch(std::string_view argument) {
   if (argument.empty() || argument == kStandardStreamName) return false;
@@ -69,7 +71,7 @@ std::string UnknownSwitchWarning(std::string_view argument) {
   std::string line = "Warning: unknown switch " + std::string(argument) + " is ignored";
   if (argument.substr(0, 2) == "--") {
     const std::string nearest =
-        NearestName(std::string(argument.substr(2)), {"help", "version", "check"});
+        NearestName(std::string(argument.substr(2)), {"help", "version", "check", "graph"});
     if (!nearest.empty()) return line + " (did you mean --" + nearest + "?)";
   }
   return line + ".";
@@ -137,6 +139,8 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     options.WaitForKey = true;
     return options;
   }
+  // The --graph argument as written, for the refusal of a format nobody knows.
+  std::string_view graphArgument;
   // The positional argument right after an empty -l: the log path, if the
   // user put a space after the letter.
   std::string detachedLogPath;
@@ -163,6 +167,12 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     }
     if (argument == "--check") {
       options.CheckOnly = true;
+      continue;
+    }
+    if (argument == kGraphSwitch || argument.starts_with(std::string(kGraphSwitch) + "=")) {
+      graphArgument = argument;
+      options.GraphFormat =
+          argument == kGraphSwitch ? "dot" : argument.substr(kGraphSwitch.size() + 1);
       continue;
     }
     if (argument.size() < 2) {
@@ -201,6 +211,14 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     return options;
   }
   if (options.Positionals.size() == 1) options.ProjectArgument = options.Positionals.front();
+  if (!graphArgument.empty() && !GraphFormatOf(options.GraphFormat)) {
+    options.Refusal = "--graph takes dot or mermaid: " + std::string(graphArgument);
+    return options;
+  }
+  if (!graphArgument.empty() && options.CheckOnly) {
+    options.Refusal = "--check and --graph cannot be combined";
+    return options;
+  }
   if (!detachedLogPath.empty() && options.Positionals.size() >= 2 &&
       (IsProjectDocument(options.Positionals.front(), options.BaseDirectory) ||
        IsProjectDocument(detachedLogPath, options.BaseDirectory))) {

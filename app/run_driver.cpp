@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <typeinfo>
 
@@ -15,6 +16,7 @@
 #include "app/interrupt.h"
 #include "app/version_info.h"
 #include "engine/project_check.h"
+#include "engine/project_graph.h"
 #include "engine/project_inputs.h"
 #include "engine/run_callbacks.h"
 #include "engine/runner.h"
@@ -66,13 +68,11 @@ bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
       [&helper](const std::string& text, int64_t level) { helper.OutputMessage(text, level); });
 }
 
-// Checks the project of the command line without running it: one line per
-// problem, then a summary (a quiet check that finds nothing prints nothing);
-// false when there were problems.
-bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+// One line per problem, then a summary (a quiet run that finds nothing prints
+// nothing); false when there were problems.
+bool ReportProblems(const RunOptions& options, TConsoleLogHelper& helper,
+                    const std::vector<TProjectProblem>& problems) {
   const std::string label = ProjectLabel(options.ProjectArgument);
-  const std::vector<TProjectProblem> problems =
-      CheckProject(options.ProjectArgument, options.Parameters, options.BaseDirectory);
   for (const TProjectProblem& problem : problems) {
     helper.WriteMessage(ProblemLine(label, problem), true);
   }
@@ -83,6 +83,27 @@ bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
                         true);
   }
   return problems.empty();
+}
+
+// Checks the project of the command line without running it; false when
+// there were problems.
+bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+  return ReportProblems(
+      options, helper,
+      CheckProject(options.ProjectArgument, options.Parameters, options.BaseDirectory));
+}
+
+// Writes the picture of the project of the command line to the console's
+// output stream; a project that is missing or does not parse is reported as
+// --check reports it, and gives false.
+bool DrawCommandLineProject(RunOptions& options, TConsoleLogHelper& helper, TConsole& console) {
+  TProjectProblem problem;
+  const std::optional<std::string> picture =
+      DrawProject(options.ProjectArgument, options.BaseDirectory,
+                  GraphFormatOf(options.GraphFormat).value_or(TGraphFormat::Dot), problem);
+  if (!picture) return ReportProblems(options, helper, {problem});
+  console.WriteData(*picture);
+  return true;
 }
 
 }  // namespace
@@ -119,7 +140,7 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
     }
     // Standard output is left to the data: no line of the console may end up
     // among them.
-    if (runs && (options.Quiet ||
+    if (runs && (options.Quiet || !options.GraphFormat.empty() ||
                  (!options.CheckOnly && options.Refusal.empty() &&
                   ProjectWritesStandardOutput(options.ProjectArgument, options.BaseDirectory)))) {
       console.UseErrorStream();
@@ -144,7 +165,9 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       helper.WriteMessage("", false);
       for (const std::string& line : options.Warnings) helper.WriteMessage(line, true);
       const bool succeeded = options.CheckOnly ? CheckCommandLineProject(options, helper)
-                                               : RunCommandLineProject(options, helper);
+                             : !options.GraphFormat.empty()
+                                 ? DrawCommandLineProject(options, helper, console)
+                                 : RunCommandLineProject(options, helper);
       if (!succeeded) exitCode = kExitFailure;
     }
   } catch (const EMorvexError& error) {
