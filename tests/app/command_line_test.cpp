@@ -125,6 +125,40 @@ TEST(ParseCommandLineTest, CheckSwitchKeepsTheRestOfTheCommandLine) {
   EXPECT_FALSE(Parse({"--checks", "p.morvex"}).CheckOnly);
 }
 
+// --graph names its format after "=", dot without one; a format nobody knows,
+// or --graph beside --check, is refused before anything is opened.
+TEST(ParseCommandLineTest, GraphSwitchNamesItsFormat) {
+  struct TCase {
+    std::vector<std::string> Arguments;
+    std::string Format;
+    std::string Refusal;
+  };
+  const std::vector<TCase> cases = {
+      {{"p.morvex", "--graph"}, "dot", ""},
+      {{"--graph=mermaid", "p.morvex", "a=1"}, "mermaid", ""},
+      {{"--graph=DOT", "p.morvex"}, "DOT", ""},
+      {{"p.morvex", "--graph=svg"}, "svg", "--graph takes dot or mermaid: --graph=svg"},
+      {{"p.morvex", "--graph="}, "", "--graph takes dot or mermaid: --graph="},
+      {{"p.morvex", "--graph", "--check"}, "dot", "--check and --graph cannot be combined"},
+      {{"p.morvex", "--graphs"}, "", ""},
+  };
+  for (const TCase& test : cases) {
+    const TTempDir dir;
+    const std::string log = dir.File("x.log");
+    std::vector<std::string> arguments = test.Arguments;
+    arguments.push_back("-l" + log);
+    const RunOptions options = Parse(arguments);
+    EXPECT_EQ(options.GraphFormat, test.Format) << test.Arguments[1];
+    EXPECT_EQ(options.Refusal, test.Refusal) << test.Arguments[1];
+    EXPECT_EQ(options.ProjectArgument, "p.morvex");
+    EXPECT_EQ(fs::exists(log), test.Refusal.empty()) << test.Arguments[1];
+  }
+  EXPECT_TRUE(Parse({"--graph"}).ShowUsage);
+  EXPECT_EQ(Parse({"p.morvex", "--grahp"}).Warnings,
+            std::vector<std::string>{
+                "Warning: unknown switch --grahp is ignored (did you mean --graph?)"});
+}
+
 // "-" is standard input or output, a positional argument; -q asks for a
 // quiet run unless -v is given too.
 TEST(ParseCommandLineTest, DashIsPositionalAndVerboseWinsOverQuiet) {

@@ -93,6 +93,62 @@ TEST(RunDriverTest, QuietRunWritesOnlyWarningsAndErrorsToTheErrorStream) {
                            (fs::current_path() / "no-such-input.xml").string() + "\n");
 }
 
+// The picture alone goes to standard output, so that it can be piped into
+// Graphviz; the banner and any problem go to the error stream, and a project
+// that cannot be drawn fails as --check fails.
+TEST(RunDriverTest, GraphWritesOnlyThePictureToStandardOutput) {
+  const std::string project =
+      "<?xml version=\"1.0\"?><morvex><script><source>in.xml</source>"
+      "<destination>out.xml</destination></script></morvex>";
+  struct TCase {
+    std::vector<const char*> Arguments;
+    int Exit;
+    std::string Out;
+    std::string Err;
+  };
+  const std::string dot =
+      "digraph morvex {\n  rankdir=LR;\n  n1 [shape=note, label=\"file\\nin.xml\"];\n"
+      "  n2 [shape=note, label=\"file\\nout.xml\"];\n  subgraph cluster_1 {\n"
+      "    label=\"script 1\";\n    s1c [shape=box, style=rounded, label=\"copy\"];\n  }\n"
+      "  n1 -> s1c;\n  s1c -> n2;\n}\n";
+  const std::vector<TCase> cases = {
+      {{"--graph", project.c_str()}, 0, dot, std::string(kBanner)},
+      {{project.c_str(), "--graph=dot", "-q"}, 0, dot, ""},
+      {{"--graph=mermaid", project.c_str(), "-q", "-x"},
+       0,
+       "flowchart LR\n  n1[\"file<br>in.xml\"]\n  n2[\"file<br>out.xml\"]\n"
+       "  subgraph script1[\"script 1\"]\n    s1c(\"copy\")\n  end\n  n1 --> s1c\n"
+       "  s1c --> n2\n",
+       "Warning: unknown switch -x is ignored.\n"},
+      {{"--graph", "<?xml version=\"1.0\"?><morvex>", "-q"},
+       1,
+       "",
+       "inline:1: Unsupported project file format! [line: 1, col: 30] Premature end of data in "
+       "tag morvex line 1\ninline: 1 problem(s) found.\n"},
+      {{"--graph", "/no/such/dir/p.morvex"},
+       1,
+       "",
+       std::string(kBanner) + "/no/such/dir/p.morvex: File does not exist!: /no/such/dir/p.morvex\n"
+                              "/no/such/dir/p.morvex: 1 problem(s) found.\n"},
+      {{"--graph=png", project.c_str()},
+       1,
+       "",
+       std::string(kBanner) + "--graph takes dot or mermaid: --graph=png\n"},
+  };
+  for (const TCase& test : cases) {
+    std::vector<const char*> argv = test.Arguments;
+    argv.insert(argv.begin(), "morvex");
+    std::ostringstream out;
+    std::ostringstream err;
+    std::istringstream in;
+    TConsole console(out, in, err);
+    EXPECT_EQ(RunMorvex(static_cast<int>(argv.size()), argv.data(), console), test.Exit)
+        << test.Arguments[0];
+    EXPECT_EQ(out.str(), test.Out) << test.Arguments[0];
+    EXPECT_EQ(err.str(), test.Err) << test.Arguments[0];
+  }
+}
+
 TEST(RunDriverTest, CheckReportsProblemsAndLogsThem) {
   const fs::path dir = TempPath("morvex_driver_check");
   fs::create_directories(dir);
