@@ -23,6 +23,8 @@ struct RunOptions {
   bool ShowVersion = false;                // --version: only the version line (exit 0)
   bool CheckOnly = false;                  // --check: the project is checked, not run
   std::string GraphFormat;                 // --graph[=FORMAT]: the format drawn; empty: no picture
+  std::string ReportPath;                  // --report=FILE, then resolved; "-": standard error
+  std::string ReportWarning;               // why the report is not written, if shown
   std::string LogPath;                     // the -l value, then the resolved log path
   std::string ProjectArgument;             // the single positional argument
   std::string BaseDirectory;               // current directory with a trailing "/"
@@ -62,7 +64,13 @@ struct RunOptions {
 // Refusal then reads "-l takes its path attached: -l<argument>" and no log
 // file is opened. A graph format other than dot or mermaid is refused with
 // "--graph takes dot or mermaid: <argument>", and "--check" together with
-// "--graph" with "--check and --graph cannot be combined".
+// "--graph" with "--check and --graph cannot be combined". "--report=FILE"
+// asks for a run report in FILE (resolved against BaseDirectory; "-" is
+// standard error); "--report" without a file is refused with "--report takes
+// its file attached: --report=FILE". A report file that names a file the run
+// reads or an existing symbolic link is never written: ReportPath is cleared
+// and ReportWarning says why ("Warning: report file <path> is a source file;
+// no report is written.").
 RunOptions ParseCommandLine(int argc, const char* const* argv,
                             std::string_view currentDirectory = {});
 

@@ -34,6 +34,8 @@ void TConsole::Write(std::string_view text) { WriteAndFlush(*out_, text); }
 
 void TConsole::WriteData(std::string_view text) { WriteAndFlush(data_, text); }
 
+void TConsole::WriteError(std::string_view text) { WriteAndFlush(err_, text); }
+
 bool TConsole::ReadLine(std::string& line) {
   line.clear();
   if (!std::getline(in_, line)) {

@@ -28,6 +28,9 @@ class TConsole {
   // UseErrorStream: the run's own data (a picture of the project).
   void WriteData(std::string_view text);
 
+  // Writes `text` as it is to the error stream and flushes.
+  void WriteError(std::string_view text);
+
   // From now on every line goes to the error stream: standard output carries
   // the run's data, or the run is quiet.
   void UseErrorStream() { out_ = &err_; }

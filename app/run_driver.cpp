@@ -19,7 +19,9 @@
 #include "engine/project_graph.h"
 #include "engine/project_inputs.h"
 #include "engine/run_callbacks.h"
+#include "engine/run_report.h"
 #include "engine/runner.h"
+#include "engine/streams.h"
 #include "text/error.h"
 
 namespace morvex {
@@ -57,15 +59,37 @@ class TLogFileCloser {
   RunOptions& options_;
 };
 
-// Runs the project of the command line; false when it failed.
-bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+// Runs the project of the command line; false when it failed. `report`,
+// when given, observes the run and sees every line it reports.
+bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper, TRunReport* report) {
   return RunProject(
       options.ProjectArgument, options.Parameters, options.PromptForParameters,
       options.BaseDirectory,
       [&helper](const std::string& name, const std::string& defaultValue) {
         return helper.PromptParameter(name, defaultValue);
       },
-      [&helper](const std::string& text, int64_t level) { helper.OutputMessage(text, level); });
+      [&helper, report](const std::string& text, int64_t level) {
+        helper.OutputMessage(text, level);
+        if (report) report->Output(text, level);
+      },
+      report);
+}
+
+// Writes the run report where --report asked: standard error for "-",
+// otherwise the file, replaced as a whole. A report that cannot be written
+// is said on the console; the run's exit code stays.
+void WriteRunReport(const RunOptions& options, const TRunReport& report, TConsole& console,
+                    TConsoleLogHelper& helper) {
+  const std::string document = report.Json();
+  if (options.ReportPath == kStandardStreamName) {
+    console.WriteError(document);
+    return;
+  }
+  try {
+    WriteReportFile(options.ReportPath, document);
+  } catch (const std::exception& error) {
+    helper.WriteMessage("Warning: no run report is written: " + std::string(error.what()), true);
+  }
 }
 
 // One line per problem, then a summary (a quiet run that finds nothing prints
@@ -125,6 +149,9 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
   RunOptions options;
   TConsoleLogHelper helper(options, console);
   const TLogFileCloser closeLog(options);
+  // The report of a project run (never of a check, a picture or the usage).
+  std::optional<TRunReport> report;
+  std::string fatalError;
   SetInterruptConsole(STDOUT_FILENO);
   try {
     options = ParseCommandLine(argc, argv, currentDirectory);
@@ -161,13 +188,18 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
     } else {
       showBanner();
       if (!options.LogWarning.empty()) console.Write(options.LogWarning + "\n");
+      if (!options.ReportWarning.empty()) console.Write(options.ReportWarning + "\n");
+      const bool reports =
+          !options.CheckOnly && options.GraphFormat.empty() && !options.ReportPath.empty();
+      if (reports) report.emplace(options.ProjectArgument);
       for (const std::string& line : banner) helper.WriteMessage(line, false);
       helper.WriteMessage("", false);
       for (const std::string& line : options.Warnings) helper.WriteMessage(line, true);
-      const bool succeeded = options.CheckOnly ? CheckCommandLineProject(options, helper)
-                             : !options.GraphFormat.empty()
-                                 ? DrawCommandLineProject(options, helper, console)
-                                 : RunCommandLineProject(options, helper);
+      const bool succeeded =
+          options.CheckOnly ? CheckCommandLineProject(options, helper)
+          : !options.GraphFormat.empty()
+              ? DrawCommandLineProject(options, helper, console)
+              : RunCommandLineProject(options, helper, report ? &*report : nullptr);
       if (!succeeded) exitCode = kExitFailure;
     }
   } catch (const EMorvexError& error) {
@@ -176,8 +208,8 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       helper.WriteMessage(error.what(), true);
     } else {
       exitCode = kExitFatalError;
-      helper.WriteMessage(std::string("Fatal error: ") + error.TypeName() + ": " + error.what(),
-                          true);
+      fatalError = std::string("Fatal error: ") + error.TypeName() + ": " + error.what();
+      helper.WriteMessage(fatalError, true);
     }
   } catch (...) {
     std::string message = "unknown error";
@@ -192,8 +224,14 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       helper.WriteMessage(message, true);
     } else {
       exitCode = kExitFatalError;
-      helper.WriteMessage("Fatal error: " + CurrentExceptionTypeName() + ": " + message, true);
+      fatalError = "Fatal error: " + CurrentExceptionTypeName() + ": " + message;
+      helper.WriteMessage(fatalError, true);
     }
+  }
+
+  if (report) {
+    report->Finish(exitCode, fatalError);
+    WriteRunReport(options, *report, console, helper);
   }
 
   if (options.WaitForKey) {
