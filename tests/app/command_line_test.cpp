@@ -159,6 +159,47 @@ TEST(ParseCommandLineTest, GraphSwitchNamesItsFormat) {
                 "Warning: unknown switch --grahp is ignored (did you mean --graph?)"});
 }
 
+// --report takes its file attached, resolved against the current directory;
+// a file the run reads or a symbolic link is never written.
+TEST(ParseCommandLineTest, ReportSwitchNamesItsFile) {
+  const TTempDir dir;
+  const std::string base = dir.File("");
+  dir.Write("p.morvex",
+            "<?xml version=\"1.0\"?><morvex><script><source>in.xml</source>"
+            "<destination>out.xml</destination></script></morvex>");
+  dir.Write("in.xml", "<a/>");
+  fs::create_symlink(dir.File("elsewhere.json"), dir.File("link.json"));
+  struct TCase {
+    std::string Argument;
+    std::string Path;
+    std::string Warning;
+    std::string Refusal;
+  };
+  const std::vector<TCase> cases = {
+      {"--report=r.json", base + "r.json", "", ""},
+      {"--report=/var/tmp/r.json", "/var/tmp/r.json", "", ""},
+      {"--report=-", "-", "", ""},
+      {"--report", "", "", "--report takes its file attached: --report=FILE"},
+      {"--report=", "", "", "--report takes its file attached: --report=FILE"},
+      {"--report=in.xml", "",
+       "Warning: report file " + base + "in.xml is a source file; no report is written.", ""},
+      {"--report=p.morvex", "",
+       "Warning: report file " + base + "p.morvex is the project file; no report is written.", ""},
+      {"--report=link.json", "",
+       "Warning: report file " + base + "link.json is a symbolic link; no report is written.", ""},
+  };
+  for (const TCase& test : cases) {
+    const RunOptions options = Parse({"p.morvex", test.Argument}, base);
+    EXPECT_EQ(options.ReportPath, test.Path) << test.Argument;
+    EXPECT_EQ(options.ReportWarning, test.Warning) << test.Argument;
+    EXPECT_EQ(options.Refusal, test.Refusal) << test.Argument;
+  }
+  EXPECT_FALSE(fs::exists(dir.File("r.json")));  // written when the run ends, not here
+  EXPECT_EQ(Parse({"p.morvex", "--reprot"}, base).Warnings,
+            std::vector<std::string>{
+                "Warning: unknown switch --reprot is ignored (did you mean --report?)"});
+}
+
 // "-" is standard input or output, a positional argument; -q asks for a
 // quiet run unless -v is given too.
 TEST(ParseCommandLineTest, DashIsPositionalAndVerboseWinsOverQuiet) {

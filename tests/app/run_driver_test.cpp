@@ -149,6 +149,49 @@ TEST(RunDriverTest, GraphWritesOnlyThePictureToStandardOutput) {
   }
 }
 
+// The report of a run goes where --report says when the run ends, also when
+// it fails; a check or a picture writes none.
+TEST(RunDriverTest, ReportIsWrittenWhenTheRunEnds) {
+  const fs::path dir = TempPath("morvex_driver_report");
+  fs::create_directories(dir);
+  const std::string project = "<?xml version=\"1.0\"?><morvex><script name='first'><source>" +
+                              (dir / "none.xml").string() + "</source><destination>" +
+                              (dir / "o.xml").string() +
+                              "</destination></script><script/></morvex>";
+  std::ostringstream out;
+  std::ostringstream err;
+  std::istringstream in;
+  TConsole console(out, in, err);
+  std::vector<const char*> argv{"morvex", project.c_str(), "--report=-", "-q"};
+  EXPECT_EQ(RunMorvex(static_cast<int>(argv.size()), argv.data(), console), 1);
+  EXPECT_EQ(out.str(), "");
+  const std::string error = "File does not exist!: " + (dir / "none.xml").string();
+  const std::string report = err.str();
+  ASSERT_EQ(report.substr(0, error.size() + 3), error + "\n{\n") << report;
+  EXPECT_NE(report.find("\"exit_code\": 1,"), std::string::npos) << report;
+  EXPECT_NE(report.find("\"name\": \"first\",\n      \"outcome\": \"failed\""), std::string::npos)
+      << report;
+  EXPECT_NE(report.find("\"outcome\": \"not run\""), std::string::npos) << report;
+  EXPECT_TRUE(report.ends_with("  ]\n}\n")) << report;
+
+  const std::string file = (dir / "r.json").string();
+  const std::string reportSwitch = "--report=" + file;
+  const std::string clean = "<?xml version=\"1.0\"?><morvex/>";
+  for (const char* mode : {"--check", "--graph"}) {
+    std::ostringstream ignored;
+    RunDriver({mode, clean.c_str(), reportSwitch.c_str()}, ignored);
+    EXPECT_FALSE(fs::exists(file)) << mode;
+  }
+  std::ostringstream ran;
+  EXPECT_EQ(RunDriver({clean.c_str(), reportSwitch.c_str()}, ran), 0);
+  std::ifstream written(file, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(written)), {});
+  EXPECT_NE(text.find("\"exit_code\": 0,\n  \"error\": null,\n  \"scripts\": []\n}\n"),
+            std::string::npos)
+      << text;
+  fs::remove_all(dir);
+}
+
 TEST(RunDriverTest, CheckReportsProblemsAndLogsThem) {
   const fs::path dir = TempPath("morvex_driver_check");
   fs::create_directories(dir);
