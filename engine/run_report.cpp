@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
-#include <ctime>
 
 #include "db/connection_string.h"
 #include "engine/destination_file.h"
