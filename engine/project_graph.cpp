@@ -115,21 +115,14 @@ class TGraphBuilder {
     return id;
   }
 
-  void Chain(std::optional<std::string>& from, const std::string& to, std::string label = {}) {
-    if (from) graph_.Edges.push_back({*from, to, std::move(label)});
-    from = to;
-  }
-
   void AddScript(const TScript& script, int number) {
     std::string clusterLabel = "script " + std::to_string(number);
     if (!script.Name.empty()) clusterLabel += ": " + script.Name;
     graph_.Clusters.push_back({number, std::move(clusterLabel)});
 
-    std::optional<std::string> last;
-    if (script.Source) last = SourceNode(*script.Source);
-    // The condition labels the edge that enters the script's first step.
-    std::string test = script.Test.empty() ? std::string() : "test: " + script.Test;
-    bool hasStep = false;
+    const std::optional<std::string> source =
+        script.Source ? SourceNode(*script.Source) : std::nullopt;
+    std::vector<std::string> steps;
     if (script.Query) {
       const TQueryElement& query = *script.Query;
       const uint8_t kind = QueryKindOf(query.Kind);
@@ -137,10 +130,8 @@ class TGraphBuilder {
       if (kind == qkInline || !text.empty()) {
         std::string label = "SQL\n";
         label += kind == qkInline ? "inline" : kind == qkStream ? "stream " + text : text;
-        const std::string id = StepNode(number, 'q', label);
-        if (kind == qkStream) graph_.Edges.push_back({StreamNode(text), id, {}});
-        Chain(last, id, std::exchange(test, {}));
-        hasStep = true;
+        steps.push_back(StepNode(number, 'q', label));
+        if (kind == qkStream) graph_.Edges.push_back({StreamNode(text), steps.back(), {}});
       }
     }
     if (script.Transform) {
@@ -153,13 +144,22 @@ class TGraphBuilder {
       } else if (const std::string content = TrimmedLines(transform.Text); !content.empty()) {
         label += "\n" + content;
       }
-      Chain(last, StepNode(number, 't', label), std::exchange(test, {}));
-      hasStep = true;
+      steps.push_back(StepNode(number, 't', label));
     }
-    if (!hasStep) Chain(last, StepNode(number, 'c', "copy"), std::exchange(test, {}));
+    if (steps.empty()) steps.push_back(StepNode(number, 'c', "copy"));
+
+    // The condition labels the edge that enters the script; without a source
+    // there is none, and the script's box carries it.
+    const std::string test = script.Test.empty() ? std::string() : "test: " + script.Test;
+    if (source) {
+      graph_.Edges.push_back({*source, steps.front(), test});
+    } else if (!test.empty()) {
+      graph_.Clusters.back().Label += "\n" + test;
+    }
+    for (size_t i = 1; i < steps.size(); ++i) graph_.Edges.push_back({steps[i - 1], steps[i], {}});
     if (script.Destination) {
-      if (std::optional<std::string> destination = DestinationNode(*script.Destination)) {
-        Chain(last, *destination);
+      if (const std::optional<std::string> destination = DestinationNode(*script.Destination)) {
+        graph_.Edges.push_back({steps.back(), *destination, {}});
       }
     }
   }

@@ -43,8 +43,10 @@ struct TGraphEdge {
 };
 
 struct TGraphCluster {
-  int Script = 0;     // from 1, in run order
-  std::string Label;  // "script 2: summarise", or "script 2" for an unnamed one
+  int Script = 0;  // from 1, in run order
+  // "script 2: summarise", or "script 2" for an unnamed one; a second line
+  // "test: <condition>" when no edge enters the script to carry it.
+  std::string Label;
 };
 
 struct TProjectGraph {

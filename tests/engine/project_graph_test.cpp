@@ -106,8 +106,11 @@ TEST(ProjectGraphTest, NodesAndEdgesOfEachKindOfScript) {
         "s3t P xml", "n1->s1t", "n1->s2t", "n2->s3t"}},
       {"without a usable source the chain starts at the first step",
        "<script test='1'><destination>o.xml</destination></script>"
-       "<script><source kind='ftp'>x</source><lsql kind='file'/></script>",
-       {"s1c P copy", "n1 F file|o.xml", "s2c P copy", "s1c->n1"}},
+       "<script><source kind='ftp'>x</source><lsql kind='file'/></script>"
+       "<script test='2'><lsql kind='inline'><q/></lsql><transform kind='xslt'>t.xsl</transform>"
+       "</script>",
+       {"s1c P copy", "n1 F file|o.xml", "s2c P copy", "s3q P SQL|inline", "s3t P xslt|t.xsl",
+        "s1c->n1", "s3q->s3t"}},
   };
   for (const TGraphCase& test : cases) {
     EXPECT_EQ(Outline(Graph(test.Body)), test.Expected) << test.Name;
@@ -117,10 +120,12 @@ TEST(ProjectGraphTest, NodesAndEdgesOfEachKindOfScript) {
 TEST(ProjectGraphTest, ClustersFollowRunOrderAndNameTheirScripts) {
   const TProjectGraph graph = Graph(
       "<script name='first'><source>a</source></script><script><source>b</source>"
-      "</script>");
-  ASSERT_EQ(graph.Clusters.size(), 2u);
+      "</script><script test=':x = 1'><destination>c</destination></script>");
+  ASSERT_EQ(graph.Clusters.size(), 3u);
   EXPECT_EQ(graph.Clusters[0].Label, "script 1: first");
   EXPECT_EQ(graph.Clusters[1].Label, "script 2");
+  // No edge enters a script without a source: its box shows the test.
+  EXPECT_EQ(graph.Clusters[2].Label, "script 3\ntest: :x = 1");
   for (const TGraphNode& node : graph.Nodes) {
     EXPECT_EQ(node.Script, node.Kind == TGraphNodeKind::Step ? node.Id[1] - '0' : 0) << node.Id;
   }
