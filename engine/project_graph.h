@@ -65,7 +65,8 @@ struct TProjectGraph {
 // no such file exists. Each script is a cluster of its steps (query step,
 // transformation; a plain "copy" when it has neither), chained from its source
 // to its destination; a query step read from a stream has that stream as an
-// input too.
+// input too. A script's `test` labels the edge from its source, or is the
+// second line of its cluster's label when it has no usable source.
 TProjectGraph BuildProjectGraph(const TProject& project);
 
 // The graph as Graphviz DOT (`digraph`, left to right, one `subgraph
