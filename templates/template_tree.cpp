@@ -27,6 +27,7 @@ void TTemplateTree::AddChildren(TTemplateStatement& parent, TXmlElement element)
     statement->RecordTag = child.Attribute("record-tag");
     statement->Line = child.Line();
     statement->Index = statements_.size();
+    statement->Position = parent.Children.size();
     statement->Parent = &parent;
     statements_.push_back(statement.get());
     TTemplateStatement& added = *parent.Children.emplace_back(std::move(statement));

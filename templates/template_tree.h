@@ -37,6 +37,7 @@ struct TTemplateStatement {
   // The statement's number, in document order from 0 (depth first); the
   // root has none (kRootIndex).
   size_t Index = 0;
+  size_t Position = 0;                         // among its parent's Children
   const TTemplateStatement* Parent = nullptr;  // null for the root
   std::vector<std::unique_ptr<TTemplateStatement>> Children;
 
@@ -75,13 +76,10 @@ class TTemplateTree {
 // them). Stops when `visit` returns true; returns whether one did.
 template <typename Visit>
 bool VisitReferenceCandidates(const TTemplateStatement& statement, Visit&& visit) {
-  const TTemplateStatement* at = &statement;
-  const TTemplateStatement* parent = at->Parent;
+  const TTemplateStatement* parent = statement.Parent;
   if (!parent) return false;
   const auto& siblings = parent->Children;
-  size_t position = 0;
-  while (position < siblings.size() && siblings[position].get() != at) ++position;
-  while (position-- > 0) {
+  for (size_t position = statement.Position; position-- > 0;) {
     if (visit(*siblings[position])) return true;
   }
   for (; parent && !parent->IsRoot(); parent = parent->Parent) {

@@ -20,6 +20,7 @@ Names Outline(const TTemplateTree& tree) {
   for (size_t i = 0; i < tree.StatementCount(); ++i) {
     const TTemplateStatement& s = tree.Statement(i);
     EXPECT_EQ(s.Index, i);
+    EXPECT_EQ(s.Parent->Children.at(s.Position).get(), &s);
     lines.push_back(s.Tag + "@" + std::to_string(s.Line) + "(" +
                     (s.Parent->IsRoot() ? std::string("root") : s.Parent->Tag) + ")");
   }
