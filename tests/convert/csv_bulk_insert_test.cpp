@@ -50,7 +50,7 @@ class BulkInsertTest : public ImportTest {
     if (logged_) Exec("DELETE FROM {log}");
     TOutcome outcome;
     try {
-      Import(TFormat::Csv, csv, "<lsql><ins>" + statement + "</ins></lsql>", true);
+      Import(TFormat::Csv, csv, "<lsql><ins>" + statement + "</ins></lsql>", true, parameters_);
     } catch (const EMorvexError& error) {
       outcome.Error = error.what();
     }
@@ -101,6 +101,7 @@ class BulkInsertTest : public ImportTest {
   }
 
   bool logged_ = false;
+  std::vector<std::string> parameters_;  // the run's
 };
 
 constexpr const char* kInsertAbc =
@@ -164,6 +165,11 @@ TEST_P(BulkInsertTest, NamesAsWrittenAndAZeroByte) {
   CreateLoggedTable("a INTEGER, b TEXT, c INTEGER");
   // However the reader and the server treat it, both paths alike.
   Both(std::string("a;b;c\r\n1;x\0y;1\r\n", 16), kInsertAbc);
+  // A run parameter can hold one; the bulk insert leaves such records to
+  // the per-record path.
+  parameters_ = {std::string("p=x\0y", 5)};
+  Both(Csv(3), "INSERT INTO {t} (a, b, c) VALUES (:source$a, :p, :source$c)", "a, b, c", false);
+  Both(Csv(3), "INSERT INTO {t} (a, b, c) VALUES (:source$a, :source$b, :source$c)");
 }
 
 // Without one-transaction each record stands alone, as before: the records
