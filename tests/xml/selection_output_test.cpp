@@ -7,10 +7,10 @@
 #include <libxml/tree.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "tests/support/random_choice.h"
 #include "tests/support/temp_dir.h"
 #include "text/stream.h"
 #include "xml/dom.h"
@@ -93,9 +93,9 @@ TSelectionRun Select(const std::string& source, const std::string& expressions,
 // Documents with records at several depths, records inside records,
 // namespaces (default, prefixed, redeclared, redundant), attributes, CDATA,
 // comments, processing instructions, escaped and non-ASCII text.
-class TDocumentMaker {
+class TDocumentMaker : testing::TRandomChoice {
  public:
-  explicit TDocumentMaker(unsigned seed) : random_(seed) {}
+  explicit TDocumentMaker(unsigned seed) : TRandomChoice(seed) {}
 
   std::string Make() {
     std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
@@ -111,13 +111,6 @@ class TDocumentMaker {
   }
 
  private:
-  int Number(int below) { return static_cast<int>(random_() % static_cast<unsigned>(below)); }
-  std::string Pick(std::initializer_list<const char*> choices) {
-    auto it = choices.begin();
-    std::advance(it, Number(static_cast<int>(choices.size())));
-    return *it;
-  }
-
   void Text(std::string& out) {
     out += Pick({"plain", "a &amp; b &lt;c&gt;", "\xC5\x98\xC3\xADm \xE2\x82\xAC", " ", "",
                  "line\nbreak", "quote \" and '"});
@@ -166,8 +159,6 @@ class TDocumentMaker {
     for (int i = 0; i < children; ++i) Item(out, depth + 1, index * 10 + i);
     out += "</" + name + ">";
   }
-
-  std::mt19937 random_;
 };
 
 TEST(SelectionOutput, EqualsCopyingIntoATree) {
