@@ -8,6 +8,7 @@
 #include "engine/project_defs.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "templates/parameter_names.h"
 #include "text/nearest_name.h"
 #include "xml/dom.h"
@@ -102,7 +103,7 @@ void UseQuery(TUsedNames& used, const TQueryElement& element, const TStepContext
 }
 
 void UseTransform(TUsedNames& used, const TTransformElement& element, const TStepContext& context) {
-  const uint8_t kind = TransformKindOf(element.Kind);
+  const TTransformKind kind = TransformKindOf(element.Kind);
   if (IsScriptKind(kind)) {
     used.Every = true;  // MORVEX.ParamValues reads any name
     return;
@@ -128,7 +129,9 @@ void UseTransform(TUsedNames& used, const TTransformElement& element, const TSte
 // its morvex_params element unless include-params is off.
 bool WritesParameterList(const TScript& script) {
   return script.Source && SourceKindOf(script.Source->Kind) == skOledb &&
-         TransformKindOf(script.Transform->Kind) != tkCsv && script.Transform->IncludeParams;
+         TransformKindRow(TransformKindOf(script.Transform->Kind)).QueryWrites ==
+             TQueryOutputKind::DatasetXml &&
+         script.Transform->IncludeParams;
 }
 
 TUsedNames UsedNames(const TProject& project, const std::string& baseDirectory) {

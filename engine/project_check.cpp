@@ -26,6 +26,9 @@
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "engine/template_references.h"
+#include "engine/transform_kinds.h"
+#include "scripting/script_engine.h"
+#include "scripting/script_host.h"
 #include "templates/condition.h"
 #include "templates/expr_error.h"
 #include "templates/parameter_names.h"
@@ -59,13 +62,6 @@ const TNames kTransformAttributes{"kind",           "encoding",   "delimiter",  
                                   "header-row",     "record-tag", "namespaces", "sel-namespaces",
                                   "include-params", "flat-text",  "indent"};
 const TNames kTransformBooleans{"header-row", "include-params", "flat-text", "indent"};
-const TNames kTransformKeywords{"xml",      "csv/xml",  "xslt",       "xpath",    "jpath",
-                                "csv",      "xml/csv",  "json",       "xml/json", "json/xml",
-                                "json/csv", "zqscript", "zqscriptgui"};
-// The script languages this program has an engine for; a `gui` suffix selects
-// the windowed variant of the same engine.
-const TNames kScriptLanguages{"jscript", "javascript", "ecmascript", "luascript"};
-
 std::string CurrentDirectory() {
   std::error_code error;
   const std::filesystem::path current = std::filesystem::current_path(error);
@@ -94,10 +90,10 @@ std::string WithSuggestion(std::string message, const std::string& name, const T
   return message + ", did you mean " + (element ? "<" + nearest + ">" : nearest) + "?";
 }
 
+// A script language this program runs; a "gui" suffix selects the windowed
+// variant of the same engine.
 bool IsScriptLanguage(std::string_view keyword) {
-  std::string language = AsciiLower(keyword);
-  if (language.size() > 3 && language.ends_with("gui")) language.resize(language.size() - 3);
-  return Contains(kScriptLanguages, language);
+  return FindScriptLanguage(ScriptLanguageOf(keyword)) != nullptr;
 }
 
 // The line of a load failure ("... [line: 5, col: 3] reason"); 0 when the
@@ -502,38 +498,31 @@ void TProjectCheck::CheckTransform(const TScript& script, TScriptSteps& steps,
   CheckEncoding(element);
   for (const std::string& name : kTransformBooleans) CheckBoolean(element, name);
   const std::string& kind = script.Transform->Kind;
-  const uint8_t code = TransformKindOf(kind);
+  const TTransformKind code = TransformKindOf(kind);
   if (code == tkScript && !IsScriptLanguage(kind)) {
-    TNames known = kTransformKeywords;
-    known.insert(known.end(), {"JScript", "JavaScript", "ECMAScript", "LuaScript"});
+    TNames known = TransformKeywords();
+    for (const TScriptLanguage& language : kScriptLanguages) known.emplace_back(language.Name);
     Add(element, WithSuggestion("<transform> kind \"" + kind +
                                     "\" is neither a transformation nor a script language this "
-                                    "program runs (JScript, JavaScript, ECMAScript, LuaScript)",
+                                    "program runs (" +
+                                    ScriptLanguageList() + ")",
                                 kind, known));
     return;
   }
   if (!Resolves(element, ResolveTransform, script, steps, context)) return;
   const TXTransformInfo& transform = steps.Transform;
   const bool inlineText = !script.Transform->Sections.empty();
-  switch (transform.Kind) {
-    case tkXslt:
-    case tkScript:
-    case tkZqScript:
-      if (!FileExists(transform.Content)) {
-        Add(element, FileDoesNotExistMessage(transform.Content));
-      } else if (transform.Kind == tkXslt) {
-        CheckStylesheet(element, transform, false);
-      }
-      break;
-    case tkXsltInline:
-      // Stylesheet text from a stream is known only when the project runs.
-      if (inlineText) CheckStylesheet(element, transform, true);
-      break;
-    case tkXPath:
-      CheckXPath(element, transform);
-      break;
-    default:
-      break;
+  if (NamesContentFile(transform.Kind)) {
+    if (!FileExists(transform.Content)) {
+      Add(element, FileDoesNotExistMessage(transform.Content));
+    } else if (transform.Kind == tkXslt) {
+      CheckStylesheet(element, transform, false);
+    }
+  } else if (transform.Kind == tkXsltInline) {
+    // Stylesheet text from a stream is known only when the project runs.
+    if (inlineText) CheckStylesheet(element, transform, true);
+  } else if (transform.Kind == tkXPath) {
+    CheckXPath(element, transform);
   }
 }
 

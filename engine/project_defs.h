@@ -1,8 +1,7 @@
-// The records into which the runner reads each script's steps, and the kind
-// keyword tables of the project document. Kind codes are small numbers that
-// other steps compare by range (transform kinds 7 to 10 are scripts), so they
-// are plain constants rather than an enum class; the range tests are the
-// named checks below.
+// The records into which the runner reads each script's steps, and the
+// source, destination and query kind codes with their keywords. The
+// transformation kinds are an enum whose meaning lives in one table
+// (engine/transform_kinds.h).
 #pragma once
 
 #include <cstdint>
@@ -26,28 +25,29 @@ constexpr uint8_t qkFile = 1;
 constexpr uint8_t qkInline = 2;
 constexpr uint8_t qkStream = 3;
 
-// Transform kinds. The inline variants (3, 8, 10) never come from a keyword:
-// the runner derives them when the content is inline or read from a stream.
-constexpr uint8_t tkNone = 0;
-constexpr uint8_t tkXml = 1;
-constexpr uint8_t tkXslt = 2;
-constexpr uint8_t tkXsltInline = 3;
-constexpr uint8_t tkCsv = 4;
-constexpr uint8_t tkXPath = 5;
-constexpr uint8_t tkJson = 6;
-constexpr uint8_t tkScript = 7;
-constexpr uint8_t tkScriptInline = 8;
-constexpr uint8_t tkZqScript = 9;
-constexpr uint8_t tkZqScriptInline = 10;
-constexpr uint8_t tkJsonXml = 11;
-constexpr uint8_t tkJsonCsv = 12;
-constexpr uint8_t tkJPath = 13;
-
-// The transforms that turn the input into a document for a destination:
-// xml, xslt (both forms), csv, xpath and json (1 to 6).
-constexpr bool IsConversionKind(uint8_t kind) { return kind >= tkXml && kind <= tkJson; }
-// The script transforms, in both forms (7 to 10).
-constexpr bool IsScriptKind(uint8_t kind) { return kind >= tkScript && kind <= tkZqScriptInline; }
+// Transformation kinds. The inline variants never come from a keyword: the
+// runner derives them when the content is inline or read from a stream. What
+// each kind means (keywords, content, the operation it runs, the combinations
+// it allows) is its row in engine/transform_kinds.h; code asks the row, never
+// a range of codes. The values are stable: they are the codes the kinds have
+// always had.
+enum class TTransformKind : uint8_t {
+  tkNone = 0,
+  tkXml = 1,
+  tkXslt = 2,
+  tkXsltInline = 3,
+  tkCsv = 4,
+  tkXPath = 5,
+  tkJson = 6,
+  tkScript = 7,
+  tkScriptInline = 8,
+  tkZqScript = 9,
+  tkZqScriptInline = 10,
+  tkJsonXml = 11,
+  tkJsonCsv = 12,
+  tkJPath = 13,
+};
+using enum TTransformKind;
 
 // The statement element name used when a query document holds bare SQL and
 // `cmd-id` is empty.
@@ -77,7 +77,7 @@ struct TLSQLInfo {
 };
 
 struct TXTransformInfo {
-  uint8_t Kind = tkNone;
+  TTransformKind Kind = tkNone;
   std::string Content;        // inline content, file path or loaded script text
   std::string SecondContent;  // "zqscriptgui" inline: the second CDATA section
   std::string Encoding = "utf-8";
@@ -103,8 +103,5 @@ uint8_t SourceKindOf(std::string_view keyword);
 std::string SourceKindName(uint8_t code);
 // "file" 1, "inline" 2, "stream" 3, anything else 0.
 uint8_t QueryKindOf(std::string_view keyword);
-// The transform keyword table; the first matching rule wins and any keyword
-// not listed is an Active Script language name (7). Never returns 0, 3, 8 or 10.
-uint8_t TransformKindOf(std::string_view keyword);
 
 }  // namespace morvex

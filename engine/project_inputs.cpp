@@ -9,6 +9,7 @@
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
@@ -32,8 +33,8 @@ class TInputList {
  public:
   explicit TInputList(const std::string& baseDirectory) : baseDirectory_(baseDirectory) {}
 
-  void Add(const std::string& path, const char* role) {
-    if (!path.empty()) inputs_.push_back({path, role});
+  void Add(const std::string& path, std::string_view role) {
+    if (!path.empty()) inputs_.push_back({path, std::string(role)});
   }
 
   void AddDatabase(const TXSourceInfo& endpoint) {
@@ -59,17 +60,15 @@ void AddScriptInputs(const TScript& script, const TStepContext& context, TInputL
     inputs.Add(steps.QueryLabel, "a query file");
   }
   if (Resolves(ResolveTransform, script, steps, context)) {
-    const TXTransformInfo& transform = steps.Transform;
-    if (transform.Kind == tkXslt) {
-      inputs.Add(transform.Content, "a stylesheet");
-    } else if (transform.Kind == tkScript || transform.Kind == tkZqScript) {
-      inputs.Add(transform.Content, "a script file");
-    } else if (transform.Kind == tkXPath || transform.Kind == tkJPath) {
+    const TTransformKindRow& row = TransformKindRow(steps.Transform.Kind);
+    if (NamesContentFile(row.Kind)) {
+      inputs.Add(steps.Transform.Content, row.ContentFile);
+    } else if (row.Content == TContentRule::Expressions) {
       // The resolver keeps the expressions, not the file they came from.
       const TTransformElement& element = *script.Transform;
       const std::string path = ResolveProjectFile(TrimText(element.Text), context);
       if (element.Sections.empty() && FileExists(path)) {
-        inputs.Add(path, "an expression file");
+        inputs.Add(path, row.ContentFile);
       }
     }
   }

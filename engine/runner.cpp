@@ -43,6 +43,7 @@
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "templates/condition.h"
 #include "text/error.h"
 #include "text/utf.h"
@@ -68,10 +69,6 @@ bool SameFile(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;
   std::error_code error;
   return std::filesystem::equivalent(a, b, error) && !error;
-}
-
-bool UsesTransformParameters(uint8_t kind) {
-  return kind == tkXslt || kind == tkXsltInline || IsScriptKind(kind);
 }
 
 class TProjectRun {
@@ -185,11 +182,12 @@ std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) 
             LevelDetail);
   }
   std::string scriptFile;
-  if (transform.Kind == tkXslt || transform.Kind == tkScript || transform.Kind == tkZqScript) {
+  if (NamesContentFile(transform.Kind)) {
     if (!FileExists(transform.Content)) {
       throw EMorvexError(FileDoesNotExistMessage(transform.Content));
     }
-    if (transform.Kind != tkXslt) {
+    // A script's text is loaded here; a stylesheet is read by its operation.
+    if (IsScriptKind(transform.Kind)) {
       std::string script;
       if (!LoadTextFile(script, transform.Content)) throw EMorvexError("Cannot load file!");
       scriptFile = std::move(transform.Content);
@@ -209,7 +207,7 @@ std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) 
     }
   }
 
-  if (UsesTransformParameters(transform.Kind) && !transformParametersBuilt_ &&
+  if (TransformKindRow(transform.Kind).UsesParameters && !transformParametersBuilt_ &&
       !parameters_.Empty()) {
     transformParameters_ = BuildTransformParameters(parameters_, loaded_.Parameters);
     transformParametersBuilt_ = true;

@@ -2,6 +2,7 @@
 
 #include "engine/paths.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "text/code_pages.h"
 #include "text/error.h"
 #include "text/utf.h"
@@ -78,33 +79,16 @@ bool StartsWithTag(std::string_view text) {
   return false;
 }
 
-bool HasContent(uint8_t kind) {
-  return kind == tkXslt || kind == tkXPath || kind == tkScript || kind == tkZqScript ||
-         kind == tkJPath;
-}
-
-// The kind that content given inline or read from a stream turns a
-// stylesheet or script kind into.
-uint8_t InlineKind(uint8_t kind) {
-  switch (kind) {
-    case tkXslt:
-      return tkXsltInline;
-    case tkScript:
-      return tkScriptInline;
-    case tkZqScript:
-      return tkZqScriptInline;
-    default:
-      return kind;
-  }
-}
-
+// The content of a kind that has one (its row's content rule).
 void ResolveTransformContent(const TTransformElement& element, const std::string& keyword,
                              TXTransformInfo& transform, const TStepContext& context) {
+  const TTransformKindRow& row = TransformKindRow(transform.Kind);
   const std::vector<std::string>& sections = element.Sections;
   if (!sections.empty()) {
     transform.Content = TrimText(sections[0]);
-    transform.Kind = InlineKind(transform.Kind);
-    if (AsciiLower(keyword) == "zqscriptgui" && sections.size() > 1) {
+    transform.Kind = row.InlineForm;
+    if (!row.SecondSectionKeyword.empty() && AsciiLower(keyword) == row.SecondSectionKeyword &&
+        sections.size() > 1) {
       transform.SecondContent = TrimText(sections[1]);
     }
     return;
@@ -113,11 +97,11 @@ void ResolveTransformContent(const TTransformElement& element, const std::string
   if (TStream* stream = NamedStream(text, context.Streams)) {
     std::string content;
     if (ReadStreamText(*stream, content)) transform.Content = std::move(content);
-    transform.Kind = InlineKind(transform.Kind);
+    transform.Kind = row.InlineForm;
     return;
   }
   const std::string path = ResolveProjectFile(text, context);
-  if (transform.Kind != tkXPath && transform.Kind != tkJPath) {
+  if (row.Content != TContentRule::Expressions) {
     transform.Content = path;
     return;
   }
@@ -205,38 +189,27 @@ TXmlDocument ParseQueryDocument(const TLSQLInfo& query, const std::string* plain
 }
 
 std::string MakeTransformLabel(const TXTransformInfo& transform) {
-  std::string expressions = LineFeedsToCrLf(transform.Content);
-  ReplaceAll(expressions, "\r\n", "; ");
-  switch (transform.Kind) {
-    case tkXml:
-      return "xml";
-    case tkXsltInline:
-      return "xslt (inline)";
-    case tkCsv:
-      return "csv";
-    case tkXPath:
-      return "xpath (" + expressions + ")";
-    case tkJson:
-      return "json";
-    case tkScriptInline:
-    case tkZqScriptInline:
+  const TTransformKindRow& row = TransformKindRow(transform.Kind);
+  const std::string label(row.Label);
+  switch (row.LabelRule) {
+    case TLabelRule::Label:
+      return label;
+    case TLabelRule::Expressions: {
+      std::string expressions = LineFeedsToCrLf(transform.Content);
+      ReplaceAll(expressions, "\r\n", "; ");
+      return label + " (" + expressions + ")";
+    }
+    case TLabelRule::LanguageInline:
       return transform.Language + " (inline)";
-    case tkJsonXml:
-      return "json/xml";
-    case tkJsonCsv:
-      return "json/csv";
-    case tkJPath:
-      return "jpath (" + expressions + ")";
-    case tkXslt:
-      return transform.Content.empty() ? "xslt" : transform.Content;
-    case tkScript:
-      if (!transform.Content.empty()) return transform.Content;
-      return transform.Language.empty() ? "WSH" : transform.Language;
-    case tkZqScript:
+    case TLabelRule::File:
       return transform.Content;
-    default:
-      return {};
+    case TLabelRule::FileOrLabel:
+      return transform.Content.empty() ? label : transform.Content;
+    case TLabelRule::FileOrLanguage:
+      if (!transform.Content.empty()) return transform.Content;
+      return transform.Language.empty() ? label : transform.Language;
   }
+  return label;
 }
 
 void ResolveSource(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
@@ -333,9 +306,11 @@ void ResolveTransform(const TScript& script, TScriptSteps& steps, const TStepCon
   transform.IncludeParams = element.IncludeParams;
   transform.FlatText = element.FlatText;
   transform.Indent = element.Indent;
-  if (transform.Kind == tkScript || transform.Kind == tkZqScript) transform.Language = keyword;
+  if (IsScriptKind(transform.Kind)) transform.Language = keyword;
 
-  if (HasContent(transform.Kind)) ResolveTransformContent(element, keyword, transform, context);
+  if (TransformKindRow(transform.Kind).Content != TContentRule::None) {
+    ResolveTransformContent(element, keyword, transform, context);
+  }
   steps.TransformLabel = MakeTransformLabel(transform);
 }
 

@@ -60,9 +60,32 @@ class TScriptEngine {
 // the script sees as an out-of-memory error).
 inline constexpr size_t kDefaultScriptMemoryLimit = size_t{512} << 20;
 
-// "JScript", "JavaScript", "ECMAScript" (Duktape) and "LuaScript" (Lua),
-// letter case ignored. Raises EMorvexError naming the language and the
-// available ones for any other name.
+// The script languages this program has an engine for, as a `kind` names
+// them, with the engine that runs each and the extension of its script files
+// (without the dot; empty when the inline options take none for it).
+struct TScriptLanguage {
+  std::string_view Name;
+  bool JavaScript;  // Duktape; otherwise Lua
+  std::string_view Extension;
+};
+inline constexpr TScriptLanguage kScriptLanguages[] = {
+    {"JScript", true, "js"},
+    {"JavaScript", true, ""},
+    {"ECMAScript", true, ""},
+    {"LuaScript", false, "lua"},
+};
+
+// The language of kScriptLanguages named `language`, ASCII letter case
+// ignored; null for any other name.
+const TScriptLanguage* FindScriptLanguage(std::string_view language);
+
+// The names of kScriptLanguages joined by ", ": "JScript, JavaScript,
+// ECMAScript, LuaScript".
+std::string ScriptLanguageList();
+
+// The engine of a language of kScriptLanguages, letter case ignored. Raises
+// EMorvexError naming the language and the available ones for any other
+// name.
 std::unique_ptr<TScriptEngine> CreateScriptEngine(std::string_view language,
                                                   size_t memoryLimit = kDefaultScriptMemoryLimit);
 

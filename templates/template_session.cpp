@@ -137,7 +137,7 @@ void RunImportSession(const std::string& connectionString, bool oneTransaction,
                       const TDatasetWriterOptions&, const ProgressSink& sink,
                       const _xmlNode* parametersElement, const std::vector<std::string>& parameters,
                       _xmlNode* root, const TTemplateImporter& importer) {
-  if (!importer) throw EMorvexError("Import into a database is not available in this build.");
+  if (!importer) throw EMorvexError("Import into a database was started without an importer.");
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();
   session.Run(parameters, sink, [&] { importer(helper, root); });
