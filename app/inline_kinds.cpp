@@ -19,13 +19,12 @@ size_t Utf16Length(std::string_view text) { return Utf8ToUtf16(text).size(); }
 std::string ScriptLanguageForFile(std::string_view fileName) {
   // Languages this program has no engine for still name their files: a run
   // then says the language is not available.
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 10> kOtherLanguages{{
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kOtherLanguages{{
       {"pas", "zqscript"},
       {"dpas", "zqscript"},
       {"vbs", "VBScript"},
       {"pls", "PerlScript"},
       {"rxs", "ooRexxScript"},
-      {"pys", "PythonScript"},
       {"tcls", "TclScript"},
       {"phps", "ActivePHPScript"},
       {"rbs", "RubyScript"},

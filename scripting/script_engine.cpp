@@ -51,9 +51,15 @@ void TMemoryBudget::Free(void* block) {
   std::free(static_cast<char*>(block) - kHeader);
 }
 
+bool ScriptLanguageAvailable(const TScriptLanguage& language) {
+  return language.Engine != TScriptEngineKind::Python || PythonAvailable();
+}
+
 const TScriptLanguage* FindScriptLanguage(std::string_view language) {
   for (const TScriptLanguage& known : kScriptLanguages) {
-    if (EqualsIgnoringAsciiCase(language, known.Name)) return &known;
+    if (EqualsIgnoringAsciiCase(language, known.Name) && ScriptLanguageAvailable(known)) {
+      return &known;
+    }
   }
   return nullptr;
 }
@@ -61,6 +67,7 @@ const TScriptLanguage* FindScriptLanguage(std::string_view language) {
 std::string ScriptLanguageList() {
   std::string list;
   for (const TScriptLanguage& language : kScriptLanguages) {
+    if (!ScriptLanguageAvailable(language)) continue;
     if (!list.empty()) list += ", ";
     list += language.Name;
   }
@@ -73,7 +80,15 @@ std::unique_ptr<TScriptEngine> CreateScriptEngine(std::string_view language, siz
     throw EMorvexError("The script language \"" + std::string(language) +
                        "\" is not available; available languages: " + ScriptLanguageList() + ".");
   }
-  return known->JavaScript ? CreateJavaScriptEngine(memoryLimit) : CreateLuaEngine(memoryLimit);
+  switch (known->Engine) {
+    case TScriptEngineKind::JavaScript:
+      return CreateJavaScriptEngine(memoryLimit);
+    case TScriptEngineKind::Lua:
+      return CreateLuaEngine(memoryLimit);
+    case TScriptEngineKind::Python:
+      break;
+  }
+  return CreatePythonEngine();
 }
 
 }  // namespace morvex

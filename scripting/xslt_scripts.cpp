@@ -101,7 +101,8 @@ std::shared_ptr<void> RegisterScriptBlocks(xmlDoc* stylesheet, xsltTransformCont
     }
     const std::string language = Attribute(node, "language");
     const TScriptLanguage* named = FindScriptLanguage(language);
-    const bool javaScript = language.empty() || (named && named->JavaScript);
+    const bool javaScript =
+        language.empty() || (named && named->Engine == TScriptEngineKind::JavaScript);
     if (!javaScript) {
       throw EMorvexError("The stylesheet's script block is written in \"" + language +
                          "\"; script blocks in stylesheets run only in JScript (JavaScript).");

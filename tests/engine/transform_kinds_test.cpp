@@ -113,20 +113,25 @@ TEST(TransformKindsTest, KeywordListsFollowTheTable) {
 }
 
 TEST(TransformKindsTest, ScriptLanguagesAreOneList) {
-  EXPECT_EQ(ScriptLanguageList(), "JScript, JavaScript, ECMAScript, LuaScript");
+  const bool python = PythonAvailable();
+  EXPECT_EQ(ScriptLanguageList(), std::string("JScript, JavaScript, ECMAScript, LuaScript") +
+                                      (python ? ", PythonScript" : ""));
+  using enum TScriptEngineKind;
   const struct {
     const char* name;
-    bool known, javaScript;
+    bool known;
+    TScriptEngineKind engine;
   } cases[] = {
-      {"jscript", true, true},    {"JAVASCRIPT", true, true}, {"ECMAScript", true, true},
-      {"luaScript", true, false}, {"VBScript", false, false}, {"LuaScriptGUI", false, false},
-      {"", false, false},
+      {"jscript", true, JavaScript},    {"JAVASCRIPT", true, JavaScript},
+      {"ECMAScript", true, JavaScript}, {"luaScript", true, Lua},
+      {"pythonscript", python, Python}, {"VBScript", false, Lua},
+      {"LuaScriptGUI", false, Lua},     {"", false, Lua},
   };
   for (const auto& c : cases) {
     const TScriptLanguage* language = FindScriptLanguage(c.name);
     ASSERT_EQ(language != nullptr, c.known) << c.name;
     if (language) {
-      EXPECT_EQ(language->JavaScript, c.javaScript) << c.name;
+      EXPECT_EQ(language->Engine, c.engine) << c.name;
     }
   }
 }
