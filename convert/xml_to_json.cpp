@@ -77,21 +77,20 @@ struct TElementBuilder {
   std::vector<TBuildMember> Members;   // "@" attributes, child elements, "#text"
   std::vector<TSuperObject> Children;  // the text pieces ("#children")
   // One pass only: the attributes lead Members; the child elements packed
-  // so far, those that became objects; the document of an element built
+  // so far; the document of an element built
   // under a written one (which holds its subtree), and the state of an
   // element being written.
   size_t Attributes = 0;
   int ChildValues = 0;
-  int ObjectChildren = 0;
   bool KeepBuilding = false;
   std::shared_ptr<TJsonDocument> Document;
   std::unique_ptr<TStreamState> Stream;
 };
 
 // An element built under a written one starts to be written itself once it
-// holds this many packed children that are objects (records under their
-// statement), or this many children of any kind.
-constexpr int kWrittenAtObjects = 2;
+// holds this many records (objects of one repeated name), or this many
+// children of any kind.
+constexpr size_t kWrittenAtRecords = 2;
 constexpr int kWrittenAtChildren = 1024;
 
 // The blocks of a document that elements built one after another share.
@@ -171,7 +170,7 @@ class TPackedXmlReader {
     // The root is always an object: it is written from its start.
     if (out_ && root) {
       SortAttributes(open_.back());
-      BeginWritten(open_.back(), 0);
+      BeginWritten(open_.back(), 0, open_.back().Document);
     }
   }
 
@@ -303,7 +302,6 @@ class TPackedXmlReader {
       return;
     }
     ++parent.ChildValues;
-    if (!value.IsArray && value.Value.Kind == TJsonKind::Object) ++parent.ObjectChildren;
     AddBuilt(parent, key, std::move(value));
   }
 
@@ -357,30 +355,74 @@ class TPackedXmlReader {
     return document_->KeyOf(member);
   }
 
-  // The top element, built under a written parent, is written from now on
-  // when it holds enough records and its members so far are in key order;
-  // otherwise it stays built.
+  // The top element is written from now on when it holds records (a
+  // repeated child that is an object, the common case: records under their
+  // statement) or many children, together with the elements it is built in
+  // up to the nearest written one, when all their members so far are in key
+  // order and nothing later can move them. An element in whose parent's
+  // members its name comes only once cannot become an array item later, so
+  // among the elements it is built in, only those whose name continues an
+  // array or which hold nothing but it (a wrapper) are written: the first
+  // of several masters, with a detail statement of many records, stays built.
   void MaybeWrite() {
-    if (open_.size() < 2) return;
-    TElementBuilder& element = open_.back();
-    if (!element.Document || element.KeepBuilding) return;
-    if (element.ObjectChildren < kWrittenAtObjects && element.ChildValues < kWrittenAtChildren) {
-      return;
-    }
-    SortAttributes(element);
-    const std::vector<TBuildMember>& members = element.Members;
-    for (size_t i = 1; i < members.size(); ++i) {
-      if (CompareJsonKeys(KeyText(members[i - 1].Key), KeyText(members[i].Key)) >= 0) {
-        element.KeepBuilding = true;
+    TElementBuilder& top = open_.back();
+    if (top.Stream || top.KeepBuilding) return;
+    const std::vector<TBuildMember>& members = top.Members;
+    const bool records = members.size() > top.Attributes && members.back().Value.IsArray &&
+                         members.back().Value.Items.size() >= kWrittenAtRecords &&
+                         members.back().Value.Items.back().Kind == TJsonKind::Object;
+    if (!records && top.ChildValues < kWrittenAtChildren) return;
+    size_t first = open_.size() - 1;
+    while (!open_[first - 1].Stream) --first;
+    for (size_t i = first; i < open_.size(); ++i) {
+      TElementBuilder& element = open_[i];
+      const TElementBuilder& parent = open_[i - 1];
+      const bool wrapper = element.Members.size() == element.Attributes;
+      if (!InKeyOrder(element) || !ComesNext(parent, element.Name) ||
+          (i + 1 < open_.size() && !wrapper && !ContinuesArray(parent, element.Name))) {
+        top.KeepBuilding = true;
         return;
       }
     }
-    if (!element.Children.empty()) {
-      element.KeepBuilding = true;
-      return;
+    const std::shared_ptr<TJsonDocument> document = open_[first].Document;
+    for (size_t i = first; i < open_.size(); ++i) {
+      BeginWritten(open_[i], OpenMember(open_[i - 1], open_[i].Name), document);
     }
-    TElementBuilder& parent = open_[open_.size() - 2];
-    BeginWritten(element, OpenMember(parent, element.Name));
+  }
+
+  // No text and the members in key order (the attributes, sorted, first).
+  bool InKeyOrder(TElementBuilder& element) {
+    if (!element.Children.empty()) return false;
+    SortAttributes(element);
+    const std::vector<TBuildMember>& members = element.Members;
+    for (size_t i = 1; i < members.size(); ++i) {
+      if (CompareJsonKeys(KeyText(members[i - 1].Key), KeyText(members[i].Key)) >= 0) return false;
+    }
+    return true;
+  }
+
+  // The key a child named `name` comes after in `parent` (members in key
+  // order), empty for none.
+  std::string_view LastKey(const TElementBuilder& parent) const {
+    if (parent.Stream) return parent.Stream->Key;
+    return parent.Members.empty() ? std::string_view() : KeyText(parent.Members.back().Key);
+  }
+
+  // Whether a child named `name` continues the array of `parent`'s last
+  // member.
+  bool ContinuesArray(const TElementBuilder& parent, const std::string& name) const {
+    if (parent.Stream && (parent.Stream->Member == TStreamState::TMember::None ||
+                          parent.Stream->Member == TStreamState::TMember::Lone)) {
+      return false;
+    }
+    if (!parent.Stream && parent.Members.size() == parent.Attributes) return false;
+    return LastKey(parent) == name;
+  }
+
+  // Whether a child named `name` can be the next member of `parent`.
+  bool ComesNext(const TElementBuilder& parent, const std::string& name) const {
+    const std::string_view last = LastKey(parent);
+    return last.empty() || CompareJsonKeys(name, last) > 0 || ContinuesArray(parent, name);
   }
 
   // Where the object of a child named `name` of the written `parent` goes:
@@ -483,7 +525,8 @@ class TPackedXmlReader {
   // Opens the object of `element` at `level` and writes its members so far
   // (in key order): all but the last child, which is held or whose array is
   // left open.
-  void BeginWritten(TElementBuilder& element, int level) {
+  void BeginWritten(TElementBuilder& element, int level,
+                    const std::shared_ptr<TJsonDocument>& document) {
     element.Stream = std::make_unique<TStreamState>();
     TStreamState& state = *element.Stream;
     state.Level = level;
@@ -514,7 +557,7 @@ class TPackedXmlReader {
         state.Member = TStreamState::TMember::Pending;
         state.PendingValue = last.Value;
         state.PendingDepth = last.Depth;
-        state.PendingDocument = std::move(element.Document);
+        state.PendingDocument = document;
       }
     }
     members.clear();
