@@ -62,6 +62,7 @@ class TValueGatherer final : public TStreamingSelection {
   void Write(_xmlNode* element) override {
     switch (function_) {
       case TStreamableValue::TFunction::Count:
+        ++count_;
         break;
       case TStreamableValue::TFunction::Sum:
         sum_ += xmlXPathCastNodeToNumber(element);
@@ -72,10 +73,10 @@ class TValueGatherer final : public TStreamingSelection {
     }
   }
 
-  std::string Text(int count) const {
+  std::string Text() const {
     switch (function_) {
       case TStreamableValue::TFunction::Count:
-        return Taken(xmlXPathCastNumberToString(count));
+        return Taken(xmlXPathCastNumberToString(static_cast<double>(count_)));
       case TStreamableValue::TFunction::Sum:
         return Taken(xmlXPathCastNumberToString(sum_));
       case TStreamableValue::TFunction::String:
@@ -86,6 +87,8 @@ class TValueGatherer final : public TStreamingSelection {
 
  private:
   TStreamableValue::TFunction function_;
+  // Counted here: the selection's own count is an int.
+  int64_t count_ = 0;
   // XPath's sum starts from 0 and adds in document order.
   double sum_ = 0;
   std::optional<std::string> first_;
@@ -128,8 +131,8 @@ bool EvaluateXPathTextInOnePass(TStream& source, std::string_view expression,
   try {
     source.SetPosition(0);
     TValueGatherer gatherer(value->Function);
-    const int count = SelectStreaming(source, value->Path, selectionNamespaces, gatherer);
-    text = gatherer.Text(count);
+    SelectStreaming(source, value->Path, selectionNamespaces, gatherer);
+    text = gatherer.Text();
     return true;
   } catch (const std::exception&) {
     return false;
