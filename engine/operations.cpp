@@ -2,11 +2,12 @@
 
 #include <optional>
 
+#include "convert/csv_record_import.h"
 #include "convert/csv_to_xml.h"
 #include "convert/json_path.h"
 #include "convert/json_to_csv.h"
 #include "convert/json_to_xml.h"
-#include "convert/record_import.h"
+#include "convert/xml_record_import.h"
 #include "convert/xml_to_csv.h"
 #include "convert/xml_to_json.h"
 #include "engine/dispatch.h"
@@ -20,6 +21,7 @@
 #include "templates/template_session.h"
 #include "text/encoding.h"
 #include "text/error.h"
+#include "xml/dom.h"
 #include "xml/xml_nodes.h"
 #include "xml/xml_options.h"
 #include "xml/xml_save.h"
@@ -81,15 +83,15 @@ TConvertOptions ConvertOptions(const TXTransformInfo& transform) {
 // What the template layer builds a query template from: the root of the
 // script's query document, and the project's `parameters` element for the
 // declared parameter types. The one place where the engine's records are
-// handed over as document nodes.
+// handed over, as read-only views of the documents' elements.
 struct TTemplateInput {
-  _xmlNode* Root;
-  const _xmlNode* Declarations;
+  TXmlElement Root;
+  TXmlElement Declarations;
 };
 
 TTemplateInput TemplateInput(const TProject& project, const TXmlDocument& queryDocument) {
-  return {DocumentElement(queryDocument.get()),
-          FirstChildElement(DocumentElement(project.Document.get()), "parameters")};
+  return {ElementView(DocumentElement(queryDocument.get())),
+          ElementView(FirstChildElement(DocumentElement(project.Document.get()), "parameters"))};
 }
 
 // The operations of the lower folders report failure as false with a
@@ -110,8 +112,8 @@ void ImportRecords(const TOperationCall& call, Importer importer) {
   const TTemplateInput input = TemplateInput(call.Context.Project, call.Steps.QueryDocument);
   RunImportSession(call.Destination.Location, call.Steps.Query.OneTransaction,
                    WriterOptions(transform), sink, input.Declarations, entries, input.Root,
-                   [&](TLSQLConnHelper& helper, _xmlNode* root) {
-                     importer(source, options, root, sink, helper, entries);
+                   [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+                     importer(source, options, tree, sink, helper, entries);
                    });
 }
 

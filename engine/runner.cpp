@@ -27,6 +27,7 @@
 // (DispatchScript may hand the registry a query's output stream).
 #include "engine/runner.h"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -41,6 +42,7 @@
 #include "engine/paths.h"
 #include "engine/project_inputs.h"
 #include "engine/project_loader.h"
+#include "engine/run_report.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "engine/transform_kinds.h"
@@ -75,18 +77,24 @@ class TProjectRun {
  public:
   TProjectRun(const std::string& project, const std::vector<std::string>& parameterTexts,
               bool promptForParameters, const std::string& baseDirectory,
-              const TPromptCallback& onPrompt, const TOutputCallback& onOutput)
+              const TPromptCallback& onPrompt, const TOutputCallback& onOutput,
+              TRunObserver* observer)
       : project_(project),
         parameterTexts_(parameterTexts),
         promptForParameters_(promptForParameters),
         baseDirectory_(baseDirectory),
         onPrompt_(onPrompt),
-        output_(onOutput) {}
+        output_(onOutput),
+        observer_(observer) {}
 
   void Run();
 
  private:
-  void RunScript(const TScript& script);
+  // RunScript with the observer told of its start and end.
+  void RunObservedScript(const TScript& script);
+  // False when the script's test skipped it; fills the report's source,
+  // destination and bytes written as they become known.
+  bool RunScript(const TScript& script, TScriptReport& report);
   // Returns the attributes of the old destination file it deleted, which
   // its replacement keeps.
   std::optional<TFileAttributes> ReportAndCheck(TScriptSteps& steps);
@@ -98,6 +106,7 @@ class TProjectRun {
   const std::string& baseDirectory_;
   const TPromptCallback& onPrompt_;
   const TOutputCallback& output_;
+  TRunObserver* const observer_;
 
   TStreamRegistry streams_;
   TProject loaded_;
@@ -111,6 +120,7 @@ void TProjectRun::Run() {
   output_("Project: " + (IsProjectSource(project_) ? std::string("inline") : project_),
           LevelHeadline);
   loaded_ = LoadProject(project_, baseDirectory_);
+  if (observer_) observer_->ProjectLoaded(loaded_);
 
   const std::string& name = loaded_.Name;
   if (!name.empty() && !SameName(name, FileStem(loaded_.Path))) {
@@ -118,6 +128,7 @@ void TProjectRun::Run() {
   }
   SettleParameters(parameters_, loaded_.Parameters, parameterTexts_, promptForParameters_,
                    onPrompt_, output_);
+  if (observer_) observer_->ParametersSettled(parameters_);
   for (const std::string& warning :
        UnusedParameterWarnings(parameterTexts_, loaded_, baseDirectory_)) {
     output_(warning, LevelHeadline);
@@ -126,12 +137,41 @@ void TProjectRun::Run() {
 
   for (const TScript& script : loaded_.Scripts) {
     ++scriptNumber_;
-    RunScript(script);
+    RunObservedScript(script);
   }
   output_("The project was completed successfully.", LevelHeadline);
 }
 
-void TProjectRun::RunScript(const TScript& script) {
+void TProjectRun::RunObservedScript(const TScript& script) {
+  TScriptReport report;
+  report.Number = scriptNumber_;
+  report.Name = script.Name;
+  if (!observer_) {
+    RunScript(script, report);
+    return;
+  }
+  observer_->ScriptStarted(scriptNumber_);
+  const auto start = std::chrono::steady_clock::now();
+  const auto finish = [&](TScriptOutcome outcome) {
+    report.Outcome = outcome;
+    report.Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    observer_->ScriptEnded(report);
+  };
+  try {
+    const bool ran = RunScript(script, report);
+    finish(ran ? TScriptOutcome::Ok : TScriptOutcome::Skipped);
+  } catch (const std::exception& error) {
+    report.Error = error.what();
+    finish(TScriptOutcome::Failed);
+    throw;
+  } catch (...) {
+    finish(TScriptOutcome::Failed);
+    throw;
+  }
+}
+
+bool TProjectRun::RunScript(const TScript& script, TScriptReport& report) {
   const std::string number = std::to_string(scriptNumber_);
   const std::string& name = script.Name;
   const std::string label = name.empty() ? "#" + number : name + " (#" + number + ")";
@@ -148,22 +188,25 @@ void TProjectRun::RunScript(const TScript& script) {
     }
     output_("Skipped", LevelDetail);
     output_("", LevelDetail);
-    return;
+    return false;
   }
 
   try {
     TScriptSteps steps;
     const TStepContext context{baseDirectory_, loaded_.Path, streams_, output_};
     ResolveSource(script, steps, context);
+    report.Source = DisplayedLocation(steps.Source);
     ResolveQuery(script, steps, context);
     ResolveTransform(script, steps, context);
     ResolveDestination(script, steps, context);
+    if (steps.Destination.Kind != skNone) report.Destination = DisplayedLocation(steps.Destination);
     const std::optional<TFileAttributes> replaced = ReportAndCheck(steps);
 
     const TDispatchContext dispatch{loaded_,         parameters_, transformParameters_,
                                     parameterTexts_, streams_,    output_};
     WriteDestination(
         steps.Destination, [&] { DispatchScript(steps, dispatch); }, replaced);
+    if (observer_) report.BytesWritten = DestinationBytes(steps.Destination, streams_);
   } catch (...) {
     // The error line that follows names no script; a run without -v (and
     // its log) has not shown the script's header.
@@ -172,6 +215,7 @@ void TProjectRun::RunScript(const TScript& script) {
   }
   output_("o.k.", LevelDetail);
   output_("", LevelDetail);
+  return true;
 }
 
 std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) {
@@ -246,7 +290,8 @@ void TProjectRun::CheckDestinationIsNoInput(const TScriptSteps& steps,
 
 bool RunProject(const std::string& project, const std::vector<std::string>& parameterTexts,
                 bool promptForParameters, const std::string& baseDirectory,
-                const TPromptCallback& onPrompt, const TOutputCallback& onOutput) {
+                const TPromptCallback& onPrompt, const TOutputCallback& onOutput,
+                TRunObserver* observer) {
   const TOutputCallback output =
       onOutput ? onOutput : TOutputCallback([](const std::string&, int64_t) {});
   const std::string base = baseDirectory.empty() ? CurrentDirectory() : baseDirectory;
@@ -259,7 +304,7 @@ bool RunProject(const std::string& project, const std::vector<std::string>& para
     }
   }
   try {
-    TProjectRun run(project, parameterTexts, promptForParameters, base, onPrompt, output);
+    TProjectRun run(project, parameterTexts, promptForParameters, base, onPrompt, output, observer);
     run.Run();
     return true;
   } catch (const std::exception& error) {

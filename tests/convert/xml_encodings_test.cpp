@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "convert/csv_record_import.h"
 #include "convert/json_value.h"
-#include "convert/record_import.h"
+#include "convert/xml_record_import.h"
 #include "convert/xml_to_csv.h"
 #include "convert/xml_to_json.h"
 #include "templates/template_session.h"
@@ -147,21 +148,20 @@ std::map<std::string, std::string> ViaImport(
   testing::TTempSqliteFile file;
   const std::string connection = "Provider=SQLite;Data Source=" + file.Path();
   detail::xml_ptr<xmlDoc> doc;
-  _xmlNode* root = testing::LoadTemplateDocument(
+  const TXmlElement root = ElementView(testing::LoadTemplateDocument(
       "<lsql><make after-open='yes'>CREATE TABLE IF NOT EXISTS t (e TEXT, v TEXT)</make>"
       "<ins>INSERT INTO t VALUES (:e, :source$a || '|' || :source$c || '|' || :source$g || '|' "
       "|| :source$j)</ins></lsql>",
-      doc);
+      doc));
   std::map<std::string, std::string> stored;
   for (const auto& [encoding, xml] : documents) {
     TMemoryStream stream(xml);
     TConvertEndpoint source{encoding, &stream, "utf-8"};
     const std::vector<std::string> parameters = {"e=" + encoding};
     try {
-      RunImportSession(connection, false, TDatasetWriterOptions{}, {}, nullptr, parameters, root,
-                       [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
-                         ImportXmlRecords(source, TConvertOptions{}, templateRoot, {}, helper,
-                                          parameters);
+      RunImportSession(connection, false, TDatasetWriterOptions{}, {}, TXmlElement(), parameters,
+                       root, [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+                         ImportXmlRecords(source, TConvertOptions{}, tree, {}, helper, parameters);
                        });
     } catch (const EMorvexError& error) {
       stored[encoding] = error.what();

@@ -8,6 +8,7 @@
 
 #include "templates/template_session.h"
 #include "text/stream.h"
+#include "xml/dom.h"
 #include "xml/xml_document.h"
 
 namespace morvex {
@@ -18,8 +19,8 @@ std::string DatasetXml(const std::vector<std::string>& parameters) {
   TDatasetWriterOptions options;
   options.TransformKind = TQueryOutputKind::DatasetXml;
   TMemoryStream out;
-  RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, options, {}, out, nullptr,
-                   parameters, xmlDocGetRootElement(document.get()));
+  RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, options, {}, out, TXmlElement(),
+                   parameters, ElementView(xmlDocGetRootElement(document.get())));
   return out.Data();
 }
 

@@ -18,6 +18,7 @@
 #include "tests/support/test_database.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/dom.h"
 #include "xml/value_text.h"
 #include "xml/xml_document.h"
 
@@ -100,8 +101,8 @@ class DatasetWriterTest : public testing::TDatabaseTest {
            const std::vector<std::string>& parameters = {}, const ProgressSink& sink = {}) {
     const TXmlDocument document = LoadXmlText(Sql(std::string(templateXml)));
     ASSERT_TRUE(HasDocumentElement(document.get())) << templateXml;
-    RunQueryTemplate(ConnectionString(), false, options, sink, out, nullptr, parameters,
-                     xmlDocGetRootElement(document.get()));
+    RunQueryTemplate(ConnectionString(), false, options, sink, out, TXmlElement(), parameters,
+                     ElementView(xmlDocGetRootElement(document.get())));
   }
 
   static TDatasetWriterOptions XmlOptions() {
