@@ -16,6 +16,7 @@
 #include "text/stream.h"
 #include "xml/dom.h"
 #include "xml/streaming_select.h"
+#include "xml/streaming_value.h"
 #include "xml/xml_document.h"
 #include "xml/xml_errors.h"
 #include "xml/xml_options.h"
@@ -504,12 +505,24 @@ std::string EvaluateXPathText(_xmlDoc* document, std::string_view expression,
 
 bool EvaluateXPathText(TStream& source, std::string_view expression, std::string& textOrMessage,
                        std::string_view selectionNamespaces) {
+  if (EvaluateXPathTextInOnePass(source, expression, selectionNamespaces, textOrMessage)) {
+    return true;
+  }
   return RunEvaluate([&source] { return LoadXmlStream(source); }, expression, textOrMessage,
                      selectionNamespaces);
 }
 
 bool EvaluateXPathText(const std::string& sourceFile, std::string_view expression,
                        std::string& textOrMessage, std::string_view selectionNamespaces) {
+  if (ParseStreamableValue(expression, selectionNamespaces)) {
+    try {
+      TFileStream source(sourceFile, TFileStream::Mode::Read);
+      if (EvaluateXPathTextInOnePass(source, expression, selectionNamespaces, textOrMessage)) {
+        return true;
+      }
+    } catch (const EMorvexError&) {
+    }
+  }
   return RunEvaluate([&sourceFile] { return LoadXmlFile(sourceFile); }, expression, textOrMessage,
                      selectionNamespaces);
 }

@@ -34,7 +34,10 @@ std::vector<_xmlNode*> SelectNodes(_xmlDoc* document, std::string_view expressio
 std::string EvaluateXPathText(_xmlDoc* document, std::string_view expression,
                               std::string_view selectionNamespaces);
 // The same for a source stream (read from position 0) or file: true and the
-// text in `textOrMessage`, or false and the error's message there.
+// text in `textOrMessage`, or false and the error's message there. count,
+// sum or string of a path one pass can select is computed in one pass over
+// the input (EvaluateXPathTextInOnePass), with the same text; anything else,
+// and an input that fails there, loads the whole document.
 bool EvaluateXPathText(TStream& source, std::string_view expression, std::string& textOrMessage,
                        std::string_view selectionNamespaces);
 bool EvaluateXPathText(const std::string& sourceFile, std::string_view expression,
