@@ -30,11 +30,19 @@ void WriteAndFlush(std::ostream& stream, std::string_view text) {
 
 }  // namespace
 
-void TConsole::Write(std::string_view text) { WriteAndFlush(*out_, text); }
+void TConsole::Write(std::string_view text) { WriteTo(*out_, text); }
 
-void TConsole::WriteData(std::string_view text) { WriteAndFlush(data_, text); }
+void TConsole::WriteData(std::string_view text) { WriteTo(data_, text); }
 
-void TConsole::WriteError(std::string_view text) { WriteAndFlush(err_, text); }
+void TConsole::WriteError(std::string_view text) { WriteTo(err_, text); }
+
+void TConsole::WriteTo(std::ostream& stream, std::string_view text) {
+  if (overlay_) {
+    overlay_->WriteAround([&] { WriteAndFlush(stream, text); });
+  } else {
+    WriteAndFlush(stream, text);
+  }
+}
 
 bool TConsole::ReadLine(std::string& line) {
   line.clear();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -12,6 +13,15 @@
 #include "app/command_line.h"
 
 namespace morvex {
+
+// Something drawn on the terminal between console lines (the live progress
+// line): every console write runs inside WriteAround, which takes it away
+// first, so no console line is ever mixed with it.
+class TConsoleOverlay {
+ public:
+  virtual ~TConsoleOverlay() = default;
+  virtual void WriteAround(const std::function<void()>& write) = 0;
+};
 
 // Console output and input. The program uses standard output, standard
 // input and standard error; tests pass string streams.
@@ -35,15 +45,22 @@ class TConsole {
   // the run's data, or the run is quiet.
   void UseErrorStream() { out_ = &err_; }
 
+  // Console writes from now on go through `overlay` (nullptr: directly);
+  // it must outlive its use here.
+  void SetOverlay(TConsoleOverlay* overlay) { overlay_ = overlay; }
+
   // Reads one line without its line end (a trailing CR is dropped too).
   // Returns false, with `line` empty, at the end of input.
   bool ReadLine(std::string& line);
 
  private:
+  void WriteTo(std::ostream& stream, std::string_view text);
+
   std::ostream* out_;
   std::ostream& data_;
   std::ostream& err_;
   std::istream& in_;
+  TConsoleOverlay* overlay_ = nullptr;
 };
 
 // Opens /dev/null on any of the descriptors 0, 1 and 2 that the process was

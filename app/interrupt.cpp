@@ -15,6 +15,7 @@ namespace {
 
 volatile sig_atomic_t gLogFd = -1;
 volatile sig_atomic_t gConsoleFd = STDOUT_FILENO;
+volatile sig_atomic_t gLiveLineFd = -1;
 constexpr int kOutputPipeClosedExit = 128 + SIGPIPE;
 
 const char* SignalName(int signal) {
@@ -62,6 +63,7 @@ void WriteText(int fd, const char* text) { WriteAll(fd, text, std::strlen(text))
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, nullptr);
+  if (gLiveLineFd >= 0) WriteText(gLiveLineFd, "\r\x1b[K");
   const int fds[] = {gConsoleFd, gLogFd};
   const char* lineEnds[] = {"\n", "\r\n"};
   for (int i = 0; i < 2; ++i) {
@@ -108,6 +110,8 @@ void InstallInterruptHandlers() {
 }
 
 void SetInterruptConsole(int fd) { gConsoleFd = fd; }
+
+void SetInterruptLiveLine(int fd) { gLiveLineFd = fd; }
 
 void SetInterruptLog(int fd) {
   const int previous = gLogFd;

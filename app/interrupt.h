@@ -27,6 +27,10 @@ void InstallInterruptHandlers();
 // output (the default) or standard error.
 void SetInterruptConsole(int fd);
 
+// The terminal descriptor a live progress line is shown on, -1 while none
+// is: the interrupt and closed-pipe messages erase the line first.
+void SetInterruptLiveLine(int fd);
+
 // The log file descriptor the interrupt message is also written to, with
 // CR LF; -1 for none. The descriptor is duplicated, so the caller may close
 // its own.

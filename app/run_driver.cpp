@@ -9,11 +9,13 @@
 #include <optional>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/console_log.h"
 #include "app/inline_project.h"
 #include "app/interrupt.h"
+#include "app/live_progress.h"
 #include "app/version_info.h"
 #include "engine/project_check.h"
 #include "engine/project_graph.h"
@@ -59,20 +61,75 @@ class TLogFileCloser {
   RunOptions& options_;
 };
 
+// Tells every observer it holds of the run, in order.
+class TObservers : public TRunObserver {
+ public:
+  void Add(TRunObserver* observer) {
+    if (observer) observers_.push_back(observer);
+  }
+  // Itself, or nullptr when it holds none.
+  TRunObserver* OrNull() { return observers_.empty() ? nullptr : this; }
+
+  void ProjectLoaded(const TProject& project) override {
+    for (TRunObserver* observer : observers_) observer->ProjectLoaded(project);
+  }
+  void ParametersSettled(const TParameterList& parameters) override {
+    for (TRunObserver* observer : observers_) observer->ParametersSettled(parameters);
+  }
+  void ScriptStarted(int number) override {
+    for (TRunObserver* observer : observers_) observer->ScriptStarted(number);
+  }
+  void ScriptEnded(const TScriptReport& report) override {
+    for (TRunObserver* observer : observers_) observer->ScriptEnded(report);
+  }
+
+ private:
+  std::vector<TRunObserver*> observers_;
+};
+
+// The live line of a run on a terminal, set over the console for as long as
+// it lives; it is erased when it ends, on every path.
+class TLiveLine {
+ public:
+  TLiveLine(const RunOptions& options, TConsole& console) : console_(console) {
+    if (!LiveProgressWanted(STDERR_FILENO, options.Quiet)) return;
+    progress_.emplace(STDERR_FILENO);
+    console_.SetOverlay(&*progress_);
+  }
+  TLiveLine(const TLiveLine&) = delete;
+  TLiveLine& operator=(const TLiveLine&) = delete;
+  ~TLiveLine() {
+    if (progress_) console_.SetOverlay(nullptr);
+  }
+  TLiveProgress* Progress() { return progress_ ? &*progress_ : nullptr; }
+
+ private:
+  TConsole& console_;
+  std::optional<TLiveProgress> progress_;
+};
+
 // Runs the project of the command line; false when it failed. `report`,
-// when given, observes the run and sees every line it reports.
-bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper, TRunReport* report) {
+// when given, observes the run and sees every line it reports; so does the
+// live line on a terminal.
+bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper, TConsole& console,
+                           TRunReport* report) {
+  TLiveLine live(options, console);
+  TLiveProgress* const progress = live.Progress();
+  TObservers observers;
+  observers.Add(report);
+  observers.Add(progress);
   return RunProject(
       options.ProjectArgument, options.Parameters, options.PromptForParameters,
       options.BaseDirectory,
       [&helper](const std::string& name, const std::string& defaultValue) {
         return helper.PromptParameter(name, defaultValue);
       },
-      [&helper, report](const std::string& text, int64_t level) {
+      [&helper, report, progress](const std::string& text, int64_t level) {
         helper.OutputMessage(text, level);
         if (report) report->Output(text, level);
+        if (progress) progress->Output(text, level);
       },
-      report);
+      observers.OrNull());
 }
 
 // Writes the run report where --report asked: standard error for "-",
@@ -146,7 +203,7 @@ bool RunRequested(RunOptions& options, TConsoleLogHelper& helper, TConsole& cons
   for (const std::string& line : options.Warnings) helper.WriteMessage(line, true);
   if (options.CheckOnly) return CheckCommandLineProject(options, helper);
   if (!options.GraphFormat.empty()) return DrawCommandLineProject(options, helper, console);
-  return RunCommandLineProject(options, helper, report ? &*report : nullptr);
+  return RunCommandLineProject(options, helper, console, report ? &*report : nullptr);
 }
 
 // The type name and message of the exception being handled; call only

@@ -1,0 +1,160 @@
+#include "app/live_progress.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/interrupt.h"
+#include "engine/project_loader.h"
+
+namespace morvex {
+
+namespace {
+
+constexpr std::string_view kTickEnd = " records processed ...";
+constexpr std::string_view kErase = "\r\x1b[K";
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr double kQuietSeconds = 0.5;
+
+void WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    text.remove_prefix(static_cast<size_t>(written));
+  }
+}
+
+int TerminalWidth(int fd) {
+  winsize size{};
+  if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+bool LiveProgressWanted(int fd, bool quiet) {
+  if (quiet || ::isatty(fd) != 1) return false;
+  const char* setting = std::getenv("MORVEX_PROGRESS");
+  return !setting || std::string_view(setting) != "0";
+}
+
+std::optional<TProgressTick> ProgressTickOf(std::string_view text) {
+  if (!text.ends_with(kTickEnd)) return std::nullopt;
+  text.remove_suffix(kTickEnd.size());
+  const size_t digits = text.find_last_not_of("0123456789");
+  const size_t first = digits == std::string_view::npos ? 0 : digits + 1;
+  if (first == text.size() || text.size() - first > 18) return std::nullopt;
+  TProgressTick tick;
+  for (const char c : text.substr(first)) tick.Records = tick.Records * 10 + (c - '0');
+  if (first > 0) {
+    if (!text.substr(0, first).ends_with(": ")) return std::nullopt;
+    tick.Tag = std::string(text.substr(0, first - 2));
+  }
+  return tick;
+}
+
+std::string LiveLineText(const std::string& name, int64_t records, double seconds, int width) {
+  const auto whole = static_cast<int64_t>(seconds);
+  const int64_t rate =
+      seconds > 0 ? static_cast<int64_t>(static_cast<double>(records) / seconds) : 0;
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%lld:%02lld", static_cast<long long>(whole / 60),
+                static_cast<long long>(whole % 60));
+  std::string line;
+  // A name is shown on one line: control characters become spaces.
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    line += byte < 0x20 || byte == 0x7F ? ' ' : c;
+  }
+  line += ": " + std::to_string(records) + " records, " + std::to_string(rate) + "/s, " + elapsed;
+  // Cut at a character boundary: never inside a UTF-8 sequence.
+  size_t limit = width > 1 ? static_cast<size_t>(width - 1) : 0;
+  if (line.size() > limit) {
+    while (limit > 0 && (static_cast<unsigned char>(line[limit]) & 0xC0) == 0x80) --limit;
+    line.resize(limit);
+  }
+  return line;
+}
+
+TLiveProgress::TLiveProgress(int fd) : fd_(fd), timer_([this] { TimerLoop(); }) {}
+
+TLiveProgress::~TLiveProgress() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+    EraseLocked();
+  }
+  wake_.notify_all();
+  timer_.join();
+}
+
+void TLiveProgress::ProjectLoaded(const TProject& project) {
+  const std::lock_guard lock(mutex_);
+  names_.clear();
+  for (const TScript& script : project.Scripts) names_.push_back(script.Name);
+}
+
+void TLiveProgress::ScriptStarted(int number) {
+  const std::lock_guard lock(mutex_);
+  const bool named =
+      number >= 1 && static_cast<size_t>(number) <= names_.size() && !names_[number - 1].empty();
+  name_ = named ? names_[number - 1] : "script " + std::to_string(number);
+  ticks_.clear();
+  start_ = std::chrono::steady_clock::now();
+  running_ = true;
+}
+
+void TLiveProgress::ScriptEnded(const TScriptReport&) {
+  const std::lock_guard lock(mutex_);
+  running_ = false;
+  EraseLocked();
+}
+
+void TLiveProgress::Output(const std::string& text, int64_t) {
+  const std::optional<TProgressTick> tick = ProgressTickOf(text);
+  if (!tick) return;
+  const std::lock_guard lock(mutex_);
+  if (running_) ticks_[tick->Tag] = tick->Records;
+}
+
+void TLiveProgress::WriteAround(const std::function<void()>& write) {
+  const std::lock_guard lock(mutex_);
+  EraseLocked();
+  write();
+}
+
+void TLiveProgress::TimerLoop() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    wake_.wait_for(lock, kRedrawInterval);
+    if (!stopping_) DrawLocked();
+  }
+}
+
+void TLiveProgress::EraseLocked() {
+  if (!shown_) return;
+  WriteAll(fd_, kErase);
+  shown_ = false;
+  SetInterruptLiveLine(-1);
+}
+
+void TLiveProgress::DrawLocked() {
+  if (!running_) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  if (seconds < kQuietSeconds) return;
+  int64_t records = 0;
+  for (const auto& [tag, count] : ticks_) records += count;
+  std::string text = LiveLineText(name_, records, seconds, TerminalWidth(fd_));
+  if (shown_ && text == drawn_) return;
+  drawn_ = std::move(text);
+  shown_ = true;
+  SetInterruptLiveLine(fd_);
+  WriteAll(fd_, std::string(kErase) + drawn_);
+}
+
+}  // namespace morvex
