@@ -182,6 +182,7 @@ bool ReadSwitch(std::string_view argument, int argc, const char* const* argv, Ru
     options.Verbose = true;
   } else if (letter == 'q') {
     options.Quiet = true;
+    options.QuietGiven = true;
   } else if (letter == 'p') {
     options.PromptForParameters = true;
   } else if (letter == 'w') {

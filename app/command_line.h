@@ -15,6 +15,7 @@ namespace morvex {
 struct RunOptions {
   bool Verbose = false;                    // -v: detail messages are shown
   bool Quiet = false;                      // -q without -v: only warnings and errors
+  bool QuietGiven = false;                 // -q, also with -v: no live progress line
   bool PromptForParameters = false;        // -p: every parameter value is asked for
   bool WaitForKey = false;                 // -w: wait for ENTER before exit
   bool LogEnabled = false;                 // -l: a log file is written

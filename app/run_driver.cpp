@@ -92,7 +92,7 @@ class TObservers : public TRunObserver {
 class TLiveLine {
  public:
   TLiveLine(const RunOptions& options, TConsole& console) : console_(console) {
-    if (!LiveProgressWanted(STDERR_FILENO, options.Quiet)) return;
+    if (!LiveProgressWanted(STDERR_FILENO, options.QuietGiven)) return;
     progress_.emplace(STDERR_FILENO);
     console_.SetOverlay(&*progress_);
   }
