@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
   try {
     using namespace morvex;
     const bool csv = std::string_view(argv[1]) == "csv";
-    TDatasetWriterOptions options;
-    options.TransformKind = csv ? TQueryOutputKind::Csv : TQueryOutputKind::DatasetXml;
+    TXTransformInfo options;
+    options.Kind = csv ? tkCsv : tkXml;
     options.Encoding = "utf-8";
     options.IncludeParams = false;
     if (argc > 5) options.RecordTag = argv[5];

@@ -163,7 +163,7 @@ void WriteJsonAsXml(const TJsonDocument& document, const TSuperObject& value,
   TXmlTextWriter(document, out, openElements).Write(value, name, level, rootAttributes);
 }
 
-void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& options,
+void ProcessJSONToXML(const TJsonDocument& document, const TXTransformInfo& options,
                       bool utf8Output, const TXmlTextSink& out) {
   std::string declaration = "<?xml version=\"1.0\"";
   if (!utf8Output) declaration += " encoding=\"" + options.Encoding + "\"";
@@ -198,21 +198,18 @@ void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& opti
   }
 }
 
-bool JsonToXml(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, std::string& message) {
-  return RunConversion(message, [&] {
-    TConvertInput input(source);
-    TConvertOutput output(destination);
-    const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
-    const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
-    TEncodedTextOutput text(output.Stream(), encoding, true);
-    WriteThenFlush(text, [&] {
-      ProcessJSONToXML(*document, options, encoding.IsUtf8(),
-                       [&text](std::string_view piece) { text.Append(piece); });
-    });
-    output.Close();
-    return true;
+void JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options) {
+  TConvertInput input(source);
+  TConvertOutput output(destination);
+  const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
+  const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
+  TEncodedTextOutput text(output.Stream(), encoding, true);
+  WriteThenFlush(text, [&] {
+    ProcessJSONToXML(*document, options, encoding.IsUtf8(),
+                     [&text](std::string_view piece) { text.Append(piece); });
   });
+  output.Close();
 }
 
 }  // namespace morvex

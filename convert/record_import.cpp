@@ -235,8 +235,8 @@ size_t HighestColumnNumber(const _xmlNode* element, const TLSQLConnHelper& helpe
 
 }  // namespace
 
-void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& options,
-                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
+void ImportCsvRecords(const TXSourceInfo& source, const TXTransformInfo& options, _xmlNode* root,
+                      const ProgressSink& progress, TLSQLConnHelper& helper,
                       const std::vector<std::string>& parameters) {
   // An input that cannot be opened fails with an empty message, an empty
   // one with kEmptyCsvMessage, as the CSV conversions do.

@@ -48,8 +48,8 @@ namespace morvex {
 // template's message; the records before it were run (the summary lines
 // then count them, unless a transaction is open, which the session rolls
 // back).
-void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& options,
-                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
+void ImportCsvRecords(const TXSourceInfo& source, const TXTransformInfo& options, _xmlNode* root,
+                      const ProgressSink& progress, TLSQLConnHelper& helper,
                       const std::vector<std::string>& parameters);
 
 // Reads `source` as XML in one SAX pass and runs the template under `root`
@@ -60,8 +60,8 @@ void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& opt
 // not well-formed raises the reader's
 // message with line and column; a failing record raises "Record #<n>: "
 // followed by the template's message.
-void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
-                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
+void ImportXmlRecords(const TXSourceInfo& source, const TXTransformInfo& options, _xmlNode* root,
+                      const ProgressSink& progress, TLSQLConnHelper& helper,
                       const std::vector<std::string>& parameters);
 
 namespace import_detail {
@@ -91,7 +91,7 @@ struct TRecordFailure {
 // A record without value elements has no pairs and still runs the template.
 class TXMLSaxDBHelper {
  public:
-  TXMLSaxDBHelper(const TConvertOptions& options, _xmlNode* root,
+  TXMLSaxDBHelper(const TXTransformInfo& options, _xmlNode* root,
                   const std::vector<std::string>& parameters, TLSQLConnHelper& helper,
                   const ProgressSink& progress);
 

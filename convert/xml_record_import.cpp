@@ -21,7 +21,7 @@ void DropLastName(std::string& path) {
 
 }  // namespace
 
-TXMLSaxDBHelper::TXMLSaxDBHelper(const TConvertOptions& options, _xmlNode* root,
+TXMLSaxDBHelper::TXMLSaxDBHelper(const TXTransformInfo& options, _xmlNode* root,
                                  const std::vector<std::string>& parameters,
                                  TLSQLConnHelper& helper, const ProgressSink& progress)
     : root_(root),
@@ -176,8 +176,8 @@ void TXMLSaxDBHelper::Fail(import_detail::TRecordFailure& failure) {
   throw EMorvexError(lastError_);
 }
 
-void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
-                      _xmlNode* root, const ProgressSink& progress, TLSQLConnHelper& helper,
+void ImportXmlRecords(const TXSourceInfo& source, const TXTransformInfo& options, _xmlNode* root,
+                      const ProgressSink& progress, TLSQLConnHelper& helper,
                       const std::vector<std::string>& parameters) {
   TConvertInput input(source);
   TXMLSaxDBHelper sink(options, root, parameters, helper, progress);

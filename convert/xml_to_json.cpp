@@ -297,19 +297,16 @@ std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error
   return document;
 }
 
-bool XmlToJson(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, std::string& message) {
-  return RunConversion(message, [&] {
-    TConvertInput input(source);
-    TConvertOutput output(destination);
-    std::string reason;
-    std::unique_ptr<TJsonDocument> document = XmlToJsonTree(input.Stream(), &reason);
-    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
-    const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
-    WriteJsonOutput(*document, *document->Root(), output.Stream(), encoding, options.Indent);
-    output.Close();
-    return true;
-  });
+void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options) {
+  TConvertInput input(source);
+  TConvertOutput output(destination);
+  std::string reason;
+  std::unique_ptr<TJsonDocument> document = XmlToJsonTree(input.Stream(), &reason);
+  if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
+  const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
+  WriteJsonOutput(*document, *document->Root(), output.Stream(), encoding, options.Indent);
+  output.Close();
 }
 
 }  // namespace morvex

@@ -23,10 +23,10 @@ class TStream;
 std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error = nullptr);
 
 // The packed value of the XML source written as JSON (options: Encoding,
-// whose byte-order mark comes first, and Indent). False with the message on
+// whose byte-order mark comes first, and Indent). Raises EMorvexError on
 // failure; input that does not parse gives "Cannot convert XML document to
 // JSON!".
-bool XmlToJson(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, std::string& message);
+void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options);
 
 }  // namespace morvex

@@ -64,6 +64,16 @@ constexpr const char* kNotSupported =
   throw EMorvexError(std::string(prefix) + message);
 }
 
+// Runs an operation that raises with the message that follows `prefix`.
+template <typename Operation>
+void Prefixed(std::string_view prefix, Operation&& operation) {
+  try {
+    operation();
+  } catch (const std::exception& error) {
+    Fail(prefix, error.what());
+  }
+}
+
 bool IsActiveScriptKind(uint8_t kind) { return kind == tkScript || kind == tkScriptInline; }
 
 // Takes a stream destination's stream from the registry, emptied.
@@ -78,15 +88,15 @@ void RunScript(const TXSourceInfo& source, const TScriptSteps& steps,
   // A script without a destination gets an empty destination description.
   const TXSourceInfo destination =
       steps.Destination.Kind == skNone ? TXSourceInfo{} : steps.Destination;
-  std::string message;
   if (IsActiveScriptKind(steps.Transform.Kind)) {
-    if (!operations::RunActiveScript(source, destination, steps.Transform, context.Parameters,
-                                     message)) {
-      Fail(kScriptHostPrefix, message);
-    }
-  } else if (!operations::RunExternalScript(source, destination, steps.Transform,
-                                            context.Parameters, context.ParameterTexts, message)) {
-    Fail(kZqScriptPrefix, message);
+    Prefixed(kScriptHostPrefix, [&] {
+      operations::RunActiveScript(source, destination, steps.Transform, context.Parameters);
+    });
+  } else {
+    Prefixed(kZqScriptPrefix, [&] {
+      operations::RunExternalScript(source, destination, steps.Transform, context.Parameters,
+                                    context.ParameterTexts);
+    });
   }
 }
 
@@ -228,7 +238,6 @@ void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context)
   TXSourceInfo sourceAsStream = steps.Source;
   sourceAsStream.Kind = skStream;
   sourceAsStream.Stream = queryOutput.get();
-  std::string message;
   switch (kind) {
     case tkXslt:
     case tkXsltInline:
@@ -238,9 +247,8 @@ void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context)
       RunXPath(sourceAsStream, steps.Transform, destination, context.OnOutput);
       break;
     case tkJson:
-      if (!operations::XmlToJson(sourceAsStream, destination, steps.Transform, message)) {
-        Fail(kXmlToJsonPrefix, message);
-      }
+      Prefixed(kXmlToJsonPrefix,
+               [&] { operations::XmlToJson(sourceAsStream, destination, steps.Transform); });
       break;
     default:
       RunScript(sourceAsStream, steps, context);
@@ -284,7 +292,6 @@ void DispatchFileOrStream(TScriptSteps& steps, const TDispatchContext& context) 
   const bool toDatabase = destination.Kind == skOledb;
   PrepareDestinationStream(destination, context.Streams);
 
-  std::string message;
   const auto import = [&] {
     operations::RunImportSession(destination, steps.Query, transform, context.OnOutput,
                                  context.ParametersElement, context.Parameters,
@@ -297,8 +304,9 @@ void DispatchFileOrStream(TScriptSteps& steps, const TDispatchContext& context) 
     case tkXml:
       if (toDatabase) {
         import();
-      } else if (!operations::CsvToXml(source, destination, transform, context.OnOutput, message)) {
-        Fail(kCsvToXmlPrefix, message);
+      } else {
+        Prefixed(kCsvToXmlPrefix,
+                 [&] { operations::CsvToXml(source, destination, transform, context.OnOutput); });
       }
       break;
     case tkXslt:
@@ -308,8 +316,9 @@ void DispatchFileOrStream(TScriptSteps& steps, const TDispatchContext& context) 
     case tkCsv:
       if (toDatabase) {
         import();
-      } else if (!operations::XmlToCsv(source, destination, transform, context.OnOutput, message)) {
-        Fail(kXmlToCsvPrefix, message);
+      } else {
+        Prefixed(kXmlToCsvPrefix,
+                 [&] { operations::XmlToCsv(source, destination, transform, context.OnOutput); });
       }
       break;
     case tkXPath:
@@ -317,27 +326,20 @@ void DispatchFileOrStream(TScriptSteps& steps, const TDispatchContext& context) 
       break;
     case tkJson:
       if (toDatabase) throw EMorvexError(kJsonImport);
-      if (!operations::XmlToJson(source, destination, transform, message)) {
-        Fail(kXmlToJsonPrefix, message);
-      }
+      Prefixed(kXmlToJsonPrefix, [&] { operations::XmlToJson(source, destination, transform); });
       break;
     case tkJsonXml:
       if (toDatabase) throw EMorvexError(kNotSupported);
-      if (!operations::JsonToXml(source, destination, transform, message)) {
-        Fail(kJsonToXmlPrefix, message);
-      }
+      Prefixed(kJsonToXmlPrefix, [&] { operations::JsonToXml(source, destination, transform); });
       break;
     case tkJsonCsv:
       if (toDatabase) throw EMorvexError(kNotSupported);
-      if (!operations::JsonToCsv(source, destination, transform, context.OnOutput, message)) {
-        Fail(kJsonToCsvPrefix, message);
-      }
+      Prefixed(kJsonToCsvPrefix,
+               [&] { operations::JsonToCsv(source, destination, transform, context.OnOutput); });
       break;
     case tkJPath:
       if (toDatabase) throw EMorvexError(kNotSupported);
-      if (!operations::JPathTransform(source, destination, transform, message)) {
-        Fail(kJPathPrefix, message);
-      }
+      Prefixed(kJPathPrefix, [&] { operations::JPathTransform(source, destination, transform); });
       break;
     default:
       RunScript(source, steps, context);

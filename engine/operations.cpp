@@ -17,37 +17,6 @@ namespace morvex::operations {
 
 namespace {
 
-// The writer options a query step takes from its transform.
-TDatasetWriterOptions WriterOptions(const TXTransformInfo& transform) {
-  TDatasetWriterOptions options;
-  options.TransformKind = transform.Kind == tkNone  ? TQueryOutputKind::None
-                          : transform.Kind == tkCsv ? TQueryOutputKind::Csv
-                                                    : TQueryOutputKind::DatasetXml;
-  options.Encoding = transform.Encoding;
-  options.Indent = transform.Indent;
-  options.RecordTag = transform.RecordTag;
-  options.Namespaces = transform.Namespaces;
-  options.IncludeParams = transform.IncludeParams;
-  options.Delimiter = transform.Delimiter;
-  options.Quote = transform.Quote;
-  options.HeaderRow = transform.HeaderRow;
-  return options;
-}
-
-TScriptSourceInfo ScriptSourceInfo(const TXSourceInfo& info) {
-  static constexpr TScriptContentKind kKinds[] = {
-      TScriptContentKind::None, TScriptContentKind::Oledb, TScriptContentKind::File,
-      TScriptContentKind::Stream};
-  return {info.Kind <= skStream ? kKinds[info.Kind] : TScriptContentKind::None, info.Location,
-          info.Encoding, info.Stream, info.ShownLocation};
-}
-
-TScriptTransformInfo ScriptTransformInfo(const TXTransformInfo& t) {
-  return {t.Content,   t.SecondContent, t.Encoding,   t.Delimiter,     t.Quote,
-          t.HeaderRow, t.RecordTag,     t.Namespaces, t.SelNamespaces, t.IncludeParams,
-          t.FlatText,  t.Indent,        t.Language};
-}
-
 // Progress and summary lines of the sessions are detail lines; a warning
 // ("Warning: ...") is shown without -v too.
 ProgressSink DetailSink(const TOutputCallback& progress) {
@@ -57,99 +26,73 @@ ProgressSink DetailSink(const TOutputCallback& progress) {
   };
 }
 
-TConvertEndpoint Endpoint(const TXSourceInfo& info) {
-  return {info.Location, info.Kind == skStream ? info.Stream : nullptr, info.Encoding};
-}
-
-TConvertOptions ConvertOptions(const TXTransformInfo& transform) {
-  return {transform.Content,    transform.Encoding,  transform.Delimiter,
-          transform.Quote,      transform.HeaderRow, transform.RecordTag,
-          transform.Namespaces, transform.FlatText,  transform.Indent};
-}
-
 }  // namespace
 
 void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
                       const TXTransformInfo& transform, const TOutputCallback& progress,
                       TStream& output, const _xmlNode* parametersElement,
                       const TParameterList& parameters, _xmlNode* templateRoot) {
-  ::morvex::RunQueryTemplate(source.Location, query.OneTransaction, WriterOptions(transform),
-                             DetailSink(progress), output, parametersElement, parameters.Entries(),
-                             templateRoot);
+  ::morvex::RunQueryTemplate(source.Location, query.OneTransaction, transform, DetailSink(progress),
+                             output, parametersElement, parameters.Entries(), templateRoot);
 }
 
 void RunImportSession(const TXSourceInfo& destination, const TLSQLInfo& query,
                       const TXTransformInfo& transform, const TOutputCallback& progress,
                       const _xmlNode* parametersElement, const TParameterList& parameters,
                       _xmlNode* templateRoot, const TXSourceInfo& input) {
-  const TConvertEndpoint source = Endpoint(input);
-  const TConvertOptions options = ConvertOptions(transform);
   const ProgressSink sink = DetailSink(progress);
   const std::vector<std::string>& entries = parameters.Entries();
   const bool csv = transform.Kind == tkCsv;
-  ::morvex::RunImportSession(destination.Location, query.OneTransaction, WriterOptions(transform),
-                             sink, parametersElement, entries, templateRoot,
-                             [&](TLSQLConnHelper& helper, _xmlNode* root) {
+  ::morvex::RunImportSession(destination.Location, query.OneTransaction, sink, parametersElement,
+                             entries, templateRoot, [&](TLSQLConnHelper& helper, _xmlNode* root) {
                                if (csv) {
-                                 ImportCsvRecords(source, options, root, sink, helper, entries);
+                                 ImportCsvRecords(input, transform, root, sink, helper, entries);
                                } else {
-                                 ImportXmlRecords(source, options, root, sink, helper, entries);
+                                 ImportXmlRecords(input, transform, root, sink, helper, entries);
                                }
                              });
 }
 
-bool CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
-              const TXTransformInfo& transform, const TOutputCallback& progress,
-              std::string& message) {
-  return ::morvex::CsvToXml(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
-                            DetailSink(progress), message);
+void CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& transform, const TOutputCallback& progress) {
+  ::morvex::CsvToXml(source, destination, transform, DetailSink(progress));
 }
 
-bool XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
-              const TXTransformInfo& transform, const TOutputCallback& progress,
-              std::string& message) {
-  return ::morvex::XmlToCsv(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
-                            DetailSink(progress), message);
+void XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& transform, const TOutputCallback& progress) {
+  ::morvex::XmlToCsv(source, destination, transform, DetailSink(progress));
 }
 
-bool XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform, std::string& message) {
-  return ::morvex::XmlToJson(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
-                             message);
+void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform) {
+  ::morvex::XmlToJson(source, destination, transform);
 }
 
-bool JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform, std::string& message) {
-  return ::morvex::JsonToXml(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
-                             message);
+void JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform) {
+  ::morvex::JsonToXml(source, destination, transform);
 }
 
-bool JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform, const TOutputCallback& progress,
-               std::string& message) {
-  return ::morvex::JsonToCsv(Endpoint(source), Endpoint(destination), ConvertOptions(transform),
-                             DetailSink(progress), message);
+void JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform, const TOutputCallback& progress) {
+  ::morvex::JsonToCsv(source, destination, transform, DetailSink(progress));
 }
 
-bool JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
-                    const TXTransformInfo& transform, std::string& message) {
-  return ::morvex::JPathTransform(Endpoint(source), Endpoint(destination),
-                                  ConvertOptions(transform), message);
+void JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
+                    const TXTransformInfo& transform) {
+  ::morvex::JPathTransform(source, destination, transform);
 }
 
-bool RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,
-                     const TXTransformInfo& transform, const TParameterList& parameters,
-                     std::string& message) {
-  return ::morvex::RunActiveScript(ScriptSourceInfo(source), ScriptSourceInfo(destination),
-                                   ScriptTransformInfo(transform), &parameters.Entries(), message);
+void RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+                     const TXTransformInfo& transform, const TParameterList& parameters) {
+  ::morvex::RunActiveScript(source, destination, transform, &parameters.Entries());
 }
 
-bool RunExternalScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+void RunExternalScript(const TXSourceInfo& source, const TXSourceInfo& destination,
                        const TXTransformInfo& transform, const TParameterList& parameters,
-                       const std::vector<std::string>& parameterTexts, std::string& message) {
-  return ::morvex::RunExternalScript(ScriptSourceInfo(source), ScriptSourceInfo(destination),
-                                     ScriptTransformInfo(transform), &parameters.Entries(),
-                                     parameterTexts, message);
+                       const std::vector<std::string>& parameterTexts) {
+  ::morvex::RunExternalScript(source, destination, transform, &parameters.Entries(),
+                              parameterTexts);
 }
 
 }  // namespace morvex::operations

@@ -4,11 +4,10 @@
 // dispatch table never changes when an operation arrives: its body here
 // becomes a call of the real operation.
 //
-// Conversions and script runs report failure as false with the message to
-// append to the dispatcher's step prefix; they never raise for a failed
-// conversion. The database sessions raise EMorvexError with their own
-// message. An operation that this build does not have fails with a message
-// that names it: nothing silently succeeds.
+// Every operation raises on failure: conversions and script runs with the
+// message that follows the dispatcher's step prefix, which the dispatcher
+// adds; the database sessions with their own message. An operation that this build does not have
+// fails with a message that names it: nothing silently succeeds.
 #pragma once
 
 #include <string>
@@ -41,32 +40,28 @@ void RunImportSession(const TXSourceInfo& destination, const TLSQLInfo& query,
                       const _xmlNode* parametersElement, const TParameterList& parameters,
                       _xmlNode* templateRoot, const TXSourceInfo& input);
 
-bool CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
-              const TXTransformInfo& transform, const TOutputCallback& progress,
-              std::string& message);
-bool XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
-              const TXTransformInfo& transform, const TOutputCallback& progress,
-              std::string& message);
-bool XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform, std::string& message);
-bool JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform, std::string& message);
-bool JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform, const TOutputCallback& progress,
-               std::string& message);
-bool JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
-                    const TXTransformInfo& transform, std::string& message);
+void CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& transform, const TOutputCallback& progress);
+void XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& transform, const TOutputCallback& progress);
+void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform);
+void JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform);
+void JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& transform, const TOutputCallback& progress);
+void JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
+                    const TXTransformInfo& transform);
 
 // Runs the transform's script text in the engine of transform.Language.
-bool RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,
-                     const TXTransformInfo& transform, const TParameterList& parameters,
-                     std::string& message);
+void RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+                     const TXTransformInfo& transform, const TParameterList& parameters);
 
 // Runs the transform's script text in the external zqScript interpreter;
 // `parameterTexts` are the command line's name=value texts as written.
-bool RunExternalScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+void RunExternalScript(const TXSourceInfo& source, const TXSourceInfo& destination,
                        const TXTransformInfo& transform, const TParameterList& parameters,
-                       const std::vector<std::string>& parameterTexts, std::string& message);
+                       const std::vector<std::string>& parameterTexts);
 
 }  // namespace operations
 }  // namespace morvex

@@ -30,10 +30,11 @@
 // writes it to a temporary file first).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "templates/dataset_writer_options.h"
+#include "text/step_info.h"
 
 struct _xmlNode;
 
@@ -43,6 +44,18 @@ class TStream;
 class TXmlStreamWriter;
 class TLSQLConnHelper;
 
+// Which output a query step produces: nothing (the statements only run and
+// their rows affected are counted), CSV text (transform kind csv), or a
+// dataset XML document (every other transform kind).
+enum class TQueryOutputKind : uint8_t { None, DatasetXml, Csv };
+
+// The output kind of a query step whose transformation is of `transformKind`.
+constexpr TQueryOutputKind QueryOutputKindOf(uint8_t transformKind) {
+  return transformKind == tkNone  ? TQueryOutputKind::None
+         : transformKind == tkCsv ? TQueryOutputKind::Csv
+                                  : TQueryOutputKind::DatasetXml;
+}
+
 // Writes one complete dataset XML document onto `out` for the template under
 // `root` (prepared by PrepareTemplate), running the statements of the helper's
 // current Phase. `parameters` are the run's "name=value" entries. Used options:
@@ -51,7 +64,7 @@ class TLSQLConnHelper;
 // A template whose records could nest deeper than any reader accepts
 // (kMaxNestingDepth) fails before anything runs or is written.
 void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,
-                     const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     const TXTransformInfo& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper);
 
 // The recursive worker of WriteDatasetXml: writes the statement elements
@@ -69,7 +82,7 @@ void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
 // (EncodingForName: letter case ignored, an unknown name fails before
 // anything is written), HeaderRow, Quote, Delimiter.
 void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters, TStream& out,
-                     const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     const TXTransformInfo& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper);
 
 }  // namespace morvex

@@ -186,7 +186,7 @@ void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
 }
 
 void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,
-                     const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     const TXTransformInfo& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper) {
   const TRecordTagPath path = SplitRecordTag(options.RecordTag);
   try {

@@ -109,13 +109,13 @@ class TTemplateSession {
 }  // namespace
 
 void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
-                      const TDatasetWriterOptions& options, const ProgressSink& sink,
-                      TStream& output, const _xmlNode* parametersElement,
-                      const std::vector<std::string>& parameters, _xmlNode* root) {
+                      const TXTransformInfo& transform, const ProgressSink& sink, TStream& output,
+                      const _xmlNode* parametersElement, const std::vector<std::string>& parameters,
+                      _xmlNode* root) {
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();
   session.Run(parameters, sink, [&] {
-    switch (options.TransformKind) {
+    switch (QueryOutputKindOf(transform.Kind)) {
       case TQueryOutputKind::None: {
         const TParameterValues list(&parameters);
         const int64_t total = ExecuteTemplate(root, &list, nullptr, true, sink, helper);
@@ -123,10 +123,10 @@ void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
         break;
       }
       case TQueryOutputKind::Csv:
-        WriteDatasetCsv(root, parameters, output, options, sink, helper);
+        WriteDatasetCsv(root, parameters, output, transform, sink, helper);
         break;
       case TQueryOutputKind::DatasetXml:
-        WriteDatasetXml(root, output, parameters, options, sink, helper);
+        WriteDatasetXml(root, output, parameters, transform, sink, helper);
         break;
     }
   });
@@ -134,9 +134,9 @@ void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
 }
 
 void RunImportSession(const std::string& connectionString, bool oneTransaction,
-                      const TDatasetWriterOptions&, const ProgressSink& sink,
-                      const _xmlNode* parametersElement, const std::vector<std::string>& parameters,
-                      _xmlNode* root, const TTemplateImporter& importer) {
+                      const ProgressSink& sink, const _xmlNode* parametersElement,
+                      const std::vector<std::string>& parameters, _xmlNode* root,
+                      const TTemplateImporter& importer) {
   if (!importer) throw EMorvexError("Import into a database is not available in this build.");
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();

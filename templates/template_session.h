@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "db/lsql_conn_helper.h"
-#include "templates/dataset_writer_options.h"
+#include "templates/dataset_writer.h"
 #include "templates/template_walk.h"
 
 struct _xmlNode;
@@ -38,7 +38,7 @@ inline constexpr std::string_view kPhaseRolledBack =
 // Runs a whole query step: opens the connection (raises "Cannot connect to
 // database!" or the driver's message), prepares the template under `root`,
 // runs the after-open phase, then the main phase by
-// options.TransformKind (None: ExecuteTemplate and, with a sink and a total
+// QueryOutputKindOf(transform.Kind) (None: ExecuteTemplate and, with a sink and a total
 // above 0, the line "<total> record(s) affected."; Csv: WriteDatasetCsv;
 // DatasetXml: WriteDatasetXml onto `output`), then the before-close phase.
 // With `oneTransaction` each phase runs in its own transaction, committed at
@@ -49,9 +49,9 @@ inline constexpr std::string_view kPhaseRolledBack =
 // `parametersElement` holds the typed parameter declarations (may be null);
 // `parameters` are the run's "name=value" entries.
 void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
-                      const TDatasetWriterOptions& options, const ProgressSink& sink,
-                      TStream& output, const _xmlNode* parametersElement,
-                      const std::vector<std::string>& parameters, _xmlNode* root);
+                      const TXTransformInfo& transform, const ProgressSink& sink, TStream& output,
+                      const _xmlNode* parametersElement, const std::vector<std::string>& parameters,
+                      _xmlNode* root);
 
 // Reads the import input and runs the template once per record through
 // ExecuteTemplate (pairs or a record list, report flag clear) followed by
@@ -63,8 +63,8 @@ using TTemplateImporter = std::function<void(TLSQLConnHelper& helper, _xmlNode* 
 // connection to the destination database. Raises EMorvexError when no
 // importer is given.
 void RunImportSession(const std::string& connectionString, bool oneTransaction,
-                      const TDatasetWriterOptions& options, const ProgressSink& sink,
-                      const _xmlNode* parametersElement, const std::vector<std::string>& parameters,
-                      _xmlNode* root, const TTemplateImporter& importer);
+                      const ProgressSink& sink, const _xmlNode* parametersElement,
+                      const std::vector<std::string>& parameters, _xmlNode* root,
+                      const TTemplateImporter& importer);
 
 }  // namespace morvex

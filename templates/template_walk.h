@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "db/lsql_conn_helper.h"
-#include "templates/dataset_writer_options.h"
+#include "text/step_info.h"
 
 struct _xmlNode;
 

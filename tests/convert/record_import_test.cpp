@@ -29,11 +29,10 @@ class ImportTest : public testing::TDatabaseTest {
     lines_.clear();
     _xmlNode* root = testing::LoadTemplateDocument(Sql(xml), doc_);
     TMemoryStream stream(input);
-    TConvertEndpoint source{"input", &stream, "utf-8"};
+    TXSourceInfo source{skStream, "input", "utf-8", &stream};
     const ProgressSink sink = [this](const std::string& line) { lines_.push_back(line); };
-    RunImportSession(ConnectionString() + connectionSuffix_, oneTransaction,
-                     TDatasetWriterOptions{}, sink, nullptr, parameters, root,
-                     [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+    RunImportSession(ConnectionString() + connectionSuffix_, oneTransaction, sink, nullptr,
+                     parameters, root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
                        if (format == TFormat::Csv) {
                          ImportCsvRecords(source, options_, templateRoot, sink, helper, parameters);
                        } else {
@@ -91,7 +90,7 @@ class ImportTest : public testing::TDatabaseTest {
     return xml + "</rows>";
   }
 
-  TConvertOptions options_;
+  TXTransformInfo options_;
   std::string connectionSuffix_;  // added to the connection string
   Lines lines_;
   detail::xml_ptr<xmlDoc> doc_;
@@ -226,7 +225,7 @@ TEST_P(ImportTest, ExportedTableImportsBackUnchanged) {
   ASSERT_EQ(expected.size(), 3u);
 
   struct TRoundTrip {
-    TQueryOutputKind Kind;
+    uint8_t Kind;
     TFormat Format;
     const char* Insert;
   };
@@ -238,18 +237,18 @@ TEST_P(ImportTest, ExportedTableImportsBackUnchanged) {
       "CAST(NULLIF(:source$amount, '') AS NUMERIC(10,2)), " +
       day + ")";
   const TRoundTrip trips[] = {
-      {TQueryOutputKind::Csv, TFormat::Csv,
+      {tkCsv, TFormat::Csv,
        "INSERT INTO {t} VALUES (:source$id, :source$name, :source$note, :source$amount, "
        ":source$day)"},
-      {TQueryOutputKind::DatasetXml, TFormat::Xml, xmlInsert.c_str()},
+      {tkXml, TFormat::Xml, xmlInsert.c_str()},
   };
   for (const TRoundTrip& trip : trips) {
     SCOPED_TRACE(trip.Format == TFormat::Csv ? "CSV" : "XML");
     CreateTable("t",
                 "id INTEGER, name VARCHAR(40), note VARCHAR(40), amount NUMERIC(10,2), "
                 "day DATE");
-    TDatasetWriterOptions writer;
-    writer.TransformKind = trip.Kind;
+    TXTransformInfo writer;
+    writer.Kind = trip.Kind;
     TMemoryStream exported;
     _xmlNode* query = testing::LoadTemplateDocument(
         Sql("<lsql><src>SELECT id, name, note, amount, day FROM {src} ORDER BY id</src></lsql>"),
@@ -484,7 +483,7 @@ INSTANTIATE_TEST_SUITE_P(Server, QueuedImportTest, ::testing::Values(testing::TT
 // Imports `input` into a new SQLite table t (a, b, c) through a template
 // holding `statements`; returns the rows as "a|b|c" texts in table order.
 // The progress lines go to `progress` when given.
-Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& options,
+Lines ImportIntoSqlite(TFormat format, TStream& input, const TXTransformInfo& options,
                        const std::string& statements,
                        const std::vector<std::string>& parameters = {}, Lines* progress = nullptr) {
   ProgressSink sink;
@@ -496,9 +495,9 @@ Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& op
       ->Execute({}, *std::make_unique<int64_t>(0));
   detail::xml_ptr<xmlDoc> doc;
   _xmlNode* root = testing::LoadTemplateDocument("<lsql>" + statements + "</lsql>", doc);
-  const TConvertEndpoint source{"input", &input, "utf-8"};
-  RunImportSession(connection, false, TDatasetWriterOptions{}, ProgressSink(), nullptr, parameters,
-                   root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+  const TXSourceInfo source{skStream, "input", "utf-8", &input};
+  RunImportSession(connection, false, ProgressSink(), nullptr, parameters, root,
+                   [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
                      if (format == TFormat::Csv) {
                        ImportCsvRecords(source, options, templateRoot, sink, helper, parameters);
                      } else {
@@ -592,7 +591,7 @@ TEST(XmlRecordImport, RecordsAndValueNames) {
   };
   for (const TXmlCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TConvertOptions options;
+    TXTransformInfo options;
     options.RecordTag = c.RecordTag;
     options.FlatText = c.FlatText;
     TMemoryStream stream{std::string(c.Input)};
@@ -645,7 +644,7 @@ TEST(CsvRecordImport, ColumnsCountUpToTheWidestRow) {
   };
   for (const TCsvWidthCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TConvertOptions options;
+    TXTransformInfo options;
     options.HeaderRow = c.HeaderRow;
     TMemoryStream stream{std::string(c.Input)};
     EXPECT_EQ(ImportIntoSqlite(TFormat::Csv, stream, options, c.Statement, parameters), c.Rows);
@@ -663,7 +662,7 @@ TEST(CsvRecordImport, BlankLinesAreSkippedAndCounted) {
   const std::string statement = "<ins>INSERT INTO t VALUES (:source$1, :source$2, 'x')</ins>";
   for (const bool header : {true, false}) {
     SCOPED_TRACE(header ? "header row" : "no header row");
-    TConvertOptions options;
+    TXTransformInfo options;
     options.HeaderRow = header;
     TMemoryStream stream(std::string(header ? "id;name\r\n" : "") +
                          "\r\n1;a\r\n\n2;\"\"\r\n;\r\n3;c\n\n");
@@ -680,7 +679,7 @@ TEST(CsvRecordImport, BlankLinesAreSkippedAndCounted) {
 // with letters beyond ASCII names its column also as written, beside its
 // element name.
 TEST(RecordImport, NamesNoRecordGivesAreWarnedOfOnce) {
-  TConvertOptions options;
+  TXTransformInfo options;
   TMemoryStream csv(
       std::string("customer_name;M\xC4\x9Bsto;\xC4\x8C\xC3\xA1stka\r\nAnn;Brno;12\r\n"));
   Lines progress;

@@ -111,7 +111,8 @@ std::string ViaCsv(const std::string& xml) {
   run.Options.HeaderRow = false;
   run.Options.Delimiter = "|";
   run.Options.Quote = "";
-  if (!XmlToCsv(run.Source, run.Destination, run.Options, {}, run.Message)) return run.Message;
+  if (!run.Runs([&] { XmlToCsv(run.Source, run.Destination, run.Options, {}); }))
+    return run.Message;
   std::string text = run.Result().substr(3);  // the UTF-8 mark
   if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
     text.resize(text.size() - 2);
@@ -155,12 +156,12 @@ std::map<std::string, std::string> ViaImport(
   std::map<std::string, std::string> stored;
   for (const auto& [encoding, xml] : documents) {
     TMemoryStream stream(xml);
-    TConvertEndpoint source{encoding, &stream, "utf-8"};
+    TXSourceInfo source{skStream, encoding, "utf-8", &stream};
     const std::vector<std::string> parameters = {"e=" + encoding};
     try {
-      RunImportSession(connection, false, TDatasetWriterOptions{}, {}, nullptr, parameters, root,
+      RunImportSession(connection, false, {}, nullptr, parameters, root,
                        [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
-                         ImportXmlRecords(source, TConvertOptions{}, templateRoot, {}, helper,
+                         ImportXmlRecords(source, TXTransformInfo{}, templateRoot, {}, helper,
                                           parameters);
                        });
     } catch (const EMorvexError& error) {

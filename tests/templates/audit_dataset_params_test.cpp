@@ -15,8 +15,8 @@ namespace {
 
 std::string DatasetXml(const std::vector<std::string>& parameters) {
   const TXmlDocument document = LoadXmlText("<lsql><q>select 1 as x</q></lsql>");
-  TDatasetWriterOptions options;
-  options.TransformKind = TQueryOutputKind::DatasetXml;
+  TXTransformInfo options;
+  options.Kind = tkXml;
   TMemoryStream out;
   RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, options, {}, out, nullptr,
                    parameters, xmlDocGetRootElement(document.get()));

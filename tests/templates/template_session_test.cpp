@@ -33,7 +33,7 @@ class SessionTest : public testing::TDatabaseTest {
     Lines lines;
     TMemoryStream output;
     RunQueryTemplate(
-        ConnectionString(), oneTransaction, TDatasetWriterOptions{},
+        ConnectionString(), oneTransaction, TXTransformInfo{},
         [&](const std::string& line) { lines.push_back(line); }, output, nullptr, parameters, root);
     EXPECT_EQ(output.Size(), 0);
     return lines;
@@ -198,8 +198,8 @@ TEST_P(SessionTest, ProgressEveryTenThousandRecordsAndNoAffectedLineForZero) {
   // Without a sink nothing is reported and nothing fails.
   _xmlNode* root = Load("<lsql><c>SELECT 1</c></lsql>");
   TMemoryStream output;
-  RunQueryTemplate(ConnectionString(), false, TDatasetWriterOptions{}, ProgressSink(), output,
-                   nullptr, {}, root);
+  RunQueryTemplate(ConnectionString(), false, TXTransformInfo{}, ProgressSink(), output, nullptr,
+                   {}, root);
 }
 
 TEST_P(SessionTest, UserWrittenHandlesAreIgnored) {
@@ -216,8 +216,8 @@ TEST_P(SessionTest, UserWrittenHandlesAreIgnored) {
 TEST_P(SessionTest, TransformKindChoosesTheWriter) {
   CreateTable("t", "id INTEGER");
   Exec("INSERT INTO {t} VALUES (7)");
-  TDatasetWriterOptions options;
-  options.TransformKind = TQueryOutputKind::Csv;
+  TXTransformInfo options;
+  options.Kind = tkCsv;
   options.HeaderRow = false;
   TMemoryStream csv;
   RunQueryTemplate(ConnectionString(), false, options, ProgressSink(), csv, nullptr, {},
@@ -226,7 +226,7 @@ TEST_P(SessionTest, TransformKindChoosesTheWriter) {
             "\xEF\xBB\xBF"
             "7\r\n");  // UTF-8 with its byte-order mark
 
-  options.TransformKind = TQueryOutputKind::DatasetXml;
+  options.Kind = tkXml;
   TMemoryStream xml;
   RunQueryTemplate(ConnectionString(), false, options, ProgressSink(), xml, nullptr, {},
                    Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
@@ -240,8 +240,8 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
   const std::vector<TNameValuePairs> records = {{{"source$id", "1"}, {"source$name", "Ann"}},
                                                 {{"source$id", "x"}, {"source$name", "Bob"}}};
   int64_t affected = 0;
-  RunImportSession(ConnectionString(), true, TDatasetWriterOptions{}, ProgressSink(), nullptr, {},
-                   root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+  RunImportSession(ConnectionString(), true, ProgressSink(), nullptr, {}, root,
+                   [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
                      const std::vector<std::string> entries;
                      const TParameterValues parameters(&entries);
                      affected += ExecuteTemplate(templateRoot, &parameters, &records[0], false,
@@ -253,8 +253,7 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
 
   // A failing importer leaves nothing of its records behind with one-transaction.
   Exec("DELETE FROM {t}");
-  EXPECT_THROW(RunImportSession(ConnectionString(), true, TDatasetWriterOptions{}, ProgressSink(),
-                                nullptr, {}, root,
+  EXPECT_THROW(RunImportSession(ConnectionString(), true, ProgressSink(), nullptr, {}, root,
                                 [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
                                   ExecuteTemplate(templateRoot, nullptr, &records[0], false,
                                                   ProgressSink(), helper);
@@ -264,8 +263,8 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
                EMorvexError);
   EXPECT_TRUE(Column("SELECT name FROM {t}").empty());
 
-  EXPECT_THROW(RunImportSession(ConnectionString(), false, TDatasetWriterOptions{}, ProgressSink(),
-                                nullptr, {}, root, TTemplateImporter()),
+  EXPECT_THROW(RunImportSession(ConnectionString(), false, ProgressSink(), nullptr, {}, root,
+                                TTemplateImporter()),
                EMorvexError);
 }
 
@@ -414,8 +413,8 @@ TEST(TemplateSession, MissingDatabaseCannotConnect) {
   xml_ptr<xmlDoc> doc(xmlReadMemory("<lsql><a>SELECT 1</a></lsql>", 28, nullptr, nullptr, 0));
   TMemoryStream output;
   try {
-    RunQueryTemplate("Data Source=/nonexistent/morvex.db", false, TDatasetWriterOptions{},
-                     ProgressSink(), output, nullptr, {}, xmlDocGetRootElement(doc.get()));
+    RunQueryTemplate("Data Source=/nonexistent/morvex.db", false, TXTransformInfo{}, ProgressSink(),
+                     output, nullptr, {}, xmlDocGetRootElement(doc.get()));
     FAIL() << "no error";
   } catch (const EMorvexError& error) {
     EXPECT_EQ(std::string(error.what()).rfind("Cannot connect to database!", 0), 0u)
