@@ -30,10 +30,12 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/xml_endpoints.h"
 #include "xml/xml_nodes.h"
 #include "xml/xml_options.h"
 #include "xml/xml_save.h"
 #include "xml/xpath.h"
+#include "xml/xslt.h"
 
 namespace morvex {
 
@@ -100,26 +102,45 @@ void RunScript(const TXSourceInfo& source, const TScriptSteps& steps,
   }
 }
 
+// Hands `use` the stream of a stream source, or the file of a file source
+// opened for reading with its path.
+template <typename Use>
+void WithSourceStream(const TXSourceInfo& source, Use&& use) {
+  if (source.Kind == skStream) {
+    use(*source.Stream, std::string());
+    return;
+  }
+  TFileStream file(source.Location, TFileStream::Mode::Read);
+  use(file, source.Location);
+}
+
+// Hands `use` the output of a file destination (created only when the result
+// is ready) or of a stream destination.
+template <typename Use>
+void WithXmlOutput(const TXSourceInfo& destination, Use&& use) {
+  if (destination.Kind == skFile) {
+    TXmlFileOutput output(destination.Location);
+    use(output);
+  } else {
+    TXmlStreamOutput output(*destination.Stream);
+    use(output);
+  }
+}
+
 // TransformXml from a file or stream source, with a stylesheet file or text,
 // to a file or stream destination.
 void RunXslt(const TXSourceInfo& source, const TXTransformInfo& transform,
              const TXSourceInfo& destination, const TTransformParameters& parameters) {
-  std::string message;
-  const auto toDestination = [&](auto&& input, auto&& stylesheet) {
-    if (destination.Kind == skFile) {
-      return TransformXml(input, stylesheet, destination.Location, parameters, message);
-    }
-    return TransformXml(input, stylesheet, *destination.Stream, parameters, message);
-  };
-  const auto withStylesheet = [&](auto&& input) {
-    if (transform.Kind == tkXsltInline) {
-      return toDestination(input, TStylesheetText{transform.Content});
-    }
-    return toDestination(input, transform.Content);
-  };
-  const bool done =
-      source.Kind == skStream ? withStylesheet(*source.Stream) : withStylesheet(source.Location);
-  if (!done) Fail(kXslPrefix, message);
+  const TStylesheet stylesheet = transform.Kind == tkXsltInline
+                                     ? TStylesheet::Text(transform.Content)
+                                     : TStylesheet::File(transform.Content);
+  Prefixed(kXslPrefix, [&] {
+    WithSourceStream(source, [&](TStream& stream, const std::string& path) {
+      WithXmlOutput(destination, [&](TXmlOutput& output) {
+        TransformXml(TXmlSource{stream, path}, stylesheet, output, parameters);
+      });
+    });
+  });
 }
 
 // "=" + expression: the expression's string value becomes the whole output.
@@ -127,17 +148,13 @@ void RunXPathValue(const TXSourceInfo& source, const TXTransformInfo& transform,
                    const TXSourceInfo& destination) {
   const std::string_view expression = std::string_view(transform.Content).substr(1);
   const TEncoding* encoding = nullptr;
-  try {
-    encoding = &EncodingForName(transform.Encoding);
-  } catch (const EMorvexError& error) {
-    Fail(kXPathPrefix, error.what());
-  }
   std::string text;
-  const bool done =
-      source.Kind == skStream
-          ? EvaluateXPathText(*source.Stream, expression, text, transform.SelNamespaces)
-          : EvaluateXPathText(source.Location, expression, text, transform.SelNamespaces);
-  if (!done) Fail(kXPathPrefix, text);
+  Prefixed(kXPathPrefix, [&] {
+    encoding = &EncodingForName(transform.Encoding);
+    WithSourceStream(source, [&](TStream& stream, const std::string& path) {
+      text = EvaluateXPathText(TXmlSource{stream, path}, expression, transform.SelNamespaces);
+    });
+  });
   // A result that cannot be written is a failed step, not a success.
   if (destination.Kind == skFile) {
     if (!SaveTextToFile(text, destination.Location, true, encoding)) {
@@ -159,20 +176,16 @@ void RunXPathSelection(const TXSourceInfo& source, const TXTransformInfo& transf
     options->Indent = transform.Indent;
   }
   const TXmlOptions* outputOptions = options ? &*options : nullptr;
-  std::string message;
-  const auto toDestination = [&](auto&& input) {
-    if (destination.Kind == skFile) {
-      return SelectXmlToDocument(input, destination.Location, transform.Content, outputOptions,
-                                 transform.Namespaces, transform.SelNamespaces, transform.RecordTag,
-                                 message);
-    }
-    return SelectXmlToDocument(input, *destination.Stream, transform.Content, outputOptions,
-                               transform.Namespaces, transform.SelNamespaces, transform.RecordTag,
-                               message);
-  };
-  const int count =
-      source.Kind == skStream ? toDestination(*source.Stream) : toDestination(source.Location);
-  if (count < 0) Fail(kXPathPrefix, message);
+  int count = 0;
+  Prefixed(kXPathPrefix, [&] {
+    WithSourceStream(source, [&](TStream& stream, const std::string&) {
+      WithXmlOutput(destination, [&](TXmlOutput& output) {
+        count =
+            SelectXmlToDocument(stream, output, transform.Content, outputOptions,
+                                transform.Namespaces, transform.SelNamespaces, transform.RecordTag);
+      });
+    });
+  });
   onOutput(std::to_string(count) + " record(s) processed.", LevelDetail);
 }
 

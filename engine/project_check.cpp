@@ -550,17 +550,19 @@ void TProjectCheck::CheckXPath(_xmlNode* element, const TXTransformInfo& transfo
   // an undeclared prefix, a result that is no node-set, a bad record-tag)
   // fails on any source.
   TMemoryStream source(std::string("<x/>"));
-  std::string message;
-  bool succeeded = true;
-  if (expressions.front() == '=') {
-    succeeded = EvaluateXPathText(source, std::string_view(expressions).substr(1), message,
-                                  transform.SelNamespaces);
-  } else {
-    TMemoryStream selection;
-    succeeded = SelectXmlToDocument(source, selection, expressions, nullptr, transform.Namespaces,
-                                    transform.SelNamespaces, transform.RecordTag, message) >= 0;
+  try {
+    if (expressions.front() == '=') {
+      EvaluateXPathText(TXmlSource{source}, std::string_view(expressions).substr(1),
+                        transform.SelNamespaces);
+    } else {
+      TMemoryStream selection;
+      TXmlStreamOutput output(selection);
+      SelectXmlToDocument(source, output, expressions, nullptr, transform.Namespaces,
+                          transform.SelNamespaces, transform.RecordTag);
+    }
+  } catch (const std::exception& error) {
+    Add(element, std::string("XPath selection error: ") + error.what());
   }
-  if (!succeeded) Add(element, "XPath selection error: " + message);
 }
 
 void TProjectCheck::CheckDestination(_xmlNode* script, TScriptSteps& steps,

@@ -16,6 +16,7 @@
 #include "tests/convert/convert_test_util.h"
 #include "tests/support/template_document.h"
 #include "tests/support/test_database.h"
+#include "tests/xml/xml_endpoint_util.h"
 #include "text/code_pages.h"
 #include "text/encoding.h"
 #include "text/error.h"
@@ -124,7 +125,7 @@ constexpr const char* kConcat = "concat(r/a,'|',r/c,'|',r/g,'|',r/j)";
 std::string ViaXPath(const std::string& xml) {
   TMemoryStream stream(xml);
   std::string text;
-  EvaluateXPathText(stream, kConcat, text, "");
+  testing::Evaluate(stream, kConcat, text, "");
   return text;
 }
 
@@ -137,7 +138,8 @@ std::string ViaXslt(const std::string& xml) {
       "<xsl:value-of select=\"" +
       std::string(kConcat) + "\"/></xsl:template></xsl:stylesheet>";
   std::string message;
-  if (!TransformXml(source, TStylesheetText{stylesheet}, output, {}, message)) return message;
+  if (!testing::Transform(source, testing::TStylesheetText{stylesheet}, output, {}, message))
+    return message;
   return output.Data();
 }
 
