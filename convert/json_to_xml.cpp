@@ -6,6 +6,7 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/input_policy.h"
@@ -26,39 +27,28 @@ bool IsXmlCharacter(char32_t c) {
          (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
 }
 
+// Element text: the XML entities (quotes included), and U+FFFD for each
+// character XML cannot hold.
 void AppendEscaped(std::string& out, std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     const char c = text[i];
-    switch (c) {
-      case '"':
-        out += "&quot;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x80) {
-          if (IsXmlCharacter(static_cast<unsigned char>(c))) {
-            out += c;
-          } else {
-            AppendUtf8(out, 0xFFFD);
-          }
-        } else {
-          const size_t start = i;
-          const char32_t code = DecodeUtf8Char(text, i);
-          if (IsXmlCharacter(code)) {
-            out.append(text, start, i - start);
-          } else {
-            AppendUtf8(out, 0xFFFD);
-          }
-          continue;
-        }
+    if (const std::string_view entity = XmlEntityOf(c, true); !entity.empty()) {
+      out += entity;
+    } else if (static_cast<unsigned char>(c) < 0x80) {
+      if (IsXmlCharacter(static_cast<unsigned char>(c))) {
+        out += c;
+      } else {
+        AppendUtf8(out, 0xFFFD);
+      }
+    } else {
+      const size_t start = i;
+      const char32_t code = DecodeUtf8Char(text, i);
+      if (IsXmlCharacter(code)) {
+        out.append(text, start, i - start);
+      } else {
+        AppendUtf8(out, 0xFFFD);
+      }
+      continue;
     }
     ++i;
   }

@@ -11,6 +11,7 @@
 #include "engine/streams.h"
 #include "templates/parameter_names.h"
 #include "text/nearest_name.h"
+#include "text/text_edit.h"
 #include "xml/dom.h"
 #include "xml/xml_document.h"
 #include "xml/xml_nodes.h"

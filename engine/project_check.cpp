@@ -33,6 +33,7 @@
 #include "text/error.h"
 #include "text/nearest_name.h"
 #include "text/stream.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
@@ -65,12 +66,6 @@ const TNames kTransformKeywords{"xml",      "csv/xml",  "xslt",       "xpath",  
 // The script languages this program has an engine for; a `gui` suffix selects
 // the windowed variant of the same engine.
 const TNames kScriptLanguages{"jscript", "javascript", "ecmascript", "luascript"};
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path current = std::filesystem::current_path(error);
-  return error ? std::string() : current.string() + "/";
-}
 
 bool Contains(const TNames& names, std::string_view name) {
   return std::find(names.begin(), names.end(), name) != names.end();

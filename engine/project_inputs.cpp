@@ -11,6 +11,7 @@
 #include "engine/streams.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"

@@ -45,6 +45,7 @@
 #include "engine/streams.h"
 #include "templates/condition.h"
 #include "text/error.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
@@ -52,12 +53,6 @@
 namespace morvex {
 
 namespace {
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path current = std::filesystem::current_path(error);
-  return error ? std::string() : current.string() + "/";
-}
 
 // The file name of `path` without its extension.
 std::string FileStem(std::string_view path) {
