@@ -8,13 +8,13 @@
 #include <utility>
 
 #include "app/inline_project.h"
-#include "engine/names.h"
 #include "engine/paths.h"
 #include "engine/project_check.h"
 #include "engine/project_inputs.h"
 #include "engine/project_loader.h"
 #include "engine/streams.h"
 #include "text/nearest_name.h"
+#include "text/parameter_name.h"
 #include "text/utf.h"
 
 namespace morvex {

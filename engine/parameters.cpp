@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "db/parameter_entries.h"
-#include "engine/names.h"
 #include "engine/streams.h"
 #include "templates/parameter_names.h"
+#include "text/case_fold.h"
 #include "text/error.h"
 #include "text/utf.h"
 #include "xml/dom.h"
@@ -106,9 +106,9 @@ const _xmlNode* FindDeclaration(const _xmlNode* parametersElement, std::string_v
 }  // namespace
 
 int TParameterList::IndexOf(std::string_view name) const {
-  const std::string key = NameKey(name);
+  const std::string key = FoldCase(name);
   for (size_t i = 0; i < entries_.size(); ++i) {
-    if (NameKey(NameOfEntry(entries_[i])) == key) return static_cast<int>(i);
+    if (FoldCase(NameOfEntry(entries_[i])) == key) return static_cast<int>(i);
   }
   return -1;
 }

@@ -18,7 +18,6 @@
 
 #include "db/connection_string.h"
 #include "engine/dispatch.h"
-#include "engine/names.h"
 #include "engine/parameters.h"
 #include "engine/paths.h"
 #include "engine/project_loader.h"
@@ -164,7 +163,7 @@ class TProjectCheck {
   TProjectDocument document_;
   TParameterList parameters_;
   TStreamRegistry streams_;
-  std::set<std::string> producedStreams_;  // NameKey of streams scripts fill
+  std::set<std::string> producedStreams_;  // FoldCase of streams scripts fill
   int scriptNumber_ = 0;
 };
 
@@ -253,7 +252,7 @@ void TProjectCheck::CheckParameters(_xmlNode* root) {
               "kind \"" + kind + "\" is not a value type (" + Joined(typeNames, ", ") + ")");
         }
       }
-      if (!declared.insert(NameKey(name)).second) {
+      if (!declared.insert(FoldCase(name)).second) {
         Add(declaration, "declared a second time; only the first declaration counts");
       }
       if (HasChildElement(declaration)) {
@@ -328,9 +327,9 @@ void TProjectCheck::CheckTest(_xmlNode* script) {
   // size is replaced by nothing.
   std::set<std::string> seen;
   for (const std::string& token : ExtractParameterNames(test)) {
-    if (!seen.insert(NameKey(token)).second || parameters_.IndexOf(token) >= 0) continue;
+    if (!seen.insert(FoldCase(token)).second || parameters_.IndexOf(token) >= 0) continue;
     const std::string stream = token.substr(0, token.find('$'));
-    if (SameName(stream, "StdIn") || streams_.FindStream(stream)) continue;
+    if (SameTextIgnoringCase(stream, "StdIn") || streams_.FindStream(stream)) continue;
     TNames known;
     for (int i = 0; i < parameters_.Count(); ++i) known.push_back(parameters_.Name(i));
     Add(script, WithSuggestion("the test condition's :" + token +
@@ -338,7 +337,7 @@ void TProjectCheck::CheckTest(_xmlNode* script) {
                                token, known));
   }
   // What a stream holds is known only when the project runs.
-  const std::string key = NameKey(test);
+  const std::string key = FoldCase(test);
   for (const std::string& stream : producedStreams_) {
     if (key.find(":" + stream) != std::string::npos) return;
   }
@@ -583,7 +582,7 @@ void TProjectCheck::CheckDestination(_xmlNode* script, TScriptSteps& steps,
       Add(element, error.what());
     }
     streams_.GetOrCreateStream(destination.Location);
-    producedStreams_.insert(NameKey(destination.Location));
+    producedStreams_.insert(FoldCase(destination.Location));
   }
 }
 

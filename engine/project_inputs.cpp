@@ -80,27 +80,6 @@ void AddScriptInputs(_xmlNode* script, const TStepContext& context, TInputList& 
   inputs.AddDatabase(steps.Destination);
 }
 
-}  // namespace
-
-std::string SqliteDatabaseFile(const std::string& connectionString) {
-  std::vector<TConnectionStringItem> items;
-  try {
-    items = ParseConnectionString(connectionString);
-  } catch (const EMorvexError&) {
-    return {};
-  }
-  if (const std::string* provider = FindConnectionValue(items, {"provider"})) {
-    const std::string name = AsciiLower(TrimText(*provider));
-    if (name.substr(0, name.find('.')) != "sqlite") return {};
-  } else if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) {
-    return {};
-  }
-  const std::string* path = FindConnectionValue(items, {"data source"});
-  return path && *path != ":memory:" ? *path : std::string();
-}
-
-namespace {
-
 // Calls `visit` for each root `script` of the project with the context the
 // runner's resolvers need, on streams that stay empty (standard input is never
 // read). Nothing is visited for a project that does not load.

@@ -33,9 +33,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "db/connection_string.h"
 #include "engine/destination_file.h"
 #include "engine/dispatch.h"
-#include "engine/names.h"
 #include "engine/parameter_use.h"
 #include "engine/parameters.h"
 #include "engine/paths.h"
@@ -44,6 +44,7 @@
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "templates/condition.h"
+#include "text/case_fold.h"
 #include "text/error.h"
 #include "text/text_edit.h"
 #include "text/utf.h"
@@ -115,7 +116,7 @@ void TProjectRun::Run() {
   _xmlNode* root = DocumentElement(document_.Document.get());
 
   const std::string name = GetAttributeText(root, "name");
-  if (!name.empty() && !SameName(name, FileStem(document_.ProjectPath))) {
+  if (!name.empty() && !SameTextIgnoringCase(name, FileStem(document_.ProjectPath))) {
     output_("         " + name, LevelDetail);
   }
   parametersElement_ = FirstChildElement(root, "parameters");

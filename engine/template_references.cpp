@@ -5,9 +5,9 @@
 #include "convert/csv_table.h"
 #include "convert/xml_names.h"
 #include "db/sql_parameters.h"
-#include "engine/names.h"
 #include "engine/parameters.h"
 #include "templates/parameter_names.h"
+#include "text/case_fold.h"
 #include "text/nearest_name.h"
 #include "text/stream.h"
 #include "xml/dom.h"
@@ -26,14 +26,14 @@ bool IsStatement(const _xmlNode* element) { return !FirstTextRun(element).empty(
 // An earlier sibling or an enclosing statement element named `tag` (letter
 // case ignored), where a run looks for the element of ":tag$field".
 bool FindsElement(const _xmlNode* element, const std::string& tag) {
-  const std::string key = NameKey(tag);
+  const std::string key = FoldCase(tag);
   for (const _xmlNode* at = element; at; at = ParentElement(at)) {
     for (const _xmlNode* sibling = PreviousSiblingElement(at); sibling;
          sibling = PreviousSiblingElement(sibling)) {
-      if (IsStatement(sibling) && NameKey(TagName(sibling)) == key) return true;
+      if (IsStatement(sibling) && FoldCase(TagName(sibling)) == key) return true;
     }
     const _xmlNode* parent = ParentElement(at);
-    if (parent && IsStatement(parent) && NameKey(TagName(parent)) == key) return true;
+    if (parent && IsStatement(parent) && FoldCase(TagName(parent)) == key) return true;
   }
   return false;
 }
@@ -52,7 +52,7 @@ class TReferenceCheck {
     for (int i = 0; i < parameters.Count(); ++i) parameterNames_.push_back(parameters.Name(i));
     if (names.SourceColumns) {
       for (const std::string& column : *names.SourceColumns) {
-        columnKeys_.insert(NameKey(column));
+        columnKeys_.insert(FoldCase(column));
         // Suggestions come from the header, not from the column numbers.
         if (column.find_first_not_of("0123456789", kSourcePrefix.size()) != std::string::npos) {
           headerNames_.push_back(column);
@@ -68,10 +68,10 @@ class TReferenceCheck {
       if (statement.empty()) continue;  // neither it nor anything below it runs
       std::set<std::string> seen;
       for (const std::string& name : ParseSqlParameters(statement).Names) {
-        if (seen.insert(NameKey(name)).second) Check(element, name, "bound as Null");
+        if (seen.insert(FoldCase(name)).second) Check(element, name, "bound as Null");
       }
       for (const std::string& name : ExtractParameterNames(GetAttributeText(element, "test"))) {
-        if (seen.insert(NameKey(name)).second) {
+        if (seen.insert(FoldCase(name)).second) {
           Check(element, name, "replaced by nothing in its test");
         }
       }
@@ -92,12 +92,12 @@ class TReferenceCheck {
           WithSuggestion(owner + " names no parameter" + ending, name, parameterNames_));
       return;
     }
-    if (names_.Import && NameKey(name).starts_with(kSourcePrefix)) {
+    if (names_.Import && FoldCase(name).starts_with(kSourcePrefix)) {
       // Rows may be wider than the header: a column number is never wrong.
       const std::string_view column = std::string_view(name).substr(kSourcePrefix.size());
       const bool number =
           !column.empty() && column.find_first_not_of("0123456789") == std::string_view::npos;
-      if (!names_.SourceColumns || number || columnKeys_.count(NameKey(name))) return;
+      if (!names_.SourceColumns || number || columnKeys_.count(FoldCase(name))) return;
       problems_.push_back(WithSuggestion(
           owner + " names no column of the CSV header of " + names_.SourceLabel + ending, name,
           headerNames_));
