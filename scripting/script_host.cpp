@@ -2,19 +2,10 @@
 
 #include <memory>
 
-#include "scripting/xslt_scripts.h"
 #include "text/error.h"
 #include "text/utf.h"
 
 namespace morvex {
-
-namespace {
-
-// Stylesheets run their script blocks as soon as the script host is part of
-// the program (the runner reaches RunActiveScript, so this unit is linked).
-const bool kXsltScriptsInstalled = (InstallXsltScriptHost(), true);
-
-}  // namespace
 
 std::string SourceLine(std::string_view text, int line) {
   if (line < 1) return {};
