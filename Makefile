@@ -9,7 +9,7 @@ endif
 
 PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build example test build-asan test-asan test-asan-e2e bench install package clean
+.PHONY: all deps configure build example graphs test build-asan test-asan test-asan-e2e bench install package clean
 
 all: build
 
@@ -27,6 +27,18 @@ build: configure
 example: configure
 	@cmake --build $(BUILD) --parallel --target morvex
 	@examples/run-examples $(BUILD)/morvex
+
+# The picture of an example project that the manual shows: the DOT text from
+# the program, and the SVG from Graphviz when it is installed (it is optional;
+# without it the SVG is left as it is). A unit test fails when the DOT no
+# longer matches the project.
+GRAPH_PROJECT = examples/streams/streams.morvex
+GRAPH_PICTURE = docs/streams-graph
+graphs: configure
+	@cmake --build $(BUILD) --parallel --target morvex
+	@$(BUILD)/morvex -q --graph $(GRAPH_PROJECT) > $(GRAPH_PICTURE).dot
+	@if command -v dot > /dev/null; then dot -Tsvg $(GRAPH_PICTURE).dot -o $(GRAPH_PICTURE).svg; \
+	else echo "Graphviz is not installed: $(GRAPH_PICTURE).svg is left as it is"; fi
 
 test: build
 	@scripts/run-tests $(BUILD)

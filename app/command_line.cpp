@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "app/inline_project.h"
 #include "engine/paths.h"
 #include "engine/project_check.h"
+#include "engine/project_graph.h"
 #include "engine/project_inputs.h"
 #include "engine/project_loader.h"
 #include "engine/streams.h"
@@ -23,6 +25,8 @@ namespace {
 
 constexpr std::string_view kProjectSourceStart = "<?xml";
 constexpr std::string_view kInlineLogName = "morvex.log";
+constexpr std::string_view kGraphSwitch = "--graph";
+constexpr std::string_view kReportSwitch = "--report";
 
 bool IsSwitch(std::string_view argument) {
   if (argument.empty() || argument == kStandardStreamName) return false;
@@ -68,8 +72,8 @@ std::string RunInputRole(const RunOptions& options, const std::string& path) {
 std::string UnknownSwitchWarning(std::string_view argument) {
   std::string line = "Warning: unknown switch " + std::string(argument) + " is ignored";
   if (argument.substr(0, 2) == "--") {
-    const std::string nearest =
-        NearestName(std::string(argument.substr(2)), {"help", "version", "check"});
+    const std::string nearest = NearestName(std::string(argument.substr(2)),
+                                            {"help", "version", "check", "graph", "report"});
     if (!nearest.empty()) return line + " (did you mean --" + nearest + "?)";
   }
   return line + ".";
@@ -137,6 +141,10 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     options.WaitForKey = true;
     return options;
   }
+  // The --graph argument as written, for the refusal of a format nobody knows.
+  std::string_view graphArgument;
+  // The --report argument as written.
+  std::string_view reportArgument;
   // The positional argument right after an empty -l: the log path, if the
   // user put a space after the letter.
   std::string detachedLogPath;
@@ -163,6 +171,17 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     }
     if (argument == "--check") {
       options.CheckOnly = true;
+      continue;
+    }
+    if (argument == kReportSwitch || argument.starts_with(std::string(kReportSwitch) + "=")) {
+      reportArgument = argument;
+      options.ReportPath = argument.substr(std::min(argument.size(), kReportSwitch.size() + 1));
+      continue;
+    }
+    if (argument == kGraphSwitch || argument.starts_with(std::string(kGraphSwitch) + "=")) {
+      graphArgument = argument;
+      options.GraphFormat =
+          argument == kGraphSwitch ? "dot" : argument.substr(kGraphSwitch.size() + 1);
       continue;
     }
     if (argument.size() < 2) {
@@ -201,6 +220,31 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     return options;
   }
   if (options.Positionals.size() == 1) options.ProjectArgument = options.Positionals.front();
+  if (!graphArgument.empty() && !GraphFormatOf(options.GraphFormat)) {
+    options.Refusal = "--graph takes dot or mermaid: " + std::string(graphArgument);
+    return options;
+  }
+  if (!graphArgument.empty() && options.CheckOnly) {
+    options.Refusal = "--check and --graph cannot be combined";
+    return options;
+  }
+  if (!reportArgument.empty() && options.ReportPath.empty()) {
+    options.Refusal = "--report takes its file attached: --report=FILE";
+    return options;
+  }
+  if (!options.ReportPath.empty() && options.ReportPath != kStandardStreamName) {
+    options.ReportPath = ResolvePath(options.BaseDirectory, options.ReportPath);
+    std::string role = RunInputRole(options, options.ReportPath);
+    struct stat info;
+    if (role.empty() && ::lstat(options.ReportPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+      role = "a symbolic link";
+    }
+    if (!role.empty()) {
+      options.ReportWarning =
+          "Warning: report file " + options.ReportPath + " is " + role + "; no report is written.";
+      options.ReportPath.clear();
+    }
+  }
   if (!detachedLogPath.empty() && options.Positionals.size() >= 2 &&
       (IsProjectDocument(options.Positionals.front(), options.BaseDirectory) ||
        IsProjectDocument(detachedLogPath, options.BaseDirectory))) {

@@ -22,6 +22,9 @@ struct RunOptions {
   bool HelpRequested = false;              // --help: the usage is the run's result (exit 0)
   bool ShowVersion = false;                // --version: only the version line (exit 0)
   bool CheckOnly = false;                  // --check: the project is checked, not run
+  std::string GraphFormat;                 // --graph[=FORMAT]: the format drawn; empty: no picture
+  std::string ReportPath;                  // --report=FILE, then resolved; "-": standard error
+  std::string ReportWarning;               // why the report is not written, if shown
   std::string LogPath;                     // the -l value, then the resolved log path
   std::string ProjectArgument;             // the single positional argument
   std::string BaseDirectory;               // current directory with a trailing "/"
@@ -45,7 +48,9 @@ struct RunOptions {
 // anywhere on the command line still makes the run wait. The whole arguments
 // "--help" and "--version" stop the scan too and never wait, so scripts and
 // package tools can call them. "--check" asks for the project to be checked
-// instead of run; the scan goes on. A lone "-" is a positional argument
+// instead of run; the scan goes on. "--graph" asks for a picture of the
+// project in DOT instead of a run, "--graph=FORMAT" in FORMAT (dot or
+// mermaid); the scan goes on. A lone "-" is a positional argument
 // (standard input as a source, standard output as a destination). "-q"
 // asks for a quiet run; it is dropped when "-v" is also given. Every other
 // switch is ignored with a line in Warnings ("Warning: unknown switch --bogus
@@ -57,7 +62,15 @@ struct RunOptions {
 // as their first argument or as that one, was almost surely meant as the log
 // path: the inline copy would overwrite it or turn the project into data.
 // Refusal then reads "-l takes its path attached: -l<argument>" and no log
-// file is opened.
+// file is opened. A graph format other than dot or mermaid is refused with
+// "--graph takes dot or mermaid: <argument>", and "--check" together with
+// "--graph" with "--check and --graph cannot be combined". "--report=FILE"
+// asks for a run report in FILE (resolved against BaseDirectory; "-" is
+// standard error); "--report" without a file is refused with "--report takes
+// its file attached: --report=FILE". A report file that names a file the run
+// reads or an existing symbolic link is never written: ReportPath is cleared
+// and ReportWarning says why ("Warning: report file <path> is a source file;
+// no report is written.").
 RunOptions ParseCommandLine(int argc, const char* const* argv,
                             std::string_view currentDirectory = {});
 

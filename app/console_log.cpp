@@ -21,10 +21,20 @@ void ReserveStandardDescriptors() {
   }
 }
 
-void TConsole::Write(std::string_view text) {
-  out_->write(text.data(), static_cast<std::streamsize>(text.size()));
-  out_->flush();
+namespace {
+
+void WriteAndFlush(std::ostream& stream, std::string_view text) {
+  stream.write(text.data(), static_cast<std::streamsize>(text.size()));
+  stream.flush();
 }
+
+}  // namespace
+
+void TConsole::Write(std::string_view text) { WriteAndFlush(*out_, text); }
+
+void TConsole::WriteData(std::string_view text) { WriteAndFlush(data_, text); }
+
+void TConsole::WriteError(std::string_view text) { WriteAndFlush(err_, text); }
 
 bool TConsole::ReadLine(std::string& line) {
   line.clear();

@@ -19,10 +19,17 @@ class TConsole {
  public:
   TConsole(std::ostream& out, std::istream& in) : TConsole(out, in, out) {}
   TConsole(std::ostream& out, std::istream& in, std::ostream& err)
-      : out_(&out), err_(err), in_(in) {}
+      : out_(&out), data_(out), err_(err), in_(in) {}
 
   // Writes `text` as it is (no line break added) and flushes.
   void Write(std::string_view text);
+
+  // Writes `text` as it is to the output stream and flushes, also after
+  // UseErrorStream: the run's own data (a picture of the project).
+  void WriteData(std::string_view text);
+
+  // Writes `text` as it is to the error stream and flushes.
+  void WriteError(std::string_view text);
 
   // From now on every line goes to the error stream: standard output carries
   // the run's data, or the run is quiet.
@@ -34,6 +41,7 @@ class TConsole {
 
  private:
   std::ostream* out_;
+  std::ostream& data_;
   std::ostream& err_;
   std::istream& in_;
 };

@@ -1,11 +1,12 @@
 #include "app/inline_project.h"
 
-#include <array>
+#include <algorithm>
 #include <string_view>
 
-#include "engine/inline_kinds.h"
+#include "app/inline_kinds.h"
 #include "engine/paths.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "text/nearest_name.h"
 #include "text/text_edit.h"
 #include "text/utf.h"
@@ -162,15 +163,10 @@ void QueryOutput(TInlineScript& script, std::string third) {
   script.Destination = FileDestination(third);
 }
 
-constexpr std::array<std::string_view, 8> kKeywords{"xml/csv", "xml/json", "csv/xml",  "xml",
-                                                    "csv",     "json",     "json/csv", "json/xml"};
-
+// A keyword that is the whole transformation, such as "xml/csv".
 bool IsConversionKeyword(std::string_view argument) {
-  const std::string lower = AsciiLower(argument);
-  for (const std::string_view keyword : kKeywords) {
-    if (lower == keyword) return true;
-  }
-  return false;
+  const std::vector<std::string> keywords = ConversionKeywords();
+  return std::find(keywords.begin(), keywords.end(), AsciiLower(argument)) != keywords.end();
 }
 
 TInlineScript ThreeArguments(const std::string& first, std::string second,
@@ -281,7 +277,7 @@ TInlineScript FourArguments(const std::string& first, const std::string& second,
 
 std::string InlineKeywordWarning(const std::vector<std::string>& arguments) {
   if (arguments.size() < 3 || arguments.size() > 4) return {};
-  const std::vector<std::string> keywords(kKeywords.begin(), kKeywords.end());
+  const std::vector<std::string> keywords = ConversionKeywords();
   for (size_t i = 1; i + 1 < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     // Only texts shaped like a keyword: letters and one "/".

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <typeinfo>
 
@@ -15,9 +16,12 @@
 #include "app/interrupt.h"
 #include "app/version_info.h"
 #include "engine/project_check.h"
+#include "engine/project_graph.h"
 #include "engine/project_inputs.h"
 #include "engine/run_callbacks.h"
+#include "engine/run_report.h"
 #include "engine/runner.h"
+#include "engine/streams.h"
 #include "text/error.h"
 
 namespace morvex {
@@ -55,24 +59,44 @@ class TLogFileCloser {
   RunOptions& options_;
 };
 
-// Runs the project of the command line; false when it failed.
-bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+// Runs the project of the command line; false when it failed. `report`,
+// when given, observes the run and sees every line it reports.
+bool RunCommandLineProject(RunOptions& options, TConsoleLogHelper& helper, TRunReport* report) {
   return RunProject(
       options.ProjectArgument, options.Parameters, options.PromptForParameters,
       options.BaseDirectory,
       [&helper](const std::string& name, const std::string& defaultValue) {
         return helper.PromptParameter(name, defaultValue);
       },
-      [&helper](const std::string& text, int64_t level) { helper.OutputMessage(text, level); });
+      [&helper, report](const std::string& text, int64_t level) {
+        helper.OutputMessage(text, level);
+        if (report) report->Output(text, level);
+      },
+      report);
 }
 
-// Checks the project of the command line without running it: one line per
-// problem, then a summary (a quiet check that finds nothing prints nothing);
-// false when there were problems.
-bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+// Writes the run report where --report asked: standard error for "-",
+// otherwise the file, replaced as a whole. A report that cannot be written
+// is said on the console; the run's exit code stays.
+void WriteRunReport(const RunOptions& options, const TRunReport& report, TConsole& console,
+                    TConsoleLogHelper& helper) {
+  const std::string document = report.Json();
+  if (options.ReportPath == kStandardStreamName) {
+    console.WriteError(document);
+    return;
+  }
+  try {
+    WriteReportFile(options.ReportPath, document);
+  } catch (const std::exception& error) {
+    helper.WriteMessage("Warning: no run report is written: " + std::string(error.what()), true);
+  }
+}
+
+// One line per problem, then a summary (a quiet run that finds nothing prints
+// nothing); false when there were problems.
+bool ReportProblems(const RunOptions& options, TConsoleLogHelper& helper,
+                    const std::vector<TProjectProblem>& problems) {
   const std::string label = ProjectLabel(options.ProjectArgument);
-  const std::vector<TProjectProblem> problems =
-      CheckProject(options.ProjectArgument, options.Parameters, options.BaseDirectory);
   for (const TProjectProblem& problem : problems) {
     helper.WriteMessage(ProblemLine(label, problem), true);
   }
@@ -83,6 +107,27 @@ bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
                         true);
   }
   return problems.empty();
+}
+
+// Checks the project of the command line without running it; false when
+// there were problems.
+bool CheckCommandLineProject(RunOptions& options, TConsoleLogHelper& helper) {
+  return ReportProblems(
+      options, helper,
+      CheckProject(options.ProjectArgument, options.Parameters, options.BaseDirectory));
+}
+
+// Writes the picture of the project of the command line to the console's
+// output stream; a project that is missing or does not parse is reported as
+// --check reports it, and gives false.
+bool DrawCommandLineProject(RunOptions& options, TConsoleLogHelper& helper, TConsole& console) {
+  TProjectProblem problem;
+  const std::optional<std::string> picture =
+      DrawProject(options.ProjectArgument, options.BaseDirectory,
+                  GraphFormatOf(options.GraphFormat).value_or(TGraphFormat::Dot), problem);
+  if (!picture) return ReportProblems(options, helper, {problem});
+  console.WriteData(*picture);
+  return true;
 }
 
 }  // namespace
@@ -104,6 +149,9 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
   RunOptions options;
   TConsoleLogHelper helper(options, console);
   const TLogFileCloser closeLog(options);
+  // The report of a project run (never of a check, a picture or the usage).
+  std::optional<TRunReport> report;
+  std::string fatalError;
   SetInterruptConsole(STDOUT_FILENO);
   try {
     options = ParseCommandLine(argc, argv, currentDirectory);
@@ -119,7 +167,7 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
     }
     // Standard output is left to the data: no line of the console may end up
     // among them.
-    if (runs && (options.Quiet ||
+    if (runs && (options.Quiet || !options.GraphFormat.empty() ||
                  (!options.CheckOnly && options.Refusal.empty() &&
                   ProjectWritesStandardOutput(options.ProjectArgument, options.BaseDirectory)))) {
       console.UseErrorStream();
@@ -140,11 +188,18 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
     } else {
       showBanner();
       if (!options.LogWarning.empty()) console.Write(options.LogWarning + "\n");
+      if (!options.ReportWarning.empty()) console.Write(options.ReportWarning + "\n");
+      const bool reports =
+          !options.CheckOnly && options.GraphFormat.empty() && !options.ReportPath.empty();
+      if (reports) report.emplace(options.ProjectArgument);
       for (const std::string& line : banner) helper.WriteMessage(line, false);
       helper.WriteMessage("", false);
       for (const std::string& line : options.Warnings) helper.WriteMessage(line, true);
-      const bool succeeded = options.CheckOnly ? CheckCommandLineProject(options, helper)
-                                               : RunCommandLineProject(options, helper);
+      const bool succeeded =
+          options.CheckOnly ? CheckCommandLineProject(options, helper)
+          : !options.GraphFormat.empty()
+              ? DrawCommandLineProject(options, helper, console)
+              : RunCommandLineProject(options, helper, report ? &*report : nullptr);
       if (!succeeded) exitCode = kExitFailure;
     }
   } catch (const EMorvexError& error) {
@@ -153,8 +208,8 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       helper.WriteMessage(error.what(), true);
     } else {
       exitCode = kExitFatalError;
-      helper.WriteMessage(std::string("Fatal error: ") + error.TypeName() + ": " + error.what(),
-                          true);
+      fatalError = std::string("Fatal error: ") + error.TypeName() + ": " + error.what();
+      helper.WriteMessage(fatalError, true);
     }
   } catch (...) {
     std::string message = "unknown error";
@@ -169,8 +224,14 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       helper.WriteMessage(message, true);
     } else {
       exitCode = kExitFatalError;
-      helper.WriteMessage("Fatal error: " + CurrentExceptionTypeName() + ": " + message, true);
+      fatalError = "Fatal error: " + CurrentExceptionTypeName() + ": " + message;
+      helper.WriteMessage(fatalError, true);
     }
+  }
+
+  if (report) {
+    report->Finish(exitCode, fatalError);
+    WriteRunReport(options, *report, console, helper);
   }
 
   if (options.WaitForKey) {

@@ -72,7 +72,6 @@ int main(int argc, char** argv) {
     using namespace morvex;
     const bool csv = std::string_view(argv[1]) == "csv";
     TXTransformInfo options;
-    options.Kind = csv ? tkCsv : tkXml;
     options.Encoding = "utf-8";
     options.IncludeParams = false;
     if (argc > 5) options.RecordTag = argv[5];
@@ -93,8 +92,8 @@ int main(int argc, char** argv) {
 
     TFileStream out(argv[3], TFileStream::Mode::Create);
     bench::TStopwatch clock;
-    RunQueryTemplate(argv[2], false, options, sink, out, nullptr, {},
-                     xmlDocGetRootElement(document.get()));
+    RunQueryTemplate(argv[2], false, csv ? TQueryOutputKind::Csv : TQueryOutputKind::DatasetXml,
+                     options, sink, out, nullptr, {}, xmlDocGetRootElement(document.get()));
     out.Flush();
     const int64_t bytes = out.Size();
     out.Close();

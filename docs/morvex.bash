@@ -13,7 +13,7 @@ _morvex() {
       return
       ;;
     -*)
-      mapfile -t COMPREPLY < <(compgen -W '-p -v -q -l -w -? -h --check --help --version' -- "$cur")
+      mapfile -t COMPREPLY < <(compgen -W '-p -v -q -l -w -? -h --check --graph --graph=dot --graph=mermaid --report= --help --version' -- "$cur")
       return
       ;;
     *=*)

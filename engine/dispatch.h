@@ -10,17 +10,16 @@
 #include "engine/run_callbacks.h"
 #include "xml/xslt.h"
 
-struct _xmlNode;
-
 namespace morvex {
 
 class TParameterList;
 class TStreamRegistry;
+struct TProject;
 struct TScriptSteps;
 
 // What a script's dispatch reads from its project run.
 struct TDispatchContext {
-  const _xmlNode* ParametersElement;  // the project's `parameters` element, or null
+  const TProject& Project;  // the query template layer reads the parameter declarations
   const TParameterList& Parameters;
   const TTransformParameters& TransformParameters;  // typed values for stylesheets
   const std::vector<std::string>& ParameterTexts;   // command-line name=value texts

@@ -1,13 +1,13 @@
-// The step operations that the dispatcher reaches and that live in other
-// subsystems (query templates, format conversions, script hosting). Each is
-// one small function with the arguments its subsystem takes, so that the
-// dispatch table never changes when an operation arrives: its body here
-// becomes a call of the real operation.
+// The operations the dispatcher runs, one function each, all of one shape
+// (TOperation) so that a kind's row in engine/transform_kinds.h names the
+// one to call. Most reach the folder that does the work (convert, xml,
+// scripting, templates) and pass it the script's records.
 //
-// Every operation raises on failure: conversions and script runs with the
-// message that follows the dispatcher's step prefix, which the dispatcher
-// adds; the database sessions with their own message. An operation that this build does not have
-// fails with a message that names it: nothing silently succeeds.
+// An operation raises EMorvexError (or another std::exception) when it
+// fails, with the message that follows the kind's step prefix; the
+// dispatcher puts the prefix before it. The database sessions (the query
+// template and the imports) raise with their own message, which is shown
+// as it is.
 #pragma once
 
 #include <string>
@@ -16,52 +16,61 @@
 #include "engine/project_defs.h"
 #include "engine/run_callbacks.h"
 
-struct _xmlNode;
-
 namespace morvex {
 
-class TParameterList;
 class TStream;
+struct TDispatchContext;
+struct TScriptSteps;
 
 namespace operations {
 
-// Runs a query template against the source's database and writes its
-// results to `output` (dataset XML, or CSV for the csv kinds; nothing more
-// than the statements' counts without a transformation).
-void RunQueryTemplate(const TXSourceInfo& source, const TLSQLInfo& query,
-                      const TXTransformInfo& transform, const TOutputCallback& progress,
-                      TStream& output, const _xmlNode* parametersElement,
-                      const TParameterList& parameters, _xmlNode* templateRoot);
+// What one operation reads: the source (a file or stream source, or a
+// query's output given as a stream source), the destination (a stream
+// destination's stream is already taken from the registry), the script's
+// resolved steps and the run.
+struct TOperationCall {
+  const TXSourceInfo& Source;
+  const TXSourceInfo& Destination;
+  const TScriptSteps& Steps;
+  const TDispatchContext& Context;
+};
 
-// Imports the XML or CSV records of `input` into the destination's database,
-// running the template once per record.
-void RunImportSession(const TXSourceInfo& destination, const TLSQLInfo& query,
-                      const TXTransformInfo& transform, const TOutputCallback& progress,
-                      const _xmlNode* parametersElement, const TParameterList& parameters,
-                      _xmlNode* templateRoot, const TXSourceInfo& input);
+using TOperation = void (*)(const TOperationCall& call);
 
-void CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
-              const TXTransformInfo& transform, const TOutputCallback& progress);
-void XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
-              const TXTransformInfo& transform, const TOutputCallback& progress);
-void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform);
-void JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform);
-void JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& transform, const TOutputCallback& progress);
-void JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
-                    const TXTransformInfo& transform);
+// Runs the query template of `steps` against the source's database and
+// writes its results to `output` (dataset XML, or CSV, or nothing more than
+// the statements' counts, as the kind's row says). The template is built
+// from the script's query document, its parameter types from the project's
+// declarations.
+void RunQuerySession(const TScriptSteps& steps, const TDispatchContext& context, TStream& output);
 
-// Runs the transform's script text in the engine of transform.Language.
-void RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,
-                     const TXTransformInfo& transform, const TParameterList& parameters);
+// No transformation: the source copied to the destination unchanged.
+void CopyUnchanged(const TOperationCall& call);
 
-// Runs the transform's script text in the external zqScript interpreter;
-// `parameterTexts` are the command line's name=value texts as written.
-void RunExternalScript(const TXSourceInfo& source, const TXSourceInfo& destination,
-                       const TXTransformInfo& transform, const TParameterList& parameters,
-                       const std::vector<std::string>& parameterTexts);
+// The records of the input, CSV or XML, into the destination's database,
+// the query template run once per record.
+void CsvRecordsIntoDatabase(const TOperationCall& call);
+void XmlRecordsIntoDatabase(const TOperationCall& call);
+
+// An XSLT stylesheet (a file, or its text for tkXsltInline) applied.
+void TransformXslt(const TOperationCall& call);
+// XPath: "=" + expression writes the expression's string value, anything
+// else copies the selected nodes into a new document and reports
+// "<n> record(s) processed.".
+void SelectXPath(const TOperationCall& call);
+
+void CsvToXml(const TOperationCall& call);
+void XmlToCsv(const TOperationCall& call);
+void XmlToJson(const TOperationCall& call);
+void JsonToXml(const TOperationCall& call);
+void JsonToCsv(const TOperationCall& call);
+void JPathTransform(const TOperationCall& call);
+
+// The transform's script text in the engine of transform.Language.
+void RunActiveScript(const TOperationCall& call);
+// The transform's script text in the external zqScript interpreter, which
+// also receives the command line's name=value texts as written.
+void RunExternalScript(const TOperationCall& call);
 
 }  // namespace operations
 }  // namespace morvex

@@ -1,6 +1,5 @@
 #include "engine/parameter_use.h"
 
-#include <algorithm>
 #include <set>
 
 #include "db/sql_parameters.h"
@@ -8,6 +7,7 @@
 #include "engine/project_defs.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "templates/parameter_names.h"
 #include "text/case_fold.h"
 #include "text/nearest_name.h"
@@ -48,10 +48,8 @@ void UseTemplate(TUsedNames& used, const _xmlNode* element) {
   }
 }
 
-// A query file: a template, or bare SQL when it is not one.
-void UseQueryText(TUsedNames& used, std::string text) {
-  std::string markup = UnwrapQueryText(text);
-  if (markup.find("<lsql") == std::string::npos) markup = WrapQueryText(std::move(markup));
+// Template markup; text that does not parse is searched as bare SQL.
+void UseTemplateText(TUsedNames& used, const std::string& markup, const std::string& text) {
   try {
     const TXmlDocument document = LoadXmlText(markup);
     if (const _xmlNode* root = DocumentElement(document.get())) {
@@ -61,6 +59,13 @@ void UseQueryText(TUsedNames& used, std::string text) {
   } catch (const std::exception&) {
   }
   for (const std::string& name : ParseSqlParameters(text).Names) Use(used, name);
+}
+
+// A query file: a template, or bare SQL when it is not one.
+void UseQueryText(TUsedNames& used, const std::string& text) {
+  std::string markup = UnwrapQueryText(text);
+  if (markup.find("<lsql") == std::string::npos) markup = WrapQueryText(std::move(markup));
+  UseTemplateText(used, markup, text);
 }
 
 // The top-level xsl:param names of a stylesheet; every name when it imports
@@ -77,40 +82,40 @@ void UseStylesheetParameters(TUsedNames& used, const TXmlDocument& stylesheet) {
   }
 }
 
-void UseQuery(TUsedNames& used, _xmlNode* element, const TStepContext& context) {
-  const uint8_t kind = QueryKindOf(GetAttributeText(element, "kind"));
+void UseQuery(TUsedNames& used, const TQueryElement& element, const TStepContext& context) {
+  const uint8_t kind = QueryKindOf(element.Kind);
   if (kind == qkInline) {
-    UseTemplate(used, element);
+    // The element as written: the same markup reads back as the same tree.
+    UseTemplateText(used, element.Markup, element.Markup);
     return;
   }
   if (kind == qkStream) {
     used.Every = true;
     return;
   }
-  const std::string text = TrimText(ElementText(element));
+  const std::string text = TrimText(element.Text);
   if (text.empty()) return;
   std::string query;
   if (LoadTextFile(query, ResolveProjectFile(text, context))) {
-    UseQueryText(used, std::move(query));
+    UseQueryText(used, query);
   } else {
     used.Every = true;
   }
 }
 
-void UseTransform(TUsedNames& used, _xmlNode* element, const TStepContext& context) {
-  const uint8_t kind = TransformKindOf(GetAttributeText(element, "kind"));
+void UseTransform(TUsedNames& used, const TTransformElement& element, const TStepContext& context) {
+  const TTransformKind kind = TransformKindOf(element.Kind);
   if (IsScriptKind(kind)) {
     used.Every = true;  // MORVEX.ParamValues reads any name
     return;
   }
   if (kind != tkXslt) return;
   try {
-    const std::vector<std::string> sections = CDataSections(element);
-    if (!sections.empty()) {
-      UseStylesheetParameters(used, LoadXmlText(TrimText(sections[0])));
+    if (!element.Sections.empty()) {
+      UseStylesheetParameters(used, LoadXmlText(TrimText(element.Sections[0])));
       return;
     }
-    const std::string path = ResolveProjectFile(TrimText(ElementText(element)), context);
+    const std::string path = ResolveProjectFile(TrimText(element.Text), context);
     if (FileExists(path)) {
       UseStylesheetParameters(used, LoadXmlFile(path));
       return;
@@ -123,36 +128,25 @@ void UseTransform(TUsedNames& used, _xmlNode* element, const TStepContext& conte
 
 // A query on a database that writes dataset XML lists every parameter in
 // its morvex_params element unless include-params is off.
-bool WritesParameterList(_xmlNode* script, _xmlNode* transform) {
-  const _xmlNode* source = FirstChildElement(script, "source");
-  return source && SourceKindOf(GetAttributeText(source, "kind")) == skOledb &&
-         TransformKindOf(GetAttributeText(transform, "kind")) != tkCsv &&
-         GetAttributeBool(transform, "include-params", true);
+bool WritesParameterList(const TScript& script) {
+  return script.Source && SourceKindOf(script.Source->Kind) == skOledb &&
+         TransformKindRow(TransformKindOf(script.Transform->Kind)).QueryWrites ==
+             TQueryOutputKind::DatasetXml &&
+         script.Transform->IncludeParams;
 }
 
-TUsedNames UsedNames(_xmlNode* root, const std::string& baseDirectory,
-                     const std::string& projectPath) {
+TUsedNames UsedNames(const TProject& project, const std::string& baseDirectory) {
   TUsedNames used;
-  if (_xmlNode* declarations = FirstChildElement(root, "parameters")) {
-    for (_xmlNode* declaration : ChildElements(declarations)) {
-      std::string name = TagName(declaration);
-      std::replace(name.begin(), name.end(), '-', '$');
-      Use(used, name);
-    }
-  }
+  for (const TParameterDeclaration& declaration : project.Parameters) Use(used, declaration.Name);
   // Only file lookups are made; the registry is never asked for a stream.
   TStreamRegistry streams(nullptr);
   const TOutputCallback silent = [](const std::string&, int64_t) {};
-  const TStepContext context{baseDirectory, projectPath, streams, silent};
-  for (_xmlNode* script : ChildElements(root, "script")) {
-    for (const std::string& name : ExtractParameterNames(GetAttributeText(script, "test"))) {
-      Use(used, name);
-    }
-    _xmlNode* query = FirstChildElement(script, "lsql");
-    _xmlNode* transform = FirstChildElement(script, "transform");
-    if (query) UseQuery(used, query, context);
-    if (transform) UseTransform(used, transform, context);
-    if (query && transform && WritesParameterList(script, transform)) used.Every = true;
+  const TStepContext context{baseDirectory, project.Path, streams, silent};
+  for (const TScript& script : project.Scripts) {
+    for (const std::string& name : ExtractParameterNames(script.Test)) Use(used, name);
+    if (script.Query) UseQuery(used, *script.Query, context);
+    if (script.Transform) UseTransform(used, *script.Transform, context);
+    if (script.Query && script.Transform && WritesParameterList(script)) used.Every = true;
     if (used.Every) break;
   }
   return used;
@@ -161,11 +155,11 @@ TUsedNames UsedNames(_xmlNode* root, const std::string& baseDirectory,
 }  // namespace
 
 std::vector<std::string> UnusedParameterWarnings(const std::vector<std::string>& parameterTexts,
-                                                 _xmlNode* root, const std::string& baseDirectory,
-                                                 const std::string& projectPath) {
+                                                 const TProject& project,
+                                                 const std::string& baseDirectory) {
   std::vector<std::string> warnings;
-  if (parameterTexts.empty() || !root) return warnings;
-  const TUsedNames used = UsedNames(root, baseDirectory, projectPath);
+  if (parameterTexts.empty()) return warnings;
+  const TUsedNames used = UsedNames(project, baseDirectory);
   if (used.Every) return warnings;
   std::set<std::string> warned;
   for (const std::string& text : parameterTexts) {

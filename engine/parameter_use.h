@@ -17,17 +17,17 @@
 #include <string>
 #include <vector>
 
-struct _xmlNode;
+#include "engine/project_loader.h"
 
 namespace morvex {
 
 // One line per name of `parameterTexts` (name=value texts of the command
-// line, in their order; each name once) that the project under `root` does
-// not use: "Warning: parameter date is not used by the project", followed by
-// " (did you mean day?)" when a used name is near. Relative files are looked
-// up against `baseDirectory`, then against `projectPath`, as in a run.
+// line, in their order; each name once) that `project` does not use:
+// "Warning: parameter date is not used by the project", followed by " (did
+// you mean day?)" when a used name is near. Relative files are looked up
+// against `baseDirectory`, then against the project's path, as in a run.
 std::vector<std::string> UnusedParameterWarnings(const std::vector<std::string>& parameterTexts,
-                                                 _xmlNode* root, const std::string& baseDirectory,
-                                                 const std::string& projectPath);
+                                                 const TProject& project,
+                                                 const std::string& baseDirectory);
 
 }  // namespace morvex

@@ -10,8 +10,6 @@
 #include "text/case_fold.h"
 #include "text/error.h"
 #include "text/utf.h"
-#include "xml/dom.h"
-#include "xml/xml_nodes.h"
 #include "xml/xml_types.h"
 
 namespace morvex {
@@ -22,14 +20,6 @@ namespace {
 constexpr int64_t kShortStreamLimit = 256;
 
 std::string_view NameOfEntry(std::string_view entry) { return entry.substr(0, entry.find('=')); }
-
-std::string ReplaceAll(std::string_view text, char from, char to) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c == from) c = to;
-  }
-  return result;
-}
 
 // The text of a short stream for a condition, read from the stream's start;
 // the stream's position is left where it was. Empty for a stream of 256 bytes
@@ -97,12 +87,6 @@ std::optional<bool> ParseBoolean(std::string_view text) {
   return std::nullopt;
 }
 
-// The first element child of `parametersElement` whose qualified name is
-// exactly `name`.
-const _xmlNode* FindDeclaration(const _xmlNode* parametersElement, std::string_view name) {
-  return FirstChildElement(const_cast<_xmlNode*>(parametersElement), name);
-}
-
 }  // namespace
 
 int TParameterList::IndexOf(std::string_view name) const {
@@ -160,14 +144,11 @@ std::string TParameterList::CommaText() const {
   return text;
 }
 
-void SettleParameters(TParameterList& list, const _xmlNode* parametersElement,
+void SettleParameters(TParameterList& list, const std::vector<TParameterDeclaration>& declarations,
                       const std::vector<std::string>& parameterTexts, bool promptForParameters,
                       const TPromptCallback& onPrompt, const TOutputCallback& onOutput) {
-  if (parametersElement) {
-    for (const _xmlNode* child : ChildElements(const_cast<_xmlNode*>(parametersElement))) {
-      list.Add(ReplaceAll(TagName(child), '-', '$') + "=" + ElementText(child),
-               GetAttributeText(child, "alias"));
-    }
+  for (const TParameterDeclaration& declaration : declarations) {
+    list.Add(declaration.Name + "=" + declaration.Value, declaration.Alias);
   }
 
   for (const std::string& text : parameterTexts) {
@@ -221,8 +202,8 @@ std::string SubstituteTest(std::string_view text, const TParameterList& list,
   return result;
 }
 
-TTransformParameters BuildTransformParameters(const TParameterList& list,
-                                              const _xmlNode* parametersElement) {
+TTransformParameters BuildTransformParameters(
+    const TParameterList& list, const std::vector<TParameterDeclaration>& declarations) {
   TTransformParameters parameters;
   parameters.reserve(list.Entries().size());
   for (int i = 0; i < list.Count(); ++i) {
@@ -232,24 +213,19 @@ TTransformParameters BuildTransformParameters(const TParameterList& list,
     TTransformParameter parameter;
     parameter.Name = list.Name(i);
     parameter.Value = value;
-    if (parametersElement) {
-      const std::string declared = ReplaceAll(parameter.Name, '$', '-');
-      const _xmlNode* declaration = FindDeclaration(parametersElement, declared);
-      if (!declaration) declaration = FindDeclaration(parametersElement, AsciiUpper(declared));
-      if (declaration) {
-        switch (XmlTypeIndex(GetAttributeText(declaration, "kind"))) {
-          case xtInteger:
-            if (const auto number = ParseInteger(value)) parameter.Value = *number;
-            break;
-          case xtFloat:
-            if (const auto number = ParseFloat(value)) parameter.Value = *number;
-            break;
-          case xtBoolean:
-            if (const auto flag = ParseBoolean(value)) parameter.Value = *flag;
-            break;
-          default:
-            break;
-        }
+    if (const TParameterDeclaration* declaration = FindDeclaration(declarations, parameter.Name)) {
+      switch (XmlTypeIndex(declaration->Kind)) {
+        case xtInteger:
+          if (const auto number = ParseInteger(value)) parameter.Value = *number;
+          break;
+        case xtFloat:
+          if (const auto number = ParseFloat(value)) parameter.Value = *number;
+          break;
+        case xtBoolean:
+          if (const auto flag = ParseBoolean(value)) parameter.Value = *flag;
+          break;
+        default:
+          break;
       }
     }
     parameters.push_back(std::move(parameter));

@@ -8,10 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/project_loader.h"
 #include "engine/run_callbacks.h"
 #include "xml/xslt.h"
-
-struct _xmlNode;
 
 namespace morvex {
 
@@ -44,11 +43,10 @@ class TParameterList {
   std::vector<std::string> aliases_;
 };
 
-// Fills `list` from the declarations (children of `parametersElement`, which
-// may be null; "-" in element names becomes "$"), then the command-line
-// texts, then the prompt (when asked for and `onPrompt` is set), and reports
-// "Parameters: " + CommaText() at detail level when the list is not empty.
-void SettleParameters(TParameterList& list, const _xmlNode* parametersElement,
+// Fills `list` from the declarations (each declaration's name and default
+// value, in order), then the command-line texts, then the prompt (when asked for and `onPrompt` is
+// set), and reports "Parameters: " + CommaText() at detail level when the list is not empty.
+void SettleParameters(TParameterList& list, const std::vector<TParameterDeclaration>& declarations,
                       const std::vector<std::string>& parameterTexts, bool promptForParameters,
                       const TPromptCallback& onPrompt, const TOutputCallback& onOutput);
 
@@ -62,8 +60,8 @@ std::string SubstituteTest(std::string_view text, const TParameterList& list,
 // One typed parameter per entry with a value, in list order: an entry whose value is empty is left
 // out, so the stylesheet's xsl:param default applies; values of declarations whose `kind` is
 // "integer", "float" or "boolean" are numbers or booleans when they parse as such; everything else
-// is text. Declarations are found by element name (so names declared with "-" work).
-TTransformParameters BuildTransformParameters(const TParameterList& list,
-                                              const _xmlNode* parametersElement);
+// is text. Declarations are found by FindDeclaration (so names declared with "-" work).
+TTransformParameters BuildTransformParameters(
+    const TParameterList& list, const std::vector<TParameterDeclaration>& declarations);
 
 }  // namespace morvex

@@ -3,7 +3,8 @@
 // The walk follows the run's order (parameters, then each root `script` in
 // document order, its steps in the order source, query step, transformation,
 // destination) so that problems come out in the order a reader meets them.
-// Steps are resolved with the runner's own resolvers, on a stream registry of
+// Steps are resolved with the runner's own resolvers, from the same project
+// records, on a stream registry of
 // empty streams: a stream that an earlier script's destination would fill is
 // registered empty when that script has been checked, so a later script's
 // source, query step or stylesheet that reads it resolves as in a run.
@@ -24,6 +25,9 @@
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "engine/template_references.h"
+#include "engine/transform_kinds.h"
+#include "scripting/script_engine.h"
+#include "scripting/script_host.h"
 #include "templates/condition.h"
 #include "templates/expr_error.h"
 #include "templates/parameter_names.h"
@@ -34,7 +38,6 @@
 #include "text/stream.h"
 #include "text/text_edit.h"
 #include "text/utf.h"
-#include "xml/dom.h"
 #include "xml/xml_nodes.h"
 #include "xml/xml_types.h"
 #include "xml/xpath.h"
@@ -59,12 +62,6 @@ const TNames kTransformAttributes{"kind",           "encoding",   "delimiter",  
                                   "header-row",     "record-tag", "namespaces", "sel-namespaces",
                                   "include-params", "flat-text",  "indent"};
 const TNames kTransformBooleans{"header-row", "include-params", "flat-text", "indent"};
-const TNames kTransformKeywords{"xml",      "csv/xml",  "xslt",       "xpath",    "jpath",
-                                "csv",      "xml/csv",  "json",       "xml/json", "json/xml",
-                                "json/csv", "zqscript", "zqscriptgui"};
-// The script languages this program has an engine for; a `gui` suffix selects
-// the windowed variant of the same engine.
-const TNames kScriptLanguages{"jscript", "javascript", "ecmascript", "luascript"};
 
 bool Contains(const TNames& names, std::string_view name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -88,10 +85,10 @@ std::string WithSuggestion(std::string message, const std::string& name, const T
   return message + ", did you mean " + (element ? "<" + nearest + ">" : nearest) + "?";
 }
 
+// A script language this program runs; a "gui" suffix selects the windowed
+// variant of the same engine.
 bool IsScriptLanguage(std::string_view keyword) {
-  std::string language = AsciiLower(keyword);
-  if (language.size() > 3 && language.ends_with("gui")) language.resize(language.size() - 3);
-  return Contains(kScriptLanguages, language);
+  return FindScriptLanguage(ScriptLanguageOf(keyword)) != nullptr;
 }
 
 // The line of a load failure ("... [line: 5, col: 3] reason"); 0 when the
@@ -115,14 +112,19 @@ class TProjectCheck {
   std::vector<TProjectProblem> Run();
 
  private:
-  void Add(const _xmlNode* node, const std::string& message) {
-    problems_.push_back({NodeLine(node), prefix_ + message});
+  // A problem on the project's line `line` (0: none), in the current script.
+  void AddAt(long line, const std::string& message) {
+    problems_.push_back({line, prefix_ + message});
+  }
+  void Add(const TElementOutline& element, const std::string& message) {
+    AddAt(element.Line, message);
   }
 
   // Calls one of the runner's step resolvers; the error it raises becomes a
   // problem on `element`. False when it raised.
-  bool Resolves(_xmlNode* element, void (*resolve)(_xmlNode*, TScriptSteps&, const TStepContext&),
-                _xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
+  bool Resolves(const TElementOutline& element,
+                void (*resolve)(const TScript&, TScriptSteps&, const TStepContext&),
+                const TScript& script, TScriptSteps& steps, const TStepContext& context) {
     try {
       resolve(script, steps, context);
       return true;
@@ -132,27 +134,28 @@ class TProjectCheck {
     }
   }
 
-  void CheckAttributes(const _xmlNode* element, const TNames& known);
+  void CheckAttributes(const TElementOutline& element, const TNames& known);
   // Reports unknown child elements and second step elements of one name.
-  void CheckChildren(_xmlNode* element, const TNames& known);
-  void CheckBoolean(const _xmlNode* element, const std::string& name);
-  void CheckParameters(_xmlNode* root);
-  void CheckTypedValues(_xmlNode* parametersElement);
-  void CheckScript(_xmlNode* script);
-  void CheckTest(_xmlNode* script);
-  void CheckSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
-  void CheckQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
-  void CheckTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
-  void CheckDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+  void CheckChildren(const TElementOutline& element, const TNames& known);
+  void CheckBoolean(const TElementOutline& element, const std::string& name);
+  void CheckParameters();
+  void CheckTypedValues();
+  void CheckScript(const TScript& script);
+  void CheckTest(const TScript& script);
+  void CheckSource(const TScript& script, TScriptSteps& steps, const TStepContext& context);
+  void CheckQuery(const TScript& script, TScriptSteps& steps, const TStepContext& context);
+  void CheckTransform(const TScript& script, TScriptSteps& steps, const TStepContext& context);
+  void CheckDestination(const TScript& script, TScriptSteps& steps, const TStepContext& context);
   // A source or destination element: its names, kind and connection string;
   // false when its kind names none (its steps are then not resolved).
-  bool CheckEndpoint(_xmlNode* element, const TNames& attributes);
-  bool CheckEndpointKind(_xmlNode* element);
-  void CheckConnectionString(_xmlNode* element);
-  void CheckStylesheet(_xmlNode* element, const TXTransformInfo& transform, bool inlineText);
-  void CheckEncoding(_xmlNode* element);
-  void CheckTemplateReferences(_xmlNode* script, const TScriptSteps& steps);
-  void CheckXPath(_xmlNode* element, const TXTransformInfo& transform);
+  bool CheckEndpoint(const TEndpointElement& element, const TNames& attributes);
+  bool CheckEndpointKind(const TEndpointElement& element);
+  void CheckConnectionString(const TEndpointElement& element);
+  void CheckStylesheet(const TElementOutline& element, const TXTransformInfo& transform,
+                       bool inlineText);
+  void CheckEncoding(const TElementOutline& element);
+  void CheckTemplateReferences(const TScript& script, const TScriptSteps& steps);
+  void CheckXPath(const TElementOutline& element, const TXTransformInfo& transform);
 
   const std::string& project_;
   const std::vector<std::string>& parameterTexts_;
@@ -160,7 +163,7 @@ class TProjectCheck {
 
   std::vector<TProjectProblem> problems_;
   std::string prefix_;  // "script N: " while a script is checked
-  TProjectDocument document_;
+  TProject document_;
   TParameterList parameters_;
   TStreamRegistry streams_;
   std::set<std::string> producedStreams_;  // FoldCase of streams scripts fill
@@ -181,14 +184,14 @@ std::vector<TProjectProblem> TProjectCheck::Run() {
     problems_.push_back({ParseErrorLine(error.what()), error.what()});
     return problems_;
   }
-  _xmlNode* root = DocumentElement(document_.Document.get());
-  if (TagName(root) != "morvex") {
-    Add(root, "the document element is <" + TagName(root) + ">, not <morvex>");
+  const TElementOutline& root = document_.Root;
+  if (root.Tag != "morvex") {
+    Add(root, "the document element is <" + root.Tag + ">, not <morvex>");
   }
   CheckAttributes(root, kRootAttributes);
   CheckChildren(root, kRootChildren);
-  CheckParameters(root);
-  for (_xmlNode* script : ChildElements(root, "script")) {
+  CheckParameters();
+  for (const TScript& script : document_.Scripts) {
     ++scriptNumber_;
     prefix_ = "script " + std::to_string(scriptNumber_) + ": ";
     CheckScript(script);
@@ -202,9 +205,10 @@ std::vector<TProjectProblem> TProjectCheck::Run() {
   return problems_;
 }
 
-void TProjectCheck::CheckAttributes(const _xmlNode* element, const TNames& known) {
-  const std::string owner = "<" + TagName(element) + ">";
-  for (const std::string& name : AttributeNames(element)) {
+void TProjectCheck::CheckAttributes(const TElementOutline& element, const TNames& known) {
+  const std::string owner = "<" + element.Tag + ">";
+  for (const TAttribute& attribute : element.Attributes) {
+    const std::string& name = attribute.Name;
     // Prefixed attributes belong to other vocabularies, such as the
     // xsi:noNamespaceSchemaLocation that lets editors find the schema.
     if (name.find(':') != std::string::npos || Contains(known, name)) continue;
@@ -212,74 +216,74 @@ void TProjectCheck::CheckAttributes(const _xmlNode* element, const TNames& known
   }
 }
 
-void TProjectCheck::CheckChildren(_xmlNode* element, const TNames& known) {
+void TProjectCheck::CheckChildren(const TElementOutline& element, const TNames& known) {
   std::set<std::string> seen;
-  for (_xmlNode* child : ChildElements(element)) {
-    const std::string name = TagName(child);
+  for (const TChildElement& child : element.Children) {
+    const std::string& name = child.Tag;
     if (!Contains(known, name)) {
-      Add(child, WithSuggestion("unknown element <" + name + ">", name, known, true));
+      AddAt(child.Line, WithSuggestion("unknown element <" + name + ">", name, known, true));
     } else if (name != "script" && !seen.insert(name).second) {
-      Add(child, "a second <" + name + "> is ignored; only the first one counts");
+      AddAt(child.Line, "a second <" + name + "> is ignored; only the first one counts");
     }
   }
 }
 
-void TProjectCheck::CheckBoolean(const _xmlNode* element, const std::string& name) {
-  if (!HasAttribute(element, name)) return;
-  const std::string value = GetAttributeText(element, name);
+void TProjectCheck::CheckBoolean(const TElementOutline& element, const std::string& name) {
+  const std::string* written = element.Attribute(name);
+  if (!written) return;
+  const std::string& value = *written;
   static const TNames kBooleans{"1", "true", "yes", "0", "false", "no"};
   if (Contains(kBooleans, value)) return;
-  Add(element, "<" + TagName(element) + "> " + name + "=\"" + value +
+  Add(element, "<" + element.Tag + "> " + name + "=\"" + value +
                    "\" is not a boolean (1, true, yes, 0, false or no); the default applies");
 }
 
-void TProjectCheck::CheckParameters(_xmlNode* root) {
-  _xmlNode* parametersElement = FirstChildElement(root, "parameters");
+void TProjectCheck::CheckParameters() {
+  const std::optional<TElementOutline>& parametersElement = document_.ParametersElement;
   if (parametersElement) {
-    CheckAttributes(parametersElement, {});
+    CheckAttributes(*parametersElement, {});
     std::set<std::string> declared;
     TNames typeNames;
     for (int i = 0; i < kXmlTypeCount; ++i) typeNames.push_back(XmlTypeName(i));
-    for (_xmlNode* declaration : ChildElements(parametersElement)) {
-      std::string name = TagName(declaration);
-      std::replace(name.begin(), name.end(), '-', '$');
+    for (const TParameterDeclaration& declaration : document_.Parameters) {
+      const std::string& name = declaration.Name;
+      const TElementOutline& element = declaration.Element;
       prefix_ = "parameter " + name + ": ";
-      CheckAttributes(declaration, kDeclarationAttributes);
-      if (HasAttribute(declaration, "kind")) {
-        const std::string kind = GetAttributeText(declaration, "kind");
+      CheckAttributes(element, kDeclarationAttributes);
+      if (element.Attribute("kind")) {
+        const std::string& kind = declaration.Kind;
         if (!Contains(typeNames, kind)) {
-          Add(declaration,
+          Add(element,
               "kind \"" + kind + "\" is not a value type (" + Joined(typeNames, ", ") + ")");
         }
       }
       if (!declared.insert(FoldCase(name)).second) {
-        Add(declaration, "declared a second time; only the first declaration counts");
+        Add(element, "declared a second time; only the first declaration counts");
       }
-      if (HasChildElement(declaration)) {
-        Add(declaration, "a declaration holds no elements; its text is the default value");
+      if (!element.Children.empty()) {
+        Add(element, "a declaration holds no elements; its text is the default value");
       }
     }
     prefix_.clear();
   }
   try {
-    SettleParameters(parameters_, parametersElement, parameterTexts_, false, nullptr,
+    SettleParameters(parameters_, document_.Parameters, parameterTexts_, false, nullptr,
                      [](const std::string&, int64_t) {});
-    CheckTypedValues(parametersElement);
+    CheckTypedValues();
   } catch (const std::exception& error) {
-    Add(parametersElement, error.what());
+    AddAt(parametersElement ? parametersElement->Line : 0, error.what());
   }
 }
 
 // A value that its declared kind cannot read reaches stylesheets and
 // scripts as text, where a number or a boolean was meant.
-void TProjectCheck::CheckTypedValues(_xmlNode* parametersElement) {
-  if (!parametersElement || parameters_.Empty()) return;
-  const TTransformParameters typed = BuildTransformParameters(parameters_, parametersElement);
-  for (_xmlNode* declaration : ChildElements(parametersElement)) {
-    const std::string kind = GetAttributeText(declaration, "kind");
+void TProjectCheck::CheckTypedValues() {
+  if (!document_.ParametersElement || parameters_.Empty()) return;
+  const TTransformParameters typed = BuildTransformParameters(parameters_, document_.Parameters);
+  for (const TParameterDeclaration& declaration : document_.Parameters) {
+    const std::string& kind = declaration.Kind;
     if (kind != "integer" && kind != "float" && kind != "boolean") continue;
-    std::string name = TagName(declaration);
-    std::replace(name.begin(), name.end(), '-', '$');
+    const std::string& name = declaration.Name;
     const int index = parameters_.IndexOf(name);
     if (index < 0) continue;
     // Empty values are not passed at all, so the typed list is looked up by name.
@@ -289,21 +293,21 @@ void TProjectCheck::CheckTypedValues(_xmlNode* parametersElement) {
     if (entry == typed.end() || !std::holds_alternative<std::string>(entry->Value)) continue;
     const std::string value = parameters_.Value(index);
     if (value.empty()) continue;
-    Add(declaration, "parameter " + name + ": the value \"" + value + "\" is not " +
-                         (kind == "integer" ? "an " : "a ") + kind +
-                         "; stylesheets and scripts receive it as text");
+    Add(declaration.Element, "parameter " + name + ": the value \"" + value + "\" is not " +
+                                 (kind == "integer" ? "an " : "a ") + kind +
+                                 "; stylesheets and scripts receive it as text");
   }
 }
 
-void TProjectCheck::CheckScript(_xmlNode* script) {
+void TProjectCheck::CheckScript(const TScript& script) {
   const size_t problemsBefore = problems_.size();
-  CheckAttributes(script, kScriptAttributes);
-  CheckChildren(script, kScriptChildren);
+  CheckAttributes(script.Element, kScriptAttributes);
+  CheckChildren(script.Element, kScriptChildren);
   CheckTest(script);
 
   TScriptSteps steps;
   const TOutputCallback silent = [](const std::string&, int64_t) {};
-  const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, silent};
+  const TStepContext context{baseDirectory_, document_.Path, streams_, silent};
   CheckSource(script, steps, context);
   CheckQuery(script, steps, context);
   CheckTransform(script, steps, context);
@@ -314,14 +318,14 @@ void TProjectCheck::CheckScript(_xmlNode* script) {
     try {
       CheckStepCombination(steps);
     } catch (const EMorvexError& error) {
-      Add(script, error.what());
+      Add(script.Element, error.what());
     }
   }
   CheckTemplateReferences(script, steps);
 }
 
-void TProjectCheck::CheckTest(_xmlNode* script) {
-  const std::string test = GetAttributeText(script, "test");
+void TProjectCheck::CheckTest(const TScript& script) {
+  const std::string& test = script.Test;
   if (test.empty()) return;
   // A token a run cannot replace by a parameter value or a stream's text or
   // size is replaced by nothing.
@@ -332,9 +336,10 @@ void TProjectCheck::CheckTest(_xmlNode* script) {
     if (SameTextIgnoringCase(stream, "StdIn") || streams_.FindStream(stream)) continue;
     TNames known;
     for (int i = 0; i < parameters_.Count(); ++i) known.push_back(parameters_.Name(i));
-    Add(script, WithSuggestion("the test condition's :" + token +
-                                   " names no parameter or stream, so it is replaced by nothing",
-                               token, known));
+    Add(script.Element,
+        WithSuggestion("the test condition's :" + token +
+                           " names no parameter or stream, so it is replaced by nothing",
+                       token, known));
   }
   // What a stream holds is known only when the project runs.
   const std::string key = FoldCase(test);
@@ -344,21 +349,22 @@ void TProjectCheck::CheckTest(_xmlNode* script) {
   try {
     EvaluateExpressionText(SubstituteTest(test, parameters_, streams_));
   } catch (const EParserException& error) {
-    Add(script, "the test condition cannot be evaluated (" + std::string(error.what()) +
-                    "), so the script would always be skipped");
+    Add(script.Element, "the test condition cannot be evaluated (" + std::string(error.what()) +
+                            "), so the script would always be skipped");
   }
 }
 
-void TProjectCheck::CheckEncoding(_xmlNode* element) {
-  if (!HasAttribute(element, "encoding")) return;
+void TProjectCheck::CheckEncoding(const TElementOutline& element) {
+  const std::string* encoding = element.Attribute("encoding");
+  if (!encoding) return;
   try {
-    EncodingForName(GetAttributeText(element, "encoding"));
+    EncodingForName(*encoding);
   } catch (const EMorvexError& error) {
-    Add(element, "<" + TagName(element) + "> encoding: " + error.what());
+    Add(element, "<" + element.Tag + "> encoding: " + error.what());
   }
 }
 
-void TProjectCheck::CheckTemplateReferences(_xmlNode* script, const TScriptSteps& steps) {
+void TProjectCheck::CheckTemplateReferences(const TScript& script, const TScriptSteps& steps) {
   _xmlNode* root = DocumentElement(steps.QueryDocument.get());
   if (!root) return;
   TTemplateNames names;
@@ -372,47 +378,50 @@ void TProjectCheck::CheckTemplateReferences(_xmlNode* script, const TScriptSteps
     names.SourceColumns = &columns;
     names.SourceLabel = steps.Source.Location;
   }
-  _xmlNode* element = FirstChildElement(script, "lsql");
+  const long line = script.Query ? script.Query->Element.Line : 0;
   for (const std::string& problem : TemplateReferenceProblems(root, parameters_, names)) {
-    Add(element, "<lsql> " + problem);
+    AddAt(line, "<lsql> " + problem);
   }
 }
 
-bool TProjectCheck::CheckEndpoint(_xmlNode* element, const TNames& attributes) {
-  CheckAttributes(element, attributes);
-  CheckChildren(element, kEndpointChildren);
-  if (Contains(attributes, "encoding")) CheckEncoding(element);
+bool TProjectCheck::CheckEndpoint(const TEndpointElement& element, const TNames& attributes) {
+  CheckAttributes(element.Element, attributes);
+  CheckChildren(element.Element, kEndpointChildren);
+  if (Contains(attributes, "encoding")) CheckEncoding(element.Element);
   if (!CheckEndpointKind(element)) return false;
   CheckConnectionString(element);
   return true;
 }
 
-bool TProjectCheck::CheckEndpointKind(_xmlNode* element) {
-  const std::string kind = GetAttributeText(element, "kind");
+bool TProjectCheck::CheckEndpointKind(const TEndpointElement& element) {
+  const std::string& kind = element.Kind;
   if (SourceKindOf(kind) != skNone) return true;
   std::string message =
-      "<" + TagName(element) + "> kind \"" + kind + "\" is unknown (oledb, file or stream)";
+      "<" + element.Element.Tag + "> kind \"" + kind + "\" is unknown (oledb, file or stream)";
   const std::string nearest = NearestName(kind, {"oledb", "file", "stream"});
   if (!nearest.empty()) message += ", did you mean " + nearest + "?";
-  Add(element, message);
+  Add(element.Element, message);
   return false;
 }
 
-void TProjectCheck::CheckConnectionString(_xmlNode* element) {
-  const std::string owner = "<" + TagName(element) + ">";
-  _xmlNode* connection = FirstChildElement(element, "connection-string");
-  if (SourceKindOf(GetAttributeText(element, "kind")) != skOledb) {
-    if (connection)
-      Add(connection, owner + " holds a <connection-string> but is not of kind oledb");
+void TProjectCheck::CheckConnectionString(const TEndpointElement& element) {
+  const std::string owner = "<" + element.Element.Tag + ">";
+  const std::optional<TConnectionStringElement>& connectionString = element.ConnectionString;
+  if (SourceKindOf(element.Kind) != skOledb) {
+    if (connectionString) {
+      Add(connectionString->Element,
+          owner + " holds a <connection-string> but is not of kind oledb");
+    }
     return;
   }
-  if (!connection) {
-    Add(element, owner + " of kind oledb has no <connection-string>");
+  if (!connectionString) {
+    Add(element.Element, owner + " of kind oledb has no <connection-string>");
     return;
   }
+  const TElementOutline& connection = connectionString->Element;
   CheckAttributes(connection, {});
   CheckChildren(connection, {});
-  const std::string text = TrimText(ElementText(connection));
+  const std::string text = TrimText(connectionString->Text);
   try {
     std::string problem;
     const TDriverKind driver = SelectDriver(text, problem);
@@ -435,30 +444,30 @@ void TProjectCheck::CheckConnectionString(_xmlNode* element) {
   }
 }
 
-void TProjectCheck::CheckSource(_xmlNode* script, TScriptSteps& steps,
+void TProjectCheck::CheckSource(const TScript& script, TScriptSteps& steps,
                                 const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "source");
-  if (!element) {
-    Add(script, "No source specified!");
+  if (!script.Source) {
+    Add(script.Element, "No source specified!");
     return;
   }
-  if (!CheckEndpoint(element, kSourceAttributes)) return;
-  Resolves(element, ResolveSource, script, steps, context);
+  if (!CheckEndpoint(*script.Source, kSourceAttributes)) return;
+  Resolves(script.Source->Element, ResolveSource, script, steps, context);
 }
 
-void TProjectCheck::CheckQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "lsql");
-  if (!element) return;
+void TProjectCheck::CheckQuery(const TScript& script, TScriptSteps& steps,
+                               const TStepContext& context) {
+  if (!script.Query) return;
+  const TElementOutline& element = script.Query->Element;
   CheckAttributes(element, kQueryAttributes);
   CheckBoolean(element, "one-transaction");
-  const std::string kind = GetAttributeText(element, "kind");
+  const std::string& kind = script.Query->Kind;
   const uint8_t code = QueryKindOf(kind);
   if (!kind.empty() && code == qkNone) {
     Add(element, WithSuggestion("<lsql> kind \"" + kind + "\" is unknown (file, inline or stream)",
                                 kind, {"file", "inline", "stream"}) +
                      "; its text is taken as a query file");
   }
-  if (code != qkInline && HasChildElement(element)) {
+  if (code != qkInline && !element.Children.empty()) {
     Add(element, "<lsql> holds elements but is not of kind inline");
     return;
   }
@@ -475,52 +484,45 @@ void TProjectCheck::CheckQuery(_xmlNode* script, TScriptSteps& steps, const TSte
   }
 }
 
-void TProjectCheck::CheckTransform(_xmlNode* script, TScriptSteps& steps,
+void TProjectCheck::CheckTransform(const TScript& script, TScriptSteps& steps,
                                    const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "transform");
-  if (!element) return;
+  if (!script.Transform) return;
+  const TElementOutline& element = script.Transform->Element;
   CheckAttributes(element, kTransformAttributes);
   CheckChildren(element, {});
   CheckEncoding(element);
   for (const std::string& name : kTransformBooleans) CheckBoolean(element, name);
-  const std::string kind = GetAttributeText(element, "kind");
-  const uint8_t code = TransformKindOf(kind);
+  const std::string& kind = script.Transform->Kind;
+  const TTransformKind code = TransformKindOf(kind);
   if (code == tkScript && !IsScriptLanguage(kind)) {
-    TNames known = kTransformKeywords;
-    known.insert(known.end(), {"JScript", "JavaScript", "ECMAScript", "LuaScript"});
+    TNames known = TransformKeywords();
+    for (const TScriptLanguage& language : kScriptLanguages) known.emplace_back(language.Name);
     Add(element, WithSuggestion("<transform> kind \"" + kind +
                                     "\" is neither a transformation nor a script language this "
-                                    "program runs (JScript, JavaScript, ECMAScript, LuaScript)",
+                                    "program runs (" +
+                                    ScriptLanguageList() + ")",
                                 kind, known));
     return;
   }
   if (!Resolves(element, ResolveTransform, script, steps, context)) return;
   const TXTransformInfo& transform = steps.Transform;
-  const bool inlineText = !CDataSections(element).empty();
-  switch (transform.Kind) {
-    case tkXslt:
-    case tkScript:
-    case tkZqScript:
-      if (!FileExists(transform.Content)) {
-        Add(element, FileDoesNotExistMessage(transform.Content));
-      } else if (transform.Kind == tkXslt) {
-        CheckStylesheet(element, transform, false);
-      }
-      break;
-    case tkXsltInline:
-      // Stylesheet text from a stream is known only when the project runs.
-      if (inlineText) CheckStylesheet(element, transform, true);
-      break;
-    case tkXPath:
-      CheckXPath(element, transform);
-      break;
-    default:
-      break;
+  const bool inlineText = !script.Transform->Sections.empty();
+  if (NamesContentFile(transform.Kind)) {
+    if (!FileExists(transform.Content)) {
+      Add(element, FileDoesNotExistMessage(transform.Content));
+    } else if (transform.Kind == tkXslt) {
+      CheckStylesheet(element, transform, false);
+    }
+  } else if (transform.Kind == tkXsltInline) {
+    // Stylesheet text from a stream is known only when the project runs.
+    if (inlineText) CheckStylesheet(element, transform, true);
+  } else if (transform.Kind == tkXPath) {
+    CheckXPath(element, transform);
   }
 }
 
-void TProjectCheck::CheckStylesheet(_xmlNode* element, const TXTransformInfo& transform,
-                                    bool inlineText) {
+void TProjectCheck::CheckStylesheet(const TElementOutline& element,
+                                    const TXTransformInfo& transform, bool inlineText) {
   const TXmlDocument stylesheet =
       inlineText ? LoadXmlText(transform.Content) : LoadXmlFile(transform.Content);
   try {
@@ -537,7 +539,7 @@ void TProjectCheck::CheckStylesheet(_xmlNode* element, const TXTransformInfo& tr
   }
 }
 
-void TProjectCheck::CheckXPath(_xmlNode* element, const TXTransformInfo& transform) {
+void TProjectCheck::CheckXPath(const TElementOutline& element, const TXTransformInfo& transform) {
   const std::string& expressions = transform.Content;
   if (expressions.empty()) return;  // from a stream: known only when the project runs
   // The expressions run on a one-element document: what fails there (syntax,
@@ -559,11 +561,11 @@ void TProjectCheck::CheckXPath(_xmlNode* element, const TXTransformInfo& transfo
   }
 }
 
-void TProjectCheck::CheckDestination(_xmlNode* script, TScriptSteps& steps,
+void TProjectCheck::CheckDestination(const TScript& script, TScriptSteps& steps,
                                      const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "destination");
-  if (!element) return;
-  if (!CheckEndpoint(element, kDestinationAttributes)) return;
+  if (!script.Destination) return;
+  const TElementOutline& element = script.Destination->Element;
+  if (!CheckEndpoint(*script.Destination, kDestinationAttributes)) return;
   ResolveDestination(script, steps, context);
   const TXSourceInfo& destination = steps.Destination;
   if (destination.Kind == skFile) {

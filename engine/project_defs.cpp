@@ -38,18 +38,4 @@ uint8_t QueryKindOf(std::string_view keyword) {
   return qkNone;
 }
 
-uint8_t TransformKindOf(std::string_view keyword) {
-  const std::string kind = AsciiLower(keyword);
-  if (kind.empty() || kind == "xml" || kind == "csv/xml") return tkXml;
-  if (kind == "xslt") return tkXslt;
-  if (kind == "xpath") return tkXPath;
-  if (kind == "jpath") return tkJPath;
-  if (kind == "csv" || kind == "xml/csv") return tkCsv;
-  if (kind == "json" || kind == "xml/json") return tkJson;
-  if (kind == "json/xml") return tkJsonXml;
-  if (kind == "json/csv") return tkJsonCsv;
-  if (kind == "zqscript" || kind == "zqscriptgui") return tkZqScript;
-  return tkScript;
-}
-
 }  // namespace morvex

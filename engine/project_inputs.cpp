@@ -9,20 +9,19 @@
 #include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/text_edit.h"
 #include "text/utf.h"
-#include "xml/dom.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 
 namespace {
 
 // Runs one of the runner's step resolvers; false when it raised.
-bool Resolves(void (*resolve)(_xmlNode*, TScriptSteps&, const TStepContext&), _xmlNode* script,
-              TScriptSteps& steps, const TStepContext& context) {
+bool Resolves(void (*resolve)(const TScript&, TScriptSteps&, const TStepContext&),
+              const TScript& script, TScriptSteps& steps, const TStepContext& context) {
   try {
     resolve(script, steps, context);
     return true;
@@ -35,8 +34,8 @@ class TInputList {
  public:
   explicit TInputList(const std::string& baseDirectory) : baseDirectory_(baseDirectory) {}
 
-  void Add(const std::string& path, const char* role) {
-    if (!path.empty()) inputs_.push_back({path, role});
+  void Add(const std::string& path, std::string_view role) {
+    if (!path.empty()) inputs_.push_back({path, std::string(role)});
   }
 
   void AddDatabase(const TXSourceInfo& endpoint) {
@@ -52,7 +51,7 @@ class TInputList {
   std::vector<TProjectInput> inputs_;
 };
 
-void AddScriptInputs(_xmlNode* script, const TStepContext& context, TInputList& inputs) {
+void AddScriptInputs(const TScript& script, const TStepContext& context, TInputList& inputs) {
   TScriptSteps steps;
   if (Resolves(ResolveSource, script, steps, context)) {
     if (steps.Source.Kind == skFile) inputs.Add(steps.Source.Location, "a source file");
@@ -62,17 +61,15 @@ void AddScriptInputs(_xmlNode* script, const TStepContext& context, TInputList& 
     inputs.Add(steps.QueryLabel, "a query file");
   }
   if (Resolves(ResolveTransform, script, steps, context)) {
-    const TXTransformInfo& transform = steps.Transform;
-    if (transform.Kind == tkXslt) {
-      inputs.Add(transform.Content, "a stylesheet");
-    } else if (transform.Kind == tkScript || transform.Kind == tkZqScript) {
-      inputs.Add(transform.Content, "a script file");
-    } else if (transform.Kind == tkXPath || transform.Kind == tkJPath) {
+    const TTransformKindRow& row = TransformKindRow(steps.Transform.Kind);
+    if (NamesContentFile(row.Kind)) {
+      inputs.Add(steps.Transform.Content, row.ContentFile);
+    } else if (row.Content == TContentRule::Expressions) {
       // The resolver keeps the expressions, not the file they came from.
-      _xmlNode* element = FirstChildElement(script, "transform");
-      const std::string path = ResolveProjectFile(TrimText(ElementText(element)), context);
-      if (CDataSections(element).empty() && FileExists(path)) {
-        inputs.Add(path, "an expression file");
+      const TTransformElement& element = *script.Transform;
+      const std::string path = ResolveProjectFile(TrimText(element.Text), context);
+      if (element.Sections.empty() && FileExists(path)) {
+        inputs.Add(path, row.ContentFile);
       }
     }
   }
@@ -84,8 +81,8 @@ void AddScriptInputs(_xmlNode* script, const TStepContext& context, TInputList& 
 // runner's resolvers need, on streams that stay empty (standard input is never
 // read). Nothing is visited for a project that does not load.
 void ForEachScript(const std::string& project, const std::string& baseDirectory,
-                   const std::function<void(_xmlNode*, const TStepContext&)>& visit) {
-  TProjectDocument document;
+                   const std::function<void(const TScript&, const TStepContext&)>& visit) {
+  TProject document;
   try {
     document = LoadProject(project, baseDirectory);
   } catch (const std::exception&) {
@@ -93,9 +90,8 @@ void ForEachScript(const std::string& project, const std::string& baseDirectory,
   }
   TStreamRegistry streams([] { return std::make_unique<TMemoryStream>(); });
   const TOutputCallback silent = [](const std::string&, int64_t) {};
-  const TStepContext context{baseDirectory, document.ProjectPath, streams, silent};
-  _xmlNode* root = DocumentElement(document.Document.get());
-  for (_xmlNode* script : ChildElements(root, "script")) visit(script, context);
+  const TStepContext context{baseDirectory, document.Path, streams, silent};
+  for (const TScript& script : document.Scripts) visit(script, context);
 }
 
 bool ProjectFileMissing(const std::string& project, const std::string& baseDirectory) {
@@ -111,22 +107,24 @@ std::vector<TProjectInput> ProjectInputFiles(const std::string& project,
   if (!IsProjectSource(project)) {
     inputs.Add(ProjectFilePath(project, baseDirectory), "the project file");
   }
-  ForEachScript(project, baseDirectory, [&inputs](_xmlNode* script, const TStepContext& context) {
-    AddScriptInputs(script, context, inputs);
-  });
+  ForEachScript(project, baseDirectory,
+                [&inputs](const TScript& script, const TStepContext& context) {
+                  AddScriptInputs(script, context, inputs);
+                });
   return inputs.Take();
 }
 
 bool ProjectWritesStandardOutput(const std::string& project, const std::string& baseDirectory) {
   if (ProjectFileMissing(project, baseDirectory)) return false;
   bool writes = false;
-  ForEachScript(project, baseDirectory, [&writes](_xmlNode* script, const TStepContext& context) {
-    TScriptSteps steps;
-    ResolveDestination(script, steps, context);
-    if (steps.Destination.Kind == skFile && IsStandardOutput(steps.Destination.Location)) {
-      writes = true;
-    }
-  });
+  ForEachScript(
+      project, baseDirectory, [&writes](const TScript& script, const TStepContext& context) {
+        TScriptSteps steps;
+        ResolveDestination(script, steps, context);
+        if (steps.Destination.Kind == skFile && IsStandardOutput(steps.Destination.Location)) {
+          writes = true;
+        }
+      });
   return writes;
 }
 

@@ -1,7 +1,12 @@
 #include "engine/project_loader.h"
 
+#include <algorithm>
+
 #include "engine/paths.h"
 #include "text/error.h"
+#include "text/utf.h"
+#include "xml/dom.h"
+#include "xml/xml_nodes.h"
 
 namespace morvex {
 
@@ -9,6 +14,105 @@ namespace {
 
 constexpr std::string_view kSourcePrefix = "<?xml";
 constexpr std::string_view kInlineProjectName = "inline.morvex";
+
+TElementOutline OutlineOf(_xmlNode* element) {
+  TElementOutline outline;
+  outline.Tag = TagName(element);
+  outline.Line = NodeLine(element);
+  for (std::string& name : AttributeNames(element)) {
+    std::string value = GetAttributeText(element, name);
+    outline.Attributes.push_back({std::move(name), std::move(value)});
+  }
+  for (_xmlNode* child : ChildElements(element)) {
+    outline.Children.push_back({TagName(child), NodeLine(child)});
+  }
+  return outline;
+}
+
+std::optional<std::string> OptionalAttribute(const _xmlNode* element, std::string_view name) {
+  if (!HasAttribute(element, name)) return std::nullopt;
+  return GetAttributeText(element, name);
+}
+
+std::optional<TEndpointElement> EndpointOf(_xmlNode* script, std::string_view tag) {
+  _xmlNode* element = FirstChildElement(script, tag);
+  if (!element) return std::nullopt;
+  TEndpointElement endpoint;
+  endpoint.Element = OutlineOf(element);
+  endpoint.Kind = GetAttributeText(element, "kind");
+  endpoint.Encoding = OptionalAttribute(element, "encoding");
+  endpoint.Text = ElementText(element);
+  if (_xmlNode* connection = FirstChildElement(element, "connection-string")) {
+    endpoint.ConnectionString =
+        TConnectionStringElement{OutlineOf(connection), ElementText(connection)};
+  }
+  return endpoint;
+}
+
+std::optional<TQueryElement> QueryOf(_xmlNode* script) {
+  _xmlNode* element = FirstChildElement(script, "lsql");
+  if (!element) return std::nullopt;
+  TQueryElement query;
+  query.Element = OutlineOf(element);
+  query.Kind = GetAttributeText(element, "kind");
+  query.CommandId = GetAttributeText(element, "cmd-id");
+  query.OneTransaction = GetAttributeBool(element, "one-transaction", false);
+  query.Markup = ElementMarkup(element);
+  query.Text = ElementText(element);
+  return query;
+}
+
+std::optional<TTransformElement> TransformOf(_xmlNode* script) {
+  _xmlNode* element = FirstChildElement(script, "transform");
+  if (!element) return std::nullopt;
+  TTransformElement transform;
+  transform.Element = OutlineOf(element);
+  transform.Kind = GetAttributeText(element, "kind");
+  transform.Encoding = OptionalAttribute(element, "encoding");
+  transform.Delimiter = OptionalAttribute(element, "delimiter");
+  transform.Quote = OptionalAttribute(element, "quote");
+  transform.HeaderRow = GetAttributeBool(element, "header-row", true);
+  transform.RecordTag = GetAttributeText(element, "record-tag");
+  transform.Namespaces = GetAttributeText(element, "namespaces");
+  transform.SelNamespaces = GetAttributeText(element, "sel-namespaces");
+  transform.IncludeParams = GetAttributeBool(element, "include-params", true);
+  transform.FlatText = GetAttributeBool(element, "flat-text", true);
+  transform.Indent = GetAttributeBool(element, "indent", false);
+  transform.Sections = CDataSections(element);
+  transform.Text = ElementText(element);
+  return transform;
+}
+
+TScript ScriptOf(_xmlNode* element) {
+  TScript script;
+  script.Element = OutlineOf(element);
+  script.Name = GetAttributeText(element, "name");
+  script.Test = GetAttributeText(element, "test");
+  script.Source = EndpointOf(element, "source");
+  script.Query = QueryOf(element);
+  script.Transform = TransformOf(element);
+  script.Destination = EndpointOf(element, "destination");
+  return script;
+}
+
+TParameterDeclaration DeclarationOf(_xmlNode* element) {
+  TParameterDeclaration declaration;
+  declaration.Element = OutlineOf(element);
+  declaration.Name = declaration.Element.Tag;
+  std::replace(declaration.Name.begin(), declaration.Name.end(), '-', '$');
+  declaration.Value = ElementText(element);
+  declaration.Alias = GetAttributeText(element, "alias");
+  declaration.Kind = GetAttributeText(element, "kind");
+  return declaration;
+}
+
+const TParameterDeclaration* DeclarationTagged(
+    const std::vector<TParameterDeclaration>& declarations, std::string_view tag) {
+  for (const TParameterDeclaration& declaration : declarations) {
+    if (declaration.Element.Tag == tag) return &declaration;
+  }
+  return nullptr;
+}
 
 }  // namespace
 
@@ -20,20 +124,45 @@ std::string ProjectFilePath(std::string_view project, std::string_view baseDirec
   return ResolvePath(baseDirectory, project);
 }
 
-TProjectDocument LoadProject(const std::string& project, const std::string& baseDirectory) {
-  TProjectDocument result;
+const std::string* TElementOutline::Attribute(std::string_view name) const {
+  for (const TAttribute& attribute : Attributes) {
+    if (attribute.Name == name) return &attribute.Value;
+  }
+  return nullptr;
+}
+
+const TParameterDeclaration* FindDeclaration(const std::vector<TParameterDeclaration>& declarations,
+                                             std::string_view name) {
+  std::string tag(name);
+  std::replace(tag.begin(), tag.end(), '$', '-');
+  const TParameterDeclaration* declaration = DeclarationTagged(declarations, tag);
+  return declaration ? declaration : DeclarationTagged(declarations, AsciiUpper(tag));
+}
+
+TProject LoadProject(const std::string& project, const std::string& baseDirectory) {
+  TProject result;
   if (IsProjectSource(project)) {
     result.Document = LoadXmlText(project, TCDataSections::Separate);
-    result.ProjectPath = baseDirectory + std::string(kInlineProjectName);
+    result.Path = baseDirectory + std::string(kInlineProjectName);
   } else {
-    result.ProjectPath = ProjectFilePath(project, baseDirectory);
-    result.Document = LoadXmlFile(result.ProjectPath, TCDataSections::Separate);
+    result.Path = ProjectFilePath(project, baseDirectory);
+    result.Document = LoadXmlFile(result.Path, TCDataSections::Separate);
   }
   if (!HasDocumentElement(result.Document.get())) {
     const TXMLDOMParseError error = GetParseError(result.Document.get());
     throw EMorvexError("Unsupported project file format! [line: " + std::to_string(error.Line) +
                        ", col: " + std::to_string(error.LinePos) + "] " + error.Reason);
   }
+  _xmlNode* root = DocumentElement(result.Document.get());
+  result.Root = OutlineOf(root);
+  result.Name = GetAttributeText(root, "name");
+  if (_xmlNode* parameters = FirstChildElement(root, "parameters")) {
+    result.ParametersElement = OutlineOf(parameters);
+    for (_xmlNode* declaration : ChildElements(parameters)) {
+      result.Parameters.push_back(DeclarationOf(declaration));
+    }
+  }
+  for (_xmlNode* script : ChildElements(root, "script")) result.Scripts.push_back(ScriptOf(script));
   return result;
 }
 

@@ -19,7 +19,7 @@
 // line as a headline, so that the console and the log of a run without -v
 // say which script failed.
 //
-// Ownership: the run owns the project document, the parameter list, the
+// Ownership: the run owns the project records, the parameter list, the
 // typed transform parameters and the stream registry; they live until
 // RunProject returns. Each script owns its steps record and its query
 // document for that script only; streams are the only data that pass from
@@ -27,6 +27,7 @@
 // (DispatchScript may hand the registry a query's output stream).
 #include "engine/runner.h"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -41,15 +42,15 @@
 #include "engine/paths.h"
 #include "engine/project_inputs.h"
 #include "engine/project_loader.h"
+#include "engine/run_report.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "templates/condition.h"
 #include "text/case_fold.h"
 #include "text/error.h"
 #include "text/text_edit.h"
 #include "text/utf.h"
-#include "xml/dom.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 
@@ -68,26 +69,28 @@ bool SameFile(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, error) && !error;
 }
 
-bool UsesTransformParameters(uint8_t kind) {
-  return kind == tkXslt || kind == tkXsltInline || IsScriptKind(kind);
-}
-
 class TProjectRun {
  public:
   TProjectRun(const std::string& project, const std::vector<std::string>& parameterTexts,
               bool promptForParameters, const std::string& baseDirectory,
-              const TPromptCallback& onPrompt, const TOutputCallback& onOutput)
+              const TPromptCallback& onPrompt, const TOutputCallback& onOutput,
+              TRunObserver* observer)
       : project_(project),
         parameterTexts_(parameterTexts),
         promptForParameters_(promptForParameters),
         baseDirectory_(baseDirectory),
         onPrompt_(onPrompt),
-        output_(onOutput) {}
+        output_(onOutput),
+        observer_(observer) {}
 
   void Run();
 
  private:
-  void RunScript(_xmlNode* script);
+  // RunScript with the observer told of its start and end.
+  void RunObservedScript(const TScript& script);
+  // False when the script's test skipped it; fills the report's source,
+  // destination and bytes written as they become known.
+  bool RunScript(const TScript& script, TScriptReport& report);
   // Returns the attributes of the old destination file it deleted, which
   // its replacement keeps.
   std::optional<TFileAttributes> ReportAndCheck(TScriptSteps& steps);
@@ -99,10 +102,10 @@ class TProjectRun {
   const std::string& baseDirectory_;
   const TPromptCallback& onPrompt_;
   const TOutputCallback& output_;
+  TRunObserver* const observer_;
 
   TStreamRegistry streams_;
-  TProjectDocument document_;
-  _xmlNode* parametersElement_ = nullptr;
+  TProject loaded_;
   TParameterList parameters_;
   TTransformParameters transformParameters_;
   bool transformParametersBuilt_ = false;
@@ -112,36 +115,65 @@ class TProjectRun {
 void TProjectRun::Run() {
   output_("Project: " + (IsProjectSource(project_) ? std::string("inline") : project_),
           LevelHeadline);
-  document_ = LoadProject(project_, baseDirectory_);
-  _xmlNode* root = DocumentElement(document_.Document.get());
+  loaded_ = LoadProject(project_, baseDirectory_);
+  if (observer_) observer_->ProjectLoaded(loaded_);
 
-  const std::string name = GetAttributeText(root, "name");
-  if (!name.empty() && !SameTextIgnoringCase(name, FileStem(document_.ProjectPath))) {
+  const std::string& name = loaded_.Name;
+  if (!name.empty() && !SameTextIgnoringCase(name, FileStem(loaded_.Path))) {
     output_("         " + name, LevelDetail);
   }
-  parametersElement_ = FirstChildElement(root, "parameters");
-  SettleParameters(parameters_, parametersElement_, parameterTexts_, promptForParameters_,
+  SettleParameters(parameters_, loaded_.Parameters, parameterTexts_, promptForParameters_,
                    onPrompt_, output_);
+  if (observer_) observer_->ParametersSettled(parameters_);
   for (const std::string& warning :
-       UnusedParameterWarnings(parameterTexts_, root, baseDirectory_, document_.ProjectPath)) {
+       UnusedParameterWarnings(parameterTexts_, loaded_, baseDirectory_)) {
     output_(warning, LevelHeadline);
   }
   output_("", LevelHeadline);
 
-  for (_xmlNode* script : ChildElements(root, "script")) {
+  for (const TScript& script : loaded_.Scripts) {
     ++scriptNumber_;
-    RunScript(script);
+    RunObservedScript(script);
   }
   output_("The project was completed successfully.", LevelHeadline);
 }
 
-void TProjectRun::RunScript(_xmlNode* script) {
+void TProjectRun::RunObservedScript(const TScript& script) {
+  TScriptReport report;
+  report.Number = scriptNumber_;
+  report.Name = script.Name;
+  if (!observer_) {
+    RunScript(script, report);
+    return;
+  }
+  observer_->ScriptStarted(scriptNumber_);
+  const auto start = std::chrono::steady_clock::now();
+  const auto finish = [&](TScriptOutcome outcome) {
+    report.Outcome = outcome;
+    report.Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    observer_->ScriptEnded(report);
+  };
+  try {
+    const bool ran = RunScript(script, report);
+    finish(ran ? TScriptOutcome::Ok : TScriptOutcome::Skipped);
+  } catch (const std::exception& error) {
+    report.Error = error.what();
+    finish(TScriptOutcome::Failed);
+    throw;
+  } catch (...) {
+    finish(TScriptOutcome::Failed);
+    throw;
+  }
+}
+
+bool TProjectRun::RunScript(const TScript& script, TScriptReport& report) {
   const std::string number = std::to_string(scriptNumber_);
-  const std::string name = GetAttributeText(script, "name");
+  const std::string& name = script.Name;
   const std::string label = name.empty() ? "#" + number : name + " (#" + number + ")";
   output_("Script:         " + label, LevelDetail);
 
-  const std::string test = GetAttributeText(script, "test");
+  const std::string& test = script.Test;
   std::string exceededLimit;
   if (!test.empty() &&
       !EvaluateCondition(SubstituteTest(test, parameters_, streams_), exceededLimit)) {
@@ -152,22 +184,25 @@ void TProjectRun::RunScript(_xmlNode* script) {
     }
     output_("Skipped", LevelDetail);
     output_("", LevelDetail);
-    return;
+    return false;
   }
 
   try {
     TScriptSteps steps;
-    const TStepContext context{baseDirectory_, document_.ProjectPath, streams_, output_};
+    const TStepContext context{baseDirectory_, loaded_.Path, streams_, output_};
     ResolveSource(script, steps, context);
+    report.Source = DisplayedLocation(steps.Source);
     ResolveQuery(script, steps, context);
     ResolveTransform(script, steps, context);
     ResolveDestination(script, steps, context);
+    if (steps.Destination.Kind != skNone) report.Destination = DisplayedLocation(steps.Destination);
     const std::optional<TFileAttributes> replaced = ReportAndCheck(steps);
 
-    const TDispatchContext dispatch{parametersElement_, parameters_, transformParameters_,
-                                    parameterTexts_,    streams_,    output_};
+    const TDispatchContext dispatch{loaded_,         parameters_, transformParameters_,
+                                    parameterTexts_, streams_,    output_};
     WriteDestination(
         steps.Destination, [&] { DispatchScript(steps, dispatch); }, replaced);
+    if (observer_) report.BytesWritten = DestinationBytes(steps.Destination, streams_);
   } catch (...) {
     // The error line that follows names no script; a run without -v (and
     // its log) has not shown the script's header.
@@ -176,6 +211,7 @@ void TProjectRun::RunScript(_xmlNode* script) {
   }
   output_("o.k.", LevelDetail);
   output_("", LevelDetail);
+  return true;
 }
 
 std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) {
@@ -186,11 +222,12 @@ std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) 
             LevelDetail);
   }
   std::string scriptFile;
-  if (transform.Kind == tkXslt || transform.Kind == tkScript || transform.Kind == tkZqScript) {
+  if (NamesContentFile(transform.Kind)) {
     if (!FileExists(transform.Content)) {
       throw EMorvexError(FileDoesNotExistMessage(transform.Content));
     }
-    if (transform.Kind != tkXslt) {
+    // A script's text is loaded here; a stylesheet is read by its operation.
+    if (IsScriptKind(transform.Kind)) {
       std::string script;
       if (!LoadTextFile(script, transform.Content)) throw EMorvexError("Cannot load file!");
       scriptFile = std::move(transform.Content);
@@ -210,9 +247,9 @@ std::optional<TFileAttributes> TProjectRun::ReportAndCheck(TScriptSteps& steps) 
     }
   }
 
-  if (UsesTransformParameters(transform.Kind) && !transformParametersBuilt_ &&
+  if (TransformKindRow(transform.Kind).UsesParameters && !transformParametersBuilt_ &&
       !parameters_.Empty()) {
-    transformParameters_ = BuildTransformParameters(parameters_, parametersElement_);
+    transformParameters_ = BuildTransformParameters(parameters_, loaded_.Parameters);
     transformParametersBuilt_ = true;
   }
   return replaced;
@@ -234,7 +271,7 @@ void TProjectRun::CheckDestinationIsNoInput(const TScriptSteps& steps,
            "Source and destination files must be different!");
   }
   if (!IsProjectSource(project_)) {
-    refuse(document_.ProjectPath, "Project and destination files must be different!");
+    refuse(loaded_.Path, "Project and destination files must be different!");
   }
   if (steps.Query.Kind == qkFile) {
     refuse(steps.QueryLabel, "Query and destination files must be different!");
@@ -249,7 +286,8 @@ void TProjectRun::CheckDestinationIsNoInput(const TScriptSteps& steps,
 
 bool RunProject(const std::string& project, const std::vector<std::string>& parameterTexts,
                 bool promptForParameters, const std::string& baseDirectory,
-                const TPromptCallback& onPrompt, const TOutputCallback& onOutput) {
+                const TPromptCallback& onPrompt, const TOutputCallback& onOutput,
+                TRunObserver* observer) {
   const TOutputCallback output =
       onOutput ? onOutput : TOutputCallback([](const std::string&, int64_t) {});
   const std::string base = baseDirectory.empty() ? CurrentDirectory() : baseDirectory;
@@ -262,7 +300,7 @@ bool RunProject(const std::string& project, const std::vector<std::string>& para
     }
   }
   try {
-    TProjectRun run(project, parameterTexts, promptForParameters, base, onPrompt, output);
+    TProjectRun run(project, parameterTexts, promptForParameters, base, onPrompt, output, observer);
     run.Run();
     return true;
   } catch (const std::exception& error) {

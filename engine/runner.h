@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/run_callbacks.h"
+#include "engine/run_observer.h"
 
 namespace morvex {
 
@@ -29,8 +30,13 @@ namespace morvex {
 // memory included) is turned into that report; only exceptions of other types
 // propagate to the caller. Every document and stream of the run is released
 // on return, whatever the outcome.
+//
+// `observer`, when given, is told of the loaded project, the settled
+// parameters and each script's start and end (run_observer.h); a project
+// file that does not exist ends the run before the observer hears anything.
 bool RunProject(const std::string& project, const std::vector<std::string>& parameterTexts,
                 bool promptForParameters, const std::string& baseDirectory,
-                const TPromptCallback& onPrompt, const TOutputCallback& onOutput);
+                const TPromptCallback& onPrompt, const TOutputCallback& onOutput,
+                TRunObserver* observer = nullptr);
 
 }  // namespace morvex

@@ -2,6 +2,7 @@
 
 #include "engine/paths.h"
 #include "engine/streams.h"
+#include "engine/transform_kinds.h"
 #include "text/code_pages.h"
 #include "text/error.h"
 #include "text/text_edit.h"
@@ -23,13 +24,6 @@ std::string NormalizedEncoding(std::string_view name) {
   return encoding;
 }
 
-// An attribute's value when the attribute is written (even empty), else
-// `defaultValue`.
-std::string AttributeOr(const _xmlNode* element, std::string_view name,
-                        std::string_view defaultValue) {
-  return HasAttribute(element, name) ? GetAttributeText(element, name) : std::string(defaultValue);
-}
-
 // The registered stream a query step or transform names, rewound so that its
 // whole text is read; nullptr when the text cannot be a stream name or no
 // such stream exists.
@@ -47,13 +41,14 @@ TStream* NamedStream(const std::string& name, TStreamRegistry& streams) {
 // (ResolveProjectFile); its text stays as written when it names no file, as
 // it may name a stream. A destination is written relative to the current
 // directory.
-std::string LocationOf(_xmlNode* element, uint8_t kind, bool source, const TStepContext& context) {
+std::string LocationOf(const TEndpointElement& element, uint8_t kind, bool source,
+                       const TStepContext& context) {
   switch (kind) {
     case skOledb:
-      return TrimText(ElementText(FirstChildElement(element, "connection-string")));
+      return element.ConnectionString ? TrimText(element.ConnectionString->Text) : std::string();
     case skFile: {
       // "-" is standard input or output, never a file of that name.
-      const std::string text = TrimText(ElementText(element));
+      const std::string text = TrimText(element.Text);
       if (text == kStandardStreamName) return text;
       if (source) {
         std::string path = ResolveProjectFile(text, context);
@@ -62,7 +57,7 @@ std::string LocationOf(_xmlNode* element, uint8_t kind, bool source, const TStep
       return ResolveExistingPath(context.BaseDirectory, text);
     }
     case skStream:
-      return TrimText(ElementText(element));
+      return TrimText(element.Text);
     default:
       return {};
   }
@@ -77,46 +72,29 @@ bool StartsWithTag(std::string_view text) {
   return false;
 }
 
-bool HasContent(uint8_t kind) {
-  return kind == tkXslt || kind == tkXPath || kind == tkScript || kind == tkZqScript ||
-         kind == tkJPath;
-}
-
-// The kind that content given inline or read from a stream turns a
-// stylesheet or script kind into.
-uint8_t InlineKind(uint8_t kind) {
-  switch (kind) {
-    case tkXslt:
-      return tkXsltInline;
-    case tkScript:
-      return tkScriptInline;
-    case tkZqScript:
-      return tkZqScriptInline;
-    default:
-      return kind;
-  }
-}
-
-void ResolveTransformContent(_xmlNode* element, const std::string& keyword,
+// The content of a kind that has one (its row's content rule).
+void ResolveTransformContent(const TTransformElement& element, const std::string& keyword,
                              TXTransformInfo& transform, const TStepContext& context) {
-  const std::vector<std::string> sections = CDataSections(element);
+  const TTransformKindRow& row = TransformKindRow(transform.Kind);
+  const std::vector<std::string>& sections = element.Sections;
   if (!sections.empty()) {
     transform.Content = TrimText(sections[0]);
-    transform.Kind = InlineKind(transform.Kind);
-    if (AsciiLower(keyword) == "zqscriptgui" && sections.size() > 1) {
+    transform.Kind = row.InlineForm;
+    if (!row.SecondSectionKeyword.empty() && AsciiLower(keyword) == row.SecondSectionKeyword &&
+        sections.size() > 1) {
       transform.SecondContent = TrimText(sections[1]);
     }
     return;
   }
-  const std::string text = TrimText(ElementText(element));
+  const std::string text = TrimText(element.Text);
   if (TStream* stream = NamedStream(text, context.Streams)) {
     std::string content;
     if (ReadStreamText(*stream, content)) transform.Content = std::move(content);
-    transform.Kind = InlineKind(transform.Kind);
+    transform.Kind = row.InlineForm;
     return;
   }
   const std::string path = ResolveProjectFile(text, context);
-  if (transform.Kind != tkXPath && transform.Kind != tkJPath) {
+  if (row.Content != TContentRule::Expressions) {
     transform.Content = path;
     return;
   }
@@ -186,47 +164,36 @@ TXmlDocument ParseQueryDocument(const TLSQLInfo& query, const std::string* plain
 }
 
 std::string MakeTransformLabel(const TXTransformInfo& transform) {
-  std::string expressions = LineFeedsToCrLf(transform.Content);
-  ReplaceAll(expressions, "\r\n", "; ");
-  switch (transform.Kind) {
-    case tkXml:
-      return "xml";
-    case tkXsltInline:
-      return "xslt (inline)";
-    case tkCsv:
-      return "csv";
-    case tkXPath:
-      return "xpath (" + expressions + ")";
-    case tkJson:
-      return "json";
-    case tkScriptInline:
-    case tkZqScriptInline:
+  const TTransformKindRow& row = TransformKindRow(transform.Kind);
+  const std::string label(row.Label);
+  switch (row.LabelRule) {
+    case TLabelRule::Label:
+      return label;
+    case TLabelRule::Expressions: {
+      std::string expressions = LineFeedsToCrLf(transform.Content);
+      ReplaceAll(expressions, "\r\n", "; ");
+      return label + " (" + expressions + ")";
+    }
+    case TLabelRule::LanguageInline:
       return transform.Language + " (inline)";
-    case tkJsonXml:
-      return "json/xml";
-    case tkJsonCsv:
-      return "json/csv";
-    case tkJPath:
-      return "jpath (" + expressions + ")";
-    case tkXslt:
-      return transform.Content.empty() ? "xslt" : transform.Content;
-    case tkScript:
-      if (!transform.Content.empty()) return transform.Content;
-      return transform.Language.empty() ? "WSH" : transform.Language;
-    case tkZqScript:
+    case TLabelRule::File:
       return transform.Content;
-    default:
-      return {};
+    case TLabelRule::FileOrLabel:
+      return transform.Content.empty() ? label : transform.Content;
+    case TLabelRule::FileOrLanguage:
+      if (!transform.Content.empty()) return transform.Content;
+      return transform.Language.empty() ? label : transform.Language;
   }
+  return label;
 }
 
-void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "source");
+void ResolveSource(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
+  const std::optional<TEndpointElement>& element = script.Source;
   TXSourceInfo& source = steps.Source;
   if (element) {
-    source.Kind = SourceKindOf(GetAttributeText(element, "kind"));
-    source.Location = LocationOf(element, source.Kind, true, context);
-    source.Encoding = NormalizedEncoding(GetAttributeText(element, "encoding"));
+    source.Kind = SourceKindOf(element->Kind);
+    source.Location = LocationOf(*element, source.Kind, true, context);
+    source.Encoding = NormalizedEncoding(element->Encoding.value_or(std::string()));
   }
   if (!element || source.Kind == skNone) throw EMorvexError("No source specified!");
   context.OnOutput("Source:         " + DisplayedLocation(source), LevelDetail);
@@ -248,28 +215,28 @@ void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& co
   source.Stream->SetPosition(0);
 }
 
-void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "lsql");
-  if (!element) return;
+void ResolveQuery(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
+  if (!script.Query) return;
+  const TQueryElement& element = *script.Query;
   TLSQLInfo& query = steps.Query;
-  query.Kind = QueryKindOf(GetAttributeText(element, "kind"));
-  query.CommandId = GetAttributeText(element, "cmd-id");
+  query.Kind = QueryKindOf(element.Kind);
+  query.CommandId = element.CommandId;
   if (query.CommandId.empty()) query.CommandId = kDefaultCommandId;
-  query.OneTransaction = GetAttributeBool(element, "one-transaction", false);
+  query.OneTransaction = element.OneTransaction;
 
   bool wrap = true;
   if (query.Kind == qkInline) {
-    query.QueryText = ElementMarkup(element);
+    query.QueryText = element.Markup;
     steps.QueryLabel = "inline";
     wrap = false;
   } else if (query.Kind == qkStream) {
-    steps.QueryLabel = TrimText(ElementText(element));
+    steps.QueryLabel = TrimText(element.Text);
     if (TStream* stream = NamedStream(steps.QueryLabel, context.Streams)) {
       std::string text;
       if (ReadStreamText(*stream, text)) query.QueryText = std::move(text);
     }
   } else {
-    const std::string text = TrimText(ElementText(element));
+    const std::string text = TrimText(element.Text);
     if (text.empty()) {
       if (query.Kind == qkFile) throw EMorvexError(FileDoesNotExistMessage({}));
       query.Kind = qkNone;
@@ -297,36 +264,36 @@ void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& con
   steps.QueryDocument = ParseQueryDocument(query, plain ? &plainText : nullptr);
 }
 
-void ResolveTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "transform");
-  if (!element) return;
+void ResolveTransform(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
+  if (!script.Transform) return;
+  const TTransformElement& element = *script.Transform;
   TXTransformInfo& transform = steps.Transform;
-  const std::string keyword = GetAttributeText(element, "kind");
+  const std::string& keyword = element.Kind;
   transform.Kind = TransformKindOf(keyword);
-  transform.Encoding = HasAttribute(element, "encoding")
-                           ? NormalizedEncoding(GetAttributeText(element, "encoding"))
-                           : std::string("utf-8");
-  transform.Delimiter = AttributeOr(element, "delimiter", ";");
-  transform.Quote = AttributeOr(element, "quote", "\"");
-  transform.HeaderRow = GetAttributeBool(element, "header-row", true);
-  transform.RecordTag = GetAttributeText(element, "record-tag");
-  transform.Namespaces = GetAttributeText(element, "namespaces");
-  transform.SelNamespaces = GetAttributeText(element, "sel-namespaces");
-  transform.IncludeParams = GetAttributeBool(element, "include-params", true);
-  transform.FlatText = GetAttributeBool(element, "flat-text", true);
-  transform.Indent = GetAttributeBool(element, "indent", false);
-  if (transform.Kind == tkScript || transform.Kind == tkZqScript) transform.Language = keyword;
+  transform.Encoding =
+      element.Encoding ? NormalizedEncoding(*element.Encoding) : std::string("utf-8");
+  transform.Delimiter = element.Delimiter.value_or(";");
+  transform.Quote = element.Quote.value_or("\"");
+  transform.HeaderRow = element.HeaderRow;
+  transform.RecordTag = element.RecordTag;
+  transform.Namespaces = element.Namespaces;
+  transform.SelNamespaces = element.SelNamespaces;
+  transform.IncludeParams = element.IncludeParams;
+  transform.FlatText = element.FlatText;
+  transform.Indent = element.Indent;
+  if (IsScriptKind(transform.Kind)) transform.Language = keyword;
 
-  if (HasContent(transform.Kind)) ResolveTransformContent(element, keyword, transform, context);
+  if (TransformKindRow(transform.Kind).Content != TContentRule::None) {
+    ResolveTransformContent(element, keyword, transform, context);
+  }
   steps.TransformLabel = MakeTransformLabel(transform);
 }
 
-void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context) {
-  _xmlNode* element = FirstChildElement(script, "destination");
-  if (!element) return;
+void ResolveDestination(const TScript& script, TScriptSteps& steps, const TStepContext& context) {
+  if (!script.Destination) return;
   TXSourceInfo& destination = steps.Destination;
-  destination.Kind = SourceKindOf(GetAttributeText(element, "kind"));
-  destination.Location = LocationOf(element, destination.Kind, false, context);
+  destination.Kind = SourceKindOf(script.Destination->Kind);
+  destination.Location = LocationOf(*script.Destination, destination.Kind, false, context);
   if (destination.Kind == skFile && destination.Location == kStandardStreamName) {
     destination.Location = kStandardOutputPath;
   }

@@ -1,4 +1,4 @@
-// Resolving one `script` element into the records of its four steps: the
+// Resolving one script record into the records of its four steps: the
 // source, the query step with its parsed query document, the transformation
 // and the destination. Resolving reads the files and streams the steps name
 // (query text, stylesheet or expression text from a stream, expression
@@ -10,10 +10,9 @@
 #include <string_view>
 
 #include "engine/project_defs.h"
+#include "engine/project_loader.h"
 #include "engine/run_callbacks.h"
 #include "xml/xml_document.h"
-
-struct _xmlNode;
 
 namespace morvex {
 
@@ -55,24 +54,24 @@ std::string FileDoesNotExistMessage(std::string_view path);
 // (this is how "StdIn" works), and a file source "-" is always "StdIn"; a
 // stream source is rewound. Raises "No source specified!", "File does not
 // exist!: <path>", "Stream does not exist!: <name>".
-void ResolveSource(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+void ResolveSource(const TScript& script, TScriptSteps& steps, const TStepContext& context);
 
 // The query step, when the script has an `lsql` element: its text (inline
 // markup, stream text or file text, unwrapped and wrapped), the
 // "SQL:            " line and the parsed query document. Raises "File does
 // not exist!: <path>" (the bare message for a file query without a name),
 // "Cannot load file!" and "Wrong (L)SQL syntax! [line: L, col: C] reason".
-void ResolveQuery(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+void ResolveQuery(const TScript& script, TScriptSteps& steps, const TStepContext& context);
 
 // The transformation, when the script has a `transform` element: options,
 // content (CDATA, stream text, file path, or expressions) and TransformLabel.
 // Raises "Cannot load file! <path>" for an unreadable expression file.
-void ResolveTransform(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+void ResolveTransform(const TScript& script, TScriptSteps& steps, const TStepContext& context);
 
 // The destination, when the script has a `destination` element: kind and
 // location (nothing is reported or checked here). A file destination "-" is
 // standard output, kStandardOutputPath.
-void ResolveDestination(_xmlNode* script, TScriptSteps& steps, const TStepContext& context);
+void ResolveDestination(const TScript& script, TScriptSteps& steps, const TStepContext& context);
 
 // Query text written as SQL comments around markup loses the comment marks:
 // when `text` holds both "/* <" and "> */", every "> */" becomes ">" and

@@ -51,14 +51,44 @@ void TMemoryBudget::Free(void* block) {
   std::free(static_cast<char*>(block) - kHeader);
 }
 
-std::unique_ptr<TScriptEngine> CreateScriptEngine(std::string_view language, size_t memoryLimit) {
-  for (const char* name : {"JScript", "JavaScript", "ECMAScript"}) {
-    if (EqualsIgnoringAsciiCase(language, name)) return CreateJavaScriptEngine(memoryLimit);
+bool ScriptLanguageAvailable(const TScriptLanguage& language) {
+  return language.Engine != TScriptEngineKind::Python || PythonAvailable();
+}
+
+const TScriptLanguage* FindScriptLanguage(std::string_view language) {
+  for (const TScriptLanguage& known : kScriptLanguages) {
+    if (EqualsIgnoringAsciiCase(language, known.Name) && ScriptLanguageAvailable(known)) {
+      return &known;
+    }
   }
-  if (EqualsIgnoringAsciiCase(language, "LuaScript")) return CreateLuaEngine(memoryLimit);
-  throw EMorvexError("The script language \"" + std::string(language) +
-                     "\" is not available; available languages: JScript, JavaScript, "
-                     "ECMAScript, LuaScript.");
+  return nullptr;
+}
+
+std::string ScriptLanguageList() {
+  std::string list;
+  for (const TScriptLanguage& language : kScriptLanguages) {
+    if (!ScriptLanguageAvailable(language)) continue;
+    if (!list.empty()) list += ", ";
+    list += language.Name;
+  }
+  return list;
+}
+
+std::unique_ptr<TScriptEngine> CreateScriptEngine(std::string_view language, size_t memoryLimit) {
+  const TScriptLanguage* known = FindScriptLanguage(language);
+  if (!known) {
+    throw EMorvexError("The script language \"" + std::string(language) +
+                       "\" is not available; available languages: " + ScriptLanguageList() + ".");
+  }
+  switch (known->Engine) {
+    case TScriptEngineKind::JavaScript:
+      return CreateJavaScriptEngine(memoryLimit);
+    case TScriptEngineKind::Lua:
+      return CreateLuaEngine(memoryLimit);
+    case TScriptEngineKind::Python:
+      break;
+  }
+  return CreatePythonEngine();
 }
 
 }  // namespace morvex

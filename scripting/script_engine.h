@@ -60,15 +60,49 @@ class TScriptEngine {
 // the script sees as an out-of-memory error).
 inline constexpr size_t kDefaultScriptMemoryLimit = size_t{512} << 20;
 
-// "JScript", "JavaScript", "ECMAScript" (Duktape) and "LuaScript" (Lua),
-// letter case ignored. Raises EMorvexError naming the language and the
-// available ones for any other name.
+// The script languages this program has an engine for, as a `kind` names
+// them, with the engine that runs each and the extension of its script files
+// (without the dot; empty when the inline options take none for it).
+enum class TScriptEngineKind : uint8_t { JavaScript, Lua, Python };
+struct TScriptLanguage {
+  std::string_view Name;
+  TScriptEngineKind Engine;  // Duktape, Lua 5.4 or the embedded CPython
+  std::string_view Extension;
+};
+inline constexpr TScriptLanguage kScriptLanguages[] = {
+    {"JScript", TScriptEngineKind::JavaScript, "js"},
+    {"JavaScript", TScriptEngineKind::JavaScript, ""},
+    {"ECMAScript", TScriptEngineKind::JavaScript, ""},
+    {"LuaScript", TScriptEngineKind::Lua, "lua"},
+    {"PythonScript", TScriptEngineKind::Python, "pys"},
+};
+
+// False for PythonScript in a build without the Python runtime.
+bool ScriptLanguageAvailable(const TScriptLanguage& language);
+
+// The available language of kScriptLanguages named `language`, ASCII letter
+// case ignored; null for any other name.
+const TScriptLanguage* FindScriptLanguage(std::string_view language);
+
+// The names of the available kScriptLanguages joined by ", ": "JScript,
+// JavaScript, ECMAScript, LuaScript, PythonScript".
+std::string ScriptLanguageList();
+
+// The engine of a language of kScriptLanguages, letter case ignored. Raises
+// EMorvexError naming the language and the available ones for any other
+// name.
 std::unique_ptr<TScriptEngine> CreateScriptEngine(std::string_view language,
                                                   size_t memoryLimit = kDefaultScriptMemoryLimit);
 
 // Engine factories; CreateScriptEngine picks one of them.
 std::unique_ptr<TScriptEngine> CreateJavaScriptEngine(size_t memoryLimit);
 std::unique_ptr<TScriptEngine> CreateLuaEngine(size_t memoryLimit);
+// Python allocates through its own allocator, outside the memory budget.
+// Raises EMorvexError when the build has no Python or its runtime cannot
+// start.
+std::unique_ptr<TScriptEngine> CreatePythonEngine();
+// False in a build without the Python runtime.
+bool PythonAvailable();
 
 // An allocation budget shared by the engines' allocators: every block keeps
 // its size in a header so that frees and reallocations give the budget back.

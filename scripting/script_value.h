@@ -16,6 +16,7 @@ class TScriptObject;
 // A byte array (the `Value` of sources and destinations, stream reads).
 struct TScriptBytes {
   std::string Bytes;
+  friend bool operator==(const TScriptBytes&, const TScriptBytes&) = default;
 };
 
 // std::monostate is null. An object pointer never owns: every object a

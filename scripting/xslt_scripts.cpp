@@ -100,9 +100,9 @@ std::shared_ptr<void> RegisterScriptBlocks(xmlDoc* stylesheet, xsltTransformCont
       continue;
     }
     const std::string language = Attribute(node, "language");
-    const bool javaScript = language.empty() || EqualsIgnoringAsciiCase(language, "JScript") ||
-                            EqualsIgnoringAsciiCase(language, "JavaScript") ||
-                            EqualsIgnoringAsciiCase(language, "ECMAScript");
+    const TScriptLanguage* named = FindScriptLanguage(language);
+    const bool javaScript =
+        language.empty() || (named && named->Engine == TScriptEngineKind::JavaScript);
     if (!javaScript) {
       throw EMorvexError("The stylesheet's script block is written in \"" + language +
                          "\"; script blocks in stylesheets run only in JScript (JavaScript).");

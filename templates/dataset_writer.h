@@ -45,16 +45,9 @@ class TXmlStreamWriter;
 class TLSQLConnHelper;
 
 // Which output a query step produces: nothing (the statements only run and
-// their rows affected are counted), CSV text (transform kind csv), or a
-// dataset XML document (every other transform kind).
+// their rows affected are counted), CSV text, or a dataset XML document. A
+// transformation kind's row (engine/transform_kinds.h) says which.
 enum class TQueryOutputKind : uint8_t { None, DatasetXml, Csv };
-
-// The output kind of a query step whose transformation is of `transformKind`.
-constexpr TQueryOutputKind QueryOutputKindOf(uint8_t transformKind) {
-  return transformKind == tkNone  ? TQueryOutputKind::None
-         : transformKind == tkCsv ? TQueryOutputKind::Csv
-                                  : TQueryOutputKind::DatasetXml;
-}
 
 // Writes one complete dataset XML document onto `out` for the template under
 // `root` (prepared by PrepareTemplate), running the statements of the helper's

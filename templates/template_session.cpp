@@ -109,13 +109,13 @@ class TTemplateSession {
 }  // namespace
 
 void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
-                      const TXTransformInfo& transform, const ProgressSink& sink, TStream& output,
-                      const _xmlNode* parametersElement, const std::vector<std::string>& parameters,
-                      _xmlNode* root) {
+                      TQueryOutputKind writes, const TXTransformInfo& transform,
+                      const ProgressSink& sink, TStream& output, const _xmlNode* parametersElement,
+                      const std::vector<std::string>& parameters, _xmlNode* root) {
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();
   session.Run(parameters, sink, [&] {
-    switch (QueryOutputKindOf(transform.Kind)) {
+    switch (writes) {
       case TQueryOutputKind::None: {
         const TParameterValues list(&parameters);
         const int64_t total = ExecuteTemplate(root, &list, nullptr, true, sink, helper);
@@ -137,7 +137,7 @@ void RunImportSession(const std::string& connectionString, bool oneTransaction,
                       const ProgressSink& sink, const _xmlNode* parametersElement,
                       const std::vector<std::string>& parameters, _xmlNode* root,
                       const TTemplateImporter& importer) {
-  if (!importer) throw EMorvexError("Import into a database is not available in this build.");
+  if (!importer) throw EMorvexError("Import into a database was started without an importer.");
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();
   session.Run(parameters, sink, [&] { importer(helper, root); });

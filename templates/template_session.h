@@ -38,7 +38,7 @@ inline constexpr std::string_view kPhaseRolledBack =
 // Runs a whole query step: opens the connection (raises "Cannot connect to
 // database!" or the driver's message), prepares the template under `root`,
 // runs the after-open phase, then the main phase by
-// QueryOutputKindOf(transform.Kind) (None: ExecuteTemplate and, with a sink and a total
+// `writes` (None: ExecuteTemplate and, with a sink and a total
 // above 0, the line "<total> record(s) affected."; Csv: WriteDatasetCsv;
 // DatasetXml: WriteDatasetXml onto `output`), then the before-close phase.
 // With `oneTransaction` each phase runs in its own transaction, committed at
@@ -49,9 +49,9 @@ inline constexpr std::string_view kPhaseRolledBack =
 // `parametersElement` holds the typed parameter declarations (may be null);
 // `parameters` are the run's "name=value" entries.
 void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
-                      const TXTransformInfo& transform, const ProgressSink& sink, TStream& output,
-                      const _xmlNode* parametersElement, const std::vector<std::string>& parameters,
-                      _xmlNode* root);
+                      TQueryOutputKind writes, const TXTransformInfo& transform,
+                      const ProgressSink& sink, TStream& output, const _xmlNode* parametersElement,
+                      const std::vector<std::string>& parameters, _xmlNode* root);
 
 // Reads the import input and runs the template once per record through
 // ExecuteTemplate (pairs or a record list, report flag clear) followed by

@@ -5,8 +5,8 @@
 // fills them from the project; conversions, script runs and the query
 // writers read the fields they use and ignore the rest.
 //
-// Kind codes are small numbers that other steps compare by range (transform
-// kinds 7 to 10 are scripts), so they are plain constants.
+// Source, destination and query kinds are small plain codes; transformation
+// kinds are an enum.
 #pragma once
 
 #include <cstdint>
@@ -30,22 +30,29 @@ constexpr uint8_t qkFile = 1;
 constexpr uint8_t qkInline = 2;
 constexpr uint8_t qkStream = 3;
 
-// Transform kinds. The inline variants (3, 8, 10) never come from a keyword:
-// the runner derives them when the content is inline or read from a stream.
-constexpr uint8_t tkNone = 0;
-constexpr uint8_t tkXml = 1;
-constexpr uint8_t tkXslt = 2;
-constexpr uint8_t tkXsltInline = 3;
-constexpr uint8_t tkCsv = 4;
-constexpr uint8_t tkXPath = 5;
-constexpr uint8_t tkJson = 6;
-constexpr uint8_t tkScript = 7;
-constexpr uint8_t tkScriptInline = 8;
-constexpr uint8_t tkZqScript = 9;
-constexpr uint8_t tkZqScriptInline = 10;
-constexpr uint8_t tkJsonXml = 11;
-constexpr uint8_t tkJsonCsv = 12;
-constexpr uint8_t tkJPath = 13;
+// Transformation kinds. The inline variants never come from a keyword: the
+// runner derives them when the content is inline or read from a stream. What
+// each kind means (keywords, content, the operation it runs, the combinations
+// it allows) is its row in engine/transform_kinds.h; code asks the row, never
+// a range of codes. The values are stable: they are the codes the kinds have
+// always had.
+enum class TTransformKind : uint8_t {
+  tkNone = 0,
+  tkXml = 1,
+  tkXslt = 2,
+  tkXsltInline = 3,
+  tkCsv = 4,
+  tkXPath = 5,
+  tkJson = 6,
+  tkScript = 7,
+  tkScriptInline = 8,
+  tkZqScript = 9,
+  tkZqScriptInline = 10,
+  tkJsonXml = 11,
+  tkJsonCsv = 12,
+  tkJPath = 13,
+};
+using enum TTransformKind;
 
 // The statement element name used when a query document holds bare SQL and
 // `cmd-id` is empty.
@@ -81,8 +88,8 @@ struct TLSQLInfo {
 
 // A transformation and its options.
 struct TXTransformInfo {
-  // One of the tk codes.
-  uint8_t Kind = tkNone;
+  // The transformation kind.
+  TTransformKind Kind = tkNone;
   // Inline content, file path, JSON paths or loaded script text.
   std::string Content;
   // "zqscriptgui" inline: the second CDATA section.

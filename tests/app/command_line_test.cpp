@@ -125,6 +125,81 @@ TEST(ParseCommandLineTest, CheckSwitchKeepsTheRestOfTheCommandLine) {
   EXPECT_FALSE(Parse({"--checks", "p.morvex"}).CheckOnly);
 }
 
+// --graph names its format after "=", dot without one; a format nobody knows,
+// or --graph beside --check, is refused before anything is opened.
+TEST(ParseCommandLineTest, GraphSwitchNamesItsFormat) {
+  struct TCase {
+    std::vector<std::string> Arguments;
+    std::string Format;
+    std::string Refusal;
+  };
+  const std::vector<TCase> cases = {
+      {{"p.morvex", "--graph"}, "dot", ""},
+      {{"--graph=mermaid", "p.morvex", "a=1"}, "mermaid", ""},
+      {{"--graph=DOT", "p.morvex"}, "DOT", ""},
+      {{"p.morvex", "--graph=svg"}, "svg", "--graph takes dot or mermaid: --graph=svg"},
+      {{"p.morvex", "--graph="}, "", "--graph takes dot or mermaid: --graph="},
+      {{"p.morvex", "--graph", "--check"}, "dot", "--check and --graph cannot be combined"},
+      {{"p.morvex", "--graphs"}, "", ""},
+  };
+  for (const TCase& test : cases) {
+    const TTempDir dir;
+    const std::string log = dir.File("x.log");
+    std::vector<std::string> arguments = test.Arguments;
+    arguments.push_back("-l" + log);
+    const RunOptions options = Parse(arguments);
+    EXPECT_EQ(options.GraphFormat, test.Format) << test.Arguments[1];
+    EXPECT_EQ(options.Refusal, test.Refusal) << test.Arguments[1];
+    EXPECT_EQ(options.ProjectArgument, "p.morvex");
+    EXPECT_EQ(fs::exists(log), test.Refusal.empty()) << test.Arguments[1];
+  }
+  EXPECT_TRUE(Parse({"--graph"}).ShowUsage);
+  EXPECT_EQ(Parse({"p.morvex", "--grahp"}).Warnings,
+            std::vector<std::string>{
+                "Warning: unknown switch --grahp is ignored (did you mean --graph?)"});
+}
+
+// --report takes its file attached, resolved against the current directory;
+// a file the run reads or a symbolic link is never written.
+TEST(ParseCommandLineTest, ReportSwitchNamesItsFile) {
+  const TTempDir dir;
+  const std::string base = dir.File("");
+  dir.Write("p.morvex",
+            "<?xml version=\"1.0\"?><morvex><script><source>in.xml</source>"
+            "<destination>out.xml</destination></script></morvex>");
+  dir.Write("in.xml", "<a/>");
+  fs::create_symlink(dir.File("elsewhere.json"), dir.File("link.json"));
+  struct TCase {
+    std::string Argument;
+    std::string Path;
+    std::string Warning;
+    std::string Refusal;
+  };
+  const std::vector<TCase> cases = {
+      {"--report=r.json", base + "r.json", "", ""},
+      {"--report=/var/tmp/r.json", "/var/tmp/r.json", "", ""},
+      {"--report=-", "-", "", ""},
+      {"--report", "", "", "--report takes its file attached: --report=FILE"},
+      {"--report=", "", "", "--report takes its file attached: --report=FILE"},
+      {"--report=in.xml", "",
+       "Warning: report file " + base + "in.xml is a source file; no report is written.", ""},
+      {"--report=p.morvex", "",
+       "Warning: report file " + base + "p.morvex is the project file; no report is written.", ""},
+      {"--report=link.json", "",
+       "Warning: report file " + base + "link.json is a symbolic link; no report is written.", ""},
+  };
+  for (const TCase& test : cases) {
+    const RunOptions options = Parse({"p.morvex", test.Argument}, base);
+    EXPECT_EQ(options.ReportPath, test.Path) << test.Argument;
+    EXPECT_EQ(options.ReportWarning, test.Warning) << test.Argument;
+    EXPECT_EQ(options.Refusal, test.Refusal) << test.Argument;
+  }
+  EXPECT_FALSE(fs::exists(dir.File("r.json")));  // written when the run ends, not here
+  EXPECT_EQ(Parse({"p.morvex", "--reprot"}, base).Warnings,
+            std::vector<std::string>{
+                "Warning: unknown switch --reprot is ignored (did you mean --report?)"});
+}
+
 // "-" is standard input or output, a positional argument; -q asks for a
 // quiet run unless -v is given too.
 TEST(ParseCommandLineTest, DashIsPositionalAndVerboseWinsOverQuiet) {

@@ -225,7 +225,7 @@ TEST_P(ImportTest, ExportedTableImportsBackUnchanged) {
   ASSERT_EQ(expected.size(), 3u);
 
   struct TRoundTrip {
-    uint8_t Kind;
+    TQueryOutputKind Kind;
     TFormat Format;
     const char* Insert;
   };
@@ -237,24 +237,22 @@ TEST_P(ImportTest, ExportedTableImportsBackUnchanged) {
       "CAST(NULLIF(:source$amount, '') AS NUMERIC(10,2)), " +
       day + ")";
   const TRoundTrip trips[] = {
-      {tkCsv, TFormat::Csv,
+      {TQueryOutputKind::Csv, TFormat::Csv,
        "INSERT INTO {t} VALUES (:source$id, :source$name, :source$note, :source$amount, "
        ":source$day)"},
-      {tkXml, TFormat::Xml, xmlInsert.c_str()},
+      {TQueryOutputKind::DatasetXml, TFormat::Xml, xmlInsert.c_str()},
   };
   for (const TRoundTrip& trip : trips) {
     SCOPED_TRACE(trip.Format == TFormat::Csv ? "CSV" : "XML");
     CreateTable("t",
                 "id INTEGER, name VARCHAR(40), note VARCHAR(40), amount NUMERIC(10,2), "
                 "day DATE");
-    TXTransformInfo writer;
-    writer.Kind = trip.Kind;
     TMemoryStream exported;
     _xmlNode* query = testing::LoadTemplateDocument(
         Sql("<lsql><src>SELECT id, name, note, amount, day FROM {src} ORDER BY id</src></lsql>"),
         doc_);
-    RunQueryTemplate(ConnectionString(), false, writer, ProgressSink(), exported, nullptr, {},
-                     query);
+    RunQueryTemplate(ConnectionString(), false, trip.Kind, TXTransformInfo{}, ProgressSink(),
+                     exported, nullptr, {}, query);
     Import(trip.Format, exported.Data(), std::string("<lsql><ins>") + trip.Insert + "</ins></lsql>",
            true);
     EXPECT_EQ(Rows(columns), expected) << exported.Data();

@@ -7,6 +7,7 @@
 
 #include "engine/dispatch.h"
 #include "engine/parameters.h"
+#include "engine/project_loader.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "tests/support/temp_dir.h"
@@ -19,14 +20,14 @@ class DispatchXmlStepsTest : public ::testing::Test {
  protected:
   // Runs a file source through `kind` with `content` into the stream "out":
   // the stream's bytes, or the error's message.
-  std::string Run(const std::string& source, uint8_t kind, const std::string& content) {
+  std::string Run(const std::string& source, TTransformKind kind, const std::string& content) {
     TScriptSteps steps;
     steps.Source = {skFile, source};
     steps.Transform.Kind = kind;
     steps.Transform.Content = content;
     steps.Destination = {skStream, "out"};
-    const TDispatchContext context{nullptr, parameters_, transformParameters_,
-                                   texts_,  streams_,    output_};
+    const TDispatchContext context{project_, parameters_, transformParameters_,
+                                   texts_,   streams_,    output_};
     try {
       DispatchScript(steps, context);
       TStream* out = streams_.FindStream("out");
@@ -38,6 +39,7 @@ class DispatchXmlStepsTest : public ::testing::Test {
   }
 
   TTempDir dir_;
+  TProject project_;
   TParameterList parameters_;
   TTransformParameters transformParameters_;
   std::vector<std::string> texts_;
@@ -67,7 +69,7 @@ TEST_F(DispatchXmlStepsTest, AFileSourceKeepsItsPath) {
 TEST_F(DispatchXmlStepsTest, FailuresCarryTheirStepPrefix) {
   const std::string missing = dir_.File("missing.xml");
   const std::string cannotOpen = "Cannot open file " + missing + ": No such file or directory";
-  const std::pair<uint8_t, const char*> steps[] = {
+  const std::pair<TTransformKind, const char*> steps[] = {
       {tkXsltInline, "XSL Transformation error: "},
       {tkXPath, "XPath selection error: "},
       {tkCsv, "XML to CSV transformation error: "},

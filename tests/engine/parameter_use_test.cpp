@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/project_loader.h"
 #include "tests/support/temp_dir.h"
-#include "xml/xml_document.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 namespace {
@@ -16,9 +15,9 @@ using Lines = std::vector<std::string>;
 
 // The warnings for `parameters` on the project `body`, files taken from `dir`.
 Lines Warnings(const TTempDir& dir, const std::string& body, const Lines& parameters) {
-  const TXmlDocument project = LoadXmlText("<?xml version=\"1.0\"?><morvex>" + body + "</morvex>");
-  return UnusedParameterWarnings(parameters, DocumentElement(project.get()), dir.File(""),
-                                 dir.File("p.morvex"));
+  TProject project = LoadProject("<?xml version=\"1.0\"?><morvex>" + body + "</morvex>", "");
+  project.Path = dir.File("p.morvex");
+  return UnusedParameterWarnings(parameters, project, dir.File(""));
 }
 
 std::string Unused(const std::string& name, const std::string& suggestion = "") {
@@ -58,6 +57,32 @@ TEST(UnusedParameterWarnings, NamesWhatNothingUsesOnceWithTheNearestUsedName) {
   // stylesheet's (a template-local xsl:param is none) are named.
   EXPECT_EQ(Warnings(dir, body, {"date=1", "citi=x", "date=2", "Date=3", "local=1", "x=1"}),
             (Lines{Unused("date", "day"), Unused("citi", "city"), Unused("local"), Unused("x")}));
+}
+
+// An inline query template uses the names of its statements and conditions
+// at every depth, however its text is written.
+TEST(UnusedParameterWarnings, InlineTemplatesAtEveryDepth) {
+  TTempDir dir;
+  const std::string head =
+      "<script><source kind=\"oledb\"><connection-string>Data Source=x.db</connection-string>"
+      "</source><lsql kind=\"inline\">";
+  const std::string tail = "</lsql><transform kind=\"csv\"/></script>";
+  const struct {
+    const char* lsql;
+    Lines unused;
+  } cases[] = {
+      {"<a test=\":used &gt; 0\"><b><c>select :deep</c></b></a>", {"other"}},
+      {"<a><![CDATA[select :used, ]]>:deep</a>", {"other"}},
+      {"<a>select 1<b test=\":deep = 1\">select :used</b></a>", {"other"}},
+      {"<p:a xmlns:p=\"urn:p\">select :used<p:b>select :deep</p:b></p:a>", {"other"}},
+      {"select :used", {"deep", "other"}},
+  };
+  for (const auto& c : cases) {
+    Lines expected;
+    for (const std::string& name : c.unused) expected.push_back(Unused(name));
+    EXPECT_EQ(Warnings(dir, head + c.lsql + tail, {"used=1", "deep=1", "other=1"}), expected)
+        << c.lsql;
+  }
 }
 
 TEST(UnusedParameterWarnings, NoWarningWhereAnyNameMayBeUsed) {

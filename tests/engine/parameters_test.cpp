@@ -1,13 +1,12 @@
 #include "engine/parameters.h"
 
 #include <gtest/gtest.h>
-#include <libxml/tree.h>
 
 #include <utility>
 #include <vector>
 
+#include "engine/project_loader.h"
 #include "engine/streams.h"
-#include "xml/xml_document.h"
 
 namespace morvex {
 namespace {
@@ -15,16 +14,20 @@ namespace {
 using TLines = std::vector<std::pair<std::string, int64_t>>;
 using TValue = std::variant<int64_t, double, bool, std::string>;
 
-// A project's `parameters` element, parsed from its inner text.
+// The declarations of a project's `parameters` element, loaded from its inner text.
 class ParametersDocument {
  public:
   explicit ParametersDocument(const std::string& declarations)
-      : document_(LoadXmlText("<morvex><parameters>" + declarations + "</parameters></morvex>")) {}
-  const _xmlNode* Element() const { return xmlDocGetRootElement(document_.get())->children; }
+      : project_(LoadProject(
+            "<?xml version=\"1.0\"?><morvex><parameters>" + declarations + "</parameters></morvex>",
+            "/tmp/")) {}
+  const std::vector<TParameterDeclaration>& Element() const { return project_.Parameters; }
 
  private:
-  TXmlDocument document_;
+  TProject project_;
 };
+
+const std::vector<TParameterDeclaration> kNoDeclarations;
 
 TEST(SettleParametersTest, DeclarationsThenCommandLineIgnoringCase) {
   ParametersDocument declarations(
@@ -69,9 +72,9 @@ TEST(SettleParametersTest, PromptShowsAliasOrNameAndCurrentValue) {
   // Without a callback nothing is asked; without parameters nothing is said.
   output.clear();
   TParameterList withoutCallback;
-  SettleParameters(withoutCallback, nullptr, {"a=1"}, true, nullptr, record);
+  SettleParameters(withoutCallback, kNoDeclarations, {"a=1"}, true, nullptr, record);
   TParameterList none;
-  SettleParameters(none, nullptr, {}, true, nullptr, record);
+  SettleParameters(none, kNoDeclarations, {}, true, nullptr, record);
   EXPECT_EQ(output, (TLines{{"Parameters: a=1", LevelDetail}}));
 }
 
@@ -162,7 +165,7 @@ TEST(BuildTransformParametersTest, DeclaredKindsGiveTypedValues) {
     EXPECT_EQ(parameters[i].Value, expected[i].second) << expected[i].first;
   }
 
-  EXPECT_EQ(BuildTransformParameters(list, nullptr)[0].Value, TValue("-42"));
+  EXPECT_EQ(BuildTransformParameters(list, kNoDeclarations)[0].Value, TValue("-42"));
 }
 
 }  // namespace

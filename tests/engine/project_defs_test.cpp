@@ -19,26 +19,5 @@ TEST(ProjectDefsTest, SourceAndQueryKindsIgnoreCase) {
   EXPECT_EQ(QueryKindOf("sql"), qkNone);
 }
 
-TEST(ProjectDefsTest, TransformKindTableFirstRuleWins) {
-  const struct {
-    const char* keyword;
-    uint8_t code;
-  } cases[] = {
-      {"", tkXml},
-      {"CSV/XML", tkXml},
-      {"xslt", tkXslt},
-      {"XPath", tkXPath},
-      {"jpath", tkJPath},
-      {"Xml/Csv", tkCsv},
-      {"xml/json", tkJson},
-      {"json/xml", tkJsonXml},
-      {"JSON/CSV", tkJsonCsv},
-      {"zqScriptGUI", tkZqScript},
-      {"VBScript", tkScript},
-      {"xslt inline", tkScript},
-  };
-  for (const auto& c : cases) EXPECT_EQ(TransformKindOf(c.keyword), c.code) << c.keyword;
-}
-
 }  // namespace
 }  // namespace morvex

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/transform_kinds.h"
+#include "scripting/script_engine.h"
+
 namespace morvex {
 namespace {
 
@@ -137,6 +140,48 @@ TEST_F(ProjectSchemaTest, WhatTheProgramAcceptsValidates) {
     <destination kind="stream">s</destination></script>
 </morvex>)"),
             "");
+}
+
+// The schema's transformation keywords are the kind table's keywords and the
+// script languages, no more and no fewer: a kind added to the table without
+// its keyword in the schema (or the other way round) fails here.
+TEST_F(ProjectSchemaTest, TransformKeywordsAreTheKindTables) {
+  const std::string text = FileText(fs::path(MORVEX_SOURCE_DIR) / "docs/morvex.xsd");
+  Owned<xmlDoc> document(xmlReadMemory(text.data(), static_cast<int>(text.size()), "schema",
+                                       nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR));
+  ASSERT_TRUE(document);
+  std::multiset<std::string> inSchema;
+  const auto attribute = [](xmlNode* node, const char* name) {
+    xmlChar* value = xmlGetProp(node, BAD_CAST name);
+    std::string result = value ? reinterpret_cast<const char*>(value) : "";
+    xmlFree(value);
+    return result;
+  };
+  const auto elements = [](xmlNode* parent) {
+    std::vector<xmlNode*> children;
+    for (xmlNode* child = parent->children; child; child = child->next) {
+      if (child->type == XML_ELEMENT_NODE) children.push_back(child);
+    }
+    return children;
+  };
+  for (xmlNode* type : elements(xmlDocGetRootElement(document.get()))) {
+    if (attribute(type, "name") != "TransformKeyword") continue;
+    for (xmlNode* restriction : elements(type)) {
+      for (xmlNode* enumeration : elements(restriction)) {
+        inSchema.insert(attribute(enumeration, "value"));
+      }
+    }
+  }
+  std::multiset<std::string> known;
+  for (const std::string& keyword : TransformKeywords()) known.insert(keyword);
+  for (const TScriptLanguage& language : kScriptLanguages) known.emplace(language.Name);
+  EXPECT_EQ(inSchema, known);
+  for (const std::string& keyword : known) {
+    EXPECT_EQ(Problems("<morvex><script><source>in.xml</source><transform kind='" + keyword +
+                       "'/></script></morvex>"),
+              "")
+        << keyword;
+  }
 }
 
 TEST_F(ProjectSchemaTest, MistakesAreFlagged) {

@@ -98,12 +98,12 @@ TEST(QueryDocumentTest, BareSqlThatIsNoMarkupIsTheOneStatement) {
 TEST(TransformLabelTest, EveryKindShowsItsText) {
   TXTransformInfo transform;
   EXPECT_EQ(MakeTransformLabel(transform), "");
-  const std::vector<std::pair<uint8_t, std::string>> fixed = {
+  const std::vector<std::pair<TTransformKind, std::string>> fixed = {
       {tkXml, "xml"},   {tkXsltInline, "xslt (inline)"}, {tkCsv, "csv"},
       {tkJson, "json"}, {tkJsonXml, "json/xml"},         {tkJsonCsv, "json/csv"}};
   for (const auto& [kind, label] : fixed) {
     transform.Kind = kind;
-    EXPECT_EQ(MakeTransformLabel(transform), label) << int(kind);
+    EXPECT_EQ(MakeTransformLabel(transform), label) << static_cast<int>(kind);
   }
   transform.Kind = tkXPath;
   transform.Content = "//a\r\n//b";

@@ -8,7 +8,6 @@
 
 #include "engine/project_loader.h"
 #include "engine/streams.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 namespace {
@@ -23,13 +22,12 @@ TEST(ResolveTransformTest, TwoCDataSectionsAreTwoTexts) {
         "<?xml version=\"1.0\"?><morvex><script><source>in.xml</source>"
         "<transform kind=\"zqscriptgui\"><![CDATA[ run(1) ]]>" +
         between + "<![CDATA[ form ]]></transform></script></morvex>";
-    const TProjectDocument loaded = LoadProject(project, "/tmp/");
+    const TProject loaded = LoadProject(project, "/tmp/");
     TStreamRegistry streams;
     const std::string base = "/tmp/";
-    const TStepContext context{base, loaded.ProjectPath, streams, quiet};
+    const TStepContext context{base, loaded.Path, streams, quiet};
     TScriptSteps steps;
-    _xmlNode* script = FirstChildElement(DocumentElement(loaded.Document.get()), "script");
-    ResolveTransform(script, steps, context);
+    ResolveTransform(loaded.Scripts.at(0), steps, context);
     EXPECT_EQ(steps.Transform.Content, "run(1)") << "between: '" << between << "'";
     EXPECT_EQ(steps.Transform.SecondContent, "form") << "between: '" << between << "'";
   }
@@ -45,15 +43,14 @@ TEST(ResolveStepsTest, DashIsStandardInputAndOutput) {
   std::filesystem::create_directories(dir);
   std::ofstream(dir / "-") << "a file named dash";
   const std::string base = dir.string() + "/";
-  const TProjectDocument loaded = LoadProject(
+  const TProject loaded = LoadProject(
       "<?xml version=\"1.0\"?><morvex><script><source> - </source><destination>-</destination>"
       "</script><script><source>in.xml</source><destination kind=\"stream\">-</destination>"
       "</script></morvex>",
       base);
   TStreamRegistry streams([] { return std::make_unique<TMemoryStream>("piped"); });
-  const TStepContext context{base, loaded.ProjectPath, streams, quiet};
-  const std::vector<_xmlNode*> scripts =
-      ChildElements(DocumentElement(loaded.Document.get()), "script");
+  const TStepContext context{base, loaded.Path, streams, quiet};
+  const std::vector<TScript>& scripts = loaded.Scripts;
   TScriptSteps steps;
   ResolveSource(scripts[0], steps, context);
   ResolveDestination(scripts[0], steps, context);

@@ -271,7 +271,8 @@ TEST_F(ScriptHostTest, LanguageNames) {
   EXPECT_TRUE(Run("ECMAScript", "MORVEX.Destination.Text = 'x';").Ok);
   EXPECT_TRUE(Run("luascriptGUI", "MORVEX.Destination.Text = 'x'").Ok);
   const std::string available =
-      "; available languages: JScript, JavaScript, ECMAScript, LuaScript.";
+      std::string("; available languages: JScript, JavaScript, ECMAScript, LuaScript") +
+      (PythonAvailable() ? ", PythonScript." : ".");
   EXPECT_EQ(Run("VBScript", "x = 1").ErrorText,
             "The script language \"VBScript\" is not available" + available);
   EXPECT_EQ(Run("VBScriptgui", "x = 1").ErrorText,

@@ -40,6 +40,9 @@ TEST(ScriptInterruptDeathTest, CtrlCEndsTheProgramDuringAScript) {
       {"LuaScript", "local n = 0\nwhile true do n = n + 1 end"},
       {"LuaScript", "debug.sethook()\nwhile true do end"},
       {"LuaScript", "while true do pcall(function() while true do end end) end"},
+      {"PythonScript", "while True:\n  pass"},
+      {"PythonScript",
+       "import signal\nwhile True:\n  try:\n    while True: pass\n  except BaseException: pass"},
   };
   for (const auto& [language, script] : scripts) {
     EXPECT_EXIT(

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "templates/template_session.h"
+#include "tests/support/query_writer.h"
 #include "text/stream.h"
 #include "xml/xml_document.h"
 
@@ -18,8 +19,8 @@ std::string DatasetXml(const std::vector<std::string>& parameters) {
   TXTransformInfo options;
   options.Kind = tkXml;
   TMemoryStream out;
-  RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, options, {}, out, nullptr,
-                   parameters, xmlDocGetRootElement(document.get()));
+  RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, testing::WriterFor(options),
+                   options, {}, out, nullptr, parameters, xmlDocGetRootElement(document.get()));
   return out.Data();
 }
 

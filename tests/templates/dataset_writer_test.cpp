@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "templates/template_session.h"
+#include "tests/support/query_writer.h"
 #include "tests/support/test_database.h"
 #include "text/error.h"
 #include "text/stream.h"
@@ -100,8 +101,8 @@ class DatasetWriterTest : public testing::TDatabaseTest {
            const std::vector<std::string>& parameters = {}, const ProgressSink& sink = {}) {
     const TXmlDocument document = LoadXmlText(Sql(std::string(templateXml)));
     ASSERT_TRUE(HasDocumentElement(document.get())) << templateXml;
-    RunQueryTemplate(ConnectionString(), false, options, sink, out, nullptr, parameters,
-                     xmlDocGetRootElement(document.get()));
+    RunQueryTemplate(ConnectionString(), false, testing::WriterFor(options), options, sink, out,
+                     nullptr, parameters, xmlDocGetRootElement(document.get()));
   }
 
   static TXTransformInfo XmlOptions() {
@@ -139,30 +140,6 @@ class DatasetWriterTest : public testing::TDatabaseTest {
     return {};
   }
 };
-
-// A query step writes nothing without a transformation, CSV for the csv
-// kind, and dataset XML for every other kind, the script kinds included.
-TEST(QueryOutputKind, FollowsTheTransformKind) {
-  const std::pair<uint8_t, TQueryOutputKind> cases[] = {
-      {tkNone, TQueryOutputKind::None},
-      {tkCsv, TQueryOutputKind::Csv},
-      {tkXml, TQueryOutputKind::DatasetXml},
-      {tkXslt, TQueryOutputKind::DatasetXml},
-      {tkXsltInline, TQueryOutputKind::DatasetXml},
-      {tkXPath, TQueryOutputKind::DatasetXml},
-      {tkJson, TQueryOutputKind::DatasetXml},
-      {tkScript, TQueryOutputKind::DatasetXml},
-      {tkScriptInline, TQueryOutputKind::DatasetXml},
-      {tkZqScript, TQueryOutputKind::DatasetXml},
-      {tkZqScriptInline, TQueryOutputKind::DatasetXml},
-      {tkJsonXml, TQueryOutputKind::DatasetXml},
-      {tkJsonCsv, TQueryOutputKind::DatasetXml},
-      {tkJPath, TQueryOutputKind::DatasetXml},
-  };
-  for (const auto& [kind, output] : cases) {
-    EXPECT_EQ(QueryOutputKindOf(kind), output) << static_cast<int>(kind);
-  }
-}
 
 TEST_P(DatasetWriterTest, XmlWritesEveryTypeClassAndNulls) {
   Exec(

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "templates/template_session.h"
+#include "tests/support/query_writer.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "xml/xml_document.h"
@@ -50,7 +51,7 @@ TResult RunTemplate(const std::string& templateXml, const std::vector<std::strin
   TMemoryStream out;
   try {
     RunQueryTemplate(
-        "Provider=SQLite;Data Source=:memory:", false, options,
+        "Provider=SQLite;Data Source=:memory:", false, testing::WriterFor(options), options,
         [&](const std::string& line) { result.Lines.push_back(line); }, out, nullptr, parameters,
         xmlDocGetRootElement(document.get()));
   } catch (const EMorvexError& e) {

@@ -33,7 +33,7 @@ class SessionTest : public testing::TDatabaseTest {
     Lines lines;
     TMemoryStream output;
     RunQueryTemplate(
-        ConnectionString(), oneTransaction, TXTransformInfo{},
+        ConnectionString(), oneTransaction, TQueryOutputKind::None, TXTransformInfo{},
         [&](const std::string& line) { lines.push_back(line); }, output, nullptr, parameters, root);
     EXPECT_EQ(output.Size(), 0);
     return lines;
@@ -198,8 +198,8 @@ TEST_P(SessionTest, ProgressEveryTenThousandRecordsAndNoAffectedLineForZero) {
   // Without a sink nothing is reported and nothing fails.
   _xmlNode* root = Load("<lsql><c>SELECT 1</c></lsql>");
   TMemoryStream output;
-  RunQueryTemplate(ConnectionString(), false, TXTransformInfo{}, ProgressSink(), output, nullptr,
-                   {}, root);
+  RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::None, TXTransformInfo{},
+                   ProgressSink(), output, nullptr, {}, root);
 }
 
 TEST_P(SessionTest, UserWrittenHandlesAreIgnored) {
@@ -213,23 +213,21 @@ TEST_P(SessionTest, UserWrittenHandlesAreIgnored) {
   EXPECT_EQ(Column("SELECT COALESCE(n, -1) FROM {log} ORDER BY 1"), (Lines{"-1", "5"}));
 }
 
-TEST_P(SessionTest, TransformKindChoosesTheWriter) {
+TEST_P(SessionTest, OutputKindChoosesTheWriter) {
   CreateTable("t", "id INTEGER");
   Exec("INSERT INTO {t} VALUES (7)");
   TXTransformInfo options;
-  options.Kind = tkCsv;
   options.HeaderRow = false;
   TMemoryStream csv;
-  RunQueryTemplate(ConnectionString(), false, options, ProgressSink(), csv, nullptr, {},
-                   Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
+  RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::Csv, options, ProgressSink(), csv,
+                   nullptr, {}, Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
   EXPECT_EQ(csv.Data(),
             "\xEF\xBB\xBF"
             "7\r\n");  // UTF-8 with its byte-order mark
 
-  options.Kind = tkXml;
   TMemoryStream xml;
-  RunQueryTemplate(ConnectionString(), false, options, ProgressSink(), xml, nullptr, {},
-                   Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
+  RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::DatasetXml, options, ProgressSink(),
+                   xml, nullptr, {}, Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
   EXPECT_NE(xml.Data().find("<t><r><id>7</id></r></t>"), std::string::npos) << xml.Data();
 }
 
@@ -413,8 +411,9 @@ TEST(TemplateSession, MissingDatabaseCannotConnect) {
   xml_ptr<xmlDoc> doc(xmlReadMemory("<lsql><a>SELECT 1</a></lsql>", 28, nullptr, nullptr, 0));
   TMemoryStream output;
   try {
-    RunQueryTemplate("Data Source=/nonexistent/morvex.db", false, TXTransformInfo{}, ProgressSink(),
-                     output, nullptr, {}, xmlDocGetRootElement(doc.get()));
+    RunQueryTemplate("Data Source=/nonexistent/morvex.db", false, TQueryOutputKind::None,
+                     TXTransformInfo{}, ProgressSink(), output, nullptr, {},
+                     xmlDocGetRootElement(doc.get()));
     FAIL() << "no error";
   } catch (const EMorvexError& error) {
     EXPECT_EQ(std::string(error.what()).rfind("Cannot connect to database!", 0), 0u)

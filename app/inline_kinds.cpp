@@ -1,9 +1,10 @@
-#include "engine/inline_kinds.h"
+#include "app/inline_kinds.h"
 
 #include <array>
 #include <utility>
 
 #include "engine/paths.h"
+#include "scripting/script_engine.h"
 #include "text/utf.h"
 
 namespace morvex {
@@ -16,24 +17,28 @@ size_t Utf16Length(std::string_view text) { return Utf8ToUtf16(text).size(); }
 }  // namespace
 
 std::string ScriptLanguageForFile(std::string_view fileName) {
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 12> kLanguages{{
+  // Languages this program has no engine for still name their files: a run
+  // then says the language is not available.
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 9> kOtherLanguages{{
       {"pas", "zqscript"},
       {"dpas", "zqscript"},
       {"vbs", "VBScript"},
-      {"js", "JScript"},
       {"pls", "PerlScript"},
       {"rxs", "ooRexxScript"},
-      {"pys", "PythonScript"},
       {"tcls", "TclScript"},
       {"phps", "ActivePHPScript"},
       {"rbs", "RubyScript"},
       {"ops", "OpScript"},
-      {"lua", "LuaScript"},
   }};
   const std::string extension = AsciiLower(FileExtension(fileName));
   if (extension.empty()) return {};
   const std::string_view bare = std::string_view(extension).substr(1);
-  for (const auto& [ext, language] : kLanguages) {
+  for (const TScriptLanguage& language : kScriptLanguages) {
+    if (!language.Extension.empty() && bare == language.Extension) {
+      return std::string(language.Name);
+    }
+  }
+  for (const auto& [ext, language] : kOtherLanguages) {
     if (bare == ext) return std::string(language);
   }
   return {};

@@ -1,4 +1,4 @@
-#include "engine/inline_kinds.h"
+#include "app/inline_kinds.h"
 
 #include <gtest/gtest.h>
 
