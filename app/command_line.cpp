@@ -134,6 +134,107 @@ bool IsParameterArgument(std::string_view argument) {
   return !IsConnectionString(lowered);
 }
 
+namespace {
+
+// What reading the switches keeps beside the options, for the checks after.
+struct TSwitchState {
+  std::string_view GraphArgument;   // --graph as written, for the refusal of a format nobody knows
+  std::string_view ReportArgument;  // --report as written
+  // The positional argument right after an empty -l: the log path, if the
+  // user put a space after the letter.
+  std::string DetachedLogPath;
+  bool AfterEmptyLog = false;
+};
+
+// Reads one switch into `options`. False when the command line ends here:
+// --help, --version and -? / -h ask for text only.
+bool ReadSwitch(std::string_view argument, int argc, const char* const* argv, RunOptions& options,
+                TSwitchState& state) {
+  // The long forms ask for text only: they succeed and never wait.
+  if (argument == "--help" || argument == "--version") {
+    options.HelpRequested = argument == "--help";
+    options.ShowUsage = options.HelpRequested;
+    options.ShowVersion = !options.HelpRequested;
+    options.WaitForKey = false;
+    return false;
+  }
+  if (argument == "--check") {
+    options.CheckOnly = true;
+    return true;
+  }
+  if (argument == kReportSwitch || argument.starts_with(std::string(kReportSwitch) + "=")) {
+    state.ReportArgument = argument;
+    options.ReportPath = argument.substr(std::min(argument.size(), kReportSwitch.size() + 1));
+    return true;
+  }
+  if (argument == kGraphSwitch || argument.starts_with(std::string(kGraphSwitch) + "=")) {
+    state.GraphArgument = argument;
+    options.GraphFormat =
+        argument == kGraphSwitch ? "dot" : argument.substr(kGraphSwitch.size() + 1);
+    return true;
+  }
+  if (argument.size() < 2) {
+    options.Warnings.push_back(UnknownSwitchWarning(argument));
+    return true;
+  }
+  const char letter = AsciiLower(argument.substr(1, 1))[0];
+  if (letter == 'v') {
+    options.Verbose = true;
+  } else if (letter == 'q') {
+    options.Quiet = true;
+  } else if (letter == 'p') {
+    options.PromptForParameters = true;
+  } else if (letter == 'w') {
+    options.WaitForKey = true;
+  } else if (letter == 'l') {
+    options.LogEnabled = true;
+    options.LogPath = std::string(argument.substr(2));
+    state.AfterEmptyLog = options.LogPath.empty();
+  } else if (letter == '?' || letter == 'h') {
+    options.ShowUsage = true;
+    for (int j = 1; j < argc && !options.WaitForKey; ++j) {
+      if (argv[j] && IsWaitSwitch(argv[j])) options.WaitForKey = true;
+    }
+    return false;
+  } else {
+    options.Warnings.push_back(UnknownSwitchWarning(argument));
+  }
+  return true;
+}
+
+// The refusal of a --graph or --report written wrongly; empty when none.
+std::string LongSwitchRefusal(const RunOptions& options, const TSwitchState& state) {
+  if (!state.GraphArgument.empty() && !GraphFormatOf(options.GraphFormat)) {
+    return "--graph takes dot or mermaid: " + std::string(state.GraphArgument);
+  }
+  if (!state.GraphArgument.empty() && options.CheckOnly) {
+    return "--check and --graph cannot be combined";
+  }
+  if (!state.ReportArgument.empty() && options.ReportPath.empty()) {
+    return "--report takes its file attached: --report=FILE";
+  }
+  return {};
+}
+
+// Resolves the report path. A report never replaces a file the run reads,
+// nor follows a symbolic link: the path is dropped with a warning.
+void SettleReportPath(RunOptions& options) {
+  if (options.ReportPath.empty() || options.ReportPath == kStandardStreamName) return;
+  options.ReportPath = ResolvePath(options.BaseDirectory, options.ReportPath);
+  std::string role = RunInputRole(options, options.ReportPath);
+  struct stat info;
+  if (role.empty() && ::lstat(options.ReportPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    role = "a symbolic link";
+  }
+  if (!role.empty()) {
+    options.ReportWarning =
+        "Warning: report file " + options.ReportPath + " is " + role + "; no report is written.";
+    options.ReportPath.clear();
+  }
+}
+
+}  // namespace
+
 RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view currentDirectory) {
   RunOptions options;
   if (argc <= 1) {
@@ -141,74 +242,17 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     options.WaitForKey = true;
     return options;
   }
-  // The --graph argument as written, for the refusal of a format nobody knows.
-  std::string_view graphArgument;
-  // The --report argument as written.
-  std::string_view reportArgument;
-  // The positional argument right after an empty -l: the log path, if the
-  // user put a space after the letter.
-  std::string detachedLogPath;
-  bool afterEmptyLog = false;
+  TSwitchState state;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i] ? argv[i] : "";
-    const bool followsEmptyLog = std::exchange(afterEmptyLog, false);
-    if (!IsSwitch(argument)) {
-      if (IsParameterArgument(argument)) {
-        options.Parameters.emplace_back(argument);
-        continue;
-      }
-      if (followsEmptyLog && detachedLogPath.empty()) detachedLogPath = argument;
-      options.Positionals.emplace_back(argument);
-      continue;
-    }
-    // The long forms ask for text only: they succeed and never wait.
-    if (argument == "--help" || argument == "--version") {
-      options.HelpRequested = argument == "--help";
-      options.ShowUsage = options.HelpRequested;
-      options.ShowVersion = !options.HelpRequested;
-      options.WaitForKey = false;
-      break;
-    }
-    if (argument == "--check") {
-      options.CheckOnly = true;
-      continue;
-    }
-    if (argument == kReportSwitch || argument.starts_with(std::string(kReportSwitch) + "=")) {
-      reportArgument = argument;
-      options.ReportPath = argument.substr(std::min(argument.size(), kReportSwitch.size() + 1));
-      continue;
-    }
-    if (argument == kGraphSwitch || argument.starts_with(std::string(kGraphSwitch) + "=")) {
-      graphArgument = argument;
-      options.GraphFormat =
-          argument == kGraphSwitch ? "dot" : argument.substr(kGraphSwitch.size() + 1);
-      continue;
-    }
-    if (argument.size() < 2) {
-      options.Warnings.push_back(UnknownSwitchWarning(argument));
-      continue;
-    }
-    const char letter = AsciiLower(argument.substr(1, 1))[0];
-    if (letter == 'v') {
-      options.Verbose = true;
-    } else if (letter == 'q') {
-      options.Quiet = true;
-    } else if (letter == 'p') {
-      options.PromptForParameters = true;
-    } else if (letter == 'w') {
-      options.WaitForKey = true;
-    } else if (letter == 'l') {
-      options.LogEnabled = true;
-      options.LogPath = std::string(argument.substr(2));
-      afterEmptyLog = options.LogPath.empty();
-    } else if (letter == '?' || letter == 'h') {
-      options.ShowUsage = true;
-      for (int j = 1; j < argc && !options.WaitForKey; ++j) {
-        if (argv[j] && IsWaitSwitch(argv[j])) options.WaitForKey = true;
-      }
-      break;
+    const bool followsEmptyLog = std::exchange(state.AfterEmptyLog, false);
+    if (IsSwitch(argument)) {
+      if (!ReadSwitch(argument, argc, argv, options, state)) break;
+    } else if (IsParameterArgument(argument)) {
+      options.Parameters.emplace_back(argument);
     } else {
-      options.Warnings.push_back(UnknownSwitchWarning(argument));
+      if (followsEmptyLog && state.DetachedLogPath.empty()) state.DetachedLogPath = argument;
+      options.Positionals.emplace_back(argument);
     }
   }
   if (options.Verbose) options.Quiet = false;
@@ -220,35 +264,14 @@ RunOptions ParseCommandLine(int argc, const char* const* argv, std::string_view 
     return options;
   }
   if (options.Positionals.size() == 1) options.ProjectArgument = options.Positionals.front();
-  if (!graphArgument.empty() && !GraphFormatOf(options.GraphFormat)) {
-    options.Refusal = "--graph takes dot or mermaid: " + std::string(graphArgument);
-    return options;
-  }
-  if (!graphArgument.empty() && options.CheckOnly) {
-    options.Refusal = "--check and --graph cannot be combined";
-    return options;
-  }
-  if (!reportArgument.empty() && options.ReportPath.empty()) {
-    options.Refusal = "--report takes its file attached: --report=FILE";
-    return options;
-  }
-  if (!options.ReportPath.empty() && options.ReportPath != kStandardStreamName) {
-    options.ReportPath = ResolvePath(options.BaseDirectory, options.ReportPath);
-    std::string role = RunInputRole(options, options.ReportPath);
-    struct stat info;
-    if (role.empty() && ::lstat(options.ReportPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-      role = "a symbolic link";
-    }
-    if (!role.empty()) {
-      options.ReportWarning =
-          "Warning: report file " + options.ReportPath + " is " + role + "; no report is written.";
-      options.ReportPath.clear();
-    }
-  }
-  if (!detachedLogPath.empty() && options.Positionals.size() >= 2 &&
+  options.Refusal = LongSwitchRefusal(options, state);
+  if (!options.Refusal.empty()) return options;
+  SettleReportPath(options);
+  const std::string& detached = state.DetachedLogPath;
+  if (!detached.empty() && options.Positionals.size() >= 2 &&
       (IsProjectDocument(options.Positionals.front(), options.BaseDirectory) ||
-       IsProjectDocument(detachedLogPath, options.BaseDirectory))) {
-    options.Refusal = "-l takes its path attached: -l" + detachedLogPath;
+       IsProjectDocument(detached, options.BaseDirectory))) {
+    options.Refusal = "-l takes its path attached: -l" + detached;
     return options;
   }
   if (options.LogEnabled) OpenLogFile(options, ChooseLogPath(options));

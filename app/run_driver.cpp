@@ -130,6 +130,39 @@ bool DrawCommandLineProject(RunOptions& options, TConsoleLogHelper& helper, TCon
   return true;
 }
 
+// Checks, draws or runs the project of the command line, after the log's
+// and the report's warnings on the console and the banner and the command
+// line's warnings in the log; false when that fails. `report` is made for a
+// run that asks for one.
+bool RunRequested(RunOptions& options, TConsoleLogHelper& helper, TConsole& console,
+                  const std::vector<std::string>& banner, std::optional<TRunReport>& report) {
+  if (!options.LogWarning.empty()) console.Write(options.LogWarning + "\n");
+  if (!options.ReportWarning.empty()) console.Write(options.ReportWarning + "\n");
+  const bool reports =
+      !options.CheckOnly && options.GraphFormat.empty() && !options.ReportPath.empty();
+  if (reports) report.emplace(options.ProjectArgument);
+  for (const std::string& line : banner) helper.WriteMessage(line, false);
+  helper.WriteMessage("", false);
+  for (const std::string& line : options.Warnings) helper.WriteMessage(line, true);
+  if (options.CheckOnly) return CheckCommandLineProject(options, helper);
+  if (!options.GraphFormat.empty()) return DrawCommandLineProject(options, helper, console);
+  return RunCommandLineProject(options, helper, report ? &*report : nullptr);
+}
+
+// The type name and message of the exception being handled; call only
+// inside a catch block.
+std::pair<std::string, std::string> HandledErrorDescription() {
+  try {
+    throw;
+  } catch (const EMorvexError& error) {
+    return {error.TypeName(), error.what()};
+  } catch (const std::exception& error) {
+    return {CurrentExceptionTypeName(), error.what()};
+  } catch (...) {
+    return {CurrentExceptionTypeName(), "unknown error"};
+  }
+}
+
 }  // namespace
 
 int RunMorvex(int argc, const char* const* argv, TConsole& console,
@@ -187,44 +220,16 @@ int RunMorvex(int argc, const char* const* argv, TConsole& console,
       exitCode = kExitFailure;
     } else {
       showBanner();
-      if (!options.LogWarning.empty()) console.Write(options.LogWarning + "\n");
-      if (!options.ReportWarning.empty()) console.Write(options.ReportWarning + "\n");
-      const bool reports =
-          !options.CheckOnly && options.GraphFormat.empty() && !options.ReportPath.empty();
-      if (reports) report.emplace(options.ProjectArgument);
-      for (const std::string& line : banner) helper.WriteMessage(line, false);
-      helper.WriteMessage("", false);
-      for (const std::string& line : options.Warnings) helper.WriteMessage(line, true);
-      const bool succeeded =
-          options.CheckOnly ? CheckCommandLineProject(options, helper)
-          : !options.GraphFormat.empty()
-              ? DrawCommandLineProject(options, helper, console)
-              : RunCommandLineProject(options, helper, report ? &*report : nullptr);
-      if (!succeeded) exitCode = kExitFailure;
-    }
-  } catch (const EMorvexError& error) {
-    showBanner();
-    if (exitCode != kExitSuccess) {
-      helper.WriteMessage(error.what(), true);
-    } else {
-      exitCode = kExitFatalError;
-      fatalError = std::string("Fatal error: ") + error.TypeName() + ": " + error.what();
-      helper.WriteMessage(fatalError, true);
+      if (!RunRequested(options, helper, console, banner, report)) exitCode = kExitFailure;
     }
   } catch (...) {
-    std::string message = "unknown error";
-    try {
-      throw;
-    } catch (const std::exception& error) {
-      message = error.what();
-    } catch (...) {
-    }
     showBanner();
+    const auto [typeName, message] = HandledErrorDescription();
     if (exitCode != kExitSuccess) {
       helper.WriteMessage(message, true);
     } else {
       exitCode = kExitFatalError;
-      fatalError = "Fatal error: " + CurrentExceptionTypeName() + ": " + message;
+      fatalError = "Fatal error: " + typeName + ": " + message;
       helper.WriteMessage(fatalError, true);
     }
   }

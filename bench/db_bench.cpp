@@ -19,6 +19,7 @@
 #include "bench/bench_util.h"
 #include "templates/template_session.h"
 #include "text/stream.h"
+#include "xml/dom.h"
 #include "xml/xml_document.h"
 
 namespace {
@@ -93,7 +94,8 @@ int main(int argc, char** argv) {
     TFileStream out(argv[3], TFileStream::Mode::Create);
     bench::TStopwatch clock;
     RunQueryTemplate(argv[2], false, csv ? TQueryOutputKind::Csv : TQueryOutputKind::DatasetXml,
-                     options, sink, out, nullptr, {}, xmlDocGetRootElement(document.get()));
+                     options, sink, out, TXmlElement(), {},
+                     ElementView(xmlDocGetRootElement(document.get())));
     out.Flush();
     const int64_t bytes = out.Size();
     out.Close();

@@ -1,4 +1,4 @@
-#include "convert/record_import.h"
+#include "convert/xml_record_import.h"
 
 #include "convert/xml_names.h"
 #include "templates/template_walk.h"
@@ -21,10 +21,10 @@ void DropLastName(std::string& path) {
 
 }  // namespace
 
-TXMLSaxDBHelper::TXMLSaxDBHelper(const TXTransformInfo& options, _xmlNode* root,
+TXMLSaxDBHelper::TXMLSaxDBHelper(const TXTransformInfo& options, const TTemplateTree& tree,
                                  const std::vector<std::string>& parameters,
                                  TLSQLConnHelper& helper, const ProgressSink& progress)
-    : root_(root),
+    : tree_(tree),
       parameters_(&parameters),
       helper_(helper),
       progress_(progress),
@@ -142,7 +142,7 @@ void TXMLSaxDBHelper::StoreValue() {
 void TXMLSaxDBHelper::RunRecord() {
   pairs_.resize(pairCount_);
   import_detail::TRecordFailure failure;
-  if (import_detail::RunRecord(root_, &parameters_, &pairs_, progress_, helper_, recordCount_,
+  if (import_detail::RunRecord(tree_, &parameters_, &pairs_, progress_, helper_, recordCount_,
                                rowsAffected_, failure)) {
     return;
   }
@@ -151,7 +151,8 @@ void TXMLSaxDBHelper::RunRecord() {
 
 bool TXMLSaxDBHelper::FlushRecords() {
   import_detail::TRecordFailure failure;
-  if (import_detail::FlushRecords(helper_, recordCount_, rowsAffected_, failure)) return true;
+  if (import_detail::FlushRecords(tree_, helper_, recordCount_, rowsAffected_, failure))
+    return true;
   failedRecord_ = failure.Record;
   lastError_ = std::move(failure.Message);
   return false;
@@ -162,7 +163,7 @@ void TXMLSaxDBHelper::WarnUnprovidedNames() const {
   known.reserve(seenNames_.size());
   for (const std::string& name : seenNames_) known.push_back(name.substr(kSourceName.size() + 1));
   import_detail::WarnUnprovidedNames(
-      root_, helper_,
+      tree_, helper_,
       [this](std::string_view name) {
         return foldedNames_.count(FoldCase(name)) > 0 ||
                parameters_.Find(name) != TParameterValues::kNoSlot;
@@ -176,11 +177,11 @@ void TXMLSaxDBHelper::Fail(import_detail::TRecordFailure& failure) {
   throw EMorvexError(lastError_);
 }
 
-void ImportXmlRecords(const TXSourceInfo& source, const TXTransformInfo& options, _xmlNode* root,
-                      const ProgressSink& progress, TLSQLConnHelper& helper,
-                      const std::vector<std::string>& parameters) {
+void ImportXmlRecords(const TXSourceInfo& source, const TXTransformInfo& options,
+                      const TTemplateTree& tree, const ProgressSink& progress,
+                      TLSQLConnHelper& helper, const std::vector<std::string>& parameters) {
   TConvertInput input(source);
-  TXMLSaxDBHelper sink(options, root, parameters, helper, progress);
+  TXMLSaxDBHelper sink(options, tree, parameters, helper, progress);
   TXMLParser parser;
   // A broken source is named as the document loaders name it:
   // "<source>: [line: L, col: C] <reason>".

@@ -16,6 +16,11 @@
 
 namespace morvex {
 
+// When a template statement runs: in the main part of the step, right after
+// the connection opens (after-open="true"), or right before it closes
+// (before-close="true").
+enum class TPhase : uint8_t { Main, AfterOpen, BeforeClose };
+
 class TLSQLDataset {
  public:
   // Parses `statementText`; does not touch the database. `connection` must
@@ -38,8 +43,8 @@ class TLSQLDataset {
   TDbParameter& Param(int index) { return params_.at(index); }
   const TDbParameter& Param(int index) const { return params_.at(index); }
 
-  // Free for the caller; the template session keeps the phase here.
-  int Tag = 0;
+  // The phase the statement belongs to; the template preparation sets it.
+  TPhase Phase = TPhase::Main;
   // Free for the caller; the template walk notes here that it has warned
   // about the statement's `test`, so that the warning comes once per step.
   bool TestWarned = false;

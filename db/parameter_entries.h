@@ -34,11 +34,6 @@ void ReplaceReference(std::string& text, std::string_view name, std::string_view
 void ReplaceReference(std::string& text, std::string_view name, std::string_view value,
                       std::string_view insideQuotes);
 
-// How a reference is replaced by a value: ReplaceReference, or a rule of the
-// text's own language (a `test` condition's literals).
-using TReplaceReference = void (*)(std::string& text, std::string_view name,
-                                   std::string_view value);
-
 // The parameter list that statements are bound from: the run's name=value
 // entries, optionally led by the columns of an imported CSV record. A column
 // goes by names fixed for the whole import (its header name, then its

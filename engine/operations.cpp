@@ -2,11 +2,12 @@
 
 #include <optional>
 
+#include "convert/csv_record_import.h"
 #include "convert/csv_to_xml.h"
 #include "convert/json_path.h"
 #include "convert/json_to_csv.h"
 #include "convert/json_to_xml.h"
-#include "convert/record_import.h"
+#include "convert/xml_record_import.h"
 #include "convert/xml_to_csv.h"
 #include "convert/xml_to_json.h"
 #include "engine/dispatch.h"
@@ -21,6 +22,7 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/dom.h"
 #include "xml/xml_endpoints.h"
 #include "xml/xml_nodes.h"
 #include "xml/xml_options.h"
@@ -44,15 +46,15 @@ ProgressSink DetailSink(const TOutputCallback& progress) {
 // What the template layer builds a query template from: the root of the
 // script's query document, and the project's `parameters` element for the
 // declared parameter types. The one place where the engine's records are
-// handed over as document nodes.
+// handed over, as read-only views of the documents' elements.
 struct TTemplateInput {
-  _xmlNode* Root;
-  const _xmlNode* Declarations;
+  TXmlElement Root;
+  TXmlElement Declarations;
 };
 
 TTemplateInput TemplateInput(const TProject& project, const TXmlDocument& queryDocument) {
-  return {DocumentElement(queryDocument.get()),
-          FirstChildElement(DocumentElement(project.Document.get()), "parameters")};
+  return {ElementView(DocumentElement(queryDocument.get())),
+          ElementView(FirstChildElement(DocumentElement(project.Document.get()), "parameters"))};
 }
 
 // Imports the records of the call's source into its destination's database
@@ -65,8 +67,8 @@ void ImportRecords(const TOperationCall& call, Importer importer) {
   const TTemplateInput input = TemplateInput(call.Context.Project, call.Steps.QueryDocument);
   RunImportSession(call.Destination.Location, call.Steps.Query.OneTransaction, sink,
                    input.Declarations, entries, input.Root,
-                   [&](TLSQLConnHelper& helper, _xmlNode* root) {
-                     importer(call.Source, transform, root, sink, helper, entries);
+                   [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+                     importer(call.Source, transform, tree, sink, helper, entries);
                    });
 }
 

@@ -36,17 +36,7 @@ std::string ShortStreamText(TStream& stream) {
   } catch (const EMorvexError&) {
     return {};
   }
-  std::string result;
-  result.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      result.push_back(' ');
-      ++i;
-    } else {
-      result.push_back(text[i]);
-    }
-  }
-  return result;
+  return CrLfToBlank(text);
 }
 
 // Parameter values written by people: spaces and tabs around them.
@@ -90,11 +80,8 @@ std::optional<bool> ParseBoolean(std::string_view text) {
 }  // namespace
 
 int TParameterList::IndexOf(std::string_view name) const {
-  const std::string key = FoldCase(name);
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    if (FoldCase(NameOfEntry(entries_[i])) == key) return static_cast<int>(i);
-  }
-  return -1;
+  const std::string* entry = FindParameterEntry(entries_, name);
+  return entry ? static_cast<int>(entry - entries_.data()) : -1;
 }
 
 std::string TParameterList::Name(int index) const {
@@ -176,30 +163,22 @@ void SettleParameters(TParameterList& list, const std::vector<TParameterDeclarat
 
 std::string SubstituteTest(std::string_view text, const TParameterList& list,
                            TStreamRegistry& streams) {
-  const std::vector<std::string> tokens = ExtractParameterNames(text);
-  std::string result(text);
-  for (auto token = tokens.rbegin(); token != tokens.rend(); ++token) {
-    if (!list.Empty()) {
-      const int index = list.IndexOf(*token);
-      if (index >= 0) {
-        ReplaceReference(result, *token, list.Value(index));
-        continue;
-      }
-    }
-    const size_t dollar = token->find('$');
+  const auto value = [&](const std::string& token) -> std::string {
+    const int index = list.IndexOf(token);
+    if (index >= 0) return list.Value(index);
+    const size_t dollar = token.find('$');
     if (dollar != std::string::npos) {
-      if (TStream* stream = streams.FindStream(std::string_view(*token).substr(0, dollar))) {
-        ReplaceReference(result, *token, std::to_string(stream->Size()));
-        continue;
+      if (TStream* stream = streams.FindStream(std::string_view(token).substr(0, dollar))) {
+        return std::to_string(stream->Size());
       }
     }
-    if (TStream* stream = streams.FindStream(*token)) {
-      ReplaceReference(result, *token, ShortStreamText(*stream));
-      continue;
-    }
-    ReplaceReference(result, *token, "");
-  }
-  return result;
+    if (TStream* stream = streams.FindStream(token)) return ShortStreamText(*stream);
+    return {};
+  };
+  return ReplaceParameterReferences(text, [&](const std::string& token) {
+    std::string text = value(token);
+    return std::optional<TReferenceText>(TReferenceText{text, text});
+  });
 }
 
 TTransformParameters BuildTransformParameters(

@@ -38,6 +38,7 @@
 #include "text/stream.h"
 #include "text/text_edit.h"
 #include "text/utf.h"
+#include "xml/dom.h"
 #include "xml/xml_nodes.h"
 #include "xml/xml_types.h"
 #include "xml/xpath.h"
@@ -379,7 +380,8 @@ void TProjectCheck::CheckTemplateReferences(const TScript& script, const TScript
     names.SourceLabel = steps.Source.Location;
   }
   const long line = script.Query ? script.Query->Element.Line : 0;
-  for (const std::string& problem : TemplateReferenceProblems(root, parameters_, names)) {
+  for (const std::string& problem :
+       TemplateReferenceProblems(ElementView(root), parameters_, names)) {
     AddAt(line, "<lsql> " + problem);
   }
 }

@@ -7,11 +7,10 @@
 #include "db/sql_parameters.h"
 #include "engine/parameters.h"
 #include "templates/parameter_names.h"
+#include "templates/template_tree.h"
 #include "text/case_fold.h"
 #include "text/nearest_name.h"
 #include "text/stream.h"
-#include "xml/dom.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 
@@ -19,23 +18,13 @@ namespace {
 
 constexpr std::string_view kSourcePrefix = "source$";
 
-// A statement element: its first text run is not empty (as a run prepares
-// a template).
-bool IsStatement(const _xmlNode* element) { return !FirstTextRun(element).empty(); }
-
-// An earlier sibling or an enclosing statement element named `tag` (letter
-// case ignored), where a run looks for the element of ":tag$field".
-bool FindsElement(const _xmlNode* element, const std::string& tag) {
+// A statement named `tag` (letter case ignored) where a run looks for the
+// statement of ":tag$field".
+bool FindsElement(const TTemplateStatement& statement, const std::string& tag) {
   const std::string key = FoldCase(tag);
-  for (const _xmlNode* at = element; at; at = ParentElement(at)) {
-    for (const _xmlNode* sibling = PreviousSiblingElement(at); sibling;
-         sibling = PreviousSiblingElement(sibling)) {
-      if (IsStatement(sibling) && FoldCase(TagName(sibling)) == key) return true;
-    }
-    const _xmlNode* parent = ParentElement(at);
-    if (parent && IsStatement(parent) && FoldCase(TagName(parent)) == key) return true;
-  }
-  return false;
+  return VisitReferenceCandidates(statement, [&](const TTemplateStatement& candidate) {
+    return FoldCase(candidate.Tag) == key;
+  });
 }
 
 std::string WithSuggestion(std::string message, const std::string& name,
@@ -61,30 +50,28 @@ class TReferenceCheck {
     }
   }
 
-  void Walk(const _xmlNode* parent) {
-    for (const _xmlNode* element = NextChildElement(parent, nullptr); element;
-         element = NextChildElement(parent, element)) {
-      const std::string statement = FirstTextRun(element);
-      if (statement.empty()) continue;  // neither it nor anything below it runs
+  void Walk(const TTemplateStatement& parent) {
+    for (const auto& child : parent.Children) {
+      const TTemplateStatement& statement = *child;
       std::set<std::string> seen;
-      for (const std::string& name : ParseSqlParameters(statement).Names) {
-        if (seen.insert(FoldCase(name)).second) Check(element, name, "bound as Null");
+      for (const std::string& name : ParseSqlParameters(statement.Sql).Names) {
+        if (seen.insert(FoldCase(name)).second) Check(statement, name, "bound as Null");
       }
-      for (const std::string& name : ExtractParameterNames(GetAttributeText(element, "test"))) {
+      for (const std::string& name : ExtractParameterNames(statement.Test)) {
         if (seen.insert(FoldCase(name)).second) {
-          Check(element, name, "replaced by nothing in its test");
+          Check(statement, name, "replaced by nothing in its test");
         }
       }
-      Walk(element);
+      Walk(statement);
     }
   }
 
   std::vector<std::string> Problems() { return std::move(problems_); }
 
  private:
-  void Check(const _xmlNode* element, const std::string& name, const char* outcome) {
+  void Check(const TTemplateStatement& statement, const std::string& name, const char* outcome) {
     if (parameters_.IndexOf(name) >= 0) return;
-    const std::string owner = "<" + TagName(element) + ">: :" + name;
+    const std::string owner = "<" + statement.Tag + ">: :" + name;
     const std::string ending = std::string(", so it is ") + outcome;
     const size_t dollar = name.find('$');
     if (dollar == std::string::npos) {
@@ -104,7 +91,7 @@ class TReferenceCheck {
       return;
     }
     const std::string tag = name.substr(0, dollar);
-    if (FindsElement(element, tag)) return;
+    if (FindsElement(statement, tag)) return;
     problems_.push_back(owner + " names no earlier or enclosing statement <" + tag + ">" + ending);
   }
 
@@ -118,10 +105,12 @@ class TReferenceCheck {
 
 }  // namespace
 
-std::vector<std::string> TemplateReferenceProblems(_xmlNode* root, const TParameterList& parameters,
+std::vector<std::string> TemplateReferenceProblems(TXmlElement root,
+                                                   const TParameterList& parameters,
                                                    const TTemplateNames& names) {
+  const TTemplateTree tree(root);
   TReferenceCheck check(parameters, names);
-  check.Walk(root);
+  check.Walk(tree.Root());
   return check.Problems();
 }
 

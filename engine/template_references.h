@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct _xmlNode;
+#include "xml/element_view.h"
 
 namespace morvex {
 
@@ -26,14 +26,15 @@ struct TTemplateNames {
   std::string SourceLabel;  // the CSV file, for messages
 };
 
-// One message per reference of the template under `root` (its statement
-// elements, as a run prepares them, and their `test` attributes) that
+// One message per reference of the template whose root element is `root`
+// (its statements, as a run prepares them, and their `test` attributes) that
 // neither a parameter of `parameters`, nor an earlier or enclosing statement
 // element of the referenced name, nor (in an import) a source column can
 // satisfy: "<items>: :order$id names no earlier or enclosing statement
 // <order>, so it is bound as Null", "<r>: :dya names no parameter, so it is
 // bound as Null, did you mean day?". Each name once per element.
-std::vector<std::string> TemplateReferenceProblems(_xmlNode* root, const TParameterList& parameters,
+std::vector<std::string> TemplateReferenceProblems(TXmlElement root,
+                                                   const TParameterList& parameters,
                                                    const TTemplateNames& names);
 
 // The names a CSV file's columns are offered under in an import with a

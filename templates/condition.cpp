@@ -1,6 +1,5 @@
 #include "templates/condition.h"
 
-#include "db/parameter_entries.h"
 #include "templates/expr_error.h"
 #include "templates/expr_parser.h"
 
@@ -48,8 +47,8 @@ std::string DoubledQuotes(std::string_view value) {
 
 }  // namespace
 
-void ReplaceByLiteral(std::string& text, std::string_view name, std::string_view value) {
-  const std::string quoted = DoubledQuotes(value);
+TReferenceText ConditionLiteral(std::string_view value) {
+  std::string quoted = DoubledQuotes(value);
   size_t begin = 0;
   size_t end = value.size();
   while (begin < end && (value[begin] == ' ' || value[begin] == '\t')) ++begin;
@@ -64,7 +63,7 @@ void ReplaceByLiteral(std::string& text, std::string_view name, std::string_view
   } else {
     literal = number;
   }
-  ReplaceReference(text, name, literal, quoted);
+  return {std::move(literal), std::move(quoted)};
 }
 
 std::string EvaluateExpressionText(std::string_view text) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "templates/parameter_names.h"
+
 namespace morvex {
 
 // True exactly when the condition's result text is "1", "True" or "Yes".
@@ -25,12 +27,12 @@ bool EvaluateCondition(std::string_view text, std::string& exceededLimit) noexce
 // template statements say it alike; `subject` names the one skipped.
 std::string LimitWarning(std::string_view subject, std::string_view limit);
 
-// Replaces every ":" + `name` in a condition text (ASCII letters compared
-// without case) by `value` as one literal, so that no value can change what
-// the condition says: inside quotes ('...:name...') the value with each quote
-// doubled; elsewhere a number as written (blanks around it dropped, a signed
-// one in brackets), and any other value as a quoted text.
-void ReplaceByLiteral(std::string& text, std::string_view name, std::string_view value);
+// `value` as the replacement of a reference that is one literal, so that no
+// value can change what the condition says: inside quotes ('...:name...')
+// the value with each quote doubled; elsewhere a number as written (blanks
+// around it dropped, a signed one in brackets), and any other value as a
+// quoted text.
+TReferenceText ConditionLiteral(std::string_view value);
 
 // The result text of a condition, for tests and diagnostics: the evaluator
 // is set up with ";" as argument separator, "." as decimal separator and

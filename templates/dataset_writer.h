@@ -34,9 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "templates/template_tree.h"
 #include "text/step_info.h"
-
-struct _xmlNode;
 
 namespace morvex {
 
@@ -49,33 +48,33 @@ class TLSQLConnHelper;
 // transformation kind's row (engine/transform_kinds.h) says which.
 enum class TQueryOutputKind : uint8_t { None, DatasetXml, Csv };
 
-// Writes one complete dataset XML document onto `out` for the template under
-// `root` (prepared by PrepareTemplate), running the statements of the helper's
+// Writes one complete dataset XML document onto `out` for `tree` (prepared by
+// PrepareTemplate), running the statements of the helper's
 // current Phase. `parameters` are the run's "name=value" entries. Used options:
 // Encoding (empty: the default charset; a name without a conversion fails
 // before anything is written), Indent, RecordTag, Namespaces, IncludeParams.
 // A template whose records could nest deeper than any reader accepts
 // (kMaxNestingDepth) fails before anything runs or is written.
-void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,
-                     const TXTransformInfo& options, const ProgressSink& sink,
-                     TLSQLConnHelper& helper);
+void WriteDatasetXml(const TTemplateTree& tree, TStream& out,
+                     const std::vector<std::string>& parameters, const TXTransformInfo& options,
+                     const ProgressSink& sink, TLSQLConnHelper& helper);
 
-// The recursive worker of WriteDatasetXml: writes the statement elements
-// among the children of `parent`, and their nested elements inside each of
+// The recursive worker of WriteDatasetXml: writes the statements among the
+// children of `parent`, and their nested elements inside each of
 // their records, into the open `writer`. `recordTag` names the record
 // elements of statements without a record-tag attribute of their own.
-void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
+void WriteRecordsXml(const TTemplateStatement& parent, TXmlStreamWriter& writer,
                      const std::vector<std::string>& parameters, const std::string& recordTag,
                      const ProgressSink& sink, TLSQLConnHelper& helper);
 
-// Appends CSV text for the top-level statements under `root` to `out`: the
+// Appends CSV text for the top-level statements of `tree` to `out`: the
 // encoding's byte-order mark, an optional header line (from the first written
 // statement that has fields), then one line per record ending in CR LF.
 // Nested statements are neither run nor written. Used options: Encoding
 // (EncodingForName: letter case ignored, an unknown name fails before
 // anything is written), HeaderRow, Quote, Delimiter.
-void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters, TStream& out,
-                     const TXTransformInfo& options, const ProgressSink& sink,
+void WriteDatasetCsv(const TTemplateTree& tree, const std::vector<std::string>& parameters,
+                     TStream& out, const TXTransformInfo& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper);
 
 }  // namespace morvex

@@ -14,7 +14,6 @@
 #include "text/error.h"
 #include "text/stream.h"
 #include "text/utf.h"
-#include "xml/dom.h"
 
 namespace morvex {
 
@@ -126,7 +125,7 @@ class TCsvRecordWriter : public TTemplateVisitor {
       : output_(output), options_(options) {}
 
   void StatementStart(TWalkStatement& statement) override {
-    statement.Write = !GetAttributeBool(statement.Element, "no-write", false);
+    statement.Write = !statement.Statement->NoWrite;
     statement.Classes = FieldClasses(*statement.Dataset);
     if (statement.Write && !statement.Classes.empty() && !headerDecided_) {
       headerDecided_ = true;
@@ -158,8 +157,8 @@ class TCsvRecordWriter : public TTemplateVisitor {
 
 }  // namespace
 
-void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters, TStream& out,
-                     const TXTransformInfo& options, const ProgressSink& sink,
+void WriteDatasetCsv(const TTemplateTree& tree, const std::vector<std::string>& parameters,
+                     TStream& out, const TXTransformInfo& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper) {
   const TEncoding& encoding = EncodingForName(options.Encoding);
   if (!encoding.Preamble().empty()) out.Write(encoding.Preamble());
@@ -172,7 +171,7 @@ void WriteDatasetCsv(_xmlNode* root, const std::vector<std::string>& parameters,
     walk.Sink = &sink;
     walk.Nested = false;
     walk.Totals = TTotalLines::ResultSets;
-    WalkTemplate(root, walk, visitor, helper);
+    WalkTemplate(tree.Root(), walk, visitor, helper);
   } catch (...) {
     // The lines written before the error stay in the stream. A failure to
     // write them (the stream may be what failed) must not hide the first

@@ -25,7 +25,6 @@
 #include "xml/input_policy.h"
 #include "xml/sax_parser.h"
 #include "xml/xml_names.h"
-#include "xml/xml_nodes.h"
 #include "xml/xml_options.h"
 #include "xml/xml_writer.h"
 
@@ -114,10 +113,10 @@ class TXmlRecordWriter : public TTemplateVisitor {
       : writer_(writer), recordTag_(recordTag) {}
 
   void StatementStart(TWalkStatement& statement) override {
-    statement.Write = !GetAttributeBool(statement.Element, "no-write", false);
+    statement.Write = !statement.Statement->NoWrite;
     if (statement.Write) {
       RequireXmlNcName(statement.Tag);
-      statement.RecordTag = GetAttributeText(statement.Element, "record-tag");
+      statement.RecordTag = statement.Statement->RecordTag;
       if (statement.RecordTag.empty()) statement.RecordTag = recordTag_;
       RequireXmlNcName(statement.RecordTag);
       WriteStartTag(writer_, statement.Tag);
@@ -158,14 +157,13 @@ class TXmlRecordWriter : public TTemplateVisitor {
 // into: a written statement adds its element and a record element holding
 // its fields and its nested statements; a no-write statement writes only
 // what its nested statements write.
-int WrittenDepth(const _xmlNode* parent, TLSQLConnHelper& helper) {
+int WrittenDepth(const TTemplateStatement& parent, TLSQLConnHelper& helper) {
   int deepest = 0;
-  for (const _xmlNode* child = NextChildElement(parent, nullptr); child;
-       child = NextChildElement(parent, child)) {
-    const TLSQLDataset* dataset = helper.DatasetOf(child);
-    if (!dataset || dataset->Tag != helper.Phase) continue;
-    const int nested = WrittenDepth(child, helper);
-    const bool written = !GetAttributeBool(child, "no-write", false);
+  for (const auto& child : parent.Children) {
+    const TLSQLDataset* dataset = helper.DatasetOf(child->Index);
+    if (!dataset || dataset->Phase != helper.Phase) continue;
+    const int nested = WrittenDepth(*child, helper);
+    const bool written = !child->NoWrite;
     deepest = std::max(deepest, written ? 2 + std::max(1, nested) : nested);
   }
   return deepest;
@@ -173,7 +171,7 @@ int WrittenDepth(const _xmlNode* parent, TLSQLConnHelper& helper) {
 
 }  // namespace
 
-void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
+void WriteRecordsXml(const TTemplateStatement& parent, TXmlStreamWriter& writer,
                      const std::vector<std::string>& parameters, const std::string& recordTag,
                      const ProgressSink& sink, TLSQLConnHelper& helper) {
   TXmlRecordWriter visitor(writer, recordTag);
@@ -185,9 +183,9 @@ void WriteRecordsXml(_xmlNode* parent, TXmlStreamWriter& writer,
   WalkTemplate(parent, walk, visitor, helper);
 }
 
-void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string>& parameters,
-                     const TXTransformInfo& options, const ProgressSink& sink,
-                     TLSQLConnHelper& helper) {
+void WriteDatasetXml(const TTemplateTree& tree, TStream& out,
+                     const std::vector<std::string>& parameters, const TXTransformInfo& options,
+                     const ProgressSink& sink, TLSQLConnHelper& helper) {
   const TRecordTagPath path = SplitRecordTag(options.RecordTag);
   try {
     RequireXmlNcName(path.Root);
@@ -199,7 +197,7 @@ void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string
   // A template whose records would nest deeper than any reader accepts
   // fails before its first statement runs, naming the limit (the writer
   // would refuse the element anyway, deep inside the walk).
-  const int depth = 1 + static_cast<int>(path.Wrappers.size()) + WrittenDepth(root, helper);
+  const int depth = 1 + static_cast<int>(path.Wrappers.size()) + WrittenDepth(tree.Root(), helper);
   if (depth > kMaxNestingDepth) {
     throw EMorvexError(OutputTooDeepMessage("The dataset XML of this template"));
   }
@@ -213,7 +211,7 @@ void WriteDatasetXml(_xmlNode* root, TStream& out, const std::vector<std::string
   try {
     if (options.IncludeParams && !parameters.empty()) WriteParameters(*writer, parameters, sink);
     for (const std::string& wrapper : path.Wrappers) WriteStartTag(*writer, wrapper);
-    WriteRecordsXml(root, *writer, parameters, path.Record, sink, helper);
+    WriteRecordsXml(tree.Root(), *writer, parameters, path.Record, sink, helper);
     for (auto it = path.Wrappers.rbegin(); it != path.Wrappers.rend(); ++it) {
       WriteEndTag(*writer, *it);
     }

@@ -17,20 +17,20 @@ namespace {
 // the template, released in that reverse order on every path.
 class TTemplateSession {
  public:
-  TTemplateSession(const std::string& connectionString, bool oneTransaction, _xmlNode* root,
-                   const _xmlNode* parametersElement)
-      : oneTransaction_(oneTransaction), root_(root) {
+  TTemplateSession(const std::string& connectionString, bool oneTransaction, TXmlElement root,
+                   TXmlElement parametersElement)
+      : oneTransaction_(oneTransaction), tree_(root) {
     connection_ = OpenConnection(connectionString);
     if (!connection_) throw EMorvexError(std::string(kCannotConnect));
     helper_ = std::make_unique<TLSQLConnHelper>(*connection_);
-    PrepareTemplate(root_, parametersElement, *helper_);
+    PrepareTemplate(tree_, parametersElement, *helper_);
   }
 
   // Releases everything without raising: a failure that is already on its
   // way out must not be replaced by a failure of the clean-up.
   ~TTemplateSession() {
     if (!helper_) return;
-    CloseTemplate(root_, true, *helper_);
+    CloseTemplate(tree_.Root(), true, *helper_);
     helper_.reset();
     try {
       if (oneTransaction_ && connection_->InTransaction()) connection_->Rollback();
@@ -48,6 +48,7 @@ class TTemplateSession {
   TTemplateSession& operator=(const TTemplateSession&) = delete;
 
   TLSQLConnHelper& Helper() { return *helper_; }
+  const TTemplateTree& Tree() const { return tree_; }
 
   // Runs `body` as the statements of `phase`, inside a transaction of its
   // own with one-transaction. The phase's datasets are closed before the
@@ -57,18 +58,18 @@ class TTemplateSession {
   // of the phase was stored: the lines reported before it counted records
   // that the rollback took back.
   template <typename Body>
-  void RunPhase(int32_t phase, Body&& body) {
+  void RunPhase(TPhase phase, Body&& body) {
     helper_->Phase = phase;
     if (!oneTransaction_) {
       body();
-      CloseTemplate(root_, false, *helper_);
+      CloseTemplate(tree_.Root(), false, *helper_);
       return;
     }
     connection_->BeginTransaction();
     helper_->PhaseTransaction = true;
     try {
       body();
-      CloseTemplate(root_, false, *helper_);
+      CloseTemplate(tree_.Root(), false, *helper_);
       if (connection_->InTransaction()) connection_->Commit();
     } catch (const EMorvexError& error) {
       helper_->PhaseTransaction = false;
@@ -77,22 +78,25 @@ class TTemplateSession {
     helper_->PhaseTransaction = false;
   }
 
-  // The after-open phase, `main` as phase 0, then the before-close phase.
+  // The after-open phase, `main` as the main phase, then the before-close
+  // phase.
   template <typename Main>
   void Run(const std::vector<std::string>& parameters, const ProgressSink& sink, Main&& main) {
     const TParameterValues list(&parameters);
     if (helper_->HasAfterOpen) {
-      RunPhase(-1, [&] { ExecuteTemplate(root_, &list, nullptr, true, sink, *helper_); });
+      RunPhase(TPhase::AfterOpen,
+               [&] { ExecuteTemplate(tree_.Root(), &list, nullptr, true, sink, *helper_); });
     }
-    RunPhase(0, main);
+    RunPhase(TPhase::Main, main);
     if (helper_->HasBeforeClose) {
-      RunPhase(-2, [&] { ExecuteTemplate(root_, &list, nullptr, true, sink, *helper_); });
+      RunPhase(TPhase::BeforeClose,
+               [&] { ExecuteTemplate(tree_.Root(), &list, nullptr, true, sink, *helper_); });
     }
   }
 
   // Ends the session normally; a failure to close the connection is reported.
   void Finish() {
-    CloseTemplate(root_, true, *helper_);
+    CloseTemplate(tree_.Root(), true, *helper_);
     helper_.reset();
     std::unique_ptr<TDbConnection> connection = std::move(connection_);
     if (oneTransaction_ && connection->InTransaction()) connection->Rollback();
@@ -101,7 +105,7 @@ class TTemplateSession {
 
  private:
   bool oneTransaction_;
-  _xmlNode* root_;
+  TTemplateTree tree_;
   std::unique_ptr<TDbConnection> connection_;
   std::unique_ptr<TLSQLConnHelper> helper_;
 };
@@ -110,23 +114,24 @@ class TTemplateSession {
 
 void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
                       TQueryOutputKind writes, const TXTransformInfo& transform,
-                      const ProgressSink& sink, TStream& output, const _xmlNode* parametersElement,
-                      const std::vector<std::string>& parameters, _xmlNode* root) {
+                      const ProgressSink& sink, TStream& output, TXmlElement parametersElement,
+                      const std::vector<std::string>& parameters, TXmlElement root) {
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();
   session.Run(parameters, sink, [&] {
     switch (writes) {
       case TQueryOutputKind::None: {
         const TParameterValues list(&parameters);
-        const int64_t total = ExecuteTemplate(root, &list, nullptr, true, sink, helper);
+        const int64_t total =
+            ExecuteTemplate(session.Tree().Root(), &list, nullptr, true, sink, helper);
         if (sink && total > 0) sink(std::to_string(total) + " record(s) affected.");
         break;
       }
       case TQueryOutputKind::Csv:
-        WriteDatasetCsv(root, parameters, output, transform, sink, helper);
+        WriteDatasetCsv(session.Tree(), parameters, output, transform, sink, helper);
         break;
       case TQueryOutputKind::DatasetXml:
-        WriteDatasetXml(root, output, parameters, transform, sink, helper);
+        WriteDatasetXml(session.Tree(), output, parameters, transform, sink, helper);
         break;
     }
   });
@@ -134,13 +139,13 @@ void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
 }
 
 void RunImportSession(const std::string& connectionString, bool oneTransaction,
-                      const ProgressSink& sink, const _xmlNode* parametersElement,
-                      const std::vector<std::string>& parameters, _xmlNode* root,
+                      const ProgressSink& sink, TXmlElement parametersElement,
+                      const std::vector<std::string>& parameters, TXmlElement root,
                       const TTemplateImporter& importer) {
   if (!importer) throw EMorvexError("Import into a database was started without an importer.");
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();
-  session.Run(parameters, sink, [&] { importer(helper, root); });
+  session.Run(parameters, sink, [&] { importer(helper, session.Tree()); });
   session.Finish();
 }
 

@@ -5,11 +5,11 @@
 //
 // Order of a session:
 //   open the connection
-//   PrepareTemplate(root)
-//   [after-open]   begin?  Phase=-1  ExecuteTemplate  close datasets  commit?
-//   [main]         begin?  Phase=0   execute-only walk | CSV | dataset XML
-//                                    | importer        close datasets  commit?
-//   [before-close] begin?  Phase=-2  ExecuteTemplate  close datasets  commit?
+//   build the template tree, PrepareTemplate
+//   [after-open]   begin?  AfterOpen    ExecuteTemplate  close datasets  commit?
+//   [main]         begin?  Main         execute-only walk | CSV | dataset XML
+//                                       | importer       close datasets  commit?
+//   [before-close] begin?  BeforeClose  ExecuteTemplate  close datasets  commit?
 //   always:        free the datasets, roll back an open transaction, close
 //                  the connection
 // ("?": only with one-transaction.)
@@ -22,9 +22,9 @@
 
 #include "db/lsql_conn_helper.h"
 #include "templates/dataset_writer.h"
+#include "templates/template_tree.h"
 #include "templates/template_walk.h"
-
-struct _xmlNode;
+#include "xml/element_view.h"
 
 namespace morvex {
 
@@ -46,25 +46,25 @@ inline constexpr std::string_view kPhaseRolledBack =
 // the failing phase stays, and the error's message gets a second line that
 // says so (kPhaseRolledBack). The datasets and the connection are released on
 // every path; errors propagate as EMorvexError.
-// `parametersElement` holds the typed parameter declarations (may be null);
-// `parameters` are the run's "name=value" entries.
+// `parametersElement` holds the typed parameter declarations (may be no
+// element); `parameters` are the run's "name=value" entries.
 void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
                       TQueryOutputKind writes, const TXTransformInfo& transform,
-                      const ProgressSink& sink, TStream& output, const _xmlNode* parametersElement,
-                      const std::vector<std::string>& parameters, _xmlNode* root);
+                      const ProgressSink& sink, TStream& output, TXmlElement parametersElement,
+                      const std::vector<std::string>& parameters, TXmlElement root);
 
 // Reads the import input and runs the template once per record through
 // ExecuteTemplate (pairs or a record list, report flag clear) followed by
-// CloseTemplate(root, false). The caller picks the importer by the transform
-// kind (Csv: CSV records, otherwise XML records).
-using TTemplateImporter = std::function<void(TLSQLConnHelper& helper, _xmlNode* root)>;
+// CloseTemplate(tree.Root(), false). The caller picks the importer by the
+// transform kind (Csv: CSV records, otherwise XML records).
+using TTemplateImporter = std::function<void(TLSQLConnHelper& helper, const TTemplateTree& tree)>;
 
 // The session of RunQueryTemplate around `importer` in the main phase, on a
 // connection to the destination database. Raises EMorvexError when no
 // importer is given.
 void RunImportSession(const std::string& connectionString, bool oneTransaction,
-                      const ProgressSink& sink, const _xmlNode* parametersElement,
-                      const std::vector<std::string>& parameters, _xmlNode* root,
+                      const ProgressSink& sink, TXmlElement parametersElement,
+                      const std::vector<std::string>& parameters, TXmlElement root,
                       const TTemplateImporter& importer);
 
 }  // namespace morvex

@@ -1,15 +1,16 @@
 #include "templates/template_walk.h"
 
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "db/driver.h"
 #include "db/parameter_entries.h"
 #include "templates/condition.h"
 #include "templates/parameter_names.h"
+#include "templates/statement_binding.h"
+#include "text/case_fold.h"
 #include "text/error.h"
-#include "xml/dom.h"
-#include "xml/xml_nodes.h"
 
 namespace morvex {
 
@@ -23,26 +24,25 @@ bool RefersTo(std::string_view name, std::string_view tag) {
   return dollar != std::string_view::npos && SameTextIgnoringCase(name.substr(0, dollar), tag);
 }
 
-// True when the statement or the `test` condition of `element` names a field
-// of an element called `tag`.
-bool ElementRefersTo(const _xmlNode* element, std::string_view tag, TLSQLConnHelper& helper) {
-  if (const TLSQLDataset* dataset = helper.DatasetOf(element)) {
+// True when the statement or the `test` condition of `statement` names a
+// field of a statement called `tag`.
+bool StatementRefersTo(const TTemplateStatement& statement, std::string_view tag,
+                       TLSQLConnHelper& helper) {
+  if (const TLSQLDataset* dataset = helper.DatasetOf(statement.Index)) {
     for (int i = 0; i < dataset->ParamCount(); ++i) {
       if (RefersTo(dataset->ParamName(i), tag)) return true;
     }
   }
-  for (const std::string& name : ExtractParameterNames(GetAttributeText(element, "test"))) {
+  for (const std::string& name : ExtractParameterNames(statement.Test)) {
     if (RefersTo(name, tag)) return true;
   }
   return false;
 }
 
-// True when a statement element is nested in `element` (statement elements
-// are only ever children of statement elements).
-bool HasNestedStatement(const _xmlNode* element, TLSQLConnHelper& helper) {
-  for (const _xmlNode* child = NextChildElement(element, nullptr); child;
-       child = NextChildElement(element, child)) {
-    if (helper.DatasetOf(child)) return true;
+// True when a prepared statement is nested in `statement`.
+bool HasNestedStatement(const TTemplateStatement& statement, TLSQLConnHelper& helper) {
+  for (const auto& child : statement.Children) {
+    if (helper.DatasetOf(child->Index)) return true;
   }
   return false;
 }
@@ -56,43 +56,34 @@ bool HasNestedStatement(const _xmlNode* element, TLSQLConnHelper& helper) {
 // on the connection, so its result may stream. One directly under the root
 // that is also not named by a later one may be queued: nothing reads its
 // outcome.
-void MarkKeptRecords(const _xmlNode* element, TLSQLConnHelper& helper, bool root) {
-  for (const _xmlNode* child = NextChildElement(element, nullptr); child;
-       child = NextChildElement(element, child)) {
-    TLSQLDataset* dataset = helper.DatasetOf(child);
+void MarkKeptRecords(const TTemplateStatement& parent, TLSQLConnHelper& helper) {
+  const auto& children = parent.Children;
+  for (size_t i = 0; i < children.size(); ++i) {
+    const TTemplateStatement& child = *children[i];
+    TLSQLDataset* dataset = helper.DatasetOf(child.Index);
     if (!dataset) continue;
-    const std::string tag = TagName(child);
     bool referred = false;
-    for (const _xmlNode* later = NextChildElement(element, child); later && !referred;
-         later = NextChildElement(element, later)) {
-      referred = ElementRefersTo(later, tag, helper);
+    for (size_t later = i + 1; later < children.size() && !referred; ++later) {
+      referred = StatementRefersTo(*children[later], child.Tag, helper);
     }
     const bool nested = HasNestedStatement(child, helper);
     dataset->SetKeepLastRecord(referred);
     dataset->SetReadAlone(!nested);
-    dataset->Queueable = root && !referred && !nested;
-    MarkKeptRecords(child, helper, false);
+    dataset->Queueable = parent.IsRoot() && !referred && !nested;
+    MarkKeptRecords(child, helper);
   }
 }
 
-void PrepareChildren(_xmlNode* element, const _xmlNode* declarations, TLSQLConnHelper& helper) {
-  for (_xmlNode* child = NextChildElement(element, nullptr); child;
-       child = NextChildElement(element, child)) {
-    const std::string text = FirstTextRun(child);
-    if (text.empty()) continue;
-    std::unique_ptr<TLSQLDataset> dataset = helper.CreateDataset(text);
-    helper.PrepareParameterTypes(*dataset, declarations);
-    int phase = 0;
-    if (GetAttributeBool(child, "after-open", false)) {
-      phase = -1;
-      helper.HasAfterOpen = true;
-    } else if (GetAttributeBool(child, "before-close", false)) {
-      phase = -2;
-      helper.HasBeforeClose = true;
-    }
-    dataset->Tag = phase;
-    helper.AttachDataset(child, std::move(dataset));
-    PrepareChildren(child, declarations, helper);
+void PrepareChildren(const TTemplateStatement& parent, TXmlElement declarations,
+                     TLSQLConnHelper& helper) {
+  for (const auto& child : parent.Children) {
+    std::unique_ptr<TLSQLDataset> dataset = helper.CreateDataset(child->Sql);
+    PrepareParameterTypes(*dataset, declarations);
+    dataset->Phase = child->Phase;
+    if (child->Phase == TPhase::AfterOpen) helper.HasAfterOpen = true;
+    if (child->Phase == TPhase::BeforeClose) helper.HasBeforeClose = true;
+    helper.AttachDataset(child->Index, std::move(dataset));
+    PrepareChildren(*child, declarations, helper);
   }
 }
 
@@ -117,8 +108,8 @@ std::string WrappedMessage(const TWalkStatement& statement, std::string_view mes
 bool TestHolds(const TWalkStatement& statement, const TTemplateWalk& walk,
                TLSQLConnHelper& helper) {
   std::string exceededLimit;
-  const bool holds = EvaluateTest(GetAttributeText(statement.Element, "test"), statement.Element,
-                                  walk.Parameters, helper, walk.Pairs, exceededLimit);
+  const bool holds = EvaluateTest(statement.Statement->Test, *statement.Statement, walk.Parameters,
+                                  helper, walk.Pairs, exceededLimit);
   if (!exceededLimit.empty() && !statement.Dataset->TestWarned) {
     statement.Dataset->TestWarned = true;
     if (walk.Sink && *walk.Sink) (*walk.Sink)(LimitWarning(statement.Tag, exceededLimit));
@@ -128,33 +119,34 @@ bool TestHolds(const TWalkStatement& statement, const TTemplateWalk& walk,
 
 }  // namespace
 
-void PrepareTemplate(_xmlNode* element, const _xmlNode* declarations, TLSQLConnHelper& helper) {
-  if (!element) return;
+void PrepareTemplate(const TTemplateTree& tree, TXmlElement declarations, TLSQLConnHelper& helper) {
   try {
-    PrepareChildren(element, declarations, helper);
+    PrepareChildren(tree.Root(), declarations, helper);
   } catch (const std::exception&) {
     // A statement that cannot be prepared ends the preparation; the
     // statements prepared so far still run.
   }
-  MarkKeptRecords(element, helper, true);
+  MarkKeptRecords(tree.Root(), helper);
 }
 
-int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisitor& visitor,
-                     TLSQLConnHelper& helper) {
+int64_t WalkTemplate(const TTemplateStatement& parent, const TTemplateWalk& walk,
+                     TTemplateVisitor& visitor, TLSQLConnHelper& helper) {
   int64_t total = 0;
   const bool sink = walk.Sink && *walk.Sink;
-  for (_xmlNode* element = NextChildElement(parent, nullptr); element;
-       element = NextChildElement(parent, element)) {
-    TLSQLDataset* dataset = helper.DatasetOf(element);
-    if (!dataset || dataset->Tag != helper.Phase) continue;
+  for (const auto& child : parent.Children) {
+    const TTemplateStatement& element = *child;
+    TLSQLDataset* dataset = helper.DatasetOf(element.Index);
+    if (!dataset || dataset->Phase != helper.Phase) continue;
     TWalkStatement statement;
-    statement.Element = element;
+    statement.Statement = &element;
     statement.Dataset = dataset;
-    statement.Tag = TagName(element);
+    statement.Tag = element.Tag;
     try {
       if (!dataset->Active() && TestHolds(statement, walk, helper)) {
-        helper.BindParameters(*dataset, walk.Parameters, element, walk.Pairs);
-        if (!helper.QueueDataset(*dataset, element)) total += helper.ExecuteDataset(*dataset);
+        BindParameters(*dataset, walk.Parameters, element, walk.Pairs, helper);
+        if (!helper.QueueDataset(*dataset, element.Index)) {
+          total += helper.ExecuteDataset(*dataset);
+        }
       }
       const bool active = dataset->Active();
       if (active) {
@@ -191,7 +183,7 @@ int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisit
   return total;
 }
 
-int64_t ExecuteTemplate(_xmlNode* parent, const TParameterValues* parameters,
+int64_t ExecuteTemplate(const TTemplateStatement& parent, const TParameterValues* parameters,
                         const TNameValuePairs* pairs, bool report, const ProgressSink& sink,
                         TLSQLConnHelper& helper) {
   TTemplateVisitor runOnly;
@@ -203,14 +195,13 @@ int64_t ExecuteTemplate(_xmlNode* parent, const TParameterValues* parameters,
   return WalkTemplate(parent, walk, runOnly, helper);
 }
 
-void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexcept {
-  if (!element) return;
-  for (_xmlNode* child = NextChildElement(element, nullptr); child;
-       child = NextChildElement(element, child)) {
-    CloseTemplate(child, free, helper);
-    if (TLSQLDataset* dataset = helper.DatasetOf(child)) {
+void CloseTemplate(const TTemplateStatement& statement, bool free,
+                   TLSQLConnHelper& helper) noexcept {
+  for (const auto& child : statement.Children) {
+    CloseTemplate(*child, free, helper);
+    if (TLSQLDataset* dataset = helper.DatasetOf(child->Index)) {
       dataset->Close();
-      if (free) helper.FreeDataset(child);
+      if (free) helper.FreeDataset(child->Index);
     }
   }
 }
@@ -218,83 +209,52 @@ void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexce
 namespace {
 
 // The `test` text with its references replaced as EvaluateTest says.
-std::string SubstituteTest(std::string_view text, const _xmlNode* element,
-                           const TParameterValues* parameters, TLSQLConnHelper& helper,
+std::string SubstituteTest(std::string_view text, const TTemplateStatement& statement,
+                           const TParameterValues* parameters, const TLSQLConnHelper& helper,
                            const TNameValuePairs* pairs) {
-  std::string condition(text);
-  const std::vector<std::string> names = ExtractParameterNames(text);
-
-  // Longest first, so that a name is replaced before a shorter one that is
-  // its prefix.
-  std::vector<std::string> remaining;
-  remaining.reserve(names.size());
-  for (auto name = names.rbegin(); name != names.rend(); ++name) {
-    const int slot = parameters ? parameters->Find(*name) : TParameterValues::kNoSlot;
-    if (slot == TParameterValues::kNoSlot) {
-      remaining.push_back(*name);
-    } else if (parameters->IsColumn(slot)) {
-      ReplaceByLiteral(condition, *name, parameters->Value(slot));
-    } else {
-      // A run parameter is the user's own text, part of the condition as the
-      // project is.
-      ReplaceReference(condition, *name, parameters->Value(slot));
-    }
-  }
-
-  if (!remaining.empty() && pairs) {
-    std::vector<std::string> unpaired;
-    for (const std::string& name : remaining) {
-      const std::pair<std::string, std::string>* found = nullptr;
-      for (const auto& pair : *pairs) {
-        if (SameTextIgnoringCase(pair.first, name)) {
-          found = &pair;
-          break;
+  return ReplaceParameterReferences(
+      text, [&](const std::string& name) -> std::optional<TReferenceText> {
+        const int slot = parameters ? parameters->Find(name) : TParameterValues::kNoSlot;
+        if (slot != TParameterValues::kNoSlot) {
+          // A run parameter is the user's own text, part of the condition as
+          // the project is; a column of the record is a value.
+          if (parameters->IsColumn(slot)) return ConditionLiteral(parameters->Value(slot));
+          const std::string value(parameters->Value(slot));
+          return TReferenceText{value, value};
         }
-      }
-      if (!found) {
-        unpaired.push_back(name);
-        continue;
-      }
-      std::string value;
-      value.reserve(found->second.size());
-      const std::string& raw = found->second;
-      for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
-          value.push_back(' ');
-          ++i;
-        } else {
-          value.push_back(raw[i]);
+        if (const int pair = pairs ? FindPair(*pairs, name) : -1; pair >= 0) {
+          return ConditionLiteral(CrLfToBlank((*pairs)[pair].second));
         }
-      }
-      ReplaceByLiteral(condition, name, value);
-    }
-    remaining = std::move(unpaired);
-  }
-
-  if (!remaining.empty()) {
-    helper.SubstituteReferences(condition, remaining, element, ReplaceByLiteral);
-  }
-  for (const std::string& name : remaining) ReplaceReference(condition, name, "");
-  return condition;
+        if (const std::optional<std::string> value = ResolveReference(name, statement, helper)) {
+          return ConditionLiteral(*value);
+        }
+        return TReferenceText{};  // what matches nothing is removed
+      });
 }
 
 }  // namespace
 
-bool EvaluateTest(std::string_view text, const _xmlNode* element,
-                  const TParameterValues* parameters, TLSQLConnHelper& helper,
+bool EvaluateTest(std::string_view text, const TTemplateStatement& statement,
+                  const TParameterValues* parameters, const TLSQLConnHelper& helper,
                   const TNameValuePairs* pairs) {
   std::string exceededLimit;
-  return EvaluateTest(text, element, parameters, helper, pairs, exceededLimit);
+  return EvaluateTest(text, statement, parameters, helper, pairs, exceededLimit);
 }
 
-bool EvaluateTest(std::string_view text, const _xmlNode* element,
-                  const TParameterValues* parameters, TLSQLConnHelper& helper,
+bool EvaluateTest(std::string_view text, const TTemplateStatement& statement,
+                  const TParameterValues* parameters, const TLSQLConnHelper& helper,
                   const TNameValuePairs* pairs, std::string& exceededLimit) {
   exceededLimit.clear();
   if (text.empty()) return true;
-  return EvaluateCondition(SubstituteTest(text, element, parameters, helper, pairs), exceededLimit);
+  return EvaluateCondition(SubstituteTest(text, statement, parameters, helper, pairs),
+                           exceededLimit);
 }
 
-bool IsTemplateRoot(const _xmlNode* element) { return IsElementNamed(element, "lsql"); }
+bool IsTemplateRoot(const TTemplateStatement& statement) {
+  if (!statement.IsRoot()) return false;
+  const size_t colon = statement.Tag.find(':');
+  return std::string_view(statement.Tag).substr(colon == std::string::npos ? 0 : colon + 1) ==
+         "lsql";
+}
 
 }  // namespace morvex

@@ -1,15 +1,8 @@
-// The walks over a prepared query template: preparation, the execute-only
-// walk, the close walk and `test` conditions. The sessions, the dataset
-// writers and the importers share them.
-//
-// A template is an XML element tree under a root `lsql`. A child element
-// with text that is not all white space is a statement element; its
-// statement is its first such stretch of text (adjacent text and CDATA
-// nodes together) without leading white space. Statement elements nest: a
-// nested statement runs once per record of its parent. Elements without
-// statement text, and everything below them, are not statements. Each walk
-// considers only statements whose phase (the dataset's Tag) equals the
-// helper's Phase, at every depth.
+// The walks over a prepared query template (templates/template_tree.h):
+// preparation, the execute-only walk, the close walk and `test` conditions.
+// The sessions, the dataset writers and the importers share them. Each walk
+// considers only statements whose phase equals the helper's Phase, at every
+// depth.
 #pragma once
 
 #include <cstdint>
@@ -18,25 +11,26 @@
 #include <vector>
 
 #include "db/lsql_conn_helper.h"
+#include "db/parameter_entries.h"
+#include "templates/template_tree.h"
 #include "text/step_info.h"
-
-struct _xmlNode;
+#include "xml/element_view.h"
 
 namespace morvex {
 
-// Creates the dataset of every statement element below `element` (depth
-// first, document order), types its parameters from `declarations`, tags it
-// with its phase (-1 after-open, -2 before-close, 0 otherwise; sets the
-// helper's HasAfterOpen/HasBeforeClose) and attaches it to the element. The
-// first error ends the preparation silently: later statement elements stay
-// without a handle and never run.
-void PrepareTemplate(_xmlNode* element, const _xmlNode* declarations, TLSQLConnHelper& helper);
+// Creates the dataset of every statement of `tree` (depth first, document
+// order), types its parameters from `declarations` (PrepareParameterTypes),
+// gives it the statement's phase (and sets the helper's HasAfterOpen and
+// HasBeforeClose) and attaches it to the statement. The first error ends the
+// preparation silently: later statements stay without a dataset and never
+// run.
+void PrepareTemplate(const TTemplateTree& tree, TXmlElement declarations, TLSQLConnHelper& helper);
 
-// One statement element while a walk is on it. The walk fills Element,
-// Dataset, Tag and Record; a visitor keeps what it needs between its calls in
-// the other members.
+// One statement while a walk is on it. The walk fills Statement, Dataset,
+// Tag and Record; a visitor keeps what it needs between its calls in the
+// other members.
 struct TWalkStatement {
-  _xmlNode* Element = nullptr;
+  const TTemplateStatement* Statement = nullptr;
   TLSQLDataset* Dataset = nullptr;
   std::string Tag;     // the tag name as written, with its prefix
   int64_t Record = 0;  // the number of the current record; 0 before the first
@@ -65,7 +59,7 @@ class TTemplateVisitor {
   virtual void StatementFailed(TWalkStatement& /*statement*/) noexcept {}
 };
 
-// Which statements directly under a template root end with the line
+// Which statements directly under a template root (IsTemplateRoot) end with the line
 // "<tag>: <n> record(s) processed.".
 enum class TTotalLines : uint8_t { None, ResultSets, Every };
 
@@ -92,8 +86,8 @@ struct TTemplateWalk {
 //   "<tag>: Record #<n>, Field "<field>": <message>"  while a field is written
 // and enclosing elements prefix again. Returns the rows affected by all
 // statements run, at all depths.
-int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisitor& visitor,
-                     TLSQLConnHelper& helper);
+int64_t WalkTemplate(const TTemplateStatement& parent, const TTemplateWalk& walk,
+                     TTemplateVisitor& visitor, TLSQLConnHelper& helper);
 
 // Runs the statements of the helper's Phase among the children of `parent`
 // and, once per record, their nested statements (WalkTemplate without a
@@ -101,32 +95,35 @@ int64_t WalkTemplate(_xmlNode* parent, const TTemplateWalk& walk, TTemplateVisit
 // root gives "<tag>: <n> record(s) processed.", whether or not its statement
 // gave a result set. Returns the rows affected by all statements run, at all
 // depths.
-int64_t ExecuteTemplate(_xmlNode* parent, const TParameterValues* parameters,
+int64_t ExecuteTemplate(const TTemplateStatement& parent, const TParameterValues* parameters,
                         const TNameValuePairs* pairs, bool report, const ProgressSink& sink,
                         TLSQLConnHelper& helper);
 
-// Closes the datasets of all statement elements below `element`, descendants
+// Closes the datasets of all statements below `statement`, descendants
 // first, and with `free` frees them. Never throws.
-void CloseTemplate(_xmlNode* element, bool free, TLSQLConnHelper& helper) noexcept;
+void CloseTemplate(const TTemplateStatement& statement, bool free,
+                   TLSQLConnHelper& helper) noexcept;
 
-// True when the `test` condition `text` of `element` holds: an empty text is
-// true. References ":name" are replaced, longest name first: run parameters
-// as text (they are part of the project), then the values of the record
+// True when the `test` condition `text` of `statement` holds: an empty text is
+// true. References ":name" are replaced in one pass (ReplaceParameterReferences),
+// each name by the first that has it: run parameters as text (they are part
+// of the project), then the values of the record
 // (the columns in `parameters`, `pairs` with CR LF turned into a blank, then
-// element references through SubstituteReferences) each as one literal
-// (ReplaceByLiteral), so that no value changes the condition; what is left is
+// element references through ResolveReference) each as one literal
+// (ConditionLiteral), so that no value changes the condition; what is left is
 // removed. The result goes to EvaluateCondition; a condition that does not
 // evaluate is false.
-bool EvaluateTest(std::string_view text, const _xmlNode* element,
-                  const TParameterValues* parameters, TLSQLConnHelper& helper,
+bool EvaluateTest(std::string_view text, const TTemplateStatement& statement,
+                  const TParameterValues* parameters, const TLSQLConnHelper& helper,
                   const TNameValuePairs* pairs);
 // EvaluateTest that also names the evaluator limit a false condition
 // exceeded (EvaluateCondition), emptied otherwise.
-bool EvaluateTest(std::string_view text, const _xmlNode* element,
-                  const TParameterValues* parameters, TLSQLConnHelper& helper,
+bool EvaluateTest(std::string_view text, const TTemplateStatement& statement,
+                  const TParameterValues* parameters, const TLSQLConnHelper& helper,
                   const TNameValuePairs* pairs, std::string& exceededLimit);
 
-// True when the element's local name is exactly "lsql".
-bool IsTemplateRoot(const _xmlNode* element);
+// True when `statement` is the root of a template whose root element's local
+// name is exactly "lsql".
+bool IsTemplateRoot(const TTemplateStatement& statement);
 
 }  // namespace morvex

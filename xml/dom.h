@@ -13,9 +13,15 @@
 struct _xmlDoc;
 struct _xmlNode;
 
+#include "xml/element_view.h"
+
 namespace morvex {
 
 class TXMLAttributes;
+
+// The read-only view of `node`; no element when it is null or not an
+// element.
+TXmlElement ElementView(const _xmlNode* node);
 
 // The first node `expression` selects from `node` when it is an element;
 // otherwise (nothing selected, another node type, null node) nullptr.

@@ -1,6 +1,7 @@
 // CSV and XML records imported into real tables through the template
 // session: a SQLite file, and the PostgreSQL server through libpq and ODBC.
-#include "convert/record_import.h"
+#include "convert/csv_record_import.h"
+#include "convert/xml_record_import.h"
 
 #include <gtest/gtest.h>
 #include <libxml/tree.h>
@@ -27,16 +28,16 @@ class ImportTest : public testing::TDatabaseTest {
   Lines Import(TFormat format, const std::string& input, const std::string& xml,
                bool oneTransaction = false, const std::vector<std::string>& parameters = {}) {
     lines_.clear();
-    _xmlNode* root = testing::LoadTemplateDocument(Sql(xml), doc_);
+    const TXmlElement root = ElementView(testing::LoadTemplateDocument(Sql(xml), doc_));
     TMemoryStream stream(input);
     TXSourceInfo source{skStream, "input", "utf-8", &stream};
     const ProgressSink sink = [this](const std::string& line) { lines_.push_back(line); };
-    RunImportSession(ConnectionString() + connectionSuffix_, oneTransaction, sink, nullptr,
-                     parameters, root, [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+    RunImportSession(ConnectionString() + connectionSuffix_, oneTransaction, sink, TXmlElement(),
+                     parameters, root, [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
                        if (format == TFormat::Csv) {
-                         ImportCsvRecords(source, options_, templateRoot, sink, helper, parameters);
+                         ImportCsvRecords(source, options_, tree, sink, helper, parameters);
                        } else {
-                         ImportXmlRecords(source, options_, templateRoot, sink, helper, parameters);
+                         ImportXmlRecords(source, options_, tree, sink, helper, parameters);
                        }
                      });
     return lines_;
@@ -248,11 +249,11 @@ TEST_P(ImportTest, ExportedTableImportsBackUnchanged) {
                 "id INTEGER, name VARCHAR(40), note VARCHAR(40), amount NUMERIC(10,2), "
                 "day DATE");
     TMemoryStream exported;
-    _xmlNode* query = testing::LoadTemplateDocument(
+    const TXmlElement query = ElementView(testing::LoadTemplateDocument(
         Sql("<lsql><src>SELECT id, name, note, amount, day FROM {src} ORDER BY id</src></lsql>"),
-        doc_);
+        doc_));
     RunQueryTemplate(ConnectionString(), false, trip.Kind, TXTransformInfo{}, ProgressSink(),
-                     exported, nullptr, {}, query);
+                     exported, TXmlElement(), {}, query);
     Import(trip.Format, exported.Data(), std::string("<lsql><ins>") + trip.Insert + "</ins></lsql>",
            true);
     EXPECT_EQ(Rows(columns), expected) << exported.Data();
@@ -492,14 +493,15 @@ Lines ImportIntoSqlite(TFormat format, TStream& input, const TXTransformInfo& op
       ->Prepare("CREATE TABLE t (a VARCHAR(20), b VARCHAR(20), c VARCHAR(20))", 0)
       ->Execute({}, *std::make_unique<int64_t>(0));
   detail::xml_ptr<xmlDoc> doc;
-  _xmlNode* root = testing::LoadTemplateDocument("<lsql>" + statements + "</lsql>", doc);
+  const TXmlElement root =
+      ElementView(testing::LoadTemplateDocument("<lsql>" + statements + "</lsql>", doc));
   const TXSourceInfo source{skStream, "input", "utf-8", &input};
-  RunImportSession(connection, false, ProgressSink(), nullptr, parameters, root,
-                   [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+  RunImportSession(connection, false, ProgressSink(), TXmlElement(), parameters, root,
+                   [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
                      if (format == TFormat::Csv) {
-                       ImportCsvRecords(source, options, templateRoot, sink, helper, parameters);
+                       ImportCsvRecords(source, options, tree, sink, helper, parameters);
                      } else {
-                       ImportXmlRecords(source, options, templateRoot, sink, helper, parameters);
+                       ImportXmlRecords(source, options, tree, sink, helper, parameters);
                      }
                    });
   std::unique_ptr<TDbConnection> check = OpenConnection(connection);

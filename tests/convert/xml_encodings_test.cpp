@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "convert/csv_record_import.h"
 #include "convert/json_value.h"
-#include "convert/record_import.h"
+#include "convert/xml_record_import.h"
 #include "convert/xml_to_csv.h"
 #include "convert/xml_to_json.h"
 #include "templates/template_session.h"
@@ -150,21 +151,20 @@ std::map<std::string, std::string> ViaImport(
   testing::TTempSqliteFile file;
   const std::string connection = "Provider=SQLite;Data Source=" + file.Path();
   detail::xml_ptr<xmlDoc> doc;
-  _xmlNode* root = testing::LoadTemplateDocument(
+  const TXmlElement root = ElementView(testing::LoadTemplateDocument(
       "<lsql><make after-open='yes'>CREATE TABLE IF NOT EXISTS t (e TEXT, v TEXT)</make>"
       "<ins>INSERT INTO t VALUES (:e, :source$a || '|' || :source$c || '|' || :source$g || '|' "
       "|| :source$j)</ins></lsql>",
-      doc);
+      doc));
   std::map<std::string, std::string> stored;
   for (const auto& [encoding, xml] : documents) {
     TMemoryStream stream(xml);
     TXSourceInfo source{skStream, encoding, "utf-8", &stream};
     const std::vector<std::string> parameters = {"e=" + encoding};
     try {
-      RunImportSession(connection, false, {}, nullptr, parameters, root,
-                       [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
-                         ImportXmlRecords(source, TXTransformInfo{}, templateRoot, {}, helper,
-                                          parameters);
+      RunImportSession(connection, false, {}, TXmlElement(), parameters, root,
+                       [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+                         ImportXmlRecords(source, TXTransformInfo{}, tree, {}, helper, parameters);
                        });
     } catch (const EMorvexError& error) {
       stored[encoding] = error.what();

@@ -110,6 +110,18 @@ TEST_F(SubstituteTestTest, ParametersLongestFirstIgnoringCase) {
   EXPECT_EQ(Substitute("':M\xC4\x9Asto' = 'Brno'"), "'Brno' = 'Brno'");
 }
 
+// Each reference is replaced once, as its whole name: the text put in for
+// one is not read again for another, and a shorter name never stands for
+// the start of a longer one.
+TEST_F(SubstituteTestTest, InsertedTextsAreNotReadAgain) {
+  list_.Add("ab=:a", "");
+  list_.Add("a=1", "");
+  list_.Add("c=:ab$x", "");
+  EXPECT_EQ(Substitute(":ab = :a"), ":a = 1");
+  EXPECT_EQ(Substitute(":c"), ":ab$x");
+  EXPECT_EQ(Substitute("':a' :a$b :ab$"), "'1'  ");
+}
+
 TEST_F(SubstituteTestTest, StreamSizesAndShortTexts) {
   EXPECT_EQ(Substitute(":xStream$size = 0"), "0 = 0");
 

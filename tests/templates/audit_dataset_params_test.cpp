@@ -9,6 +9,7 @@
 #include "templates/template_session.h"
 #include "tests/support/query_writer.h"
 #include "text/stream.h"
+#include "xml/dom.h"
 #include "xml/xml_document.h"
 
 namespace morvex {
@@ -20,7 +21,8 @@ std::string DatasetXml(const std::vector<std::string>& parameters) {
   options.Kind = tkXml;
   TMemoryStream out;
   RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, testing::WriterFor(options),
-                   options, {}, out, nullptr, parameters, xmlDocGetRootElement(document.get()));
+                   options, {}, out, TXmlElement(), parameters,
+                   ElementView(xmlDocGetRootElement(document.get())));
   return out.Data();
 }
 

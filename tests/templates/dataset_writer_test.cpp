@@ -19,6 +19,7 @@
 #include "tests/support/test_database.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/dom.h"
 #include "xml/value_text.h"
 #include "xml/xml_document.h"
 
@@ -102,7 +103,7 @@ class DatasetWriterTest : public testing::TDatabaseTest {
     const TXmlDocument document = LoadXmlText(Sql(std::string(templateXml)));
     ASSERT_TRUE(HasDocumentElement(document.get())) << templateXml;
     RunQueryTemplate(ConnectionString(), false, testing::WriterFor(options), options, sink, out,
-                     nullptr, parameters, xmlDocGetRootElement(document.get()));
+                     TXmlElement(), parameters, ElementView(xmlDocGetRootElement(document.get())));
   }
 
   static TXTransformInfo XmlOptions() {

@@ -12,6 +12,7 @@
 #include "tests/support/query_writer.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "xml/dom.h"
 #include "xml/xml_document.h"
 
 namespace morvex {
@@ -52,8 +53,8 @@ TResult RunTemplate(const std::string& templateXml, const std::vector<std::strin
   try {
     RunQueryTemplate(
         "Provider=SQLite;Data Source=:memory:", false, testing::WriterFor(options), options,
-        [&](const std::string& line) { result.Lines.push_back(line); }, out, nullptr, parameters,
-        xmlDocGetRootElement(document.get()));
+        [&](const std::string& line) { result.Lines.push_back(line); }, out, TXmlElement(),
+        parameters, ElementView(xmlDocGetRootElement(document.get())));
   } catch (const EMorvexError& e) {
     result.Error = e.what();
   }

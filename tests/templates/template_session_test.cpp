@@ -24,17 +24,20 @@ using Lines = std::vector<std::string>;
 // the fixture's connection sets up and reads back the tables.
 class SessionTest : public testing::TDatabaseTest {
  protected:
-  _xmlNode* Load(const std::string& xml) { return testing::LoadTemplateDocument(Sql(xml), doc_); }
+  TXmlElement Load(const std::string& xml) {
+    return ElementView(testing::LoadTemplateDocument(Sql(xml), doc_));
+  }
 
   // Runs the template `xml` without a transform; returns the progress lines.
   Lines Run(const std::string& xml, const std::vector<std::string>& parameters = {},
             bool oneTransaction = false) {
-    _xmlNode* root = Load(xml);
+    const TXmlElement root = Load(xml);
     Lines lines;
     TMemoryStream output;
     RunQueryTemplate(
         ConnectionString(), oneTransaction, TQueryOutputKind::None, TXTransformInfo{},
-        [&](const std::string& line) { lines.push_back(line); }, output, nullptr, parameters, root);
+        [&](const std::string& line) { lines.push_back(line); }, output, TXmlElement(), parameters,
+        root);
     EXPECT_EQ(output.Size(), 0);
     return lines;
   }
@@ -196,10 +199,10 @@ TEST_P(SessionTest, ProgressEveryTenThousandRecordsAndNoAffectedLineForZero) {
                           "c: 20001 record(s) processed."}));
 
   // Without a sink nothing is reported and nothing fails.
-  _xmlNode* root = Load("<lsql><c>SELECT 1</c></lsql>");
+  const TXmlElement root = Load("<lsql><c>SELECT 1</c></lsql>");
   TMemoryStream output;
   RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::None, TXTransformInfo{},
-                   ProgressSink(), output, nullptr, {}, root);
+                   ProgressSink(), output, TXmlElement(), {}, root);
 }
 
 TEST_P(SessionTest, UserWrittenHandlesAreIgnored) {
@@ -220,48 +223,48 @@ TEST_P(SessionTest, OutputKindChoosesTheWriter) {
   options.HeaderRow = false;
   TMemoryStream csv;
   RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::Csv, options, ProgressSink(), csv,
-                   nullptr, {}, Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
+                   TXmlElement(), {}, Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
   EXPECT_EQ(csv.Data(),
             "\xEF\xBB\xBF"
             "7\r\n");  // UTF-8 with its byte-order mark
 
   TMemoryStream xml;
   RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::DatasetXml, options, ProgressSink(),
-                   xml, nullptr, {}, Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
+                   xml, TXmlElement(), {}, Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
   EXPECT_NE(xml.Data().find("<t><r><id>7</id></r></t>"), std::string::npos) << xml.Data();
 }
 
 TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
   CreateTable("t", "id INTEGER, name VARCHAR(10)");
-  _xmlNode* root =
+  const TXmlElement root =
       Load("<lsql><ins>INSERT INTO {t} VALUES (:source$id, :source$name)</ins></lsql>");
   const std::vector<TNameValuePairs> records = {{{"source$id", "1"}, {"source$name", "Ann"}},
                                                 {{"source$id", "x"}, {"source$name", "Bob"}}};
   int64_t affected = 0;
-  RunImportSession(ConnectionString(), true, ProgressSink(), nullptr, {}, root,
-                   [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
+  RunImportSession(ConnectionString(), true, ProgressSink(), TXmlElement(), {}, root,
+                   [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
                      const std::vector<std::string> entries;
                      const TParameterValues parameters(&entries);
-                     affected += ExecuteTemplate(templateRoot, &parameters, &records[0], false,
+                     affected += ExecuteTemplate(tree.Root(), &parameters, &records[0], false,
                                                  ProgressSink(), helper);
-                     CloseTemplate(templateRoot, false, helper);
+                     CloseTemplate(tree.Root(), false, helper);
                    });
   EXPECT_EQ(affected, 1);
   EXPECT_EQ(Column("SELECT name FROM {t}"), (Lines{"Ann"}));
 
   // A failing importer leaves nothing of its records behind with one-transaction.
   Exec("DELETE FROM {t}");
-  EXPECT_THROW(RunImportSession(ConnectionString(), true, ProgressSink(), nullptr, {}, root,
-                                [&](TLSQLConnHelper& helper, _xmlNode* templateRoot) {
-                                  ExecuteTemplate(templateRoot, nullptr, &records[0], false,
+  EXPECT_THROW(RunImportSession(ConnectionString(), true, ProgressSink(), TXmlElement(), {}, root,
+                                [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+                                  ExecuteTemplate(tree.Root(), nullptr, &records[0], false,
                                                   ProgressSink(), helper);
-                                  CloseTemplate(templateRoot, false, helper);
+                                  CloseTemplate(tree.Root(), false, helper);
                                   throw EMorvexError("record 2 is broken");
                                 }),
                EMorvexError);
   EXPECT_TRUE(Column("SELECT name FROM {t}").empty());
 
-  EXPECT_THROW(RunImportSession(ConnectionString(), false, ProgressSink(), nullptr, {}, root,
+  EXPECT_THROW(RunImportSession(ConnectionString(), false, ProgressSink(), TXmlElement(), {}, root,
                                 TTemplateImporter()),
                EMorvexError);
 }
@@ -276,16 +279,20 @@ class TemplateTest : public ::testing::Test {
     helper_ = std::make_unique<TLSQLConnHelper>(*connection_);
   }
 
-  _xmlNode* Load(const std::string& xml) { return testing::LoadTemplateDocument(xml, doc_); }
+  // The tree of the template `xml`, kept by the fixture.
+  const TTemplateTree& Load(const std::string& xml) {
+    tree_ = testing::LoadTemplateTree(xml);
+    return *tree_;
+  }
 
-  xml_ptr<xmlDoc> doc_;
+  std::unique_ptr<TTemplateTree> tree_;
   std::unique_ptr<TDbConnection> connection_;
   std::unique_ptr<TLSQLConnHelper> helper_;
 };
 
 TEST_F(TemplateTest, ConditionsReplaceLongestNamesFirstThenPairsThenReferences) {
-  _xmlNode* root = Load("<lsql><a/><s/></lsql>");
-  _xmlNode* s = SelectSingleElement(root, "s");
+  const TTemplateTree& root = Load("<lsql><a>-</a><s>-</s></lsql>");
+  const TTemplateStatement& s = testing::StatementAt(root, "s");
   const std::vector<std::string> entries = {"p=5", "pq=7", "empty="};
   const TParameterValues parameters(&entries);
   EXPECT_TRUE(EvaluateTest("", s, &parameters, *helper_, nullptr));
@@ -298,9 +305,9 @@ TEST_F(TemplateTest, ConditionsReplaceLongestNamesFirstThenPairsThenReferences) 
   EXPECT_TRUE(EvaluateTest("':source$name' = 'a b'", s, &parameters, *helper_, &pairs));
   EXPECT_TRUE(EvaluateTest(":p = 5", s, &parameters, *helper_, &pairs));  // parameters first
 
-  helper_->AttachDataset(SelectSingleElement(root, "a"),
+  helper_->AttachDataset(testing::StatementAt(root, "a").Index,
                          helper_->CreateDataset("SELECT 'x ' AS f"));
-  helper_->ExecuteDataset(*helper_->DatasetOf(SelectSingleElement(root, "a")));
+  helper_->ExecuteDataset(*helper_->DatasetOf(testing::StatementAt(root, "a").Index));
   EXPECT_TRUE(EvaluateTest("':a$f' = 'x'", s, &parameters, *helper_, nullptr));
   EXPECT_TRUE(EvaluateTest("':a$none' = ''", s, &parameters, *helper_, nullptr));
 }
@@ -308,8 +315,8 @@ TEST_F(TemplateTest, ConditionsReplaceLongestNamesFirstThenPairsThenReferences) 
 // A name in any script reads in a condition as it binds in a statement: a
 // run parameter, a record's pair, a field of an earlier statement.
 TEST_F(TemplateTest, ConditionsReadNamesInAnyScript) {
-  _xmlNode* root = Load("<lsql><m\xC4\x9Bsta/><s/></lsql>");  // <města/>
-  _xmlNode* s = SelectSingleElement(root, "s");
+  const TTemplateTree& root = Load("<lsql><m\xC4\x9Bsta>-</m\xC4\x9Bsta><s>-</s></lsql>");
+  const TTemplateStatement& s = testing::StatementAt(root, "s");
   const std::vector<std::string> entries = {"M\xC4\x9ASTO=Brno"};  // MĚSTO
   const TParameterValues parameters(&entries);
   EXPECT_TRUE(EvaluateTest("':m\xC4\x9Bsto' = 'Brno'", s, &parameters, *helper_, nullptr));
@@ -318,7 +325,7 @@ TEST_F(TemplateTest, ConditionsReadNamesInAnyScript) {
   const TNameValuePairs pairs = {{"zdroj$\xC4\x8D\xC3\xADslo", "7"}};  // zdroj$číslo
   EXPECT_TRUE(EvaluateTest(":zdroj$\xC4\x8D\xC3\xADslo = 7", s, nullptr, *helper_, &pairs));
 
-  _xmlNode* mesta = SelectSingleElement(root, "m\xC4\x9Bsta");
+  const size_t mesta = testing::StatementAt(root, "m\xC4\x9Bsta").Index;
   helper_->AttachDataset(mesta, helper_->CreateDataset("SELECT 'Plze\xC5\x88' AS n\xC3\xA1zev"));
   helper_->ExecuteDataset(*helper_->DatasetOf(mesta));
   EXPECT_TRUE(
@@ -329,8 +336,8 @@ TEST_F(TemplateTest, ConditionsReadNamesInAnyScript) {
 // enter a condition as one literal each: a value cannot add operators.
 // Run parameters stay text of the condition.
 TEST_F(TemplateTest, RecordValuesEnterConditionsAsOneLiteral) {
-  _xmlNode* root = Load("<lsql><a/><s/></lsql>");
-  _xmlNode* s = SelectSingleElement(root, "s");
+  const TTemplateTree& root = Load("<lsql><a>-</a><s>-</s></lsql>");
+  const TTemplateStatement& s = testing::StatementAt(root, "s");
   const std::vector<std::string> entries = {"expr=1 or 1"};
   TParameterValues columns({{"source$v"}, {"source$n"}, {"source$t"}}, &entries);
   std::vector<std::string> cells;
@@ -362,49 +369,51 @@ TEST_F(TemplateTest, RecordValuesEnterConditionsAsOneLiteral) {
   EXPECT_TRUE(EvaluateTest(":source$q = 'it''s'", s, nullptr, *helper_, &pairs));
   EXPECT_TRUE(EvaluateTest("':source$q' = 'it''s'", s, nullptr, *helper_, &pairs));
 
-  helper_->AttachDataset(SelectSingleElement(root, "a"),
+  helper_->AttachDataset(testing::StatementAt(root, "a").Index,
                          helper_->CreateDataset("SELECT '1 or 1' AS f, 7 AS n"));
-  helper_->ExecuteDataset(*helper_->DatasetOf(SelectSingleElement(root, "a")));
+  helper_->ExecuteDataset(*helper_->DatasetOf(testing::StatementAt(root, "a").Index));
   EXPECT_FALSE(EvaluateTest(":a$f = 5", s, nullptr, *helper_, nullptr));
   EXPECT_TRUE(EvaluateTest(":a$f = '1 OR 1'", s, nullptr, *helper_, nullptr));
   EXPECT_TRUE(EvaluateTest(":a$n = 7", s, nullptr, *helper_, nullptr));
 }
 
 TEST_F(TemplateTest, PreparationFindsStatementElementsAndTheirPhases) {
-  _xmlNode* root = Load(
+  const TTemplateTree& root = Load(
       "<lsql><a>  SELECT 1<b after-open='yes'>SELECT 2</b></a>"
       "<wrapper><c>SELECT 3</c></wrapper>"
       "<d>\n  <![CDATA[SELECT 4 WHERE 1 < 2]]></d>"
       "<e before-close='yes'><!-- note --> SELECT 5 </e>"
       "<f>SELECT <![CDATA[6 AS x WHERE 1 < 2]]> AND 2 &gt; 1<!-- end -->ignored</f>"
       "<g> <![CDATA[ ]]> </g></lsql>");
-  PrepareTemplate(root, nullptr, *helper_);
-  TLSQLDataset* a = helper_->DatasetOf(SelectSingleElement(root, "a"));
+  PrepareTemplate(root, TXmlElement(), *helper_);
+  const auto datasetAt = [&](std::string_view path) -> TLSQLDataset* {
+    const TTemplateStatement* statement = testing::FindStatement(root, path);
+    return statement ? helper_->DatasetOf(statement->Index) : nullptr;
+  };
+  TLSQLDataset* a = datasetAt("a");
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->StatementText(), "SELECT 1");
-  EXPECT_EQ(a->Tag, 0);
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "a/b"))->Tag, -1);
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "wrapper")), nullptr);
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "wrapper/c")), nullptr);
+  EXPECT_EQ(a->Phase, TPhase::Main);
+  EXPECT_EQ(datasetAt("a/b")->Phase, TPhase::AfterOpen);
+  EXPECT_EQ(datasetAt("wrapper"), nullptr);
+  EXPECT_EQ(datasetAt("wrapper/c"), nullptr);
   // CDATA is statement text like plain text, also in the middle of it.
-  ASSERT_NE(helper_->DatasetOf(SelectSingleElement(root, "d")), nullptr);
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "d"))->StatementText(),
-            "SELECT 4 WHERE 1 < 2");
-  ASSERT_NE(helper_->DatasetOf(SelectSingleElement(root, "f")), nullptr);
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "f"))->StatementText(),
-            "SELECT 6 AS x WHERE 1 < 2 AND 2 > 1");
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "g")), nullptr);
-  TLSQLDataset* e = helper_->DatasetOf(SelectSingleElement(root, "e"));
+  ASSERT_NE(datasetAt("d"), nullptr);
+  EXPECT_EQ(datasetAt("d")->StatementText(), "SELECT 4 WHERE 1 < 2");
+  ASSERT_NE(datasetAt("f"), nullptr);
+  EXPECT_EQ(datasetAt("f")->StatementText(), "SELECT 6 AS x WHERE 1 < 2 AND 2 > 1");
+  EXPECT_EQ(datasetAt("g"), nullptr);
+  TLSQLDataset* e = datasetAt("e");
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->StatementText(), "SELECT 5 ");
-  EXPECT_EQ(e->Tag, -2);
+  EXPECT_EQ(e->Phase, TPhase::BeforeClose);
   EXPECT_TRUE(helper_->HasAfterOpen);
   EXPECT_TRUE(helper_->HasBeforeClose);
 
-  CloseTemplate(root, true, *helper_);
-  EXPECT_EQ(helper_->DatasetOf(SelectSingleElement(root, "a")), nullptr);
-  EXPECT_TRUE(IsTemplateRoot(root));
-  EXPECT_FALSE(IsTemplateRoot(SelectSingleElement(root, "a")));
+  CloseTemplate(root.Root(), true, *helper_);
+  EXPECT_EQ(datasetAt("a"), nullptr);
+  EXPECT_TRUE(IsTemplateRoot(root.Root()));
+  EXPECT_FALSE(IsTemplateRoot(testing::StatementAt(root, "a")));
 }
 
 TEST(TemplateSession, MissingDatabaseCannotConnect) {
@@ -412,8 +421,8 @@ TEST(TemplateSession, MissingDatabaseCannotConnect) {
   TMemoryStream output;
   try {
     RunQueryTemplate("Data Source=/nonexistent/morvex.db", false, TQueryOutputKind::None,
-                     TXTransformInfo{}, ProgressSink(), output, nullptr, {},
-                     xmlDocGetRootElement(doc.get()));
+                     TXTransformInfo{}, ProgressSink(), output, TXmlElement(), {},
+                     ElementView(xmlDocGetRootElement(doc.get())));
     FAIL() << "no error";
   } catch (const EMorvexError& error) {
     EXPECT_EQ(std::string(error.what()).rfind("Cannot connect to database!", 0), 0u)

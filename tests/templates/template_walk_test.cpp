@@ -53,24 +53,24 @@ class TemplateWalkTest : public testing::TDatabaseTest {
     Exec("insert into {orders} values (1), (2)");
     Exec("insert into {items} values (1, 10), (1, 11), (2, 20)");
     helper_ = std::make_unique<TLSQLConnHelper>(Connection());
-    root_ = testing::LoadTemplateDocument(
+    tree_ = testing::LoadTemplateTree(
         Sql("<lsql><orders>select id from {orders} order by id"
             "<items>select qty from {items} where order_id = :orders$id order by qty</items>"
             "</orders><none test=\"1 = 2\">select 1</none><upd>update {orders} set id = id</upd>"
-            "<later after-open=\"true\">select 1</later></lsql>"),
-        doc_);
-    PrepareTemplate(root_, nullptr, *helper_);
+            "<later after-open=\"true\">select 1</later></lsql>"));
+    PrepareTemplate(*tree_, TXmlElement(), *helper_);
+    root_ = &tree_->Root();
   }
 
   void TearDown() override {
-    if (helper_) CloseTemplate(root_, true, *helper_);
+    if (helper_) CloseTemplate(*root_, true, *helper_);
     helper_.reset();
     TDatabaseTest::TearDown();
   }
 
   std::unique_ptr<TLSQLConnHelper> helper_;
-  detail::xml_ptr<xmlDoc> doc_;
-  _xmlNode* root_ = nullptr;
+  std::unique_ptr<TTemplateTree> tree_;
+  const TTemplateStatement* root_ = nullptr;
 };
 
 TEST_P(TemplateWalkTest, VisitorHearsOfResultSetsRecordsAndNestedStatementsInOrder) {
@@ -80,7 +80,7 @@ TEST_P(TemplateWalkTest, VisitorHearsOfResultSetsRecordsAndNestedStatementsInOrd
   TTemplateWalk walk;
   walk.Sink = &sink;
   walk.Totals = TTotalLines::ResultSets;
-  EXPECT_EQ(WalkTemplate(root_, walk, visitor, *helper_), 2);  // the update's rows
+  EXPECT_EQ(WalkTemplate(*root_, walk, visitor, *helper_), 2);  // the update's rows
   EXPECT_THAT(visitor.calls,
               ElementsAre("start orders", "record orders #1", "start items", "record items #1",
                           "end record items", "record items #2", "end record items", "end items",
@@ -99,7 +99,7 @@ TEST_P(TemplateWalkTest, WithoutNestingOnlyTheTopLevelRunsAndEveryTotalCanBeAske
   walk.Sink = &sink;
   walk.Nested = false;
   walk.Totals = TTotalLines::Every;
-  WalkTemplate(root_, walk, visitor, *helper_);
+  WalkTemplate(*root_, walk, visitor, *helper_);
   EXPECT_THAT(visitor.calls, ElementsAre("start orders", "record orders #1", "end record orders",
                                          "record orders #2", "end record orders", "end orders"));
   EXPECT_THAT(lines, ElementsAre("orders: 2 record(s) processed.", "none: 0 record(s) processed.",
@@ -112,7 +112,7 @@ TEST_P(TemplateWalkTest, ErrorNamesEveryElementRecordAndFieldOutermostFirst) {
   visitor.failAt = 1;
   TTemplateWalk walk;
   try {
-    WalkTemplate(root_, walk, visitor, *helper_);
+    WalkTemplate(*root_, walk, visitor, *helper_);
     FAIL() << "no error";
   } catch (const EMorvexError& error) {
     EXPECT_STREQ(error.what(), "orders: Record #1: items: Record #1, Field \"qty\": bad value");
@@ -129,13 +129,12 @@ TEST_P(TemplateWalkTest, TestBeyondAnEvaluatorLimitWarnsOncePerStatementAndStep)
   for (int i = 0; i < 300; ++i) deep = "-(" + deep + ")";
   std::string chain = "0";
   for (int i = 0; i < 1100; ++i) chain += " + 0";
-  detail::xml_ptr<xmlDoc> doc;
-  _xmlNode* root = testing::LoadTemplateDocument(
+  const std::unique_ptr<TTemplateTree> tree = testing::LoadTemplateTree(
       Sql("<lsql><orders>select id from {orders} order by id<items test=\"" + deep +
           " = 1\">select qty from {items}</items></orders><wide test=\"" + chain +
-          " = 0\">select 1</wide><none test=\"1 = 2\">select 1</none></lsql>"),
-      doc);
-  PrepareTemplate(root, nullptr, *helper_);
+          " = 0\">select 1</wide><none test=\"1 = 2\">select 1</none></lsql>"));
+  PrepareTemplate(*tree, TXmlElement(), *helper_);
+  const TTemplateStatement& root = tree->Root();
   TRecordingVisitor visitor;
   std::vector<std::string> lines;
   const ProgressSink sink = [&](const std::string& line) { lines.push_back(line); };
@@ -166,18 +165,17 @@ TEST(TemplateWalkOnPostgres, OnlyStatementsWithNothingNestedAreReadWithoutACurso
   MORVEX_REQUIRE_TEST_DB(testing::TTestDb::PostgreSQL, text);
   const std::unique_ptr<TDbConnection> connection = OpenConnection(text);
   TLSQLConnHelper helper(*connection);
-  detail::xml_ptr<xmlDoc> doc;
   // Each statement lists the cursors open while it runs: the outer one's
   // only (its 101 rows take more than the first batch), since the others
   // need none.
   const std::string cursors =
       "select count(*) || ' ' || coalesce(string_agg(statement, ''), '') from pg_cursors";
   const std::string outer = "select i from generate_series(1, 101) i";
-  _xmlNode* root =
-      testing::LoadTemplateDocument("<lsql><outer>" + outer + "<inner>" + cursors +
-                                        "</inner></outer><leaf>" + cursors + "</leaf></lsql>",
-                                    doc);
-  PrepareTemplate(root, nullptr, helper);
+  const std::unique_ptr<TTemplateTree> tree =
+      testing::LoadTemplateTree("<lsql><outer>" + outer + "<inner>" + cursors +
+                                "</inner></outer><leaf>" + cursors + "</leaf></lsql>");
+  PrepareTemplate(*tree, TXmlElement(), helper);
+  const TTemplateStatement& root = tree->Root();
   TFirstFieldVisitor visitor;
   WalkTemplate(root, TTemplateWalk{}, visitor, helper);
   CloseTemplate(root, true, helper);

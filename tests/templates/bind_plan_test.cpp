@@ -4,14 +4,13 @@
 // after record through that and compare every value with the lookup rules
 // applied afresh to the whole name=value list written out.
 #include <gtest/gtest.h>
-#include <libxml/tree.h>
 
 #include <optional>
 
 #include "db/lsql_conn_helper.h"
 #include "db/open_connection.h"
+#include "templates/statement_binding.h"
 #include "tests/support/template_document.h"
-#include "xml/xml_ptr.h"
 
 namespace morvex {
 namespace {
@@ -69,23 +68,23 @@ class BindPlanTest : public ::testing::Test {
   void SetUp() override {
     connection_ = OpenConnection("Data Source=:memory:");
     helper_ = std::make_unique<TLSQLConnHelper>(*connection_);
-    _xmlNode* root = testing::LoadTemplateDocument("<lsql><source/><s/><t/></lsql>", doc_);
-    _xmlNode* source = xmlFirstElementChild(root);
-    statement_ = xmlNextElementSibling(source);
-    fresh_ = xmlNextElementSibling(statement_);
+    tree_ = testing::LoadTemplateTree("<lsql><source>-</source><s>-</s><t>-</t></lsql>");
+    const TTemplateStatement& source = testing::StatementAt(*tree_, "source");
+    statement_ = &testing::StatementAt(*tree_, "s");
+    fresh_ = &testing::StatementAt(*tree_, "t");
     helper_->ExecuteDataset(helper_->AttachDataset(
-        source, helper_->CreateDataset(std::string("SELECT '") + kElementValue + "' AS x")));
-    helper_->AttachDataset(statement_, helper_->CreateDataset(kStatement));
+        source.Index, helper_->CreateDataset(std::string("SELECT '") + kElementValue + "' AS x")));
+    helper_->AttachDataset(statement_->Index, helper_->CreateDataset(kStatement));
   }
 
   // Binds the kept statement with `parameters` and a new one with the list
   // written out, and checks both against Expected.
   void Check(const TParameterValues& parameters, const Names& list, const TNameValuePairs* pairs) {
-    TLSQLDataset& kept = *helper_->DatasetOf(statement_);
-    helper_->BindParameters(kept, &parameters, statement_, pairs);
+    TLSQLDataset& kept = *helper_->DatasetOf(statement_->Index);
+    BindParameters(kept, &parameters, *statement_, pairs, *helper_);
     const TParameterValues plain(&list);
-    TLSQLDataset& fresh = helper_->AttachDataset(fresh_, helper_->CreateDataset(kStatement));
-    helper_->BindParameters(fresh, &plain, fresh_, pairs);
+    TLSQLDataset& fresh = helper_->AttachDataset(fresh_->Index, helper_->CreateDataset(kStatement));
+    BindParameters(fresh, &plain, *fresh_, pairs, *helper_);
     for (int i = 0; i < kept.ParamCount(); ++i) {
       SCOPED_TRACE(kept.ParamName(i));
       const std::optional<std::string> expected = Expected(kept.ParamName(i), list, pairs);
@@ -94,11 +93,11 @@ class BindPlanTest : public ::testing::Test {
     }
   }
 
-  detail::xml_ptr<xmlDoc> doc_;
+  std::unique_ptr<TTemplateTree> tree_;
   std::unique_ptr<TDbConnection> connection_;
   std::unique_ptr<TLSQLConnHelper> helper_;
-  _xmlNode* statement_ = nullptr;
-  _xmlNode* fresh_ = nullptr;
+  const TTemplateStatement* statement_ = nullptr;
+  const TTemplateStatement* fresh_ = nullptr;
 };
 
 struct TColumnsCase {

@@ -1,11 +1,14 @@
-// The connection helper and its datasets on real databases: a SQLite file,
+// The connection helper, its datasets, and what template statements'
+// parameters and references are bound to, on real databases: a SQLite file,
 // and the PostgreSQL server through libpq and through ODBC.
-#include "db/lsql_conn_helper.h"
+#include "templates/statement_binding.h"
 
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include "db/lsql_conn_helper.h"
+#include "templates/parameter_names.h"
 #include "tests/support/template_document.h"
 #include "tests/support/test_database.h"
 #include "text/error.h"
@@ -31,23 +34,39 @@ class HelperTest : public testing::TDatabaseTest {
     TDatabaseTest::TearDown();
   }
 
-  // Parses a template; blank text nodes are dropped as for every template.
-  _xmlNode* Load(const std::string& xml) { return testing::LoadTemplateDocument(Sql(xml), doc_); }
-
-  _xmlNode* Element(const std::string& xpath) {
-    _xmlNode* element = SelectSingleElement(xmlDocGetRootElement(doc_.get()), xpath);
-    EXPECT_NE(element, nullptr) << xpath;
-    return element;
+  // Parses a template and builds its tree; blank text nodes are dropped as
+  // for every template. Elements that stand for statements hold "-".
+  void Load(const std::string& xml) {
+    tree_ =
+        std::make_unique<TTemplateTree>(ElementView(testing::LoadTemplateDocument(Sql(xml), doc_)));
   }
 
-  // Creates and attaches the dataset of the statement element `xpath`, as
-  // the template preparation does.
-  TLSQLDataset& Attach(const std::string& xpath, const std::string& statement) {
-    return helper_->AttachDataset(Element(xpath), helper_->CreateDataset(Sql(statement)));
+  // The statement at `path` (testing::StatementAt).
+  const TTemplateStatement& Element(const std::string& path) {
+    return testing::StatementAt(*tree_, path);
+  }
+
+  // Creates and attaches the dataset of the statement `path`, as the
+  // template preparation does.
+  TLSQLDataset& Attach(const std::string& path, const std::string& statement) {
+    return helper_->AttachDataset(Element(path).Index, helper_->CreateDataset(Sql(statement)));
+  }
+
+  // Replaces each reference in `text` that resolves from `statement` by its
+  // text (ResolveReference); the others stay as written.
+  void SubstituteReferences(std::string& text, const TTemplateStatement& statement) {
+    text = ReplaceParameterReferences(text, [&](const std::string& name) {
+      std::optional<TReferenceText> replacement;
+      if (const auto value = ResolveReference(name, statement, *helper_)) {
+        replacement = TReferenceText{*value, *value};
+      }
+      return replacement;
+    });
   }
 
   std::unique_ptr<TLSQLConnHelper> helper_;
   xml_ptr<xmlDoc> doc_;
+  std::unique_ptr<TTemplateTree> tree_;
 };
 
 std::string Text(const TLSQLDataset& dataset, std::string_view field) {
@@ -84,11 +103,11 @@ TEST_P(HelperTest, ExecuteDatasetCountsRowsAndActivatesOnlyForResults) {
 }
 
 TEST_P(HelperTest, BindsProjectParametersEmptyValuesAndUnknownNamesAsNull) {
-  Load("<lsql><s/></lsql>");
+  Load("<lsql><s>-</s></lsql>");
   TLSQLDataset& dataset = Attach("s", "SELECT :a AS a, :B AS b, :c AS c, :missing AS m, :A AS a2");
   const std::vector<std::string> entries = {"A=1", "b=", "c=x y", "a=second"};
   const TParameterValues parameters(&entries);
-  helper_->BindParameters(dataset, &parameters, Element("s"), nullptr);
+  BindParameters(dataset, &parameters, Element("s"), nullptr, *helper_);
   EXPECT_EQ(dataset.Param(0).DataType, ftString);
   EXPECT_EQ(std::get<std::string>(dataset.Param(0).Value), "1");
   EXPECT_TRUE(std::holds_alternative<TDbNull>(dataset.Param(1).Value));
@@ -103,12 +122,12 @@ TEST_P(HelperTest, BindsProjectParametersEmptyValuesAndUnknownNamesAsNull) {
 
   // Without a parameter list everything is Null.
   dataset.Close();
-  helper_->BindParameters(dataset, nullptr, Element("s"), nullptr);
+  BindParameters(dataset, nullptr, Element("s"), nullptr, *helper_);
   EXPECT_TRUE(std::holds_alternative<TDbNull>(dataset.Param(0).Value));
 }
 
 TEST_P(HelperTest, PairsComeAfterProjectParametersAndBeforeElementReferences) {
-  Load("<lsql><source/><s/></lsql>");
+  Load("<lsql><source>-</source><s>-</s></lsql>");
   TLSQLDataset& source = Attach("source", "SELECT 'from element' AS id, 'el' AS other");
   helper_->ExecuteDataset(source);
   TLSQLDataset& dataset = Attach("s",
@@ -117,7 +136,7 @@ TEST_P(HelperTest, PairsComeAfterProjectParametersAndBeforeElementReferences) {
   const std::vector<std::string> entries = {"source$name=from parameters"};
   const TParameterValues parameters(&entries);
   const TNameValuePairs pairs = {{"SOURCE$ID", "7"}, {"source$id", "8"}, {"source$name", "Ann"}};
-  helper_->BindParameters(dataset, &parameters, Element("s"), &pairs);
+  BindParameters(dataset, &parameters, Element("s"), &pairs, *helper_);
   helper_->ExecuteDataset(dataset);
   EXPECT_EQ(Text(dataset, "id"), "7");
   EXPECT_EQ(Text(dataset, "name"), "from parameters");
@@ -129,24 +148,24 @@ TEST_P(HelperTest, BindingSearchesSiblingsThenAncestorsPastUnfitCandidates) {
   CreateTable("t", "id INTEGER");
   Exec("INSERT INTO {t} VALUES (1), (2)");
   Load(
-      "<lsql><a>"  // ancestor of s: active, fields B and c
-      "<a/>"       // active, field c only
-      "<A/>"       // same name in another case: inactive, 2 rows affected
-      "<a/>"       // no handle
-      "<s/>"
-      "</a><after/></lsql>");
-  TLSQLDataset& outer = Attach("/lsql/a", "SELECT 'ancestor' AS B, 'ancestor' AS c");
-  TLSQLDataset& sibling = Attach("/lsql/a/a[1]", "SELECT 'sibling' AS c");
-  TLSQLDataset& update = Attach("/lsql/a/A", "UPDATE {t} SET id = id + 1");
+      "<lsql><a>-"  // ancestor of s: active, fields B and c
+      "<a>-</a>"    // active, field c only
+      "<A>-</A>"    // same name in another case: inactive, 2 rows affected
+      "<a>-</a>"    // no handle
+      "<s>-</s>"
+      "</a><after>-</after></lsql>");
+  TLSQLDataset& outer = Attach("a", "SELECT 'ancestor' AS B, 'ancestor' AS c");
+  TLSQLDataset& sibling = Attach("a/a[1]", "SELECT 'sibling' AS c");
+  TLSQLDataset& update = Attach("a/A", "UPDATE {t} SET id = id + 1");
   TLSQLDataset& after = Attach("after", "SELECT 'later' AS z");
   for (TLSQLDataset* dataset : {&outer, &sibling, &update, &after}) {
     helper_->ExecuteDataset(*dataset);
   }
 
-  TLSQLDataset& s = Attach("/lsql/a/s",
+  TLSQLDataset& s = Attach("a/s",
                            "SELECT :a$c AS c, :a$b AS b, :A$rowsaffected AS n, :after$z AS z, "
                            ":s$x AS x, :nobody$y AS y");
-  helper_->BindParameters(s, nullptr, Element("/lsql/a/s"), nullptr);
+  BindParameters(s, nullptr, Element("a/s"), nullptr, *helper_);
   helper_->ExecuteDataset(s);
   EXPECT_EQ(Text(s, "c"), "sibling");
   EXPECT_EQ(Text(s, "b"), "ancestor");
@@ -158,25 +177,24 @@ TEST_P(HelperTest, BindingSearchesSiblingsThenAncestorsPastUnfitCandidates) {
   // Text substitution stops at the first element named a with a handle (the
   // inactive A): no field there, so the reference stays; its row count works.
   std::string text = ":a$c|:a$b|:a$rowsaffected|:after$z";
-  helper_->SubstituteReferences(text, {"a$c", "a$b", "a$rowsaffected", "after$z"},
-                                Element("/lsql/a/s"));
+  SubstituteReferences(text, Element("a/s"));
   EXPECT_EQ(text, ":a$c|:a$b|2|:after$z");
 
   // Without the A in the way the sibling answers first, then nothing further.
-  helper_->FreeDataset(Element("/lsql/a/A"));
+  helper_->FreeDataset(Element("a/A").Index);
   text = ":a$c|:a$b";
-  helper_->SubstituteReferences(text, {"a$c", "a$b"}, Element("/lsql/a/s"));
+  SubstituteReferences(text, Element("a/s"));
   EXPECT_EQ(text, "sibling|:a$b");
 }
 
 TEST_P(HelperTest, BoundRowsAffectedReadsInactiveDatasets) {
   CreateTable("t", "id INTEGER");
   Exec("INSERT INTO {t} VALUES (1), (2), (3)");
-  Load("<lsql><u/><s/></lsql>");
+  Load("<lsql><u>-</u><s>-</s></lsql>");
   TLSQLDataset& u = Attach("u", "UPDATE {t} SET id = id + 1");
   EXPECT_EQ(helper_->ExecuteDataset(u), 3);
   TLSQLDataset& s = Attach("s", "SELECT :u$rowsaffected AS n, :u$RowsAffected + 1 AS m");
-  helper_->BindParameters(s, nullptr, Element("s"), nullptr);
+  BindParameters(s, nullptr, Element("s"), nullptr, *helper_);
   EXPECT_EQ(s.Param(0).DataType, ftInteger);
   EXPECT_EQ(std::get<int64_t>(s.Param(0).Value), 3);
   helper_->ExecuteDataset(s);
@@ -187,14 +205,14 @@ TEST_P(HelperTest, BoundRowsAffectedReadsInactiveDatasets) {
 TEST_P(HelperTest, FieldValuesAndTypesAreBoundFromTheCurrentRecord) {
   CreateTable("orders", "id INTEGER, amount FLOAT");
   Exec("INSERT INTO {orders} VALUES (1, 2.5), (2, NULL)");
-  Load("<lsql><orders><s/></orders></lsql>");
+  Load("<lsql><orders>-<s>-</s></orders></lsql>");
   TLSQLDataset& orders = Attach("orders", "SELECT id, amount FROM {orders} ORDER BY id");
   helper_->ExecuteDataset(orders);
   TLSQLDataset& s = Attach("orders/s", "SELECT :orders$ID * 10 AS id, :orders$amount AS amount");
   std::vector<std::string> seen;
   for (; !orders.Eof(); orders.Next()) {
     s.Close();
-    helper_->BindParameters(s, nullptr, Element("orders/s"), nullptr);
+    BindParameters(s, nullptr, Element("orders/s"), nullptr, *helper_);
     helper_->ExecuteDataset(s);
     seen.push_back(Text(s, "id") + "/" + Text(s, "amount"));
   }
@@ -223,14 +241,14 @@ TEST_P(HelperTest, EveryFieldTypeIsCopiedThroughABoundParameter) {
       " " +
       bytes + ", FALSE, '', '')");
   Exec("INSERT INTO {source} (i) VALUES (9)");
-  Load("<lsql><src><ins/></src></lsql>");
+  Load("<lsql><src>-<ins>-</ins></src></lsql>");
   TLSQLDataset& source = Attach("src", "SELECT * FROM {source} ORDER BY i");
   helper_->ExecuteDataset(source);
   TLSQLDataset& insert = Attach("src/ins",
                                 "INSERT INTO {copy} VALUES (:src$i, :src$f, :src$n, :src$d,"
                                 " :src$tm, :src$ts, :src$b, :src$ok, :src$s, :src$m)");
   for (; !source.Eof(); source.Next()) {
-    helper_->BindParameters(insert, nullptr, Element("src/ins"), nullptr);
+    BindParameters(insert, nullptr, Element("src/ins"), nullptr, *helper_);
     EXPECT_EQ(helper_->ExecuteDataset(insert), 1);
   }
   const std::string row =
@@ -250,10 +268,10 @@ TEST_P(HelperTest, EveryFieldTypeIsCopiedThroughABoundParameter) {
 TEST_P(HelperTest, ParameterTypesComeFromDeclarationsByElementName) {
   Load(
       "<lsql><parameters><a-b kind='integer'/><C kind='float'/><d kind='boolean'/>"
-      "<e>text</e></parameters><s/></lsql>");
+      "<e>text</e></parameters><s>-</s></lsql>");
   TLSQLDataset& dataset = Attach("s", "SELECT :a$b, :c, :d, :e, :f, :a$b");
   dataset.Param(5).DataType = ftDate;  // typed already: kept
-  helper_->PrepareParameterTypes(dataset, Element("parameters"));
+  PrepareParameterTypes(dataset, ElementView(xmlDocGetRootElement(doc_.get())).Child("parameters"));
   EXPECT_EQ(dataset.Param(0).DataType, ftInteger);
   EXPECT_EQ(dataset.Param(1).DataType, ftFloat);  // found upper-cased
   EXPECT_EQ(dataset.Param(2).DataType, ftString);
@@ -262,26 +280,28 @@ TEST_P(HelperTest, ParameterTypesComeFromDeclarationsByElementName) {
   EXPECT_EQ(dataset.Param(5).DataType, ftDate);
 
   TLSQLDataset& untouched = Attach("s", "SELECT :c");
-  helper_->PrepareParameterTypes(untouched, nullptr);
+  PrepareParameterTypes(untouched, TXmlElement());
   EXPECT_EQ(untouched.Param(0).DataType, ftUnknown);
 }
 
-TEST_P(HelperTest, HandlesGoByElementNeverByAttribute) {
-  Load("<lsql><a/><b morvex-qptr='1'/><s/></lsql>");
+// Datasets go by statement, never by an attribute the user wrote: an
+// element without statement text that claims a handle is no statement.
+TEST_P(HelperTest, HandlesGoByStatementNeverByAttribute) {
+  Load("<lsql><a>-</a><b morvex-qptr='1'/><s>-</s></lsql>");
+  ASSERT_EQ(tree_->StatementCount(), 2u);
   TLSQLDataset& a = Attach("a", "SELECT 5 AS id");
   helper_->ExecuteDataset(a);
-  EXPECT_EQ(GetAttributeText(Element("a"), "morvex-qptr"), "1");
-  EXPECT_EQ(helper_->DatasetOf(Element("b")), nullptr);
+  EXPECT_EQ(helper_->DatasetOf(Element("a").Index), &a);
 
   TLSQLDataset& s = Attach("s", "SELECT :b$id AS id, :a$id AS a");
-  EXPECT_EQ(GetAttributeText(Element("s"), "morvex-qptr"), "2");
-  helper_->BindParameters(s, nullptr, Element("s"), nullptr);
+  EXPECT_EQ(helper_->DatasetOf(Element("s").Index), &s);
+  BindParameters(s, nullptr, Element("s"), nullptr, *helper_);
   helper_->ExecuteDataset(s);
   EXPECT_EQ(Text(s, "id"), "<null>");
   EXPECT_EQ(Text(s, "a"), "5");
 
-  helper_->FreeDataset(Element("a"));
-  EXPECT_EQ(helper_->DatasetOf(Element("a")), nullptr);
+  helper_->FreeDataset(Element("a").Index);
+  EXPECT_EQ(helper_->DatasetOf(Element("a").Index), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, HelperTest, testing::AllTestDbs(), testing::TestDbParamName);
