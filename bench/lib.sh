@@ -299,3 +299,7 @@ bench_csv_count() {
 bench_xml_count() {
   if bench_memory_only; then bench_norm count-xml "$1" "$2"; else bench_norm xml "$1" "$2"; fi
 }
+# JSON records are the objects whose first key is $1 (compact output).
+bench_json_count() {
+  if bench_memory_only; then bench_norm count-json "$1" "$2"; else bench_norm json "$2"; fi
+}

@@ -12,9 +12,15 @@ meant to hold the same data can be compared.
                                                   found (depth first), or the
                                                   whole value as one record
     normalise.py json-value FILE                  the whole value, one record
-    normalise.py count-csv FILE | count-xml TAG FILE
+    normalise.py count-csv FILE | count-xml TAG FILE | count-json KEY FILE
                                                   the count alone, without
-                                                  parsing (for big files)
+                                                  parsing (for big files);
+                                                  JSON records are the
+                                                  compact objects whose first
+                                                  key is KEY
+    normalise.py number FILE                      the number a value file
+                                                  holds, as the count ("1e+06"
+                                                  and "1000000" alike)
 
 FILE "-" reads standard input. The normalised form ignores what tools write
 differently for the same data: a leading byte order mark, CR LF or LF line
@@ -236,6 +242,12 @@ def main(argv):
             print(max(0, count_bytes(args[0], [b"\n"]) - 1))
         elif kind == "count-xml" and len(args) == 2:
             print(count_bytes(args[1], [("<%s>" % args[0]).encode(), ("<%s/>" % args[0]).encode()]))
+        elif kind == "count-json" and len(args) == 2:
+            print(count_bytes(args[1], [('{"%s":' % args[0]).encode()]))
+        elif kind == "number" and len(args) == 1:
+            with open_text(args[0]) as source:
+                number = float(source.read().strip())
+            print(int(number) if number.is_integer() else repr(number))
         else:
             sys.stderr.write(__doc__)
             return 2

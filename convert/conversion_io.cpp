@@ -135,12 +135,27 @@ void RewindIfSeekable(TStream& stream) {
   }
 }
 
-TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy) {
+bool CanSeek(TStream& stream) {
   try {
-    input.Position();
-    return input;
+    stream.Position();
+    return true;
   } catch (const EMorvexError&) {
+    return false;
   }
+}
+
+int64_t RewritablePosition(TStream& output) {
+  try {
+    const int64_t position = output.Position();
+    output.SetSize(position);
+    return position;
+  } catch (const EMorvexError&) {
+    return -1;
+  }
+}
+
+TStream& SeekableInput(TStream& input, std::unique_ptr<TStream>& copy) {
+  if (CanSeek(input)) return input;
   std::unique_ptr<TFileStream> file = CreateTemporaryFile("input", "the input");
   const auto buffer = std::make_unique_for_overwrite<char[]>(kBlockBytes);
   while (const size_t count = input.Read(buffer.get(), kBlockBytes)) {

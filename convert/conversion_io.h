@@ -8,6 +8,7 @@
 // failure; a stream handed in is neither closed nor freed.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -88,6 +89,13 @@ std::vector<std::string_view> OptionItems(std::string_view text, char separator)
 // Moves a stream to its start; a stream that cannot seek (a pipe just
 // opened) is left where it is.
 void RewindIfSeekable(TStream& stream);
+
+// Whether `stream` can seek (a pipe cannot).
+bool CanSeek(TStream& stream);
+
+// Where the output stands when what is written after it can be taken back
+// (a memory stream, a regular file); -1 for a pipe or a device.
+int64_t RewritablePosition(TStream& output);
 
 // `input` itself when it can seek, otherwise `copy`: an unnamed temporary
 // file (CreateTemporaryFile) holding the rest of its bytes, for readers that

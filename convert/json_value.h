@@ -95,6 +95,8 @@ class TJsonDocument {
   uint32_t InternKey(std::string_view key);
   // A copy of `value` stored in the arena, to be the root.
   const TSuperObject* Store(const TSuperObject& value);
+  // How many blocks of memory the arena holds (each up to 1 MB).
+  size_t BlockCount() const { return blocks_.size(); }
 
  private:
   char* Allocate(size_t bytes, size_t alignment);

@@ -1,6 +1,7 @@
 #include "convert/json_writer.h"
 
 #include <charconv>
+#include <memory>
 
 #include "convert/conversion_io.h"
 #include "text/encoding.h"
@@ -50,8 +51,9 @@ void AppendNumberText(const TSuperObject& value, std::string& out) {
 template <typename Flush>
 class TJsonTextWriter {
  public:
-  TJsonTextWriter(const TJsonDocument& document, bool indent, std::string& out, Flush flush)
-      : document_(document), indent_(indent), out_(out), flush_(flush) {}
+  TJsonTextWriter(const TJsonDocument& document, bool indent, std::string& out, Flush flush,
+                  int level = 0)
+      : document_(document), indent_(indent), out_(out), flush_(flush), level_(level) {}
 
   void Write(const TSuperObject& value) {
     switch (value.Kind) {
@@ -134,7 +136,7 @@ class TJsonTextWriter {
   bool indent_;
   std::string& out_;
   Flush flush_;
-  int level_ = 0;
+  int level_;
 };
 
 }  // namespace
@@ -197,8 +199,9 @@ std::string JsonCurrencyText(int64_t timesTenThousand) {
 }
 
 void AppendJsonText(const TJsonDocument& document, const TSuperObject& value, bool indent,
-                    std::string& out) {
-  TJsonTextWriter writer(document, indent, out, [] {});
+                    std::string& out, int level) {
+  TJsonTextWriter writer(
+      document, indent, out, [] {}, level);
   writer.Write(value);
 }
 
@@ -214,6 +217,52 @@ void WriteJsonOutput(const TJsonDocument& document, const TSuperObject& value, T
   writer.Write(value);
   flush();
   output.Flush();
+}
+
+TJsonStreamWriter::TJsonStreamWriter(TStream& stream, const TEncoding& encoding, bool indent)
+    : output_(std::make_unique<TEncodedTextOutput>(stream, encoding)), indent_(indent) {}
+
+TJsonStreamWriter::~TJsonStreamWriter() = default;
+
+void TJsonStreamWriter::LineBreak(int level) {
+  if (!indent_) return;
+  text_ += "\r\n";
+  text_.append(static_cast<size_t>(level), ' ');
+}
+
+void TJsonStreamWriter::Key(std::string_view key, bool first, int level) {
+  if (!first) text_ += ',';
+  LineBreak(level + 1);
+  text_ += '"';
+  AppendEscaped(text_, key);
+  text_ += indent_ ? "\": " : "\":";
+}
+
+void TJsonStreamWriter::OpenArray(int level) {
+  text_ += '[';
+  LineBreak(level + 1);
+}
+
+void TJsonStreamWriter::Value(const TJsonDocument& document, const TSuperObject& value, int level) {
+  AppendJsonText(document, value, indent_, text_, level);
+  Spill();
+}
+
+void TJsonStreamWriter::CloseObject(bool empty, int level) {
+  if (!empty) LineBreak(level);
+  text_ += '}';
+}
+
+void TJsonStreamWriter::Spill() {
+  if (text_.size() < kFlushBytes) return;
+  output_->Append(text_);
+  text_.clear();
+}
+
+void TJsonStreamWriter::Flush() {
+  output_->Append(text_);
+  text_.clear();
+  output_->Flush();
 }
 
 std::string JsonValueText(const TJsonDocument& document, const TSuperObject& value) {

@@ -149,18 +149,6 @@ void ParsePass(TXMLSaxCSVHelper& helper, TStream& input, TEncodedTextOutput* out
   parser.Parse(input);
 }
 
-// Where the output stands when what is written after it can be taken back
-// (a memory stream, a regular file); -1 for a pipe or a device.
-int64_t RewritablePosition(TStream& output) {
-  try {
-    const int64_t position = output.Position();
-    output.SetSize(position);
-    return position;
-  } catch (const EMorvexError&) {
-    return -1;
-  }
-}
-
 }  // namespace
 
 void XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,

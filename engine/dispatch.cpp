@@ -96,6 +96,10 @@ void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context)
     auto file = std::make_unique<TFileStream>(destination.Location, TFileStream::Mode::Create);
     outputFile = file.get();
     queryOutput = std::move(file);
+  } else if (steps.Transform.Kind == tkJson) {
+    // JSON is written while the query output is read, so that output waits
+    // on disk rather than in memory.
+    queryOutput = CreateTemporaryFile("query", "the query output");
   } else {
     queryOutput = std::make_unique<TMemoryStream>();
   }

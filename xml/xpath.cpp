@@ -16,6 +16,7 @@
 #include "text/stream.h"
 #include "xml/dom.h"
 #include "xml/streaming_select.h"
+#include "xml/streaming_value.h"
 #include "xml/xml_document.h"
 #include "xml/xml_errors.h"
 #include "xml/xml_options.h"
@@ -347,6 +348,16 @@ std::string EvaluateXPathText(_xmlDoc* document, std::string_view expression,
 
 std::string EvaluateXPathText(const TXmlSource& source, std::string_view expression,
                               std::string_view selectionNamespaces) {
+  std::string text;
+  if (EvaluateXPathTextInOnePass(source.Stream, expression, selectionNamespaces, text)) {
+    return text;
+  }
+  // A pass that failed has read part of a source that can seek; the whole
+  // document is read from its start.
+  try {
+    if (!source.Path.empty()) source.Stream.SetPosition(0);
+  } catch (const EMorvexError&) {
+  }
   try {
     TXmlDocument document = LoadXmlSource(source, false);
     return EvaluateXPathText(document.get(), expression, selectionNamespaces);

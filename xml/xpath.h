@@ -36,7 +36,10 @@ std::vector<_xmlNode*> SelectNodes(_xmlDoc* document, std::string_view expressio
 std::string EvaluateXPathText(_xmlDoc* document, std::string_view expression,
                               std::string_view selectionNamespaces);
 // The same for a source; raises EMorvexError with the source's parse error
-// (naming the file, for a file) or the evaluation's.
+// (naming the file, for a file) or the evaluation's. count, sum or string of
+// a path one pass can select is computed in one pass over the input
+// (EvaluateXPathTextInOnePass), with the same text; anything else, and an
+// input that fails there, loads the whole document.
 std::string EvaluateXPathText(const TXmlSource& source, std::string_view expression,
                               std::string_view selectionNamespaces);
 

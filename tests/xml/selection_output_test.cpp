@@ -7,11 +7,11 @@
 #include <libxml/tree.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/xml/document_maker.h"
 #include "tests/xml/xml_endpoint_util.h"
 #include "text/stream.h"
 #include "xml/dom.h"
@@ -91,86 +91,6 @@ TSelectionRun Select(const std::string& source, const std::string& expressions,
   return run;
 }
 
-// Documents with records at several depths, records inside records,
-// namespaces (default, prefixed, redeclared, redundant), attributes, CDATA,
-// comments, processing instructions, escaped and non-ASCII text.
-class TDocumentMaker {
- public:
-  explicit TDocumentMaker(unsigned seed) : random_(seed) {}
-
-  std::string Make() {
-    std::string out = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
-    out +=
-        Pick({"<root xmlns:p='urn:p'>", "<root xmlns:p='urn:p' xmlns:z='urn:z'>",
-              "<p:root xmlns:p='urn:p' xmlns:q='urn:q'>", "<root xmlns='urn:d' xmlns:p='urn:p'>"});
-    const size_t close = out.rfind('<');
-    std::string rootName = out.substr(close + 1, out.find_first_of(" >", close) - close - 1);
-    const int items = 3 + Number(6);
-    for (int i = 0; i < items; ++i) Item(out, 1, i);
-    out += "</" + rootName + ">";
-    return out;
-  }
-
- private:
-  int Number(int below) { return static_cast<int>(random_() % static_cast<unsigned>(below)); }
-  std::string Pick(std::initializer_list<const char*> choices) {
-    auto it = choices.begin();
-    std::advance(it, Number(static_cast<int>(choices.size())));
-    return *it;
-  }
-
-  void Text(std::string& out) {
-    out += Pick({"plain", "a &amp; b &lt;c&gt;", "\xC5\x98\xC3\xADm \xE2\x82\xAC", " ", "",
-                 "line\nbreak", "quote \" and '"});
-  }
-
-  void Item(std::string& out, int depth, int index) {
-    switch (Number(depth > 3 ? 4 : 9)) {
-      case 0:
-        out += "<!-- note " + std::to_string(index) + " -->";
-        return;
-      case 1:
-        out += "<?pi data?>";
-        return;
-      case 2:
-        out += "\n  ";
-        return;
-      case 3:
-        Text(out);
-        return;
-      default:
-        break;
-    }
-    const std::string name = Pick({"r", "r", "r", "a", "b", "p:r", "q:r", "x"});
-    std::string attributes =
-        Pick({"", " id='#'", " k='x' id='7'", " p:k='\xC3\xA9'", " xmlns:q='urn:q'",
-              " xmlns:p='urn:p'", " xmlns='urn:e'", " xmlns=''"});
-    if (const size_t hash = attributes.find('#'); hash != std::string::npos) {
-      attributes.replace(hash, 1, std::to_string(index));
-    }
-    // Prefixes the root may not declare are declared here (redundantly at
-    // times, which the copy drops).
-    std::string declarations;
-    if (attributes.find("xmlns:p") == std::string::npos && Number(2) == 0) {
-      declarations += " xmlns:p='urn:p'";
-    }
-    if (attributes.find("xmlns:q") == std::string::npos) declarations += " xmlns:q='urn:q'";
-    out += "<" + name + attributes + declarations + ">";
-    out += "<id>" + std::to_string(index * 10 + depth) + "</id>";
-    if (Number(3) == 0) out += "<name><![CDATA[x < y ]]></name>";
-    if (Number(3) == 0) {
-      out += "<name>";
-      Text(out);
-      out += "</name>";
-    }
-    const int children = depth < 4 ? Number(4) : 0;
-    for (int i = 0; i < children; ++i) Item(out, depth + 1, index * 10 + i);
-    out += "</" + name + ">";
-  }
-
-  std::mt19937 random_;
-};
-
 TEST(SelectionOutput, EqualsCopyingIntoATree) {
   const std::vector<std::string> expressions = {
       "//r",
@@ -215,7 +135,7 @@ TEST(SelectionOutput, EqualsCopyingIntoATree) {
   int streamed = 0;
   int selecting = 0;
   for (unsigned seed = 1; seed <= 40; ++seed) {
-    const std::string source = TDocumentMaker(seed).Make();
+    const std::string source = testing::TDocumentMaker(seed).Make();
     for (size_t e = 0; e < expressions.size(); ++e) {
       const TXmlOptions* options = optionSets[(seed + e) % 4];
       const char* attributes = rootAttributes[(seed * 3 + e) % 3];
