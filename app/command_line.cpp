@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "app/inline_project.h"
-#include "engine/names.h"
 #include "engine/paths.h"
 #include "engine/project_check.h"
 #include "engine/project_graph.h"
@@ -17,6 +16,7 @@
 #include "engine/project_loader.h"
 #include "engine/streams.h"
 #include "text/nearest_name.h"
+#include "text/parameter_name.h"
 #include "text/utf.h"
 
 namespace morvex {

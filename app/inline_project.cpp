@@ -8,6 +8,7 @@
 #include "engine/streams.h"
 #include "engine/transform_kinds.h"
 #include "text/nearest_name.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/xml_document.h"
 
@@ -30,27 +31,7 @@ struct TInlineScript {
 std::string EscapeXml(std::string_view text, bool attribute) {
   std::string result;
   result.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        result += "&amp;";
-        break;
-      case '<':
-        result += "&lt;";
-        break;
-      case '>':
-        result += "&gt;";
-        break;
-      case '"':
-        if (attribute) {
-          result += "&quot;";
-          break;
-        }
-        [[fallthrough]];
-      default:
-        result.push_back(c);
-    }
-  }
+  AppendXmlEscaped(result, text, attribute);
   return result;
 }
 

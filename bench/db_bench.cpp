@@ -72,8 +72,7 @@ int main(int argc, char** argv) {
   try {
     using namespace morvex;
     const bool csv = std::string_view(argv[1]) == "csv";
-    TDatasetWriterOptions options;
-    options.TransformKind = csv ? TQueryOutputKind::Csv : TQueryOutputKind::DatasetXml;
+    TXTransformInfo options;
     options.Encoding = "utf-8";
     options.IncludeParams = false;
     if (argc > 5) options.RecordTag = argv[5];
@@ -94,7 +93,8 @@ int main(int argc, char** argv) {
 
     TFileStream out(argv[3], TFileStream::Mode::Create);
     bench::TStopwatch clock;
-    RunQueryTemplate(argv[2], false, options, sink, out, TXmlElement(), {},
+    RunQueryTemplate(argv[2], false, csv ? TQueryOutputKind::Csv : TQueryOutputKind::DatasetXml,
+                     options, sink, out, TXmlElement(), {},
                      ElementView(xmlDocGetRootElement(document.get())));
     out.Flush();
     const int64_t bytes = out.Size();

@@ -11,20 +11,27 @@ namespace {
 
 constexpr size_t kBlockBytes = 64 * 1024;
 
+// The stream a conversion reads or writes: the registry's stream for the
+// stream kind, none (the file at Location) for any other.
+TStream* EndpointStream(const TXSourceInfo& info) {
+  return info.Kind == skStream ? info.Stream : nullptr;
+}
+
 }  // namespace
 
-TConvertInput::TConvertInput(const TConvertEndpoint& endpoint) : stream_(endpoint.Stream) {
+TConvertInput::TConvertInput(const TXSourceInfo& source) : stream_(EndpointStream(source)) {
   if (stream_ == nullptr) {
-    file_ = std::make_unique<TFileStream>(endpoint.Location, TFileStream::Mode::Read);
+    file_ = std::make_unique<TFileStream>(source.Location, TFileStream::Mode::Read);
     stream_ = file_.get();
   }
 }
 
 TConvertInput::~TConvertInput() = default;
 
-TConvertOutput::TConvertOutput(const TConvertEndpoint& endpoint) : stream_(endpoint.Stream) {
+TConvertOutput::TConvertOutput(const TXSourceInfo& destination)
+    : stream_(EndpointStream(destination)) {
   if (stream_ == nullptr) {
-    file_ = std::make_unique<TFileStream>(endpoint.Location, TFileStream::Mode::Create);
+    file_ = std::make_unique<TFileStream>(destination.Location, TFileStream::Mode::Create);
     stream_ = file_.get();
   }
 }
@@ -103,16 +110,6 @@ const TEncoding& BeginEncodedOutput(TConvertOutput& output, const std::string& e
   const TEncoding& encoding = EncodingForName(encodingName);
   output.Stream().Write(encoding.Preamble());
   return encoding;
-}
-
-bool RunConversion(std::string& message, const std::function<bool()>& run) {
-  message.clear();
-  try {
-    return run();
-  } catch (const std::exception& error) {
-    message = error.what();
-    return false;
-  }
 }
 
 std::vector<std::string_view> OptionItems(std::string_view text, char separator) {

@@ -1,6 +1,8 @@
-// What every conversion takes: where it reads, where it writes, the options
-// of its transformation and where progress lines go. The engine fills these
-// from a script's steps; conversions never see the project records.
+// What every conversion shares: where it reads and writes (TXSourceInfo), the
+// options of its transformation (TXTransformInfo), where progress lines go
+// (ProgressSink), and the encoded output and option helpers. A failed
+// conversion raises EMorvexError with the message that follows the step's
+// prefix.
 //
 // A conversion owns the file it opens and closes it before returning, also on
 // failure; a stream handed in is neither closed nor freed.
@@ -13,43 +15,19 @@
 #include <string_view>
 #include <vector>
 
+#include "text/step_info.h"
+
 namespace morvex {
 
 class TStream;
 class TEncoding;
 
-// One line of progress or summary text; an empty sink produces nothing. A
-// line that starts with kWarningPrefix is a warning, which the runner shows
-// also when it leaves progress lines out.
-using ProgressSink = std::function<void(const std::string&)>;
-inline constexpr std::string_view kWarningPrefix = "Warning: ";
-
-// A source or a destination: a named stream when `Stream` is set (then
-// `Location` is the stream's name), otherwise the file at `Location`.
-struct TConvertEndpoint {
-  std::string Location;
-  TStream* Stream = nullptr;
-  std::string Encoding;  // how a source is decoded ("utf-8" or a charset name)
-};
-
-// The transformation's options, as the project writes them.
-struct TConvertOptions {
-  std::string Content;  // the path of a JSON path selection
-  std::string Encoding = "utf-8";
-  std::string Delimiter = ";";
-  std::string Quote = "\"";
-  bool HeaderRow = true;
-  std::string RecordTag;
-  std::string Namespaces;
-  bool FlatText = true;
-  bool Indent = false;
-};
-
-// The input of a conversion: the endpoint's stream, or its file opened for
-// reading. Raises EMorvexError naming the file when it cannot be opened.
+// The input of a conversion: the stream of a stream source (skStream with a
+// stream), or else the file at its Location opened for reading. Raises
+// EMorvexError naming the file when it cannot be opened.
 class TConvertInput {
  public:
-  explicit TConvertInput(const TConvertEndpoint& endpoint);
+  explicit TConvertInput(const TXSourceInfo& source);
   ~TConvertInput();
   TStream& Stream() { return *stream_; }
 
@@ -58,12 +36,13 @@ class TConvertInput {
   TStream* stream_;
 };
 
-// The output of a conversion: the endpoint's stream, or its file created or
-// replaced. Close() flushes a file and raises when the flush fails, so that a
-// full disk is a failed conversion; the destructor closes quietly.
+// The output of a conversion: the stream of a stream destination, or else the
+// file at its Location created or replaced. Close() flushes a file and raises
+// when the flush fails, so that a full disk is a failed conversion; the
+// destructor closes quietly.
 class TConvertOutput {
  public:
-  explicit TConvertOutput(const TConvertEndpoint& endpoint);
+  explicit TConvertOutput(const TXSourceInfo& destination);
   ~TConvertOutput();
   TStream& Stream() { return *stream_; }
   void Close();
@@ -102,10 +81,6 @@ void WriteThenFlush(TEncodedTextOutput& text, const std::function<void()>& write
 // The encoding named `encodingName`, with its byte-order mark (if it has one)
 // written onto `output` first.
 const TEncoding& BeginEncodedOutput(TConvertOutput& output, const std::string& encodingName);
-
-// Runs one conversion and returns what `run` returns. `message` is emptied
-// first; an error raised inside gives false with the error's text in it.
-bool RunConversion(std::string& message, const std::function<bool()>& run);
 
 // The non-empty items of an option text split at `separator`, each without
 // the spaces and control characters around it.

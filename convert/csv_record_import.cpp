@@ -94,7 +94,7 @@ size_t HighestColumnNumber(const TTemplateStatement& parent, const TLSQLConnHelp
 
 }  // namespace
 
-void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& options,
+void ImportCsvRecords(const TXSourceInfo& source, const TXTransformInfo& options,
                       const TTemplateTree& tree, const ProgressSink& progress,
                       TLSQLConnHelper& helper, const std::vector<std::string>& parameters) {
   // An input that cannot be opened fails with an empty message, an empty

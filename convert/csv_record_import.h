@@ -33,7 +33,7 @@ namespace morvex {
 // template's message; the records before it were run (the summary lines
 // then count them, unless a transaction is open, which the session rolls
 // back).
-void ImportCsvRecords(const TConvertEndpoint& source, const TConvertOptions& options,
+void ImportCsvRecords(const TXSourceInfo& source, const TXTransformInfo& options,
                       const TTemplateTree& tree, const ProgressSink& progress,
                       TLSQLConnHelper& helper, const std::vector<std::string>& parameters);
 

@@ -22,7 +22,7 @@ struct TCsvXmlNames {
   std::string Record;
 };
 
-TCsvXmlNames NamesFor(const TConvertEndpoint& source, std::string_view recordTag) {
+TCsvXmlNames NamesFor(const TXSourceInfo& source, std::string_view recordTag) {
   const std::vector<std::string_view> items = OptionItems(recordTag, '/');
   TCsvXmlNames names;
   if (items.size() <= 1) {
@@ -48,75 +48,72 @@ std::string_view TrimRightControls(std::string_view text) {
 
 }  // namespace
 
-bool CsvToXml(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-              const TConvertOptions& options, const ProgressSink& progress, std::string& message) {
-  return RunConversion(message, [&] {
-    std::unique_ptr<TConvertInput> input;
-    try {
-      input = std::make_unique<TConvertInput>(source);
-    } catch (const EMorvexError&) {
-      return false;  // an unreadable source fails like an empty one
-    }
-    std::unique_ptr<TStream> copy;
-    TCsvReader reader(SeekableInput(input->Stream(), copy), options.Delimiter, options.Quote,
-                      source.Encoding);
-    std::vector<std::string> cells;
-    size_t width = 0;
-    while (reader.Next(cells)) width = std::max(width, cells.size());
-    if (reader.InputWasEmpty()) throw EMorvexError(kEmptyCsvMessage);
-    reader.Rewind();
+void CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& options, const ProgressSink& progress) {
+  std::unique_ptr<TConvertInput> input;
+  try {
+    input = std::make_unique<TConvertInput>(source);
+  } catch (const EMorvexError&) {
+    throw EMorvexError("");  // an unreadable source fails with an empty message
+  }
+  std::unique_ptr<TStream> copy;
+  TCsvReader reader(SeekableInput(input->Stream(), copy), options.Delimiter, options.Quote,
+                    source.Encoding);
+  std::vector<std::string> cells;
+  size_t width = 0;
+  while (reader.Next(cells)) width = std::max(width, cells.size());
+  if (reader.InputWasEmpty()) throw EMorvexError(kEmptyCsvMessage);
+  reader.Rewind();
 
-    const TCsvXmlNames names = NamesFor(source, options.RecordTag);
-    TConvertOutput output(destination);
-    TXmlOptions xmlOptions = DefaultXmlOptions();
-    xmlOptions.Encoding = options.Encoding;
-    xmlOptions.Indent = options.Indent;
-    const std::unique_ptr<TXMLAttributes> rootAttributes = AttributesFromText(options.Namespaces);
-    auto writer = BeginXmlWriter(output.Stream(), &xmlOptions, rootAttributes.get(), names.Root);
-    for (const std::string& wrapper : names.Wrappers) WriteStartTag(*writer, wrapper);
+  const TCsvXmlNames names = NamesFor(source, options.RecordTag);
+  TConvertOutput output(destination);
+  TXmlOptions xmlOptions = DefaultXmlOptions();
+  xmlOptions.Encoding = options.Encoding;
+  xmlOptions.Indent = options.Indent;
+  const std::unique_ptr<TXMLAttributes> rootAttributes = AttributesFromText(options.Namespaces);
+  auto writer = BeginXmlWriter(output.Stream(), &xmlOptions, rootAttributes.get(), names.Root);
+  for (const std::string& wrapper : names.Wrappers) WriteStartTag(*writer, wrapper);
 
-    std::vector<std::string> columns(width);
-    bool first = true;
-    int64_t count = 0;
-    TXMLParser& parser = writer->Parser();
-    while (reader.Next(cells)) {
-      cells.resize(width);
-      if (first) {
-        first = false;
-        for (size_t i = 0; i < width; ++i) {
-          std::string name = options.HeaderRow ? MakeXmlName(cells[i]) : std::string();
-          columns[i] = name.empty() ? "col_" + std::to_string(i + 1) : std::move(name);
-        }
-        if (options.HeaderRow) continue;
-      }
-      ++count;
-      WriteStartTag(*writer, names.Record);
+  std::vector<std::string> columns(width);
+  bool first = true;
+  int64_t count = 0;
+  TXMLParser& parser = writer->Parser();
+  while (reader.Next(cells)) {
+    cells.resize(width);
+    if (first) {
+      first = false;
       for (size_t i = 0; i < width; ++i) {
-        WriteStartTag(*writer, columns[i]);
-        WriteCharacters(parser, TrimRightControls(cells[i]));
-        WriteEndTag(*writer, columns[i]);
+        std::string name = options.HeaderRow ? MakeXmlName(cells[i]) : std::string();
+        columns[i] = name.empty() ? "col_" + std::to_string(i + 1) : std::move(name);
       }
-      WriteEndTag(*writer, names.Record);
-      ReportProgress(progress, count);
+      if (options.HeaderRow) continue;
     }
-    if (progress) {
-      const std::string warning = reader.ReplacedValuesWarning();
-      if (!warning.empty()) progress(warning);
-      std::string path;
-      for (const std::string& wrapper : names.Wrappers) {
-        if (!path.empty()) path += '/';
-        path += wrapper;
-      }
-      if (names.Wrappers.empty()) path = names.Root;
-      progress(path + ": " + std::to_string(count) + " record(s) processed.");
+    ++count;
+    WriteStartTag(*writer, names.Record);
+    for (size_t i = 0; i < width; ++i) {
+      WriteStartTag(*writer, columns[i]);
+      WriteCharacters(parser, TrimRightControls(cells[i]));
+      WriteEndTag(*writer, columns[i]);
     }
-    for (auto it = names.Wrappers.rbegin(); it != names.Wrappers.rend(); ++it) {
-      WriteEndTag(*writer, *it);
+    WriteEndTag(*writer, names.Record);
+    ReportProgress(progress, count);
+  }
+  if (progress) {
+    const std::string warning = reader.ReplacedValuesWarning();
+    if (!warning.empty()) progress(warning);
+    std::string path;
+    for (const std::string& wrapper : names.Wrappers) {
+      if (!path.empty()) path += '/';
+      path += wrapper;
     }
-    EndXmlWriter(std::move(writer), names.Root);
-    output.Close();
-    return true;
-  });
+    if (names.Wrappers.empty()) path = names.Root;
+    progress(path + ": " + std::to_string(count) + " record(s) processed.");
+  }
+  for (auto it = names.Wrappers.rbegin(); it != names.Wrappers.rend(); ++it) {
+    WriteEndTag(*writer, *it);
+  }
+  EndXmlWriter(std::move(writer), names.Root);
+  output.Close();
 }
 
 }  // namespace morvex

@@ -12,10 +12,10 @@ namespace morvex {
 // that no table of cells is held; the XML goes through the streaming writer.
 // Options: Delimiter, Quote, HeaderRow, RecordTag ("root/wrapper.../record"),
 // Encoding, Indent, Namespaces (root attributes). Progress lines every 10000
-// records and a summary line go to `progress`. Returns false with the
-// message on any failure; an empty or unreadable source gives an empty
-// message.
-bool CsvToXml(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-              const TConvertOptions& options, const ProgressSink& progress, std::string& message);
+// records and a summary line go to `progress`. Raises EMorvexError on any
+// failure; an empty source gives kEmptyCsvMessage and an unreadable one an
+// empty message.
+void CsvToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& options, const ProgressSink& progress);
 
 }  // namespace morvex

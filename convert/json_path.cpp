@@ -83,35 +83,32 @@ const TSuperObject* SelectJsonPath(const TJsonDocument& document, const TSuperOb
   return current;
 }
 
-bool JPathTransform(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-                    const TConvertOptions& options, std::string& message) {
-  return RunConversion(message, [&] {
-    TConvertInput input(source);
-    const TEncoding& encoding = EncodingForName(options.Encoding);
-    TConvertOutput output(destination);
-    const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
-    output.Stream().Write(encoding.Preamble());
+void JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
+                    const TXTransformInfo& options) {
+  TConvertInput input(source);
+  const TEncoding& encoding = EncodingForName(options.Encoding);
+  TConvertOutput output(destination);
+  const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
+  output.Stream().Write(encoding.Preamble());
 
-    // One path per line; lines end in CR LF or LF.
-    const std::vector<std::string_view> paths = OptionItems(options.Content, '\n');
-    std::vector<TSuperObject> selections;
-    for (std::string_view path : paths) {
-      const TSuperObject* selected = SelectJsonPath(*document, *document->Root(), path);
-      if (selected == nullptr) {
-        throw EMorvexError("The path " + std::string(path) + " selects nothing.");
-      }
-      selections.push_back(*selected);
+  // One path per line; lines end in CR LF or LF.
+  const std::vector<std::string_view> paths = OptionItems(options.Content, '\n');
+  std::vector<TSuperObject> selections;
+  for (std::string_view path : paths) {
+    const TSuperObject* selected = SelectJsonPath(*document, *document->Root(), path);
+    if (selected == nullptr) {
+      throw EMorvexError("The path " + std::string(path) + " selects nothing.");
     }
-    TSuperObject result = *document->Root();
-    if (selections.size() == 1) {
-      result = selections[0];
-    } else if (selections.size() > 1) {
-      result = document->MakeArray(selections);
-    }
-    WriteJsonOutput(*document, result, output.Stream(), encoding, options.Indent);
-    output.Close();
-    return true;
-  });
+    selections.push_back(*selected);
+  }
+  TSuperObject result = *document->Root();
+  if (selections.size() == 1) {
+    result = selections[0];
+  } else if (selections.size() > 1) {
+    result = document->MakeArray(selections);
+  }
+  WriteJsonOutput(*document, result, output.Stream(), encoding, options.Indent);
+  output.Close();
 }
 
 }  // namespace morvex

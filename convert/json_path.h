@@ -24,9 +24,9 @@ const TSuperObject* SelectJsonPath(const TJsonDocument& document, const TSuperOb
 // byte-order mark first) and with Indent, the value that the path in
 // Content selects, or the whole document when Content is empty. Content may
 // list several paths, one a line: the output is then an array of their
-// selections in order. Returns false with the message on any failure: an
-// input that does not parse, a path that selects nothing, files.
-bool JPathTransform(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-                    const TConvertOptions& options, std::string& message);
+// selections in order. Raises EMorvexError on any failure: an input that
+// does not parse, a path that selects nothing, files.
+void JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
+                    const TXTransformInfo& options);
 
 }  // namespace morvex

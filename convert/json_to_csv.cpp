@@ -94,70 +94,67 @@ class TJsonColumns {
 
 }  // namespace
 
-bool JsonToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, const ProgressSink& progress, std::string& message) {
-  return RunConversion(message, [&] {
-    TConvertInput input(source);
-    TConvertOutput output(destination);
-    const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
+void JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options, const ProgressSink& progress) {
+  TConvertInput input(source);
+  TConvertOutput output(destination);
+  const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
 
-    const TSuperObject& root = *document->Root();
-    const TSuperObject* rows = &root;
-    if (!options.RecordTag.empty()) {
-      rows = SelectJsonPath(*document, root, options.RecordTag);
-    } else if (root.Kind == TJsonKind::Object && TJsonDocument::Children(root).size() == 1) {
-      rows = &TJsonDocument::Children(root)[0];
-    }
-    std::span<const TSuperObject> records;
-    if (rows != nullptr && IsContainer(*rows)) records = TJsonDocument::Children(*rows);
+  const TSuperObject& root = *document->Root();
+  const TSuperObject* rows = &root;
+  if (!options.RecordTag.empty()) {
+    rows = SelectJsonPath(*document, root, options.RecordTag);
+  } else if (root.Kind == TJsonKind::Object && TJsonDocument::Children(root).size() == 1) {
+    rows = &TJsonDocument::Children(root)[0];
+  }
+  std::span<const TSuperObject> records;
+  if (rows != nullptr && IsContainer(*rows)) records = TJsonDocument::Children(*rows);
 
-    TJsonColumns columns(*document);
-    for (const TSuperObject& record : records) {
-      if (IsContainer(record)) columns.Add(record);
-    }
-    const std::vector<std::string> header = columns.Finish();
-    // Without a record tag, the member values of a root with several
-    // members are the records; when none of them gives a cell, the records
-    // are surely one level down.
-    const size_t rootMembers = TJsonDocument::Children(root).size();
-    if (header.empty() && options.RecordTag.empty() && rows == &root &&
-        root.Kind == TJsonKind::Object && rootMembers > 1) {
-      throw EMorvexError("record-tag is needed: the root holds " + std::to_string(rootMembers) +
-                         " members");
-    }
+  TJsonColumns columns(*document);
+  for (const TSuperObject& record : records) {
+    if (IsContainer(record)) columns.Add(record);
+  }
+  const std::vector<std::string> header = columns.Finish();
+  // Without a record tag, the member values of a root with several
+  // members are the records; when none of them gives a cell, the records
+  // are surely one level down.
+  const size_t rootMembers = TJsonDocument::Children(root).size();
+  if (header.empty() && options.RecordTag.empty() && rows == &root &&
+      root.Kind == TJsonKind::Object && rootMembers > 1) {
+    throw EMorvexError("record-tag is needed: the root holds " + std::to_string(rootMembers) +
+                       " members");
+  }
 
-    TEncodedTextOutput text(output.Stream(), BeginEncodedOutput(output, options.Encoding));
-    int64_t count = 0;
-    std::string line;
-    if (options.HeaderRow && !header.empty()) {
-      AppendCsvLine(line, header, options.Delimiter, options.Quote);
-      text.Append(line);
+  TEncodedTextOutput text(output.Stream(), BeginEncodedOutput(output, options.Encoding));
+  int64_t count = 0;
+  std::string line;
+  if (options.HeaderRow && !header.empty()) {
+    AppendCsvLine(line, header, options.Delimiter, options.Quote);
+    text.Append(line);
+  }
+  std::vector<std::string> cells(header.size());
+  for (const TSuperObject& record : records) {
+    if (!IsContainer(record)) continue;
+    for (std::string& cell : cells) cell.clear();
+    bool any = false;
+    const auto items = TJsonDocument::Children(record);
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (items[i].Kind == TJsonKind::Null) continue;
+      cells[columns.ColumnOf(record, i, items[i])] =
+          CellText(*document, items[i], options.FlatText);
+      any = true;
     }
-    std::vector<std::string> cells(header.size());
-    for (const TSuperObject& record : records) {
-      if (!IsContainer(record)) continue;
-      for (std::string& cell : cells) cell.clear();
-      bool any = false;
-      const auto items = TJsonDocument::Children(record);
-      for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i].Kind == TJsonKind::Null) continue;
-        cells[columns.ColumnOf(record, i, items[i])] =
-            CellText(*document, items[i], options.FlatText);
-        any = true;
-      }
-      // A record with no value but null writes no line.
-      if (!any) continue;
-      line.clear();
-      AppendCsvLine(line, cells, options.Delimiter, options.Quote);
-      text.Append(line);
-      ++count;
-      ReportProgress(progress, count);
-    }
-    text.Flush();
-    output.Close();
-    if (progress) progress(std::to_string(count) + " record(s) processed.");
-    return true;
-  });
+    // A record with no value but null writes no line.
+    if (!any) continue;
+    line.clear();
+    AppendCsvLine(line, cells, options.Delimiter, options.Quote);
+    text.Append(line);
+    ++count;
+    ReportProgress(progress, count);
+  }
+  text.Flush();
+  output.Close();
+  if (progress) progress(std::to_string(count) + " record(s) processed.");
 }
 
 }  // namespace morvex

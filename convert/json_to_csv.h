@@ -20,12 +20,12 @@ namespace morvex {
 // inside doubled) and joined by the Delimiter text; lines end in CR LF, in
 // the options' Encoding with its byte-order mark first. With HeaderRow the
 // column names come first (a position is named by its place in the line,
-// with "col_" before it when its first value is an object or array). False
-// with the message on failure; input that does not parse gives "Cannot
+// with "col_" before it when its first value is an object or array). Raises
+// EMorvexError on failure; input that does not parse gives "Cannot
 // convert XML document to JSON!", and a root object of several members none
 // of which gives a cell, without a RecordTag, "record-tag is needed: the
 // root holds N members".
-bool JsonToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, const ProgressSink& progress, std::string& message);
+void JsonToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options, const ProgressSink& progress);
 
 }  // namespace morvex

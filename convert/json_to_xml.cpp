@@ -6,6 +6,7 @@
 #include "text/encoding.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/input_policy.h"
@@ -26,39 +27,28 @@ bool IsXmlCharacter(char32_t c) {
          (c >= 0xE000 && c <= 0xFFFD) || c >= 0x10000;
 }
 
+// Element text: the XML entities (quotes included), and U+FFFD for each
+// character XML cannot hold.
 void AppendEscaped(std::string& out, std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     const char c = text[i];
-    switch (c) {
-      case '"':
-        out += "&quot;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x80) {
-          if (IsXmlCharacter(static_cast<unsigned char>(c))) {
-            out += c;
-          } else {
-            AppendUtf8(out, 0xFFFD);
-          }
-        } else {
-          const size_t start = i;
-          const char32_t code = DecodeUtf8Char(text, i);
-          if (IsXmlCharacter(code)) {
-            out.append(text, start, i - start);
-          } else {
-            AppendUtf8(out, 0xFFFD);
-          }
-          continue;
-        }
+    if (const std::string_view entity = XmlEntityOf(c, true); !entity.empty()) {
+      out += entity;
+    } else if (static_cast<unsigned char>(c) < 0x80) {
+      if (IsXmlCharacter(static_cast<unsigned char>(c))) {
+        out += c;
+      } else {
+        AppendUtf8(out, 0xFFFD);
+      }
+    } else {
+      const size_t start = i;
+      const char32_t code = DecodeUtf8Char(text, i);
+      if (IsXmlCharacter(code)) {
+        out.append(text, start, i - start);
+      } else {
+        AppendUtf8(out, 0xFFFD);
+      }
+      continue;
     }
     ++i;
   }
@@ -163,7 +153,7 @@ void WriteJsonAsXml(const TJsonDocument& document, const TSuperObject& value,
   TXmlTextWriter(document, out, openElements).Write(value, name, level, rootAttributes);
 }
 
-void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& options,
+void ProcessJSONToXML(const TJsonDocument& document, const TXTransformInfo& options,
                       bool utf8Output, const TXmlTextSink& out) {
   std::string declaration = "<?xml version=\"1.0\"";
   if (!utf8Output) declaration += " encoding=\"" + options.Encoding + "\"";
@@ -198,21 +188,18 @@ void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& opti
   }
 }
 
-bool JsonToXml(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, std::string& message) {
-  return RunConversion(message, [&] {
-    TConvertInput input(source);
-    TConvertOutput output(destination);
-    const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
-    const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
-    TEncodedTextOutput text(output.Stream(), encoding, true);
-    WriteThenFlush(text, [&] {
-      ProcessJSONToXML(*document, options, encoding.IsUtf8(),
-                       [&text](std::string_view piece) { text.Append(piece); });
-    });
-    output.Close();
-    return true;
+void JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options) {
+  TConvertInput input(source);
+  TConvertOutput output(destination);
+  const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);
+  const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
+  TEncodedTextOutput text(output.Stream(), encoding, true);
+  WriteThenFlush(text, [&] {
+    ProcessJSONToXML(*document, options, encoding.IsUtf8(),
+                     [&text](std::string_view piece) { text.Append(piece); });
   });
+  output.Close();
 }
 
 }  // namespace morvex

@@ -34,15 +34,15 @@ void WriteJsonAsXml(const TJsonDocument& document, const TSuperObject& value,
 
 // The declaration and the root chosen for `value` (see JsonToXml), with the
 // value selected by the options' RecordTag path when it is not empty.
-void ProcessJSONToXML(const TJsonDocument& document, const TConvertOptions& options,
+void ProcessJSONToXML(const TJsonDocument& document, const TXTransformInfo& options,
                       bool utf8Output, const TXmlTextSink& out);
 
 // Parses the JSON source and writes it as XML in the options' Encoding (its
 // byte-order mark first), with Indent, Namespaces as root attributes and
-// RecordTag as a path to the value to write. False with the message on
+// RecordTag as a path to the value to write. Raises EMorvexError on
 // failure; input that does not parse gives "Cannot convert XML document to
 // JSON!".
-bool JsonToXml(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, std::string& message);
+void JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options);
 
 }  // namespace morvex

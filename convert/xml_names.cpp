@@ -1,5 +1,7 @@
 #include "convert/xml_names.h"
 
+#include "text/text_edit.h"
+
 namespace morvex {
 
 namespace {
@@ -7,19 +9,6 @@ namespace {
 bool IsNameCharacter(char c) {
   return c == '-' || c == '_' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
          (c >= 'a' && c <= 'z');
-}
-
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-  std::string out;
-  out.reserve(text.size());
-  size_t start = 0;
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, start)) {
-    out.append(text, start, at - start);
-    out.append(to);
-    start = at + from.size();
-  }
-  out.append(text, start);
-  text.swap(out);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ void DropLastName(std::string& path) {
 
 }  // namespace
 
-TXMLSaxDBHelper::TXMLSaxDBHelper(const TConvertOptions& options, const TTemplateTree& tree,
+TXMLSaxDBHelper::TXMLSaxDBHelper(const TXTransformInfo& options, const TTemplateTree& tree,
                                  const std::vector<std::string>& parameters,
                                  TLSQLConnHelper& helper, const ProgressSink& progress)
     : tree_(tree),
@@ -177,7 +177,7 @@ void TXMLSaxDBHelper::Fail(import_detail::TRecordFailure& failure) {
   throw EMorvexError(lastError_);
 }
 
-void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
+void ImportXmlRecords(const TXSourceInfo& source, const TXTransformInfo& options,
                       const TTemplateTree& tree, const ProgressSink& progress,
                       TLSQLConnHelper& helper, const std::vector<std::string>& parameters) {
   TConvertInput input(source);

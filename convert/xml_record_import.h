@@ -21,7 +21,7 @@ namespace morvex {
 // record was read (WarnUnprovidedNames). A document that is not well-formed raises the reader's
 // message with line and column; a failing record raises "Record #<n>: "
 // followed by the template's message.
-void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& options,
+void ImportXmlRecords(const TXSourceInfo& source, const TXTransformInfo& options,
                       const TTemplateTree& tree, const ProgressSink& progress,
                       TLSQLConnHelper& helper, const std::vector<std::string>& parameters);
 
@@ -42,7 +42,7 @@ void ImportXmlRecords(const TConvertEndpoint& source, const TConvertOptions& opt
 // A record without value elements has no pairs and still runs the template.
 class TXMLSaxDBHelper {
  public:
-  TXMLSaxDBHelper(const TConvertOptions& options, const TTemplateTree& tree,
+  TXMLSaxDBHelper(const TXTransformInfo& options, const TTemplateTree& tree,
                   const std::vector<std::string>& parameters, TLSQLConnHelper& helper,
                   const ProgressSink& progress);
 

@@ -10,7 +10,7 @@
 
 namespace morvex {
 
-TXMLSaxCSVHelper::TXMLSaxCSVHelper(const TConvertOptions& options, const ProgressSink& progress)
+TXMLSaxCSVHelper::TXMLSaxCSVHelper(const TXTransformInfo& options, const ProgressSink& progress)
     : progress_(progress),
       headerRow_(options.HeaderRow),
       quote_(options.Quote),
@@ -151,57 +151,54 @@ void ParsePass(TXMLSaxCSVHelper& helper, TStream& input, TEncodedTextOutput* out
 
 }  // namespace
 
-bool XmlToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-              const TConvertOptions& options, const ProgressSink& progress, std::string& message) {
-  return RunConversion(message, [&] {
-    TConvertInput input(source);
-    TConvertOutput output(destination);
-    const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
-    const int64_t outputStart = RewritablePosition(output.Stream());
-    auto text = std::make_unique<TEncodedTextOutput>(output.Stream(), encoding);
-    TXMLSaxCSVHelper helper(options, progress);
-    std::unique_ptr<TStream> copy;
-    TStream& stream = SeekableInput(input.Stream(), copy);
-    const int64_t start = stream.Position();
-    // An error of a pass that leaves a second pass to come: the second pass
-    // writes the records before the fault and fails there the same way.
-    std::exception_ptr firstPassError;
-    bool again = true;
-    if (outputStart >= 0) {
-      // Records mostly hold the same columns: the first pass writes, and a
-      // second is needed only when a record brings a new column late.
+void XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& options, const ProgressSink& progress) {
+  TConvertInput input(source);
+  TConvertOutput output(destination);
+  const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
+  const int64_t outputStart = RewritablePosition(output.Stream());
+  auto text = std::make_unique<TEncodedTextOutput>(output.Stream(), encoding);
+  TXMLSaxCSVHelper helper(options, progress);
+  std::unique_ptr<TStream> copy;
+  TStream& stream = SeekableInput(input.Stream(), copy);
+  const int64_t start = stream.Position();
+  // An error of a pass that leaves a second pass to come: the second pass
+  // writes the records before the fault and fails there the same way.
+  std::exception_ptr firstPassError;
+  bool again = true;
+  if (outputStart >= 0) {
+    // Records mostly hold the same columns: the first pass writes, and a
+    // second is needed only when a record brings a new column late.
+    try {
+      WriteThenFlush(*text, [&] { ParsePass(helper, stream, text.get()); });
+    } catch (const std::exception&) {
+      if (!helper.Stale()) throw;
+      firstPassError = std::current_exception();
+    }
+    again = helper.Stale();
+    if (again) {
+      text.reset();
+      output.Stream().SetSize(outputStart);
+      output.Stream().SetPosition(outputStart);
+      text = std::make_unique<TEncodedTextOutput>(output.Stream(), encoding);
+    }
+  }
+  if (again) {
+    if (outputStart < 0) {
       try {
-        WriteThenFlush(*text, [&] { ParsePass(helper, stream, text.get()); });
+        ParsePass(helper, stream, nullptr);
       } catch (const std::exception&) {
-        if (!helper.Stale()) throw;
         firstPassError = std::current_exception();
       }
-      again = helper.Stale();
-      if (again) {
-        text.reset();
-        output.Stream().SetSize(outputStart);
-        output.Stream().SetPosition(outputStart);
-        text = std::make_unique<TEncodedTextOutput>(output.Stream(), encoding);
-      }
     }
-    if (again) {
-      if (outputStart < 0) {
-        try {
-          ParsePass(helper, stream, nullptr);
-        } catch (const std::exception&) {
-          firstPassError = std::current_exception();
-        }
-      }
-      stream.SetPosition(start);
-      WriteThenFlush(*text, [&] {
-        ParsePass(helper, stream, text.get());
-        if (firstPassError) std::rethrow_exception(firstPassError);
-      });
-    }
-    output.Close();
-    if (progress) progress(std::to_string(helper.RecordCount()) + " record(s) processed.");
-    return true;
-  });
+    stream.SetPosition(start);
+    WriteThenFlush(*text, [&] {
+      ParsePass(helper, stream, text.get());
+      if (firstPassError) std::rethrow_exception(firstPassError);
+    });
+  }
+  output.Close();
+  if (progress) progress(std::to_string(helper.RecordCount()) + " record(s) processed.");
 }
 
 }  // namespace morvex

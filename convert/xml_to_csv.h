@@ -29,7 +29,7 @@ namespace morvex {
 // (local names) make a header line, written just before the first record.
 class TXMLSaxCSVHelper {
  public:
-  TXMLSaxCSVHelper(const TConvertOptions& options, const ProgressSink& progress);
+  TXMLSaxCSVHelper(const TXTransformInfo& options, const ProgressSink& progress);
 
   // Starts a pass over the document from its beginning. Every pass learns
   // columns; with `output` it writes the lines too, with the columns known
@@ -96,10 +96,10 @@ class TXMLSaxCSVHelper {
 // first pass; when a record brings a column after the first line, and
 // always when the output cannot be taken back (a pipe, a device), the
 // columns are learnt in a first pass and the lines written in a second.
-// Input that cannot seek (a pipe) is kept in a temporary file. Returns
-// false with the message on any failure (a parse error names line and
+// Input that cannot seek (a pipe) is kept in a temporary file. Raises
+// EMorvexError on any failure (a parse error names line and
 // column; the records before it are written).
-bool XmlToCsv(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-              const TConvertOptions& options, const ProgressSink& progress, std::string& message);
+void XmlToCsv(const TXSourceInfo& source, const TXSourceInfo& destination,
+              const TXTransformInfo& options, const ProgressSink& progress);
 
 }  // namespace morvex

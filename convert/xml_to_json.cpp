@@ -603,7 +603,7 @@ class TPackedXmlReader {
 }  // namespace
 
 // The tree then reports an input that does not convert.
-bool WriteJsonInOnePass(TStream& input, TConvertOutput& output, const TConvertOptions& options) {
+bool WriteJsonInOnePass(TStream& input, TConvertOutput& output, const TXTransformInfo& options) {
   const int64_t start = RewritablePosition(output.Stream());
   if (start < 0 || !CanSeek(input)) return false;
   bool written = false;
@@ -662,20 +662,17 @@ std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error
   return document;
 }
 
-bool XmlToJson(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, std::string& message) {
-  return RunConversion(message, [&] {
-    TConvertInput input(source);
-    TConvertOutput output(destination);
-    if (WriteJsonInOnePass(input.Stream(), output, options)) return true;
-    std::string reason;
-    std::unique_ptr<TJsonDocument> document = XmlToJsonTree(input.Stream(), &reason);
-    if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
-    const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
-    WriteJsonOutput(*document, *document->Root(), output.Stream(), encoding, options.Indent);
-    output.Close();
-    return true;
-  });
+void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options) {
+  TConvertInput input(source);
+  TConvertOutput output(destination);
+  if (WriteJsonInOnePass(input.Stream(), output, options)) return;
+  std::string reason;
+  std::unique_ptr<TJsonDocument> document = XmlToJsonTree(input.Stream(), &reason);
+  if (!document) throw EMorvexError(NoJsonValueMessage(source.Location, reason));
+  const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
+  WriteJsonOutput(*document, *document->Root(), output.Stream(), encoding, options.Indent);
+  output.Close();
 }
 
 }  // namespace morvex

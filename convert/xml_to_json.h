@@ -34,13 +34,13 @@ std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error
 // out of key order, an element repeated after it was written on its own, an
 // array of text pieces among repeated elements), or when it does not
 // convert at all. True: the output is complete and closed.
-bool WriteJsonInOnePass(TStream& input, TConvertOutput& output, const TConvertOptions& options);
+bool WriteJsonInOnePass(TStream& input, TConvertOutput& output, const TXTransformInfo& options);
 
 // The packed value of the XML source written as JSON (options: Encoding,
-// whose byte-order mark comes first, and Indent). False with the message on
+// whose byte-order mark comes first, and Indent). Raises EMorvexError on
 // failure; input that does not parse gives "Cannot convert XML document to
 // JSON!". Written in one pass when it can be, else from the whole value.
-bool XmlToJson(const TConvertEndpoint& source, const TConvertEndpoint& destination,
-               const TConvertOptions& options, std::string& message);
+void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
+               const TXTransformInfo& options);
 
 }  // namespace morvex

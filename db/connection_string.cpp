@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "text/error.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 
 namespace morvex {
@@ -241,6 +242,23 @@ std::vector<std::string> UriPasswords(std::string_view text) {
     return end;
   });
   return passwords;
+}
+
+std::string SqliteDatabaseFile(const std::string& connectionString) {
+  std::vector<TConnectionStringItem> items;
+  try {
+    items = ParseConnectionString(connectionString);
+  } catch (const EMorvexError&) {
+    return {};
+  }
+  if (const std::string* provider = FindConnectionValue(items, {"provider"})) {
+    const std::string name = AsciiLower(TrimText(*provider));
+    if (name.substr(0, name.find('.')) != "sqlite") return {};
+  } else if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) {
+    return {};
+  }
+  const std::string* path = FindConnectionValue(items, {"data source"});
+  return path && *path != ":memory:" ? *path : std::string();
 }
 
 }  // namespace morvex

@@ -59,6 +59,10 @@ std::string ScrubSecret(std::string message, std::string_view secret);
 // unterminated quote masks to the end).
 std::string MaskConnectionPasswords(std::string_view connectionString);
 
+// The database file a SQLite connection string opens, as written; empty text
+// for other drivers, an in-memory database or a string that does not parse.
+std::string SqliteDatabaseFile(const std::string& connectionString);
+
 // The passwords written in the addresses within `text`, as written and, when
 // different, percent-decoded; for scrubbing them from messages.
 std::vector<std::string> UriPasswords(std::string_view text);

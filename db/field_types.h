@@ -7,8 +7,9 @@
 
 namespace morvex {
 
-// In the classic order of dataset field types; the order matters, because
-// every type after ftFMTBcd falls in the "string" class.
+// The dataset field types the drivers and the value classes tell apart, in
+// the classic order; FieldTypeClass gives each its class by name, so the
+// numbers are not stored or compared anywhere.
 enum TFieldType : int {
   ftUnknown,
   ftString,
@@ -36,31 +37,18 @@ enum TFieldType : int {
   ftFixedChar,
   ftWideString,
   ftLargeint,
-  ftADT,
-  ftArray,
-  ftReference,
-  ftDataSet,
   ftOraBlob,
   ftOraClob,
   ftVariant,
-  ftInterface,
-  ftIDispatch,
   ftGuid,
   ftTimeStamp,
   ftFMTBcd,
   ftFixedWideChar,
   ftWideMemo,
-  ftOraTimeStamp,
-  ftOraInterval,
   ftLongWord,
   ftShortint,
   ftByte,
   ftExtended,
-  ftConnection,
-  ftParams,
-  ftStream,
-  ftTimeStampOffset,
-  ftObject,
   ftSingle,
 };
 

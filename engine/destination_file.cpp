@@ -20,6 +20,7 @@
 #include "engine/streams.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "text/text_edit.h"
 
 namespace morvex {
 
@@ -163,14 +164,6 @@ void ApplyAttributes(const std::string& path, const TFileAttributes& attributes)
     ::fchmod(fd, attributes.Mode);
   }
   ::close(fd);
-}
-
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-  size_t pos = 0;
-  while ((pos = text.find(from, pos)) != std::string::npos) {
-    text.replace(pos, from.size(), to);
-    pos += to.size();
-  }
 }
 
 }  // namespace

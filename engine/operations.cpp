@@ -21,7 +21,9 @@
 #include "templates/template_session.h"
 #include "text/encoding.h"
 #include "text/error.h"
+#include "text/stream.h"
 #include "xml/dom.h"
+#include "xml/xml_endpoints.h"
 #include "xml/xml_nodes.h"
 #include "xml/xml_options.h"
 #include "xml/xml_save.h"
@@ -32,35 +34,6 @@ namespace morvex::operations {
 
 namespace {
 
-// The writer options a query step takes from its transform.
-TDatasetWriterOptions WriterOptions(const TXTransformInfo& transform) {
-  TDatasetWriterOptions options;
-  options.TransformKind = TransformKindRow(transform.Kind).QueryWrites;
-  options.Encoding = transform.Encoding;
-  options.Indent = transform.Indent;
-  options.RecordTag = transform.RecordTag;
-  options.Namespaces = transform.Namespaces;
-  options.IncludeParams = transform.IncludeParams;
-  options.Delimiter = transform.Delimiter;
-  options.Quote = transform.Quote;
-  options.HeaderRow = transform.HeaderRow;
-  return options;
-}
-
-TScriptSourceInfo ScriptSourceInfo(const TXSourceInfo& info) {
-  static constexpr TScriptContentKind kKinds[] = {
-      TScriptContentKind::None, TScriptContentKind::Oledb, TScriptContentKind::File,
-      TScriptContentKind::Stream};
-  return {info.Kind <= skStream ? kKinds[info.Kind] : TScriptContentKind::None, info.Location,
-          info.Encoding, info.Stream, info.ShownLocation};
-}
-
-TScriptTransformInfo ScriptTransformInfo(const TXTransformInfo& t) {
-  return {t.Content,   t.SecondContent, t.Encoding,   t.Delimiter,     t.Quote,
-          t.HeaderRow, t.RecordTag,     t.Namespaces, t.SelNamespaces, t.IncludeParams,
-          t.FlatText,  t.Indent,        t.Language};
-}
-
 // Progress and summary lines of the sessions are detail lines; a warning
 // ("Warning: ...") is shown without -v too.
 ProgressSink DetailSink(const TOutputCallback& progress) {
@@ -68,16 +41,6 @@ ProgressSink DetailSink(const TOutputCallback& progress) {
   return [&progress](const std::string& line) {
     progress(line, line.starts_with(kWarningPrefix) ? LevelHeadline : LevelDetail);
   };
-}
-
-TConvertEndpoint Endpoint(const TXSourceInfo& info) {
-  return {info.Location, info.Kind == skStream ? info.Stream : nullptr, info.Encoding};
-}
-
-TConvertOptions ConvertOptions(const TXTransformInfo& transform) {
-  return {transform.Content,    transform.Encoding,  transform.Delimiter,
-          transform.Quote,      transform.HeaderRow, transform.RecordTag,
-          transform.Namespaces, transform.FlatText,  transform.Indent};
 }
 
 // What the template layer builds a query template from: the root of the
@@ -94,27 +57,44 @@ TTemplateInput TemplateInput(const TProject& project, const TXmlDocument& queryD
           ElementView(FirstChildElement(DocumentElement(project.Document.get()), "parameters"))};
 }
 
-// The operations of the lower folders report failure as false with a
-// message; an operation here raises it.
-void RaiseUnless(bool done, std::string& message) {
-  if (!done) throw EMorvexError(std::move(message));
-}
-
 // Imports the records of the call's source into its destination's database
 // with `importer`, under the session of the query template.
 template <typename Importer>
 void ImportRecords(const TOperationCall& call, Importer importer) {
   const TXTransformInfo& transform = call.Steps.Transform;
-  const TConvertEndpoint source = Endpoint(call.Source);
-  const TConvertOptions options = ConvertOptions(transform);
   const ProgressSink sink = DetailSink(call.Context.OnOutput);
   const std::vector<std::string>& entries = call.Context.Parameters.Entries();
   const TTemplateInput input = TemplateInput(call.Context.Project, call.Steps.QueryDocument);
-  RunImportSession(call.Destination.Location, call.Steps.Query.OneTransaction,
-                   WriterOptions(transform), sink, input.Declarations, entries, input.Root,
+  RunImportSession(call.Destination.Location, call.Steps.Query.OneTransaction, sink,
+                   input.Declarations, entries, input.Root,
                    [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
-                     importer(source, options, tree, sink, helper, entries);
+                     importer(call.Source, transform, tree, sink, helper, entries);
                    });
+}
+
+// Hands `use` the stream of a stream source, or the file of a file source
+// opened for reading with its path.
+template <typename Use>
+void WithSourceStream(const TXSourceInfo& source, Use&& use) {
+  if (source.Kind == skStream) {
+    use(*source.Stream, std::string());
+    return;
+  }
+  TFileStream file(source.Location, TFileStream::Mode::Read);
+  use(file, source.Location);
+}
+
+// Hands `use` the output of a file destination (created only when the result
+// is ready) or of a stream destination.
+template <typename Use>
+void WithXmlOutput(const TXSourceInfo& destination, Use&& use) {
+  if (destination.Kind == skFile) {
+    TXmlFileOutput output(destination.Location);
+    use(output);
+  } else {
+    TXmlStreamOutput output(*destination.Stream);
+    use(output);
+  }
 }
 
 // "=" + expression: the expression's string value becomes the whole output.
@@ -123,11 +103,9 @@ void XPathValue(const TXSourceInfo& source, const TXTransformInfo& transform,
   const std::string_view expression = std::string_view(transform.Content).substr(1);
   const TEncoding& encoding = EncodingForName(transform.Encoding);
   std::string text;
-  const bool done =
-      source.Kind == skStream
-          ? EvaluateXPathText(*source.Stream, expression, text, transform.SelNamespaces)
-          : EvaluateXPathText(source.Location, expression, text, transform.SelNamespaces);
-  RaiseUnless(done, text);
+  WithSourceStream(source, [&](TStream& stream, const std::string& path) {
+    text = EvaluateXPathText(TXmlSource{stream, path}, expression, transform.SelNamespaces);
+  });
   // A result that cannot be written is a failed step, not a success.
   if (destination.Kind == skFile) {
     if (!SaveTextToFile(text, destination.Location, true, &encoding)) {
@@ -149,26 +127,20 @@ void XPathSelection(const TXSourceInfo& source, const TXTransformInfo& transform
     options->Indent = transform.Indent;
   }
   const TXmlOptions* outputOptions = options ? &*options : nullptr;
-  std::string message;
-  const auto toDestination = [&](auto&& input) {
-    if (destination.Kind == skFile) {
-      return SelectXmlToDocument(input, destination.Location, transform.Content, outputOptions,
-                                 transform.Namespaces, transform.SelNamespaces, transform.RecordTag,
-                                 message);
-    }
-    return SelectXmlToDocument(input, *destination.Stream, transform.Content, outputOptions,
-                               transform.Namespaces, transform.SelNamespaces, transform.RecordTag,
-                               message);
-  };
-  const int count =
-      source.Kind == skStream ? toDestination(*source.Stream) : toDestination(source.Location);
-  RaiseUnless(count >= 0, message);
+  int count = 0;
+  WithSourceStream(source, [&](TStream& stream, const std::string&) {
+    WithXmlOutput(destination, [&](TXmlOutput& output) {
+      count =
+          SelectXmlToDocument(stream, output, transform.Content, outputOptions,
+                              transform.Namespaces, transform.SelNamespaces, transform.RecordTag);
+    });
+  });
   onOutput(std::to_string(count) + " record(s) processed.", LevelDetail);
 }
 
 // A script without a destination gets an empty destination description.
-TScriptSourceInfo ScriptDestination(const TXSourceInfo& destination) {
-  return ScriptSourceInfo(destination.Kind == skNone ? TXSourceInfo{} : destination);
+TXSourceInfo ScriptDestination(const TXSourceInfo& destination) {
+  return destination.Kind == skNone ? TXSourceInfo{} : destination;
 }
 
 }  // namespace
@@ -176,8 +148,9 @@ TScriptSourceInfo ScriptDestination(const TXSourceInfo& destination) {
 void RunQuerySession(const TScriptSteps& steps, const TDispatchContext& context, TStream& output) {
   const TTemplateInput input = TemplateInput(context.Project, steps.QueryDocument);
   RunQueryTemplate(steps.Source.Location, steps.Query.OneTransaction,
-                   WriterOptions(steps.Transform), DetailSink(context.OnOutput), output,
-                   input.Declarations, context.Parameters.Entries(), input.Root);
+                   TransformKindRow(steps.Transform.Kind).QueryWrites, steps.Transform,
+                   DetailSink(context.OnOutput), output, input.Declarations,
+                   context.Parameters.Entries(), input.Root);
 }
 
 void CopyUnchanged(const TOperationCall& call) {
@@ -189,26 +162,15 @@ void CsvRecordsIntoDatabase(const TOperationCall& call) { ImportRecords(call, Im
 void XmlRecordsIntoDatabase(const TOperationCall& call) { ImportRecords(call, ImportXmlRecords); }
 
 void TransformXslt(const TOperationCall& call) {
-  const TXSourceInfo& source = call.Source;
-  const TXSourceInfo& destination = call.Destination;
   const TXTransformInfo& transform = call.Steps.Transform;
-  const TTransformParameters& parameters = call.Context.TransformParameters;
-  std::string message;
-  const auto toDestination = [&](auto&& input, auto&& stylesheet) {
-    if (destination.Kind == skFile) {
-      return TransformXml(input, stylesheet, destination.Location, parameters, message);
-    }
-    return TransformXml(input, stylesheet, *destination.Stream, parameters, message);
-  };
-  const auto withStylesheet = [&](auto&& input) {
-    if (transform.Kind == tkXsltInline) {
-      return toDestination(input, TStylesheetText{transform.Content});
-    }
-    return toDestination(input, transform.Content);
-  };
-  RaiseUnless(
-      source.Kind == skStream ? withStylesheet(*source.Stream) : withStylesheet(source.Location),
-      message);
+  const TStylesheet stylesheet = transform.Kind == tkXsltInline
+                                     ? TStylesheet::Text(transform.Content)
+                                     : TStylesheet::File(transform.Content);
+  WithSourceStream(call.Source, [&](TStream& stream, const std::string& path) {
+    WithXmlOutput(call.Destination, [&](TXmlOutput& output) {
+      TransformXml(TXmlSource{stream, path}, stylesheet, output, call.Context.TransformParameters);
+    });
+  });
 }
 
 void SelectXPath(const TOperationCall& call) {
@@ -221,66 +183,41 @@ void SelectXPath(const TOperationCall& call) {
 }
 
 void CsvToXml(const TOperationCall& call) {
-  std::string message;
-  RaiseUnless(::morvex::CsvToXml(Endpoint(call.Source), Endpoint(call.Destination),
-                                 ConvertOptions(call.Steps.Transform),
-                                 DetailSink(call.Context.OnOutput), message),
-              message);
+  ::morvex::CsvToXml(call.Source, call.Destination, call.Steps.Transform,
+                     DetailSink(call.Context.OnOutput));
 }
 
 void XmlToCsv(const TOperationCall& call) {
-  std::string message;
-  RaiseUnless(::morvex::XmlToCsv(Endpoint(call.Source), Endpoint(call.Destination),
-                                 ConvertOptions(call.Steps.Transform),
-                                 DetailSink(call.Context.OnOutput), message),
-              message);
+  ::morvex::XmlToCsv(call.Source, call.Destination, call.Steps.Transform,
+                     DetailSink(call.Context.OnOutput));
 }
 
 void XmlToJson(const TOperationCall& call) {
-  std::string message;
-  RaiseUnless(::morvex::XmlToJson(Endpoint(call.Source), Endpoint(call.Destination),
-                                  ConvertOptions(call.Steps.Transform), message),
-              message);
+  ::morvex::XmlToJson(call.Source, call.Destination, call.Steps.Transform);
 }
 
 void JsonToXml(const TOperationCall& call) {
-  std::string message;
-  RaiseUnless(::morvex::JsonToXml(Endpoint(call.Source), Endpoint(call.Destination),
-                                  ConvertOptions(call.Steps.Transform), message),
-              message);
+  ::morvex::JsonToXml(call.Source, call.Destination, call.Steps.Transform);
 }
 
 void JsonToCsv(const TOperationCall& call) {
-  std::string message;
-  RaiseUnless(::morvex::JsonToCsv(Endpoint(call.Source), Endpoint(call.Destination),
-                                  ConvertOptions(call.Steps.Transform),
-                                  DetailSink(call.Context.OnOutput), message),
-              message);
+  ::morvex::JsonToCsv(call.Source, call.Destination, call.Steps.Transform,
+                      DetailSink(call.Context.OnOutput));
 }
 
 void JPathTransform(const TOperationCall& call) {
-  std::string message;
-  RaiseUnless(::morvex::JPathTransform(Endpoint(call.Source), Endpoint(call.Destination),
-                                       ConvertOptions(call.Steps.Transform), message),
-              message);
+  ::morvex::JPathTransform(call.Source, call.Destination, call.Steps.Transform);
 }
 
 void RunActiveScript(const TOperationCall& call) {
-  std::string message;
-  RaiseUnless(
-      ::morvex::RunActiveScript(ScriptSourceInfo(call.Source), ScriptDestination(call.Destination),
-                                ScriptTransformInfo(call.Steps.Transform),
-                                &call.Context.Parameters.Entries(), message),
-      message);
+  ::morvex::RunActiveScript(call.Source, ScriptDestination(call.Destination), call.Steps.Transform,
+                            &call.Context.Parameters.Entries());
 }
 
 void RunExternalScript(const TOperationCall& call) {
-  std::string message;
-  RaiseUnless(::morvex::RunExternalScript(
-                  ScriptSourceInfo(call.Source), ScriptDestination(call.Destination),
-                  ScriptTransformInfo(call.Steps.Transform), &call.Context.Parameters.Entries(),
-                  call.Context.ParameterTexts, message),
-              message);
+  ::morvex::RunExternalScript(call.Source, ScriptDestination(call.Destination),
+                              call.Steps.Transform, &call.Context.Parameters.Entries(),
+                              call.Context.ParameterTexts);
 }
 
 }  // namespace morvex::operations

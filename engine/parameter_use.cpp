@@ -3,14 +3,15 @@
 #include <set>
 
 #include "db/sql_parameters.h"
-#include "engine/names.h"
 #include "engine/paths.h"
 #include "engine/project_defs.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
 #include "engine/transform_kinds.h"
 #include "templates/parameter_names.h"
+#include "text/case_fold.h"
 #include "text/nearest_name.h"
+#include "text/text_edit.h"
 #include "xml/dom.h"
 #include "xml/xml_document.h"
 #include "xml/xml_nodes.h"
@@ -26,12 +27,12 @@ constexpr size_t kParameterNameSlack = 2;
 // The names a project uses; `Every` when any name may be used.
 struct TUsedNames {
   bool Every = false;
-  std::set<std::string> Keys;        // NameKey of each name
+  std::set<std::string> Keys;        // FoldCase of each name
   std::vector<std::string> Spelled;  // as written, for suggestions
 };
 
 void Use(TUsedNames& used, const std::string& name) {
-  if (used.Keys.insert(NameKey(name)).second) used.Spelled.push_back(name);
+  if (used.Keys.insert(FoldCase(name)).second) used.Spelled.push_back(name);
 }
 
 // The names the statements and `test` conditions of a query template refer
@@ -163,7 +164,7 @@ std::vector<std::string> UnusedParameterWarnings(const std::vector<std::string>&
   std::set<std::string> warned;
   for (const std::string& text : parameterTexts) {
     const std::string name = text.substr(0, text.find('='));
-    const std::string key = NameKey(name);
+    const std::string key = FoldCase(name);
     if (used.Keys.count(key) || !warned.insert(key).second) continue;
     std::string warning = "Warning: parameter " + name + " is not used by the project";
     const std::string nearest = NearestName(name, used.Spelled, kParameterNameSlack);

@@ -5,9 +5,9 @@
 #include <optional>
 
 #include "db/parameter_entries.h"
-#include "engine/names.h"
 #include "engine/streams.h"
 #include "templates/parameter_names.h"
+#include "text/case_fold.h"
 #include "text/error.h"
 #include "text/utf.h"
 #include "xml/xml_types.h"

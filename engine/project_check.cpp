@@ -19,7 +19,6 @@
 
 #include "db/connection_string.h"
 #include "engine/dispatch.h"
-#include "engine/names.h"
 #include "engine/parameters.h"
 #include "engine/paths.h"
 #include "engine/project_loader.h"
@@ -37,6 +36,7 @@
 #include "text/error.h"
 #include "text/nearest_name.h"
 #include "text/stream.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
@@ -63,11 +63,6 @@ const TNames kTransformAttributes{"kind",           "encoding",   "delimiter",  
                                   "header-row",     "record-tag", "namespaces", "sel-namespaces",
                                   "include-params", "flat-text",  "indent"};
 const TNames kTransformBooleans{"header-row", "include-params", "flat-text", "indent"};
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path current = std::filesystem::current_path(error);
-  return error ? std::string() : current.string() + "/";
-}
 
 bool Contains(const TNames& names, std::string_view name) {
   return std::find(names.begin(), names.end(), name) != names.end();
@@ -172,7 +167,7 @@ class TProjectCheck {
   TProject document_;
   TParameterList parameters_;
   TStreamRegistry streams_;
-  std::set<std::string> producedStreams_;  // NameKey of streams scripts fill
+  std::set<std::string> producedStreams_;  // FoldCase of streams scripts fill
   int scriptNumber_ = 0;
 };
 
@@ -263,7 +258,7 @@ void TProjectCheck::CheckParameters() {
               "kind \"" + kind + "\" is not a value type (" + Joined(typeNames, ", ") + ")");
         }
       }
-      if (!declared.insert(NameKey(name)).second) {
+      if (!declared.insert(FoldCase(name)).second) {
         Add(element, "declared a second time; only the first declaration counts");
       }
       if (!element.Children.empty()) {
@@ -337,9 +332,9 @@ void TProjectCheck::CheckTest(const TScript& script) {
   // size is replaced by nothing.
   std::set<std::string> seen;
   for (const std::string& token : ExtractParameterNames(test)) {
-    if (!seen.insert(NameKey(token)).second || parameters_.IndexOf(token) >= 0) continue;
+    if (!seen.insert(FoldCase(token)).second || parameters_.IndexOf(token) >= 0) continue;
     const std::string stream = token.substr(0, token.find('$'));
-    if (SameName(stream, "StdIn") || streams_.FindStream(stream)) continue;
+    if (SameTextIgnoringCase(stream, "StdIn") || streams_.FindStream(stream)) continue;
     TNames known;
     for (int i = 0; i < parameters_.Count(); ++i) known.push_back(parameters_.Name(i));
     Add(script.Element,
@@ -348,7 +343,7 @@ void TProjectCheck::CheckTest(const TScript& script) {
                        token, known));
   }
   // What a stream holds is known only when the project runs.
-  const std::string key = NameKey(test);
+  const std::string key = FoldCase(test);
   for (const std::string& stream : producedStreams_) {
     if (key.find(":" + stream) != std::string::npos) return;
   }
@@ -553,17 +548,19 @@ void TProjectCheck::CheckXPath(const TElementOutline& element, const TXTransform
   // an undeclared prefix, a result that is no node-set, a bad record-tag)
   // fails on any source.
   TMemoryStream source(std::string("<x/>"));
-  std::string message;
-  bool succeeded = true;
-  if (expressions.front() == '=') {
-    succeeded = EvaluateXPathText(source, std::string_view(expressions).substr(1), message,
-                                  transform.SelNamespaces);
-  } else {
-    TMemoryStream selection;
-    succeeded = SelectXmlToDocument(source, selection, expressions, nullptr, transform.Namespaces,
-                                    transform.SelNamespaces, transform.RecordTag, message) >= 0;
+  try {
+    if (expressions.front() == '=') {
+      EvaluateXPathText(TXmlSource{source}, std::string_view(expressions).substr(1),
+                        transform.SelNamespaces);
+    } else {
+      TMemoryStream selection;
+      TXmlStreamOutput output(selection);
+      SelectXmlToDocument(source, output, expressions, nullptr, transform.Namespaces,
+                          transform.SelNamespaces, transform.RecordTag);
+    }
+  } catch (const std::exception& error) {
+    Add(element, std::string("XPath selection error: ") + error.what());
   }
-  if (!succeeded) Add(element, "XPath selection error: " + message);
 }
 
 void TProjectCheck::CheckDestination(const TScript& script, TScriptSteps& steps,
@@ -589,7 +586,7 @@ void TProjectCheck::CheckDestination(const TScript& script, TScriptSteps& steps,
       Add(element, error.what());
     }
     streams_.GetOrCreateStream(destination.Location);
-    producedStreams_.insert(NameKey(destination.Location));
+    producedStreams_.insert(FoldCase(destination.Location));
   }
 }
 

@@ -5,12 +5,13 @@
 #include <set>
 
 #include "db/connection_string.h"
-#include "engine/names.h"
 #include "engine/paths.h"
 #include "engine/project_defs.h"
 #include "engine/script_steps.h"
 #include "engine/streams.h"
+#include "text/case_fold.h"
 #include "text/error.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 
 namespace morvex {
@@ -55,10 +56,10 @@ class TGraphBuilder {
   }
 
   std::string StreamNode(const std::string& name) {
-    if (SameName(name, kStdInName) || name == kStandardStreamName) {
-      return DataNode("s:" + NameKey(kStdInName), TGraphNodeKind::Stream, "standard input");
+    if (SameTextIgnoringCase(name, kStdInName) || name == kStandardStreamName) {
+      return DataNode("s:" + FoldCase(kStdInName), TGraphNodeKind::Stream, "standard input");
     }
-    return DataNode("s:" + NameKey(name), TGraphNodeKind::Stream, "stream\n" + name);
+    return DataNode("s:" + FoldCase(name), TGraphNodeKind::Stream, "stream\n" + name);
   }
 
   std::string FileNode(const std::string& path) {
@@ -81,8 +82,8 @@ class TGraphBuilder {
       case skFile:
         // A file that does not exist is looked up as a stream: a name an
         // earlier script wrote, or standard input, reads that stream.
-        if (text == kStandardStreamName || SameName(text, kStdInName) ||
-            writtenStreams_.count(NameKey(text)) != 0) {
+        if (text == kStandardStreamName || SameTextIgnoringCase(text, kStdInName) ||
+            writtenStreams_.count(FoldCase(text)) != 0) {
           return StreamNode(text);
         }
         return FileNode(text);
@@ -97,7 +98,7 @@ class TGraphBuilder {
       case skOledb:
         return DatabaseNode(element);
       case skStream:
-        writtenStreams_.insert(NameKey(text));
+        writtenStreams_.insert(FoldCase(text));
         return StreamNode(text);
       case skFile:
         if (text == kStandardStreamName) {
@@ -166,7 +167,7 @@ class TGraphBuilder {
 
   TProjectGraph graph_;
   std::map<std::string, std::string> dataIds_;  // node key to id
-  std::set<std::string> writtenStreams_;        // NameKey of the streams scripts write
+  std::set<std::string> writtenStreams_;        // FoldCase of the streams scripts write
 };
 
 // `text` as valid UTF-8 with control characters (line ends aside) turned into

@@ -12,6 +12,7 @@
 #include "engine/transform_kinds.h"
 #include "text/error.h"
 #include "text/stream.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 
 namespace morvex {
@@ -75,27 +76,6 @@ void AddScriptInputs(const TScript& script, const TStepContext& context, TInputL
   ResolveDestination(script, steps, context);
   inputs.AddDatabase(steps.Destination);
 }
-
-}  // namespace
-
-std::string SqliteDatabaseFile(const std::string& connectionString) {
-  std::vector<TConnectionStringItem> items;
-  try {
-    items = ParseConnectionString(connectionString);
-  } catch (const EMorvexError&) {
-    return {};
-  }
-  if (const std::string* provider = FindConnectionValue(items, {"provider"})) {
-    const std::string name = AsciiLower(TrimText(*provider));
-    if (name.substr(0, name.find('.')) != "sqlite") return {};
-  } else if (FindConnectionValue(items, {"driver", "dsn", "filedsn"}) != nullptr) {
-    return {};
-  }
-  const std::string* path = FindConnectionValue(items, {"data source"});
-  return path && *path != ":memory:" ? *path : std::string();
-}
-
-namespace {
 
 // Calls `visit` for each root `script` of the project with the context the
 // runner's resolvers need, on streams that stay empty (standard input is never

@@ -28,8 +28,4 @@ std::vector<TProjectInput> ProjectInputFiles(const std::string& project,
 // condition will hold. False for a project that does not load.
 bool ProjectWritesStandardOutput(const std::string& project, const std::string& baseDirectory);
 
-// The database file a SQLite connection string opens, as written; empty text
-// for other drivers, an in-memory database or a string that does not parse.
-std::string SqliteDatabaseFile(const std::string& connectionString);
-
 }  // namespace morvex

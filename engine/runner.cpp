@@ -34,9 +34,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "db/connection_string.h"
 #include "engine/destination_file.h"
 #include "engine/dispatch.h"
-#include "engine/names.h"
 #include "engine/parameter_use.h"
 #include "engine/parameters.h"
 #include "engine/paths.h"
@@ -47,18 +47,14 @@
 #include "engine/streams.h"
 #include "engine/transform_kinds.h"
 #include "templates/condition.h"
+#include "text/case_fold.h"
 #include "text/error.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 
 namespace morvex {
 
 namespace {
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path current = std::filesystem::current_path(error);
-  return error ? std::string() : current.string() + "/";
-}
 
 // The file name of `path` without its extension.
 std::string FileStem(std::string_view path) {
@@ -123,7 +119,7 @@ void TProjectRun::Run() {
   if (observer_) observer_->ProjectLoaded(loaded_);
 
   const std::string& name = loaded_.Name;
-  if (!name.empty() && !SameName(name, FileStem(loaded_.Path))) {
+  if (!name.empty() && !SameTextIgnoringCase(name, FileStem(loaded_.Path))) {
     output_("         " + name, LevelDetail);
   }
   SettleParameters(parameters_, loaded_.Parameters, parameterTexts_, promptForParameters_,

@@ -5,6 +5,7 @@
 #include "engine/transform_kinds.h"
 #include "text/code_pages.h"
 #include "text/error.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/dom.h"
 #include "xml/xml_nodes.h"
@@ -16,14 +17,6 @@ namespace {
 // Stream names longer than this (in UTF-16 units) are never looked up for
 // query text and transform content: such text is a path or an expression.
 constexpr size_t kMaxStreamNameLength = 255;
-
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-  size_t pos = 0;
-  while ((pos = text.find(from, pos)) != std::string::npos) {
-    text.replace(pos, from.size(), to);
-    pos += to.size();
-  }
-}
 
 std::string NormalizedEncoding(std::string_view name) {
   std::string encoding = AsciiLower(name);
@@ -128,24 +121,6 @@ std::string FileDoesNotExistMessage(std::string_view path) {
   std::string message = "File does not exist!";
   if (!path.empty()) message.append(": ").append(path);
   return message;
-}
-
-std::string TrimText(std::string_view text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') --end;
-  return std::string(text.substr(begin, end - begin));
-}
-
-std::string LineFeedsToCrLf(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) result += '\r';
-    result += text[i];
-  }
-  return result;
 }
 
 std::string UnwrapQueryText(std::string text) {

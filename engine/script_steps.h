@@ -97,12 +97,4 @@ TXmlDocument ParseQueryDocument(const TLSQLInfo& query, const std::string* plain
 // stylesheet or script; empty for no transformation.
 std::string MakeTransformLabel(const TXTransformInfo& transform);
 
-// `text` with every line feed that does not follow a carriage return turned
-// into CR LF.
-std::string LineFeedsToCrLf(std::string_view text);
-
-// `text` without leading and trailing characters up to U+0020 (spaces and
-// control characters).
-std::string TrimText(std::string_view text);
-
 }  // namespace morvex

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/names.h"
+#include "text/case_fold.h"
 #include "text/encoding.h"
 #include "text/error.h"
 
@@ -92,7 +92,7 @@ TStreamRegistry::TStreamRegistry(StdInReader readStdIn) : readStdIn_(std::move(r
 
 TStream& TStreamRegistry::GetOrCreateStream(std::string_view name,
                                             std::unique_ptr<TStream> stream) {
-  const std::string key = NameKey(name);
+  const std::string key = FoldCase(name);
   auto found = entries_.find(key);
   if (found == entries_.end()) {
     if (!stream) stream = std::make_unique<TMemoryStream>();
@@ -110,9 +110,9 @@ TStream& TStreamRegistry::GetOrCreateStream(std::string_view name,
 
 TStream* TStreamRegistry::FindStream(std::string_view name) {
   if (name == kStandardStreamName) name = kStdInName;
-  auto found = entries_.find(NameKey(name));
+  auto found = entries_.find(FoldCase(name));
   if (found != entries_.end()) return found->second.get();
-  if (!SameName(name, kStdInName)) return nullptr;
+  if (!SameTextIgnoringCase(name, kStdInName)) return nullptr;
   std::unique_ptr<TStream> content = readStdIn_ ? readStdIn_() : nullptr;
   return &GetOrCreateStream(kStdInName, std::move(content));
 }
@@ -213,7 +213,7 @@ std::string StreamDoesNotExistMessage(std::string_view name) {
 
 void CheckStreamsDiffer(const TXSourceInfo& source, const TXSourceInfo& destination) {
   if (source.Kind == skStream && destination.Kind == skStream &&
-      SameName(source.Location, destination.Location)) {
+      SameTextIgnoringCase(source.Location, destination.Location)) {
     throw EMorvexError("Source and destination streams must be different!");
   }
 }

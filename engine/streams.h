@@ -64,7 +64,7 @@ class TStreamRegistry {
   void ReleaseStreams();
 
  private:
-  // Keyed by NameKey(name): sorted, and names differing only in letter case
+  // Keyed by FoldCase(name): sorted, and names differing only in letter case
   // are one entry.
   std::map<std::string, std::unique_ptr<TStream>> entries_;
   StdInReader readStdIn_;

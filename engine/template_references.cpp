@@ -5,10 +5,10 @@
 #include "convert/csv_table.h"
 #include "convert/xml_names.h"
 #include "db/sql_parameters.h"
-#include "engine/names.h"
 #include "engine/parameters.h"
 #include "templates/parameter_names.h"
 #include "templates/template_tree.h"
+#include "text/case_fold.h"
 #include "text/nearest_name.h"
 #include "text/stream.h"
 
@@ -21,9 +21,9 @@ constexpr std::string_view kSourcePrefix = "source$";
 // A statement named `tag` (letter case ignored) where a run looks for the
 // statement of ":tag$field".
 bool FindsElement(const TTemplateStatement& statement, const std::string& tag) {
-  const std::string key = NameKey(tag);
+  const std::string key = FoldCase(tag);
   return VisitReferenceCandidates(statement, [&](const TTemplateStatement& candidate) {
-    return NameKey(candidate.Tag) == key;
+    return FoldCase(candidate.Tag) == key;
   });
 }
 
@@ -41,7 +41,7 @@ class TReferenceCheck {
     for (int i = 0; i < parameters.Count(); ++i) parameterNames_.push_back(parameters.Name(i));
     if (names.SourceColumns) {
       for (const std::string& column : *names.SourceColumns) {
-        columnKeys_.insert(NameKey(column));
+        columnKeys_.insert(FoldCase(column));
         // Suggestions come from the header, not from the column numbers.
         if (column.find_first_not_of("0123456789", kSourcePrefix.size()) != std::string::npos) {
           headerNames_.push_back(column);
@@ -55,10 +55,10 @@ class TReferenceCheck {
       const TTemplateStatement& statement = *child;
       std::set<std::string> seen;
       for (const std::string& name : ParseSqlParameters(statement.Sql).Names) {
-        if (seen.insert(NameKey(name)).second) Check(statement, name, "bound as Null");
+        if (seen.insert(FoldCase(name)).second) Check(statement, name, "bound as Null");
       }
       for (const std::string& name : ExtractParameterNames(statement.Test)) {
-        if (seen.insert(NameKey(name)).second) {
+        if (seen.insert(FoldCase(name)).second) {
           Check(statement, name, "replaced by nothing in its test");
         }
       }
@@ -79,12 +79,12 @@ class TReferenceCheck {
           WithSuggestion(owner + " names no parameter" + ending, name, parameterNames_));
       return;
     }
-    if (names_.Import && NameKey(name).starts_with(kSourcePrefix)) {
+    if (names_.Import && FoldCase(name).starts_with(kSourcePrefix)) {
       // Rows may be wider than the header: a column number is never wrong.
       const std::string_view column = std::string_view(name).substr(kSourcePrefix.size());
       const bool number =
           !column.empty() && column.find_first_not_of("0123456789") == std::string_view::npos;
-      if (!names_.SourceColumns || number || columnKeys_.count(NameKey(name))) return;
+      if (!names_.SourceColumns || number || columnKeys_.count(FoldCase(name))) return;
       problems_.push_back(WithSuggestion(
           owner + " names no column of the CSV header of " + names_.SourceLabel + ending, name,
           headerNames_));

@@ -16,7 +16,7 @@
 
 #include "engine/operations.h"
 #include "engine/project_defs.h"
-#include "templates/dataset_writer_options.h"
+#include "templates/dataset_writer.h"
 
 namespace morvex {
 

@@ -20,11 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   morvex::TMemoryStream input(bytes);
   morvex::TMemoryStream written;
-  morvex::TConvertOptions options;
+  morvex::TXTransformInfo options;
   options.Indent = true;
   bool onePass = false;
   {
-    morvex::TConvertOutput output({"out", &written, ""});
+    morvex::TConvertOutput output(morvex::TXSourceInfo{morvex::skStream, "out", "", &written});
     onePass = morvex::WriteJsonInOnePass(input, output, options);
   }
   // The one pass writes the byte-order mark of UTF-8 first.

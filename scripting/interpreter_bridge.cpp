@@ -256,40 +256,30 @@ std::string InterpreterCommand(uintptr_t hostInterface,
   return command;
 }
 
-bool RunExternalScript(const TScriptSourceInfo& source, const TScriptSourceInfo& destination,
-                       const TScriptTransformInfo& transform,
-                       const std::vector<std::string>* parameters,
-                       const std::vector<std::string>& parameterTexts, std::string& errorText) {
-  try {
-    if (!Library().Handle && AsciiLower(transform.Language) != "zqscriptgui") {
-      Load("libzqScriptECL.so");
-    }
-    TMorvexWSHIntf root(source, parameters, transform, destination);
-    THost host(root);
-    const std::string command =
-        InterpreterCommand(reinterpret_cast<uintptr_t>(host.Host()), parameterTexts);
-    std::string result;
-    const int32_t code =
-        CallInterpreter(transform.Content, transform.SecondContent, command, false, result);
-    root.Close();
-    if (code == kNotFound) {
-      errorText = "Interpreter not found!";
-      return false;
-    }
-    if (code == 1 || code == -3) {
-      errorText = result;
-      return false;
-    }
-    // An interpreter that reports success after a failed read or write of
-    // the content does not make the step a success.
-    if (!root.ContentError().empty()) {
-      errorText = root.ContentError();
-      return false;
-    }
-    return true;
-  } catch (const std::exception& e) {
-    errorText = e.what();
-    return false;
+void RunExternalScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+                       const TXTransformInfo& transform, const std::vector<std::string>* parameters,
+                       const std::vector<std::string>& parameterTexts) {
+  if (!Library().Handle && AsciiLower(transform.Language) != "zqscriptgui") {
+    Load("libzqScriptECL.so");
+  }
+  TMorvexWSHIntf root(source, parameters, transform, destination);
+  THost host(root);
+  const std::string command =
+      InterpreterCommand(reinterpret_cast<uintptr_t>(host.Host()), parameterTexts);
+  std::string result;
+  const int32_t code =
+      CallInterpreter(transform.Content, transform.SecondContent, command, false, result);
+  root.Close();
+  if (code == kNotFound) {
+    throw EMorvexError("Interpreter not found!");
+  }
+  if (code == 1 || code == -3) {
+    throw EMorvexError(result);
+  }
+  // An interpreter that reports success after a failed read or write of
+  // the content does not make the step a success.
+  if (!root.ContentError().empty()) {
+    throw EMorvexError(root.ContentError());
   }
 }
 

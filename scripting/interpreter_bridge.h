@@ -22,11 +22,10 @@ std::string InterpreterCommand(uintptr_t hostInterface,
 // Runs `transform.Content` in the interpreter. Result code -4 (no library,
 // or one without the three entry points) fails with "Interpreter not
 // found!", codes 1 and -3 with the interpreter's text; any other code is
-// success. False with `errorText` on failure.
-bool RunExternalScript(const TScriptSourceInfo& source, const TScriptSourceInfo& destination,
-                       const TScriptTransformInfo& transform,
-                       const std::vector<std::string>* parameters,
-                       const std::vector<std::string>& parameterTexts, std::string& errorText);
+// success. A failure raises EMorvexError with that text.
+void RunExternalScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+                       const TXTransformInfo& transform, const std::vector<std::string>* parameters,
+                       const std::vector<std::string>& parameterTexts);
 
 // Tests only: unloads the library and searches `directory` (when not empty)
 // before the program's own one from then on.

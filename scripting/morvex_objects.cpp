@@ -11,20 +11,17 @@ namespace morvex {
 
 namespace {
 
-using Kind = TScriptContentKind;
-
-std::string KindName(Kind kind) {
+std::string KindName(uint8_t kind) {
   switch (kind) {
-    case Kind::Oledb:
+    case skOledb:
       return "oledb";
-    case Kind::File:
+    case skFile:
       return "file";
-    case Kind::Stream:
+    case skStream:
       return "stream";
-    case Kind::None:
-      break;
+    default:
+      return {};
   }
-  return {};
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -138,7 +135,7 @@ TScriptValue TMorvexStream::CallMethod(const TScriptMember& member,
 
 // --- TMorvexSourceDest ---
 
-TMorvexSourceDest::TMorvexSourceDest(const TScriptSourceInfo& info, TContentErrors& errors)
+TMorvexSourceDest::TMorvexSourceDest(const TXSourceInfo& info, TContentErrors& errors)
     : info_(info), errors_(errors) {}
 
 TMorvexSourceDest::~TMorvexSourceDest() = default;
@@ -148,7 +145,7 @@ void TMorvexSourceDest::Close() {
 }
 
 bool TMorvexSourceDest::EnsureStream() {
-  if (!file_ && info_.Kind == Kind::File && !info_.Location.empty()) {
+  if (!file_ && info_.Kind == skFile && !info_.Location.empty()) {
     file_ = std::make_unique<TFileStream>(info_.Location, TFileStream::Mode::Read);
   }
   return file_ != nullptr;
@@ -162,12 +159,12 @@ std::string TMorvexSourceDest::ReadText(const TEncoding& fallback) {
 
 TScriptValue TMorvexSourceDest::ReadBytes() {
   return errors_.Note([&]() -> TScriptValue {
-    if (info_.Kind == Kind::File) {
+    if (info_.Kind == skFile) {
       if (file_) return TScriptBytes{ReadFromStart(*file_)};
       if (info_.Location.empty()) return {};
       return TScriptBytes{ReadWholeFile(info_.Location)};
     }
-    if (info_.Kind == Kind::Stream && info_.Stream) {
+    if (info_.Kind == skStream && info_.Stream) {
       return TScriptBytes{ReadFromStart(*info_.Stream)};
     }
     return {};
@@ -176,7 +173,7 @@ TScriptValue TMorvexSourceDest::ReadBytes() {
 
 TScriptValue TMorvexSourceDest::GetProperty(const TScriptMember& member) {
   if (Is(member, "Kind")) return KindName(info_.Kind);
-  if (Is(member, "Name")) return info_.ShownName.empty() ? info_.Location : info_.ShownName;
+  if (Is(member, "Name")) return info_.ShownLocation.empty() ? info_.Location : info_.ShownLocation;
   if (Is(member, "Text")) return ReadText(SystemAnsiEncoding());
   return ReadBytes();
 }
@@ -187,9 +184,9 @@ TScriptValue TMorvexSourceDest::CallMethod(const TScriptMember& member,
   RequireArguments(member, arguments, 0);
   if (!wrapper_) {
     TStream* stream = nullptr;
-    if (info_.Kind == Kind::File && errors_.Note([&] { return EnsureStream(); })) {
+    if (info_.Kind == skFile && errors_.Note([&] { return EnsureStream(); })) {
       stream = file_.get();
-    } else if (info_.Kind == Kind::Stream) {
+    } else if (info_.Kind == skStream) {
       stream = info_.Stream;
     }
     if (!stream) return {};
@@ -216,7 +213,7 @@ TScriptValue TMorvexSource::GetProperty(const TScriptMember& member) {
 
 // --- TMorvexDestination ---
 
-TMorvexDestination::TMorvexDestination(const TScriptSourceInfo& info, TContentErrors& errors,
+TMorvexDestination::TMorvexDestination(const TXSourceInfo& info, TContentErrors& errors,
                                        std::string encodingName)
     : TMorvexSourceDest(info, errors), encodingName_(std::move(encodingName)) {}
 
@@ -227,7 +224,7 @@ TScriptValue TMorvexDestination::GetProperty(const TScriptMember& member) {
 }
 
 bool TMorvexDestination::EnsureStream() {
-  if (!file_ && info_.Kind == Kind::File && !info_.Location.empty()) {
+  if (!file_ && info_.Kind == skFile && !info_.Location.empty()) {
     file_ = std::make_unique<TFileStream>(info_.Location, TFileStream::Mode::Create);
   }
   return file_ != nullptr;
@@ -265,11 +262,11 @@ void TMorvexDestination::SetProperty(const TScriptMember& member, const TScriptV
 }
 
 void TMorvexDestination::Replace(const std::string& bytes) {
-  if (info_.Kind == Kind::File && !info_.Location.empty()) {
+  if (info_.Kind == skFile && !info_.Location.empty()) {
     TFileStream file(info_.Location, TFileStream::Mode::Create);
     file.Write(bytes);
     file.Close();
-  } else if (info_.Kind == Kind::Stream && info_.Stream) {
+  } else if (info_.Kind == skStream && info_.Stream) {
     info_.Stream->SetSize(0);
     info_.Stream->SetPosition(0);
     info_.Stream->Write(bytes);
@@ -295,10 +292,9 @@ TScriptValue TMorvexTransform::GetProperty(const TScriptMember& member) {
 
 // --- TMorvexWSHIntf ---
 
-TMorvexWSHIntf::TMorvexWSHIntf(const TScriptSourceInfo& source,
+TMorvexWSHIntf::TMorvexWSHIntf(const TXSourceInfo& source,
                                const std::vector<std::string>* parameters,
-                               const TScriptTransformInfo& transform,
-                               const TScriptSourceInfo& destination)
+                               const TXTransformInfo& transform, const TXSourceInfo& destination)
     : parameters_(parameters),
       source_(source, errors_),
       transform_(transform),

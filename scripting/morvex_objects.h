@@ -1,7 +1,9 @@
 // The MORVEX object model that scripts work through: the root object with
 // the step's source, transform options, destination and the project
-// parameters. One implementation serves the JavaScript and Lua engines and
-// the external interpreter.
+// parameters. A source's or destination's `Stream` belongs to the caller (the
+// project's stream registry) and must outlive the run; the name scripts see
+// is its ShownLocation when set, else its Location. One implementation serves the JavaScript and
+// Lua engines and the external interpreter.
 #pragma once
 
 #include <exception>
@@ -10,43 +12,13 @@
 #include <vector>
 
 #include "scripting/script_object.h"
+#include "text/step_info.h"
 
 namespace morvex {
 
 class TStream;
 class TFileStream;
 class TEncoding;
-
-enum class TScriptContentKind { None, Oledb, File, Stream };
-
-// A source or destination as the script step sees it. `Stream` belongs to
-// the caller (the project's stream registry) and must outlive the run.
-struct TScriptSourceInfo {
-  TScriptContentKind Kind = TScriptContentKind::None;
-  std::string Location;  // connection string, file path or stream name
-  std::string Encoding;  // sources only; empty means none given
-  TStream* Stream = nullptr;
-  // The name scripts see when it is not Location (a file destination is
-  // written through a temporary file beside it).
-  std::string ShownName{};
-};
-
-// The transform options a script reads, and the script text itself.
-struct TScriptTransformInfo {
-  std::string Content;
-  std::string SecondContent;
-  std::string Encoding = "utf-8";
-  std::string Delimiter = ";";
-  std::string Quote = "\"";
-  bool HeaderRow = true;
-  std::string RecordTag;
-  std::string Namespaces;
-  std::string SelNamespaces;
-  bool IncludeParams = true;
-  bool FlatText = true;
-  bool Indent = false;
-  std::string Language;
-};
 
 // The first read or write error of a step's source or destination content.
 // A script may catch the error it raised; the step still fails with it, so
@@ -97,7 +69,7 @@ class TMorvexStream final : public TScriptObject {
 // in `errors` (owned by the caller, outliving the object).
 class TMorvexSourceDest : public TScriptObject {
  public:
-  TMorvexSourceDest(const TScriptSourceInfo& info, TContentErrors& errors);
+  TMorvexSourceDest(const TXSourceInfo& info, TContentErrors& errors);
   ~TMorvexSourceDest() override;
 
   // Flushes and closes a file the script opened through GetStream. Raises
@@ -119,7 +91,7 @@ class TMorvexSourceDest : public TScriptObject {
   // The content as bytes; null when there is no content.
   TScriptValue ReadBytes();
 
-  TScriptSourceInfo info_;
+  TXSourceInfo info_;
   std::unique_ptr<TFileStream> file_;
   TContentErrors& errors_;
 
@@ -141,8 +113,7 @@ class TMorvexSource final : public TMorvexSourceDest {
 // encoding (`encodingName`); GetStream creates (truncates) the file.
 class TMorvexDestination final : public TMorvexSourceDest {
  public:
-  TMorvexDestination(const TScriptSourceInfo& info, TContentErrors& errors,
-                     std::string encodingName);
+  TMorvexDestination(const TXSourceInfo& info, TContentErrors& errors, std::string encodingName);
   std::string_view ClassName() const override { return "TMorvexDestination"; }
   std::span<const TScriptMember> Members() const override;
 
@@ -162,7 +133,7 @@ class TMorvexDestination final : public TMorvexSourceDest {
 // The ten read-only transform options.
 class TMorvexTransform final : public TScriptObject {
  public:
-  explicit TMorvexTransform(const TScriptTransformInfo& info) : info_(info) {}
+  explicit TMorvexTransform(const TXTransformInfo& info) : info_(info) {}
   std::string_view ClassName() const override { return "TMorvexTransform"; }
   std::span<const TScriptMember> Members() const override;
 
@@ -170,7 +141,7 @@ class TMorvexTransform final : public TScriptObject {
   TScriptValue GetProperty(const TScriptMember& member) override;
 
  private:
-  TScriptTransformInfo info_;
+  TXTransformInfo info_;
 };
 
 // The root object "MORVEX": Source, Transform, Destination, and the methods
@@ -178,8 +149,8 @@ class TMorvexTransform final : public TScriptObject {
 // live "name=value" parameter list (null when there is none).
 class TMorvexWSHIntf final : public TScriptObject {
  public:
-  TMorvexWSHIntf(const TScriptSourceInfo& source, const std::vector<std::string>* parameters,
-                 const TScriptTransformInfo& transform, const TScriptSourceInfo& destination);
+  TMorvexWSHIntf(const TXSourceInfo& source, const std::vector<std::string>* parameters,
+                 const TXTransformInfo& transform, const TXSourceInfo& destination);
 
   std::string_view ClassName() const override { return "TMorvexWSHIntf"; }
   std::span<const TScriptMember> Members() const override;

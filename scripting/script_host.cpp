@@ -2,19 +2,10 @@
 
 #include <memory>
 
-#include "scripting/xslt_scripts.h"
 #include "text/error.h"
 #include "text/utf.h"
 
 namespace morvex {
-
-namespace {
-
-// Stylesheets run their script blocks as soon as the script host is part of
-// the program (the runner reaches RunActiveScript, so this unit is linked).
-const bool kXsltScriptsInstalled = (InstallXsltScriptHost(), true);
-
-}  // namespace
 
 std::string SourceLine(std::string_view text, int line) {
   if (line < 1) return {};
@@ -44,36 +35,27 @@ std::string ScriptLanguageOf(std::string_view kind) {
   return std::string(kind);
 }
 
-bool RunActiveScript(const TScriptSourceInfo& source, const TScriptSourceInfo& destination,
-                     const TScriptTransformInfo& transform,
-                     const std::vector<std::string>* parameters, std::string& errorText,
+void RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+                     const TXTransformInfo& transform, const std::vector<std::string>* parameters,
                      size_t memoryLimit) {
-  try {
-    TWSHHelper helper(transform.Content);
-    TMorvexWSHIntf root(source, parameters, transform, destination);
-    {
-      std::unique_ptr<TScriptEngine> engine =
-          CreateScriptEngine(ScriptLanguageOf(transform.Language), memoryLimit);
-      engine->SetErrorHandler([&helper](const TScriptError& error) { helper.OnError(error); });
-      engine->AddNamedObject("MORVEX", root);
-      engine->Execute(transform.Content);
-    }
-    // A destination file the script wrote through GetStream is complete only
-    // when its last bytes reach the disk.
-    root.Close();
-    if (!helper.ErrorText().empty()) {
-      errorText = helper.ErrorText();
-      return false;
-    }
-    // A read or write error the script caught still fails the step.
-    if (!root.ContentError().empty()) {
-      errorText = root.ContentError();
-      return false;
-    }
-    return true;
-  } catch (const std::exception& e) {
-    errorText = e.what();
-    return false;
+  TWSHHelper helper(transform.Content);
+  TMorvexWSHIntf root(source, parameters, transform, destination);
+  {
+    std::unique_ptr<TScriptEngine> engine =
+        CreateScriptEngine(ScriptLanguageOf(transform.Language), memoryLimit);
+    engine->SetErrorHandler([&helper](const TScriptError& error) { helper.OnError(error); });
+    engine->AddNamedObject("MORVEX", root);
+    engine->Execute(transform.Content);
+  }
+  // A destination file the script wrote through GetStream is complete only
+  // when its last bytes reach the disk.
+  root.Close();
+  if (!helper.ErrorText().empty()) {
+    throw EMorvexError(helper.ErrorText());
+  }
+  // A read or write error the script caught still fails the step.
+  if (!root.ContentError().empty()) {
+    throw EMorvexError(root.ContentError());
   }
 }
 

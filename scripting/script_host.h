@@ -35,12 +35,11 @@ std::string SourceLine(std::string_view text, int line);
 // dropped, since there is no window here; an empty kind means "VBScript".
 std::string ScriptLanguageOf(std::string_view kind);
 
-// Runs `transform.Content` in the engine of `transform.Language`. True on
-// success; false with `errorText` holding the collected errors, the reason
-// the language cannot run, or a failure to write the destination.
-bool RunActiveScript(const TScriptSourceInfo& source, const TScriptSourceInfo& destination,
-                     const TScriptTransformInfo& transform,
-                     const std::vector<std::string>* parameters, std::string& errorText,
+// Runs `transform.Content` in the engine of `transform.Language`. Raises
+// EMorvexError with the collected errors, the reason the language cannot run,
+// or a failure to read the source or write the destination.
+void RunActiveScript(const TXSourceInfo& source, const TXSourceInfo& destination,
+                     const TXTransformInfo& transform, const std::vector<std::string>* parameters,
                      size_t memoryLimit = kDefaultScriptMemoryLimit);
 
 }  // namespace morvex

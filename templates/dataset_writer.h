@@ -30,17 +30,23 @@
 // writes it to a temporary file first).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "templates/dataset_writer_options.h"
 #include "templates/template_tree.h"
+#include "text/step_info.h"
 
 namespace morvex {
 
 class TStream;
 class TXmlStreamWriter;
 class TLSQLConnHelper;
+
+// Which output a query step produces: nothing (the statements only run and
+// their rows affected are counted), CSV text, or a dataset XML document. A
+// transformation kind's row (engine/transform_kinds.h) says which.
+enum class TQueryOutputKind : uint8_t { None, DatasetXml, Csv };
 
 // Writes one complete dataset XML document onto `out` for `tree` (prepared by
 // PrepareTemplate), running the statements of the helper's
@@ -50,9 +56,8 @@ class TLSQLConnHelper;
 // A template whose records could nest deeper than any reader accepts
 // (kMaxNestingDepth) fails before anything runs or is written.
 void WriteDatasetXml(const TTemplateTree& tree, TStream& out,
-                     const std::vector<std::string>& parameters,
-                     const TDatasetWriterOptions& options, const ProgressSink& sink,
-                     TLSQLConnHelper& helper);
+                     const std::vector<std::string>& parameters, const TXTransformInfo& options,
+                     const ProgressSink& sink, TLSQLConnHelper& helper);
 
 // The recursive worker of WriteDatasetXml: writes the statements among the
 // children of `parent`, and their nested elements inside each of
@@ -69,7 +74,7 @@ void WriteRecordsXml(const TTemplateStatement& parent, TXmlStreamWriter& writer,
 // (EncodingForName: letter case ignored, an unknown name fails before
 // anything is written), HeaderRow, Quote, Delimiter.
 void WriteDatasetCsv(const TTemplateTree& tree, const std::vector<std::string>& parameters,
-                     TStream& out, const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     TStream& out, const TXTransformInfo& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper);
 
 }  // namespace morvex

@@ -79,7 +79,7 @@ class TCsvOutput {
 };
 
 void AppendHeader(std::string& line, const TLSQLDataset& dataset,
-                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options) {
+                  const std::vector<TFieldClass>& classes, const TXTransformInfo& options) {
   for (size_t i = 0; i < classes.size(); ++i) {
     if (i > 0) line += options.Delimiter;
     const std::string& name = dataset.FieldName(static_cast<int>(i));
@@ -94,7 +94,7 @@ void AppendHeader(std::string& line, const TLSQLDataset& dataset,
 // `scratch` holds the converted texts; it keeps its capacity from one
 // record to the next.
 void AppendRecord(std::string& line, const TLSQLDataset& dataset,
-                  const std::vector<TFieldClass>& classes, const TDatasetWriterOptions& options,
+                  const std::vector<TFieldClass>& classes, const TXTransformInfo& options,
                   std::string& scratch) {
   const std::string_view delimiter = options.Delimiter;
   const std::string_view quote = options.Quote;
@@ -121,7 +121,7 @@ void AppendRecord(std::string& line, const TLSQLDataset& dataset,
 // from the first written statement that has fields.
 class TCsvRecordWriter : public TTemplateVisitor {
  public:
-  TCsvRecordWriter(TCsvOutput& output, const TDatasetWriterOptions& options)
+  TCsvRecordWriter(TCsvOutput& output, const TXTransformInfo& options)
       : output_(output), options_(options) {}
 
   void StatementStart(TWalkStatement& statement) override {
@@ -150,7 +150,7 @@ class TCsvRecordWriter : public TTemplateVisitor {
 
  private:
   TCsvOutput& output_;
-  const TDatasetWriterOptions& options_;
+  const TXTransformInfo& options_;
   bool headerDecided_ = false;
   std::string scratch_;
 };
@@ -158,7 +158,7 @@ class TCsvRecordWriter : public TTemplateVisitor {
 }  // namespace
 
 void WriteDatasetCsv(const TTemplateTree& tree, const std::vector<std::string>& parameters,
-                     TStream& out, const TDatasetWriterOptions& options, const ProgressSink& sink,
+                     TStream& out, const TXTransformInfo& options, const ProgressSink& sink,
                      TLSQLConnHelper& helper) {
   const TEncoding& encoding = EncodingForName(options.Encoding);
   if (!encoding.Preamble().empty()) out.Write(encoding.Preamble());

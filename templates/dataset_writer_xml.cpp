@@ -184,9 +184,8 @@ void WriteRecordsXml(const TTemplateStatement& parent, TXmlStreamWriter& writer,
 }
 
 void WriteDatasetXml(const TTemplateTree& tree, TStream& out,
-                     const std::vector<std::string>& parameters,
-                     const TDatasetWriterOptions& options, const ProgressSink& sink,
-                     TLSQLConnHelper& helper) {
+                     const std::vector<std::string>& parameters, const TXTransformInfo& options,
+                     const ProgressSink& sink, TLSQLConnHelper& helper) {
   const TRecordTagPath path = SplitRecordTag(options.RecordTag);
   try {
     RequireXmlNcName(path.Root);

@@ -113,13 +113,13 @@ class TTemplateSession {
 }  // namespace
 
 void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
-                      const TDatasetWriterOptions& options, const ProgressSink& sink,
-                      TStream& output, TXmlElement parametersElement,
+                      TQueryOutputKind writes, const TXTransformInfo& transform,
+                      const ProgressSink& sink, TStream& output, TXmlElement parametersElement,
                       const std::vector<std::string>& parameters, TXmlElement root) {
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();
   session.Run(parameters, sink, [&] {
-    switch (options.TransformKind) {
+    switch (writes) {
       case TQueryOutputKind::None: {
         const TParameterValues list(&parameters);
         const int64_t total =
@@ -128,10 +128,10 @@ void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
         break;
       }
       case TQueryOutputKind::Csv:
-        WriteDatasetCsv(session.Tree(), parameters, output, options, sink, helper);
+        WriteDatasetCsv(session.Tree(), parameters, output, transform, sink, helper);
         break;
       case TQueryOutputKind::DatasetXml:
-        WriteDatasetXml(session.Tree(), output, parameters, options, sink, helper);
+        WriteDatasetXml(session.Tree(), output, parameters, transform, sink, helper);
         break;
     }
   });
@@ -139,9 +139,9 @@ void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
 }
 
 void RunImportSession(const std::string& connectionString, bool oneTransaction,
-                      const TDatasetWriterOptions&, const ProgressSink& sink,
-                      TXmlElement parametersElement, const std::vector<std::string>& parameters,
-                      TXmlElement root, const TTemplateImporter& importer) {
+                      const ProgressSink& sink, TXmlElement parametersElement,
+                      const std::vector<std::string>& parameters, TXmlElement root,
+                      const TTemplateImporter& importer) {
   if (!importer) throw EMorvexError("Import into a database was started without an importer.");
   TTemplateSession session(connectionString, oneTransaction, root, parametersElement);
   TLSQLConnHelper& helper = session.Helper();

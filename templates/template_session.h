@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "db/lsql_conn_helper.h"
-#include "templates/dataset_writer_options.h"
+#include "templates/dataset_writer.h"
 #include "templates/template_tree.h"
 #include "templates/template_walk.h"
 #include "xml/element_view.h"
@@ -38,7 +38,7 @@ inline constexpr std::string_view kPhaseRolledBack =
 // Runs a whole query step: opens the connection (raises "Cannot connect to
 // database!" or the driver's message), prepares the template under `root`,
 // runs the after-open phase, then the main phase by
-// options.TransformKind (None: ExecuteTemplate and, with a sink and a total
+// `writes` (None: ExecuteTemplate and, with a sink and a total
 // above 0, the line "<total> record(s) affected."; Csv: WriteDatasetCsv;
 // DatasetXml: WriteDatasetXml onto `output`), then the before-close phase.
 // With `oneTransaction` each phase runs in its own transaction, committed at
@@ -49,8 +49,8 @@ inline constexpr std::string_view kPhaseRolledBack =
 // `parametersElement` holds the typed parameter declarations (may be no
 // element); `parameters` are the run's "name=value" entries.
 void RunQueryTemplate(const std::string& connectionString, bool oneTransaction,
-                      const TDatasetWriterOptions& options, const ProgressSink& sink,
-                      TStream& output, TXmlElement parametersElement,
+                      TQueryOutputKind writes, const TXTransformInfo& transform,
+                      const ProgressSink& sink, TStream& output, TXmlElement parametersElement,
                       const std::vector<std::string>& parameters, TXmlElement root);
 
 // Reads the import input and runs the template once per record through
@@ -63,8 +63,8 @@ using TTemplateImporter = std::function<void(TLSQLConnHelper& helper, const TTem
 // connection to the destination database. Raises EMorvexError when no
 // importer is given.
 void RunImportSession(const std::string& connectionString, bool oneTransaction,
-                      const TDatasetWriterOptions& options, const ProgressSink& sink,
-                      TXmlElement parametersElement, const std::vector<std::string>& parameters,
-                      TXmlElement root, const TTemplateImporter& importer);
+                      const ProgressSink& sink, TXmlElement parametersElement,
+                      const std::vector<std::string>& parameters, TXmlElement root,
+                      const TTemplateImporter& importer);
 
 }  // namespace morvex

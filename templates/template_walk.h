@@ -12,8 +12,8 @@
 
 #include "db/lsql_conn_helper.h"
 #include "db/parameter_entries.h"
-#include "templates/dataset_writer_options.h"
 #include "templates/template_tree.h"
+#include "text/step_info.h"
 #include "xml/element_view.h"
 
 namespace morvex {

@@ -6,6 +6,7 @@
 
 #include "text/error.h"
 #include "text/stream.h"
+#include "text/text_edit.h"
 #include "text/utf.h"
 #include "xml/input_policy.h"
 #include "xml/xml_names.h"
@@ -37,15 +38,8 @@ constexpr std::array<uint8_t, 256> MakeEscapeTable() {
 constexpr std::array<uint8_t, 256> kEscapeTable = MakeEscapeTable();
 
 std::string_view Replacement(char c) {
+  if (const std::string_view entity = XmlEntityOf(c, true); !entity.empty()) return entity;
   switch (c) {
-    case '&':
-      return "&amp;";
-    case '<':
-      return "&lt;";
-    case '>':
-      return "&gt;";
-    case '"':
-      return "&quot;";
     case '\t':
       return "&#9;";
     case '\n':

@@ -421,19 +421,35 @@ TChunkReader StreamReader(TStream& stream) {
   return [&stream](char* buffer, size_t size) { return stream.Read(buffer, size); };
 }
 
-TParseResult ParseFile(const std::string& path, bool prohibitDtd, bool compact = false,
-                       TCDataSections sections = TCDataSections::Merged) {
+// A file that cannot be opened or read is a parse failure too.
+TParseResult FileLoadFailure(const std::string& path, const EMorvexError& error) {
+  TParseResult result;
+  result.Doc = NewEmptyDocument(path);
+  result.Error.ErrorCode = XML_IO_LOAD_ERROR;
+  result.Error.Reason = error.what();
+  result.Error.URL = path;
+  return result;
+}
+
+TParseResult ParseFileStream(TStream& file, const std::string& path, bool prohibitDtd,
+                             bool compact = false,
+                             TCDataSections sections = TCDataSections::Merged) {
   try {
-    TFileStream file(path, TFileStream::Mode::Read);
     return ParseXml(StreamReader(file), path, false, prohibitDtd, compact, nullptr, sections);
   } catch (const EMorvexError& e) {
-    TParseResult result;
-    result.Doc = NewEmptyDocument(path);
-    result.Error.ErrorCode = XML_IO_LOAD_ERROR;
-    result.Error.Reason = e.what();
-    result.Error.URL = path;
-    return result;
+    return FileLoadFailure(path, e);
   }
+}
+
+TParseResult ParseFile(const std::string& path, bool prohibitDtd, bool compact = false,
+                       TCDataSections sections = TCDataSections::Merged) {
+  std::unique_ptr<TFileStream> file;
+  try {
+    file = std::make_unique<TFileStream>(path, TFileStream::Mode::Read);
+  } catch (const EMorvexError& e) {
+    return FileLoadFailure(path, e);
+  }
+  return ParseFileStream(*file, path, prohibitDtd, compact, sections);
 }
 
 // --- loaders for libxslt -----------------------------------------------------
@@ -628,6 +644,11 @@ std::vector<TNamespaceBinding> SelectionNamespaces(const _xmlDoc* document) {
 }
 
 namespace detail {
+
+TXmlDocument LoadXmlFileStream(TStream& file, const std::string& path, bool forReading) {
+  TParseResult parsed = ParseFileStream(file, path, DefaultXmlOptions().ProhibitDTD, forReading);
+  return WrapDocument(std::move(parsed.Doc), std::move(parsed.Error));
+}
 
 TXmlDocument ParseXmlStreamWithHooks(TStream& stream, TTreeHooks& hooks) {
   TParseResult parsed =

@@ -128,6 +128,11 @@ class TTreeHooks {
   virtual bool Building() const noexcept = 0;
 };
 
+// LoadXmlFile, or LoadXmlFileForReading with `forReading`, for the file at
+// `path` already opened as `file` and read from its position (see
+// LoadXmlSource in xml/xml_endpoints.h).
+TXmlDocument LoadXmlFileStream(TStream& file, const std::string& path, bool forReading);
+
 // LoadXmlStreamForReading with `hooks` told of every element; the stream is
 // read from its position.
 TXmlDocument ParseXmlStreamWithHooks(TStream& stream, TTreeHooks& hooks);

@@ -195,89 +195,13 @@ xmlNode* AddRootPath(xmlDoc* document, std::string_view rootAttributes,
   return target;
 }
 
-// Where the selection goes: a stream, or a file created only once the
-// selection is known (and removed again when writing it fails).
-class TSelectionOutput {
- public:
-  virtual ~TSelectionOutput() = default;
-  // The stream to write to; called again after Restart().
-  virtual TStream& Open() = 0;
-  // Whether what Open() wrote can be taken back.
-  virtual bool CanRestart() = 0;
-  // Takes back everything written since the first Open().
-  virtual void Restart() = 0;
-  virtual void Close() {}
-};
-
-class TStreamOutput final : public TSelectionOutput {
- public:
-  explicit TStreamOutput(TStream& stream) : stream_(stream) {}
-  TStream& Open() override {
-    if (start_ < 0) start_ = stream_.Position();
-    return stream_;
-  }
-  // Only a stream written at its end: what lies beyond the position would
-  // be overwritten.
-  bool CanRestart() override {
-    try {
-      return stream_.Position() == stream_.Size();
-    } catch (const EMorvexError&) {
-      return false;
-    }
-  }
-  void Restart() override {
-    if (start_ < 0) return;
-    stream_.SetSize(start_);
-    stream_.SetPosition(start_);
-  }
-
- private:
-  TStream& stream_;
-  int64_t start_ = -1;
-};
-
-class TFileOutput final : public TSelectionOutput {
- public:
-  explicit TFileOutput(const std::string& path) : path_(path) {}
-  ~TFileOutput() override {
-    if (file_ && !closed_) {
-      file_.reset();
-      std::error_code ignored;
-      std::filesystem::remove(path_, ignored);
-    }
-  }
-  TStream& Open() override {
-    file_.reset();
-    file_ = std::make_unique<TFileStream>(path_, TFileStream::Mode::Create);
-    return *file_;
-  }
-  // A regular file is created afresh; what went to a device or a pipe
-  // cannot be taken back.
-  bool CanRestart() override {
-    std::error_code error;
-    const auto status = std::filesystem::status(path_, error);
-    return status.type() == std::filesystem::file_type::not_found ||
-           (!error && status.type() == std::filesystem::file_type::regular);
-  }
-  void Restart() override {}  // Open() creates the file afresh
-  void Close() override {
-    if (file_) file_->Close();
-    closed_ = true;
-  }
-
- private:
-  std::string path_;
-  std::unique_ptr<TFileStream> file_;
-  bool closed_ = false;
-};
-
 // Selects the nodes of the loaded `source` and writes them under the output
 // root; the document path, for any expression. Nothing is opened before
 // every expression has been evaluated.
 int SelectFromDocument(const TXmlDocument& source, std::string_view expressions,
                        const TXmlOptions* options, std::string_view rootAttributes,
                        std::string_view selectionNamespaces, std::string_view rootPath,
-                       TSelectionOutput& output) {
+                       TXmlOutput& output) {
   if (!HasDocumentElement(source.get())) {
     TXMLDOMParseError error = GetParseError(source.get());
     throw EMorvexError(error.ErrorCode != 0
@@ -316,7 +240,7 @@ int SelectFromDocument(const TXmlDocument& source, std::string_view expressions,
 class TStreamedSelection final : public TStreamingSelection {
  public:
   TStreamedSelection(const TXmlOptions* options, std::string_view rootAttributes,
-                     std::string_view rootPath, TSelectionOutput& output)
+                     std::string_view rootPath, TXmlOutput& output)
       : options_(options), rootAttributes_(rootAttributes), rootPath_(rootPath), output_(output) {}
 
   void Prepare(const std::string& rootName) override {
@@ -339,7 +263,7 @@ class TStreamedSelection final : public TStreamingSelection {
   const TXmlOptions* options_;
   std::string rootAttributes_;
   std::string rootPath_;
-  TSelectionOutput& output_;
+  TXmlOutput& output_;
   TOutputTree tree_;
   std::unique_ptr<TXmlContainerSave> save_;
 };
@@ -349,7 +273,7 @@ class TStreamedSelection final : public TStreamingSelection {
 // failure's own message.
 int SelectInOnePass(TStream& source, std::string_view expressions, const TXmlOptions* options,
                     std::string_view rootAttributes, std::string_view selectionNamespaces,
-                    std::string_view rootPath, TSelectionOutput& output) {
+                    std::string_view rootPath, TXmlOutput& output) {
   TStreamedSelection selection(options, rootAttributes, rootPath, output);
   int count = 0;
   for (const std::string& line : SelectionLines(expressions)) {
@@ -358,87 +282,6 @@ int SelectInOnePass(TStream& source, std::string_view expressions, const TXmlOpt
   }
   selection.Finish();
   return count;
-}
-
-// Streams the selection when the expressions allow it, else (or when
-// streaming fails) loads the whole source.
-template <typename WithSource>
-int RunSelect(WithSource&& withSource, std::string_view expressions, const TXmlOptions* options,
-              std::string_view rootAttributes, std::string_view selectionNamespaces,
-              std::string_view rootPath, TSelectionOutput& output, std::string& message) {
-  message.clear();
-  try {
-    return withSource([&](TStream& source) {
-      if (IsStreamableSelection(expressions, selectionNamespaces) && output.CanRestart()) {
-        try {
-          return SelectInOnePass(source, expressions, options, rootAttributes, selectionNamespaces,
-                                 rootPath, output);
-        } catch (const std::exception&) {
-          output.Restart();
-        }
-      }
-      TXmlDocument document = LoadXmlStreamForReading(source);
-      return SelectFromDocument(document, expressions, options, rootAttributes, selectionNamespaces,
-                                rootPath, output);
-    });
-  } catch (const std::exception& e) {
-    message = e.what();
-    if (message.empty()) message = "The XPath selection failed";
-    return -1;
-  }
-}
-
-auto FromStream(TStream& source) {
-  return [&source](auto&& select) { return select(source); };
-}
-
-auto FromFile(const std::string& path) {
-  return [&path](auto&& select) {
-    TFileStream file(path, TFileStream::Mode::Read);
-    return select(file);
-  };
-}
-
-template <typename WithSource>
-int SelectToFile(WithSource&& withSource, const std::string& destinationFile,
-                 std::string_view expressions, const TXmlOptions* options,
-                 std::string_view rootAttributes, std::string_view selectionNamespaces,
-                 std::string_view rootPath, std::string& message) {
-  TFileOutput file(destinationFile);
-  const int count = RunSelect(withSource, expressions, options, rootAttributes, selectionNamespaces,
-                              rootPath, file, message);
-  if (count < 0) return count;
-  try {
-    file.Close();
-  } catch (const std::exception& e) {
-    message = e.what();
-    return -1;
-  }
-  return count;
-}
-
-template <typename WithSource>
-int SelectToStream(WithSource&& withSource, TStream& destination, std::string_view expressions,
-                   const TXmlOptions* options, std::string_view rootAttributes,
-                   std::string_view selectionNamespaces, std::string_view rootPath,
-                   std::string& message) {
-  TStreamOutput stream(destination);
-  return RunSelect(withSource, expressions, options, rootAttributes, selectionNamespaces, rootPath,
-                   stream, message);
-}
-
-template <typename Load>
-bool RunEvaluate(Load&& load, std::string_view expression, std::string& textOrMessage,
-                 std::string_view selectionNamespaces) {
-  try {
-    TXmlDocument source = load();
-    textOrMessage = EvaluateXPathText(source.get(), expression, selectionNamespaces);
-    return true;
-  } catch (const std::exception& e) {
-    textOrMessage = e.what();
-    if (textOrMessage.empty()) textOrMessage = "The XPath evaluation failed";
-    return false;
-  }
 }
 
 }  // namespace
@@ -503,60 +346,53 @@ std::string EvaluateXPathText(_xmlDoc* document, std::string_view expression,
   return output.Data();
 }
 
-bool EvaluateXPathText(TStream& source, std::string_view expression, std::string& textOrMessage,
-                       std::string_view selectionNamespaces) {
-  if (EvaluateXPathTextInOnePass(source, expression, selectionNamespaces, textOrMessage)) {
-    return true;
+std::string EvaluateXPathText(const TXmlSource& source, std::string_view expression,
+                              std::string_view selectionNamespaces) {
+  std::string text;
+  if (EvaluateXPathTextInOnePass(source.Stream, expression, selectionNamespaces, text)) {
+    return text;
   }
-  return RunEvaluate([&source] { return LoadXmlStream(source); }, expression, textOrMessage,
-                     selectionNamespaces);
+  // A pass that failed has read part of a source that can seek; the whole
+  // document is read from its start.
+  try {
+    if (!source.Path.empty()) source.Stream.SetPosition(0);
+  } catch (const EMorvexError&) {
+  }
+  try {
+    TXmlDocument document = LoadXmlSource(source, false);
+    return EvaluateXPathText(document.get(), expression, selectionNamespaces);
+  } catch (const std::exception& e) {
+    if (*e.what() != '\0') throw;
+    throw EMorvexError("The XPath evaluation failed");
+  }
 }
 
-bool EvaluateXPathText(const std::string& sourceFile, std::string_view expression,
-                       std::string& textOrMessage, std::string_view selectionNamespaces) {
-  if (ParseStreamableValue(expression, selectionNamespaces)) {
-    try {
-      TFileStream source(sourceFile, TFileStream::Mode::Read);
-      if (EvaluateXPathTextInOnePass(source, expression, selectionNamespaces, textOrMessage)) {
-        return true;
-      }
-    } catch (const EMorvexError&) {
-    }
-  }
-  return RunEvaluate([&sourceFile] { return LoadXmlFile(sourceFile); }, expression, textOrMessage,
-                     selectionNamespaces);
-}
-
-int SelectXmlToDocument(TStream& source, TStream& destination, std::string_view expressions,
+int SelectXmlToDocument(TStream& source, TXmlOutput& output, std::string_view expressions,
                         const TXmlOptions* options, std::string_view rootAttributes,
-                        std::string_view selectionNamespaces, std::string_view rootPath,
-                        std::string& message) {
-  return SelectToStream(FromStream(source), destination, expressions, options, rootAttributes,
-                        selectionNamespaces, rootPath, message);
-}
-
-int SelectXmlToDocument(TStream& source, const std::string& destinationFile,
-                        std::string_view expressions, const TXmlOptions* options,
-                        std::string_view rootAttributes, std::string_view selectionNamespaces,
-                        std::string_view rootPath, std::string& message) {
-  return SelectToFile(FromStream(source), destinationFile, expressions, options, rootAttributes,
-                      selectionNamespaces, rootPath, message);
-}
-
-int SelectXmlToDocument(const std::string& sourceFile, const std::string& destinationFile,
-                        std::string_view expressions, const TXmlOptions* options,
-                        std::string_view rootAttributes, std::string_view selectionNamespaces,
-                        std::string_view rootPath, std::string& message) {
-  return SelectToFile(FromFile(sourceFile), destinationFile, expressions, options, rootAttributes,
-                      selectionNamespaces, rootPath, message);
-}
-
-int SelectXmlToDocument(const std::string& sourceFile, TStream& destination,
-                        std::string_view expressions, const TXmlOptions* options,
-                        std::string_view rootAttributes, std::string_view selectionNamespaces,
-                        std::string_view rootPath, std::string& message) {
-  return SelectToStream(FromFile(sourceFile), destination, expressions, options, rootAttributes,
-                        selectionNamespaces, rootPath, message);
+                        std::string_view selectionNamespaces, std::string_view rootPath) {
+  int count = 0;
+  try {
+    bool done = false;
+    if (IsStreamableSelection(expressions, selectionNamespaces) && output.CanRestart()) {
+      try {
+        count = SelectInOnePass(source, expressions, options, rootAttributes, selectionNamespaces,
+                                rootPath, output);
+        done = true;
+      } catch (const std::exception&) {
+        output.Restart();
+      }
+    }
+    if (!done) {
+      TXmlDocument document = LoadXmlStreamForReading(source);
+      count = SelectFromDocument(document, expressions, options, rootAttributes,
+                                 selectionNamespaces, rootPath, output);
+    }
+  } catch (const std::exception& e) {
+    if (*e.what() != '\0') throw;
+    throw EMorvexError("The XPath selection failed");
+  }
+  output.Close();
+  return count;
 }
 
 int CopySelectedNodes(_xmlDoc* document, _xmlNode* target, std::string_view expression, bool deep) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "xml/xml_endpoints.h"
+
 struct _xmlDoc;
 struct _xmlNode;
 
@@ -33,15 +35,13 @@ std::vector<_xmlNode*> SelectNodes(_xmlDoc* document, std::string_view expressio
 // for a document without document element).
 std::string EvaluateXPathText(_xmlDoc* document, std::string_view expression,
                               std::string_view selectionNamespaces);
-// The same for a source stream (read from position 0) or file: true and the
-// text in `textOrMessage`, or false and the error's message there. count,
-// sum or string of a path one pass can select is computed in one pass over
-// the input (EvaluateXPathTextInOnePass), with the same text; anything else,
-// and an input that fails there, loads the whole document.
-bool EvaluateXPathText(TStream& source, std::string_view expression, std::string& textOrMessage,
-                       std::string_view selectionNamespaces);
-bool EvaluateXPathText(const std::string& sourceFile, std::string_view expression,
-                       std::string& textOrMessage, std::string_view selectionNamespaces);
+// The same for a source; raises EMorvexError with the source's parse error
+// (naming the file, for a file) or the evaluation's. count, sum or string of
+// a path one pass can select is computed in one pass over the input
+// (EvaluateXPathTextInOnePass), with the same text; anything else, and an
+// input that fails there, loads the whole document.
+std::string EvaluateXPathText(const TXmlSource& source, std::string_view expression,
+                              std::string_view selectionNamespaces);
 
 // Copies the nodes that `expressions` select from the source into a new
 // document under `rootPath` and saves it to the destination with `options`
@@ -54,37 +54,23 @@ bool EvaluateXPathText(const std::string& sourceFile, std::string_view expressio
 //   - `expressions` is one expression per line: lines end at CR, LF or
 //     CR LF alike (XML parsers turn CR LF into LF in element text), a final
 //     line end adds no empty line, and a blank line is an invalid expression.
-// Returns the number of nodes copied, or -1 with `message` set; nothing is
-// raised. A source stream is read from position 0 and the destination stream
-// written at its position; a destination file is created, replacing an
-// existing one, only once the selection is known, and removed again when
-// writing it fails. A source that is not well-formed XML is an error.
+// Returns the number of nodes copied; raises EMorvexError on any failure. The
+// source stream is read from position 0; the output is opened only once the
+// selection is known (see TXmlOutput). A source that is not well-formed XML
+// is an error.
 //
 // No copy of the selection is built: the nodes are written from the source
 // (a node whose subtree uses namespaces is copied and freed on its own, so
 // that its declarations come out as its copy under the root would have
 // them). When every line is a path that one pass can select
-// (IsStreamableSelection) and the destination is a regular file or a stream
-// written at its end, the source is read in one pass per line that builds
+// (IsStreamableSelection) and the output can be taken back (a regular file or
+// a stream written at its end), the source is read in one pass per line that builds
 // only each candidate's subtree, so memory stays flat; should that fail, its
 // output is taken back and the whole document is loaded instead, which gives
 // the same bytes or the failure's own message.
-int SelectXmlToDocument(TStream& source, TStream& destination, std::string_view expressions,
+int SelectXmlToDocument(TStream& source, TXmlOutput& output, std::string_view expressions,
                         const TXmlOptions* options, std::string_view rootAttributes,
-                        std::string_view selectionNamespaces, std::string_view rootPath,
-                        std::string& message);
-int SelectXmlToDocument(TStream& source, const std::string& destinationFile,
-                        std::string_view expressions, const TXmlOptions* options,
-                        std::string_view rootAttributes, std::string_view selectionNamespaces,
-                        std::string_view rootPath, std::string& message);
-int SelectXmlToDocument(const std::string& sourceFile, const std::string& destinationFile,
-                        std::string_view expressions, const TXmlOptions* options,
-                        std::string_view rootAttributes, std::string_view selectionNamespaces,
-                        std::string_view rootPath, std::string& message);
-int SelectXmlToDocument(const std::string& sourceFile, TStream& destination,
-                        std::string_view expressions, const TXmlOptions* options,
-                        std::string_view rootAttributes, std::string_view selectionNamespaces,
-                        std::string_view rootPath, std::string& message);
+                        std::string_view selectionNamespaces, std::string_view rootPath);
 
 // Appends a clone (deep or shallow; a shallow element clone keeps its
 // attributes) of every node `expression` selects in `document` to `target`,

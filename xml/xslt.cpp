@@ -19,7 +19,6 @@
 #include <charconv>
 #include <cmath>
 #include <exception>
-#include <filesystem>
 #include <map>
 #include <utility>
 
@@ -225,85 +224,23 @@ class TTransformRun {
   std::shared_ptr<void> scripts_;  // released first: it registered into context_
 };
 
-// Sources are only read: small texts stay inside their nodes.
-TXmlDocument LoadSource(const std::string& path) { return LoadXmlFileForReading(path); }
-TXmlDocument LoadSource(TStream& stream) { return LoadXmlStreamForReading(stream); }
-TXmlDocument LoadStylesheet(const std::string& path) { return LoadXmlFile(path); }
-TXmlDocument LoadStylesheet(TStylesheetText stylesheet) { return LoadXmlText(stylesheet.Text); }
-
-void SaveOutput(const TTransformRun& run, TStream& output) { run.Save(output); }
-// A file left half-written by a failed save is removed.
-void SaveOutput(const TTransformRun& run, const std::string& path) {
-  TFileStream file(path, TFileStream::Mode::Create);
-  try {
-    run.Save(file);
-    file.Close();
-  } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-    throw;
-  }
-}
-
-template <typename Source, typename Stylesheet, typename Output>
-bool RunTransformXml(Source&& source, Stylesheet&& stylesheet, Output&& output,
-                     const TTransformParameters& parameters, std::string& message) {
-  message.clear();
-  try {
-    TXmlDocument sourceDocument = LoadSource(source);
-    TXmlDocument stylesheetDocument = LoadStylesheet(stylesheet);
-    TTransformRun run(sourceDocument.get(), stylesheetDocument.get(), parameters);
-    SaveOutput(run, output);
-    return true;
-  } catch (const std::exception& e) {
-    message = e.what();
-    if (message.empty()) message = "The XSLT transformation failed";
-    return false;
-  }
-}
-
 }  // namespace
 
-bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
-                  const std::string& outputFile, const TTransformParameters& parameters,
-                  std::string& message) {
-  return RunTransformXml(sourceFile, stylesheetFile, outputFile, parameters, message);
-}
-
-bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile, TStream& output,
-                  const TTransformParameters& parameters, std::string& message) {
-  return RunTransformXml(sourceFile, stylesheetFile, output, parameters, message);
-}
-
-bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet, TStream& output,
-                  const TTransformParameters& parameters, std::string& message) {
-  return RunTransformXml(sourceFile, stylesheet, output, parameters, message);
-}
-
-bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet,
-                  const std::string& outputFile, const TTransformParameters& parameters,
-                  std::string& message) {
-  return RunTransformXml(sourceFile, stylesheet, outputFile, parameters, message);
-}
-
-bool TransformXml(TStream& source, const std::string& stylesheetFile, const std::string& outputFile,
-                  const TTransformParameters& parameters, std::string& message) {
-  return RunTransformXml(source, stylesheetFile, outputFile, parameters, message);
-}
-
-bool TransformXml(TStream& source, const std::string& stylesheetFile, TStream& output,
-                  const TTransformParameters& parameters, std::string& message) {
-  return RunTransformXml(source, stylesheetFile, output, parameters, message);
-}
-
-bool TransformXml(TStream& source, TStylesheetText stylesheet, const std::string& outputFile,
-                  const TTransformParameters& parameters, std::string& message) {
-  return RunTransformXml(source, stylesheet, outputFile, parameters, message);
-}
-
-bool TransformXml(TStream& source, TStylesheetText stylesheet, TStream& output,
-                  const TTransformParameters& parameters, std::string& message) {
-  return RunTransformXml(source, stylesheet, output, parameters, message);
+void TransformXml(const TXmlSource& source, const TStylesheet& stylesheet, TXmlOutput& output,
+                  const TTransformParameters& parameters) {
+  try {
+    // Sources are only read: small texts stay inside their nodes.
+    TXmlDocument sourceDocument = LoadXmlSource(source, true);
+    TXmlDocument stylesheetDocument = stylesheet.IsText
+                                          ? LoadXmlText(stylesheet.PathOrText)
+                                          : LoadXmlFile(std::string(stylesheet.PathOrText));
+    TTransformRun run(sourceDocument.get(), stylesheetDocument.get(), parameters);
+    run.Save(output.Open());
+    output.Close();
+  } catch (const std::exception& e) {
+    if (*e.what() != '\0') throw;
+    throw EMorvexError("The XSLT transformation failed");
+  }
 }
 
 void CompileStylesheet(_xmlDoc* stylesheet) { CompiledStylesheet(stylesheet); }

@@ -18,6 +18,8 @@
 #include <variant>
 #include <vector>
 
+#include "xml/xml_endpoints.h"
+
 struct _xmlDoc;
 struct _xsltTransformContext;
 
@@ -38,39 +40,21 @@ struct TTransformParameter {
 // wins.
 using TTransformParameters = std::vector<TTransformParameter>;
 
-// A stylesheet given as XSLT text rather than as a file path.
-struct TStylesheetText {
-  std::string_view Text;
+// A stylesheet: the file at a path, or XSLT text.
+struct TStylesheet {
+  static TStylesheet File(std::string_view path) { return {path, false}; }
+  static TStylesheet Text(std::string_view text) { return {text, true}; }
+  std::string_view PathOrText;
+  bool IsText = false;
 };
 
-// The TransformXml family: one variant for each combination of source (file
-// path or stream), stylesheet (file path or text) and output (file path or
-// stream). A source stream is read from position 0; output to a stream is
-// written at its position. An output file is created, replacing an existing
-// one, only once the transformation has succeeded.
-//
-// Each returns true with an empty message, or false with the message of the
-// error: the parse error of a source or stylesheet that did not load, the
-// messages of the XSLT processor, or the failure to open or write a file.
-// Nothing is raised.
-bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile,
-                  const std::string& outputFile, const TTransformParameters& parameters,
-                  std::string& message);
-bool TransformXml(const std::string& sourceFile, const std::string& stylesheetFile, TStream& output,
-                  const TTransformParameters& parameters, std::string& message);
-bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet, TStream& output,
-                  const TTransformParameters& parameters, std::string& message);
-bool TransformXml(const std::string& sourceFile, TStylesheetText stylesheet,
-                  const std::string& outputFile, const TTransformParameters& parameters,
-                  std::string& message);
-bool TransformXml(TStream& source, const std::string& stylesheetFile, const std::string& outputFile,
-                  const TTransformParameters& parameters, std::string& message);
-bool TransformXml(TStream& source, const std::string& stylesheetFile, TStream& output,
-                  const TTransformParameters& parameters, std::string& message);
-bool TransformXml(TStream& source, TStylesheetText stylesheet, const std::string& outputFile,
-                  const TTransformParameters& parameters, std::string& message);
-bool TransformXml(TStream& source, TStylesheetText stylesheet, TStream& output,
-                  const TTransformParameters& parameters, std::string& message);
+// Transforms `source` with `stylesheet` and writes the result to `output`
+// (opened only once the transformation has succeeded; see TXmlOutput).
+// Raises EMorvexError with the parse error of a source or stylesheet that did
+// not load (naming the file, for a file), the messages of the XSLT processor,
+// or the failure to open or write a file.
+void TransformXml(const TXmlSource& source, const TStylesheet& stylesheet, TXmlOutput& output,
+                  const TTransformParameters& parameters);
 
 // Compiles `stylesheet` without running it, so that a stylesheet can be
 // checked before any source exists. Raises EMorvexError with the parse error
@@ -78,7 +62,7 @@ bool TransformXml(TStream& source, TStylesheetText stylesheet, TStream& output,
 // does not compile.
 void CompileStylesheet(_xmlDoc* stylesheet);
 
-// The core of the family: transforms `source` with the stylesheet document
+// The core of TransformXml: transforms `source` with the stylesheet document
 // `stylesheet` (which is copied, not taken over; xsl:strip-space removes
 // whitespace text nodes from `source` itself) and writes the result to
 // `output` at its position. Raises EMorvexError with the processor's messages

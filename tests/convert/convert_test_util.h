@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "convert/conversion_io.h"
+#include "tests/support/raised_message.h"
 #include "text/stream.h"
 
 namespace morvex::testing {
@@ -18,8 +19,10 @@ namespace morvex::testing {
 struct TConversionRun {
   explicit TConversionRun(std::string bytes, std::string sourceName = "orders")
       : Input(std::move(bytes)) {
+    Source.Kind = skStream;
     Source.Location = std::move(sourceName);
     Source.Stream = &Input;
+    Destination.Kind = skStream;
     Destination.Location = "out";
     Destination.Stream = &Output;
   }
@@ -28,12 +31,18 @@ struct TConversionRun {
     return [this](const std::string& line) { Lines.push_back(line); };
   }
   const std::string& Result() const { return Output.Data(); }
+  // Runs `conversion`: true, or false with its error's message in Message.
+  template <typename Conversion>
+  bool Runs(Conversion&& conversion) {
+    Message.clear();
+    return Succeeds(conversion, Message);
+  }
 
   TMemoryStream Input;
   TMemoryStream Output;
-  TConvertEndpoint Source;
-  TConvertEndpoint Destination;
-  TConvertOptions Options;
+  TXSourceInfo Source;
+  TXSourceInfo Destination;
+  TXTransformInfo Options;
   std::vector<std::string> Lines;
   std::string Message;
 };

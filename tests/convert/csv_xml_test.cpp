@@ -20,7 +20,7 @@ using testing::TConversionRun;
 constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
 std::string CsvToXmlText(TConversionRun& run) {
-  EXPECT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
+  EXPECT_TRUE(run.Runs([&] { CsvToXml(run.Source, run.Destination, run.Options, run.Progress()); }))
       << run.Message;
   return run.Result();
 }
@@ -38,14 +38,16 @@ TEST(CsvToXml, DatasetLayoutNamedAfterTheSource) {
 TEST(CsvToXml, FileSourceWrapperIsTheFileName) {
   TTempDir dir;
   TConversionRun run("");
-  run.Source = {dir.Write("2024 sales.csv", "a\r\n1\r\n"), nullptr, "utf-8"};
-  run.Destination = {dir.File("out.xml"), nullptr, ""};
-  ASSERT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  run.Source = {skFile, dir.Write("2024 sales.csv", "a\r\n1\r\n"), "utf-8"};
+  run.Destination = {skFile, dir.File("out.xml"), ""};
+  ASSERT_TRUE(
+      run.Runs([&] { CsvToXml(run.Source, run.Destination, run.Options, run.Progress()); }));
   EXPECT_EQ(TTempDir::Read(dir.File("out.xml")),
             std::string(kUtf8Mark) + kDeclaration +
                 "<morvex_data><sales><r><a>1</a></r></sales></morvex_data>");
   run.Source.Location = dir.Write("123.csv", "a\r\n1\r\n");
-  ASSERT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  ASSERT_TRUE(
+      run.Runs([&] { CsvToXml(run.Source, run.Destination, run.Options, run.Progress()); }));
   EXPECT_NE(TTempDir::Read(dir.File("out.xml")).find("<dataset><r>"), std::string::npos);
 }
 
@@ -102,7 +104,8 @@ TEST(CsvToXml, EmptyOrUnclosedSourceFailsAndWritesNothing) {
   };
   for (const auto& [csv, expected] : cases) {
     TConversionRun run(csv);
-    EXPECT_FALSE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+    EXPECT_FALSE(
+        run.Runs([&] { CsvToXml(run.Source, run.Destination, run.Options, run.Progress()); }));
     EXPECT_EQ(run.Message, expected);
     EXPECT_EQ(run.Result(), "");
     EXPECT_TRUE(run.Lines.empty());
@@ -126,12 +129,13 @@ TEST(CsvToXml, WarnsOnceOfValuesReadWithReplacements) {
 TEST(CsvToXml, InvalidRecordTagFailsWithTheWritersMessage) {
   TConversionRun run("a\r\n1");
   run.Options.RecordTag = "1bad/r";
-  EXPECT_FALSE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  EXPECT_FALSE(
+      run.Runs([&] { CsvToXml(run.Source, run.Destination, run.Options, run.Progress()); }));
   EXPECT_NE(run.Message.find("1bad"), std::string::npos) << run.Message;
 }
 
 std::string XmlToCsvText(TConversionRun& run) {
-  EXPECT_TRUE(XmlToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
+  EXPECT_TRUE(run.Runs([&] { XmlToCsv(run.Source, run.Destination, run.Options, run.Progress()); }))
       << run.Message;
   return run.Result();
 }
@@ -213,9 +217,9 @@ TEST(XmlToCsv, LateColumnRewritesTheLines) {
   });
   TFileStream pipe(fds[0], "pipe", true);
   piped.Source.Stream = &pipe;
-  piped.Destination = {fifo, nullptr, ""};
-  const bool done =
-      XmlToCsv(piped.Source, piped.Destination, piped.Options, piped.Progress(), piped.Message);
+  piped.Destination = {skFile, fifo, ""};
+  const bool done = piped.Runs(
+      [&] { XmlToCsv(piped.Source, piped.Destination, piped.Options, piped.Progress()); });
   writer.join();
   reader.join();
   EXPECT_TRUE(done) << piped.Message;
@@ -260,22 +264,24 @@ TEST(XmlToCsv, NoRecordsGivesOnlyThePreamble) {
 
 TEST(XmlToCsv, ParseErrorKeepsEarlierRecordsAndNamesThePlace) {
   TConversionRun run("<d><r><a>1</a></r><r><a>2</b></r></d>");
-  EXPECT_FALSE(XmlToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  EXPECT_FALSE(
+      run.Runs([&] { XmlToCsv(run.Source, run.Destination, run.Options, run.Progress()); }));
   EXPECT_NE(run.Message.find("line: 1"), std::string::npos) << run.Message;
   EXPECT_EQ(run.Result(), std::string(kUtf8Mark) + "\"a\"\r\n\"1\"\r\n");
   EXPECT_TRUE(run.Lines.empty());
   // The records before the fault get the columns found before it.
   TConversionRun late("<d><r><a>1</a></r><r><b>2</b></r><r><a>3</b></r></d>");
   EXPECT_FALSE(
-      XmlToCsv(late.Source, late.Destination, late.Options, late.Progress(), late.Message));
+      late.Runs([&] { XmlToCsv(late.Source, late.Destination, late.Options, late.Progress()); }));
   EXPECT_NE(late.Message.find("line: 1"), std::string::npos) << late.Message;
   EXPECT_EQ(late.Result(), std::string(kUtf8Mark) + "\"a\";\"b\"\r\n\"1\";\"\"\r\n\"\";\"2\"\r\n");
 }
 
 TEST(XmlToCsv, MissingSourceFileFails) {
   TConversionRun run("");
-  run.Source = {"/nonexistent/in.xml", nullptr, ""};
-  EXPECT_FALSE(XmlToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+  run.Source = {skFile, "/nonexistent/in.xml", ""};
+  EXPECT_FALSE(
+      run.Runs([&] { XmlToCsv(run.Source, run.Destination, run.Options, run.Progress()); }));
   EXPECT_NE(run.Message.find("/nonexistent/in.xml"), std::string::npos);
 }
 
@@ -302,7 +308,7 @@ TEST(ConversionInputs, PipesAreReadWithoutSeeking) {
   testing::TConversionRun run("");
   run.Source.Stream = pipe.get();
   run.Source.Location = "pipe";
-  ASSERT_TRUE(CsvToXml(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
+  ASSERT_TRUE(run.Runs([&] { CsvToXml(run.Source, run.Destination, run.Options, run.Progress()); }))
       << run.Message;
   EXPECT_EQ(run.Result(), std::string(kUtf8Mark) + kDeclaration +
                               "<morvex_data><pipe><r><a>1</a><b/></r></pipe></morvex_data>");

@@ -249,25 +249,25 @@ TEST(JsonPath, MemberNamesThatLookLikeOtherSyntaxStillSelect) {
 TEST(JPathTransform, WritesTheSelection) {
   TConversionRun run("{\"b\":[1,{\"c\":'x'}],\"a\":true}");
   run.Options.Content = "b[1]";
-  ASSERT_TRUE(JPathTransform(run.Source, run.Destination, run.Options, run.Message));
+  ASSERT_TRUE(run.Runs([&] { JPathTransform(run.Source, run.Destination, run.Options); }));
   EXPECT_EQ(run.Result(), std::string(kUtf8Mark) + "{\"c\":\"x\"}");
 
   TConversionRun whole("{\"b\":[1,{\"c\":'x'}],\"a\":true}");
   whole.Options.Content = "";
   whole.Options.Encoding = "iso-8859-1";
-  ASSERT_TRUE(JPathTransform(whole.Source, whole.Destination, whole.Options, whole.Message));
+  ASSERT_TRUE(whole.Runs([&] { JPathTransform(whole.Source, whole.Destination, whole.Options); }));
   EXPECT_EQ(whole.Result(), "{\"a\":true,\"b\":[1,{\"c\":\"x\"}]}");
 
   TConversionRun list("{\"b\":[1,2],\"a\":true}");
   list.Options.Content = "a\r\nb[1]\n\n";
   list.Options.Indent = true;
-  ASSERT_TRUE(JPathTransform(list.Source, list.Destination, list.Options, list.Message));
+  ASSERT_TRUE(list.Runs([&] { JPathTransform(list.Source, list.Destination, list.Options); }));
   EXPECT_EQ(list.Result(), std::string(kUtf8Mark) + "[\r\n true,2]");
 }
 
 TEST(JPathTransform, Failures) {
   TConversionRun bad("{\"a\":");
-  EXPECT_FALSE(JPathTransform(bad.Source, bad.Destination, bad.Options, bad.Message));
+  EXPECT_FALSE(bad.Runs([&] { JPathTransform(bad.Source, bad.Destination, bad.Options); }));
   EXPECT_EQ(bad.Message,
             "Cannot convert XML document to JSON! orders, line 1, column 6: unexpected end of the "
             "input");
@@ -276,14 +276,14 @@ TEST(JPathTransform, Failures) {
   TConversionRun missing("{\"a\":1}");
   missing.Options.Content = "b";
   EXPECT_FALSE(
-      JPathTransform(missing.Source, missing.Destination, missing.Options, missing.Message));
+      missing.Runs([&] { JPathTransform(missing.Source, missing.Destination, missing.Options); }));
   EXPECT_EQ(missing.Message, "The path b selects nothing.");
   EXPECT_EQ(missing.Result(), kUtf8Mark);
 
   TConversionRun foreign("{\"a\":[1]}");
   foreign.Options.Content = "a\na[*]";
   EXPECT_FALSE(
-      JPathTransform(foreign.Source, foreign.Destination, foreign.Options, foreign.Message));
+      foreign.Runs([&] { JPathTransform(foreign.Source, foreign.Destination, foreign.Options); }));
   EXPECT_EQ(foreign.Message, "The path a[*] uses syntax JSON path does not support: [*]");
 }
 
@@ -293,21 +293,23 @@ TEST(JsonNumbers, ConversionsKeepTheDigits) {
       "[{\"id\":12345678901234567890,\"pi\":3.141592653589793,\"big\":1e400,\"price\":12.50}]";
   TConversionRun path(input);
   path.Options.Content = "[0]";
-  ASSERT_TRUE(JPathTransform(path.Source, path.Destination, path.Options, path.Message));
+  ASSERT_TRUE(path.Runs([&] { JPathTransform(path.Source, path.Destination, path.Options); }));
   EXPECT_EQ(path.Result(),
             std::string(kUtf8Mark) +
                 "{\"big\":1E400,\"id\":12345678901234567890,\"pi\":3.141592653589793,"
                 "\"price\":12.5}");
 
   TConversionRun xml(input);
-  ASSERT_TRUE(JsonToXml(xml.Source, xml.Destination, xml.Options, xml.Message)) << xml.Message;
+  ASSERT_TRUE(xml.Runs([&] { JsonToXml(xml.Source, xml.Destination, xml.Options); }))
+      << xml.Message;
   EXPECT_EQ(xml.Result(), std::string(kUtf8Mark) +
                               "<?xml version=\"1.0\"?>\r\n<morvex_data ><r><big>1E400</big><id>"
                               "12345678901234567890</id><pi>3.141592653589793</pi><price>12.5"
                               "</price></r>\r\n</morvex_data>");
 
   TConversionRun csv(input);
-  ASSERT_TRUE(JsonToCsv(csv.Source, csv.Destination, csv.Options, csv.Progress(), csv.Message));
+  ASSERT_TRUE(
+      csv.Runs([&] { JsonToCsv(csv.Source, csv.Destination, csv.Options, csv.Progress()); }));
   EXPECT_EQ(csv.Result(),
             std::string(kUtf8Mark) +
                 "\"big\";\"id\";\"pi\";\"price\"\r\n"
@@ -356,13 +358,15 @@ std::string NestedObjects(int depth) {
 // morvex_data and r, one more than their JSON depth).
 TEST(JsonToXmlDepth, WritesNoDeeperThanTheReadersAccept) {
   TConversionRun deepest(NestedObjects(2048));
-  ASSERT_TRUE(JsonToXml(deepest.Source, deepest.Destination, deepest.Options, deepest.Message))
-      << deepest.Message;
+  ASSERT_TRUE(deepest.Runs([&] {
+    JsonToXml(deepest.Source, deepest.Destination, deepest.Options);
+  })) << deepest.Message;
   const TXmlDocument readBack = LoadXmlText(deepest.Result().substr(3));
   EXPECT_TRUE(HasDocumentElement(readBack.get())) << GetParseError(readBack.get()).Reason;
 
   TConversionRun tooDeep("[" + NestedObjects(2047) + "]");
-  EXPECT_FALSE(JsonToXml(tooDeep.Source, tooDeep.Destination, tooDeep.Options, tooDeep.Message));
+  EXPECT_FALSE(
+      tooDeep.Runs([&] { JsonToXml(tooDeep.Source, tooDeep.Destination, tooDeep.Options); }));
   EXPECT_EQ(tooDeep.Message,
             "The XML output would nest deeper than 2048 levels, more than any reader accepts.");
 }

@@ -33,11 +33,10 @@ class ImportTest : public testing::TDatabaseTest {
     lines_.clear();
     const TXmlElement root = ElementView(testing::LoadTemplateDocument(Sql(xml), doc_));
     TMemoryStream stream(input);
-    TConvertEndpoint source{"input", &stream, "utf-8"};
+    TXSourceInfo source{skStream, "input", "utf-8", &stream};
     const ProgressSink sink = [this](const std::string& line) { lines_.push_back(line); };
-    RunImportSession(ConnectionString() + connectionSuffix_, oneTransaction,
-                     TDatasetWriterOptions{}, sink, TXmlElement(), parameters, root,
-                     [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+    RunImportSession(ConnectionString() + connectionSuffix_, oneTransaction, sink, TXmlElement(),
+                     parameters, root, [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
                        if (format == TFormat::Csv) {
                          ImportCsvRecords(source, options_, tree, sink, helper, parameters);
                        } else {
@@ -95,7 +94,7 @@ class ImportTest : public testing::TDatabaseTest {
     return xml + "</rows>";
   }
 
-  TConvertOptions options_;
+  TXTransformInfo options_;
   std::string connectionSuffix_;  // added to the connection string
   Lines lines_;
   detail::xml_ptr<xmlDoc> doc_;

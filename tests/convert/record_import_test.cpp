@@ -165,14 +165,12 @@ TEST_P(ImportTest, ExportedTableImportsBackUnchanged) {
     CreateTable("t",
                 "id INTEGER, name VARCHAR(40), note VARCHAR(40), amount NUMERIC(10,2), "
                 "day DATE");
-    TDatasetWriterOptions writer;
-    writer.TransformKind = trip.Kind;
     TMemoryStream exported;
     const TXmlElement query = ElementView(testing::LoadTemplateDocument(
         Sql("<lsql><src>SELECT id, name, note, amount, day FROM {src} ORDER BY id</src></lsql>"),
         doc_));
-    RunQueryTemplate(ConnectionString(), false, writer, ProgressSink(), exported, TXmlElement(), {},
-                     query);
+    RunQueryTemplate(ConnectionString(), false, trip.Kind, TXTransformInfo{}, ProgressSink(),
+                     exported, TXmlElement(), {}, query);
     Import(trip.Format, exported.Data(), std::string("<lsql><ins>") + trip.Insert + "</ins></lsql>",
            true);
     EXPECT_EQ(Rows(columns), expected) << exported.Data();
@@ -401,7 +399,7 @@ INSTANTIATE_TEST_SUITE_P(Server, QueuedImportTest, ::testing::Values(testing::TT
 // Imports `input` into a new SQLite table t (a, b, c) through a template
 // holding `statements`; returns the rows as "a|b|c" texts in table order.
 // The progress lines go to `progress` when given.
-Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& options,
+Lines ImportIntoSqlite(TFormat format, TStream& input, const TXTransformInfo& options,
                        const std::string& statements,
                        const std::vector<std::string>& parameters = {}, Lines* progress = nullptr) {
   ProgressSink sink;
@@ -414,9 +412,9 @@ Lines ImportIntoSqlite(TFormat format, TStream& input, const TConvertOptions& op
   detail::xml_ptr<xmlDoc> doc;
   const TXmlElement root =
       ElementView(testing::LoadTemplateDocument("<lsql>" + statements + "</lsql>", doc));
-  const TConvertEndpoint source{"input", &input, "utf-8"};
-  RunImportSession(connection, false, TDatasetWriterOptions{}, ProgressSink(), TXmlElement(),
-                   parameters, root, [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+  const TXSourceInfo source{skStream, "input", "utf-8", &input};
+  RunImportSession(connection, false, ProgressSink(), TXmlElement(), parameters, root,
+                   [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
                      if (format == TFormat::Csv) {
                        ImportCsvRecords(source, options, tree, sink, helper, parameters);
                      } else {
@@ -510,7 +508,7 @@ TEST(XmlRecordImport, RecordsAndValueNames) {
   };
   for (const TXmlCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TConvertOptions options;
+    TXTransformInfo options;
     options.RecordTag = c.RecordTag;
     options.FlatText = c.FlatText;
     TMemoryStream stream{std::string(c.Input)};
@@ -563,7 +561,7 @@ TEST(CsvRecordImport, ColumnsCountUpToTheWidestRow) {
   };
   for (const TCsvWidthCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TConvertOptions options;
+    TXTransformInfo options;
     options.HeaderRow = c.HeaderRow;
     TMemoryStream stream{std::string(c.Input)};
     EXPECT_EQ(ImportIntoSqlite(TFormat::Csv, stream, options, c.Statement, parameters), c.Rows);
@@ -581,7 +579,7 @@ TEST(CsvRecordImport, BlankLinesAreSkippedAndCounted) {
   const std::string statement = "<ins>INSERT INTO t VALUES (:source$1, :source$2, 'x')</ins>";
   for (const bool header : {true, false}) {
     SCOPED_TRACE(header ? "header row" : "no header row");
-    TConvertOptions options;
+    TXTransformInfo options;
     options.HeaderRow = header;
     TMemoryStream stream(std::string(header ? "id;name\r\n" : "") +
                          "\r\n1;a\r\n\n2;\"\"\r\n;\r\n3;c\n\n");
@@ -598,7 +596,7 @@ TEST(CsvRecordImport, BlankLinesAreSkippedAndCounted) {
 // with letters beyond ASCII names its column also as written, beside its
 // element name.
 TEST(RecordImport, NamesNoRecordGivesAreWarnedOfOnce) {
-  TConvertOptions options;
+  TXTransformInfo options;
   TMemoryStream csv(
       std::string("customer_name;M\xC4\x9Bsto;\xC4\x8C\xC3\xA1stka\r\nAnn;Brno;12\r\n"));
   Lines progress;

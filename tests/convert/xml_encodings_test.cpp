@@ -17,6 +17,7 @@
 #include "tests/convert/convert_test_util.h"
 #include "tests/support/template_document.h"
 #include "tests/support/test_database.h"
+#include "tests/xml/xml_endpoint_util.h"
 #include "text/code_pages.h"
 #include "text/encoding.h"
 #include "text/error.h"
@@ -112,7 +113,8 @@ std::string ViaCsv(const std::string& xml) {
   run.Options.HeaderRow = false;
   run.Options.Delimiter = "|";
   run.Options.Quote = "";
-  if (!XmlToCsv(run.Source, run.Destination, run.Options, {}, run.Message)) return run.Message;
+  if (!run.Runs([&] { XmlToCsv(run.Source, run.Destination, run.Options, {}); }))
+    return run.Message;
   std::string text = run.Result().substr(3);  // the UTF-8 mark
   if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0)
     text.resize(text.size() - 2);
@@ -124,7 +126,7 @@ constexpr const char* kConcat = "concat(r/a,'|',r/c,'|',r/g,'|',r/j)";
 std::string ViaXPath(const std::string& xml) {
   TMemoryStream stream(xml);
   std::string text;
-  EvaluateXPathText(stream, kConcat, text, "");
+  testing::Evaluate(stream, kConcat, text, "");
   return text;
 }
 
@@ -137,7 +139,8 @@ std::string ViaXslt(const std::string& xml) {
       "<xsl:value-of select=\"" +
       std::string(kConcat) + "\"/></xsl:template></xsl:stylesheet>";
   std::string message;
-  if (!TransformXml(source, TStylesheetText{stylesheet}, output, {}, message)) return message;
+  if (!testing::Transform(source, testing::TStylesheetText{stylesheet}, output, {}, message))
+    return message;
   return output.Data();
 }
 
@@ -156,12 +159,12 @@ std::map<std::string, std::string> ViaImport(
   std::map<std::string, std::string> stored;
   for (const auto& [encoding, xml] : documents) {
     TMemoryStream stream(xml);
-    TConvertEndpoint source{encoding, &stream, "utf-8"};
+    TXSourceInfo source{skStream, encoding, "utf-8", &stream};
     const std::vector<std::string> parameters = {"e=" + encoding};
     try {
-      RunImportSession(connection, false, TDatasetWriterOptions{}, {}, TXmlElement(), parameters,
-                       root, [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
-                         ImportXmlRecords(source, TConvertOptions{}, tree, {}, helper, parameters);
+      RunImportSession(connection, false, {}, TXmlElement(), parameters, root,
+                       [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+                         ImportXmlRecords(source, TXTransformInfo{}, tree, {}, helper, parameters);
                        });
     } catch (const EMorvexError& error) {
       stored[encoding] = error.what();

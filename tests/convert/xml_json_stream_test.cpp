@@ -22,13 +22,13 @@ namespace {
 using testing::TConversionRun;
 
 // The whole-value method: the bytes, or the message of a failure.
-std::string WholeValueJson(const std::string& xml, const TConvertOptions& options) {
+std::string WholeValueJson(const std::string& xml, const TXTransformInfo& options) {
   TMemoryStream input(xml);
   std::string reason;
   const auto document = XmlToJsonTree(input, &reason);
   if (!document) return NoJsonValueMessage("orders", reason);
   TMemoryStream out;
-  TConvertOutput output({"out", &out, ""});
+  TConvertOutput output(TXSourceInfo{skStream, "out", "", &out});
   const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
   WriteJsonOutput(*document, *document->Root(), out, encoding, options.Indent);
   return out.Data();
@@ -36,13 +36,13 @@ std::string WholeValueJson(const std::string& xml, const TConvertOptions& option
 
 // The conversion itself; whether it was written in one pass is found by
 // running that pass alone on the same input.
-std::string ConvertedJson(const std::string& xml, const TConvertOptions& options, bool& onePass) {
+std::string ConvertedJson(const std::string& xml, const TXTransformInfo& options, bool& onePass) {
   TConversionRun run(xml);
   run.Options = options;
-  const bool done = XmlToJson(run.Source, run.Destination, run.Options, run.Message);
+  const bool done = run.Runs([&] { XmlToJson(run.Source, run.Destination, run.Options); });
   TMemoryStream input(xml);
   TMemoryStream out;
-  TConvertOutput output({"out", &out, ""});
+  TConvertOutput output(TXSourceInfo{skStream, "out", "", &out});
   onePass = WriteJsonInOnePass(input, output, options);
   EXPECT_EQ(out.Data(), onePass ? run.Result() : "") << xml;
   return done ? run.Result() : run.Message;
@@ -157,7 +157,7 @@ TEST(XmlToJsonOnePass, EqualsWritingTheWholeValue) {
   int tree = 0;
   for (unsigned seed = 1; seed <= 400; ++seed) {
     const std::string xml = TDatasetMaker(seed).Make();
-    TConvertOptions options;
+    TXTransformInfo options;
     options.Encoding = layouts[seed % 4].first;
     options.Indent = layouts[seed % 4].second;
     bool written = false;
@@ -211,7 +211,7 @@ TEST(XmlToJsonOnePass, WritesOnlyWhatLaterInputCannotChange) {
       {"<d><s>" + records + "</s></d><e/>", false},
   };
   for (const bool indent : {false, true}) {
-    TConvertOptions options;
+    TXTransformInfo options;
     options.Indent = indent;
     for (const auto& [xml, streams] : cases) {
       bool written = false;
@@ -229,7 +229,7 @@ TEST(XmlToJsonOnePass, TakesBackOnlyItsOwnOutput) {
        {"<d><s><r><i>1</i></r><r><i>2</i></r></s><s><r><i>3</i></r></s></d>", "<d><s>"}) {
     TConversionRun run(xml);
     run.Output.Write(std::string_view("kept"));
-    const bool done = XmlToJson(run.Source, run.Destination, run.Options, run.Message);
+    const bool done = run.Runs([&] { XmlToJson(run.Source, run.Destination, run.Options); });
     const std::string whole = WholeValueJson(xml, run.Options);
     EXPECT_EQ(done ? run.Result() : run.Message, done ? "kept" + whole : whole) << xml;
     if (!done) {
@@ -240,15 +240,15 @@ TEST(XmlToJsonOnePass, TakesBackOnlyItsOwnOutput) {
   auto pipe = testing::PipeHolding(xml);
   ASSERT_NE(pipe, nullptr);
   TMemoryStream out;
-  TConvertOutput output({"out", &out, ""});
-  TConvertOptions options;
+  TConvertOutput output(TXSourceInfo{skStream, "out", "", &out});
+  TXTransformInfo options;
   EXPECT_FALSE(WriteJsonInOnePass(*pipe, output, options));
   EXPECT_EQ(out.Data(), "");
   TConversionRun run(xml);
   run.Source.Stream = pipe.get();
   auto again = testing::PipeHolding(xml);
   run.Source.Stream = again.get();
-  ASSERT_TRUE(XmlToJson(run.Source, run.Destination, run.Options, run.Message));
+  ASSERT_TRUE(run.Runs([&] { XmlToJson(run.Source, run.Destination, run.Options); }));
   EXPECT_EQ(run.Result(), WholeValueJson(xml, run.Options));
 }
 
@@ -262,7 +262,7 @@ TEST(XmlToJsonOnePass, CountsNestingAsTheTreeDoes) {
     for (int i = 0; i < levels; ++i) xml += "</z>";
     return xml + "</d>";
   };
-  TConvertOptions options;
+  TXTransformInfo options;
   bool written = false;
   const std::string fits = nested(1000);
   EXPECT_EQ(ConvertedJson(fits, options, written), WholeValueJson(fits, options));
@@ -316,19 +316,19 @@ TEST(XmlToJsonOnePass, MemoryStaysFlatForRecords) {
            id + "</n></r></items></r>";
   }
   xml += "</orders></w></morvex_data>";
-  TConvertOptions options;
+  TXTransformInfo options;
   TMemoryStream input(xml);
   const long before = ResidentKilobytes();
   TMemoryWatch onePass;
   {
-    TConvertOutput output({"out", &onePass, ""});
+    TConvertOutput output(TXSourceInfo{skStream, "out", "", &onePass});
     ASSERT_TRUE(WriteJsonInOnePass(input, output, options));
   }
   TMemoryWatch whole;
   {
     const auto document = XmlToJsonTree(input);
     ASSERT_NE(document, nullptr);
-    TConvertOutput output({"out", &whole, ""});
+    TConvertOutput output(TXSourceInfo{skStream, "out", "", &whole});
     const TEncoding& encoding = BeginEncodedOutput(output, options.Encoding);
     WriteJsonOutput(*document, *document->Root(), whole, encoding, options.Indent);
   }

@@ -83,7 +83,7 @@ TEST(XmlToJsonTree, DtdIsProhibited) {
     EXPECT_NE(error.find(": DTD is prohibited."), std::string::npos) << error;
   }
   TConversionRun run("<!DOCTYPE d [<!ENTITY big 'x'>]><d>&big;</d>");
-  EXPECT_FALSE(XmlToJson(run.Source, run.Destination, run.Options, run.Message));
+  EXPECT_FALSE(run.Runs([&] { XmlToJson(run.Source, run.Destination, run.Options); }));
   EXPECT_EQ(run.Message,
             "Cannot convert XML document to JSON! orders, line 1, column 13: DTD is prohibited.");
 }
@@ -115,14 +115,14 @@ TEST(XmlToJsonTree, PackedValueKeepsTheReadersNestingLimit) {
   };
   EXPECT_NE(Packed(pairs(1000)), "none");
   TConversionRun run(pairs(1100));
-  EXPECT_FALSE(XmlToJson(run.Source, run.Destination, run.Options, run.Message));
+  EXPECT_FALSE(run.Runs([&] { XmlToJson(run.Source, run.Destination, run.Options); }));
   EXPECT_EQ(run.Message,
             "Cannot convert XML document to JSON! orders, its JSON would nest deeper than 2048 "
             "levels, more than any reader accepts.");
   std::string open;
   for (int i = 0; i < 2049; ++i) open += "<a>";
   TConversionRun deep(open);
-  EXPECT_FALSE(XmlToJson(deep.Source, deep.Destination, deep.Options, deep.Message));
+  EXPECT_FALSE(deep.Runs([&] { XmlToJson(deep.Source, deep.Destination, deep.Options); }));
   EXPECT_EQ(deep.Message,
             "Cannot convert XML document to JSON! orders, line 1, column 6147: the document nests "
             "deeper than 2048 levels");
@@ -157,11 +157,11 @@ TEST(XmlToJsonTree, Decoding) {
 TEST(XmlToJson, WritesThePackedValue) {
   TConversionRun run("<d><r id='1'><n>a</n></r></d>");
   run.Options.Indent = true;
-  ASSERT_TRUE(XmlToJson(run.Source, run.Destination, run.Options, run.Message));
+  ASSERT_TRUE(run.Runs([&] { XmlToJson(run.Source, run.Destination, run.Options); }));
   EXPECT_EQ(run.Result(), std::string(kUtf8Mark) +
                               "{\r\n \"r\": {\r\n  \"@id\": \"1\",\r\n  \"n\": \"a\"\r\n }\r\n}");
   TConversionRun bad("<d>");
-  EXPECT_FALSE(XmlToJson(bad.Source, bad.Destination, bad.Options, bad.Message));
+  EXPECT_FALSE(bad.Runs([&] { XmlToJson(bad.Source, bad.Destination, bad.Options); }));
   EXPECT_EQ(bad.Message,
             "Cannot convert XML document to JSON! orders, line 1, column 4: Premature end of data "
             "in tag d");
@@ -173,7 +173,7 @@ std::string JsonXml(const std::string& json, bool indent = false, std::string re
   run.Options.Indent = indent;
   run.Options.RecordTag = recordTag;
   run.Options.Namespaces = namespaces;
-  if (!JsonToXml(run.Source, run.Destination, run.Options, run.Message)) return run.Message;
+  if (!run.Runs([&] { JsonToXml(run.Source, run.Destination, run.Options); })) return run.Message;
   const std::string prefix = std::string(kUtf8Mark) + "<?xml version=\"1.0\"?>";
   EXPECT_EQ(run.Result().substr(0, prefix.size()), prefix);
   return run.Result().substr(prefix.size());
@@ -212,7 +212,7 @@ TEST(JsonToXml, RecordTagAndRootAttributes) {
 TEST(JsonToXml, OutputEncodingAndFailures) {
   TConversionRun run("{\"t\":\"\xC4\x9B\xE2\x82\xAC\"}");
   run.Options.Encoding = "iso-8859-2";
-  ASSERT_TRUE(JsonToXml(run.Source, run.Destination, run.Options, run.Message));
+  ASSERT_TRUE(run.Runs([&] { JsonToXml(run.Source, run.Destination, run.Options); }));
   EXPECT_EQ(run.Result(), "<?xml version=\"1.0\" encoding=\"iso-8859-2\"?><t>\xEC&#8364;</t>");
 
   EXPECT_EQ(JsonXml("{\"a\":"),
@@ -229,9 +229,9 @@ TEST(JsonXmlRoundTrip, DatasetLayoutSurvives) {
       "[{\"id\":\"1\",\"text\":\"quote \\\" and ; semicolon\"},{\"id\":\"2\",\"text\":\"line\\r\\n"
       "break \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD\"}]";
   TConversionRun toXml(json);
-  ASSERT_TRUE(JsonToXml(toXml.Source, toXml.Destination, toXml.Options, toXml.Message));
+  ASSERT_TRUE(toXml.Runs([&] { JsonToXml(toXml.Source, toXml.Destination, toXml.Options); }));
   TConversionRun back(toXml.Result());
-  ASSERT_TRUE(XmlToJson(back.Source, back.Destination, back.Options, back.Message));
+  ASSERT_TRUE(back.Runs([&] { XmlToJson(back.Source, back.Destination, back.Options); }));
   // Line breaks inside text become one space in the packed form.
   EXPECT_EQ(back.Result(),
             std::string(kUtf8Mark) +
@@ -240,8 +240,9 @@ TEST(JsonXmlRoundTrip, DatasetLayoutSurvives) {
 }
 
 std::string JsonCsv(TConversionRun& run) {
-  EXPECT_TRUE(JsonToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message))
-      << run.Message;
+  EXPECT_TRUE(run.Runs([&] {
+    JsonToCsv(run.Source, run.Destination, run.Options, run.Progress());
+  })) << run.Message;
   return run.Result().substr(3);
 }
 
@@ -299,7 +300,8 @@ TEST(JsonToCsv, MembersThatComeAndGoKeepTheirColumns) {
 TEST(JsonToCsv, RootOfSeveralMembersWithoutRecordsNeedsARecordTag) {
   for (const char* json : {"{\"count\":2,\"items\":null,\"next\":\"x\"}", "{\"a\":[],\"b\":{}}"}) {
     TConversionRun run(json);
-    EXPECT_FALSE(JsonToCsv(run.Source, run.Destination, run.Options, run.Progress(), run.Message));
+    EXPECT_FALSE(
+        run.Runs([&] { JsonToCsv(run.Source, run.Destination, run.Options, run.Progress()); }));
     EXPECT_EQ(run.Message, std::string("record-tag is needed: the root holds ") +
                                (json[2] == 'c' ? "3" : "2") + " members");
     EXPECT_EQ(run.Result(), "");
@@ -321,7 +323,8 @@ TEST(JsonToCsv, ProgressAndFailure) {
   EXPECT_EQ(run.Lines, (std::vector<std::string>{"10000 records processed ...",
                                                  "10000 record(s) processed."}));
   TConversionRun bad("[1,");
-  EXPECT_FALSE(JsonToCsv(bad.Source, bad.Destination, bad.Options, bad.Progress(), bad.Message));
+  EXPECT_FALSE(
+      bad.Runs([&] { JsonToCsv(bad.Source, bad.Destination, bad.Options, bad.Progress()); }));
   EXPECT_EQ(bad.Message,
             "Cannot convert XML document to JSON! orders, line 1, column 4: unexpected end of the "
             "input");

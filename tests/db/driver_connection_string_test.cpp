@@ -52,6 +52,24 @@ TEST(ParseConnectionString, LastValueOfAnAliasWins) {
   EXPECT_EQ(FindConnectionValue(items, {"password"}), nullptr);
 }
 
+// The file a run must not overwrite: only a SQLite connection opens one.
+TEST(SqliteDatabaseFile, OnlySqliteFilesAsWritten) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Provider=SQLite;Data Source=data/a.db", "data/a.db"},
+      {"Provider= sqlite.3 ;Data Source=/tmp/b.db", "/tmp/b.db"},
+      {"Data Source=c.db", "c.db"},
+      {"Data Source=:memory:", ""},
+      {"Provider=SQLite", ""},
+      {"Provider=PostgreSQL;Data Source=host", ""},
+      {"Driver={SQLite3};Data Source=d.db", ""},
+      {"DSN=local;Data Source=d.db", ""},
+      {"Data Source='unterminated", ""},
+  };
+  for (const auto& [connection, file] : cases) {
+    EXPECT_EQ(SqliteDatabaseFile(connection), file) << connection;
+  }
+}
+
 TEST(ScrubSecret, MasksEveryOccurrence) {
   EXPECT_EQ(ScrubSecret("pw s3cr3t and s3cr3t", "s3cr3t"), "pw ******** and ********");
   EXPECT_EQ(ScrubSecret("nothing here", ""), "nothing here");

@@ -126,13 +126,6 @@ TEST(TransformLabelTest, EveryKindShowsItsText) {
   EXPECT_EQ(MakeTransformLabel(transform), "xslt");
 }
 
-TEST(TextHelpersTest, LineEndsAndTrimming) {
-  EXPECT_EQ(LineFeedsToCrLf("a\nb\r\nc\n"), "a\r\nb\r\nc\r\n");
-  EXPECT_EQ(LineFeedsToCrLf("\n"), "\r\n");
-  EXPECT_EQ(TrimText("\r\n\t x y \n"), "x y");
-  EXPECT_EQ(TrimText(" \t"), "");
-}
-
 // Whole runs in a scratch folder that is also the current directory (as for
 // the program, where the base directory is the current one), with every
 // reported line captured.

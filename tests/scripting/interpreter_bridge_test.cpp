@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/raised_message.h"
 #include "tests/support/temp_dir.h"
 #include "text/stream.h"
 
@@ -14,18 +15,19 @@ namespace {
 class InterpreterBridgeTest : public ::testing::Test {
  protected:
   bool Run(const std::string& script, const std::string& language = "zqscript") {
-    TScriptTransformInfo transform;
+    TXTransformInfo transform;
     transform.Content = script;
     transform.SecondContent = "second text";
     transform.Language = language;
     transform.Delimiter = ",";
-    return RunExternalScript(source_, destination_, transform, &parameters_, texts_, error_);
+    return testing::Succeeds(
+        [&] { RunExternalScript(source_, destination_, transform, &parameters_, texts_); }, error_);
   }
 
   TMemoryStream input_{"source bytes"};
   TMemoryStream output_;
-  TScriptSourceInfo source_{TScriptContentKind::Stream, "in", "", &input_};
-  TScriptSourceInfo destination_{TScriptContentKind::Stream, "out", "", &output_};
+  TXSourceInfo source_{skStream, "in", "", &input_};
+  TXSourceInfo destination_{skStream, "out", "", &output_};
   std::vector<std::string> parameters_{"a=1", "B=two"};
   std::vector<std::string> texts_{"a=1", "B=two"};
   std::string error_;
@@ -58,7 +60,7 @@ TEST_F(InterpreterBridgeTest, InterpreterReachesTheObjects) {
 
   // A file destination written through the host.
   TTempDir dir;
-  destination_ = {TScriptContentKind::File, dir.File("out.bin"), "", nullptr};
+  destination_ = {skFile, dir.File("out.bin"), "", nullptr};
   ASSERT_TRUE(Run("copy")) << error_;
   EXPECT_EQ(TTempDir::Read(dir.File("out.bin")), "source bytes");
 }
@@ -108,12 +110,12 @@ TEST_F(InterpreterBridgeTest, FailedWritesFailTheStep) {
   ResetInterpreterForTests(MORVEX_TEST_INTERPRETER_DIR);
   TTempDir dir;
   const std::string missing = dir.File("no/such/dir/out.txt");
-  destination_ = {TScriptContentKind::File, missing, "", nullptr};
+  destination_ = {skFile, missing, "", nullptr};
   EXPECT_FALSE(Run("upper"));
   EXPECT_EQ(error_, "Cannot open file " + missing + ": No such file or directory");
   const std::string full = dir.Device("full", 1, 7);
   if (full.empty()) GTEST_SKIP() << "device nodes cannot be made here";
-  destination_ = {TScriptContentKind::File, full, "", nullptr};
+  destination_ = {skFile, full, "", nullptr};
   EXPECT_FALSE(Run("upper"));
   EXPECT_EQ(error_, "Cannot write file " + full + ": No space left on device");
 }

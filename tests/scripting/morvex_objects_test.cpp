@@ -73,8 +73,7 @@ TEST(MorvexObjects, ParametersFollowTheLiveList) {
 TEST(MorvexObjects, FileFailures) {
   TTempDir dir;
   const std::string missing = dir.File("no/such/dir/file.txt");
-  TMorvexWSHIntf root({TScriptContentKind::File, missing, "", nullptr}, nullptr, {},
-                      {TScriptContentKind::File, missing, "", nullptr});
+  TMorvexWSHIntf root({skFile, missing, "", nullptr}, nullptr, {}, {skFile, missing, "", nullptr});
   // Text, Value and GetStream fail alike, naming the file and the reason.
   const std::string reason = missing + ": No such file or directory";
   EXPECT_EQ(ErrorOf([&] { root.Source().Get("Text"); }), "Cannot open file " + reason);
@@ -90,7 +89,7 @@ TEST(MorvexObjects, FileFailures) {
   EXPECT_EQ(ErrorOf([&] { root.Destination().Set("Value", int64_t{5}); }),
             "Value must be an array of bytes.");
   // A file without a location has no content and no stream.
-  TMorvexWSHIntf unnamed({TScriptContentKind::File, "", "", nullptr}, nullptr, {}, {});
+  TMorvexWSHIntf unnamed({skFile, "", "", nullptr}, nullptr, {}, {});
   EXPECT_TRUE(IsNull(unnamed.Source().Get("Value")));
   EXPECT_TRUE(IsNull(unnamed.Source().Call("GetStream", {})));
 }
@@ -98,7 +97,7 @@ TEST(MorvexObjects, FileFailures) {
 TEST(MorvexObjects, StreamsOfAFileDestination) {
   TTempDir dir;
   const std::string path = dir.Write("out.txt", "old");
-  TMorvexWSHIntf root({}, nullptr, {}, {TScriptContentKind::File, path, "", nullptr});
+  TMorvexWSHIntf root({}, nullptr, {}, {skFile, path, "", nullptr});
   TScriptObject& stream = Object(root.Destination().Call("GetStream", {}));
   EXPECT_EQ(TTempDir::Read(path), "");  // created at once
   stream.Call("Write", std::vector<TScriptValue>{TScriptBytes{"abcdef"}});
@@ -126,7 +125,7 @@ TEST(MorvexObjects, StreamsOfAFileDestination) {
 
 TEST(MorvexObjects, StreamDestinationIsReplacedOnEachAssignment) {
   TMemoryStream out("previous");
-  TMorvexWSHIntf root({}, nullptr, {}, {TScriptContentKind::Stream, "out", "", &out});
+  TMorvexWSHIntf root({}, nullptr, {}, {skStream, "out", "", &out});
   root.Destination().Set("Value", TScriptBytes{"12"});
   EXPECT_EQ(out.Data(), "12");
   root.Destination().Set("Value", TScriptBytes{""});

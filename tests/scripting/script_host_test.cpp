@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "tests/support/raised_message.h"
 #include "tests/support/temp_dir.h"
 #include "text/error.h"
 #include "text/stream.h"
@@ -20,35 +21,36 @@ class ScriptHostTest : public ::testing::Test {
  protected:
   TRun Run(const std::string& language, const std::string& script,
            size_t memoryLimit = kDefaultScriptMemoryLimit) {
-    TScriptTransformInfo transform = transform_;
+    TXTransformInfo transform = transform_;
     transform.Language = language;
     transform.Content = script;
     TRun run{};
-    run.Ok =
-        RunActiveScript(source_, destination_, transform, &parameters_, run.ErrorText, memoryLimit);
+    run.Ok = testing::Succeeds(
+        [&] { RunActiveScript(source_, destination_, transform, &parameters_, memoryLimit); },
+        run.ErrorText);
     return run;
   }
 
   void FileSource(const std::string& bytes, const std::string& encoding = "") {
-    source_ = {TScriptContentKind::File, dir_.Write("in.txt", bytes), encoding, nullptr};
+    source_ = {skFile, dir_.Write("in.txt", bytes), encoding, nullptr};
   }
   void StreamSource(const std::string& bytes) {
     input_ = TMemoryStream(bytes);
     input_.SetPosition(static_cast<int64_t>(bytes.size()));  // wherever it was left
-    source_ = {TScriptContentKind::Stream, "q", "", &input_};
+    source_ = {skStream, "q", "", &input_};
   }
   std::string FileDestination() {
-    destination_ = {TScriptContentKind::File, dir_.File("out.txt"), "", nullptr};
+    destination_ = {skFile, dir_.File("out.txt"), "", nullptr};
     return destination_.Location;
   }
-  void StreamDestination() { destination_ = {TScriptContentKind::Stream, "out", "", &output_}; }
+  void StreamDestination() { destination_ = {skStream, "out", "", &output_}; }
 
   TTempDir dir_;
   TMemoryStream input_;
   TMemoryStream output_;
-  TScriptSourceInfo source_;
-  TScriptSourceInfo destination_;
-  TScriptTransformInfo transform_;
+  TXSourceInfo source_;
+  TXSourceInfo destination_;
+  TXTransformInfo transform_;
   std::vector<std::string> parameters_{"city=Prague", "Empty=", "n=5"};
 };
 
@@ -106,7 +108,7 @@ TEST_F(ScriptHostTest, StreamSourceGivesFullContentForTextAndValue) {
 }
 
 TEST_F(ScriptHostTest, SourcesWithoutContent) {
-  source_ = {TScriptContentKind::Oledb, "Provider=SQLite;Data Source=:memory:", "", nullptr};
+  source_ = {skOledb, "Provider=SQLite;Data Source=:memory:", "", nullptr};
   StreamDestination();
   const TRun run =
       Run("JScript",
@@ -188,7 +190,7 @@ TEST_F(ScriptHostTest, JavaScriptErrorsCarryLineAndSourceLine) {
 }
 
 TEST_F(ScriptHostTest, ValueOfAMissingFileFailsTheRun) {
-  source_ = {TScriptContentKind::File, dir_.File("missing.txt"), "", nullptr};
+  source_ = {skFile, dir_.File("missing.txt"), "", nullptr};
   const TRun run = Run("JScript", "var x = 1;\nMORVEX.Source.Value;");
   EXPECT_FALSE(run.Ok);
   EXPECT_EQ(run.ErrorText.rfind("[line: 2, col: 0] Error: Cannot open file ", 0), 0u)
@@ -202,7 +204,7 @@ TEST_F(ScriptHostTest, ContentErrorsFailTheStep) {
   const std::string full = dir_.Device("full", 1, 7);
   if (full.empty()) GTEST_SKIP() << "device nodes cannot be made here";
   const std::string noSpace = "Cannot write file " + full + ": No space left on device";
-  destination_ = {TScriptContentKind::File, full, "", nullptr};
+  destination_ = {skFile, full, "", nullptr};
   const std::pair<const char*, const char*> writes[] = {
       {"JScript", "MORVEX.Destination.Text = 'x';"},
       {"LuaScript", "MORVEX.Destination.Text = 'x'"},
@@ -220,13 +222,13 @@ TEST_F(ScriptHostTest, ContentErrorsFailTheStep) {
   }
 
   const std::string missing = dir_.File("no/such/dir/out.txt");
-  destination_ = {TScriptContentKind::File, missing, "", nullptr};
+  destination_ = {skFile, missing, "", nullptr};
   TRun run = Run("LuaScript", "MORVEX.Destination.Text = 'x'");
   EXPECT_EQ(run.ErrorText, "[line: 1, col: 0] Cannot open file " + missing +
                                ": No such file or directory MORVEX.Destination.Text = 'x'");
 
   // An unreadable source (a directory) fails Text as it fails Value.
-  source_ = {TScriptContentKind::File, dir_.File(""), "", nullptr};
+  source_ = {skFile, dir_.File(""), "", nullptr};
   StreamDestination();
   run = Run("JScript",
             "var t = '';\ntry { t = MORVEX.Source.Text; } catch (e) {}\n"

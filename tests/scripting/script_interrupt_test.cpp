@@ -7,15 +7,16 @@
 #include <thread>
 
 #include "scripting/script_host.h"
+#include "tests/support/raised_message.h"
 
 namespace morvex {
 namespace {
 
 bool RunForever(const std::string& language, const std::string& script, std::string& error) {
-  TScriptTransformInfo transform;
+  TXTransformInfo transform;
   transform.Language = language;
   transform.Content = script;
-  return RunActiveScript({}, {}, transform, nullptr, error);
+  return testing::Succeeds([&] { RunActiveScript({}, {}, transform, nullptr); }, error);
 }
 
 // Sends Ctrl+C to this process once the script host has taken over SIGINT.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
+#include "tests/xml/xml_endpoint_util.h"
 #include "text/stream.h"
 #include "xml/xslt.h"
 
@@ -25,7 +26,8 @@ bool Transform(const std::string& stylesheet, std::string& output) {
   const std::string source = dir.Write("in.xml", "<r><i>a</i><i>b</i></r>");
   TMemoryStream out;
   std::string message;
-  const bool ok = TransformXml(source, TStylesheetText{stylesheet}, out, {}, message);
+  const bool ok =
+      testing::Transform(source, testing::TStylesheetText{stylesheet}, out, {}, message);
   output = ok ? out.Data() : message;
   return ok;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "templates/template_session.h"
+#include "tests/support/query_writer.h"
 #include "text/stream.h"
 #include "xml/dom.h"
 #include "xml/xml_document.h"
@@ -16,11 +17,12 @@ namespace {
 
 std::string DatasetXml(const std::vector<std::string>& parameters) {
   const TXmlDocument document = LoadXmlText("<lsql><q>select 1 as x</q></lsql>");
-  TDatasetWriterOptions options;
-  options.TransformKind = TQueryOutputKind::DatasetXml;
+  TXTransformInfo options;
+  options.Kind = tkXml;
   TMemoryStream out;
-  RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, options, {}, out, TXmlElement(),
-                   parameters, ElementView(xmlDocGetRootElement(document.get())));
+  RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, testing::WriterFor(options),
+                   options, {}, out, TXmlElement(), parameters,
+                   ElementView(xmlDocGetRootElement(document.get())));
   return out.Data();
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "templates/template_session.h"
+#include "tests/support/query_writer.h"
 #include "tests/support/test_database.h"
 #include "text/error.h"
 #include "text/stream.h"
@@ -97,32 +98,32 @@ class DatasetWriterTest : public testing::TDatabaseTest {
 
   // Runs `templateXml` (a template document with root lsql; "{name}" names
   // a table) in one session.
-  void Run(std::string_view templateXml, const TDatasetWriterOptions& options, TStream& out,
+  void Run(std::string_view templateXml, const TXTransformInfo& options, TStream& out,
            const std::vector<std::string>& parameters = {}, const ProgressSink& sink = {}) {
     const TXmlDocument document = LoadXmlText(Sql(std::string(templateXml)));
     ASSERT_TRUE(HasDocumentElement(document.get())) << templateXml;
-    RunQueryTemplate(ConnectionString(), false, options, sink, out, TXmlElement(), parameters,
-                     ElementView(xmlDocGetRootElement(document.get())));
+    RunQueryTemplate(ConnectionString(), false, testing::WriterFor(options), options, sink, out,
+                     TXmlElement(), parameters, ElementView(xmlDocGetRootElement(document.get())));
   }
 
-  static TDatasetWriterOptions XmlOptions() {
-    TDatasetWriterOptions options;
-    options.TransformKind = TQueryOutputKind::DatasetXml;
+  static TXTransformInfo XmlOptions() {
+    TXTransformInfo options;
+    options.Kind = tkXml;
     return options;
   }
-  static TDatasetWriterOptions CsvOptions() {
-    TDatasetWriterOptions options;
-    options.TransformKind = TQueryOutputKind::Csv;
+  static TXTransformInfo CsvOptions() {
+    TXTransformInfo options;
+    options.Kind = tkCsv;
     return options;
   }
 
-  std::string Xml(std::string_view templateXml, TDatasetWriterOptions options = XmlOptions(),
+  std::string Xml(std::string_view templateXml, TXTransformInfo options = XmlOptions(),
                   const std::vector<std::string>& parameters = {}, const ProgressSink& sink = {}) {
     TMemoryStream out;
     Run(templateXml, options, out, parameters, sink);
     return out.Data();
   }
-  std::string Csv(std::string_view templateXml, TDatasetWriterOptions options = CsvOptions(),
+  std::string Csv(std::string_view templateXml, TXTransformInfo options = CsvOptions(),
                   const ProgressSink& sink = {}) {
     TMemoryStream out;
     Run(templateXml, options, out, {}, sink);
@@ -130,8 +131,7 @@ class DatasetWriterTest : public testing::TDatabaseTest {
   }
 
   // The message of the error the run raises, with the output written before it.
-  std::string ErrorOf(std::string_view templateXml, const TDatasetWriterOptions& options,
-                      TStream& out) {
+  std::string ErrorOf(std::string_view templateXml, const TXTransformInfo& options, TStream& out) {
     try {
       Run(templateXml, options, out);
     } catch (const EMorvexError& e) {
@@ -182,7 +182,7 @@ TEST_P(DatasetWriterTest, ExactNumbersKeepEveryDigit) {
   EXPECT_EQ(Xml(query), kXmlHead +
                             "<morvex_data><q><r><n>123456789012345678</n><f>0.1</f></r>"
                             "<r><n>-12.5</n><f>1.23456789012346E17</f></r></q></morvex_data>");
-  TDatasetWriterOptions options = CsvOptions();
+  TXTransformInfo options = CsvOptions();
   options.HeaderRow = false;
   EXPECT_EQ(Csv(query, options), kBom + "123456789012345678;0.1\r\n-12.5;1.23456789012346E17\r\n");
   if (IsSqlite()) return;
@@ -213,7 +213,7 @@ TEST_P(DatasetWriterTest, DateTimesBeyondTheScaleKeepTheDatabaseText) {
               kXmlHead +
                   "<morvex_data><q><r><d/><ts>later</ts></r>"
                   "<r><d>2013-05-01</d><ts>2013-05-01 14:30:00</ts></r></q></morvex_data>");
-    TDatasetWriterOptions options = CsvOptions();
+    TXTransformInfo options = CsvOptions();
     options.HeaderRow = false;
     EXPECT_EQ(Csv("<lsql><q>select d, ts from {odd} order by d</q></lsql>", options),
               kBom + ";later\r\n2013-05-01;2013-05-01 14:30:00\r\n");
@@ -249,7 +249,7 @@ TEST_P(DatasetWriterTest, DateTimesBeyondTheScaleKeepTheDatabaseText) {
 
 TEST_P(DatasetWriterTest, XmlNestsDetailRecordsInsideTheirMasterRecord) {
   std::vector<std::string> lines;
-  TDatasetWriterOptions options = XmlOptions();
+  TXTransformInfo options = XmlOptions();
   options.Namespaces = "xmlns='urn:x' xmlns:p='urn:p'";
   EXPECT_EQ(
       Xml("<lsql><orders>select id, name from {orders} order by id"
@@ -297,7 +297,7 @@ TEST_P(DatasetWriterTest, XmlRefusesTemplatesThatWouldNestDeeperThanReadersRead)
   TMemoryStream out;
   EXPECT_EQ(ErrorOf(deep(1024, ""), XmlOptions(), out), tooDeep);
   EXPECT_EQ(out.Data(), "");
-  TDatasetWriterOptions wrapped = XmlOptions();
+  TXTransformInfo wrapped = XmlOptions();
   wrapped.RecordTag = "root/wrapper/r";
   EXPECT_EQ(ErrorOf(deep(1023, ""), wrapped, out), tooDeep);
   // No-write statements add no level.
@@ -321,7 +321,7 @@ TEST_P(DatasetWriterTest, XmlRecordTagNamesRootWrappersAndRecords) {
       {"a/b/c/d", "<a><b><c>", "d", "</c></b></a>"},
   };
   for (const TCase& c : cases) {
-    TDatasetWriterOptions options = XmlOptions();
+    TXTransformInfo options = XmlOptions();
     options.RecordTag = c.recordTag;
     std::string expected = body;
     expected.replace(expected.find("<R>"), 3, "<" + c.record + ">");
@@ -332,7 +332,7 @@ TEST_P(DatasetWriterTest, XmlRecordTagNamesRootWrappersAndRecords) {
 
 TEST_P(DatasetWriterTest, XmlElementOptionsRecordTagNoWriteTestAndStatementsWithoutRows) {
   // An element's own record-tag is not inherited by its nested elements.
-  TDatasetWriterOptions options = XmlOptions();
+  TXTransformInfo options = XmlOptions();
   options.RecordTag = "data/rec";
   EXPECT_EQ(
       Xml("<lsql><orders record-tag=\"row\">select id from {orders} where id &lt; 3 order by id"
@@ -387,7 +387,7 @@ TEST_P(DatasetWriterTest, CsvWritesHeaderQuotingNullsAndWholeValues) {
                 Base64OfBytes(std::string(300, 'z')) + "\";\r\n");
 
   // The system code page (an empty name) has no byte-order mark.
-  TDatasetWriterOptions options = CsvOptions();
+  TXTransformInfo options = CsvOptions();
   options.Encoding = "";
   options.HeaderRow = false;
   options.Delimiter = ",";
@@ -413,7 +413,7 @@ TEST_P(DatasetWriterTest, TrickyValuesKeepTheirBytesInBothWriters) {
        "(1) || '<]]>  ', 'Z\xC3\xBCrich \xE2\x9C\x93', 9223372036854775807,"
        " -9223372036854775807 - 1, '', null, null)");
   const std::string query = "<lsql><q>select * from {tricky}</q></lsql>";
-  TDatasetWriterOptions xml = XmlOptions();
+  TXTransformInfo xml = XmlOptions();
   xml.Indent = true;
   EXPECT_EQ(Xml(query, xml),
             kXmlHead +
@@ -472,7 +472,7 @@ TEST_P(DatasetWriterTest, DateColumnsWriteTheDayOfEveryValue) {
 
 TEST_P(DatasetWriterTest, CsvKeepsLongMemosAndConvertsTheEncoding) {
   Exec("insert into {items} (note) values (" + Repeat("\xC3\xA9", 300) + ")");
-  TDatasetWriterOptions options = CsvOptions();
+  TXTransformInfo options = CsvOptions();
   options.HeaderRow = false;
   std::string expected;
   for (int i = 0; i < 300; ++i) expected += "\xC3\xA9";

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "templates/template_session.h"
+#include "tests/support/query_writer.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "xml/dom.h"
@@ -28,30 +29,30 @@ struct TResult {
   std::string Error;
 };
 
-TDatasetWriterOptions XmlOptions(const std::string& recordTag = "") {
-  TDatasetWriterOptions options;
-  options.TransformKind = TQueryOutputKind::DatasetXml;
+TXTransformInfo XmlOptions(const std::string& recordTag = "") {
+  TXTransformInfo options;
+  options.Kind = tkXml;
   options.RecordTag = recordTag;
   return options;
 }
 
-TDatasetWriterOptions CsvOptions(const std::string& encoding) {
-  TDatasetWriterOptions options;
-  options.TransformKind = TQueryOutputKind::Csv;
+TXTransformInfo CsvOptions(const std::string& encoding) {
+  TXTransformInfo options;
+  options.Kind = tkCsv;
   options.Encoding = encoding;
   options.HeaderRow = false;
   return options;
 }
 
 TResult RunTemplate(const std::string& templateXml, const std::vector<std::string>& parameters = {},
-                    const TDatasetWriterOptions& options = XmlOptions()) {
+                    const TXTransformInfo& options = XmlOptions()) {
   const TXmlDocument document = LoadXmlText(templateXml);
   EXPECT_TRUE(HasDocumentElement(document.get())) << templateXml;
   TResult result;
   TMemoryStream out;
   try {
     RunQueryTemplate(
-        "Provider=SQLite;Data Source=:memory:", false, options,
+        "Provider=SQLite;Data Source=:memory:", false, testing::WriterFor(options), options,
         [&](const std::string& line) { result.Lines.push_back(line); }, out, TXmlElement(),
         parameters, ElementView(xmlDocGetRootElement(document.get())));
   } catch (const EMorvexError& e) {
@@ -126,7 +127,7 @@ TEST(QueryOutputEncoding, NamesAreCaseInsensitiveAndUnknownNamesFail) {
   EXPECT_EQ(unknown.Error, "Unknown encoding \"no-such-charset\"");
   EXPECT_EQ(unknown.Xml, "");
 
-  TDatasetWriterOptions xml = XmlOptions();
+  TXTransformInfo xml = XmlOptions();
   xml.Encoding = "ANSI";
   EXPECT_EQ(RunTemplate(query, {}, xml).Xml,
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?><morvex_data><q><r><s>caf\xC3\xA9</s></r>"

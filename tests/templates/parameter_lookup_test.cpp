@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "templates/template_session.h"
+#include "tests/support/query_writer.h"
 #include "tests/support/template_document.h"
 #include "text/stream.h"
 #include "xml/dom.h"
@@ -28,12 +29,12 @@ std::string RunTemplate(const std::string& statements, const std::vector<std::st
       statements + "</lsql>";
   detail::xml_ptr<xmlDoc> doc;
   const TXmlElement root = ElementView(testing::LoadTemplateDocument(xml, doc));
-  TDatasetWriterOptions options;
-  options.TransformKind = TQueryOutputKind::Csv;
+  TXTransformInfo options;
+  options.Kind = tkCsv;
   options.HeaderRow = false;
   TMemoryStream out;
-  RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, options, ProgressSink(), out,
-                   TXmlElement(), parameters, root);
+  RunQueryTemplate("Provider=SQLite;Data Source=:memory:", false, testing::WriterFor(options),
+                   options, ProgressSink(), out, TXmlElement(), parameters, root);
   std::string text = out.Data();
   if (text.starts_with(kBom)) text.erase(0, kBom.size());
   return text;

@@ -35,7 +35,7 @@ class SessionTest : public testing::TDatabaseTest {
     Lines lines;
     TMemoryStream output;
     RunQueryTemplate(
-        ConnectionString(), oneTransaction, TDatasetWriterOptions{},
+        ConnectionString(), oneTransaction, TQueryOutputKind::None, TXTransformInfo{},
         [&](const std::string& line) { lines.push_back(line); }, output, TXmlElement(), parameters,
         root);
     EXPECT_EQ(output.Size(), 0);
@@ -201,8 +201,8 @@ TEST_P(SessionTest, ProgressEveryTenThousandRecordsAndNoAffectedLineForZero) {
   // Without a sink nothing is reported and nothing fails.
   const TXmlElement root = Load("<lsql><c>SELECT 1</c></lsql>");
   TMemoryStream output;
-  RunQueryTemplate(ConnectionString(), false, TDatasetWriterOptions{}, ProgressSink(), output,
-                   TXmlElement(), {}, root);
+  RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::None, TXTransformInfo{},
+                   ProgressSink(), output, TXmlElement(), {}, root);
 }
 
 TEST_P(SessionTest, UserWrittenHandlesAreIgnored) {
@@ -216,23 +216,21 @@ TEST_P(SessionTest, UserWrittenHandlesAreIgnored) {
   EXPECT_EQ(Column("SELECT COALESCE(n, -1) FROM {log} ORDER BY 1"), (Lines{"-1", "5"}));
 }
 
-TEST_P(SessionTest, TransformKindChoosesTheWriter) {
+TEST_P(SessionTest, OutputKindChoosesTheWriter) {
   CreateTable("t", "id INTEGER");
   Exec("INSERT INTO {t} VALUES (7)");
-  TDatasetWriterOptions options;
-  options.TransformKind = TQueryOutputKind::Csv;
+  TXTransformInfo options;
   options.HeaderRow = false;
   TMemoryStream csv;
-  RunQueryTemplate(ConnectionString(), false, options, ProgressSink(), csv, TXmlElement(), {},
-                   Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
+  RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::Csv, options, ProgressSink(), csv,
+                   TXmlElement(), {}, Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
   EXPECT_EQ(csv.Data(),
             "\xEF\xBB\xBF"
             "7\r\n");  // UTF-8 with its byte-order mark
 
-  options.TransformKind = TQueryOutputKind::DatasetXml;
   TMemoryStream xml;
-  RunQueryTemplate(ConnectionString(), false, options, ProgressSink(), xml, TXmlElement(), {},
-                   Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
+  RunQueryTemplate(ConnectionString(), false, TQueryOutputKind::DatasetXml, options, ProgressSink(),
+                   xml, TXmlElement(), {}, Load("<lsql><t>SELECT id FROM {t}</t></lsql>"));
   EXPECT_NE(xml.Data().find("<t><r><id>7</id></r></t>"), std::string::npos) << xml.Data();
 }
 
@@ -243,8 +241,8 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
   const std::vector<TNameValuePairs> records = {{{"source$id", "1"}, {"source$name", "Ann"}},
                                                 {{"source$id", "x"}, {"source$name", "Bob"}}};
   int64_t affected = 0;
-  RunImportSession(ConnectionString(), true, TDatasetWriterOptions{}, ProgressSink(), TXmlElement(),
-                   {}, root, [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
+  RunImportSession(ConnectionString(), true, ProgressSink(), TXmlElement(), {}, root,
+                   [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
                      const std::vector<std::string> entries;
                      const TParameterValues parameters(&entries);
                      affected += ExecuteTemplate(tree.Root(), &parameters, &records[0], false,
@@ -256,8 +254,7 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
 
   // A failing importer leaves nothing of its records behind with one-transaction.
   Exec("DELETE FROM {t}");
-  EXPECT_THROW(RunImportSession(ConnectionString(), true, TDatasetWriterOptions{}, ProgressSink(),
-                                TXmlElement(), {}, root,
+  EXPECT_THROW(RunImportSession(ConnectionString(), true, ProgressSink(), TXmlElement(), {}, root,
                                 [&](TLSQLConnHelper& helper, const TTemplateTree& tree) {
                                   ExecuteTemplate(tree.Root(), nullptr, &records[0], false,
                                                   ProgressSink(), helper);
@@ -267,8 +264,8 @@ TEST_P(SessionTest, ImportSessionRunsTheImporterInsideTheSession) {
                EMorvexError);
   EXPECT_TRUE(Column("SELECT name FROM {t}").empty());
 
-  EXPECT_THROW(RunImportSession(ConnectionString(), false, TDatasetWriterOptions{}, ProgressSink(),
-                                TXmlElement(), {}, root, TTemplateImporter()),
+  EXPECT_THROW(RunImportSession(ConnectionString(), false, ProgressSink(), TXmlElement(), {}, root,
+                                TTemplateImporter()),
                EMorvexError);
 }
 
@@ -423,8 +420,8 @@ TEST(TemplateSession, MissingDatabaseCannotConnect) {
   xml_ptr<xmlDoc> doc(xmlReadMemory("<lsql><a>SELECT 1</a></lsql>", 28, nullptr, nullptr, 0));
   TMemoryStream output;
   try {
-    RunQueryTemplate("Data Source=/nonexistent/morvex.db", false, TDatasetWriterOptions{},
-                     ProgressSink(), output, TXmlElement(), {},
+    RunQueryTemplate("Data Source=/nonexistent/morvex.db", false, TQueryOutputKind::None,
+                     TXTransformInfo{}, ProgressSink(), output, TXmlElement(), {},
                      ElementView(xmlDocGetRootElement(doc.get())));
     FAIL() << "no error";
   } catch (const EMorvexError& error) {

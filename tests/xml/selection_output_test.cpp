@@ -12,6 +12,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/xml/document_maker.h"
+#include "tests/xml/xml_endpoint_util.h"
 #include "text/stream.h"
 #include "xml/dom.h"
 #include "xml/streaming_select.h"
@@ -84,8 +85,8 @@ TSelectionRun Select(const std::string& source, const std::string& expressions,
   TSelectionRun run;
   TMemoryStream input{std::string(source)};
   TMemoryStream output;
-  run.Count = SelectXmlToDocument(input, output, expressions, options, rootAttributes,
-                                  selectionNamespaces, rootPath, run.Message);
+  run.Count = testing::Select(input, output, expressions, options, rootAttributes,
+                              selectionNamespaces, rootPath, run.Message);
   run.Bytes = output.Data();
   return run;
 }
@@ -218,13 +219,13 @@ TEST(SelectionOutput, FailureLateInTheInputTakesTheOutputBack) {
   TMemoryStream output{std::string("kept")};
   output.Seek(0, SeekOrigin::End);
   std::string message;
-  EXPECT_EQ(SelectXmlToDocument(input, output, "//r[id > 2]", nullptr, "", "", "", message), -1);
+  EXPECT_EQ(testing::Select(input, output, "//r[id > 2]", nullptr, "", "", "", message), -1);
   EXPECT_EQ(message, document.Message);
   EXPECT_EQ(output.Data(), "kept");
 
   TTempDir dir;
   const std::string path = dir.File("out.xml");
-  EXPECT_EQ(SelectXmlToDocument(input, path, "//r[id > 2]", nullptr, "", "", "", message), -1);
+  EXPECT_EQ(testing::Select(input, path, "//r[id > 2]", nullptr, "", "", "", message), -1);
   EXPECT_EQ(message, document.Message);
   EXPECT_FALSE(std::filesystem::exists(path));
 }

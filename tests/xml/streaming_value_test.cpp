@@ -11,6 +11,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/xml/document_maker.h"
+#include "tests/xml/xml_endpoint_util.h"
 #include "text/stream.h"
 #include "xml/xml_document.h"
 #include "xml/xpath.h"
@@ -35,7 +36,7 @@ std::string WholeDocumentText(const std::string& xml, const std::string& express
 std::string StreamText(const std::string& xml, const std::string& expression) {
   TMemoryStream source(xml);
   std::string text;
-  if (!EvaluateXPathText(source, expression, text, kPrefixes)) return "failed: " + text;
+  if (!testing::Evaluate(source, expression, text, kPrefixes)) return "failed: " + text;
   return text;
 }
 
@@ -133,10 +134,10 @@ TEST(XPathValueOnePass, TakesOnlyItsOwnForm) {
     EXPECT_FALSE(EvaluateXPathTextInOnePass(source, "count(//r)", "", text)) << broken;
     std::string message;
     TMemoryStream again(broken);
-    EXPECT_FALSE(EvaluateXPathText(again, "count(//r)", message, "")) << broken;
+    EXPECT_FALSE(testing::Evaluate(again, "count(//r)", message, "")) << broken;
     TMemoryStream whole(broken);
     std::string wholeMessage;
-    EXPECT_FALSE(EvaluateXPathText(whole, "count(1)", wholeMessage, ""));
+    EXPECT_FALSE(testing::Evaluate(whole, "count(1)", wholeMessage, ""));
     EXPECT_EQ(message, wholeMessage) << broken;
   }
 }
@@ -152,13 +153,13 @@ TEST(XPathValueOnePass, FileAndStreamSources) {
     file.Write(std::string_view(xml));
   }
   std::string text;
-  ASSERT_TRUE(EvaluateXPathText(path, "sum(//r)", text, ""));
+  ASSERT_TRUE(testing::Evaluate(path, "sum(//r)", text, ""));
   EXPECT_EQ(text, "3.5");
   TMemoryStream source(xml);
   source.SetPosition(10);
-  ASSERT_TRUE(EvaluateXPathText(source, "count(//r)", text, ""));
+  ASSERT_TRUE(testing::Evaluate(source, "count(//r)", text, ""));
   EXPECT_EQ(text, "2");
-  EXPECT_FALSE(EvaluateXPathText(dir.File("missing.xml"), "count(//r)", text, ""));
+  EXPECT_FALSE(testing::Evaluate(dir.File("missing.xml"), "count(//r)", text, ""));
   EXPECT_FALSE(text.empty());
 }
 

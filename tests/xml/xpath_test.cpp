@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "tests/xml/xml_endpoint_util.h"
 #include "text/error.h"
 #include "text/stream.h"
 #include "xml/xml_document.h"
@@ -53,18 +54,18 @@ TEST(EvaluateXPathText, StreamAndFileVariantsReportFailureInTheText) {
   std::string text;
   TMemoryStream stream{std::string(kSource)};
   stream.Seek(0, SeekOrigin::End);
-  EXPECT_TRUE(EvaluateXPathText(stream, "g/i", text, ""));
+  EXPECT_TRUE(testing::Evaluate(stream, "g/i", text, ""));
   EXPECT_EQ(text, "three");
-  EXPECT_FALSE(EvaluateXPathText(stream, "//i[", text, ""));
+  EXPECT_FALSE(testing::Evaluate(stream, "//i[", text, ""));
   EXPECT_NE(text.find("Invalid expression"), std::string::npos) << text;
 
   std::string path = dir.Write("s.xml", kSource);
-  EXPECT_TRUE(EvaluateXPathText(path, "string(//i[2]/@k)", text, ""));
+  EXPECT_TRUE(testing::Evaluate(path, "string(//i[2]/@k)", text, ""));
   EXPECT_EQ(text, "2");
-  EXPECT_FALSE(EvaluateXPathText(dir.File("missing.xml"), "1", text, ""));
+  EXPECT_FALSE(testing::Evaluate(dir.File("missing.xml"), "1", text, ""));
   EXPECT_NE(text.find("missing.xml"), std::string::npos) << text;
   TMemoryStream broken{std::string("<r>")};
-  EXPECT_FALSE(EvaluateXPathText(broken, "1", text, ""));
+  EXPECT_FALSE(testing::Evaluate(broken, "1", text, ""));
   EXPECT_NE(text.find("[line: 1"), std::string::npos) << text;
 }
 
@@ -76,8 +77,8 @@ class SelectXmlTest : public ::testing::Test {
              std::string_view rootAttributes = "", std::string_view selectionNamespaces = "") {
     TMemoryStream source{std::string(kSource)};
     TMemoryStream destination;
-    int count = SelectXmlToDocument(source, destination, expressions, nullptr, rootAttributes,
-                                    selectionNamespaces, rootPath, message_);
+    int count = testing::Select(source, destination, expressions, nullptr, rootAttributes,
+                                selectionNamespaces, rootPath, message_);
     output_ = destination.Data();
     size_t declarationEnd = output_.find("?>\n");
     if (declarationEnd != std::string::npos) output_ = output_.substr(declarationEnd + 3);
@@ -116,13 +117,13 @@ TEST_F(SelectXmlTest, OneExpressionPerLineWhateverTheLineEnds) {
 // libxml2 prints some of its reasons itself; they must come back in the
 // message, in this system's words, and nothing may reach standard error.
 TEST_F(SelectXmlTest, LibraryReasonsBecomeTheMessage) {
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(Select("f(//i)"), -1);
   const std::string selectMessage = message_;
   std::string text;
   TMemoryStream source{std::string(kSource)};
-  EXPECT_FALSE(EvaluateXPathText(source, "m:g(1)", text, "xmlns:m='urn:m'"));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(testing::Evaluate(source, "m:g(1)", text, "xmlns:m='urn:m'"));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(selectMessage, "unknown XPath function f in XPath expression \"f(//i)\"");
   EXPECT_EQ(text.rfind("unknown XPath function g; ", 0), 0u) << text;
   EXPECT_EQ(text.find("xmlXPathCompOpEval"), std::string::npos) << text;
@@ -139,14 +140,14 @@ TEST(NodeLimit, IsReportedAndTheIncompleteResultRefused) {
   ASSERT_NE(set->nodeTab, nullptr);
   set->nodeNr = set->nodeMax = kFull;
   TXmlDocument document = LoadXmlText("<r/>");
-  testing::internal::CaptureStderr();
+  ::testing::internal::CaptureStderr();
   {
     detail::TErrorCapture errors;
     EXPECT_EQ(xmlXPathNodeSetAdd(set, xmlDocGetRootElement(document.get())), -1);
     EXPECT_TRUE(errors.NodeLimitHit());
     EXPECT_EQ(errors.Message(""), std::string("the XPath expression ") + detail::kNodeLimitReason);
   }
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   xmlXPathFreeNodeSet(set);
 }
 
@@ -159,7 +160,7 @@ TEST(NodeLimit, DISABLED_SelectionOverTenMillionNodesFails) {
   TMemoryStream source(std::move(text));
   TMemoryStream destination;
   std::string message;
-  EXPECT_EQ(SelectXmlToDocument(source, destination, "//e", nullptr, "", "", "", message), -1);
+  EXPECT_EQ(testing::Select(source, destination, "//e", nullptr, "", "", "", message), -1);
   EXPECT_EQ(message, std::string("The XPath expression \"//e\" ") + detail::kNodeLimitReason);
   EXPECT_EQ(destination.Size(), 0);
 }
@@ -188,26 +189,24 @@ TEST_F(SelectXmlTest, FileVariantsAndSavingWithOptions) {
   const std::string expected =
       "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><r><i k=\"1\">one</i></r>";
 
-  EXPECT_EQ(SelectXmlToDocument(source, destination, "(//i)[1]", &options, "", "", "", message), 1)
+  EXPECT_EQ(testing::Select(source, destination, "(//i)[1]", &options, "", "", "", message), 1)
       << message;
   EXPECT_EQ(TTempDir::Read(destination), expected);
   TMemoryStream stream;
-  EXPECT_EQ(SelectXmlToDocument(source, stream, "(//i)[1]", &options, "", "", "", message), 1)
+  EXPECT_EQ(testing::Select(source, stream, "(//i)[1]", &options, "", "", "", message), 1)
       << message;
   EXPECT_EQ(stream.Data(), expected);
   TMemoryStream in{std::string(kSource)};
   std::string second = dir.File("second.xml");
-  EXPECT_EQ(SelectXmlToDocument(in, second, "(//i)[1]", &options, "", "", "", message), 1)
-      << message;
+  EXPECT_EQ(testing::Select(in, second, "(//i)[1]", &options, "", "", "", message), 1) << message;
   EXPECT_EQ(TTempDir::Read(second), expected);
 
   // A failed selection leaves no new file behind.
   std::string third = dir.File("third.xml");
-  EXPECT_EQ(SelectXmlToDocument(source, third, "//i[", &options, "", "", "", message), -1);
+  EXPECT_EQ(testing::Select(source, third, "//i[", &options, "", "", "", message), -1);
   EXPECT_FALSE(std::filesystem::exists(third));
-  EXPECT_EQ(
-      SelectXmlToDocument(dir.File("missing.xml"), stream, "//i", &options, "", "", "", message),
-      -1);
+  EXPECT_EQ(testing::Select(dir.File("missing.xml"), stream, "//i", &options, "", "", "", message),
+            -1);
   EXPECT_NE(message.find("missing.xml"), std::string::npos) << message;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "tests/xml/xml_endpoint_util.h"
 #include "text/stream.h"
 
 namespace morvex {
@@ -20,7 +21,7 @@ bool TransformText(const std::string& source, const std::string& stylesheet, std
                    std::string& message, const TTransformParameters& parameters = {}) {
   TMemoryStream in(source);
   TMemoryStream out;
-  bool ok = TransformXml(in, TStylesheetText{stylesheet}, out, parameters, message);
+  bool ok = testing::Transform(in, testing::TStylesheetText{stylesheet}, out, parameters, message);
   output = out.Data();
   return ok;
 }
@@ -111,18 +112,23 @@ TEST_F(TransformFiles, EveryVariantTransforms) {
   TMemoryStream source(SourceText());
   source.Seek(0, SeekOrigin::End);  // read from position 0 all the same
 
-  expectFile(TransformXml(source_, stylesheet_, out, none, message));
+  expectFile(testing::Transform(source_, stylesheet_, out, none, message));
   TMemoryStream s2 = output();
-  expectStream(TransformXml(source_, stylesheet_, s2, none, message), s2);
+  expectStream(testing::Transform(source_, stylesheet_, s2, none, message), s2);
   TMemoryStream s3 = output();
-  expectStream(TransformXml(source_, TStylesheetText{stylesheetText_}, s3, none, message), s3);
-  expectFile(TransformXml(source_, TStylesheetText{stylesheetText_}, out, none, message));
-  expectFile(TransformXml(source, stylesheet_, out, none, message));
+  expectStream(
+      testing::Transform(source_, testing::TStylesheetText{stylesheetText_}, s3, none, message),
+      s3);
+  expectFile(
+      testing::Transform(source_, testing::TStylesheetText{stylesheetText_}, out, none, message));
+  expectFile(testing::Transform(source, stylesheet_, out, none, message));
   TMemoryStream s6 = output();
-  expectStream(TransformXml(source, stylesheet_, s6, none, message), s6);
-  expectFile(TransformXml(source, TStylesheetText{stylesheetText_}, out, none, message));
+  expectStream(testing::Transform(source, stylesheet_, s6, none, message), s6);
+  expectFile(
+      testing::Transform(source, testing::TStylesheetText{stylesheetText_}, out, none, message));
   TMemoryStream s8 = output();
-  expectStream(TransformXml(source, TStylesheetText{stylesheetText_}, s8, none, message), s8);
+  expectStream(
+      testing::Transform(source, testing::TStylesheetText{stylesheetText_}, s8, none, message), s8);
 }
 
 TEST_F(TransformFiles, FailuresComeBackAsMessages) {
@@ -134,30 +140,81 @@ TEST_F(TransformFiles, FailuresComeBackAsMessages) {
     EXPECT_EQ(TTempDir::Read(out), "keep me");
   };
   TMemoryStream broken(std::string("<r>\n<i></r>"));
-  expectFailure(TransformXml(broken, stylesheet_, out, {}, message), "[line: 2, col: ");
-  expectFailure(TransformXml(source_, dir_.File("missing.xsl"), out, {}, message),
+  expectFailure(testing::Transform(broken, stylesheet_, out, {}, message), "[line: 2, col: ");
+  expectFailure(testing::Transform(source_, dir_.File("missing.xsl"), out, {}, message),
                 dir_.File("missing.xsl"));
-  expectFailure(
-      TransformXml(source_,
-                   TStylesheetText{Stylesheet(
-                       "<xsl:template match='/'><xsl:value-of select='//i['/></xsl:template>")},
-                   out, {}, message),
-      "Invalid expression");
-  expectFailure(TransformXml(source_,
-                             TStylesheetText{Stylesheet(
-                                 "<xsl:template match='/'><xsl:message terminate='yes'>stop "
-                                 "here</xsl:message></xsl:template>")},
-                             out, {}, message),
+  expectFailure(testing::Transform(
+                    source_,
+                    testing::TStylesheetText{Stylesheet(
+                        "<xsl:template match='/'><xsl:value-of select='//i['/></xsl:template>")},
+                    out, {}, message),
+                "Invalid expression");
+  expectFailure(testing::Transform(source_,
+                                   testing::TStylesheetText{Stylesheet(
+                                       "<xsl:template match='/'><xsl:message terminate='yes'>stop "
+                                       "here</xsl:message></xsl:template>")},
+                                   out, {}, message),
                 "stop here");
-  expectFailure(TransformXml(source_, TStylesheetText{"<r/>"}, out, {}, message), "stylesheet");
+  expectFailure(testing::Transform(source_, testing::TStylesheetText{"<r/>"}, out, {}, message),
+                "stylesheet");
   std::string encoded =
       "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
       "<xsl:output encoding='no-such-encoding'/><xsl:template "
       "match='/'><r/></xsl:template></xsl:stylesheet>";
-  expectFailure(TransformXml(source_, TStylesheetText{encoded}, out, {}, message),
+  expectFailure(testing::Transform(source_, testing::TStylesheetText{encoded}, out, {}, message),
                 "no-such-encoding");
-  EXPECT_FALSE(TransformXml(source_, stylesheet_, dir_.File("no/such/dir/out.txt"), {}, message));
+  EXPECT_FALSE(
+      testing::Transform(source_, stylesheet_, dir_.File("no/such/dir/out.txt"), {}, message));
   EXPECT_NE(message.find("no/such/dir/out.txt"), std::string::npos) << message;
+}
+
+// A source read from a file keeps the file as its base URI and as the name
+// in its parse errors; the same bytes from a stream have neither.
+TEST_F(TransformFiles, AFileSourceKeepsItsPath) {
+  std::filesystem::create_directory(dir_.File("sub"));
+  const std::string source = dir_.Write("sub/source.xml", "<r/>");
+  dir_.Write("sub/near.xml", "<o>near</o>");
+  const std::string nearby = Stylesheet(
+      "<xsl:template match='/'><xsl:value-of select=\"document('near.xml', /)\"/>"
+      "</xsl:template>");
+  TMemoryStream out;
+  std::string message;
+  ASSERT_TRUE(testing::Transform(source, testing::TStylesheetText{nearby}, out, {}, message))
+      << message;
+  EXPECT_EQ(out.Data(), "near");
+  TMemoryStream sameBytes(std::string("<r/>"));
+  TMemoryStream unresolved;
+  testing::Transform(sameBytes, testing::TStylesheetText{nearby}, unresolved, {}, message);
+  EXPECT_NE(unresolved.Data(), "near");
+
+  const std::string broken = dir_.Write("sub/broken.xml", "<r>\n<i></r>");
+  EXPECT_FALSE(testing::Transform(broken, stylesheet_, out, {}, message));
+  EXPECT_EQ(message.rfind(broken + ": [line: 2, col: ", 0), 0u) << message;
+  TMemoryStream brokenStream(std::string("<r>\n<i></r>"));
+  EXPECT_FALSE(testing::Transform(brokenStream, stylesheet_, out, {}, message));
+  EXPECT_EQ(message.find(broken), std::string::npos) << message;
+}
+
+// An output file comes into being only with a result: a failed
+// transformation creates none and one that cannot be written leaves none.
+TEST_F(TransformFiles, NoOutputFileWithoutAResult) {
+  const std::string out = dir_.File("new.txt");
+  std::string message;
+  const std::pair<std::string, const char*> failures[] = {
+      {Stylesheet("<xsl:template match='/'><xsl:message terminate='yes'>stop</xsl:message>"
+                  "</xsl:template>"),
+       "stop"},
+      {"<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+       "<xsl:output encoding='no-such-encoding'/><xsl:template match='/'><r/></xsl:template>"
+       "</xsl:stylesheet>",
+       "no-such-encoding"},
+  };
+  for (const auto& [stylesheet, part] : failures) {
+    EXPECT_FALSE(
+        testing::Transform(source_, testing::TStylesheetText{stylesheet}, out, {}, message));
+    EXPECT_NE(message.find(part), std::string::npos) << message;
+    EXPECT_FALSE(std::filesystem::exists(out)) << part;
+  }
 }
 
 TEST_F(TransformFiles, OutputFollowsXslOutput) {
@@ -200,12 +257,12 @@ class XsltSecurity : public TransformFiles {
 TEST_F(XsltSecurity, HostileSourcesAndStylesheetsAreRefused) {
   std::string message;
   TMemoryStream out;
-  EXPECT_FALSE(TransformXml(hostile_, stylesheet_, out, {}, message));
+  EXPECT_FALSE(testing::Transform(hostile_, stylesheet_, out, {}, message));
   EXPECT_NE(message.find("DTD is prohibited"), std::string::npos) << message;
   std::string hostileStylesheet =
       dir_.Write("hostile.xsl", "<!DOCTYPE x [<!ENTITY x SYSTEM 'file://" + secret_ + "'>]>" +
                                     Stylesheet("<xsl:template match='/'>&x;</xsl:template>"));
-  EXPECT_FALSE(TransformXml(source_, hostileStylesheet, out, {}, message));
+  EXPECT_FALSE(testing::Transform(source_, hostileStylesheet, out, {}, message));
   EXPECT_NE(message.find("DTD is prohibited"), std::string::npos) << message;
   EXPECT_EQ(out.Data().find("TOP-SECRET"), std::string::npos);
 }
