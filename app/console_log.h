@@ -44,6 +44,8 @@ class TConsole {
   // From now on every line goes to the error stream: standard output carries
   // the run's data, or the run is quiet.
   void UseErrorStream() { out_ = &err_; }
+  // Whether UseErrorStream was called.
+  bool UsesErrorStream() const { return out_ == &err_; }
 
   // Console writes from now on go through `overlay` (nullptr: directly);
   // it must outlive its use here.

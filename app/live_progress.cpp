@@ -1,5 +1,7 @@
 #include "app/live_progress.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -36,8 +38,9 @@ int TerminalWidth(int fd) {
 
 }  // namespace
 
-bool LiveProgressWanted(int fd, bool quiet) {
+bool LiveProgressWanted(int fd, bool quiet, int dataFd) {
   if (quiet || ::isatty(fd) != 1) return false;
+  if (dataFd >= 0 && ::isatty(dataFd) == 1) return false;
   const char* setting = std::getenv("MORVEX_PROGRESS");
   return !setting || std::string_view(setting) != "0";
 }
@@ -80,7 +83,16 @@ std::string LiveLineText(const std::string& name, int64_t records, double second
   return line;
 }
 
-TLiveProgress::TLiveProgress(int fd) : fd_(fd), timer_([this] { TimerLoop(); }) {}
+TLiveProgress::TLiveProgress(int fd) : fd_(fd) {
+  // Signals stay with the run's own threads: the timer thread starts with
+  // every signal blocked.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_BLOCK, &all, &previous);
+  timer_ = std::thread([this] { TimerLoop(); });
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
 
 TLiveProgress::~TLiveProgress() {
   {

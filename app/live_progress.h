@@ -24,8 +24,10 @@
 namespace morvex {
 
 // Whether a run shows the live line: standard error (`fd`) is a terminal,
-// the run is not quiet, and MORVEX_PROGRESS is not "0".
-bool LiveProgressWanted(int fd, bool quiet);
+// the run is not quiet, MORVEX_PROGRESS is not "0", and the run's data,
+// when it writes some to a descriptor (`dataFd`, -1 for none), do not go to
+// a terminal, where the line would be drawn among them.
+bool LiveProgressWanted(int fd, bool quiet, int dataFd = -1);
 
 // The records a progress tick line says ("12 records processed ...", or
 // "<tag>: 12 records processed ..."), with the tag ("" without one); nothing

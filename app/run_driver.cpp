@@ -92,7 +92,10 @@ class TObservers : public TRunObserver {
 class TLiveLine {
  public:
   TLiveLine(const RunOptions& options, TConsole& console) : console_(console) {
-    if (!LiveProgressWanted(STDERR_FILENO, options.QuietGiven)) return;
+    // Standard output carries the run's data when the console uses standard
+    // error.
+    const int dataFd = console.UsesErrorStream() ? STDOUT_FILENO : -1;
+    if (!LiveProgressWanted(STDERR_FILENO, options.QuietGiven, dataFd)) return;
     progress_.emplace(STDERR_FILENO);
     console_.SetOverlay(&*progress_);
   }

@@ -213,25 +213,35 @@ TEST(LiveProgressWantedTest, OnlyOnATerminalWithoutQuietOrTheOptOut) {
   const std::optional<std::string> previous =
       saved ? std::optional<std::string>(saved) : std::nullopt;
 
+  enum class TData { None, Pipe, Terminal };  // where the run's data go
   struct TCase {
     const char* Setting;  // nullptr: unset
     bool Terminal;
     bool Quiet;
+    TData Data;
     bool Expected;
   };
   const TCase cases[] = {
-      {nullptr, true, false, true}, {"1", true, false, true},     {"", true, false, true},
-      {"0", true, false, false},    {nullptr, true, true, false}, {nullptr, false, false, false},
+      {nullptr, true, false, TData::None, true},
+      {"1", true, false, TData::None, true},
+      {"", true, false, TData::None, true},
+      {"0", true, false, TData::None, false},
+      {nullptr, true, true, TData::None, false},
+      {nullptr, false, false, TData::None, false},
+      {nullptr, true, false, TData::Pipe, true},
+      // The data on the terminal: the line would be drawn among them.
+      {nullptr, true, false, TData::Terminal, false},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::string(c.Setting ? c.Setting : "(unset)") + (c.Terminal ? " tty" : " pipe") +
-                 (c.Quiet ? " -q" : ""));
+                 (c.Quiet ? " -q" : "") + " data " + std::to_string(static_cast<int>(c.Data)));
     if (c.Setting) {
       ::setenv("MORVEX_PROGRESS", c.Setting, 1);
     } else {
       ::unsetenv("MORVEX_PROGRESS");
     }
-    EXPECT_EQ(LiveProgressWanted(c.Terminal ? other : pipeFds[1], c.Quiet), c.Expected);
+    const int dataFd = c.Data == TData::None ? -1 : (c.Data == TData::Pipe ? pipeFds[1] : other);
+    EXPECT_EQ(LiveProgressWanted(c.Terminal ? other : pipeFds[1], c.Quiet, dataFd), c.Expected);
   }
   if (previous) {
     ::setenv("MORVEX_PROGRESS", previous->c_str(), 1);
