@@ -7,7 +7,7 @@
 #include <istream>
 #include <ostream>
 
-#include "convert/conversion_io.h"
+#include "text/step_info.h"
 #include "engine/run_callbacks.h"
 
 namespace morvex {

@@ -84,7 +84,7 @@ const TSuperObject* SelectJsonPath(const TJsonDocument& document, const TSuperOb
 }
 
 void JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
-                    const TXTransformInfo& options) {
+                    const TXTransformInfo& options, const ProgressSink&) {
   TConvertInput input(source);
   const TEncoding& encoding = EncodingForName(options.Encoding);
   TConvertOutput output(destination);

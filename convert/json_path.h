@@ -27,6 +27,6 @@ const TSuperObject* SelectJsonPath(const TJsonDocument& document, const TSuperOb
 // selections in order. Raises EMorvexError on any failure: an input that
 // does not parse, a path that selects nothing, files.
 void JPathTransform(const TXSourceInfo& source, const TXSourceInfo& destination,
-                    const TXTransformInfo& options);
+                    const TXTransformInfo& options, const ProgressSink& progress = {});
 
 }  // namespace morvex

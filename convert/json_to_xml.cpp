@@ -189,7 +189,7 @@ void ProcessJSONToXML(const TJsonDocument& document, const TXTransformInfo& opti
 }
 
 void JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& options) {
+               const TXTransformInfo& options, const ProgressSink&) {
   TConvertInput input(source);
   TConvertOutput output(destination);
   const std::unique_ptr<TJsonDocument> document = ReadJsonSource(input.Stream(), source.Location);

@@ -43,6 +43,6 @@ void ProcessJSONToXML(const TJsonDocument& document, const TXTransformInfo& opti
 // failure; input that does not parse gives "Cannot convert XML document to
 // JSON!".
 void JsonToXml(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& options);
+               const TXTransformInfo& options, const ProgressSink& progress = {});
 
 }  // namespace morvex

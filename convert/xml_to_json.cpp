@@ -663,7 +663,7 @@ std::unique_ptr<TJsonDocument> XmlToJsonTree(TStream& stream, std::string* error
 }
 
 void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& options) {
+               const TXTransformInfo& options, const ProgressSink&) {
   TConvertInput input(source);
   TConvertOutput output(destination);
   if (WriteJsonInOnePass(input.Stream(), output, options)) return;

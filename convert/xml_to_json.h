@@ -41,6 +41,6 @@ bool WriteJsonInOnePass(TStream& input, TConvertOutput& output, const TXTransfor
 // failure; input that does not parse gives "Cannot convert XML document to
 // JSON!". Written in one pass when it can be, else from the whole value.
 void XmlToJson(const TXSourceInfo& source, const TXSourceInfo& destination,
-               const TXTransformInfo& options);
+               const TXTransformInfo& options, const ProgressSink& progress = {});
 
 }  // namespace morvex

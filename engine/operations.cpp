@@ -3,13 +3,7 @@
 #include <optional>
 
 #include "convert/csv_record_import.h"
-#include "convert/csv_to_xml.h"
-#include "convert/json_path.h"
-#include "convert/json_to_csv.h"
-#include "convert/json_to_xml.h"
 #include "convert/xml_record_import.h"
-#include "convert/xml_to_csv.h"
-#include "convert/xml_to_json.h"
 #include "engine/dispatch.h"
 #include "engine/parameters.h"
 #include "engine/project_loader.h"
@@ -182,31 +176,8 @@ void SelectXPath(const TOperationCall& call) {
   }
 }
 
-void CsvToXml(const TOperationCall& call) {
-  ::morvex::CsvToXml(call.Source, call.Destination, call.Steps.Transform,
-                     DetailSink(call.Context.OnOutput));
-}
-
-void XmlToCsv(const TOperationCall& call) {
-  ::morvex::XmlToCsv(call.Source, call.Destination, call.Steps.Transform,
-                     DetailSink(call.Context.OnOutput));
-}
-
-void XmlToJson(const TOperationCall& call) {
-  ::morvex::XmlToJson(call.Source, call.Destination, call.Steps.Transform);
-}
-
-void JsonToXml(const TOperationCall& call) {
-  ::morvex::JsonToXml(call.Source, call.Destination, call.Steps.Transform);
-}
-
-void JsonToCsv(const TOperationCall& call) {
-  ::morvex::JsonToCsv(call.Source, call.Destination, call.Steps.Transform,
-                      DetailSink(call.Context.OnOutput));
-}
-
-void JPathTransform(const TOperationCall& call) {
-  ::morvex::JPathTransform(call.Source, call.Destination, call.Steps.Transform);
+void RunConversion(TConversion convert, const TOperationCall& call) {
+  convert(call.Source, call.Destination, call.Steps.Transform, DetailSink(call.Context.OnOutput));
 }
 
 void RunActiveScript(const TOperationCall& call) {

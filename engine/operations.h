@@ -59,12 +59,14 @@ void TransformXslt(const TOperationCall& call);
 // "<n> record(s) processed.".
 void SelectXPath(const TOperationCall& call);
 
-void CsvToXml(const TOperationCall& call);
-void XmlToCsv(const TOperationCall& call);
-void XmlToJson(const TOperationCall& call);
-void JsonToXml(const TOperationCall& call);
-void JsonToCsv(const TOperationCall& call);
-void JPathTransform(const TOperationCall& call);
+// A conversion of convert/ (CsvToXml, XmlToJson, ...): reads the source,
+// writes the destination as the transform record says, sends its progress
+// and summary lines to `progress`, raises when it fails. A conversion kind's
+// row runs one through Conversion<> (engine/transform_kinds.cpp), so a new
+// conversion needs no code here.
+using TConversion = void (*)(const TXSourceInfo& source, const TXSourceInfo& destination,
+                             const TXTransformInfo& transform, const ProgressSink& progress);
+void RunConversion(TConversion convert, const TOperationCall& call);
 
 // The transform's script text in the engine of transform.Language.
 void RunActiveScript(const TOperationCall& call);

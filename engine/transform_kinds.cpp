@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+#include "convert/csv_to_xml.h"
+#include "convert/json_path.h"
+#include "convert/json_to_csv.h"
+#include "convert/json_to_xml.h"
+#include "convert/xml_to_csv.h"
+#include "convert/xml_to_json.h"
 #include "text/error.h"
 #include "text/utf.h"
 
@@ -15,6 +21,12 @@ using TF = TDataFormat;
 using TQ = TQueryUse;
 using TW = TQueryOutputKind;
 namespace op = operations;
+
+// The operation of a conversion kind: the conversion in its own folder.
+template <op::TConversion Convert>
+void Conversion(const op::TOperationCall& call) {
+  op::RunConversion(Convert, call);
+}
 
 constexpr std::string_view kStylesheet = "a stylesheet";
 constexpr std::string_view kScriptFile = "a script file";
@@ -34,7 +46,7 @@ const std::vector<TTransformKindRow>& Rows() {
        .Content = TC::None, .InlineForm = tkXml, .ContentFile = {}, .SecondSectionKeyword = {},
        .Input = TF::Csv, .Output = TF::Xml, .Script = false, .UsesParameters = false,
        .QueryUse = TQ::ResultIsOutput, .QueryWrites = TW::DatasetXml,
-       .ErrorPrefix = "CSV to XML transformation error: ", .Run = op::CsvToXml,
+       .ErrorPrefix = "CSV to XML transformation error: ", .Run = Conversion<CsvToXml>,
        .Import = op::XmlRecordsIntoDatabase, .ImportRefusal = {}},
       {.Kind = tkXslt, .Keywords = {"xslt"}, .LabelRule = TL::FileOrLabel, .Label = "xslt",
        .Content = TC::FileOrInline, .InlineForm = tkXsltInline, .ContentFile = kStylesheet,
@@ -55,31 +67,31 @@ const std::vector<TTransformKindRow>& Rows() {
        .SecondSectionKeyword = {},
        .Input = TF::Json, .Output = TF::Json, .Script = false, .UsesParameters = false,
        .QueryUse = TQ::Refused, .QueryWrites = TW::DatasetXml,
-       .ErrorPrefix = "JPath selection error: ", .Run = op::JPathTransform,
+       .ErrorPrefix = "JPath selection error: ", .Run = Conversion<JPathTransform>,
        .Import = nullptr, .ImportRefusal = {}},
       {.Kind = tkCsv, .Keywords = {"csv", "xml/csv"}, .LabelRule = TL::Label, .Label = "csv",
        .Content = TC::None, .InlineForm = tkCsv, .ContentFile = {}, .SecondSectionKeyword = {},
        .Input = TF::Xml, .Output = TF::Csv, .Script = false, .UsesParameters = false,
        .QueryUse = TQ::ResultIsOutput, .QueryWrites = TW::Csv,
-       .ErrorPrefix = "XML to CSV transformation error: ", .Run = op::XmlToCsv,
+       .ErrorPrefix = "XML to CSV transformation error: ", .Run = Conversion<XmlToCsv>,
        .Import = op::CsvRecordsIntoDatabase, .ImportRefusal = {}},
       {.Kind = tkJson, .Keywords = {"json", "xml/json"}, .LabelRule = TL::Label, .Label = "json",
        .Content = TC::None, .InlineForm = tkJson, .ContentFile = {}, .SecondSectionKeyword = {},
        .Input = TF::Xml, .Output = TF::Json, .Script = false, .UsesParameters = false,
        .QueryUse = TQ::FeedsOperation, .QueryWrites = TW::DatasetXml,
-       .ErrorPrefix = "XML to JSON transformation error: ", .Run = op::XmlToJson,
+       .ErrorPrefix = "XML to JSON transformation error: ", .Run = Conversion<XmlToJson>,
        .Import = nullptr, .ImportRefusal = "Import from JSON format is not currently supported!"},
       {.Kind = tkJsonXml, .Keywords = {"json/xml"}, .LabelRule = TL::Label, .Label = "json/xml",
        .Content = TC::None, .InlineForm = tkJsonXml, .ContentFile = {}, .SecondSectionKeyword = {},
        .Input = TF::Json, .Output = TF::Xml, .Script = false, .UsesParameters = false,
        .QueryUse = TQ::Refused, .QueryWrites = TW::DatasetXml,
-       .ErrorPrefix = "JSON to XML transformation error: ", .Run = op::JsonToXml,
+       .ErrorPrefix = "JSON to XML transformation error: ", .Run = Conversion<JsonToXml>,
        .Import = nullptr, .ImportRefusal = {}},
       {.Kind = tkJsonCsv, .Keywords = {"json/csv"}, .LabelRule = TL::Label, .Label = "json/csv",
        .Content = TC::None, .InlineForm = tkJsonCsv, .ContentFile = {}, .SecondSectionKeyword = {},
        .Input = TF::Json, .Output = TF::Csv, .Script = false, .UsesParameters = false,
        .QueryUse = TQ::Refused, .QueryWrites = TW::DatasetXml,
-       .ErrorPrefix = "JSON to CSV transformation error: ", .Run = op::JsonToCsv,
+       .ErrorPrefix = "JSON to CSV transformation error: ", .Run = Conversion<JsonToCsv>,
        .Import = nullptr, .ImportRefusal = {}},
       {.Kind = tkZqScript, .Keywords = {"zqscript", "zqscriptgui"}, .LabelRule = TL::File,
        .Label = "", .Content = TC::FileOrInline, .InlineForm = tkZqScriptInline,

@@ -5,8 +5,9 @@
 // kind reads its row: the resolver of the transform step, the combination
 // checks and the dispatcher, `--check`, the files a run reads, the parameters
 // a project uses, the project built from inline options and the schema test.
-// Adding a kind is an enumerator (TTransformKind), a row here and its
-// operation (engine/operations.h).
+// Adding a kind is a row here (with its enumerator in TTransformKind) and its
+// operation file; a conversion of convert/ is named in the row through
+// Conversion<>, with no other engine code (docs/architecture.md).
 #pragma once
 
 #include <span>
