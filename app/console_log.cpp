@@ -7,8 +7,8 @@
 #include <istream>
 #include <ostream>
 
-#include "text/step_info.h"
 #include "engine/run_callbacks.h"
+#include "text/step_info.h"
 
 namespace morvex {
 
