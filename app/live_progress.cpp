@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "app/interrupt.h"
 #include "engine/project_loader.h"
+#include "text/step_info.h"
 
 namespace morvex {
 
@@ -60,13 +63,23 @@ std::optional<TProgressTick> ProgressTickOf(std::string_view text) {
   return tick;
 }
 
-std::string LiveLineText(const std::string& name, int64_t records, double seconds, int width) {
+namespace {
+
+std::string MinutesAndSeconds(double seconds) {
   const auto whole = static_cast<int64_t>(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(whole / 60),
+                static_cast<long long>(whole % 60));
+  return text;
+}
+
+}  // namespace
+
+std::string LiveLineText(const std::string& name, int64_t records, double seconds, int width,
+                         std::optional<double> read) {
   const int64_t rate =
       seconds > 0 ? static_cast<int64_t>(static_cast<double>(records) / seconds) : 0;
-  char elapsed[32];
-  std::snprintf(elapsed, sizeof elapsed, "%lld:%02lld", static_cast<long long>(whole / 60),
-                static_cast<long long>(whole % 60));
+  const std::string elapsed = MinutesAndSeconds(seconds);
   std::string line;
   // A name is shown on one line: control characters become spaces.
   for (const char c : name) {
@@ -74,6 +87,11 @@ std::string LiveLineText(const std::string& name, int64_t records, double second
     line += byte < 0x20 || byte == 0x7F ? ' ' : c;
   }
   line += ": " + std::to_string(records) + " records, " + std::to_string(rate) + "/s, " + elapsed;
+  // The time left is only guessed once a little of the input is read.
+  if (read && *read >= 0.001 && *read <= 1) {
+    line += ", " + std::to_string(static_cast<int>(*read * 100)) + "%, ETA " +
+            MinutesAndSeconds(seconds * (1 - *read) / *read);
+  }
   // Cut at a character boundary: never inside a UTF-8 sequence.
   size_t limit = width > 1 ? static_cast<size_t>(width - 1) : 0;
   if (line.size() > limit) {
@@ -81,6 +99,27 @@ std::string LiveLineText(const std::string& name, int64_t records, double second
     line.resize(limit);
   }
   return line;
+}
+
+std::optional<double> FileReadShare(const std::string& path, int64_t size) {
+  if (size <= 0) return std::nullopt;
+  std::error_code error;
+  std::optional<int64_t> furthest;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    std::error_code linkError;
+    if (std::filesystem::read_symlink(entry.path(), linkError) != path || linkError) continue;
+    std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+    std::string key;
+    int64_t position = 0;
+    while (info >> key) {
+      if (key == "pos:" && info >> position) {
+        furthest = std::max(furthest.value_or(0), position);
+        break;
+      }
+    }
+  }
+  if (!furthest) return std::nullopt;
+  return std::min(1.0, static_cast<double>(*furthest) / static_cast<double>(size));
 }
 
 TLiveProgress::TLiveProgress(int fd) : fd_(fd) {
@@ -116,8 +155,29 @@ void TLiveProgress::ScriptStarted(int number) {
       number >= 1 && static_cast<size_t>(number) <= names_.size() && !names_[number - 1].empty();
   name_ = named ? names_[number - 1] : "script " + std::to_string(number);
   ticks_.clear();
+  inputPath_.clear();
+  inputSize_ = 0;
   start_ = std::chrono::steady_clock::now();
   running_ = true;
+}
+
+void TLiveProgress::SourceResolved(const TXSourceInfo& source) {
+  std::string path;
+  int64_t size = 0;
+  if (source.Kind == skFile) {
+    std::error_code error;
+    const std::filesystem::path canonical = std::filesystem::canonical(source.Location, error);
+    if (!error && std::filesystem::is_regular_file(canonical, error)) {
+      const auto bytes = std::filesystem::file_size(canonical, error);
+      if (!error) {
+        path = canonical.string();
+        size = static_cast<int64_t>(bytes);
+      }
+    }
+  }
+  const std::lock_guard lock(mutex_);
+  inputPath_ = std::move(path);
+  inputSize_ = size;
 }
 
 void TLiveProgress::ScriptEnded(const TScriptReport&) {
@@ -161,7 +221,9 @@ void TLiveProgress::DrawLocked() {
   if (seconds < kQuietSeconds) return;
   int64_t records = 0;
   for (const auto& [tag, count] : ticks_) records += count;
-  std::string text = LiveLineText(name_, records, seconds, TerminalWidth(fd_));
+  const std::optional<double> read =
+      inputPath_.empty() ? std::nullopt : FileReadShare(inputPath_, inputSize_);
+  std::string text = LiveLineText(name_, records, seconds, TerminalWidth(fd_), read);
   if (shown_ && text == drawn_) return;
   drawn_ = std::move(text);
   shown_ = true;

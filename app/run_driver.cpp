@@ -79,6 +79,9 @@ class TObservers : public TRunObserver {
   void ScriptStarted(int number) override {
     for (TRunObserver* observer : observers_) observer->ScriptStarted(number);
   }
+  void SourceResolved(const TXSourceInfo& source) override {
+    for (TRunObserver* observer : observers_) observer->SourceResolved(source);
+  }
   void ScriptEnded(const TScriptReport& report) override {
     for (TRunObserver* observer : observers_) observer->ScriptEnded(report);
   }

@@ -11,6 +11,7 @@
 namespace morvex {
 
 struct TProject;
+struct TXSourceInfo;
 class TParameterList;
 
 enum class TScriptOutcome { NotRun, Ok, Skipped, Failed };
@@ -38,6 +39,9 @@ class TRunObserver {
   virtual void ParametersSettled(const TParameterList& parameters) = 0;
   // Script `number` starts (also one whose test is false).
   virtual void ScriptStarted(int number) = 0;
+  // The running script's source is resolved (a file's path, a stream's
+  // name, a connection string), before any of it is read.
+  virtual void SourceResolved(const TXSourceInfo&) {}
   // Script `report.Number` ended; for a failed one, before its error is
   // reported through the output callback.
   virtual void ScriptEnded(const TScriptReport& report) = 0;

@@ -191,6 +191,7 @@ bool TProjectRun::RunScript(const TScript& script, TScriptReport& report) {
     TScriptSteps steps;
     const TStepContext context{baseDirectory_, loaded_.Path, streams_, output_};
     ResolveSource(script, steps, context);
+    if (observer_) observer_->SourceResolved(steps.Source);
     report.Source = DisplayedLocation(steps.Source);
     ResolveQuery(script, steps, context);
     ResolveTransform(script, steps, context);

@@ -16,6 +16,7 @@
 
 #include "app/console_log.h"
 #include "engine/project_loader.h"
+#include "tests/support/temp_dir.h"
 
 namespace morvex {
 namespace {
@@ -59,9 +60,15 @@ TEST(LiveProgressTest, LineTextShowsNameRecordsRateAndTimeWithinTheWidth) {
     double Seconds;
     int Width;
     std::string Expected;
+    std::optional<double> Read = std::nullopt;
   };
   const TCase cases[] = {
       {"orders", 20000, 2.0, 80, "orders: 20000 records, 10000/s, 0:02"},
+      // With the share of the input read: the percentage and the time left.
+      {"orders", 20000, 2.0, 80, "orders: 20000 records, 10000/s, 0:02, 25%, ETA 0:06", 0.25},
+      {"orders", 9, 90.0, 80, "orders: 9 records, 0/s, 1:30, 100%, ETA 0:00", 1.0},
+      // Too little read to guess the time left, or no share at all.
+      {"orders", 1, 1.0, 80, "orders: 1 records, 1/s, 0:01", 0.0},
       {"orders", 0, 0.0, 80, "orders: 0 records, 0/s, 0:00"},
       {"long", 7, 3725.9, 80, "long: 7 records, 0/s, 62:05"},
       // Never as wide as the terminal: a wrapped line is not erased by CR.
@@ -76,8 +83,25 @@ TEST(LiveProgressTest, LineTextShowsNameRecordsRateAndTimeWithinTheWidth) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name + " / " + std::to_string(c.Width));
-    EXPECT_EQ(LiveLineText(c.Name, c.Records, c.Seconds, c.Width), c.Expected);
+    EXPECT_EQ(LiveLineText(c.Name, c.Records, c.Seconds, c.Width, c.Read), c.Expected);
   }
+}
+
+// The share read is what the kernel keeps for the process's descriptors on
+// the file: nothing to count in the readers, nothing when none is open.
+TEST(LiveProgressTest, FileReadShareFollowsTheDescriptorsOffset) {
+  TTempDir dir;
+  const std::string path = dir.Write("in.csv", std::string(4000, 'x'));
+  EXPECT_EQ(FileReadShare(path, 4000), std::nullopt);
+  const int reader = ::open(path.c_str(), O_RDONLY);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(FileReadShare(path, 4000), 0.0);
+  char buffer[1000];
+  ASSERT_EQ(::read(reader, buffer, sizeof buffer), 1000);
+  EXPECT_EQ(FileReadShare(path, 4000), 0.25);
+  EXPECT_EQ(FileReadShare(path, 0), std::nullopt);
+  ::close(reader);
+  EXPECT_EQ(FileReadShare(path, 4000), std::nullopt);
 }
 
 // The bytes written so far to the read end `fd` of a pipe (non-blocking).
