@@ -22,10 +22,10 @@ class DispatchXmlStepsTest : public ::testing::Test {
   // the stream's bytes, or the error's message.
   std::string Run(const std::string& source, TTransformKind kind, const std::string& content) {
     TScriptSteps steps;
-    steps.Source = {skFile, source};
+    steps.Source = {skFile, source, "", nullptr};
     steps.Transform.Kind = kind;
     steps.Transform.Content = content;
-    steps.Destination = {skStream, "out"};
+    steps.Destination = {skStream, "out", "", nullptr};
     const TDispatchContext context{project_, parameters_, transformParameters_,
                                    texts_,   streams_,    output_};
     try {
