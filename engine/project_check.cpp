@@ -208,7 +208,7 @@ std::vector<TProjectProblem> TProjectCheck::Run() {
 
 void TProjectCheck::CheckAttributes(const TElementOutline& element, const TNames& known) {
   const std::string owner = "<" + element.Tag + ">";
-  for (const TAttribute& attribute : element.Attributes) {
+  for (const TElementAttribute& attribute : element.Attributes) {
     const std::string& name = attribute.Name;
     // Prefixed attributes belong to other vocabularies, such as the
     // xsi:noNamespaceSchemaLocation that lets editors find the schema.

@@ -125,7 +125,7 @@ std::string ProjectFilePath(std::string_view project, std::string_view baseDirec
 }
 
 const std::string* TElementOutline::Attribute(std::string_view name) const {
-  for (const TAttribute& attribute : Attributes) {
+  for (const TElementAttribute& attribute : Attributes) {
     if (attribute.Name == name) return &attribute.Value;
   }
   return nullptr;

@@ -29,7 +29,7 @@ std::string ProjectFilePath(std::string_view project, std::string_view baseDirec
 
 // An attribute as written: its qualified name ("p:name" for a prefixed one)
 // and its value. Namespace declarations are not attributes.
-struct TAttribute {
+struct TElementAttribute {
   std::string Name;
   std::string Value;
 };
@@ -46,7 +46,7 @@ struct TChildElement {
 struct TElementOutline {
   std::string Tag;
   long Line = 0;
-  std::vector<TAttribute> Attributes;
+  std::vector<TElementAttribute> Attributes;
   std::vector<TChildElement> Children;
 
   // The value of the attribute `name` (qualified name, exact), or nullptr

@@ -157,7 +157,7 @@ TEST(ProjectLoaderTest, FirstStepElementOfExactNameCounts) {
   EXPECT_FALSE(script.Destination);
 
   std::vector<std::string> attributes;
-  for (const TAttribute& attribute : script.Element.Attributes) {
+  for (const TElementAttribute& attribute : script.Element.Attributes) {
     attributes.push_back(attribute.Name + "=" + attribute.Value);
   }
   EXPECT_EQ(attributes, (std::vector<std::string>{"name=one", "Test=x", "p:name=y"}));
