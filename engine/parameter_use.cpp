@@ -132,7 +132,7 @@ bool WritesParameterList(const TScript& script) {
   return script.Source && SourceKindOf(script.Source->Kind) == skOledb &&
          TransformKindRow(TransformKindOf(script.Transform->Kind)).QueryWrites ==
              TQueryOutputKind::DatasetXml &&
-         script.Transform->IncludeParams;
+         script.Transform->Options.IncludeParams;
 }
 
 TUsedNames UsedNames(const TProject& project, const std::string& baseDirectory) {

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "text/step_info.h"
 #include "xml/xml_document.h"
 
 namespace morvex {
@@ -79,21 +80,18 @@ struct TQueryElement {
   std::string Text;             // all text inside the element, as written
 };
 
-// A `transform` element. Booleans hold their defaults unless a boolean value
-// (1, true, yes, 0, false, no) is written.
+// A `transform` element.
 struct TTransformElement {
   TElementOutline Element;
-  std::string Kind;  // `kind` as written
-  std::optional<std::string> Encoding;
-  std::optional<std::string> Delimiter;
-  std::optional<std::string> Quote;
-  bool HeaderRow = true;
-  std::string RecordTag;
-  std::string Namespaces;
-  std::string SelNamespaces;
-  bool IncludeParams = true;
-  bool FlatText = true;
-  bool Indent = false;
+  std::string Kind;                     // `kind` as written
+  std::optional<std::string> Encoding;  // `encoding` as written, when written
+  // The options its attributes give: delimiter, quote, header-row,
+  // record-tag, namespaces, sel-namespaces, include-params, flat-text and
+  // indent, as written (an attribute written empty is written), the record's
+  // defaults where one is not written or a boolean holds no boolean value (1,
+  // true, yes, 0, false, no). The kind, content, encoding and language are
+  // the resolver's (ResolveTransform).
+  TXTransformInfo Options;
   std::vector<std::string> Sections;  // each CDATA section child as written, in order
   std::string Text;                   // all text inside the element, as written
 };

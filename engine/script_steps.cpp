@@ -269,18 +269,9 @@ void ResolveTransform(const TScript& script, TScriptSteps& steps, const TStepCon
   const TTransformElement& element = *script.Transform;
   TXTransformInfo& transform = steps.Transform;
   const std::string& keyword = element.Kind;
+  transform = element.Options;
   transform.Kind = TransformKindOf(keyword);
-  transform.Encoding =
-      element.Encoding ? NormalizedEncoding(*element.Encoding) : std::string("utf-8");
-  transform.Delimiter = element.Delimiter.value_or(";");
-  transform.Quote = element.Quote.value_or("\"");
-  transform.HeaderRow = element.HeaderRow;
-  transform.RecordTag = element.RecordTag;
-  transform.Namespaces = element.Namespaces;
-  transform.SelNamespaces = element.SelNamespaces;
-  transform.IncludeParams = element.IncludeParams;
-  transform.FlatText = element.FlatText;
-  transform.Indent = element.Indent;
+  if (element.Encoding) transform.Encoding = NormalizedEncoding(*element.Encoding);
   if (IsScriptKind(transform.Kind)) transform.Language = keyword;
 
   if (TransformKindRow(transform.Kind).Content != TContentRule::None) {

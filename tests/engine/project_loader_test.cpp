@@ -94,7 +94,8 @@ TEST(ProjectLoaderTest, TransformKeepsOneTextPerCDataSection) {
 
 // Attributes as the run reads them: booleans hold their defaults unless a
 // boolean value is written; encoding, delimiter and quote distinguish "not
-// written" from "written empty"; names are compared exactly.
+// written" (no encoding, the default delimiter and quote) from "written
+// empty"; names are compared exactly.
 TEST(ProjectLoaderTest, TransformAttributesAndTheirDefaults) {
   struct TCase {
     const char* attributes;
@@ -115,13 +116,14 @@ TEST(ProjectLoaderTest, TransformAttributesAndTheirDefaults) {
     const TProject project =
         Load(std::string("<script><transform kind='csv' ") + c.attributes + "/></script>");
     const TTransformElement& transform = project.Scripts.at(0).Transform.value();
-    EXPECT_EQ(transform.HeaderRow, c.headerRow) << c.attributes;
-    EXPECT_EQ(transform.IncludeParams, c.includeParams) << c.attributes;
-    EXPECT_EQ(transform.FlatText, c.flatText) << c.attributes;
-    EXPECT_EQ(transform.Indent, c.indent) << c.attributes;
+    const TXTransformInfo& options = transform.Options;
+    EXPECT_EQ(options.HeaderRow, c.headerRow) << c.attributes;
+    EXPECT_EQ(options.IncludeParams, c.includeParams) << c.attributes;
+    EXPECT_EQ(options.FlatText, c.flatText) << c.attributes;
+    EXPECT_EQ(options.Indent, c.indent) << c.attributes;
     EXPECT_EQ(transform.Encoding, c.encoding) << c.attributes;
-    EXPECT_EQ(transform.Delimiter, c.delimiter) << c.attributes;
-    EXPECT_EQ(transform.Quote, c.quote) << c.attributes;
+    EXPECT_EQ(options.Delimiter, c.delimiter.value_or(";")) << c.attributes;
+    EXPECT_EQ(options.Quote, c.quote.value_or("\"")) << c.attributes;
   }
 }
 
