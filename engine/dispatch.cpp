@@ -96,9 +96,7 @@ void DispatchDatabaseQuery(TScriptSteps& steps, const TDispatchContext& context)
     auto file = std::make_unique<TFileStream>(destination.Location, TFileStream::Mode::Create);
     outputFile = file.get();
     queryOutput = std::move(file);
-  } else if (steps.Transform.Kind == tkJson) {
-    // JSON is written while the query output is read, so that output waits
-    // on disk rather than in memory.
+  } else if (row.QueryUse == TQueryUse::FeedsOperationFromDisk) {
     queryOutput = CreateTemporaryFile("query", "the query output");
   } else {
     queryOutput = std::make_unique<TMemoryStream>();

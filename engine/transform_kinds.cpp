@@ -78,7 +78,7 @@ const std::vector<TTransformKindRow>& Rows() {
       {.Kind = tkJson, .Keywords = {"json", "xml/json"}, .LabelRule = TL::Label, .Label = "json",
        .Content = TC::None, .InlineForm = tkJson, .ContentFile = {}, .SecondSectionKeyword = {},
        .Input = TF::Xml, .Output = TF::Json, .Script = false, .UsesParameters = false,
-       .QueryUse = TQ::FeedsOperation, .QueryWrites = TW::DatasetXml,
+       .QueryUse = TQ::FeedsOperationFromDisk, .QueryWrites = TW::DatasetXml,
        .ErrorPrefix = "XML to JSON transformation error: ", .Run = Conversion<XmlToJson>,
        .Import = nullptr, .ImportRefusal = "Import from JSON format is not currently supported!"},
       {.Kind = tkJsonXml, .Keywords = {"json/xml"}, .LabelRule = TL::Label, .Label = "json/xml",

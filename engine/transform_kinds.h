@@ -49,7 +49,11 @@ enum class TQueryUse : uint8_t {
   StatementsOnly,  // no transformation: the statements run, no destination
   ResultIsOutput,  // the query writes the destination itself (QueryWrites)
   FeedsOperation,  // the query writes dataset XML that Run then reads
-  Refused,         // the kind cannot read query output
+  // The same through a temporary file instead of memory, for an operation
+  // that reads its input in one pass: its memory then stays flat however
+  // large the query output.
+  FeedsOperationFromDisk,
+  Refused,  // the kind cannot read query output
 };
 
 struct TTransformKindRow {
