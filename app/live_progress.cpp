@@ -5,7 +5,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "app/interrupt.h"
 #include "engine/project_loader.h"
 #include "text/step_info.h"
+#include "text/stream.h"
 
 namespace morvex {
 
@@ -24,14 +24,7 @@ constexpr std::string_view kErase = "\r\x1b[K";
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr double kQuietSeconds = 0.5;
 
-void WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    text.remove_prefix(static_cast<size_t>(written));
-  }
-}
+void WriteAll(int fd, std::string_view text) { WriteFully(fd, text.data(), text.size()); }
 
 int TerminalWidth(int fd) {
   winsize size{};

@@ -63,7 +63,8 @@ ssize_t ReadFully(int fd, char* buffer, size_t count) {
   return static_cast<ssize_t>(done);
 }
 
-// Writes all `count` bytes; false with errno set on failure.
+}  // namespace
+
 bool WriteFully(int fd, const char* data, size_t count) {
   while (count > 0) {
     ssize_t n = ::write(fd, data, count);
@@ -80,8 +81,6 @@ bool WriteFully(int fd, const char* data, size_t count) {
   }
   return true;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------- TStream
 

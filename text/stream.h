@@ -140,6 +140,10 @@ class TFileStream final : public TStream {
   size_t rpos_ = 0, rlen_ = 0;  // unread bytes of rbuf_
 };
 
+// Writes all `count` bytes to `fd`, retrying interrupted calls; false with
+// errno set on failure.
+bool WriteFully(int fd, const char* data, size_t count);
+
 // The descriptor `path` stands for when it is a descriptor link of this
 // process (/dev/stdout, /dev/fd/N, /proc/self/fd/N, or a symbolic link that
 // leads to one), else -1. The descriptor need not be open.
